@@ -1,0 +1,6 @@
+#include "cli/ConvertCommand.h"
+
+int ConvertCommand::run(const QStringList &)
+{
+    return 64;
+}

@@ -1,0 +1,219 @@
+// The cube format (identifier 0, ".cube"): a 3D table, an optional 1D table
+// and their domains, one entry of three numbers per line, the innermost loop
+// index varying fastest. The reader is tolerant: it skips comments, works
+// out the size of a headerless file from its number of data lines, and
+// reads integer data after a "Mesh" line.
+
+#include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
+#include "lut/LutTextOutput.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <QDebug>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kCubeFormat = 0;
+
+// The number on a size line: the keyword and one blank (or tab) after it are
+// removed and the rest must be a decimal integer alone; anything else is 0.
+int sizeValue(QString line, const QString &keyword)
+{
+    line.remove(keyword + QLatin1Char(' '));
+    line.remove(keyword + QLatin1Char('\t'));
+    bool ok = false;
+    const int value = line.trimmed().toInt(&ok);
+    return ok ? value : 0;
+}
+
+// The text after a keyword, for scanning its numbers.
+QString keywordArguments(QString line, const QString &keyword)
+{
+    line.remove(keyword + QLatin1Char(' '));
+    line.remove(keyword + QLatin1Char('\t'));
+    return line;
+}
+
+bool isSkippedDataLine(const QByteArray &line)
+{
+    return line.isEmpty() || line.startsWith('#') || line.startsWith('x');
+}
+
+bool domainIsValid(const float lo[3], const float hi[3])
+{
+    return hi[0] > lo[0] && hi[1] > lo[1] && hi[2] > lo[2];
+}
+
+} // namespace
+
+bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
+{
+    LutTextInput in;
+    if (!in.open(fileName))
+        return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
+
+    applyDefaultOrder(kCubeFormat);
+    meshIntegerMode = false;
+    meshIntegerScale = 1;
+
+    // Header pass: sizes, domains and the integer mode; counts data lines so
+    // that a file without a size line still has one.
+    qint64 dataLines = 0;
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.isEmpty())
+            continue;
+        if (line.startsWith(QLatin1Char('#'))) {
+            qDebug() << "#:" << line;
+        } else if (line.startsWith(QLatin1Char('x'))) {
+            qDebug() << "x:" << line;
+        } else if (line.contains(QLatin1String("LUT_3D_SIZE"))) {
+            if (!setSize3D(sizeValue(line, QStringLiteral("LUT_3D_SIZE")), headerOnly))
+                return fail(QStringLiteral("line %1: LUT_3D_SIZE: %2").arg(in.lineNumber()).arg(errorString));
+        } else if (line.contains(QLatin1String("TITLE"))) {
+            qDebug() << "TITLE:" << line;
+        } else if (line.contains(QLatin1String("DOMAIN_MIN"))) {
+            float v[3] = {0.0f, 0.0f, 0.0f};
+            if (LutScan::scan(keywordArguments(line, QStringLiteral("DOMAIN_MIN")), "%f %f %f", &v[0], &v[1],
+                              &v[2]) >= 1) {
+                for (int c = 0; c < 3; ++c)
+                    domainMin3D[c] = v[c];
+            }
+        } else if (line.contains(QLatin1String("DOMAIN_MAX"))) {
+            float v[3] = {0.0f, 0.0f, 0.0f};
+            if (LutScan::scan(keywordArguments(line, QStringLiteral("DOMAIN_MAX")), "%f %f %f", &v[0], &v[1],
+                              &v[2]) >= 1) {
+                for (int c = 0; c < 3; ++c)
+                    domainMax3D[c] = v[c];
+            }
+        } else if (line.contains(QLatin1String("LUT_1D_SIZE"))) {
+            if (!setSize1D(sizeValue(line, QStringLiteral("LUT_1D_SIZE")), headerOnly))
+                return fail(QStringLiteral("line %1: LUT_1D_SIZE: %2").arg(in.lineNumber()).arg(errorString));
+        } else if (line.contains(QLatin1String("LUT_1D_INPUT_RANGE"))) {
+            float lo = 0.0f, hi = 0.0f;
+            if (LutScan::scan(keywordArguments(line, QStringLiteral("LUT_1D_INPUT_RANGE")), "%f %f", &lo, &hi)
+                >= 1) {
+                for (int c = 0; c < 3; ++c) {
+                    domainMin1D[c] = lo;
+                    domainMax1D[c] = hi;
+                }
+            }
+        } else if (line.startsWith(QLatin1String("Mesh"))) {
+            // "Mesh a b": integers follow, scaled by 2^b. Without two sane
+            // integers the scale stays 1.
+            meshIntegerMode = true;
+            int a = 0, b = 0;
+            if (LutScan::scan(line.mid(5), "%d %d", &a, &b) == 2 && b >= 0 && b <= 30)
+                meshIntegerScale = int(std::pow(2.0, b));
+        } else {
+            ++dataLines;
+            if (size3D >= 1)
+                break;
+        }
+    }
+    if (in.atEnd() && dataLines != 0 && size3D == 0 && size1D == 0) {
+        const int n = int(std::pow(double(dataLines), 0.3333333333333333) + 0.5);
+        if (!setSize3D(n, headerOnly))
+            return fail(QStringLiteral("%1 data lines without a size line: %2").arg(dataLines).arg(errorString));
+    }
+
+    if (!in.rewind())
+        return fail(QStringLiteral("cannot read the file again: %1").arg(in.errorString()));
+
+    if (!headerOnly) {
+        if (size3D >= 1 && !domainIsValid(domainMin3D, domainMax3D))
+            return fail(QStringLiteral("DOMAIN_MAX must be above DOMAIN_MIN on every axis"));
+        if (size1D >= 1 && !domainIsValid(domainMin1D, domainMax1D))
+            return fail(QStringLiteral("LUT_1D_INPUT_RANGE must have its maximum above its minimum"));
+
+        float v[3] = {0.0f, 0.0f, 0.0f};
+        const int n = size3D;
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) {
+                for (int k = 0; k < n; ++k) {
+                    // Read lines until one yields an entry; channels a short
+                    // line does not give keep the previous entry's values.
+                    for (;;) {
+                        if (in.atEnd()) {
+                            resetDomainMax3D();
+                            in.close();
+                            if (i == n - 1 && j == n - 1 && k == n - 1)
+                                return true;
+                            return fail(QStringLiteral("the file ends after %1 of %2 cube entries")
+                                            .arg(qint64(i) * n * n + qint64(j) * n + k)
+                                            .arg(qint64(n) * n * n));
+                        }
+                        const QByteArray line = in.readRawLine().trimmed();
+                        if (isSkippedDataLine(line) || line.contains("MESH"))
+                            continue;
+                        int converted;
+                        if (meshIntegerMode) {
+                            int iv[3] = {0, 0, 0};
+                            converted = LutScan::scan(line, "%d %d %d", &iv[0], &iv[1], &iv[2]);
+                            for (int c = 0; c < converted; ++c)
+                                v[c] = float(iv[c]) / float(meshIntegerScale);
+                        } else {
+                            converted = LutScan::scan(line, "%f %f %f", &v[0], &v[1], &v[2]);
+                        }
+                        if (converted > 0)
+                            break;
+                    }
+                    storeEntry3D(i, j, k, v[0], v[1], v[2], domainMin3D, domainMax3D);
+                }
+            }
+        }
+
+        const int length = size1D;
+        for (int e = 0; e < length; ++e) {
+            for (;;) {
+                if (in.atEnd()) {
+                    resetDomainMax1D();
+                    in.close();
+                    if (e == length - 1)
+                        return true;
+                    return fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(e).arg(length));
+                }
+                const QByteArray line = in.readRawLine().trimmed();
+                if (isSkippedDataLine(line))
+                    continue;
+                if (LutScan::scan(line, "%f %f %f", &v[0], &v[1], &v[2]) > 0)
+                    break;
+            }
+            storeEntry1D(e, v[0], v[1], v[2], domainMin1D, domainMax1D);
+        }
+    }
+
+    resetDomainMax3D();
+    resetDomainMax1D();
+    in.close();
+    if (size3D >= 1 || size1D >= 1)
+        return true;
+    return fail(QStringLiteral("no LUT data found"));
+}
+
+bool Write_LUTFile::writeCube(QString fileName, Read_LUTFile *lut)
+{
+    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
+        return fail(QStringLiteral("the LUT holds no 3D table to write"));
+    LutTextOutput out(fileName);
+    if (!out.open())
+        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
+    QTextStream &stream = out.stream();
+    stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n';
+    const QString separator = QStringLiteral(" ");
+    const int n = lut->size3D;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            for (int k = 0; k < n; ++k) {
+                writeLut3DEntry(lut->table3D, stream, i, j, k, outputScale, separator);
+                stream << '\n';
+            }
+        }
+    }
+    if (!out.commit())
+        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
+    return true;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// What one side of a conversion asks for: the file, its format and how its
+// channels and lattice points are ordered. Built once for reading and once
+// for writing.
+struct LutFileOptions
+{
+    QString path;
+    int format = 0;            // format identifier 0..16
+    bool defaultOrder = true;  // "Default Order" is checked
+    bool dataOrderRGB = true;  // "Data Order" shows "RGB"
+    bool tableOrderRGB = true; // "Table Order" shows "RGB"
+    int outputScale = 1;       // writing: 1 writes normalised reals, 2 or more integers
+    int size3D = 0;            // writing: the cube size to write
+};

@@ -1,0 +1,205 @@
+#include "lut/LutScan.h"
+
+#include <QVarLengthArray>
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <limits>
+
+namespace LutScan {
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool isHexDigit(char c)
+{
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Parses an optionally signed decimal integer at p; saturates on overflow.
+bool parseInteger(const char *&p, const char *end, long long &value)
+{
+    const char *q = p;
+    bool negative = false;
+    if (q < end && (*q == '+' || *q == '-')) {
+        negative = *q == '-';
+        ++q;
+    }
+    if (q >= end || !isDigit(*q))
+        return false;
+    unsigned long long magnitude = 0;
+    bool overflow = false;
+    for (; q < end && isDigit(*q); ++q) {
+        const unsigned digit = unsigned(*q - '0');
+        if (magnitude > (ULLONG_MAX - digit) / 10)
+            overflow = true;
+        else
+            magnitude = magnitude * 10 + digit;
+    }
+    const unsigned long long limit = negative ? (unsigned long long)LLONG_MAX + 1 : LLONG_MAX;
+    if (overflow || magnitude > limit)
+        magnitude = limit;
+    value = negative ? (long long)(0ULL - magnitude) : (long long)magnitude;
+    p = q;
+    return true;
+}
+
+// Parses a real number at p as strtod would, into T (float or double).
+// Values beyond the type's range become infinities and values below its
+// smallest denormal become zero, as with strtod.
+template <typename T>
+bool parseReal(const char *&p, const char *end, T &value)
+{
+    const char *q = p;
+    bool negative = false;
+    if (q < end && (*q == '+' || *q == '-')) {
+        negative = *q == '-';
+        ++q;
+    }
+    if (q >= end)
+        return false;
+    // from_chars takes neither a sign nor a hexadecimal prefix; both are
+    // handled here so that "+1.5", "-inf" and "0x1p-3" read as sscanf reads them.
+    std::chars_format format = std::chars_format::general;
+    const char *digits = q;
+    if (end - q > 2 && q[0] == '0' && (q[1] == 'x' || q[1] == 'X')
+        && (isHexDigit(q[2]) || (q[2] == '.' && end - q > 3 && isHexDigit(q[3])))) {
+        format = std::chars_format::hex;
+        digits = q + 2;
+    }
+    if (*digits == '-' || *digits == '+')
+        return false;
+    T parsed{};
+    const std::from_chars_result result = std::from_chars(digits, end, parsed, format);
+    if (result.ptr == digits)
+        return false;
+    if (result.ec == std::errc::result_out_of_range) {
+        // Tell overflow from underflow by the decimal exponent of the text.
+        bool huge = false;
+        const char *e = digits;
+        long long mantissaDigits = 0;
+        bool seenPoint = false;
+        bool seenNonZero = false;
+        for (; e < result.ptr && *e != 'e' && *e != 'E' && *e != 'p' && *e != 'P'; ++e) {
+            if (*e == '.') {
+                seenPoint = true;
+                continue;
+            }
+            if (*e != '0')
+                seenNonZero = true;
+            if (!seenPoint && seenNonZero)
+                ++mantissaDigits;
+        }
+        long long exponent = 0;
+        if (e < result.ptr) {
+            const char *x = e + 1;
+            parseInteger(x, result.ptr, exponent);
+        }
+        huge = format == std::chars_format::hex ? exponent > 0 : mantissaDigits + exponent > 0;
+        parsed = huge ? std::numeric_limits<T>::infinity() : T(0);
+    }
+    value = negative ? -parsed : parsed;
+    p = result.ptr;
+    return true;
+}
+
+} // namespace
+
+int scan(const char *text, int length, const char *pattern, std::initializer_list<Target> targets)
+{
+    const char *p = text;
+    const char *end = text + (length > 0 ? length : 0);
+    const Target *target = targets.begin();
+    int converted = 0;
+
+    for (const char *f = pattern; *f; ++f) {
+        if (isBlank(*f)) {
+            while (p < end && isBlank(*p))
+                ++p;
+            continue;
+        }
+        if (*f != '%' || f[1] == '%') {
+            if (*f == '%')
+                ++f;
+            if (p >= end || *p != *f)
+                return converted;
+            ++p;
+            continue;
+        }
+        // A conversion: %d, %ld, %f or %lf. Each skips leading blanks.
+        ++f;
+        bool isLong = false;
+        if (*f == 'l') {
+            isLong = true;
+            ++f;
+        }
+        if (target == targets.end() || (*f != 'd' && *f != 'f'))
+            return converted;
+        while (p < end && isBlank(*p))
+            ++p;
+        bool ok = false;
+        if (*f == 'd') {
+            long long v = 0;
+            if (!parseInteger(p, end, v))
+                return converted;
+            if (isLong && target->kind == Target::Long) {
+                *static_cast<long long *>(target->ptr) = v;
+                ok = true;
+            } else if (!isLong && target->kind == Target::Int) {
+                *static_cast<int *>(target->ptr) = int(v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : v);
+                ok = true;
+            }
+        } else if (isLong && target->kind == Target::Double) {
+            ok = parseReal(p, end, *static_cast<double *>(target->ptr));
+        } else if (!isLong && target->kind == Target::Float) {
+            ok = parseReal(p, end, *static_cast<float *>(target->ptr));
+        }
+        if (!ok)
+            return converted;
+        ++converted;
+        ++target;
+    }
+    return converted;
+}
+
+int scanString(const QString &text, const char *pattern, std::initializer_list<Target> targets)
+{
+    QVarLengthArray<char, 256> narrow(text.size());
+    const QChar *in = text.constData();
+    for (int i = 0; i < text.size(); ++i) {
+        const ushort u = in[i].unicode();
+        narrow[i] = u < 0x80 ? char(u) : '?';
+    }
+    return scan(narrow.constData(), narrow.size(), pattern, targets);
+}
+
+} // namespace LutScan
+
+bool hexToBytes(unsigned char bytes[4], const char *text)
+{
+    int values[8];
+    for (int i = 0; i < 8; ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9')
+            values[i] = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            values[i] = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            values[i] = c - 'a' + 10;
+        else
+            return false; // also stops at the terminating NUL of a short string
+    }
+    for (int k = 0; k < 4; ++k)
+        bytes[k] = (unsigned char)(16 * values[2 * k] + values[2 * k + 1]);
+    return true;
+}

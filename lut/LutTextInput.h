@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+
+// Line-by-line reading of a LUT text file, shared by every text reader.
+//
+// Lines come without their line end (LF or CR LF), and a UTF-8 byte-order
+// mark at the start of the file is dropped, so such files read like plain
+// ones. Text is decoded as UTF-8 whatever the process locale, so a file
+// reads the same under every locale. A line longer than kMaxLineLength bytes
+// is cut there (the rest of it is skipped): binary junk without line ends
+// cannot make a reader hold the whole file in one string.
+class LutTextInput
+{
+public:
+    static constexpr int kMaxLineLength = 1 << 20;
+
+    LutTextInput() = default;
+    explicit LutTextInput(const QString &path);
+
+    // Opens the file for reading and logs "file:-----" with its name.
+    bool open(const QString &path);
+    bool isOpen() const { return m_file.isOpen(); }
+    void close() { m_file.close(); }
+
+    bool atEnd() const;
+    // The next line; an empty string at the end of the file.
+    QString readLine();
+    // The next line as raw bytes (no decoding), for readers that only scan numbers.
+    QByteArray readRawLine();
+    // Goes back to the first line.
+    bool rewind();
+
+    // 1-based number of the line last returned by readLine/readRawLine.
+    qint64 lineNumber() const { return m_lineNumber; }
+    QString errorString() const { return m_file.errorString(); }
+    QString path() const { return m_file.fileName(); }
+
+private:
+    QFile m_file;
+    QByteArray m_buffer;
+    qint64 m_lineNumber = 0;
+};

@@ -1,0 +1,161 @@
+#include "lut/Read_LUTFile.h"
+
+#include "lut/LutFormats.h"
+
+#include <QDebug>
+
+Read_LUTFile::Read_LUTFile(QObject *parent)
+    : QObject(parent)
+{
+}
+
+// The tables release themselves; the sizes go back to 0 with them.
+Read_LUTFile::~Read_LUTFile() = default;
+
+bool Read_LUTFile::allocTable3D(LutTable3D &table, int n)
+{
+    if (n <= 0)
+        return false;
+    return table.allocate(n);
+}
+
+bool Read_LUTFile::allocTable1D(LutTable1D &table, int n)
+{
+    if (n <= 0)
+        return false;
+    return table.allocate(n);
+}
+
+bool Read_LUTFile::setSize3D(int n, bool headerOnly)
+{
+    table3D.reset();
+    size3D = 0;
+    if (n < 1)
+        return fail(QStringLiteral("cube size %1 is not a positive number").arg(n));
+    if (n > kMaxCubeSize)
+        return fail(QStringLiteral("cube size %1 is above the limit of %2").arg(n).arg(kMaxCubeSize));
+    size3D = n;
+    if (!headerOnly && !allocTable3D(table3D, n)) {
+        size3D = 0;
+        return fail(QStringLiteral("out of memory for a cube of size %1").arg(n));
+    }
+    return true;
+}
+
+bool Read_LUTFile::setSize1D(int n, bool headerOnly)
+{
+    table1D.reset();
+    size1D = 0;
+    if (n < 1)
+        return fail(QStringLiteral("1D size %1 is not a positive number").arg(n));
+    if (n > kMax1DSize)
+        return fail(QStringLiteral("1D size %1 is above the limit of %2").arg(n).arg(kMax1DSize));
+    size1D = n;
+    if (!headerOnly && !allocTable1D(table1D, n)) {
+        size1D = 0;
+        return fail(QStringLiteral("out of memory for a 1D table of size %1").arg(n));
+    }
+    return true;
+}
+
+namespace {
+
+// Clamps x to [lo, hi] (a NaN passes unchanged) and divides by the width.
+// The minimum is not subtracted: only a range that starts at 0 maps onto 0..1.
+inline float normalise(float x, float lo, float hi)
+{
+    const float clamped = x < lo ? lo : (x > hi ? hi : x);
+    return clamped / (hi - lo);
+}
+
+} // namespace
+
+void Read_LUTFile::storeEntry3D(int a, int b, int c, float x0, float x1, float x2,
+                                const float rangeMin[3], const float rangeMax[3])
+{
+    const float y0 = normalise(x0, rangeMin[0], rangeMax[0]);
+    const float y1 = normalise(x1, rangeMin[1], rangeMax[1]);
+    const float y2 = normalise(x2, rangeMin[2], rangeMax[2]);
+    if (!table3D.contains(a, b, c))
+        return;
+    float *entry = tableOrderRGB ? table3D[a][b][c] : table3D[c][b][a];
+    if (dataOrderRGB) {
+        entry[0] = y0;
+        entry[1] = y1;
+        entry[2] = y2;
+    } else {
+        entry[0] = y2;
+        entry[1] = y1;
+        entry[2] = y0;
+    }
+}
+
+void Read_LUTFile::storeEntry1D(int i, float x0, float x1, float x2,
+                                const float rangeMin[3], const float rangeMax[3])
+{
+    if (!table1D.contains(i))
+        return;
+    const float y0 = normalise(x0, rangeMin[0], rangeMax[0]);
+    const float y1 = normalise(x1, rangeMin[1], rangeMax[1]);
+    const float y2 = normalise(x2, rangeMin[2], rangeMax[2]);
+    float *entry = table1D[i];
+    if (dataOrderRGB == tableOrderRGB) {
+        entry[0] = y0;
+        entry[1] = y1;
+        entry[2] = y2;
+    } else {
+        entry[0] = y2;
+        entry[1] = y1;
+        entry[2] = y0;
+    }
+}
+
+bool Read_LUTFile::readLut(LutFileOptions &options, bool headerOnly)
+{
+    if (!options.defaultOrder) {
+        dataOrderRGB = options.dataOrderRGB;
+        tableOrderRGB = options.tableOrderRGB;
+        defaultOrder = false;
+    } else {
+        defaultOrder = true;
+    }
+    qDebug().noquote() << (options.defaultOrder ? "true" : "false") << (dataOrderRGB ? "true" : "false")
+                       << (tableOrderRGB ? "true" : "false");
+    errorString.clear();
+
+    const LutFormat *format = LutFormats::byId(options.format);
+    if (!format)
+        return fail(QStringLiteral("unknown format identifier %1").arg(options.format));
+    if (!format->reader)
+        return fail(QStringLiteral("this build cannot read the %1 format").arg(QLatin1String(format->name)));
+    const bool ok = (this->*(format->reader))(options.path, headerOnly);
+    if (!ok && errorString.isEmpty())
+        errorString = QStringLiteral("not a readable %1 file").arg(QLatin1String(format->name));
+    return ok;
+}
+
+void Read_LUTFile::applyDefaultOrder(int formatId)
+{
+    if (!defaultOrder)
+        return;
+    if (const LutFormat *format = LutFormats::byId(formatId)) {
+        dataOrderRGB = format->readDataRGB;
+        tableOrderRGB = format->readTableRGB;
+    }
+}
+
+bool Read_LUTFile::fail(const QString &reason)
+{
+    errorString = reason;
+    return false;
+}
+
+void Read_LUTFile::resetDomainMax3D()
+{
+    domainMax3D[0] = domainMax3D[1] = domainMax3D[2] = 1.0f;
+}
+
+void Read_LUTFile::resetDomainMax1D()
+{
+    domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = 1.0f;
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "lut/LutFileOptions.h"
+#include "lut/LutTable.h"
+
+#include <QObject>
+#include <QString>
+
+// The in-memory LUT that every conversion passes through: a reader fills it
+// from a file, the resampler may copy its cube into another container, and a
+// writer turns it into a file.
+//
+// After a read, stored values are normalised to fractions of the domain
+// width and the domain maxima are back at 1.0 (the csp reader keeps its 3D
+// domain). The order flags say how the file being read is laid out; with
+// them chosen to match the file, table3D[red][green][blue] holds
+// (red, green, blue).
+class Read_LUTFile : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Read_LUTFile(QObject *parent = nullptr);
+    ~Read_LUTFile() override;
+
+    float domainMin3D[3] = {0.0f, 0.0f, 0.0f};
+    float domainMax3D[3] = {1.0f, 1.0f, 1.0f};
+    LutTable3D table3D;
+    int size3D = 0;
+    float domainMin1D[3] = {0.0f, 0.0f, 0.0f};
+    float domainMax1D[3] = {1.0f, 1.0f, 1.0f};
+    LutTable1D table1D;
+    int size1D = 0;
+    bool dataOrderRGB = true;  // channels on a data line are red, green, blue
+    bool tableOrderRGB = true; // the file's blue axis varies fastest
+    bool defaultOrder = true;  // the reader replaces both flags with its format's pair
+    int meshIntegerScale = 1;  // divisor of integer cube data after a "Mesh" line
+    bool meshIntegerMode = false;
+
+    // Why the last read failed, for the command line: "line 12: ...".
+    QString errorString;
+
+    // Builds a zero-filled table of n points per axis (n entries) in table,
+    // replacing any table it held. Does nothing when n <= 0. Returns false
+    // when n is above the size bound (kMaxCubeSize, kMax1DSize) or memory
+    // runs out. Neither sets size3D / size1D.
+    bool allocTable3D(LutTable3D &table, int n);
+    bool allocTable1D(LutTable1D &table, int n);
+
+    // Sets size3D (size1D) to n and, unless headerOnly, allocates the table
+    // at that size. Fails with a message naming the size when n is below 1
+    // or above the bound; the table is then released and the size is 0.
+    bool setSize3D(int n, bool headerOnly);
+    bool setSize1D(int n, bool headerOnly);
+
+    // Clamps x0..x2 to [rangeMin, rangeMax], divides each by the range width
+    // and stores the result at (a, b, c) in the order the flags give:
+    // table3D[a][b][c] when tableOrderRGB is set, else table3D[c][b][a];
+    // channels as given when dataOrderRGB is set, else reversed.
+    // An index outside the allocated table is ignored.
+    void storeEntry3D(int a, int b, int c, float x0, float x1, float x2,
+                      const float rangeMin[3], const float rangeMax[3]);
+    // The same for table1D[i]; the channels are reversed exactly when the
+    // two order flags differ.
+    void storeEntry1D(int i, float x0, float x1, float x2,
+                      const float rangeMin[3], const float rangeMax[3]);
+
+    // Selects and runs the reader of options.format.
+    bool readLut(LutFileOptions &options, bool headerOnly);
+
+    // Readers (one per format, each in its file under formats/).
+    bool readCube(QString fileName, bool headerOnly);
+    bool readLutImageTiled(QString fileName, bool headerOnly);
+    bool readLutImageStrip(QString fileName, bool headerOnly);
+    bool read3dl(QString fileName, bool headerOnly);
+    bool readPandora(QString fileName, bool headerOnly);
+    bool readLook(QString fileName, bool headerOnly);
+    bool readDiscreet1D(QString fileName, bool headerOnly);
+    bool readLut1D(QString fileName, bool headerOnly);
+    bool readDavLut(QString fileName, bool headerOnly);
+    bool readCsp(QString fileName, bool headerOnly);
+    bool readTruelightCube(QString fileName, bool headerOnly);
+    bool readItx(QString fileName, bool headerOnly);
+    bool readSpi1D(QString fileName, bool headerOnly);
+    bool readSpi3D(QString fileName, bool headerOnly);
+    bool readCsvLog(QString fileName, bool headerOnly);
+    bool readZyt1D(QString fileName, bool headerOnly);
+    bool readZyt3D(QString fileName, bool headerOnly);
+
+    // When defaultOrder is set, replaces both order flags with the pair the
+    // catalogue gives for the reader of formatId.
+    void applyDefaultOrder(int formatId);
+    // Records why the read failed and returns false.
+    bool fail(const QString &reason);
+    // Sets all three components of both domain maxima back to 1.0.
+    void resetDomainMax3D();
+    void resetDomainMax1D();
+};

@@ -1,0 +1,166 @@
+#include "lut/Write_LUTFile.h"
+
+#include "lut/LutFormats.h"
+#include "lut/Read_LUTFile.h"
+
+#include <QLatin1String>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+Write_LUTFile::Write_LUTFile(QObject *parent)
+    : QObject(parent)
+{
+}
+
+Write_LUTFile::~Write_LUTFile() = default;
+
+bool Write_LUTFile::writeLut(LutFileOptions &options, Read_LUTFile *lut)
+{
+    dataOrderRGB = options.dataOrderRGB;
+    tableOrderRGB = options.tableOrderRGB;
+    defaultOrder = options.defaultOrder;
+    outputScale = options.outputScale;
+    errorString.clear();
+
+    const LutFormat *format = LutFormats::byId(options.format);
+    if (!format)
+        return fail(QStringLiteral("unknown format identifier %1").arg(options.format));
+    if (!format->writer)
+        return fail(QStringLiteral("the %1 format has no writer").arg(QLatin1String(format->name)));
+    const bool ok = (this->*(format->writer))(options.path, lut);
+    if (!ok && errorString.isEmpty())
+        errorString = QStringLiteral("cannot write the file");
+    return ok;
+}
+
+void Write_LUTFile::applyDefaultOrder(int formatId)
+{
+    if (!defaultOrder)
+        return;
+    const LutFormat *format = LutFormats::byId(formatId);
+    if (format && format->writerForcesOrder) {
+        dataOrderRGB = format->writeDataRGB;
+        tableOrderRGB = format->writeTableRGB;
+    }
+}
+
+bool Write_LUTFile::fail(const QString &reason)
+{
+    errorString = reason;
+    return false;
+}
+
+int formatLutReal(char *buffer, int capacity, double v, QTextStream::RealNumberNotation notation,
+                  int precision)
+{
+    const std::chars_format format =
+        notation == QTextStream::FixedNotation ? std::chars_format::fixed
+        : notation == QTextStream::ScientificNotation ? std::chars_format::scientific
+                                                        : std::chars_format::general;
+    // Non-finite values print as printf prints them.
+    if (std::isnan(v)) {
+        const char *text = std::signbit(v) ? "-nan" : "nan";
+        const int n = int(std::strlen(text));
+        std::memcpy(buffer, text, size_t(n));
+        return n;
+    }
+    if (std::isinf(v)) {
+        const char *text = v < 0 ? "-inf" : "inf";
+        const int n = int(std::strlen(text));
+        std::memcpy(buffer, text, size_t(n));
+        return n;
+    }
+    const std::to_chars_result result = std::to_chars(buffer, buffer + capacity, v, format, precision);
+    if (result.ec != std::errc())
+        return 0;
+    return int(result.ptr - buffer);
+}
+
+namespace {
+
+// Appends the integer form: the truncated value of scale x value. The
+// product is taken in single precision; values beyond the int range (and
+// NaN, as 0) are pinned so the conversion is always defined.
+inline int appendInteger(char *out, int scale, float value)
+{
+    const float product = float(scale) * value;
+    long long code = 0;
+    if (product >= 2147483647.0f)
+        code = 2147483647;
+    else if (product <= -2147483648.0f)
+        code = -2147483647LL - 1;
+    else if (product == product)
+        code = (long long)product;
+    const std::to_chars_result result = std::to_chars(out, out + 24, code);
+    return int(result.ptr - out);
+}
+
+inline void writeReal(QTextStream &stream, float value, int width)
+{
+    char buffer[96];
+    int n = formatLutReal(buffer, 64, double(value), stream.realNumberNotation(), stream.realNumberPrecision());
+    if (n >= 0 && n < width && width <= 32) {
+        // Right-aligned in the field, padded with blanks.
+        std::memmove(buffer + (width - n), buffer, size_t(n));
+        std::memset(buffer, ' ', size_t(width - n));
+        n = width;
+    }
+    stream << QLatin1String(buffer, n);
+}
+
+inline void writeInteger(QTextStream &stream, int scale, float value)
+{
+    char buffer[32];
+    const int n = appendInteger(buffer, scale, value);
+    stream << QLatin1String(buffer, n);
+}
+
+} // namespace
+
+void Write_LUTFile::writeLut3DEntry(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
+                                    int scale, const QString &separator)
+{
+    stream.setRealNumberNotation(QTextStream::FixedNotation);
+    const float *entry = tableOrderRGB ? table[p][q][r] : table[r][q][p];
+    const int first = dataOrderRGB ? 0 : 2;
+    const int step = dataOrderRGB ? 1 : -1;
+    if (scale >= 2) {
+        for (int i = 0; i < 3; ++i) {
+            writeInteger(stream, scale, entry[first + step * i]);
+            stream << separator;
+        }
+        return;
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            stream << separator;
+        writeReal(stream, entry[first + step * i], 8);
+    }
+}
+
+void Write_LUTFile::writeLut1DEntry(const LutTable1D &table, QTextStream &stream, int n, int scale,
+                                    const QString &separator)
+{
+    const float *entry = table[n];
+    const int first = dataOrderRGB ? 0 : 2;
+    const int step = dataOrderRGB ? 1 : -1;
+    for (int i = 0; i < 3; ++i) {
+        if (scale >= 2)
+            writeInteger(stream, scale, entry[first + step * i]);
+        else
+            writeReal(stream, entry[first + step * i], 0);
+        stream << separator;
+    }
+}
+
+void Write_LUTFile::writeLut1DValue(const LutTable1D &table, QTextStream &stream, int n, int scale,
+                                    const QString &separator)
+{
+    if (scale >= 2)
+        writeInteger(stream, scale, table[n][0]);
+    else
+        writeReal(stream, table[n][0], 0);
+    stream << separator;
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "lut/LutFileOptions.h"
+#include "lut/LutTable.h"
+
+#include <QObject>
+#include <QString>
+#include <QTextStream>
+
+class Read_LUTFile;
+
+// Writes one container to one file: writeLut copies the caller's order
+// choices into the flags below and runs the writer of the chosen format.
+// Every text writer writes its table body through writeLut3DEntry,
+// writeLut1DEntry or writeLut1DValue, so all formats share one number format
+// and one meaning of the order flags.
+class Write_LUTFile : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Write_LUTFile(QObject *parent = nullptr);
+    ~Write_LUTFile() override;
+
+    bool dataOrderRGB = true;  // write channels as stored (0, 1, 2); else reversed
+    bool tableOrderRGB = true; // loop indices (p, q, r) address [p][q][r]; else [r][q][p]
+    bool defaultOrder = true;  // writers that have a format order force it
+    int outputScale = 1;       // 1 or less: normalised reals; 2 or more: integer codes
+
+    // Why the last write failed, for the command line.
+    QString errorString;
+
+    bool writeLut(LutFileOptions &options, Read_LUTFile *lut);
+
+    // Writers (one per format, each in its file under formats/).
+    bool writeCube(QString fileName, Read_LUTFile *lut);
+    bool writePandora(QString fileName, Read_LUTFile *lut);
+    bool writeDiscreet1D(QString fileName, Read_LUTFile *lut);
+    bool writeLut1D(QString fileName, Read_LUTFile *lut);
+    bool writeDavLut(QString fileName, Read_LUTFile *lut);
+    bool writeItx(QString fileName, Read_LUTFile *lut);
+    bool writeSpi1D(QString fileName, Read_LUTFile *lut);
+    bool writeSpi3D(QString fileName, Read_LUTFile *lut);
+    bool writeCsvLog(QString fileName, Read_LUTFile *lut);
+    bool writeZyt1D(QString fileName, Read_LUTFile *lut);
+    bool writeZyt3D(QString fileName, Read_LUTFile *lut);
+
+    // Writes the three channels of one 3D entry: table[p][q][r] when
+    // tableOrderRGB is set, table[r][q][p] when clear; channels 0, 1, 2 when
+    // dataOrderRGB is set, else 2, 1, 0. With a scale of 1 or less each
+    // value is "%.6f" padded to eight characters and the separator stands
+    // between the values; with a scale of 2 or more each is the truncated
+    // integer of scale x value followed by the separator. Switches the
+    // stream to fixed notation.
+    void writeLut3DEntry(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
+                         int scale, const QString &separator);
+    // Writes the three channels of table[n] in the order of dataOrderRGB,
+    // each followed by the separator, in the stream's current notation (smart
+    // notation prints as "%g"), or as integers for a scale of 2 or more.
+    void writeLut1DEntry(const LutTable1D &table, QTextStream &stream, int n, int scale,
+                         const QString &separator);
+    // Writes channel 0 of table[n] and the separator.
+    void writeLut1DValue(const LutTable1D &table, QTextStream &stream, int n, int scale,
+                         const QString &separator);
+
+    // When defaultOrder is set and the format has an order of its own,
+    // replaces both order flags with it.
+    void applyDefaultOrder(int formatId);
+    // Records why the write failed and returns false.
+    bool fail(const QString &reason);
+};
+
+// Formats v as the stream would for the given notation and precision:
+// fixed gives printf's "%.<precision>f", anything else "%.<precision>g".
+// Returns the number of characters written to buffer (at most 64 are needed
+// for precision 6 and any finite float; longer results are cut).
+int formatLutReal(char *buffer, int capacity, double v, QTextStream::RealNumberNotation notation,
+                  int precision);
