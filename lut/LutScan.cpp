@@ -72,8 +72,10 @@ bool parseReal(const char *&p, const char *end, T &value)
     // handled here so that "+1.5", "-inf" and "0x1p-3" read as sscanf reads them.
     std::chars_format format = std::chars_format::general;
     const char *digits = q;
-    if (end - q > 2 && q[0] == '0' && (q[1] == 'x' || q[1] == 'X')
-        && (isHexDigit(q[2]) || (q[2] == '.' && end - q > 3 && isHexDigit(q[3])))) {
+    if (end - q >= 2 && q[0] == '0' && (q[1] == 'x' || q[1] == 'X')) {
+        // sscanf consumes "0x" and then fails when no hexadecimal digit follows.
+        if (!((end - q > 2 && isHexDigit(q[2])) || (end - q > 3 && q[2] == '.' && isHexDigit(q[3]))))
+            return false;
         format = std::chars_format::hex;
         digits = q + 2;
     }
@@ -108,8 +110,32 @@ bool parseReal(const char *&p, const char *end, T &value)
         huge = format == std::chars_format::hex ? exponent > 0 : mantissaDigits + exponent > 0;
         parsed = huge ? std::numeric_limits<T>::infinity() : T(0);
     }
+    const char *stop = result.ptr;
+    if (stop - digits == 3 && stop < end && (*stop == 'i' || *stop == 'I')) {
+        // "infin" and the like: sscanf reads on towards "infinity" and fails.
+        static const char rest[] = "inity";
+        int k = 0;
+        while (k < 5 && stop + k < end && (stop[k] | 0x20) == rest[k])
+            ++k;
+        if (k < 5)
+            return false;
+    }
+    if (std::isnan(parsed) && stop - digits > 3) {
+        // sscanf reads "nan" alone and leaves a "(chars)" suffix unread.
+        stop = digits + 3;
+    }
+    // An exponent marker without digits ("1e", "1e+") is consumed with the
+    // number, as sscanf does, rather than left for the next field.
+    const char marker = format == std::chars_format::hex ? 'p' : 'e';
+    if (stop < end && (*stop | 0x20) == marker && !(std::isinf(parsed) || std::isnan(parsed))) {
+        const char *x = stop + 1;
+        if (x < end && (*x == '+' || *x == '-'))
+            ++x;
+        if (x >= end || !isDigit(*x))
+            stop = x;
+    }
     value = negative ? -parsed : parsed;
-    p = result.ptr;
+    p = stop;
     return true;
 }
 
