@@ -1,0 +1,422 @@
+#include "app/MainWindow.h"
+
+#include "calc/LutCalc.h"
+#include "lut/LutFormats.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <QBrush>
+#include <QCheckBox>
+#include <QColor>
+#include <QComboBox>
+#include <QDebug>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QResizeEvent>
+
+const QStringList labelTextsEnglish = {
+    QStringLiteral("Input File"),    QStringLiteral("File Name"),     QStringLiteral("Type"),
+    QStringLiteral("Default Order"), QStringLiteral("Data Order"),    QStringLiteral("Table Order"),
+    QStringLiteral("3D Size"),       QStringLiteral("1D Size"),       QStringLiteral("Dimension"),
+    QStringLiteral("Output File"),   QStringLiteral("File Path"),     QStringLiteral("Type"),
+    QStringLiteral("3D Size"),       QStringLiteral("Default Order"), QStringLiteral("Data Order"),
+    QStringLiteral("Table Order"),   QStringLiteral("Language"),      QStringLiteral("Begin"),
+};
+
+const QStringList labelTextsChinese = {
+    QStringLiteral("输入文件"), QStringLiteral("文件名"),   QStringLiteral("类型"),
+    QStringLiteral("默认顺序"), QStringLiteral("数据顺序"), QStringLiteral("表格顺序"),
+    QStringLiteral("3D尺寸"),   QStringLiteral("1D尺寸"),   QStringLiteral("维度"),
+    QStringLiteral("输出文件"), QStringLiteral("路径"),     QStringLiteral("类型"),
+    QStringLiteral("3D尺寸"),   QStringLiteral("默认顺序"), QStringLiteral("数据顺序"),
+    QStringLiteral("表格顺序"), QStringLiteral("语言"),     QStringLiteral("开始转换"),
+};
+
+namespace {
+
+// The cube sizes behind the items of the output cube size list.
+const int cubeSizeValues[] = {17, 33};
+constexpr int kInputLabels = 8;
+constexpr int kOutputLabels = 6;
+
+// The output column starts at 5/12 of the width, the third column at 10/12;
+// positions are computed in floating point and truncated.
+int columnX(int width, int twelfths, double offset)
+{
+    return int(width * twelfths / 12.0 + offset);
+}
+
+QComboBox *makeList(QWidget *parent, const QString &name, const QStringList &items)
+{
+    auto *list = new QComboBox(parent);
+    list->setObjectName(name);
+    list->addItems(items);
+    return list;
+}
+
+QLineEdit *makeField(QWidget *parent, const QString &name, bool enabled)
+{
+    auto *field = new QLineEdit(parent);
+    field->setObjectName(name);
+    field->setEnabled(enabled);
+    return field;
+}
+
+QCheckBox *makeCheckedBox(QWidget *parent, const QString &name)
+{
+    auto *box = new QCheckBox(parent);
+    box->setObjectName(name);
+    box->setChecked(true);
+    return box;
+}
+
+// name from its last "/" (included) to the end; the whole name without one.
+QString tailFrom(const QString &path, QChar separator)
+{
+    const int at = path.lastIndexOf(separator);
+    return at < 0 ? path : path.mid(at);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setWindowTitle(QStringLiteral("Chromaduct (v1.3.30)"));
+
+    inputButton = new QPushButton(this);
+    inputButton->setObjectName(QStringLiteral("inputButton"));
+    outputButton = new QPushButton(this);
+    outputButton->setObjectName(QStringLiteral("outputButton"));
+    generateButton = new QPushButton(this);
+    generateButton->setObjectName(QStringLiteral("generateButton"));
+    // The press starts the action, not the click.
+    connect(inputButton, &QPushButton::pressed, this, &MainWindow::slotInputButton);
+    connect(outputButton, &QPushButton::pressed, this, &MainWindow::slotOutputButton);
+    connect(generateButton, &QPushButton::pressed, this, &MainWindow::slotWriteLut);
+
+    inputLabelCount = 0;
+    for (int i = 0; i < kInputLabels; ++i) {
+        labels[inputLabelCount] = new QLabel(this);
+        labels[inputLabelCount]->setObjectName(QStringLiteral("inputLabel%1").arg(i));
+        ++inputLabelCount;
+    }
+    for (int j = 0; j < kOutputLabels; ++j) {
+        labels[inputLabelCount + j] = new QLabel(this);
+        labels[inputLabelCount + j]->setObjectName(QStringLiteral("outputLabel%1").arg(j));
+    }
+
+    inputNameEdit = makeField(this, QStringLiteral("inputNameEdit"), false);
+    inputTypeEdit = makeField(this, QStringLiteral("inputTypeEdit"), false);
+    inputSize3DEdit = makeField(this, QStringLiteral("inputSize3DEdit"), false);
+    inputSize1DEdit = makeField(this, QStringLiteral("inputSize1DEdit"), false);
+    inputDimensionEdit = makeField(this, QStringLiteral("inputDimensionEdit"), false);
+    inputDefaultOrderBox = makeCheckedBox(this, QStringLiteral("inputDefaultOrderBox"));
+    inputDataOrderBox = makeList(this, QStringLiteral("inputDataOrderBox"),
+                                 {QStringLiteral("RGB"), QStringLiteral("BGR")});
+    inputTableOrderBox = makeList(this, QStringLiteral("inputTableOrderBox"),
+                                  {QStringLiteral("BGR"), QStringLiteral("RGB")});
+    connect(inputDefaultOrderBox, &QCheckBox::stateChanged, this, &MainWindow::slotInCheckBoxChanged);
+    connect(inputDataOrderBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::slotInComboxChanged);
+    connect(inputTableOrderBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::slotInComboxChanged);
+
+    outputPathEdit = makeField(this, QStringLiteral("outputPathEdit"), true);
+    outputTypeBox = makeList(this, QStringLiteral("outputTypeBox"),
+                             {QString::fromUtf8(LutFormats::byId(0)->label)});
+    outputSize3DBox = makeList(this, QStringLiteral("outputSize3DBox"),
+                               {QStringLiteral("17"), QStringLiteral("33")});
+    outputSize3DBox->setCurrentIndex(0);
+    outputDefaultOrderBox = makeCheckedBox(this, QStringLiteral("outputDefaultOrderBox"));
+    outputDataOrderBox = makeList(this, QStringLiteral("outputDataOrderBox"),
+                                  {QStringLiteral("BGR"), QStringLiteral("RGB")});
+    outputTableOrderBox = makeList(this, QStringLiteral("outputTableOrderBox"),
+                                   {QStringLiteral("BGR"), QStringLiteral("RGB")});
+    connect(outputDefaultOrderBox, &QCheckBox::stateChanged, this, &MainWindow::slotOutCheckBoxChanged);
+    connect(outputDataOrderBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::slotOutComboxChanged);
+    connect(outputTableOrderBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::slotOutComboxChanged);
+
+    languageLabel = new QLabel(this);
+    languageLabel->setObjectName(QStringLiteral("languageLabel"));
+    languageBox = makeList(this, QStringLiteral("languageBox"),
+                           {QStringLiteral("English"), QStringLiteral("简体中文")});
+    language = 0;
+    connect(languageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &MainWindow::slotLanguageChanged);
+
+    retranslateTexts();
+    resize(1000, 480);
+    // A hidden window gets its resize event only when shown; place the
+    // widgets now so that the window is complete from the start.
+    placeWidgets(width(), height());
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::paintEvent(QPaintEvent *)
+{
+    const int w = width();
+    const int h = height();
+    QPainter painter(this);
+    painter.setBrush(QBrush(QColor(200, 200, 200, 255), Qt::SolidPattern));
+    painter.drawRect(0, 0, w - 1, h - 1);
+
+    // Etched separators: a black line with a white one just right of it.
+    painter.setPen(Qt::black);
+    painter.drawLine(columnX(w, 5, 0), 0, columnX(w, 5, 0), h);
+    painter.drawLine(columnX(w, 10, 0), 0, columnX(w, 10, 0), h);
+    painter.setPen(Qt::white);
+    painter.drawLine(columnX(w, 5, 1), 0, columnX(w, 5, 1), h);
+    painter.drawLine(columnX(w, 10, 1), 0, columnX(w, 10, 1), h);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    placeWidgets(event->size().width(), event->size().height());
+}
+
+void MainWindow::placeWidgets(int w, int h)
+{
+    const int x1 = columnX(w, 5, 20);
+    const int x2 = columnX(w, 5, 135);
+    const int x3 = columnX(w, 10, 20);
+    const int x4 = columnX(w, 10, 10);
+
+    inputButton->setGeometry(20, 10, 100, 40);
+    outputButton->setGeometry(x1, 10, 100, 40);
+    generateButton->setGeometry(x3, h - 50, 120, 40);
+    for (int i = 0; i < inputLabelCount; ++i)
+        labels[i]->setGeometry(20, 60 + 50 * i, 100, 40);
+    for (int j = 0; j < kOutputLabels; ++j)
+        labels[inputLabelCount + j]->setGeometry(x1, 60 + 50 * j, 100, 40);
+
+    auto placeAtHint = [](QWidget *widget, int x, int y) {
+        widget->setGeometry(QRect(QPoint(x, y), widget->sizeHint()));
+    };
+
+    inputNameEdit->setGeometry(135, 60, 280, 30);
+    inputTypeEdit->setGeometry(135, 110, 100, 30);
+    inputDefaultOrderBox->setGeometry(135, 160, 100, 40);
+    placeAtHint(inputDataOrderBox, 135, 210);
+    placeAtHint(inputTableOrderBox, 135, 260);
+    inputSize3DEdit->setGeometry(135, 310, 100, 30);
+    inputSize1DEdit->setGeometry(135, 360, 100, 30);
+    inputDimensionEdit->setGeometry(135, 410, 100, 30);
+
+    outputPathEdit->setGeometry(x2, 60, 280, 30);
+    placeAtHint(outputTypeBox, x2, 110);
+    placeAtHint(outputSize3DBox, x2, 160);
+    outputDefaultOrderBox->setGeometry(x2, 210, 100, 40);
+    placeAtHint(outputDataOrderBox, x2, 260);
+    placeAtHint(outputTableOrderBox, x2, 310);
+
+    placeAtHint(languageLabel, x4, 10);
+    placeAtHint(languageBox, x4, 40);
+}
+
+void MainWindow::retranslateTexts()
+{
+    const QStringList *texts = nullptr;
+    if (language == 1) {
+        texts = &labelTextsChinese;
+        inputButton->setText(QStringLiteral("输入文件"));
+        outputButton->setText(QStringLiteral("输出文件"));
+        generateButton->setText(QStringLiteral("生成 Lut"));
+    } else if (language == 0) {
+        texts = &labelTextsEnglish;
+        inputButton->setText(QStringLiteral("Input File"));
+        outputButton->setText(QStringLiteral("Output File"));
+        generateButton->setText(QStringLiteral("Generate Lut"));
+    } else {
+        return;
+    }
+    languageLabel->setText(QStringLiteral("语言/Language:"));
+    for (int i = 0; i < inputLabelCount; ++i)
+        labels[i]->setText(texts->at(i + 1));
+    for (int j = 0; j < kOutputLabels; ++j)
+        labels[inputLabelCount + j]->setText(texts->at(inputLabelCount + j + 2));
+}
+
+void MainWindow::slotLanguageChanged(int index)
+{
+    language = index;
+    retranslateTexts();
+}
+
+// Choosing anything but the first item of an order list is a choice of
+// one's own: the "Default Order" box of that side goes off. The box's own
+// reset of the lists is not such a choice.
+void MainWindow::slotInComboxChanged(int)
+{
+    if (resettingOrder)
+        return;
+    if (inputDataOrderBox->currentIndex() != 0 || inputTableOrderBox->currentIndex() != 0)
+        inputDefaultOrderBox->setChecked(false);
+}
+
+void MainWindow::slotInCheckBoxChanged(int state)
+{
+    if (state != Qt::Checked)
+        return;
+    resettingOrder = true;
+    inputDataOrderBox->setCurrentIndex(0);
+    inputTableOrderBox->setCurrentIndex(0);
+    resettingOrder = false;
+}
+
+void MainWindow::slotOutComboxChanged(int)
+{
+    if (resettingOrder)
+        return;
+    if (outputDataOrderBox->currentIndex() != 0 || outputTableOrderBox->currentIndex() != 0)
+        outputDefaultOrderBox->setChecked(false);
+}
+
+void MainWindow::slotOutCheckBoxChanged(int state)
+{
+    if (state != Qt::Checked)
+        return;
+    resettingOrder = true;
+    outputDataOrderBox->setCurrentIndex(0);
+    outputTableOrderBox->setCurrentIndex(0);
+    resettingOrder = false;
+}
+
+QString MainWindow::dialogFilter() const
+{
+    return tr(LutFormats::fileDialogFilter().toUtf8().constData());
+}
+
+QStringList MainWindow::askOpenFileNames(const QString &caption, const QString &filter)
+{
+    return QFileDialog::getOpenFileNames(this, caption, QString(), filter);
+}
+
+QString MainWindow::askSaveFileName(const QString &caption, const QString &filter)
+{
+    return QFileDialog::getSaveFileName(this, caption, QString(), filter);
+}
+
+void MainWindow::showWarning(const QString &title, const QString &text)
+{
+    QMessageBox::warning(nullptr, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void MainWindow::slotOutputButton()
+{
+    const QString name = askSaveFileName(tr("Save ICC/3DLUT File"), dialogFilter());
+    if (name.isEmpty())
+        return;
+    outputPath = name;
+    outputPathEdit->setText(name);
+}
+
+void MainWindow::slotInputButton()
+{
+    const QStringList names = askOpenFileNames(tr("Open ICC/3DLUT File"), dialogFilter());
+    if (names.isEmpty())
+        return;
+    inputPath = names.first();
+
+    LutFileOptions options;
+    options.path = inputPath;
+    options.format = 0;
+    options.defaultOrder = true;
+    options.dataOrderRGB = true;
+    options.tableOrderRGB = true;
+    Read_LUTFile header;
+    if (!header.readLut(options, true)) {
+        qDebug() << "header read failed:" << header.errorString;
+        return;
+    }
+    inputNameEdit->setText(tailFrom(inputPath, QLatin1Char('/')));
+    inputTypeEdit->setText(tailFrom(inputPath, QLatin1Char('.')));
+    inputSize3DEdit->setText(QString::number(header.size3D));
+    // A cube file may carry a 1D table beside its cube, or only a 1D table.
+    inputSize1DEdit->setText(QString::number(header.size1D));
+    inputDimensionEdit->setText(header.size3D >= 1 || header.size1D < 1 ? QStringLiteral("3D")
+                                                                        : QStringLiteral("1D"));
+}
+
+void MainWindow::slotWriteLut()
+{
+    if (outputPathEdit->text().isEmpty() || inputNameEdit->text().isEmpty()) {
+        if (language == 1)
+            showWarning(QStringLiteral("错误"), QStringLiteral("请选择 输入/输出 文件！"));
+        else
+            showWarning(QStringLiteral("Error"), QStringLiteral("Please Select Input/Output File!"));
+        return;
+    }
+    outputPath = outputPathEdit->text();
+
+    const QString rgb = QStringLiteral("RGB");
+    LutFileOptions readOptions;
+    readOptions.path = inputPath;
+    readOptions.format = 0;
+    readOptions.defaultOrder = inputDefaultOrderBox->isChecked();
+    readOptions.dataOrderRGB = inputDataOrderBox->currentText() == rgb;
+    readOptions.tableOrderRGB = inputTableOrderBox->currentText() == rgb;
+
+    Read_LUTFile source;
+    if (!source.readLut(readOptions, false)) {
+        qDebug() << "read failed:" << source.errorString;
+        showWarning(QStringLiteral("Error"), QStringLiteral("File Error!"));
+        return;
+    }
+
+    LutFileOptions writeOptions;
+    writeOptions.path = outputPath;
+    writeOptions.format = 0;
+    writeOptions.defaultOrder = outputDefaultOrderBox->isChecked();
+    writeOptions.dataOrderRGB = outputDataOrderBox->currentText() == rgb;
+    writeOptions.tableOrderRGB = outputTableOrderBox->currentText() == rgb;
+    writeOptions.outputScale = 1;
+    const int sizeIndex = outputSize3DBox->currentIndex();
+    writeOptions.size3D = cubeSizeValues[sizeIndex == 1 ? 1 : 0];
+
+    runExport(writeOptions, &source);
+}
+
+void MainWindow::runExport(LutFileOptions options, Read_LUTFile *source)
+{
+    const int n = source->size3D;
+    const int m = options.size3D;
+    bool written = false;
+    QString why;
+    if (n > 0 && source->table3D == nullptr) {
+        why = QStringLiteral("the input's cube has no table");
+    } else if (n > 0 && n == m) {
+        Write_LUTFile writer;
+        written = writer.writeLut(options, source);
+        why = writer.errorString;
+    } else if (n > 0) {
+        // The destination carries only the resampled cube, with default
+        // domains and order flags.
+        Read_LUTFile destination;
+        destination.size3D = m;
+        if (!destination.allocTable3D(destination.table3D, m)
+            || !LutCalc::resampleCube(source, &destination)) {
+            why = QStringLiteral("cannot resample to size %1").arg(m);
+        } else {
+            Write_LUTFile writer;
+            written = writer.writeLut(options, &destination);
+            why = writer.errorString;
+        }
+    } else {
+        why = QStringLiteral("the input holds no cube");
+    }
+
+    if (written) {
+        showWarning(QStringLiteral("Successful"), QStringLiteral("Export successful !"));
+    } else {
+        qDebug() << "export failed:" << why;
+        showWarning(QStringLiteral("Error"), QStringLiteral("Format not supported !"));
+    }
+}

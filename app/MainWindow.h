@@ -1,0 +1,100 @@
+#pragma once
+
+#include "lut/LutFileOptions.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class Read_LUTFile;
+
+// The 18 caption texts of the window, English and Chinese, by index:
+// 1..8 are the input-side captions, 10..15 the output-side ones; 0, 9, 16
+// and 17 name the columns, the language and the start button.
+extern const QStringList labelTextsEnglish;
+extern const QStringList labelTextsChinese;
+
+// The one window of the program: an input column (what the chosen file's
+// header says and how to read it), an output column (file, cube size, how
+// to write it) and a third column with the language and the start button.
+// Every widget is placed by absolute coordinates computed from the window
+// size; there is no layout manager and no central widget.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The full name of the chosen input file and of the output file.
+    QString currentInputPath() const { return inputPath; }
+    QString currentOutputPath() const { return outputPath; }
+    // 0 English, 1 Chinese.
+    int currentLanguage() const { return language; }
+
+public slots:
+    void slotInputButton();
+    void slotOutputButton();
+    void slotWriteLut();
+    void slotInComboxChanged(int index);
+    void slotInCheckBoxChanged(int state);
+    void slotOutComboxChanged(int index);
+    void slotOutCheckBoxChanged(int state);
+    void slotLanguageChanged(int index);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+    // The dialogs and message boxes of a conversion run. The defaults are the
+    // toolkit's modal static dialogs; tests override them to answer without
+    // a user.
+    virtual QStringList askOpenFileNames(const QString &caption, const QString &filter);
+    virtual QString askSaveFileName(const QString &caption, const QString &filter);
+    virtual void showWarning(const QString &title, const QString &text);
+
+    // Writes source through the writer of options.format, resampling its
+    // cube first when its size differs from options.size3D, and reports the
+    // outcome in a message box.
+    void runExport(LutFileOptions options, Read_LUTFile *source);
+
+private:
+    void retranslateTexts();
+    void placeWidgets(int width, int height);
+    QString dialogFilter() const;
+
+    QPushButton *inputButton;
+    QPushButton *outputButton;
+    QPushButton *generateButton;
+    QLabel *labels[14];
+    QLineEdit *inputNameEdit;
+    QLineEdit *inputTypeEdit;
+    QLineEdit *inputSize3DEdit;
+    QLineEdit *inputSize1DEdit;
+    QLineEdit *inputDimensionEdit;
+    QCheckBox *inputDefaultOrderBox;
+    QComboBox *inputDataOrderBox;
+    QComboBox *inputTableOrderBox;
+    QLineEdit *outputPathEdit;
+    QComboBox *outputTypeBox;
+    QComboBox *outputSize3DBox;
+    QCheckBox *outputDefaultOrderBox;
+    QComboBox *outputDataOrderBox;
+    QComboBox *outputTableOrderBox;
+    QComboBox *languageBox;
+    QLabel *languageLabel;
+
+    QString inputPath;
+    QString outputPath;
+    int inputLabelCount = 0;
+    int language = 0;
+    // Set while a "Default Order" box puts its lists back, so that the list
+    // slots do not take the box's own reset for a user's choice.
+    bool resettingOrder = false;
+};
