@@ -1,0 +1,189 @@
+// The Pandora format (identifier 4, ".mga" and ".m3d"): a keyword header
+// ("channel", "in", "out", "format", "values") followed by one line per
+// lattice point, each a running entry number and three channel values, with
+// the blue axis varying fastest. The "in" line gives the number of lattice
+// points (N cubed), the "out" line the output range (4096 for 12-bit codes,
+// 1 for normalised values).
+
+#include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
+#include "lut/LutTextOutput.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <QDebug>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kPandoraFormat = 4;
+
+// The text of a keyword line with every occurrence of the keyword and every
+// run of white space taken out: "in 35937" gives "35937", "channel 3d" "3d".
+QString strippedKeywordLine(QString line, const QString &keyword)
+{
+    static const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
+    line.remove(keyword);
+    line.remove(whiteSpace);
+    return line;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The number of white-space separated fields on a trimmed line.
+int fieldCount(const QByteArray &line)
+{
+    int count = 0;
+    bool inField = false;
+    for (const char c : line) {
+        if (isBlank(c)) {
+            inField = false;
+        } else if (!inField) {
+            inField = true;
+            ++count;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+bool Read_LUTFile::readPandora(QString fileName, bool headerOnly)
+{
+    LutTextInput in;
+    if (!in.open(fileName))
+        return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
+
+    applyDefaultOrder(kPandoraFormat);
+
+    // Header: keywords are recognised by the start of the trimmed line, up
+    // to and including the "values" line.
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.isEmpty())
+            continue;
+        if (line.startsWith(QLatin1Char('#'))) {
+            qDebug() << "#:" << line;
+        } else if (line.startsWith(QLatin1String("channel"))) {
+            if (strippedKeywordLine(line, QStringLiteral("channel")) != QLatin1String("3d"))
+                return fail(QStringLiteral("line %1: only \"channel 3d\" files are 3D LUTs").arg(in.lineNumber()));
+        } else if (line.startsWith(QLatin1String("format"))) {
+            qDebug() << "format:" << line;
+        } else if (line.startsWith(QLatin1String("values"))) {
+            qDebug() << "values:" << line;
+            break;
+        } else if (line.startsWith(QLatin1String("in"))) {
+            long long points = 0;
+            if (LutScan::scan(strippedKeywordLine(line, QStringLiteral("in")), "%ld", &points) == 0)
+                return fail(QStringLiteral("line %1: \"in\" needs the number of lattice points").arg(in.lineNumber()));
+            if (points < 1)
+                return fail(QStringLiteral("line %1: %2 lattice points is not a cube").arg(in.lineNumber()).arg(points));
+            // The nearest integer cube root; worked out in double precision
+            // and bounded before it becomes an int.
+            const double root = std::pow(double(points), 0.3333333333333333) + 0.5;
+            const int n = root > double(kMaxCubeSize) + 1.0 ? kMaxCubeSize + 1 : int(root);
+            if (!setSize3D(n, headerOnly))
+                return fail(QStringLiteral("line %1: \"in\": %2").arg(in.lineNumber()).arg(errorString));
+        } else if (line.startsWith(QLatin1String("out"))) {
+            long long range = 0;
+            if (LutScan::scan(strippedKeywordLine(line, QStringLiteral("out")), "%ld", &range) == 0)
+                return fail(QStringLiteral("line %1: \"out\" needs the output range").arg(in.lineNumber()));
+            // A range below 1 has no width to divide the values by.
+            if (range < 1)
+                return fail(QStringLiteral("line %1: output range %2 is not a positive number")
+                                .arg(in.lineNumber())
+                                .arg(range));
+            const float maximum = range > 1 ? float(range - 1) : float(range);
+            for (int k = 0; k < 3; ++k) {
+                domainMin3D[k] = 0.0f;
+                domainMax3D[k] = maximum;
+            }
+        } else {
+            qDebug() << "unkown:" << line;
+        }
+    }
+
+    if (size3D < 1)
+        return fail(QStringLiteral("no \"in\" line gives the number of lattice points"));
+    if (headerOnly) {
+        in.close();
+        return true;
+    }
+
+    // Data: the next line of exactly four fields whose scan yields a value
+    // is the next lattice point. The entry number is not checked; values a
+    // line does not give keep those of the previous data line.
+    const int n = size3D;
+    double v[4] = {0.0, 0.0, 0.0, 0.0};
+    for (int a = 0; a < n; ++a) {
+        for (int b = 0; b < n; ++b) {
+            for (int c = 0; c < n; ++c) {
+                for (;;) {
+                    if (in.atEnd()) {
+                        resetDomainMax3D();
+                        in.close();
+                        // Only the final entry missing is taken as complete.
+                        if (a == n - 1 && b == n - 1 && c == n - 1)
+                            return true;
+                        return fail(QStringLiteral("the file ends after %1 of %2 lattice points")
+                                        .arg(qint64(a) * n * n + qint64(b) * n + c)
+                                        .arg(qint64(n) * n * n));
+                    }
+                    const QByteArray line = in.readRawLine().trimmed();
+                    if (line.isEmpty() || line.startsWith('#') || fieldCount(line) != 4)
+                        continue;
+                    if (LutScan::scan(line, "%lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3]) >= 1)
+                        break;
+                }
+                storeEntry3D(a, b, c, float(v[1]), float(v[2]), float(v[3]), domainMin3D, domainMax3D);
+            }
+        }
+    }
+
+    resetDomainMax3D();
+    in.close();
+    return true;
+}
+
+bool Write_LUTFile::writePandora(QString fileName, Read_LUTFile *lut)
+{
+    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
+        return fail(QStringLiteral("the LUT holds no 3D table to write"));
+    LutTextOutput out(fileName);
+    if (!out.open())
+        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
+    QTextStream &stream = out.stream();
+    const int n = lut->size3D;
+    stream << "#HEADER\n#type: 3D cube file\n#format: 1.00\n#created:\n#owner: ostavel\n#END\n"
+           << '\n'
+           << "channel\t3d" << '\n'
+           << "in " << qint64(n) * n * n << '\n';
+    // Normalised values (a scale of 1 or less) have the range 1; integer
+    // codes of scale S run from 0 to S, which the file gives as S + 1.
+    if (outputScale <= 1)
+        stream << "out\t1" << '\n';
+    else
+        stream << "out " << qint64(outputScale) + 1 << '\n';
+    stream << '\n' << "format lut" << '\n' << '\n' << "values\tred\tgreen\tblue" << '\n';
+
+    applyDefaultOrder(kPandoraFormat);
+    const QString separator = QStringLiteral("\t");
+    quint64 entry = 0;
+    for (int a = 0; a < n; ++a) {
+        for (int b = 0; b < n; ++b) {
+            for (int c = 0; c < n; ++c) {
+                stream << entry++ << '\t';
+                writeLut3DEntry(lut->table3D, stream, a, b, c, outputScale, separator);
+                stream << '\n';
+            }
+        }
+    }
+    if (!out.commit())
+        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
+    return true;
+}

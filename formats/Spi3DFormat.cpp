@@ -1,0 +1,147 @@
+// The spi3d format (identifier 13, ".spi3d"): a "SPILUT 1.0" line, a
+// channel-count line ("3 3"), the cube size three times, then one line per
+// lattice point giving its red, green and blue indices and its three values.
+// Since every data line names its own lattice point, the lines may come in
+// any order; a point given twice takes the later line.
+
+#include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
+#include "lut/LutTextOutput.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <QDebug>
+
+#include <vector>
+
+namespace {
+
+constexpr int kSpi3DFormat = 13;
+
+} // namespace
+
+bool Read_LUTFile::readSpi3D(QString fileName, bool headerOnly)
+{
+    LutTextInput in;
+    if (!in.open(fileName))
+        return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
+
+    applyDefaultOrder(kSpi3DFormat);
+
+    // Everything before the "SPILUT" line is ignored.
+    for (;;) {
+        if (in.atEnd())
+            return fail(QStringLiteral("no \"SPILUT\" line"));
+        const QByteArray line = in.readRawLine().trimmed();
+        if (line.startsWith("SPILUT")) {
+            qDebug() << "#:" << line;
+            break;
+        }
+    }
+
+    // The channel counts: both must be equal.
+    for (;;) {
+        if (in.atEnd())
+            return fail(QStringLiteral("the file ends before its channel counts"));
+        const QByteArray line = in.readRawLine().trimmed();
+        int inChannels = 0, outChannels = 0;
+        if (line.isEmpty() || LutScan::scan(line, "%d %d", &inChannels, &outChannels) < 1)
+            continue;
+        if (inChannels != outChannels)
+            return fail(QStringLiteral("line %1: channel counts %2 and %3 differ")
+                            .arg(in.lineNumber())
+                            .arg(inChannels)
+                            .arg(outChannels));
+        break;
+    }
+
+    // The cube size, once per axis: all three must be equal.
+    for (;;) {
+        if (in.atEnd())
+            return fail(QStringLiteral("the file ends before its cube size"));
+        const QByteArray line = in.readRawLine().trimmed();
+        int n[3] = {0, 0, 0};
+        if (line.isEmpty() || LutScan::scan(line, "%d %d %d ", &n[0], &n[1], &n[2]) < 1)
+            continue;
+        if (n[0] != n[1] || n[1] != n[2])
+            return fail(QStringLiteral("line %1: the cube sizes %2, %3 and %4 differ")
+                            .arg(in.lineNumber())
+                            .arg(n[0])
+                            .arg(n[1])
+                            .arg(n[2]));
+        if (!setSize3D(n[0], headerOnly))
+            return fail(QStringLiteral("line %1: %2").arg(in.lineNumber()).arg(errorString));
+        break;
+    }
+    if (headerOnly) {
+        in.close();
+        return true;
+    }
+
+    // Data lines in any order. A line whose indices fall outside the cube,
+    // or that does not give all six numbers, is skipped; a lattice point
+    // that no line gives makes the file incomplete.
+    const int size = size3D;
+    const qint64 points = qint64(size) * size * size;
+    std::vector<bool> given(size_t(points), false);
+    qint64 givenCount = 0;
+    while (!in.atEnd()) {
+        const QByteArray line = in.readRawLine().trimmed();
+        if (line.isEmpty())
+            continue;
+        int i = 0, j = 0, k = 0;
+        float r = 0.0f, g = 0.0f, b = 0.0f;
+        const int converted = LutScan::scan(line, "%d %d %d %f %f %f", &i, &j, &k, &r, &g, &b);
+        if (converted == 0)
+            continue;
+        if (converted < 6) {
+            qDebug() << "spi3d: incomplete data line" << in.lineNumber() << "skipped";
+            continue;
+        }
+        if (unsigned(i) >= unsigned(size) || unsigned(j) >= unsigned(size) || unsigned(k) >= unsigned(size)) {
+            qDebug() << "spi3d: line" << in.lineNumber() << "indices outside the cube, skipped";
+            continue;
+        }
+        storeEntry3D(i, j, k, r, g, b, domainMin3D, domainMax3D);
+        const size_t index = size_t((qint64(i) * size + j) * size + k);
+        if (!given[index]) {
+            given[index] = true;
+            ++givenCount;
+        }
+    }
+
+    resetDomainMax3D();
+    in.close();
+    if (givenCount != points)
+        return fail(QStringLiteral("%1 of the %2 lattice points have no data line")
+                        .arg(points - givenCount)
+                        .arg(points));
+    return true;
+}
+
+bool Write_LUTFile::writeSpi3D(QString fileName, Read_LUTFile *lut)
+{
+    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
+        return fail(QStringLiteral("the LUT holds no 3D table to write"));
+    LutTextOutput out(fileName);
+    if (!out.open())
+        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
+    QTextStream &stream = out.stream();
+    const int n = lut->size3D;
+    stream << "SPILUT 1.0" << '\n' << "3 3" << '\n' << n << ' ' << n << ' ' << n << '\n';
+
+    applyDefaultOrder(kSpi3DFormat);
+    const QString separator = QStringLiteral(" ");
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            for (int k = 0; k < n; ++k) {
+                stream << i << ' ' << j << ' ' << k << ' ';
+                writeLut3DEntry(lut->table3D, stream, i, j, k, outputScale, separator);
+                stream << '\n';
+            }
+        }
+    }
+    if (!out.commit())
+        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
+    return true;
+}
