@@ -1,0 +1,163 @@
+// The csp format (identifier 9, ".csp"), read only. A csp file begins with
+// the tag line "CSPLUTV100" and a type line ("3D" or "1D"), carries a
+// metadata block, a pre-LUT (a shaper curve per channel) and then the table:
+// a size line and one entry of three numbers per line, red varying fastest.
+//
+// Of each channel's pre-LUT only the first and last output value are kept,
+// as that channel's domain; the shaper curves are not applied. The 3D domain
+// stays as the pre-LUT gave it after the read.
+
+#include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
+#include "lut/Read_LUTFile.h"
+
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kCspFormat = 9;
+
+QStringList fieldsOf(const QString &trimmedLine)
+{
+    static const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
+    return trimmedLine.split(whiteSpace, Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always read whole*/)
+{
+    LutTextInput in;
+    if (!in.open(fileName))
+        return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
+    applyDefaultOrder(kCspFormat);
+
+    // The first two lines are strict: no blank line may precede either.
+    if (in.atEnd() || in.readLine().trimmed() != QLatin1String("CSPLUTV100"))
+        return fail(QStringLiteral("line 1: the file does not begin with \"CSPLUTV100\""));
+    const QString type = in.atEnd() ? QString() : in.readLine().trimmed();
+    bool is3D;
+    if (type == QLatin1String("3D"))
+        is3D = true;
+    else if (type == QLatin1String("1D"))
+        is3D = false;
+    else
+        return fail(QStringLiteral("line 2: the type line must be \"3D\" or \"1D\""));
+
+    // Metadata: everything up to "BEGIN METADATA", then everything up to
+    // "END METADATA", is skipped. A file without the block has no table.
+    bool metadataBegun = false;
+    bool metadataEnded = false;
+    while (!in.atEnd() && !metadataEnded) {
+        const QString line = in.readLine().trimmed();
+        if (!metadataBegun)
+            metadataBegun = line == QLatin1String("BEGIN METADATA");
+        else
+            metadataEnded = line == QLatin1String("END METADATA");
+    }
+    if (!metadataEnded) {
+        return fail(metadataBegun ? QStringLiteral("the file ends inside the metadata block")
+                                  : QStringLiteral("no \"BEGIN METADATA\" line"));
+    }
+
+    // Pre-LUT: per channel a count line, an input-values line and an
+    // output-values line. The output line's first and last value are the
+    // channel's domain; counts and input values are not used.
+    float *domainMin = is3D ? domainMin3D : domainMin1D;
+    float *domainMax = is3D ? domainMax3D : domainMax1D;
+    int valueLines = 0;
+    int channel = 0;
+    while (channel < 3 && !in.atEnd()) {
+        const QStringList fields = fieldsOf(in.readLine().trimmed());
+        if (fields.size() < 2)
+            continue;
+        if (++valueLines % 2 == 1)
+            continue; // an input-values line
+        domainMin[channel] = fields.first().toFloat();
+        domainMax[channel] = fields.last().toFloat();
+        if (!(domainMax[channel] > domainMin[channel]) || !std::isfinite(domainMax[channel] - domainMin[channel])) {
+            return fail(QStringLiteral("line %1: the pre-LUT output values of channel %2 do not rise")
+                            .arg(in.lineNumber())
+                            .arg(channel));
+        }
+        ++channel;
+    }
+
+    // Size: the first line of three fields (3D) or one field (1D).
+    bool haveSize = false;
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        const QStringList fields = fieldsOf(line);
+        if (is3D && fields.size() == 3) {
+            int n[3] = {0, 0, 0};
+            if (LutScan::scan(line, "%d %d %d", &n[0], &n[1], &n[2]) != 3 || n[0] != n[1] || n[1] != n[2]) {
+                return fail(QStringLiteral("line %1: the cube size line must give one size three times")
+                                .arg(in.lineNumber()));
+            }
+            if (!setSize3D(n[0], false))
+                return fail(QStringLiteral("line %1: %2").arg(in.lineNumber()).arg(errorString));
+            haveSize = true;
+            break;
+        }
+        if (!is3D && fields.size() == 1) {
+            int n = 0;
+            if (LutScan::scan(line, "%d", &n) != 1)
+                return fail(QStringLiteral("line %1: the 1D size is not a number").arg(in.lineNumber()));
+            if (!setSize1D(n, false))
+                return fail(QStringLiteral("line %1: %2").arg(in.lineNumber()).arg(errorString));
+            haveSize = true;
+            break;
+        }
+    }
+    if (!haveSize)
+        return fail(QStringLiteral("no size line after the pre-LUT"));
+
+    // Data: the next line that scans to at least one number is the next
+    // entry; channels a short line does not give keep the previous values.
+    float v[3] = {0.0f, 0.0f, 0.0f};
+    auto nextEntry = [&]() {
+        while (!in.atEnd()) {
+            const QByteArray line = in.readRawLine().trimmed();
+            if (!line.isEmpty() && LutScan::scan(line, "%f %f %f", &v[0], &v[1], &v[2]) > 0)
+                return true;
+        }
+        return false;
+    };
+
+    const int n = size3D;
+    for (int a = 0; a < n; ++a) {
+        for (int b = 0; b < n; ++b) {
+            for (int c = 0; c < n; ++c) {
+                if (!nextEntry()) {
+                    resetDomainMax3D();
+                    in.close();
+                    if (a == n - 1 && b == n - 1 && c == n - 1)
+                        return true;
+                    return fail(QStringLiteral("the file ends after %1 of %2 cube entries")
+                                    .arg(qint64(a) * n * n + qint64(b) * n + c)
+                                    .arg(qint64(n) * n * n));
+                }
+                storeEntry3D(a, b, c, v[0], v[1], v[2], domainMin3D, domainMax3D);
+            }
+        }
+    }
+
+    const int length = size1D;
+    for (int i = 0; i < length; ++i) {
+        if (!nextEntry()) {
+            resetDomainMax1D();
+            in.close();
+            if (i == length - 1)
+                return true;
+            return fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(i).arg(length));
+        }
+        storeEntry1D(i, v[0], v[1], v[2], domainMin1D, domainMax1D);
+    }
+
+    // The 3D domain keeps what the pre-LUT gave it.
+    resetDomainMax1D();
+    in.close();
+    return size3D >= 1 || size1D > 0;
+}

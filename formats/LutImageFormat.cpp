@@ -1,0 +1,143 @@
+// LUT images (identifiers 1 and 2), read only: a 3D LUT as an image of 8-bit
+// RGB pixels, one pixel per lattice point.
+//
+// Tiled (1): a square image of 64, 512 or 4096 pixels a side, cut into
+// T x T square tiles of N x N pixels, one tile per slowest-index slice.
+// Lattice point (a, b, c) is at column (a mod T) * N + c, row (a div T) * N + b.
+//
+// Strip (2): N slices of N x N pixels side by side, W = N * N wide and N
+// high. Lattice point (a, b, c) is at column a * N + c, row b.
+
+#include "lut/LutTable.h"
+#include "lut/Read_LUTFile.h"
+
+#include <QImage>
+#include <QImageReader>
+
+#include <utility>
+
+namespace {
+
+constexpr int kTiledImageFormat = 1;
+constexpr int kStripImageFormat = 2;
+
+// The widest strip: kMaxCubeSize slices of kMaxCubeSize pixels.
+constexpr int kMaxStripWidth = kMaxCubeSize * kMaxCubeSize;
+
+// Tiles per side for the accepted tiled image sizes, 0 for any other.
+int tilesFor(const QSize &size)
+{
+    if (size.width() != size.height())
+        return 0;
+    switch (size.width()) {
+    case 64:
+        return 4;
+    case 512:
+        return 8;
+    case 4096:
+        return 16;
+    default:
+        return 0;
+    }
+}
+
+bool isStripSize(const QSize &size)
+{
+    const qint64 h = size.height();
+    return h >= 1 && size.width() <= kMaxStripWidth && qint64(size.width()) == h * h;
+}
+
+// Loads the image as 24-bit RGB. When the file states its size up front,
+// acceptable(size) is asked before any pixel is decoded, so a huge image of
+// the wrong size costs nothing. The conversion drops any alpha channel and
+// reuses the decoded buffer where it can.
+QImage loadRgb(const QString &fileName, bool (*acceptable)(const QSize &), QString *error)
+{
+    QImageReader reader(fileName);
+    const QSize announced = reader.size();
+    if (announced.isValid() && !acceptable(announced)) {
+        *error = QStringLiteral("%1 x %2 is not a size this LUT image can have")
+                     .arg(announced.width())
+                     .arg(announced.height());
+        return QImage();
+    }
+    QImage image = reader.read();
+    if (image.isNull()) {
+        *error = QStringLiteral("cannot load the image: %1").arg(reader.errorString());
+        return QImage();
+    }
+    if (!acceptable(image.size())) {
+        *error = QStringLiteral("%1 x %2 is not a size this LUT image can have")
+                     .arg(image.width())
+                     .arg(image.height());
+        return QImage();
+    }
+    image = std::move(image).convertToFormat(QImage::Format_RGB888);
+    if (image.isNull())
+        *error = QStringLiteral("out of memory converting the image");
+    return image;
+}
+
+bool isTiledSize(const QSize &size)
+{
+    return tilesFor(size) != 0;
+}
+
+} // namespace
+
+bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always read whole*/)
+{
+    QString error;
+    const QImage image = loadRgb(fileName, isTiledSize, &error);
+    if (image.isNull())
+        return fail(error);
+    applyDefaultOrder(kTiledImageFormat);
+
+    const int tiles = tilesFor(image.size());
+    const int n = image.width() / tiles;
+    if (!setSize3D(n, false))
+        return fail(errorString);
+
+    domainMax3D[0] = domainMax3D[1] = domainMax3D[2] = 255.0f;
+    for (int a = 0; a < n; ++a) {
+        const int x0 = (a % tiles) * n;
+        const int y0 = (a / tiles) * n;
+        for (int b = 0; b < n; ++b) {
+            const uchar *row = image.constScanLine(y0 + b) + 3 * x0;
+            for (int c = 0; c < n; ++c) {
+                const uchar *pixel = row + 3 * c;
+                storeEntry3D(a, b, c, pixel[0], pixel[1], pixel[2], domainMin3D, domainMax3D);
+            }
+        }
+    }
+    resetDomainMax3D();
+    return true;
+}
+
+bool Read_LUTFile::readLutImageStrip(QString fileName, bool /*headerOnly: always read whole*/)
+{
+    QString error;
+    const QImage image = loadRgb(fileName, isStripSize, &error);
+    if (image.isNull())
+        return fail(error);
+    applyDefaultOrder(kStripImageFormat);
+
+    // Rows are addressed through the image's own bytes-per-line: a row of
+    // W * 3 bytes is padded to a multiple of four.
+    const int n = image.height();
+    if (!setSize3D(n, false))
+        return fail(errorString);
+
+    domainMax3D[0] = domainMax3D[1] = domainMax3D[2] = 255.0f;
+    for (int a = 0; a < n; ++a) {
+        for (int b = 0; b < n; ++b) {
+            const uchar *row = image.constScanLine(b) + 3 * std::ptrdiff_t(a) * n;
+            for (int c = 0; c < n; ++c) {
+                const uchar *pixel = row + 3 * c;
+                storeEntry3D(a, b, c, pixel[0], pixel[1], pixel[2], domainMin3D, domainMax3D);
+            }
+        }
+    }
+    resetDomainMax3D();
+    return true;
+}

@@ -1,0 +1,145 @@
+// The Truelight cube format (identifier 10, ".cub"), read only. Its structure
+// lives in "#" lines whose second field is a keyword: the dimensions, the
+// cube width, the input LUT length, and the two sections "InputLUT" (a 1D
+// table, values on a scale of 0 to the cube size) and "Cube" (a 3D table,
+// red varying fastest). "End" closes the file.
+
+#include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
+#include "lut/Read_LUTFile.h"
+
+#include <QDebug>
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int kTruelightFormat = 10;
+
+} // namespace
+
+bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always read whole*/)
+{
+    LutTextInput in;
+    if (!in.open(fileName))
+        return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
+    applyDefaultOrder(kTruelightFormat);
+
+    static const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
+
+    // Entry lines are those that scan to at least one number; blank lines,
+    // "#" lines and text are passed over. Channels a short line does not
+    // give keep the previous values, across both sections.
+    float v[3] = {0.0f, 0.0f, 0.0f};
+    auto nextEntry = [&]() {
+        while (!in.atEnd()) {
+            const QByteArray line = in.readRawLine().trimmed();
+            if (!line.isEmpty() && LutScan::scan(line, "%f %f %f", &v[0], &v[1], &v[2]) > 0)
+                return true;
+        }
+        return false;
+    };
+
+    bool stop = false;
+    while (!stop && !in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.isEmpty())
+            continue;
+        if (!line.startsWith(QLatin1Char('#'))) {
+            qDebug() << "unkown" << line;
+            continue;
+        }
+        // The keyword is the second field, so "#" must stand alone before it.
+        const QStringList fields = line.split(whiteSpace, Qt::SkipEmptyParts);
+        if (fields.size() < 2)
+            continue;
+        const QString &keyword = fields.at(1);
+
+        if (keyword == QLatin1String("iDims") || keyword == QLatin1String("oDims")) {
+            if (fields.size() >= 3 && fields.at(2) != QLatin1String("3")) {
+                qDebug() << "unsupported dimensions:" << line;
+                stop = true;
+            }
+        } else if (keyword == QLatin1String("width")) {
+            if (fields.size() != 5)
+                continue;
+            QString rest = line;
+            rest.remove(QLatin1Char('#'));
+            rest.remove(QStringLiteral("width"));
+            int w[3] = {0, 0, 0};
+            if (LutScan::scan(rest, "%d %d %d", &w[0], &w[1], &w[2]) == 0 || w[0] != w[1] || w[1] != w[2]) {
+                qDebug() << "unusable width line:" << line;
+                stop = true;
+                continue;
+            }
+            if (w[0] < 1) {
+                // No cube; a lutLength may still give a 1D table.
+                table3D.reset();
+                size3D = 0;
+            } else if (!setSize3D(w[0], false)) {
+                return fail(QStringLiteral("line %1: width: %2").arg(in.lineNumber()).arg(errorString));
+            }
+        } else if (keyword == QLatin1String("lutLength")) {
+            QString rest = line;
+            rest.remove(QLatin1Char('#'));
+            rest.remove(QStringLiteral("lutLength"));
+            int length = 0;
+            if (LutScan::scan(rest, "%d", &length) == 0) {
+                qDebug() << "unusable lutLength line:" << line;
+                stop = true;
+                continue;
+            }
+            if (length < 1) {
+                table1D.reset();
+                size1D = 0;
+            } else if (!setSize1D(length, false)) {
+                return fail(QStringLiteral("line %1: lutLength: %2").arg(in.lineNumber()).arg(errorString));
+            }
+        } else if (keyword == QLatin1String("InputLUT")) {
+            if (size1D < 1 || size3D < 1)
+                continue;
+            // Input LUT values run from 0 to the cube size.
+            domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = float(size3D);
+            const int length = size1D;
+            for (int i = 0; i < length; ++i) {
+                if (!nextEntry()) {
+                    resetDomainMax1D();
+                    in.close();
+                    if (i == length - 1)
+                        return true;
+                    return fail(QStringLiteral("the file ends after %1 of %2 input LUT entries").arg(i).arg(length));
+                }
+                storeEntry1D(i, v[0], v[1], v[2], domainMin1D, domainMax1D);
+            }
+        } else if (keyword == QLatin1String("Cube")) {
+            if (size3D < 1)
+                continue;
+            resetDomainMax3D();
+            const int n = size3D;
+            for (int a = 0; a < n; ++a) {
+                for (int b = 0; b < n; ++b) {
+                    for (int c = 0; c < n; ++c) {
+                        if (!nextEntry()) {
+                            resetDomainMax3D();
+                            in.close();
+                            if (a == n - 1 && b == n - 1 && c == n - 1)
+                                return true;
+                            return fail(QStringLiteral("the file ends after %1 of %2 cube entries")
+                                            .arg(qint64(a) * n * n + qint64(b) * n + c)
+                                            .arg(qint64(n) * n * n));
+                        }
+                        storeEntry3D(a, b, c, v[0], v[1], v[2], domainMin3D, domainMax3D);
+                    }
+                }
+            }
+        } else if (keyword == QLatin1String("End")) {
+            stop = true;
+        }
+    }
+
+    resetDomainMax3D();
+    resetDomainMax1D();
+    in.close();
+    if (size3D >= 1 || size1D > 0)
+        return true;
+    return fail(QStringLiteral("no usable \"width\" or \"lutLength\" line"));
+}
