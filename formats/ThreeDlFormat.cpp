@@ -1,0 +1,228 @@
+// The 3dl format (identifier 3, ".3dl", read only): an optional "Mesh" line
+// giving the input and output bit depths, a shaper line of input code values
+// whose field count is the cube size, and one line of three output values
+// per lattice point, blue varying fastest.
+//
+// The reader makes two passes. The first finds the cube size and the range
+// of the output values: from the mesh line, or else from the largest value
+// in the file, rounded up to the next 2^k - 1 (3, 7, ... 1023, 4095, 65535).
+// The second pass, from the start of the file again, stores the values
+// divided by that range.
+
+#include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
+#include "lut/Read_LUTFile.h"
+
+#include <QDebug>
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+constexpr int kThreeDlFormat = 3;
+
+// Output depths above this many bits are not code values of any real file.
+constexpr int kMaxOutputBits = 31;
+
+enum class LineKind { Blank, Comment, Header, Mesh, Gamma, Shaper, Data, Other };
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+// The number of white-space separated fields of a trimmed line.
+int fieldCount(const QByteArray &line)
+{
+    int count = 0;
+    bool inField = false;
+    for (const char c : line) {
+        if (isBlank(c)) {
+            inField = false;
+        } else if (!inField) {
+            inField = true;
+            ++count;
+        }
+    }
+    return count;
+}
+
+LineKind classify(const QByteArray &line, int *fields)
+{
+    *fields = 0;
+    if (line.isEmpty())
+        return LineKind::Blank;
+    if (line.startsWith('#'))
+        return LineKind::Comment;
+    if (line == "3DMESH")
+        return LineKind::Header;
+    if (line.startsWith("Mesh"))
+        return LineKind::Mesh;
+    if (line.startsWith("gamma"))
+        return LineKind::Gamma;
+    *fields = fieldCount(line);
+    if (*fields == 3)
+        return LineKind::Data;
+    if (*fields == 2 || *fields >= 4)
+        return LineKind::Shaper;
+    return LineKind::Other;
+}
+
+// Narrows a scanned value to single precision, saturating instead of
+// overflowing (the store clamps it to the range anyway).
+float toFloat(double v)
+{
+    if (v > double(FLT_MAX))
+        return FLT_MAX;
+    if (v < -double(FLT_MAX))
+        return -FLT_MAX;
+    return float(v);
+}
+
+// The smallest 2^k - 1 (k = 2..16) that holds the largest value m; 65535
+// for anything larger.
+float outputRangeFor(double m)
+{
+    const double t = std::floor(m);
+    for (int k = 2; k <= 16; ++k) {
+        const double range = std::ldexp(1.0, k) - 1.0;
+        if (range >= t)
+            return float(range);
+    }
+    return 65535.0f;
+}
+
+} // namespace
+
+bool Read_LUTFile::read3dl(QString fileName, bool headerOnly)
+{
+    LutTextInput in;
+    if (!in.open(fileName))
+        return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
+
+    applyDefaultOrder(kThreeDlFormat);
+
+    // The last data line scanned: fields that do not scan keep these values,
+    // in both passes.
+    double v[3] = {0.0, 0.0, 0.0};
+    double largest = 0.0;
+
+    // First pass: cube size, output range and the largest value.
+    while (!in.atEnd()) {
+        const QByteArray line = in.readRawLine().trimmed();
+        int fields = 0;
+        switch (classify(line, &fields)) {
+        case LineKind::Comment:
+            qDebug() << "#:" << line;
+            break;
+        case LineKind::Mesh: {
+            // "Mesh i o": a cube of 2^i + 1 points, output values of o bits.
+            QByteArray rest = line;
+            rest.replace("Mesh ", "");
+            int inBits = 0, outBits = 0;
+            if (LutScan::scan(rest, "%d %d", &inBits, &outBits) < 1)
+                return fail(QStringLiteral("line %1: Mesh without bit depths").arg(in.lineNumber()));
+            if (outBits < 0 || outBits > kMaxOutputBits)
+                return fail(QStringLiteral("line %1: Mesh output depth of %2 bits is out of range")
+                                .arg(in.lineNumber())
+                                .arg(outBits));
+            const double points = std::ldexp(1.0, qBound(-64, inBits, 64)) + 1.0;
+            const int n = points > double(INT_MAX) ? INT_MAX : int(points);
+            // A later mesh line replaces the size (and the table) of an earlier one.
+            if (!setSize3D(n, headerOnly))
+                return fail(QStringLiteral("line %1: Mesh: %2").arg(in.lineNumber()).arg(errorString));
+            const float range = float(std::ldexp(1.0, outBits) - 1.0);
+            for (int c = 0; c < 3; ++c) {
+                domainMin3D[c] = 0.0f;
+                domainMax3D[c] = range;
+            }
+            break;
+        }
+        case LineKind::Gamma: {
+            QByteArray rest = line;
+            rest.replace("gamma ", "");
+            double gamma = 0.0;
+            if (LutScan::scan(rest, "%lf", &gamma) < 1)
+                return fail(QStringLiteral("line %1: gamma without a number").arg(in.lineNumber()));
+            break;
+        }
+        case LineKind::Shaper:
+            // Only the number of input code values matters: it is the cube size.
+            if (size3D == 0 && !setSize3D(fields, headerOnly))
+                return fail(QStringLiteral("line %1: shaper line: %2").arg(in.lineNumber()).arg(errorString));
+            break;
+        case LineKind::Data:
+            // Without an output depth from a mesh line, the range follows
+            // from the largest value.
+            if (domainMax3D[0] < 1.1f && LutScan::scan(line, "%lf %lf %lf", &v[0], &v[1], &v[2]) >= 1) {
+                for (const double x : v) {
+                    if (x > largest)
+                        largest = x;
+                }
+            }
+            break;
+        case LineKind::Blank:
+        case LineKind::Header:
+        case LineKind::Other:
+            break;
+        }
+    }
+
+    if (size3D < 1) {
+        in.close();
+        return fail(QStringLiteral("no cube size: neither a Mesh line nor a shaper line"));
+    }
+
+    if (largest > 0.1 && domainMax3D[0] < 1.1f) {
+        const float range = outputRangeFor(largest);
+        domainMax3D[0] = domainMax3D[1] = domainMax3D[2] = range;
+    }
+    // A mesh line of 0 output bits with no range in the data would leave an
+    // empty range and divide every value by zero: store the values as read.
+    for (int c = 0; c < 3; ++c) {
+        if (!(domainMax3D[c] > domainMin3D[c]))
+            domainMax3D[c] = domainMin3D[c] + 1.0f;
+    }
+
+    if (headerOnly) {
+        resetDomainMax3D();
+        in.close();
+        return true;
+    }
+
+    if (!in.rewind())
+        return fail(QStringLiteral("cannot read the file again: %1").arg(in.errorString()));
+
+    // Second pass: the k-th data line is the entry (k / N^2, k / N % N, k % N).
+    const int n = size3D;
+    for (int a = 0; a < n; ++a) {
+        for (int b = 0; b < n; ++b) {
+            for (int c = 0; c < n; ++c) {
+                for (;;) {
+                    if (in.atEnd()) {
+                        resetDomainMax3D();
+                        in.close();
+                        // Only the very last entry may be missing; it stays 0.
+                        if (a == n - 1 && b == n - 1 && c == n - 1)
+                            return true;
+                        return fail(QStringLiteral("the file ends after %1 of %2 cube entries")
+                                        .arg(qint64(a) * n * n + qint64(b) * n + c)
+                                        .arg(qint64(n) * n * n));
+                    }
+                    const QByteArray line = in.readRawLine().trimmed();
+                    int fields = 0;
+                    if (classify(line, &fields) == LineKind::Data
+                        && LutScan::scan(line, "%lf %lf %lf", &v[0], &v[1], &v[2]) >= 1)
+                        break;
+                }
+                storeEntry3D(a, b, c, toFloat(v[0]), toFloat(v[1]), toFloat(v[2]), domainMin3D, domainMax3D);
+            }
+        }
+    }
+
+    resetDomainMax3D();
+    in.close();
+    return true;
+}
