@@ -1,0 +1,104 @@
+// The csv log format (identifier 14, ".csv"): a single-channel curve, one
+// "index,<tab>code value" pair per line, no header. The reader takes the
+// bit depth from the last code value (1023 for a 10-bit log), places each
+// value at the entry its index names and gives all three channels the same
+// value; the writer writes channel 0 as normalised reals.
+
+#include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
+#include "lut/LutTextOutput.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+namespace {
+
+constexpr int kCsvLogFormat = 14;
+
+// Index and code value of a line; false when either does not convert.
+bool parsePair(const QByteArray &line, int *index, int *code)
+{
+    return !line.isEmpty() && LutScan::scan(line, "%d,\t%d ", index, code) == 2;
+}
+
+// Full scale of the last code value v: 1 for 2 or less, else one below the
+// smallest power of two that is at least v (and at least 4).
+double scaleFor(int v)
+{
+    if (v <= 2)
+        return 1.0;
+    long long p = 4;
+    while (p < v)
+        p *= 2;
+    return double(p - 1);
+}
+
+} // namespace
+
+bool Read_LUTFile::readCsvLog(QString fileName, bool headerOnly)
+{
+    Q_UNUSED(headerOnly);
+    LutTextInput in;
+    if (!in.open(fileName))
+        return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
+
+    applyDefaultOrder(kCsvLogFormat);
+
+    // First pass: the number of pairs and the last code value.
+    qint64 count = 0;
+    int lastCode = 0;
+    while (!in.atEnd()) {
+        int index = 0, code = 0;
+        if (parsePair(in.readRawLine().trimmed(), &index, &code)) {
+            ++count;
+            lastCode = code;
+        }
+    }
+    if (count == 0)
+        return fail(QStringLiteral("no index, code value lines"));
+    if (count > kMax1DSize)
+        return fail(QStringLiteral("%1 lines; at most %2 are read").arg(count).arg(kMax1DSize));
+    if (!setSize1D(int(count), false))
+        return false;
+
+    const float scale = float(scaleFor(lastCode));
+    for (int c = 0; c < 3; ++c)
+        domainMax1D[c] = scale;
+
+    // Second pass: each value goes to the entry its index names; indices
+    // outside the table have no place and are skipped.
+    if (!in.rewind()) {
+        resetDomainMax1D();
+        return fail(QStringLiteral("cannot read the file again: %1").arg(in.errorString()));
+    }
+    while (!in.atEnd()) {
+        int index = 0, code = 0;
+        if (!parsePair(in.readRawLine().trimmed(), &index, &code) || index < 0 || index >= size1D)
+            continue;
+        storeEntry1D(index, float(code), float(code), float(code), domainMin1D, domainMax1D);
+    }
+    in.close();
+    resetDomainMax1D();
+    return true;
+}
+
+bool Write_LUTFile::writeCsvLog(QString fileName, Read_LUTFile *lut)
+{
+    const int n = lut->size1D;
+    if (n > 0 && lut->table1D.size() != n)
+        return fail(QStringLiteral("the LUT holds no 1D table to write"));
+    LutTextOutput out(fileName);
+    if (!out.open())
+        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
+    QTextStream &stream = out.stream();
+    applyDefaultOrder(kCsvLogFormat);
+    const QString separator = QStringLiteral(",\t");
+    const QString none;
+    for (int i = 0; i < n; ++i) {
+        stream << i << separator;
+        writeLut1DValue(lut->table1D, stream, i, outputScale, none);
+        stream << '\n';
+    }
+    if (!out.commit())
+        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
+    return true;
+}

@@ -1,0 +1,181 @@
+// The spi1d format (identifier 12, ".spi1d"): a keyword header ("Version",
+// "From", "Length", "Components", in any order) and a block in braces with
+// one sample of 1, 2 or 3 components per line. Columns are red, green, blue.
+//
+// "From lo hi" is the input range the samples are spread over, as other
+// software that reads spi1d files takes it; the sample values are outputs
+// and are kept as they are. The container's 1D table is sampled evenly over
+// the input range 0..1, so a file with another range is resampled onto it by
+// linear interpolation (inputs beyond the file's range take its end values).
+
+#include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
+#include "lut/LutTextOutput.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <QDebug>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr int kSpi1DFormat = 12;
+
+QString afterKeyword(QString line, const QString &keyword)
+{
+    line.remove(keyword);
+    return line;
+}
+
+// The value at input t of the samples spread evenly over [lo, hi].
+float sampleAt(const std::vector<float> &samples, int n, int channel, double t, double lo, double hi)
+{
+    if (n == 1)
+        return samples[size_t(channel)];
+    double position = (t - lo) / (hi - lo) * double(n - 1);
+    if (!(position > 0.0))
+        position = 0.0;
+    if (position > double(n - 1))
+        position = double(n - 1);
+    int i = int(std::floor(position));
+    if (i >= n - 1)
+        i = n - 2;
+    const double f = position - double(i);
+    const double a = samples[3 * size_t(i) + size_t(channel)];
+    const double b = samples[3 * size_t(i + 1) + size_t(channel)];
+    return float(a + (b - a) * f);
+}
+
+} // namespace
+
+bool Read_LUTFile::readSpi1D(QString fileName, bool headerOnly)
+{
+    Q_UNUSED(headerOnly);
+    LutTextInput in;
+    if (!in.open(fileName))
+        return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
+
+    applyDefaultOrder(kSpi1DFormat);
+
+    double lo = 0.0, hi = 1.0;
+    int length = 0;
+    int components = 0;
+    bool block = false;
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.isEmpty())
+            continue;
+        if (line.startsWith(QLatin1String("Version"))) {
+            qDebug() << "#:" << line;
+        } else if (line.startsWith(QLatin1String("From"))) {
+            if (LutScan::scan(afterKeyword(line, QStringLiteral("From")), "%lf %lf", &lo, &hi) < 2)
+                return fail(QStringLiteral("line %1: From needs two numbers").arg(in.lineNumber()));
+            if (!(hi > lo) || !std::isfinite(lo) || !std::isfinite(hi))
+                return fail(QStringLiteral("line %1: the From range must rise").arg(in.lineNumber()));
+        } else if (line.startsWith(QLatin1String("Length"))) {
+            if (LutScan::scan(afterKeyword(line, QStringLiteral("Length")), "%d", &length) < 1)
+                return fail(QStringLiteral("line %1: Length needs a number").arg(in.lineNumber()));
+            if (length < 1 || length > kMax1DSize)
+                return fail(QStringLiteral("line %1: Length %2 is outside 1..%3")
+                                .arg(in.lineNumber())
+                                .arg(length)
+                                .arg(kMax1DSize));
+        } else if (line.startsWith(QLatin1String("Components"))) {
+            if (LutScan::scan(afterKeyword(line, QStringLiteral("Components")), "%d", &components) < 1)
+                return fail(QStringLiteral("line %1: Components needs a number").arg(in.lineNumber()));
+            if (components < 1 || components > 3)
+                return fail(QStringLiteral("line %1: %2 components; 1, 2 or 3 are read")
+                                .arg(in.lineNumber())
+                                .arg(components));
+        } else if (line.startsWith(QLatin1Char('{'))) {
+            block = true;
+            break;
+        }
+    }
+    if (length < 1)
+        return fail(QStringLiteral("no Length line"));
+    if (components < 1)
+        return fail(QStringLiteral("no Components line"));
+    if (!block)
+        return fail(QStringLiteral("no { before the samples"));
+
+    // The samples in file order, three channels each; a one-component file
+    // gives all three the same value, a two-component one leaves the third 0.
+    std::vector<float> samples;
+    samples.reserve(size_t(length) * 3);
+    int i = 0;
+    while (i < length) {
+        if (in.atEnd())
+            return fail(QStringLiteral("the file ends after %1 of %2 samples").arg(i).arg(length));
+        const QByteArray line = in.readRawLine().trimmed();
+        if (line.isEmpty() || line.startsWith('}'))
+            continue;
+        double v[3] = {0.0, 0.0, 0.0};
+        const int converted = LutScan::scan(line, "%lf %lf %lf", &v[0], &v[1], &v[2]);
+        if (converted < 1)
+            continue;
+        if (converted < components)
+            return fail(QStringLiteral("line %1: %2 of %3 components").arg(in.lineNumber()).arg(converted).arg(components));
+        if (components == 1)
+            v[1] = v[2] = v[0];
+        else if (components == 2)
+            v[2] = 0.0;
+        for (double x : v)
+            samples.push_back(float(x));
+        ++i;
+    }
+    in.close();
+
+    if (!setSize1D(length, false))
+        return false;
+    const bool unitRange = lo == 0.0 && hi == 1.0;
+    for (int e = 0; e < length; ++e) {
+        float y[3];
+        for (int c = 0; c < 3; ++c) {
+            y[c] = unitRange ? samples[3 * size_t(e) + size_t(c)]
+                             : sampleAt(samples, length, c, length == 1 ? 0.0 : double(e) / (length - 1), lo, hi);
+        }
+        // Stored unclamped, in the channel order the flags give (reversed
+        // exactly when they differ, as for every 1D store).
+        float *entry = table1D[e];
+        const bool reverse = dataOrderRGB != tableOrderRGB;
+        entry[0] = reverse ? y[2] : y[0];
+        entry[1] = y[1];
+        entry[2] = reverse ? y[0] : y[2];
+    }
+    domainMin1D[0] = domainMin1D[1] = domainMin1D[2] = 0.0f;
+    resetDomainMax1D();
+    return true;
+}
+
+bool Write_LUTFile::writeSpi1D(QString fileName, Read_LUTFile *lut)
+{
+    const int n = lut->size1D;
+    if (n > 0 && lut->table1D.size() != n)
+        return fail(QStringLiteral("the LUT holds no 1D table to write"));
+    LutTextOutput out(fileName);
+    if (!out.open())
+        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
+    QTextStream &stream = out.stream();
+    // A range of 0..0 would be empty, so a scale below 1 is written as 1
+    // (the values are then normalised reals, as for a scale of 1).
+    stream << "Version 1" << '\n'
+           << "From 0.0 " << qMax(1, outputScale) << '\n'
+           << "Length " << n << '\n'
+           << "Components 3" << '\n'
+           << "{" << '\n';
+    applyDefaultOrder(kSpi1DFormat);
+    const QString indent = QStringLiteral("        ");
+    const QString separator = QStringLiteral(" ");
+    for (int i = 0; i < n; ++i) {
+        stream << indent;
+        writeLut1DEntry(lut->table1D, stream, i, outputScale, separator);
+        stream << '\n';
+    }
+    stream << "}" << '\n';
+    if (!out.commit())
+        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
+    return true;
+}

@@ -1,0 +1,98 @@
+// The zyt1d format (identifier 15, ".zyt1d"), this tool's own 1D text
+// format: "From lo hi", "Length N", then N lines of three values. Lines the
+// header does not know are ignored, so a spi1d file with a 0..1 range reads
+// as well; the number of sample lines must equal the Length.
+
+#include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
+#include "lut/LutTextOutput.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr int kZyt1DFormat = 15;
+
+} // namespace
+
+bool Read_LUTFile::readZyt1D(QString fileName, bool headerOnly)
+{
+    Q_UNUSED(headerOnly);
+    LutTextInput in;
+    if (!in.open(fileName))
+        return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
+
+    applyDefaultOrder(kZyt1DFormat);
+
+    // Header: the range and the length; the first "Length" line ends it.
+    float lo = domainMin1D[0], hi = domainMax1D[0];
+    int length = 0;
+    bool haveLength = false;
+    while (!in.atEnd()) {
+        QString line = in.readLine().trimmed();
+        if (line.startsWith(QLatin1String("From"))) {
+            float a = 0.0f, b = 0.0f;
+            if (LutScan::scan(line.remove(QStringLiteral("From ")), "%f %f", &a, &b) == 2) {
+                lo = a;
+                hi = b;
+            }
+        } else if (line.startsWith(QLatin1String("Length"))) {
+            LutScan::scan(line.remove(QStringLiteral("Length ")), "%d", &length);
+            haveLength = true;
+            break;
+        }
+    }
+    if (!haveLength)
+        return fail(QStringLiteral("no Length line"));
+    if (!(hi > lo) || !std::isfinite(lo) || !std::isfinite(hi))
+        return fail(QStringLiteral("the From range must rise"));
+    if (!setSize1D(length, false))
+        return fail(QStringLiteral("line %1: Length: %2").arg(in.lineNumber()).arg(errorString));
+    for (int c = 0; c < 3; ++c) {
+        domainMin1D[c] = lo;
+        domainMax1D[c] = hi;
+    }
+
+    // Samples: every line that yields a number; channels a short line does
+    // not give keep the previous sample's values.
+    float v[3] = {0.0f, 0.0f, 0.0f};
+    int stored = 0;
+    while (!in.atEnd()) {
+        const QByteArray line = in.readRawLine().trimmed();
+        if (line.isEmpty() || LutScan::scan(line, "%f %f %f", &v[0], &v[1], &v[2]) < 1)
+            continue;
+        if (stored == length) {
+            resetDomainMax1D();
+            return fail(QStringLiteral("line %1: more samples than the Length of %2").arg(in.lineNumber()).arg(length));
+        }
+        storeEntry1D(stored++, v[0], v[1], v[2], domainMin1D, domainMax1D);
+    }
+    in.close();
+    resetDomainMax1D();
+    if (stored != length)
+        return fail(QStringLiteral("%1 samples for a Length of %2").arg(stored).arg(length));
+    return true;
+}
+
+bool Write_LUTFile::writeZyt1D(QString fileName, Read_LUTFile *lut)
+{
+    const int n = lut->size1D;
+    if (n > 0 && lut->table1D.size() != n)
+        return fail(QStringLiteral("the LUT holds no 1D table to write"));
+    LutTextOutput out(fileName);
+    if (!out.open())
+        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
+    QTextStream &stream = out.stream();
+    stream << "From 0.0 1.0" << '\n' << "Length " << n << '\n';
+    applyDefaultOrder(kZyt1DFormat);
+    const QString separator = QStringLiteral(" ");
+    for (int i = 0; i < n; ++i) {
+        writeLut1DEntry(lut->table1D, stream, i, 1, separator);
+        stream << '\n';
+    }
+    if (!out.commit())
+        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
+    return true;
+}
