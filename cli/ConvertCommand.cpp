@@ -35,8 +35,9 @@ const char kHelp[] =
     "                         one); cube for any other extension\n"
     "  -t, --to FORMAT        output format; default: chosen from OUTPUT's extension\n"
     "                         (cube for an unknown one; with --out-dir: cube)\n"
-    "      --out-dir DIR      convert each INPUT on its own into DIR, named after the\n"
-    "                         input with the output format's extension\n"
+    "      --out-dir DIR      convert each INPUT on its own into DIR (made if missing),\n"
+    "                         named after the input with the output format's\n"
+    "                         first extension\n"
     "  -s, --size N           output cube size, 2 to 256; default: the input's own\n"
     "                         size (no resampling)\n"
     "      --in-order ORDER   \"default\" (the format's own order) or DATA/TABLE, each\n"
@@ -332,6 +333,8 @@ int run(const QStringList &arguments)
         const QStringList extensions = outFormat->extensionList();
         const QString extension = extensions.isEmpty() ? QString() : extensions.first();
         const QDir dir(parser.value(outDirOption));
+        // A missing directory is made; if that fails, every write reports it.
+        QDir().mkpath(dir.path());
         int status = kExitSuccess;
         for (const QString &input : positional) {
             const QString output = dir.filePath(QFileInfo(input).completeBaseName() + extension);
