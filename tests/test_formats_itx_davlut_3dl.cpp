@@ -270,7 +270,7 @@ void TestFormatsItxDavLut3dl::shortAndMissingEntries()
         // values beyond the domain are clamped; a line of words is skipped.
         Read_LUTFile shortLines;
         QVERIFY(read(format, size + "0.5 0.5 0.5\nnothing here\n0.1 0.2\n1.5 -2 0.25\n"
-                                   + QByteArray("0 0 0\n").repeated(4),
+                                   + QByteArray("0 0 0\n").repeated(5),
                      shortLines));
         const float *second = format == kItx ? shortLines.table3D[1][0][0] : shortLines.table3D[0][0][1];
         QCOMPARE(second[0], 0.1f);
@@ -387,6 +387,11 @@ void TestFormatsItxDavLut3dl::threeDlMeshGivesSizeAndDepth()
         for (int c = 0; c < 3; ++c)
             QCOMPARE(lut.domainMax3D[c], 1.0f);
     }
+
+    // The mesh line's depth wins over what the data would suggest.
+    Read_LUTFile meshDepth;
+    QVERIFY(read(kThreeDl, "Mesh 1 12\n" + QByteArray("1000 0 0\n").repeated(27), meshDepth));
+    QCOMPARE(meshDepth.table3D[1][2][0][0], 1000.0f / 4095.0f);
 
     // A data line of three times 4095 becomes white.
     Read_LUTFile white;
