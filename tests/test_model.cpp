@@ -303,8 +303,9 @@ void TestModel::scanIgnoresTheProcessLocale()
     std::sscanf("0.5", "%f", &theirs);
     QCOMPARE(theirs, 0.0f);
     float f = 0;
-    QCOMPARE(LutScan::scan(QByteArray("0.5 2,5"), "%f %f", &f, &theirs), 1);
+    QCOMPARE(LutScan::scan(QByteArray("0.5 2,5"), "%f %f", &f, &theirs), 2);
     QCOMPARE(f, 0.5f);
+    QCOMPARE(theirs, 2.0f); // a comma ends a number as any other character does
     std::setlocale(LC_ALL, "C");
 }
 
