@@ -147,7 +147,8 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
                                             .arg(qint64(n) * n * n));
                         }
                         const QByteArray line = in.readRawLine().trimmed();
-                        if (isSkippedDataLine(line) || line.contains("MESH"))
+                        // memchr finds no "M" on a data line long before a substring search would.
+                        if (isSkippedDataLine(line) || (line.indexOf('M') >= 0 && line.contains("MESH")))
                             continue;
                         int converted;
                         if (meshIntegerMode) {
@@ -166,6 +167,11 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
             }
         }
 
+        // A 1D line is red, green, blue whatever the lattice order of the
+        // cube: under the format's own order its channels stay in line order
+        // (the cube's red-fastest table order would reverse them).
+        if (defaultOrder)
+            tableOrderRGB = dataOrderRGB;
         const int length = size1D;
         for (int e = 0; e < length; ++e) {
             for (;;) {
