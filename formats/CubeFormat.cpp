@@ -13,6 +13,7 @@
 #include <QDebug>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -148,7 +149,8 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
                         }
                         const QByteArray line = in.readRawLine().trimmed();
                         // memchr finds no "M" on a data line long before a substring search would.
-                        if (isSkippedDataLine(line) || (line.indexOf('M') >= 0 && line.contains("MESH")))
+                        if (isSkippedDataLine(line)
+                            || (std::memchr(line.constData(), 'M', size_t(line.size())) && line.contains("MESH")))
                             continue;
                         int converted;
                         if (meshIntegerMode) {

@@ -54,6 +54,65 @@ bool parseInteger(const char *&p, const char *end, long long &value)
     return true;
 }
 
+// The largest integer mantissa and the largest count of decimals for which
+// T holds both the mantissa and the power of ten exactly.
+template <typename T>
+struct PlainDecimalLimits;
+template <>
+struct PlainDecimalLimits<float>
+{
+    static constexpr unsigned long long maxMantissa = 1ULL << 24;
+    static constexpr int maxDecimals = 10;
+};
+template <>
+struct PlainDecimalLimits<double>
+{
+    static constexpr unsigned long long maxMantissa = 1ULL << 53;
+    static constexpr int maxDecimals = 22;
+};
+
+// The fast path for the plain decimals LUT files are made of ("0.850000",
+// "12", ".5"): digits with at most one point, no exponent. When the digits
+// form an integer m that T holds exactly and k of them follow the point,
+// with 10^k exact in T as well, m / 10^k is one correctly rounded division:
+// the same value the general conversion gives. Anything else returns false
+// and takes the general path.
+template <typename T>
+bool parsePlainDecimal(const char *q, const char *end, T &value, const char *&stop)
+{
+    static const double powersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    unsigned long long mantissa = 0;
+    int digits = 0;
+    int decimals = 0;
+    bool point = false;
+    const char *s = q;
+    for (; s < end; ++s) {
+        if (isDigit(*s)) {
+            if (mantissa > PlainDecimalLimits<T>::maxMantissa)
+                return false;
+            mantissa = mantissa * 10 + unsigned(*s - '0');
+            ++digits;
+            if (point)
+                ++decimals;
+        } else if (*s == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (digits == 0 || mantissa > PlainDecimalLimits<T>::maxMantissa
+        || decimals > PlainDecimalLimits<T>::maxDecimals)
+        return false;
+    // An exponent or a hexadecimal prefix continues the number.
+    if (s < end && (*s == 'e' || *s == 'E' || *s == 'x' || *s == 'X'))
+        return false;
+    value = T(mantissa) / T(powersOfTen[decimals]);
+    stop = s;
+    return true;
+}
+
 // Parses a real number at p as strtod would, into T (float or double).
 // Values beyond the type's range become infinities and values below its
 // smallest denormal become zero, as with strtod.
@@ -68,6 +127,15 @@ bool parseReal(const char *&p, const char *end, T &value)
     }
     if (q >= end)
         return false;
+    {
+        T plain;
+        const char *stop;
+        if (parsePlainDecimal(q, end, plain, stop)) {
+            value = negative ? -plain : plain;
+            p = stop;
+            return true;
+        }
+    }
     // from_chars takes neither a sign nor a hexadecimal prefix; both are
     // handled here so that "+1.5", "-inf" and "0x1p-3" read as sscanf reads them.
     std::chars_format format = std::chars_format::general;
