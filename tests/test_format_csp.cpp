@@ -18,6 +18,13 @@
 
 namespace {
 
+// A literal with embedded NULs, without its terminating one.
+template <int N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
 constexpr int kCsp = 9;
 
 // With the default order (data RGB, table BGR) red varies fastest in the
@@ -276,7 +283,7 @@ void TestFormatCsp::refusesMalformedFiles_data()
     QTest::newRow("no data") << "CSPLUTV100\n3D\n" + meta + pre + "2 2 2\n";
     QTest::newRow("flat pre-LUT output") << "CSPLUTV100\n3D\n" + meta + preLut(1, 0, 1) + "2 2 2\n" + entries;
     QTest::newRow("empty file") << QByteArray();
-    QTest::newRow("binary junk") << QByteArray("CSPLUTV100\n3D\n\x00\xff\xfe\x01\x02\x80\n\x00\x00", 25);
+    QTest::newRow("binary junk") << bytes("CSPLUTV100\n3D\n\x00\xff\xfe\x01\x02\x80\n\x00\x00");
 }
 
 void TestFormatCsp::refusesMalformedFiles()

@@ -15,6 +15,13 @@
 
 namespace {
 
+// A literal with embedded NULs, without its terminating one.
+template <int N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
 constexpr int kTiled = 1;
 constexpr int kStrip = 2;
 
@@ -185,7 +192,7 @@ void TestFormatImages::tiledRefusesWrongSizesAndLeavesContainerAlone()
         QCOMPARE(lut.domainMax3D[0], 1.0f);
     }
     const QString junk = TestSupport::writeFile(m_dir.filePath(QStringLiteral("junk.png")),
-                                                QByteArray("\x89PNG\r\n\x1a\n garbage \xff\x00\x13", 20));
+                                                bytes("\x89PNG\r\n\x1a\n garbage \xff\x00\x13"));
     for (const QString &path : {junk, m_dir.filePath(QStringLiteral("missing.png"))}) {
         Read_LUTFile lut;
         QVERIFY(!readImage(lut, path, kTiled));
@@ -277,7 +284,7 @@ void TestFormatImages::stripRefusesWrongSizesAndUnreadableFiles()
     }
     // An image that cannot be loaded is a failure, not an empty success.
     const QString junk = TestSupport::writeFile(m_dir.filePath(QStringLiteral("junk.bmp")),
-                                                QByteArray("BM\x10\x00\x00\x00 not a bitmap", 21));
+                                                bytes("BM\x10\x00\x00\x00 not a bitmap"));
     const QString empty = TestSupport::writeFile(m_dir.filePath(QStringLiteral("empty.png")), QByteArray());
     for (const QString &path : {junk, empty, m_dir.filePath(QStringLiteral("missing.png"))}) {
         Read_LUTFile lut;

@@ -16,6 +16,13 @@
 
 namespace {
 
+// A literal with embedded NULs, without its terminating one.
+template <int N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
 constexpr int kLook = 5;
 
 bool readLookFile(Read_LUTFile &lut, const QString &path, bool defaultOrder = true)
@@ -177,7 +184,7 @@ void TestFormatLook::badDataFailsCleanly_data()
     QTest::newRow("data before size") << document("<LUT><data>" + compact + "</data></LUT>");
     QTest::newRow("malformed XML") << QByteArray("<look><LUT><size>2</size><data>00</da");
     QTest::newRow("mismatched tags") << QByteArray("<look><LUT></look><size>2</size></LUT>");
-    QTest::newRow("binary junk") << QByteArray("\x00\xff<\x01\x80>&#0;\xfe", 11);
+    QTest::newRow("binary junk") << bytes("\x00\xff<\x01\x80>&#0;\xfe");
     QTest::newRow("empty") << QByteArray();
 }
 

@@ -13,6 +13,13 @@
 
 namespace {
 
+// A literal with embedded NULs, without its terminating one.
+template <int N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
 constexpr int kTruelight = 10;
 
 bool readCub(Read_LUTFile &lut, const QString &path)
@@ -158,7 +165,7 @@ void TestFormatTruelight::refusesBadFiles_data()
     QTest::newRow("truncated cube") << full.left(full.indexOf("# Cube") + 40);
     QTest::newRow("truncated input LUT") << full.left(full.indexOf("# InputLUT") + 20);
     QTest::newRow("empty") << QByteArray();
-    QTest::newRow("binary junk") << QByteArray("# width \xff\x00\x01 3 3\n\x80\x81\x00#\n", 24);
+    QTest::newRow("binary junk") << bytes("# width \xff\x00\x01 3 3\n\x80\x81\x00#\n");
 }
 
 void TestFormatTruelight::refusesBadFiles()
