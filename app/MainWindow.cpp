@@ -74,7 +74,8 @@ QCheckBox *makeCheckedBox(QWidget *parent, const QString &name)
     return box;
 }
 
-// name from its last "/" (included) to the end; the whole name without one.
+// path from the last separator (included) to the end; the whole path when
+// there is none.
 QString tailFrom(const QString &path, QChar separator)
 {
     const int at = path.lastIndexOf(separator);
