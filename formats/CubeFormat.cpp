@@ -6,7 +6,6 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
-#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -130,43 +129,26 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         if (size1D >= 1 && !domainIsValid(domainMin1D, domainMax1D))
             return fail(QStringLiteral("LUT_1D_INPUT_RANGE must have its maximum above its minimum"));
 
+        // Keyword lines convert nothing and are skipped here like comments.
+        // The working values carry over from the 3D entries to the 1D ones.
         float v[3] = {0.0f, 0.0f, 0.0f};
-        const int n = size3D;
-        for (int i = 0; i < n; ++i) {
-            for (int j = 0; j < n; ++j) {
-                for (int k = 0; k < n; ++k) {
-                    // Read lines until one yields an entry; channels a short
-                    // line does not give keep the previous entry's values.
-                    for (;;) {
-                        if (in.atEnd()) {
-                            resetDomainMax3D();
-                            in.close();
-                            if (i == n - 1 && j == n - 1 && k == n - 1)
-                                return true;
-                            return fail(QStringLiteral("the file ends after %1 of %2 cube entries")
-                                            .arg(qint64(i) * n * n + qint64(j) * n + k)
-                                            .arg(qint64(n) * n * n));
-                        }
-                        const QByteArray line = in.readRawLine().trimmed();
-                        // memchr finds no "M" on a data line long before a substring search would.
-                        if (isSkippedDataLine(line)
-                            || (std::memchr(line.constData(), 'M', size_t(line.size())) && line.contains("MESH")))
-                            continue;
-                        int converted;
-                        if (meshIntegerMode) {
-                            int iv[3] = {0, 0, 0};
-                            converted = LutScan::scan(line, "%d %d %d", &iv[0], &iv[1], &iv[2]);
-                            for (int c = 0; c < converted; ++c)
-                                v[c] = float(iv[c]) / float(meshIntegerScale);
-                        } else {
-                            converted = LutScan::scan(line, "%f %f %f", &v[0], &v[1], &v[2]);
-                        }
-                        if (converted > 0)
-                            break;
-                    }
-                    storeEntry3D(i, j, k, v[0], v[1], v[2], domainMin3D, domainMax3D);
-                }
-            }
+        const EntriesRead entries = readEntries3D(in, v, [this](const QByteArray &line, float *w) {
+            // memchr finds no "M" on a data line long before a substring search would.
+            if (isSkippedDataLine(line)
+                || (std::memchr(line.constData(), 'M', size_t(line.size())) && line.contains("MESH")))
+                return false;
+            if (!meshIntegerMode)
+                return LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]) > 0;
+            int iv[3] = {0, 0, 0};
+            const int converted = LutScan::scan(line, "%d %d %d", &iv[0], &iv[1], &iv[2]);
+            for (int c = 0; c < converted; ++c)
+                w[c] = float(iv[c]) / float(meshIntegerScale);
+            return converted > 0;
+        });
+        if (entries != EntriesRead::Complete) {
+            resetDomainMax3D();
+            in.close();
+            return entries == EntriesRead::LastMissing;
         }
 
         // A 1D line is red, green, blue whatever the lattice order of the
@@ -204,24 +186,9 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeCube(QString fileName, Read_LUTFile *lut)
 {
-    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
-        return fail(QStringLiteral("the LUT holds no 3D table to write"));
-    LutTextOutput out(fileName);
-    if (!out.open())
-        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QTextStream &stream = out.stream();
-    stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n';
-    const QString separator = QStringLiteral(" ");
-    const int n = lut->size3D;
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            for (int k = 0; k < n; ++k) {
-                writeLut3DEntry(lut->table3D, stream, i, j, k, outputScale, separator);
-                stream << '\n';
-            }
-        }
-    }
-    if (!out.commit())
-        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
-    return true;
+    // The cube writer always uses the orders it was given.
+    return writeCubeFile(
+        fileName, lut, kCubeFormat,
+        [lut](QTextStream &stream) { stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n'; },
+        QStringLiteral(" "), outputScale);
 }

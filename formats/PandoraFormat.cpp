@@ -7,7 +7,6 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
-#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -118,32 +117,17 @@ bool Read_LUTFile::readPandora(QString fileName, bool headerOnly)
     // Data: the next line of exactly four fields whose scan yields a value
     // is the next lattice point. The entry number is not checked; values a
     // line does not give keep those of the previous data line.
-    const int n = size3D;
-    double v[4] = {0.0, 0.0, 0.0, 0.0};
-    for (int a = 0; a < n; ++a) {
-        for (int b = 0; b < n; ++b) {
-            for (int c = 0; c < n; ++c) {
-                for (;;) {
-                    if (in.atEnd()) {
-                        resetDomainMax3D();
-                        in.close();
-                        // Only the final entry missing is taken as complete.
-                        if (a == n - 1 && b == n - 1 && c == n - 1)
-                            return true;
-                        return fail(QStringLiteral("the file ends after %1 of %2 lattice points")
-                                        .arg(qint64(a) * n * n + qint64(b) * n + c)
-                                        .arg(qint64(n) * n * n));
-                    }
-                    const QByteArray line = in.readRawLine().trimmed();
-                    if (line.isEmpty() || line.startsWith('#') || fieldCount(line) != 4)
-                        continue;
-                    if (LutScan::scan(line, "%lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3]) >= 1)
-                        break;
-                }
-                storeEntry3D(a, b, c, float(v[1]), float(v[2]), float(v[3]), domainMin3D, domainMax3D);
-            }
-        }
-    }
+    double d[4] = {0.0, 0.0, 0.0, 0.0};
+    float v[3] = {0.0f, 0.0f, 0.0f};
+    const EntriesRead entries = readEntries3D(in, v, [&d](const QByteArray &line, float *w) {
+        if (line.isEmpty() || line.startsWith('#') || fieldCount(line) != 4
+            || LutScan::scan(line, "%lf %lf %lf %lf", &d[0], &d[1], &d[2], &d[3]) < 1)
+            return false;
+        w[0] = float(d[1]), w[1] = float(d[2]), w[2] = float(d[3]);
+        return true;
+    });
+    if (entries == EntriesRead::Truncated)
+        return false;
 
     resetDomainMax3D();
     in.close();
@@ -152,38 +136,22 @@ bool Read_LUTFile::readPandora(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writePandora(QString fileName, Read_LUTFile *lut)
 {
-    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
-        return fail(QStringLiteral("the LUT holds no 3D table to write"));
-    LutTextOutput out(fileName);
-    if (!out.open())
-        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QTextStream &stream = out.stream();
     const int n = lut->size3D;
-    stream << "#HEADER\n#type: 3D cube file\n#format: 1.00\n#created:\n#owner: ostavel\n#END\n"
-           << '\n'
-           << "channel\t3d" << '\n'
-           << "in " << qint64(n) * n * n << '\n';
-    // Normalised values (a scale of 1 or less) have the range 1; integer
-    // codes of scale S run from 0 to S, which the file gives as S + 1.
-    if (outputScale <= 1)
-        stream << "out\t1" << '\n';
-    else
-        stream << "out " << qint64(outputScale) + 1 << '\n';
-    stream << '\n' << "format lut" << '\n' << '\n' << "values\tred\tgreen\tblue" << '\n';
-
-    applyDefaultOrder(kPandoraFormat);
-    const QString separator = QStringLiteral("\t");
-    quint64 entry = 0;
-    for (int a = 0; a < n; ++a) {
-        for (int b = 0; b < n; ++b) {
-            for (int c = 0; c < n; ++c) {
-                stream << entry++ << '\t';
-                writeLut3DEntry(lut->table3D, stream, a, b, c, outputScale, separator);
-                stream << '\n';
-            }
-        }
-    }
-    if (!out.commit())
-        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
-    return true;
+    const int scale = outputScale;
+    auto header = [n, scale](QTextStream &stream) {
+        stream << "#HEADER\n#type: 3D cube file\n#format: 1.00\n#created:\n#owner: ostavel\n#END\n"
+               << '\n'
+               << "channel\t3d" << '\n'
+               << "in " << qint64(n) * n * n << '\n';
+        // Normalised values (a scale of 1 or less) have the range 1; integer
+        // codes of scale S run from 0 to S, which the file gives as S + 1.
+        if (scale <= 1)
+            stream << "out\t1" << '\n';
+        else
+            stream << "out " << qint64(scale) + 1 << '\n';
+        stream << '\n' << "format lut" << '\n' << '\n' << "values\tred\tgreen\tblue" << '\n';
+    };
+    // Each line starts with its entry number and a tab.
+    return writeCubeFile(fileName, lut, kPandoraFormat, header, QStringLiteral("\t"), outputScale,
+                         [](QTextStream &stream, int, int, int, qint64 entry) { stream << entry << '\t'; });
 }

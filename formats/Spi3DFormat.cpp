@@ -6,7 +6,6 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
-#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -121,27 +120,13 @@ bool Read_LUTFile::readSpi3D(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeSpi3D(QString fileName, Read_LUTFile *lut)
 {
-    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
-        return fail(QStringLiteral("the LUT holds no 3D table to write"));
-    LutTextOutput out(fileName);
-    if (!out.open())
-        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QTextStream &stream = out.stream();
     const int n = lut->size3D;
-    stream << "SPILUT 1.0" << '\n' << "3 3" << '\n' << n << ' ' << n << ' ' << n << '\n';
-
-    applyDefaultOrder(kSpi3DFormat);
-    const QString separator = QStringLiteral(" ");
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            for (int k = 0; k < n; ++k) {
-                stream << i << ' ' << j << ' ' << k << ' ';
-                writeLut3DEntry(lut->table3D, stream, i, j, k, outputScale, separator);
-                stream << '\n';
-            }
-        }
-    }
-    if (!out.commit())
-        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
-    return true;
+    auto header = [n](QTextStream &stream) {
+        stream << "SPILUT 1.0" << '\n' << "3 3" << '\n' << n << ' ' << n << ' ' << n << '\n';
+    };
+    // Each line starts with the lattice indices of its entry.
+    return writeCubeFile(fileName, lut, kSpi3DFormat, header, QStringLiteral(" "), outputScale,
+                         [](QTextStream &stream, int i, int j, int k, qint64) {
+                             stream << i << ' ' << j << ' ' << k << ' ';
+                         });
 }

@@ -6,7 +6,6 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
-#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -86,27 +85,10 @@ bool Read_LUTFile::readZyt3D(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeZyt3D(QString fileName, Read_LUTFile *lut)
 {
-    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
-        return fail(QStringLiteral("the LUT holds no 3D table to write"));
-    LutTextOutput out(fileName);
-    if (!out.open())
-        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QTextStream &stream = out.stream();
     const int n = lut->size3D;
-    stream << "From 0.0 1.0" << '\n' << "Length " << n << '\n';
-
     // The format holds normalised values only: the scale is always 1.
-    applyDefaultOrder(kZyt3DFormat);
-    const QString separator = QStringLiteral(" ");
-    for (int a = 0; a < n; ++a) {
-        for (int b = 0; b < n; ++b) {
-            for (int c = 0; c < n; ++c) {
-                writeLut3DEntry(lut->table3D, stream, a, b, c, 1, separator);
-                stream << '\n';
-            }
-        }
-    }
-    if (!out.commit())
-        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
-    return true;
+    return writeCubeFile(
+        fileName, lut, kZyt3DFormat,
+        [n](QTextStream &stream) { stream << "From 0.0 1.0" << '\n' << "Length " << n << '\n'; },
+        QStringLiteral(" "), 1);
 }

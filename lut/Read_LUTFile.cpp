@@ -1,6 +1,8 @@
 #include "lut/Read_LUTFile.h"
 
 #include "lut/LutFormats.h"
+#include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
 
 #include <QDebug>
 
@@ -158,4 +160,47 @@ void Read_LUTFile::resetDomainMax3D()
 void Read_LUTFile::resetDomainMax1D()
 {
     domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = 1.0f;
+}
+
+Read_LUTFile::EntriesRead Read_LUTFile::readEntries3D(LutTextInput &in, float v[3],
+                                                      const std::function<bool(const QByteArray &, float *)> &parse)
+{
+    const int n = size3D;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            for (int k = 0; k < n; ++k) {
+                for (;;) {
+                    if (in.atEnd()) {
+                        if (i == n - 1 && j == n - 1 && k == n - 1)
+                            return EntriesRead::LastMissing;
+                        fail(QStringLiteral("the file ends after %1 of %2 cube entries")
+                                 .arg(qint64(i) * n * n + qint64(j) * n + k)
+                                 .arg(qint64(n) * n * n));
+                        return EntriesRead::Truncated;
+                    }
+                    if (parse(in.readRawLine().trimmed(), v))
+                        break;
+                }
+                storeEntry3D(i, j, k, v[0], v[1], v[2], domainMin3D, domainMax3D);
+            }
+        }
+    }
+    return EntriesRead::Complete;
+}
+
+bool Read_LUTFile::readSizeLine(LutTextInput &in, const QString &keyword, bool headerOnly)
+{
+    while (!in.atEnd()) {
+        QString line = in.readLine().trimmed();
+        if (!line.startsWith(keyword))
+            continue;
+        line.remove(keyword);
+        int n = 0;
+        if (LutScan::scan(line, "%d", &n) < 1)
+            return fail(QStringLiteral("line %1: %2 without a number").arg(in.lineNumber()).arg(keyword));
+        if (!setSize3D(n, headerOnly))
+            return fail(QStringLiteral("line %1: %2: %3").arg(in.lineNumber()).arg(keyword, errorString));
+        return true;
+    }
+    return fail(QStringLiteral("no %1 line").arg(keyword));
 }

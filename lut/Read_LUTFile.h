@@ -3,8 +3,13 @@
 #include "lut/LutFileOptions.h"
 #include "lut/LutTable.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
+
+#include <functional>
+
+class LutTextInput;
 
 // The in-memory LUT that every conversion passes through: a reader fills it
 // from a file, the resampler may copy its cube into another container, and a
@@ -86,6 +91,23 @@ public:
     bool readCsvLog(QString fileName, bool headerOnly);
     bool readZyt1D(QString fileName, bool headerOnly);
     bool readZyt3D(QString fileName, bool headerOnly);
+
+    // Shared by the line-oriented readers whose cube entries follow each
+    // other in file order (first index slowest, third fastest).
+    enum class EntriesRead { Complete, LastMissing, Truncated };
+    // Reads size3D^3 entries from in: parse gets each trimmed line and the
+    // working values (the caller's, which start as it set them) and returns true when the line yields an entry (values
+    // a short line does not give keep the previous entry's); other lines are
+    // skipped. Each entry is stored with storeEntry3D against the 3D domain.
+    // When the file ends with only the very last entry missing (it stays 0)
+    // the result is LastMissing; earlier, Truncated, with errorString set.
+    EntriesRead readEntries3D(LutTextInput &in, float working[3],
+                              const std::function<bool(const QByteArray &, float *)> &parse);
+    // Finds the first line that starts with keyword and takes the cube size
+    // from the number after it (with or without a blank); earlier lines are
+    // ignored. Fails with a message naming the line when the number is
+    // missing or out of bounds, or when no such line exists.
+    bool readSizeLine(LutTextInput &in, const QString &keyword, bool headerOnly);
 
     // When defaultOrder is set, replaces both order flags with the pair the
     // catalogue gives for the reader of formatId.

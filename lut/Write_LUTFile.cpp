@@ -1,6 +1,7 @@
 #include "lut/Write_LUTFile.h"
 
 #include "lut/LutFormats.h"
+#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 
 #include <QLatin1String>
@@ -44,6 +45,35 @@ void Write_LUTFile::applyDefaultOrder(int formatId)
         dataOrderRGB = format->writeDataRGB;
         tableOrderRGB = format->writeTableRGB;
     }
+}
+
+bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+                                  const std::function<void(QTextStream &)> &header, const QString &separator,
+                                  int scale, const LinePrefix &linePrefix)
+{
+    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
+        return fail(QStringLiteral("the LUT holds no 3D table to write"));
+    LutTextOutput out(fileName);
+    if (!out.open())
+        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
+    QTextStream &stream = out.stream();
+    header(stream);
+    applyDefaultOrder(formatId);
+    const int n = lut->size3D;
+    qint64 entry = 0;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            for (int k = 0; k < n; ++k) {
+                if (linePrefix)
+                    linePrefix(stream, i, j, k, entry++);
+                writeLut3DEntry(lut->table3D, stream, i, j, k, scale, separator);
+                stream << '\n';
+            }
+        }
+    }
+    if (!out.commit())
+        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
+    return true;
 }
 
 bool Write_LUTFile::fail(const QString &reason)

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTextStream>
 
+#include <functional>
+
 class Read_LUTFile;
 
 // Writes one container to one file: writeLut copies the caller's order
@@ -62,6 +64,17 @@ public:
     // Writes channel 0 of table[n] and the separator.
     void writeLut1DValue(const LutTable1D &table, QTextStream &stream, int n, int scale,
                          const QString &separator);
+
+    // Writes a whole 3D text file, the one path of every cube-shaped writer:
+    // checks that lut holds the table its size claims, opens the output,
+    // runs header, applies the default order of formatId, then writes one
+    // line per entry (first loop index slowest, third fastest): linePrefix
+    // (when given) with the indices and the running entry number, the entry
+    // through writeLut3DEntry with the separator and scale, and a line end.
+    using LinePrefix = std::function<void(QTextStream &, int i, int j, int k, qint64 entry)>;
+    bool writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+                       const std::function<void(QTextStream &)> &header, const QString &separator, int scale,
+                       const LinePrefix &linePrefix = LinePrefix());
 
     // When defaultOrder is set and the format has an order of its own,
     // replaces both order flags with it.
