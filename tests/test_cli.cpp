@@ -1,91 +1,41 @@
-// chromaduct-convert end to end, through the built executable: conversions,
-// order and scale options, resampling, every failure kind with its exit
-// status and message, --info, --formats, batch conversion and locale
-// independence.
+// chromaduct-convert end to end through the built executable: conversions and
+// their options, every failure kind with its status and one-line message,
+// --info, --formats, batch conversion, locale and BOM/CRLF independence.
 
 #include "TestSupport.h"
-
-#include "lut/LutFormats.h"
-
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <functional>
 
 using TestSupport::ProcessResult;
 using TestSupport::readFile;
 using TestSupport::runConvert;
-using TestSupport::writeFile;
 
 namespace {
 
 using Rgb = std::array<double, 3>;
-using LutFunction = std::function<Rgb(double, double, double)>;
 
-// An affine map of 0..1 into 0..1: tetrahedral resampling reproduces it
-// exactly at every point, so a resampled cube can be checked against it.
+// Affine, so tetrahedral resampling reproduces it exactly at every point.
 Rgb affine(double r, double g, double b)
 {
     return {0.1 + 0.6 * r + 0.2 * b, 0.05 + 0.7 * g + 0.1 * r, 0.2 + 0.5 * b + 0.15 * g};
 }
 
-// Cube text for f at size n in the standard layout: red varies fastest and
-// each line is red, green, blue; values in "%.6f" as the writer prints them.
-QByteArray cubeBody(int n, const LutFunction &f)
+// Cube lines of affine at size n, red fastest, in the writer's "%.6f".
+QByteArray cubeBody(int n)
 {
     QByteArray text;
-    for (int b = 0; b < n; ++b) {
-        for (int g = 0; g < n; ++g) {
-            for (int r = 0; r < n; ++r) {
-                const Rgb v = f(r / double(n - 1), g / double(n - 1), b / double(n - 1));
-                char line[64];
-                std::snprintf(line, sizeof line, "%.6f %.6f %.6f\n", v[0], v[1], v[2]);
-                text += line;
-            }
-        }
+    for (int i = 0; i < n * n * n; ++i) {
+        const Rgb v = affine(i % n / double(n - 1), i / n % n / double(n - 1), i / (n * n) / double(n - 1));
+        text += QByteArray::number(v[0], 'f', 6) + ' ' + QByteArray::number(v[1], 'f', 6) + ' '
+            + QByteArray::number(v[2], 'f', 6) + '\n';
     }
     return text;
 }
 
-QByteArray cubeFile(int n, const LutFunction &f)
-{
-    return "# made by the test\nLUT_3D_SIZE " + QByteArray::number(n) + "\n" + cubeBody(n, f);
-}
-
-QByteArray writtenCube(int n, const QByteArray &body)
-{
-    return "TITLE \nLUT_3D_SIZE " + QByteArray::number(n) + "\n" + body;
-}
-
-ProcessResult runConvertWithEnvironment(const QStringList &arguments, const QProcessEnvironment &environment)
-{
-    ProcessResult result;
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(TestSupport::convertPath(), arguments);
-    if (!process.waitForStarted(30000) || !process.waitForFinished(120000))
-        return result;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return result;
-}
-
-// The first catalogue row that satisfies pred, or null.
-const LutFormat *findFormat(const std::function<bool(const LutFormat &)> &pred)
-{
-    for (int id = 0; id < LutFormats::kCount; ++id) {
-        if (pred(*LutFormats::byId(id)))
-            return LutFormats::byId(id);
-    }
-    return nullptr;
-}
+QByteArray cubeFile(int n) { return "# made by the test\nLUT_3D_SIZE " + QByteArray::number(n) + "\n" + cubeBody(n); }
 
 } // namespace
 
@@ -93,350 +43,165 @@ class TestCli : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir m_dir;
     QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString file(const QString &name, const QByteArray &text) const { return TestSupport::writeFile(path(name), text); }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QVERIFY2(QFile::exists(TestSupport::convertPath()), qPrintable(TestSupport::convertPath()));
-    }
+    void initTestCase() { QVERIFY2(m_dir.isValid() && QFile::exists(TestSupport::convertPath()), "no executable"); }
 
-    // Read and written with the default orders, a cube keeps its lines:
-    // the output is the header the writer gives plus the same data lines.
-    void cubeToCubeKeepsTheTable()
+    // Default orders keep the lines; --size resamples; --out-order lays the table out (which index
+    // varies fastest on a line, whether a line is reversed); --scale writes integer codes.
+    void conversions()
     {
-        const QString in = writeFile(path("keep.cube"), cubeFile(3, affine));
-        const QString out = path("keep-out.cube");
-        const ProcessResult r = runConvert({in, out});
-        QCOMPARE(r.exitCode, 0);
-        QVERIFY(r.err.isEmpty());
-        QCOMPARE(readFile(out), writtenCube(3, cubeBody(3, affine)));
-
-        // An explicit size equal to the input's changes nothing.
-        const QString same = path("keep-same.cube");
-        QCOMPARE(runConvert({in, same, "--size", "3"}).exitCode, 0);
-        QCOMPARE(readFile(same), readFile(out));
-    }
-
-    void resamplesToTheRequestedSize()
-    {
-        const QString in = writeFile(path("small.cube"), cubeFile(3, affine));
-        for (int m : {2, 5, 17}) {
-            const QString out = path(QStringLiteral("resampled-%1.cube").arg(m));
-            const ProcessResult r = runConvert({in, out, "-s", QString::number(m)});
-            QCOMPARE(r.exitCode, 0);
+        const QString in = file("in.cube", cubeFile(3)), out = path("out.cube");
+        struct { QStringList arguments; int n; bool blueFastest, reversed; } layouts[] = {
+            {{}, 3, false, false}, {{"-s", "3"}, 3, false, false}, {{"-s", "17"}, 17, false, false},
+            {{"--in-order", "BGR/BGR", "--out-order", "bgr/bgr"}, 3, false, false},
+            {{"--out-order", "RGB/RGB"}, 3, true, false}, {{"--out-order", "BGR/BGR"}, 3, false, true},
+            {{"--out-order", "rgb/bgr"}, 3, false, false}, {{"--out-order", "BGR/RGB"}, 3, true, true}};
+        for (const auto &l : layouts) {
+            const ProcessResult r = runConvert(QStringList{in, out} + l.arguments);
+            QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
+            const int n = l.n;
+            if (n == 3 && !l.blueFastest && !l.reversed) // the standard layout keeps the lines
+                QCOMPARE(readFile(out), "TITLE \nLUT_3D_SIZE 3\n" + cubeBody(3));
             const TestSupport::CubeText cube = TestSupport::parseCubeText(out);
-            QCOMPARE(cube.size, m);
-            QCOMPARE(int(cube.values.size()), 3 * m * m * m);
-            // Standard layout: red fastest.
-            for (int n = 0; n < m * m * m; ++n) {
-                const Rgb want = affine((n % m) / double(m - 1), (n / m % m) / double(m - 1),
-                                        (n / (m * m)) / double(m - 1));
+            QCOMPARE(cube.size, n);
+            for (int i = 0; i < n * n * n; ++i) {
+                const double fast = i % n / (n - 1.0), middle = i / n % n / (n - 1.0), slow = i / (n * n) / (n - 1.0);
+                const Rgb want = l.blueFastest ? affine(slow, middle, fast) : affine(fast, middle, slow);
                 for (int c = 0; c < 3; ++c)
-                    QVERIFY2(std::fabs(cube.values[3 * n + c] - want[c]) < 2e-6,
-                             qPrintable(QStringLiteral("size %1 line %2 channel %3").arg(m).arg(n).arg(c)));
+                    QVERIFY2(std::fabs(cube.values[3 * i + c] - want[l.reversed ? 2 - c : c]) < 2e-6,
+                             qPrintable(l.arguments.join(' ')));
             }
         }
+        QCOMPARE(runConvert({file("s.cube", cubeFile(2)), out, "--scale", "4095"}).exitCode, 0);
+        const std::vector<float> source = TestSupport::parseCubeText(path("s.cube")).values;
+        QByteArray codes;
+        for (int i = 0; i < 24; ++i)
+            codes += QByteArray::number(int(4095.0f * source[i])) + (i % 3 == 2 ? " \n" : " ");
+        QCOMPARE(readFile(out), "TITLE \nLUT_3D_SIZE 2\n" + codes);
     }
 
-    // The same order on both sides reproduces the file whatever it is; the
-    // output order alone decides the layout of what is written.
-    void orderOptions()
-    {
-        const int n = 3;
-        const QString in = writeFile(path("order.cube"), cubeFile(n, affine));
-        const QByteArray original = readFile(in);
-        for (const char *order : {"RGB/RGB", "RGB/BGR", "BGR/RGB", "BGR/BGR", "default"}) {
-            const QString out = path(QStringLiteral("order-%1.cube").arg(QString(order).remove('/')));
-            QCOMPARE(runConvert({"--in-order", order, "--out-order", order, in, out}).exitCode, 0);
-            QCOMPARE(readFile(out), writtenCube(n, cubeBody(n, affine)));
-        }
-        QVERIFY(original == readFile(in));
-
-        struct Layout {
-            const char *order;
-            bool blueFastest;
-            bool reversed;
-        };
-        for (const Layout &layout : {Layout{"RGB/RGB", true, false}, Layout{"BGR/BGR", false, true},
-                                     Layout{"rgb/bgr", false, false}, Layout{"BGR/RGB", true, true}}) {
-            const QString out = path("layout.cube");
-            QCOMPARE(runConvert({"--out-order", layout.order, in, out}).exitCode, 0);
-            const TestSupport::CubeText cube = TestSupport::parseCubeText(out);
-            QCOMPARE(int(cube.values.size()), 3 * n * n * n);
-            for (int line = 0; line < n * n * n; ++line) {
-                const int fast = line % n, middle = line / n % n, slow = line / (n * n);
-                const Rgb want = layout.blueFastest ? affine(slow / 2.0, middle / 2.0, fast / 2.0)
-                                                    : affine(fast / 2.0, middle / 2.0, slow / 2.0);
-                for (int c = 0; c < 3; ++c)
-                    QVERIFY2(std::fabs(cube.values[3 * line + c] - want[layout.reversed ? 2 - c : c]) < 1e-6,
-                             layout.order);
-            }
-        }
-
-        // Reading a red-fastest file as blue-fastest transposes the cube.
-        const QString out = path("transposed.cube");
-        QCOMPARE(runConvert({"--in-order", "RGB/RGB", in, out}).exitCode, 0);
-        const TestSupport::CubeText cube = TestSupport::parseCubeText(out);
-        // File line 1 lands at table[0][0][1]; the standard layout writes
-        // that entry on line 9 (third index 1 varies slowest).
-        const Rgb want = affine(0.5, 0.0, 0.0);
-        for (int c = 0; c < 3; ++c)
-            QVERIFY(std::fabs(cube.values[3 * 9 + c] - want[c]) < 1e-6);
-        QVERIFY(std::fabs(cube.values[3 * 1 + 0] - affine(0.0, 0.0, 0.5)[0]) < 1e-6);
-    }
-
-    void integerScale()
-    {
-        const QString in = writeFile(path("scale.cube"), cubeFile(2, affine));
-        const QString out = path("scale-out.cube");
-        QCOMPARE(runConvert({in, out, "--scale", "4095"}).exitCode, 0);
-        const QList<QByteArray> lines = readFile(out).split('\n');
-        QCOMPARE(lines.value(1), QByteArray("LUT_3D_SIZE 2"));
-        const TestSupport::CubeText source = TestSupport::parseCubeText(in);
-        for (int n = 0; n < 8; ++n) {
-            QByteArray want;
-            for (int c = 0; c < 3; ++c)
-                want += QByteArray::number(int(4095.0f * source.values[3 * n + c])) + ' ';
-            QCOMPARE(lines.value(2 + n), want);
-        }
-    }
-
-    void failures_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("output"); // must not exist afterwards
-
-        const QString good = writeFile(path("good.cube"), cubeFile(2, affine));
-        const QString huge = writeFile(path("huge.cube"), "TITLE \"x\"\nLUT_3D_SIZE 300\n0 0 0\n");
-        const QString comment = writeFile(path("comment.cube"), "LUT_3D_SIZE 2 # two\n0 0 0\n");
-        const QString shortCube = writeFile(path("short.cube"), "LUT_3D_SIZE 3\n0 0 0\n1 1 1\n");
-        const QString empty = writeFile(path("empty.cube"), "");
-        const QString only1D = writeFile(path("only1d.cube"), "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n");
-        const QString out = path("failed-out.cube");
-
-        QTest::newRow("missing input") << QStringList{path("missing.cube"), out} << 1
-                                       << path("missing.cube") + ": cannot open: No such file or directory" << out;
-        QTest::newRow("size above bound")
-            << QStringList{huge, out} << 1 << huge + ": line 2: LUT_3D_SIZE: cube size 300 is above the limit of 256"
-            << out;
-        QTest::newRow("text after size") << QStringList{comment, out} << 1 << comment + ": line 1: LUT_3D_SIZE:"
-                                         << out;
-        QTest::newRow("too few lines") << QStringList{shortCube, out} << 1
-                                       << shortCube + ": the file ends after 2 of 27 cube entries" << out;
-        QTest::newRow("empty input") << QStringList{empty, out} << 1 << empty + ": " << out;
-        QTest::newRow("input is a directory") << QStringList{m_dir.path(), out} << 1 << m_dir.path() + ": " << out;
-        QTest::newRow("output in missing dir")
-            << QStringList{good, path("no/such/dir/out.cube")} << 2 << path("no/such/dir/out.cube") + ": cannot open"
-            << path("no/such/dir/out.cube");
-        QTest::newRow("output is a directory") << QStringList{good, m_dir.path()} << 2 << m_dir.path() + ": "
-                                               << QString();
-        QTest::newRow("3D output from 1D table")
-            << QStringList{only1D, out} << 2 << only1D + ": holds no 3D table, which the cube output needs" << out;
-
-        if (const LutFormat *noWriter = findFormat([](const LutFormat &f) { return !f.canWrite(); })) {
-            const QString target = path("nowriter.out");
-            QTest::newRow("format without writer")
-                << QStringList{good, target, "--to", noWriter->name} << 2
-                << QStringLiteral("%1: the %2 format has no writer").arg(target, noWriter->name) << target;
-        }
-        if (const LutFormat *unreadable = findFormat([](const LutFormat &f) { return !f.canRead(); })) {
-            QTest::newRow("format without reader")
-                << QStringList{good, out, "--from", QString::number(unreadable->id)} << 1
-                << QStringLiteral("%1: this build cannot read the %2 format").arg(good, unreadable->name) << out;
-        }
-        if (const LutFormat *writer1D =
-                findFormat([](const LutFormat &f) { return f.dimension == 1 && f.canWrite(); })) {
-            const QString target = path("one-d.out");
-            QTest::newRow("1D output from 3D table")
-                << QStringList{good, target, "--to", writer1D->name} << 2
-                << QStringLiteral("%1: holds no 1D table, which the %2 output needs").arg(good, writer1D->name)
-                << target;
-        }
-
-        const QStringList usage[] = {
-            {},
-            {good},
-            {good, out, path("third.cube")},
-            {good, out, "--size", "1"},
-            {good, out, "--size", "257"},
-            {good, out, "--size", "big"},
-            {good, out, "--scale", "0"},
-            {good, out, "--scale", "-3"},
-            {good, out, "--to", "nosuch"},
-            {good, out, "--from", "17"},
-            {good, out, "--in-order", "RGB"},
-            {good, out, "--out-order", "RGB/GBR"},
-            {good, out, "--bogus"},
-            {good, out, "--size"},
-            {"--info"},
-            {"--out-dir", m_dir.path()},
-        };
-        for (const QStringList &arguments : usage)
-            QTest::newRow(qPrintable("usage: " + arguments.join(' ').remove(m_dir.path())))
-                << arguments << 64 << QString() << out;
-    }
-
+    // Status 1: an input cannot be read; 2: the output cannot be written or lacks its table; 64: usage.
+    // One stderr line naming the file (argument `named`) and the reason, nothing on stdout, no output left.
     void failures()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, status);
-        QFETCH(QString, message);
-        QFETCH(QString, output);
-        const ProcessResult r = runConvert(arguments);
-        QCOMPARE(r.exitCode, status);
-        QVERIFY(r.out.isEmpty());
-        // One line, naming the program, the file and the reason.
-        QCOMPARE(r.err.count('\n'), 1);
-        QVERIFY2(r.err.startsWith("chromaduct-convert: " + message.toUtf8()), r.err.constData());
-        if (!output.isEmpty())
-            QVERIFY2(!QFile::exists(output), qPrintable(output));
+        const QString good = file("good.cube", cubeFile(2)), out = path("failed.cube"), dir = m_dir.path();
+        struct Case { QStringList arguments; int status, named; QString reason, output; };
+        QVector<Case> cases = {
+            {{path("missing.cube"), out}, 1, 0, "cannot open: No such file or directory", out},
+            {{file("huge.cube", "TITLE \"x\"\nLUT_3D_SIZE 300\n0 0 0\n"), out}, 1, 0,
+             "line 2: LUT_3D_SIZE: cube size 300 is above the limit of 256", out},
+            {{file("comment.cube", "LUT_3D_SIZE 2 # two\n0 0 0\n"), out}, 1, 0, "line 1: LUT_3D_SIZE:", out},
+            {{file("short.cube", "LUT_3D_SIZE 3\n0 0 0\n1 1 1\n"), out}, 1, 0,
+             "the file ends after 2 of 27 cube entries", out},
+            {{file("empty.cube", ""), out}, 1, 0, "", out},
+            {{dir, out}, 1, 0, "", out},
+            {{good, path("no/such/dir/out.cube")}, 2, 1, "cannot open", path("no/such/dir/out.cube")},
+            {{good, dir}, 2, 1, "", QString()},
+            {{file("only1d.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n"), out}, 2, 0,
+             "holds no 3D table, which the cube output needs", out},
+            {{good, path("3dl.out"), "--to", "3dl"}, 2, 1, "the 3dl format has no writer", path("3dl.out")},
+            {{good, path("1d.out"), "--to", "spi1d"}, 2, 0, "holds no 1D table, which the spi1d output needs",
+             path("1d.out")},
+        };
+        const QStringList usage[] = {{}, {good}, {good, out, "third"}, {"--info"}, {"--out-dir", dir},
+            {good, out, "--size", "1"}, {good, out, "--size", "257"}, {good, out, "--size", "big"},
+            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "17"},
+            {good, out, "--in-order", "RGB"}, {good, out, "--out-order", "RGB/GBR"}, {good, out, "--bogus"},
+            {good, out, "--size"}};
+        for (const QStringList &arguments : usage)
+            cases.push_back({arguments, 64, -1, QString(), out});
+        for (const Case &c : cases) {
+            const ProcessResult r = runConvert(c.arguments);
+            const QByteArray what = c.arguments.join(' ').toUtf8() + " -> " + r.err;
+            const QString message = c.named < 0 ? QString() : c.arguments[c.named] + ": " + c.reason;
+            QVERIFY2(r.exitCode == c.status && r.out.isEmpty() && r.err.count('\n') == 1, what.constData());
+            QVERIFY2(r.err.startsWith("chromaduct-convert: " + message.toUtf8()), what.constData());
+            QVERIFY2(c.output.isEmpty() || !QFile::exists(c.output), what.constData());
+        }
     }
 
-    void helpAndVersion()
+    void helpVersionInfoFormats()
     {
-        const ProcessResult version = runConvert({"-V"});
-        QCOMPARE(version.exitCode, 0);
-        QCOMPARE(version.out, QByteArray("chromaduct-convert 1.3.30\n"));
-        QCOMPARE(runConvert({"--version"}).out, version.out);
+        QCOMPARE(runConvert({"-V"}).out, QByteArray("chromaduct-convert 1.3.30\n"));
+        QCOMPARE(runConvert({"--version"}).out, runConvert({"-V"}).out);
         const ProcessResult help = runConvert({"--help"});
         QCOMPARE(help.exitCode, 0);
-        for (const char *option : {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale",
-                                   "--info", "--formats", "--version"})
+        for (const char *option :
+             {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--info", "--formats"})
             QVERIFY2(help.out.contains(option), option);
+
+        // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does).
+        const QString both = file("both.cube", "TITLE \"both\"\nLUT_1D_SIZE 2\nLUT_1D_INPUT_RANGE -0.5 2\n"
+                                               "DOMAIN_MIN 0.1 0.2 0.3\nDOMAIN_MAX 1 2 4\nLUT_3D_SIZE 2\n"
+                                               + cubeBody(2) + "0 0 0\n1 1 1\n");
+        const QString missing = path("gone.cube"), plain = file("plain.txt", cubeBody(3)); // headerless
+        const ProcessResult info = runConvert({"--info", both, missing, plain});
+        QCOMPARE(info.exitCode, 1);
+        QVERIFY(info.err.count('\n') == 1 && info.err.startsWith("chromaduct-convert: " + missing.toUtf8() + ": "));
+        QCOMPARE(QString::fromUtf8(info.out),
+                 QStringLiteral("file: %1\nformat: cube (0)\nsize3D: 2\nsize1D: 2\ndomainMin3D: 0.1 0.2 0.3\n"
+                                "domainMax3D: 1 1 1\ndomainMin1D: -0.5 -0.5 -0.5\ndomainMax1D: 1 1 1\n"
+                                "file: %2\nformat: cube (0)\nsize3D: 3\nsize1D: 0\ndomainMin3D: 0 0 0\n"
+                                "domainMax3D: 1 1 1\ndomainMin1D: 0 0 0\ndomainMax1D: 1 1 1\n")
+                     .arg(both, plain));
+
+        QCOMPARE(runConvert({"--formats"}).out,
+                 QByteArray("0\tcube\t.cube\t3D\tyes\tyes\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tno\n"
+                            "2\tstrip-image\tidentity Unwrapped Cube 1024X16\t3D\tyes\tno\n3\t3dl\t.3dl\t3D\tyes\tno\n"
+                            "4\tpandora\t.mga .m3d pandora\t3D\tyes\tyes\n5\tlook\t.look\t3D\tyes\tno\n"
+                            "6\tdiscreet1d\t.lut 1D Discreet\t1D\tyes\tyes\n7\tlut1d\t.lut 1D\t1D\tyes\tyes\n"
+                            "8\tdavlut\t.davLut 3DLut\t3D\tyes\tyes\n9\tcsp\t.csp\t3D\tyes\tno\n"
+                            "10\ttruelight\t.cub Truelight Cube\t3D\tyes\tno\n11\titx\t.itx\t3D\tyes\tyes\n"
+                            "12\tspi1d\t.spi1d\t1D\tyes\tyes\n13\tspi3d\t.spi3d\t3D\tyes\tyes\n"
+                            "14\tcsvlog\t.csv log\t1D\tyes\tyes\n15\tzyt1d\t.zyt1d Ostavel专用格式1D\t1D\tyes\tyes\n"
+                            "16\tzyt3d\t.zyt3d Ostavel专用格式3D\t3D\tyes\tyes\n"));
     }
 
-    void info()
-    {
-        const QString both = writeFile(path("both.cube"), "TITLE \"both\"\n"
-                                                          "LUT_1D_SIZE 2\n"
-                                                          "LUT_1D_INPUT_RANGE -0.5 2\n"
-                                                          "DOMAIN_MIN 0.1 0.2 0.3\n"
-                                                          "DOMAIN_MAX 1 2 4\n"
-                                                          "LUT_3D_SIZE 2\n"
-                                                          + cubeBody(2, affine) + "0 0 0\n1 1 1\n");
-        const QString missing = path("gone.cube");
-        const QString plain = writeFile(path("plain.txt"), cubeBody(3, affine)); // headerless, any extension
-        const ProcessResult r = runConvert({"--info", both, missing, plain});
-        QCOMPARE(r.exitCode, 1);
-        QCOMPARE(r.err.count('\n'), 1);
-        QVERIFY(r.err.startsWith("chromaduct-convert: " + missing.toUtf8() + ": "));
-        const QString expected = QStringLiteral("file: %1\n"
-                                                "format: cube (0)\n"
-                                                "size3D: 2\n"
-                                                "size1D: 2\n"
-                                                "domainMin3D: 0.1 0.2 0.3\n"
-                                                "domainMax3D: 1 1 1\n"
-                                                "domainMin1D: -0.5 -0.5 -0.5\n"
-                                                "domainMax1D: 1 1 1\n"
-                                                "file: %2\n"
-                                                "format: cube (0)\n"
-                                                "size3D: 3\n"
-                                                "size1D: 0\n"
-                                                "domainMin3D: 0 0 0\n"
-                                                "domainMax3D: 1 1 1\n"
-                                                "domainMin1D: 0 0 0\n"
-                                                "domainMax1D: 1 1 1\n")
-                                     .arg(both, plain);
-        QCOMPARE(QString::fromUtf8(r.out), expected);
-    }
-
-    void formats()
-    {
-        const ProcessResult r = runConvert({"--formats"});
-        QCOMPARE(r.exitCode, 0);
-        const QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 17);
-        const QStringList names = QStringLiteral("cube tiled-image strip-image 3dl pandora look discreet1d lut1d davlut "
-                                                 "csp truelight itx spi1d spi3d csvlog zyt1d zyt3d")
-                                      .split(' ');
-        const QList<int> oneD = {6, 7, 12, 14, 15};
-        for (int id = 0; id < 17; ++id) {
-            const QStringList fields = lines[id].split('\t');
-            QCOMPARE(fields.size(), 6);
-            QCOMPARE(fields[0], QString::number(id));
-            QCOMPARE(fields[1], names[id]);
-            QCOMPARE(fields[2], QString::fromUtf8(LutFormats::byId(id)->label));
-            QCOMPARE(fields[3], QString(oneD.contains(id) ? "1D" : "3D"));
-            QCOMPARE(fields[4], QString(LutFormats::byId(id)->canRead() ? "yes" : "no"));
-            QCOMPARE(fields[5], QString(LutFormats::byId(id)->canWrite() ? "yes" : "no"));
-        }
-        QCOMPARE(lines[0], QStringLiteral("0\tcube\t.cube\t3D\tyes\tyes"));
-        QVERIFY(lines[15].contains(QStringLiteral("Ostavel专用格式1D")));
-    }
-
-    // Each input is converted on its own: a failure is reported and the
-    // others are still written; the status is that of the first failure.
+    // Each input on its own: a failure is reported, the others are written,
+    // and the status is that of the first failure.
     void batch()
     {
-        const QString a = writeFile(path("batch-a.cube"), cubeFile(2, affine));
-        const QString c = writeFile(path("batch.c.txt"), cubeFile(3, affine));
-        const QString missing = path("batch-b.cube");
-        const QString only1D = writeFile(path("batch-1d.cube"), "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n");
-        const QString outDir = path("batch-out/sub");
-
+        const QString a = file("batch-a.cube", cubeFile(2)), c = file("batch.c.txt", cubeFile(3));
+        const QString missing = path("batch-b.cube"), outDir = path("batch-out/sub");
         ProcessResult r = runConvert({"--out-dir", outDir, a, missing, c, "--size", "4"});
         QCOMPARE(r.exitCode, 1);
-        QCOMPARE(r.err.count('\n'), 1);
-        QVERIFY(r.err.startsWith("chromaduct-convert: " + missing.toUtf8() + ": "));
+        QVERIFY(r.err.count('\n') == 1 && r.err.startsWith("chromaduct-convert: " + missing.toUtf8() + ": "));
         QCOMPARE(QDir(outDir).entryList(QDir::Files), QStringList({"batch-a.cube", "batch.c.cube"}));
         for (const QString &input : {a, c}) {
-            const QString single = path("single.cube");
-            QCOMPARE(runConvert({input, single, "--size", "4"}).exitCode, 0);
+            QCOMPARE(runConvert({input, path("single.cube"), "--size", "4"}).exitCode, 0);
             QCOMPARE(readFile(QDir(outDir).filePath(QFileInfo(input).completeBaseName() + ".cube")),
-                     readFile(single));
+                     readFile(path("single.cube")));
         }
-
-        r = runConvert({"--out-dir", outDir, only1D, missing, a});
-        QCOMPARE(r.exitCode, 2);
-        QCOMPARE(r.err.count('\n'), 2);
+        r = runConvert({"--out-dir", outDir, file("batch-1d.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n"), missing, a});
+        QVERIFY(r.exitCode == 2 && r.err.count('\n') == 2);
     }
 
-    // Numbers are read and written with a point under any locale.
-    void localeIndependent()
+    // Numbers are read and written with a point under any locale; a BOM and
+    // CRLF line ends change nothing.
+    void localeBomAndCrLf()
     {
-        const QString in = writeFile(path("locale.cube"), "LUT_3D_SIZE 2\n0 0 0\n0.5 0 0\n0 0.25 0\n0.5 0.25 0\n"
-                                                          "0 0 1e-1\n1 0 0.1\n0 1 0.1\n0.75 0.5 0.125\n");
-        QProcessEnvironment base = QProcessEnvironment::systemEnvironment();
-        base.remove("LANGUAGE");
-        QProcessEnvironment c = base;
-        c.insert("LC_ALL", "C");
-        c.insert("LANG", "C");
-        QProcessEnvironment german = base;
-        german.insert("LC_ALL", "de_DE.UTF-8");
-        german.insert("LANG", "de_DE.UTF-8");
-        german.insert("LC_NUMERIC", "de_DE.UTF-8");
+        const QString in = file("locale.cube", "LUT_3D_SIZE 2\n0 0 0\n0.5 0 0\n0 0.25 0\n0.5 0.25 0\n"
+                                               "0 0 1e-1\n1 0 0.1\n0 1 0.1\n0.75 0.5 0.125\n");
+        auto run = [](const QString &l, const QStringList &arguments) {
+            const QStringList env{"-u", "LANGUAGE", "LC_ALL=" + l, "LANG=" + l, "LC_NUMERIC=" + l};
+            return TestSupport::runProcess("env", env + QStringList{TestSupport::convertPath()} + arguments);
+        };
+        for (const QStringList &extra : {QStringList{"-s", "5"}, {}}) {
+            QCOMPARE(run("C", QStringList{in, path("c.cube")} + extra).exitCode, 0);
+            QCOMPARE(run("de_DE.UTF-8", QStringList{in, path("de.cube")} + extra).exitCode, 0);
+            QCOMPARE(readFile(path("de.cube")), readFile(path("c.cube")));
+        }
+        QVERIFY(readFile(path("c.cube")).contains("\n0.750000 0.500000 0.125000\n"));
+        QVERIFY(run("de_DE.UTF-8", {"--info", in}).out.contains("domainMin3D: 0 0 0\ndomainMax3D: 1 1 1\n"));
 
-        const QString outC = path("locale-c.cube");
-        const QString outDe = path("locale-de.cube");
-        QCOMPARE(runConvertWithEnvironment({in, outC}, c).exitCode, 0);
-        QCOMPARE(runConvertWithEnvironment({in, outDe, "--size", "2"}, german).exitCode, 0);
-        QCOMPARE(readFile(outDe), readFile(outC));
-        QVERIFY(readFile(outC).contains("\n0.750000 0.500000 0.125000\n"));
-
-        // Resampling under the German locale agrees as well.
-        QCOMPARE(runConvertWithEnvironment({in, outC, "-s", "5"}, c).exitCode, 0);
-        QCOMPARE(runConvertWithEnvironment({in, outDe, "-s", "5"}, german).exitCode, 0);
-        QCOMPARE(readFile(outDe), readFile(outC));
-        const ProcessResult info = runConvertWithEnvironment({"--info", in}, german);
-        QVERIFY(info.out.contains("domainMax3D: 1 1 1\n"));
-    }
-
-    void byteOrderMarkAndCrLf()
-    {
-        const QByteArray text = cubeFile(3, affine);
-        const QString plain = writeFile(path("plain.cube"), text);
-        QByteArray dos = text;
-        dos.replace("\n", "\r\n");
-        const QString marked = writeFile(path("dos.cube"), "\xEF\xBB\xBF" + dos);
-        QCOMPARE(runConvert({plain, path("plain-out.cube"), "-s", "4"}).exitCode, 0);
+        const QString marked = file("dos.cube", "\xEF\xBB\xBF" + cubeFile(3).replace("\n", "\r\n"));
+        QCOMPARE(runConvert({file("unix.cube", cubeFile(3)), path("unix-out.cube"), "-s", "4"}).exitCode, 0);
         QCOMPARE(runConvert({marked, path("dos-out.cube"), "-s", "4"}).exitCode, 0);
-        QCOMPARE(readFile(path("dos-out.cube")), readFile(path("plain-out.cube")));
+        QCOMPARE(readFile(path("dos-out.cube")), readFile(path("unix-out.cube")));
     }
 };
 
