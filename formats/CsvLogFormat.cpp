@@ -2,11 +2,12 @@
 // "index,<tab>code value" pair per line, no header. The reader takes the
 // bit depth from the last code value (1023 for a 10-bit log), places each
 // value at the entry its index names and gives all three channels the same
-// value; the writer writes channel 0 as normalised reals.
+// value; the writer writes channel 0 as normalised reals. Code values are
+// read as reals, so the files the writer makes (0.5, not 512) read back as
+// written; integer codes read exactly as before.
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
-#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -15,14 +16,14 @@ namespace {
 constexpr int kCsvLogFormat = 14;
 
 // Index and code value of a line; false when either does not convert.
-bool parsePair(const QByteArray &line, int *index, int *code)
+bool parsePair(const QByteArray &line, int *index, double *code)
 {
-    return !line.isEmpty() && LutScan::scan(line, "%d,\t%d ", index, code) == 2;
+    return !line.isEmpty() && LutScan::scan(line, "%d,\t%lf ", index, code) == 2;
 }
 
 // Full scale of the last code value v: 1 for 2 or less, else one below the
 // smallest power of two that is at least v (and at least 4).
-double scaleFor(int v)
+double scaleFor(double v)
 {
     if (v <= 2)
         return 1.0;
@@ -45,9 +46,10 @@ bool Read_LUTFile::readCsvLog(QString fileName, bool headerOnly)
 
     // First pass: the number of pairs and the last code value.
     qint64 count = 0;
-    int lastCode = 0;
+    double lastCode = 0;
     while (!in.atEnd()) {
-        int index = 0, code = 0;
+        int index = 0;
+        double code = 0;
         if (parsePair(in.readRawLine().trimmed(), &index, &code)) {
             ++count;
             lastCode = code;
@@ -71,7 +73,8 @@ bool Read_LUTFile::readCsvLog(QString fileName, bool headerOnly)
         return fail(QStringLiteral("cannot read the file again: %1").arg(in.errorString()));
     }
     while (!in.atEnd()) {
-        int index = 0, code = 0;
+        int index = 0;
+        double code = 0;
         if (!parsePair(in.readRawLine().trimmed(), &index, &code) || index < 0 || index >= size1D)
             continue;
         storeEntry1D(index, float(code), float(code), float(code), domainMin1D, domainMax1D);
@@ -83,22 +86,13 @@ bool Read_LUTFile::readCsvLog(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeCsvLog(QString fileName, Read_LUTFile *lut)
 {
-    const int n = lut->size1D;
-    if (n > 0 && lut->table1D.size() != n)
-        return fail(QStringLiteral("the LUT holds no 1D table to write"));
-    LutTextOutput out(fileName);
-    if (!out.open())
-        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QTextStream &stream = out.stream();
-    applyDefaultOrder(kCsvLogFormat);
-    const QString separator = QStringLiteral(",\t");
-    const QString none;
-    for (int i = 0; i < n; ++i) {
-        stream << i << separator;
-        writeLut1DValue(lut->table1D, stream, i, outputScale, none);
-        stream << '\n';
-    }
-    if (!out.commit())
-        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
-    return true;
+    // One line per entry: its index, ",\t" and the first channel.
+    return writeTable1DFile(fileName, lut, kCsvLogFormat, [&](QTextStream &stream) {
+        const QString separator = QStringLiteral(",\t");
+        for (int i = 0; i < lut->size1D; ++i) {
+            stream << i << separator;
+            writeLut1DValue(lut->table1D, stream, i, outputScale, QString());
+            stream << '\n';
+        }
+    });
 }

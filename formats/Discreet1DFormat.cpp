@@ -6,7 +6,6 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
-#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -101,41 +100,23 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeDiscreet1D(QString fileName, Read_LUTFile *lut)
 {
-    const int n = lut->size1D;
-    if (n > 0 && lut->table1D.size() != n)
-        return fail(QStringLiteral("the LUT holds no 1D table to write"));
-    LutTextOutput out(fileName);
-    if (!out.open())
-        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QTextStream &stream = out.stream();
-    stream << "# Discreet LUT file" << '\n'
-           << "#      Channels: 3" << '\n'
-           << "# Input Samples: " << n << '\n'
-           << "#   Ouput Scale: " << outputScale << '\n'
-           << "#\n#Exported from ostavel\n#\n" << '\n'
-           << "LUT: 3 " << n << '\n';
-
-    applyDefaultOrder(kDiscreet1DFormat);
-    const bool forward = defaultOrder || dataOrderRGB;
-
-    // The shared value helper writes channel 0 of an entry, so each channel
-    // in turn is copied into channel 0 of a scratch table.
-    LutTable1D channel;
-    if (n > 0 && !channel.allocate(n))
-        return fail(QStringLiteral("out of memory for %1 entries").arg(n));
-    const QString indent = QStringLiteral("     ");
-    const QString none;
-    for (int k = 0; k < 3; ++k) {
-        const int c = forward ? k : 2 - k;
-        for (int i = 0; i < n; ++i)
-            channel[i][0] = lut->table1D[i][c];
-        for (int i = 0; i < n; ++i) {
-            stream << indent;
-            writeLut1DValue(channel, stream, i, outputScale, none);
-            stream << '\n';
+    return writeTable1DFile(fileName, lut, kDiscreet1DFormat, [&](QTextStream &stream) {
+        const int n = lut->size1D;
+        stream << "# Discreet LUT file" << '\n'
+               << "#      Channels: 3" << '\n'
+               << "# Input Samples: " << n << '\n'
+               << "#   Ouput Scale: " << outputScale << '\n'
+               << "#\n#Exported from ostavel\n#\n" << '\n'
+               << "LUT: 3 " << n << '\n';
+        // Channel-major: every sample of the first channel, then the second, then the third.
+        const bool forward = defaultOrder || dataOrderRGB;
+        const QString indent = QStringLiteral("     ");
+        for (int k = 0; k < 3; ++k) {
+            for (int i = 0; i < n; ++i) {
+                stream << indent;
+                writeLut1DValue(lut->table1D, stream, i, outputScale, QString(), forward ? k : 2 - k);
+                stream << '\n';
+            }
         }
-    }
-    if (!out.commit())
-        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
-    return true;
+    });
 }

@@ -6,7 +6,6 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
-#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -55,22 +54,13 @@ bool Read_LUTFile::readLut1D(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeLut1D(QString fileName, Read_LUTFile *lut)
 {
-    const int n = lut->size1D;
-    if (n > 0 && lut->table1D.size() != n)
-        return fail(QStringLiteral("the LUT holds no 1D table to write"));
-    LutTextOutput out(fileName);
-    if (!out.open())
-        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QTextStream &stream = out.stream();
-    stream << "Index\tRed\tGreen\tBlue" << '\n';
-    applyDefaultOrder(kLut1DFormat);
-    const QString tab = QStringLiteral("\t");
-    for (int i = 0; i < n; ++i) {
-        stream << i << tab;
-        writeLut1DEntry(lut->table1D, stream, i, outputScale, tab);
-        stream << '\n';
-    }
-    if (!out.commit())
-        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
-    return true;
+    return writeTable1DFile(fileName, lut, kLut1DFormat, [&](QTextStream &stream) {
+        stream << "Index\tRed\tGreen\tBlue" << '\n';
+        const QString tab = QStringLiteral("\t");
+        for (int i = 0; i < lut->size1D; ++i) {
+            stream << i << tab;
+            writeLut1DEntry(lut->table1D, stream, i, outputScale, tab);
+            stream << '\n';
+        }
+    });
 }

@@ -10,7 +10,6 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
-#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -152,30 +151,21 @@ bool Read_LUTFile::readSpi1D(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeSpi1D(QString fileName, Read_LUTFile *lut)
 {
-    const int n = lut->size1D;
-    if (n > 0 && lut->table1D.size() != n)
-        return fail(QStringLiteral("the LUT holds no 1D table to write"));
-    LutTextOutput out(fileName);
-    if (!out.open())
-        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QTextStream &stream = out.stream();
-    // A range of 0..0 would be empty, so a scale below 1 is written as 1
-    // (the values are then normalised reals, as for a scale of 1).
-    stream << "Version 1" << '\n'
-           << "From 0.0 " << qMax(1, outputScale) << '\n'
-           << "Length " << n << '\n'
-           << "Components 3" << '\n'
-           << "{" << '\n';
-    applyDefaultOrder(kSpi1DFormat);
-    const QString indent = QStringLiteral("        ");
-    const QString separator = QStringLiteral(" ");
-    for (int i = 0; i < n; ++i) {
-        stream << indent;
-        writeLut1DEntry(lut->table1D, stream, i, outputScale, separator);
-        stream << '\n';
-    }
-    stream << "}" << '\n';
-    if (!out.commit())
-        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
-    return true;
+    return writeTable1DFile(fileName, lut, kSpi1DFormat, [&](QTextStream &stream) {
+        // A range of 0..0 would be empty, so a scale below 1 is written as 1
+        // (the values are then normalised reals, as for a scale of 1).
+        stream << "Version 1" << '\n'
+               << "From 0.0 " << qMax(1, outputScale) << '\n'
+               << "Length " << lut->size1D << '\n'
+               << "Components 3" << '\n'
+               << "{" << '\n';
+        const QString indent = QStringLiteral("        ");
+        const QString separator = QStringLiteral(" ");
+        for (int i = 0; i < lut->size1D; ++i) {
+            stream << indent;
+            writeLut1DEntry(lut->table1D, stream, i, outputScale, separator);
+            stream << '\n';
+        }
+        stream << "}" << '\n';
+    });
 }

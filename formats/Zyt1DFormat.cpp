@@ -5,7 +5,6 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
-#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -78,21 +77,13 @@ bool Read_LUTFile::readZyt1D(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeZyt1D(QString fileName, Read_LUTFile *lut)
 {
-    const int n = lut->size1D;
-    if (n > 0 && lut->table1D.size() != n)
-        return fail(QStringLiteral("the LUT holds no 1D table to write"));
-    LutTextOutput out(fileName);
-    if (!out.open())
-        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QTextStream &stream = out.stream();
-    stream << "From 0.0 1.0" << '\n' << "Length " << n << '\n';
-    applyDefaultOrder(kZyt1DFormat);
-    const QString separator = QStringLiteral(" ");
-    for (int i = 0; i < n; ++i) {
-        writeLut1DEntry(lut->table1D, stream, i, 1, separator);
-        stream << '\n';
-    }
-    if (!out.commit())
-        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
-    return true;
+    // The format holds normalised values only: the scale is always 1.
+    return writeTable1DFile(fileName, lut, kZyt1DFormat, [&](QTextStream &stream) {
+        stream << "From 0.0 1.0" << '\n' << "Length " << lut->size1D << '\n';
+        const QString separator = QStringLiteral(" ");
+        for (int i = 0; i < lut->size1D; ++i) {
+            writeLut1DEntry(lut->table1D, stream, i, 1, separator);
+            stream << '\n';
+        }
+    });
 }

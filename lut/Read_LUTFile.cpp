@@ -204,3 +204,25 @@ bool Read_LUTFile::readSizeLine(LutTextInput &in, const QString &keyword, bool h
     }
     return fail(QStringLiteral("no %1 line").arg(keyword));
 }
+
+bool Read_LUTFile::readSizedCubeText(const QString &fileName, bool headerOnly, int formatId, const QString &keyword)
+{
+    LutTextInput in;
+    if (!in.open(fileName))
+        return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
+    applyDefaultOrder(formatId);
+    // Everything before the size line is ignored, data-like lines included.
+    if (!readSizeLine(in, keyword, headerOnly))
+        return false;
+    if (!headerOnly) {
+        float v[3] = {0.0f, 0.0f, 0.0f};
+        const EntriesRead entries = readEntries3D(in, v, [](const QByteArray &line, float *w) {
+            return !line.isEmpty() && !line.startsWith('#')
+                && LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]) > 0;
+        });
+        if (entries == EntriesRead::Truncated)
+            return false;
+    }
+    resetDomainMax3D();
+    return true;
+}

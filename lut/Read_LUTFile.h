@@ -108,6 +108,10 @@ public:
     // ignored. Fails with a message naming the line when the number is
     // missing or out of bounds, or when no such line exists.
     bool readSizeLine(LutTextInput &in, const QString &keyword, bool headerOnly);
+    // Reads the layout the itx and davLut formats share: free text, a size
+    // line beginning with keyword, then N^3 lines of three numbers ("#"
+    // lines skipped, only the last entry may be missing).
+    bool readSizedCubeText(const QString &fileName, bool headerOnly, int formatId, const QString &keyword);
 
     // When defaultOrder is set, replaces both order flags with the pair the
     // catalogue gives for the reader of formatId.

@@ -47,33 +47,55 @@ void Write_LUTFile::applyDefaultOrder(int formatId)
     }
 }
 
+namespace {
+
+// Opens fileName, runs write on its stream and puts the file in place.
+bool writeTextFile(Write_LUTFile *writer, const QString &fileName, const std::function<void(QTextStream &)> &write)
+{
+    LutTextOutput out(fileName);
+    if (!out.open())
+        return writer->fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
+    write(out.stream());
+    if (!out.commit())
+        return writer->fail(QStringLiteral("write failed: %1").arg(out.errorString()));
+    return true;
+}
+
+} // namespace
+
 bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                                   const std::function<void(QTextStream &)> &header, const QString &separator,
                                   int scale, const LinePrefix &linePrefix)
 {
     if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
         return fail(QStringLiteral("the LUT holds no 3D table to write"));
-    LutTextOutput out(fileName);
-    if (!out.open())
-        return fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QTextStream &stream = out.stream();
-    header(stream);
-    applyDefaultOrder(formatId);
-    const int n = lut->size3D;
-    qint64 entry = 0;
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            for (int k = 0; k < n; ++k) {
-                if (linePrefix)
-                    linePrefix(stream, i, j, k, entry++);
-                writeLut3DEntry(lut->table3D, stream, i, j, k, scale, separator);
-                stream << '\n';
+    return writeTextFile(this, fileName, [&](QTextStream &stream) {
+        header(stream);
+        applyDefaultOrder(formatId);
+        const int n = lut->size3D;
+        qint64 entry = 0;
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) {
+                for (int k = 0; k < n; ++k) {
+                    if (linePrefix)
+                        linePrefix(stream, i, j, k, entry++);
+                    writeLut3DEntry(lut->table3D, stream, i, j, k, scale, separator);
+                    stream << '\n';
+                }
             }
         }
-    }
-    if (!out.commit())
-        return fail(QStringLiteral("write failed: %1").arg(out.errorString()));
-    return true;
+    });
+}
+
+bool Write_LUTFile::writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+                                     const std::function<void(QTextStream &)> &write)
+{
+    if (lut->size1D > 0 && lut->table1D.size() != lut->size1D)
+        return fail(QStringLiteral("the LUT holds no 1D table to write"));
+    return writeTextFile(this, fileName, [&](QTextStream &stream) {
+        applyDefaultOrder(formatId);
+        write(stream);
+    });
 }
 
 bool Write_LUTFile::fail(const QString &reason)
@@ -186,11 +208,11 @@ void Write_LUTFile::writeLut1DEntry(const LutTable1D &table, QTextStream &stream
 }
 
 void Write_LUTFile::writeLut1DValue(const LutTable1D &table, QTextStream &stream, int n, int scale,
-                                    const QString &separator)
+                                    const QString &separator, int channel)
 {
     if (scale >= 2)
-        writeInteger(stream, scale, table[n][0]);
+        writeInteger(stream, scale, table[n][channel]);
     else
-        writeReal(stream, table[n][0], 0);
+        writeReal(stream, table[n][channel], 0);
     stream << separator;
 }

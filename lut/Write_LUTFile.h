@@ -61,9 +61,10 @@ public:
     // notation prints as "%g"), or as integers for a scale of 2 or more.
     void writeLut1DEntry(const LutTable1D &table, QTextStream &stream, int n, int scale,
                          const QString &separator);
-    // Writes channel 0 of table[n] and the separator.
+    // Writes one channel of table[n] (channel 0 unless told otherwise) and
+    // the separator.
     void writeLut1DValue(const LutTable1D &table, QTextStream &stream, int n, int scale,
-                         const QString &separator);
+                         const QString &separator, int channel = 0);
 
     // Writes a whole 3D text file, the one path of every cube-shaped writer:
     // checks that lut holds the table its size claims, opens the output,
@@ -75,6 +76,12 @@ public:
     bool writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                        const std::function<void(QTextStream &)> &header, const QString &separator, int scale,
                        const LinePrefix &linePrefix = LinePrefix());
+
+    // Writes a whole 1D text file: checks that lut holds the table its size
+    // claims, opens the output, applies the default order of formatId and
+    // lets write produce the text (header, body through the 1D helpers).
+    bool writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+                          const std::function<void(QTextStream &)> &write);
 
     // When defaultOrder is set and the format has an order of its own,
     // replaces both order flags with it.
