@@ -126,22 +126,12 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
         return false;
     };
 
-    const int n = size3D;
-    for (int a = 0; a < n; ++a) {
-        for (int b = 0; b < n; ++b) {
-            for (int c = 0; c < n; ++c) {
-                if (!nextEntry()) {
-                    resetDomainMax3D();
-                    in.close();
-                    if (a == n - 1 && b == n - 1 && c == n - 1)
-                        return true;
-                    return fail(QStringLiteral("the file ends after %1 of %2 cube entries")
-                                    .arg(qint64(a) * n * n + qint64(b) * n + c)
-                                    .arg(qint64(n) * n * n));
-                }
-                storeEntry3D(a, b, c, v[0], v[1], v[2], domainMin3D, domainMax3D);
-            }
-        }
+    const EntriesRead entries = readEntries3D(in, v, [](const QByteArray &line, float *w) {
+        return !line.isEmpty() && LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]) > 0;
+    });
+    if (entries != EntriesRead::Complete) {
+        resetDomainMax3D();
+        return entries == EntriesRead::LastMissing;
     }
 
     const int length = size1D;

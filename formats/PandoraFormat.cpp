@@ -29,26 +29,7 @@ QString strippedKeywordLine(QString line, const QString &keyword)
     return line;
 }
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
-// The number of white-space separated fields on a trimmed line.
-int fieldCount(const QByteArray &line)
-{
-    int count = 0;
-    bool inField = false;
-    for (const char c : line) {
-        if (isBlank(c)) {
-            inField = false;
-        } else if (!inField) {
-            inField = true;
-            ++count;
-        }
-    }
-    return count;
-}
 
 } // namespace
 
@@ -120,7 +101,7 @@ bool Read_LUTFile::readPandora(QString fileName, bool headerOnly)
     double d[4] = {0.0, 0.0, 0.0, 0.0};
     float v[3] = {0.0f, 0.0f, 0.0f};
     const EntriesRead entries = readEntries3D(in, v, [&d](const QByteArray &line, float *w) {
-        if (line.isEmpty() || line.startsWith('#') || fieldCount(line) != 4
+        if (line.isEmpty() || line.startsWith('#') || LutScan::fieldCount(line) != 4
             || LutScan::scan(line, "%lf %lf %lf %lf", &d[0], &d[1], &d[2], &d[3]) < 1)
             return false;
         w[0] = float(d[1]), w[1] = float(d[2]), w[2] = float(d[3]);

@@ -28,26 +28,7 @@ constexpr int kMaxOutputBits = 31;
 
 enum class LineKind { Blank, Comment, Header, Mesh, Gamma, Shaper, Data, Other };
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
 
-// The number of white-space separated fields of a trimmed line.
-int fieldCount(const QByteArray &line)
-{
-    int count = 0;
-    bool inField = false;
-    for (const char c : line) {
-        if (isBlank(c)) {
-            inField = false;
-        } else if (!inField) {
-            inField = true;
-            ++count;
-        }
-    }
-    return count;
-}
 
 LineKind classify(const QByteArray &line, int *fields)
 {
@@ -62,7 +43,7 @@ LineKind classify(const QByteArray &line, int *fields)
         return LineKind::Mesh;
     if (line.startsWith("gamma"))
         return LineKind::Gamma;
-    *fields = fieldCount(line);
+    *fields = LutScan::fieldCount(line);
     if (*fields == 3)
         return LineKind::Data;
     if (*fields == 2 || *fields >= 4)
@@ -196,31 +177,17 @@ bool Read_LUTFile::read3dl(QString fileName, bool headerOnly)
         return fail(QStringLiteral("cannot read the file again: %1").arg(in.errorString()));
 
     // Second pass: the k-th data line is the entry (k / N^2, k / N % N, k % N).
-    const int n = size3D;
-    for (int a = 0; a < n; ++a) {
-        for (int b = 0; b < n; ++b) {
-            for (int c = 0; c < n; ++c) {
-                for (;;) {
-                    if (in.atEnd()) {
-                        resetDomainMax3D();
-                        in.close();
-                        // Only the very last entry may be missing; it stays 0.
-                        if (a == n - 1 && b == n - 1 && c == n - 1)
-                            return true;
-                        return fail(QStringLiteral("the file ends after %1 of %2 cube entries")
-                                        .arg(qint64(a) * n * n + qint64(b) * n + c)
-                                        .arg(qint64(n) * n * n));
-                    }
-                    const QByteArray line = in.readRawLine().trimmed();
-                    int fields = 0;
-                    if (classify(line, &fields) == LineKind::Data
-                        && LutScan::scan(line, "%lf %lf %lf", &v[0], &v[1], &v[2]) >= 1)
-                        break;
-                }
-                storeEntry3D(a, b, c, toFloat(v[0]), toFloat(v[1]), toFloat(v[2]), domainMin3D, domainMax3D);
-            }
-        }
-    }
+    float w[3] = {0.0f, 0.0f, 0.0f};
+    const EntriesRead entries = readEntries3D(in, w, [&v](const QByteArray &line, float *out) {
+        int fields = 0;
+        if (classify(line, &fields) != LineKind::Data || LutScan::scan(line, "%lf %lf %lf", &v[0], &v[1], &v[2]) < 1)
+            return false;
+        for (int c = 0; c < 3; ++c)
+            out[c] = toFloat(v[c]);
+        return true;
+    });
+    if (entries == EntriesRead::Truncated)
+        return false;
 
     resetDomainMax3D();
     in.close();

@@ -266,6 +266,21 @@ int scan(const char *text, int length, const char *pattern, std::initializer_lis
     return converted;
 }
 
+int fieldCount(const QByteArray &line)
+{
+    int count = 0;
+    bool inField = false;
+    for (const char c : line) {
+        if (isBlank(c)) {
+            inField = false;
+        } else if (!inField) {
+            inField = true;
+            ++count;
+        }
+    }
+    return count;
+}
+
 int scanString(const QString &text, const char *pattern, std::initializer_list<Target> targets)
 {
     QVarLengthArray<char, 256> narrow(text.size());

@@ -53,6 +53,9 @@ int scan(const QString &text, const char *pattern, T *...targets)
     return scanString(text, pattern, {Target(targets)...});
 }
 
+// The number of fields of a line split at runs of white space.
+int fieldCount(const QByteArray &line);
+
 } // namespace LutScan
 
 // Decodes the first eight characters of text as four two-digit hexadecimal
