@@ -3,44 +3,31 @@
 #include "TestSupport.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
-
-#include <QDir>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTest>
-
+#include <QtCore>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
-
 namespace {
-
+using namespace TestSupport;
 constexpr int kThreeDl = 3, kDavLut = 8, kItx = 11;
 enum Mode { Normal, HeaderOnly, ReversedOrder };
-
 QByteArray rep(const char *line, int n) { return QByteArray(line).repeated(n); }
-
 // Entry [a][b][c] = (a + 2b + 4c, 1 + a + b + c, 3a + c) / 64 (mod 1): channels differ, exact at six decimals.
 void fillPattern(Read_LUTFile &lut, int n)
 {
     QVERIFY(lut.setSize3D(n, false));
     for (int t = 0; t < n * n * n; ++t) {
         const int a = t / n / n, b = t / n % n, c = t % n, v[3] = {a + 2 * b + 4 * c, 1 + a + b + c, 3 * a + c};
-        for (int ch = 0; ch < 3; ++ch)
-            lut.table3D[a][b][c][ch] = float(v[ch] % 64) / 64.0f;
+        for (int ch = 0; ch < 3; ++ch) lut.table3D[a][b][c][ch] = float(v[ch] % 64) / 64.0f;
     }
 }
-
-// Value ch of data line t, in the format's default order: itx lists red (the first table index) fastest, davLut and 3dl blue.
-struct Probe { int line, ch; float v; };
+struct Probe { int line, ch; float v; }; // value ch of a data line; itx lists the first table index fastest, davLut/3dl the last
 struct Case { int format; QByteArray text; int size; std::vector<Probe> probes; const char *error = ""; Mode mode = Normal; };
-
 // An OCIO cube bake lists red fastest; its values are clamped to the 0..1 we keep; tolerance in units of 1/scale.
 QString compareWithBake(const Read_LUTFile &lut, const QString &cubeFile, float scale, float tolerance)
 {
-    const TestSupport::CubeText bake = TestSupport::parseCubeText(cubeFile);
-    const int n = bake.size;
+    const CubeText bake = parseCubeText(cubeFile); const int n = bake.size;
     if (lut.size3D != n || bake.values.size() != size_t(3) * n * n * n)
         return QStringLiteral("size %1 vs %2").arg(lut.size3D).arg(n);
     for (size_t i = 0, t = 0; i < bake.values.size(); t = ++i / 3)
@@ -48,192 +35,166 @@ QString compareWithBake(const Read_LUTFile &lut, const QString &cubeFile, float 
             return QStringLiteral("line %1 differs").arg(t);
     return QString();
 }
-
 } // namespace
 
 class TestFormatsItxDavLut3dl : public QObject
 {
     Q_OBJECT
-
-private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
-    void writersExactTextAndRoundTrips();
-    void readCases();
-    void ocioAgrees();
-
-private:
+    QTemporaryDir m_dir; int m_count = 0;
     QString path(int f) { return m_dir.filePath(QStringLiteral("f%1.").arg(++m_count) + (f == kThreeDl ? "3dl" : f == kDavLut ? "davlut" : "itx")); }
     // Reads file into lut, or writes lut to it; the order flags (BGR, BGR) count only in ReversedOrder.
     bool io(int format, const QString &file, Read_LUTFile &lut, Mode mode = Normal, int scale = 0)
     {
         LutFileOptions o;
-        o.path = file, o.format = format, o.defaultOrder = mode != ReversedOrder, o.outputScale = scale;
-        o.dataOrderRGB = o.tableOrderRGB = false;
+        o.path = file, o.format = format, o.defaultOrder = mode != ReversedOrder, o.outputScale = scale, o.dataOrderRGB = o.tableOrderRGB = false;
         return scale ? Write_LUTFile().writeLut(o, &lut) : lut.readLut(o, mode == HeaderOnly);
     }
     QString write(int format, Read_LUTFile &lut, int scale = 1, Mode mode = Normal)
+    { const QString file = path(format); return io(format, file, lut, mode, scale) ? file : QString(); }
+private slots:
+    void writersExactTextAndRoundTrips()
     {
-        const QString file = path(format);
-        return io(format, file, lut, mode, scale) ? file : QString();
-    }
-    QTemporaryDir m_dir;
-    int m_count = 0;
-};
-
-void TestFormatsItxDavLut3dl::writersExactTextAndRoundTrips()
-{
-    Read_LUTFile lut; // entry [a][b][c] = (a/2, b/4, c/8): each channel tells its index
-    QVERIFY(lut.setSize3D(2, false));
-    for (int i = 0; i < 24; ++i) // entry t = 4a + 2b + c, channel ch: bit 2 - ch of t over 2, 4, 8
-        lut.table3D[i / 12][i / 6 % 2][i / 3 % 2][i % 3] = float((i / 3 >> (2 - i % 3)) & 1) / float(2 << i % 3);
-    const QByteArray itx = "LUT_3D_SIZE 2\n0.000000 0.000000 0.000000\n0.500000 0.000000 0.000000\n"
-                           "0.000000 0.250000 0.000000\n0.500000 0.250000 0.000000\n0.000000 0.000000 0.125000\n"
-                           "0.500000 0.000000 0.125000\n0.000000 0.250000 0.125000\n0.500000 0.250000 0.125000\n";
-    const QByteArray dav = "# Authors: ostavel\n\n3DLUTSIZE 2\n0.000000 0.000000 0.000000\n0.000000 0.000000 0.125000\n"
-                           "0.000000 0.250000 0.000000\n0.000000 0.250000 0.125000\n0.500000 0.000000 0.000000\n"
-                           "0.500000 0.000000 0.125000\n0.500000 0.250000 0.000000\n0.500000 0.250000 0.125000\n";
-    QCOMPARE(TestSupport::readFile(write(kItx, lut)), itx);
-    QCOMPARE(TestSupport::readFile(write(kDavLut, lut)), dav);
-    // Integer codes, and the order flags when the default order is off (BGR channels, blue fastest).
-    const QList<QByteArray> scaled = TestSupport::readFile(write(kItx, lut, 1024, ReversedOrder)).split('\n');
-    QCOMPARE(scaled.value(2), QByteArray("0 0 512 "));
-    QCOMPARE(scaled.value(8), QByteArray("128 256 512 "));
-    for (const int format : {kItx, kDavLut}) { // through each writer and back, and written again to the same text
-        Read_LUTFile source, back;
-        fillPattern(source, 5);
-        const QString file = write(format, source);
-        QVERIFY2(io(format, file, back), qPrintable(back.errorString));
-        QVERIFY(back.size3D == 5 && std::memcmp(back.table3D.data(), source.table3D.data(), sizeof(float) * 3 * 125) == 0);
-        QCOMPARE(TestSupport::readFile(write(format, back)), TestSupport::readFile(file));
-    }
-}
-
-void TestFormatsItxDavLut3dl::readCases()
-{
-    std::vector<Case> cases;
-    // Text before the size line is no data; comments and blanks between entries don't count;
-    // a short line keeps the previous channels; values are clamped; only the last entry may be missing.
-    const QByteArray body = "0.1 0.2 0.3\n# note\n\n0.4 0.5 0.6\n" + rep("1 1 1\n", 6);
-    const std::vector<Probe> bodyProbes = {{0, 0, 0.1f}, {0, 2, 0.3f}, {1, 0, 0.4f}, {1, 1, 0.5f}, {1, 2, 0.6f}, {7, 1, 1}};
-    for (const int f : {kItx, kDavLut}) {
-        const QByteArray key = f == kItx ? "LUT_3D_SIZE" : "3DLUTSIZE", other = f == kItx ? "3DLUTSIZE" : "LUT_3D_SIZE";
-        cases.push_back({f, "TITLE x\n# c\n\n9 9 9\n" + key + " 2\n" + body, 2, bodyProbes});
-        cases.push_back({f, "  " + key + "2  \n" + body, 2, bodyProbes});
-        cases.push_back({f, key + " 2\n0.5 0.5 0.5\nnothing here\n0.1 0.2\n1.5 -2 0.25\n" + rep("0 0 0\n", 5), 2,
-                         {{1, 0, 0.1f}, {1, 1, 0.2f}, {1, 2, 0.5f}, {2, 0, 1}, {2, 1, 0}, {2, 2, 0.25f}}});
-        cases.push_back({f, key + " 2\n" + rep("0.5 0.5 0.5\n", 7), 2, {{6, 0, 0.5f}, {7, 0, 0}}});
-        cases.push_back({f, key + " 2\n" + rep("0.5 0.5 0.5\n", 6), 0, {}, "6 of 8"});
-        cases.push_back({f, key + " 17\n", 17, {}, "", HeaderOnly});
-        for (const char *size : {"", " 0", " -3", " 257", " 2147483647", " 99999999999", " abc", "\t"})
-            cases.push_back({f, key + size + "\n" + rep("0 0 0\n", 8), 0, {}});
-        for (const QByteArray &head : {QByteArray(), key.toLower() + " 2\n", other + " 2\n"})
-            cases.push_back({f, head + rep("0 0 0\n", 8), 0, {}});
-    }
-    cases.push_back({kThreeDl, "Mesh 4 12\n0 1 2\n", 17, {}, "", HeaderOnly});
-    // Without a mesh line the range is the smallest 2^k - 1 that holds the largest value.
-    const std::pair<const char *, float> depths[] = {{"1000", 1023}, {"1023", 1023}, {"2048", 4095}, {"40000", 65535},
-                                                     {"70000", 65535}, {"1.0", 3}, {"4.5", 7}, {"0.1", 1}};
-    for (const auto &d : depths)
-        cases.push_back({kThreeDl, "0 1023\n0.05 0 0\n" + rep("0 0 0\n", 6) + "0 0 " + d.first + "\n", 2,
-                         {{0, 0, 0.05f / d.second}, {7, 2, std::min(QByteArray(d.first).toFloat(), d.second) / d.second}}});
-    // Comments, blanks, 3DMESH, LUT8 and gamma are no entries; a first field that doesn't scan skips
-    // the line in both passes (its 9000 raises no range), a later one keeps the previous value.
-    cases.push_back({kThreeDl, "# c\n3DMESH\n0 1023\n\n100 200 300\nx 9000 9000\n# c\n400 y 600\nLUT8\n" + rep("0 0 0\n", 5)
-                         + "1000 1000 1000\ngamma 1.0\n", 2,
-                     {{0, 2, 300 / 1023.f}, {1, 0, 400 / 1023.f}, {1, 1, 200 / 1023.f}, {1, 2, 300 / 1023.f}, {7, 1, 1000 / 1023.f}}});
-    cases.push_back({kThreeDl, "0 7\n1 2 3\n" + rep("0 0 0\n", 6) + "7 7 7\n", 2, {{0, 0, 3 / 7.f}, {0, 2, 1 / 7.f}}, "", ReversedOrder});
-    // A three-field shaper line is data, so a 3-point cube needs a mesh line.
-    cases.push_back({kThreeDl, "0 512 1023\n" + rep("1 1 1\n", 27), 0, {}});
-    cases.push_back({kThreeDl, "Mesh 1 10\n0 512 1023\n" + rep("1023 0 0\n", 27), 3, {{0, 0, 0}, {1, 0, 1}}});
-    // Mesh depth wins over the data's; with one number the data's; with no range at all, values as read (no NaN).
-    cases.push_back({kThreeDl, "Mesh 1 12\n" + rep("1000 0 0\n", 27), 3, {{14, 0, 1000 / 4095.f}}});
-    cases.push_back({kThreeDl, "Mesh 1\n" + rep("500 0 0\n", 27), 3, {{13, 0, 500 / 511.f}}});
-    cases.push_back({kThreeDl, "Mesh 1\n" + rep("0.05 0 0.1\n", 27), 3, {{19, 0, 0.05f}, {19, 2, 0.1f}, {0, 1, 0}}});
-    // A later mesh line wins over a shaper line and replaces an earlier mesh's table; a mesh before the shaper wins too.
-    cases.push_back({kThreeDl, "0 10 20 30 40\nMesh 3 10\nMesh 1 10\n" + rep("1023 1023 1023\n", 27), 3, {{26, 0, 1}}});
-    cases.push_back({kThreeDl, "Mesh 1 12\n0 10 20 30 40\n" + rep("4095 0 0\n", 27), 3, {{1, 0, 1}}});
-    cases.push_back({kThreeDl, "Mesh 1 10\n" + rep("1023 1023 1023\n", 26), 3, {{25, 0, 1}, {26, 0, 0}}});
-    cases.push_back({kThreeDl, "Mesh 1 10\n" + rep("1023 1023 1023\n", 25), 0, {}, "25 of 27"});
-    // Lines past the last entry are not stored, but their 5 selects the range 7.
-    cases.push_back({kThreeDl, "0 1\n" + rep("1 1 1\n", 8) + "bogus bogus bogus\n5 5 5\n", 2, {{7, 0, 1 / 7.f}}});
-    for (const QByteArray &head : std::initializer_list<QByteArray>{"Mesh\n0 1\n", "Mesh4 12\n0 1\n", "0 1\ngamma\n", "0 1\ngamma x\n", "",
-             "Mesh 9 12\n", "Mesh 1000 12\n", "Mesh 2147483647 12\n", "Mesh 1 -4\n", "Mesh 1 4000\n", rep("1 ", 300) + "\n"})
-        cases.push_back({kThreeDl, head + rep("0 0 0\n", 27), 0, {}}); // no size, bad mesh or gamma lines, bounds
-    cases.push_back({kThreeDl, QByteArray(), 0, {}});
-
-    for (size_t i = 0; i < cases.size(); ++i) {
-        const Case &c = cases[i];
-        const QString name = QStringLiteral("case %1 (format %2)").arg(i).arg(c.format);
-        Read_LUTFile lut;
-        const bool ok = io(c.format, TestSupport::writeFile(path(c.format), c.text), lut, c.mode);
-        QVERIFY2(ok == (c.size > 0), qPrintable(name + ": " + lut.errorString));
-        QVERIFY2(ok || (!lut.errorString.isEmpty() && lut.errorString.contains(QLatin1String(c.error))), qPrintable(name));
-        if (!ok)
-            continue;
-        QCOMPARE(lut.size3D, c.size);
-        QVERIFY2(c.mode == HeaderOnly ? lut.table3D.isNull() : lut.table3D.size() == c.size, qPrintable(name));
-        QVERIFY2(lut.domainMax3D[0] == 1.0f && lut.domainMax3D[2] == 1.0f && lut.domainMin3D[1] == 0.0f, qPrintable(name));
-        for (const Probe &p : c.probes) {
-            const int n = c.size, a = p.line / n / n, b = p.line / n % n, cc = p.line % n;
-            const float got = c.format == kItx ? lut.table3D[cc][b][a][p.ch] : lut.table3D[a][b][cc][p.ch];
-            QVERIFY2(std::fabs(got - p.v) <= 1e-6f, qPrintable(name + QStringLiteral(" line %1[%2]: %3 vs %4").arg(p.line).arg(p.ch).arg(got).arg(p.v)));
+        Read_LUTFile lut; // entry [a][b][c] = (a/2, b/4, c/8): each channel tells its index
+        QVERIFY(lut.setSize3D(2, false));
+        for (int i = 0; i < 24; ++i) // entry t = 4a + 2b + c, channel ch: bit 2 - ch of t over 2, 4, 8
+            lut.table3D[i / 12][i / 6 % 2][i / 3 % 2][i % 3] = float((i / 3 >> (2 - i % 3)) & 1) / float(2 << i % 3);
+        const QByteArray itx = "LUT_3D_SIZE 2\n0.000000 0.000000 0.000000\n0.500000 0.000000 0.000000\n"
+                               "0.000000 0.250000 0.000000\n0.500000 0.250000 0.000000\n0.000000 0.000000 0.125000\n"
+                               "0.500000 0.000000 0.125000\n0.000000 0.250000 0.125000\n0.500000 0.250000 0.125000\n";
+        const QByteArray dav = "# Authors: ostavel\n\n3DLUTSIZE 2\n0.000000 0.000000 0.000000\n0.000000 0.000000 0.125000\n"
+                               "0.000000 0.250000 0.000000\n0.000000 0.250000 0.125000\n0.500000 0.000000 0.000000\n"
+                               "0.500000 0.000000 0.125000\n0.500000 0.250000 0.000000\n0.500000 0.250000 0.125000\n";
+        QCOMPARE(readFile(write(kItx, lut)), itx);
+        QCOMPARE(readFile(write(kDavLut, lut)), dav);
+        // Integer codes, and the order flags when the default order is off (BGR data, BGR table: red still fastest).
+        QCOMPARE(readFile(write(kItx, lut, 1024, ReversedOrder)), QByteArray("LUT_3D_SIZE 2\n0 0 0 \n0 0 512 \n0 256 0 \n0 256 512 \n"
+                                                                             "128 0 0 \n128 0 512 \n128 256 0 \n128 256 512 \n"));
+        for (const int format : {kItx, kDavLut}) { // through each writer and back, and written again to the same text
+            Read_LUTFile source, back;
+            fillPattern(source, 5);
+            const QString file = write(format, source);
+            QVERIFY2(io(format, file, back), qPrintable(back.errorString));
+            QVERIFY(back.size3D == 5 && std::memcmp(back.table3D.data(), source.table3D.data(), sizeof(float) * 3 * 125) == 0);
+            QCOMPARE(readFile(write(format, back)), readFile(file));
         }
     }
-    // Binary junk after any header: whatever is taken from it, the table matches its size, or a reason is given.
-    QRandomGenerator random(7);
-    const char *prefixes[] = {"", "LUT_3D_SIZE 3\n", "3DLUTSIZE 3\n", "Mesh 1 10\n", "0 1\n"};
-    for (int round = 0; round < 120; ++round) {
-        QByteArray junk = prefixes[round % 5];
-        for (int i = random.bounded(1, 5000); i > 0; --i)
-            junk += char(random.bounded(256));
-        Read_LUTFile lut;
-        const int format = round % 3 == 0 ? kItx : round % 3 == 1 ? kDavLut : kThreeDl;
-        QVERIFY(io(format, TestSupport::writeFile(path(format), junk), lut) ? lut.table3D.size() == lut.size3D : !lut.errorString.isEmpty());
-        QVERIFY(!io(format, m_dir.filePath(QStringLiteral("missing")), lut) && !lut.errorString.isEmpty());
-    }
-}
-
-// OpenColorIO reads our itx to our values; its itx, flame and lustre bakes of the corpus cubes
-// read to its cube bake's values (3dl within one 12-bit code).
-void TestFormatsItxDavLut3dl::ocioAgrees()
-{
-    QVERIFY2(TestSupport::haveOcio(), "ociobakelut is not installed");
-    QString error, mismatch;
-    for (const int size : {2, 5, 17}) {
-        Read_LUTFile source;
-        fillPattern(source, size);
-        const QString itx = write(kItx, source), cube = itx + QStringLiteral(".cube");
-        QVERIFY2(TestSupport::ociobake(itx, QStringLiteral("iridas_cube"), size, cube, &error), qPrintable(error));
-        QVERIFY2((mismatch = compareWithBake(source, cube, 1.0f, 2e-6f)).isEmpty(), qPrintable(mismatch));
-    }
-    if (TestSupport::corpusDir().isEmpty())
-        QSKIP("the LUT corpus is not available");
-    const QDir dir(TestSupport::corpusDir() + QStringLiteral("/colour-science/iridas_cube"));
-    const struct { const char *name; int id; float scale, tolerance; } formats[] = {
-        {"iridas_itx", kItx, 1.0f, 1e-6f}, {"flame", kThreeDl, 4095.0f, 1.0f}, {"lustre", kThreeDl, 4095.0f, 1.0f}};
-    int compared = 0;
-    for (const QString &name : dir.entryList({QStringLiteral("*.cube")}, QDir::Files, QDir::Name)) {
-        const QString file = dir.filePath(name);
-        if (!TestSupport::readFile(file).contains("LUT_3D_SIZE") || TestSupport::readFile(file).contains("LUT_1D_SIZE"))
-            continue;
-        for (const auto &format : formats) {
-            for (const int size : {2, 5, 17}) {
-                const QString out = path(format.id), cube = out + QStringLiteral(".cube");
-                QVERIFY2(TestSupport::ociobake(file, QLatin1String(format.name), size, out, &error), qPrintable(error));
-                QVERIFY2(TestSupport::ociobake(file, QStringLiteral("iridas_cube"), size, cube, &error), qPrintable(error));
-                const std::vector<float> ref = TestSupport::parseCubeText(cube).values;
-                if (format.name[0] == 'f' && *std::max_element(ref.begin(), ref.end()) < 0.5f)
-                    continue; // flame gives no depth: below half scale the reader takes a smaller range
-                Read_LUTFile lut;
-                QVERIFY2(io(format.id, out, lut), qPrintable(lut.errorString));
-                QVERIFY2((mismatch = compareWithBake(lut, cube, format.scale, format.tolerance)).isEmpty(),
-                         qPrintable(name + ' ' + format.name + ' ' + mismatch));
-                compared += format.id == kThreeDl;
+    void readCases()
+    {
+        std::vector<Case> cases;
+        // Text before the size line, comments and blanks are no data; short lines keep channels; clamped; last entry may be missing.
+        const QByteArray body = "0.1 0.2 0.3\n# note\n\n0.4 0.5 0.6\n" + rep("1 1 1\n", 6);
+        const std::vector<Probe> bodyProbes = {{0, 0, 0.1f}, {0, 2, 0.3f}, {1, 0, 0.4f}, {1, 1, 0.5f}, {1, 2, 0.6f}, {7, 1, 1}};
+        for (const int f : {kItx, kDavLut}) {
+            const QByteArray key = f == kItx ? "LUT_3D_SIZE" : "3DLUTSIZE", other = f == kItx ? "3DLUTSIZE" : "LUT_3D_SIZE";
+            cases.push_back({f, "TITLE x\n# c\n\n9 9 9\n" + key + " 2\n" + body, 2, bodyProbes});
+            cases.push_back({f, "  " + key + "2  \n" + body, 2, bodyProbes});
+            cases.push_back({f, key + " 2\n0.5 0.5 0.5\nnothing here\n0.1 0.2\n1.5 -2 0.25\n" + rep("0 0 0\n", 5), 2,
+                             {{1, 0, 0.1f}, {1, 1, 0.2f}, {1, 2, 0.5f}, {2, 0, 1}, {2, 1, 0}, {2, 2, 0.25f}}});
+            cases.push_back({f, key + " 2\n" + rep("0.5 0.5 0.5\n", 7), 2, {{6, 0, 0.5f}, {7, 0, 0}}});
+            cases.push_back({f, key + " 2\n" + rep("0.5 0.5 0.5\n", 6), 0, {}, "6 of 8"});
+            cases.push_back({f, key + " 17\n", 17, {}, "", HeaderOnly});
+            for (const QByteArray &head : {key, key + " 0", key + " -3", key + " 257", key + " 2147483647", key + " 99999999999",
+                                           key + " abc", key + "\t", QByteArray(), key.toLower() + " 2", other + " 2"})
+                cases.push_back({f, head + "\n" + rep("0 0 0\n", 8), 0, {}}); // no size, bad or huge sizes
+        }
+        cases.push_back({kThreeDl, "Mesh 4 12\n0 1 2\n", 17, {}, "", HeaderOnly});
+        // Without a mesh line the range is the smallest 2^k - 1 that holds the largest value.
+        const std::pair<const char *, float> depths[] = {{"1000", 1023}, {"1023", 1023}, {"2048", 4095}, {"40000", 65535},
+                                                         {"70000", 65535}, {"1.0", 3}, {"4.5", 7}, {"0.1", 1}};
+        for (const auto &d : depths)
+            cases.push_back({kThreeDl, "0 1023\n0.05 0 0\n" + rep("0 0 0\n", 6) + "0 0 " + d.first + "\n", 2,
+                             {{0, 0, 0.05f / d.second}, {7, 2, std::min(QByteArray(d.first).toFloat(), d.second) / d.second}}});
+        // Comments, 3DMESH, LUT8, gamma: no entries; a bad first field skips the line (no range from 9000), a later one keeps the value.
+        cases.push_back({kThreeDl, "# c\n3DMESH\n0 1023\n\n100 200 300\nx 9000 9000\n# c\n400 y 600\nLUT8\n" + rep("0 0 0\n", 5)
+                             + "1000 1000 1000\ngamma 1.0\n", 2,
+                         {{0, 2, 300 / 1023.f}, {1, 0, 400 / 1023.f}, {1, 1, 200 / 1023.f}, {1, 2, 300 / 1023.f}, {7, 1, 1000 / 1023.f}}});
+        cases.push_back({kThreeDl, "0 7\n1 2 3\n" + rep("0 0 0\n", 6) + "7 7 7\n", 2, {{0, 0, 3 / 7.f}, {0, 2, 1 / 7.f}}, "", ReversedOrder});
+        // A three-field shaper line is data, so a 3-point cube needs a mesh line.
+        cases.push_back({kThreeDl, "0 512 1023\n" + rep("1 1 1\n", 27), 0, {}});
+        cases.push_back({kThreeDl, "Mesh 1 10\n0 512 1023\n" + rep("1023 0 0\n", 27), 3, {{0, 0, 0}, {1, 0, 1}}});
+        // Mesh depth wins over the data's; with one number the data's; with no range at all, values as read (no NaN).
+        cases.push_back({kThreeDl, "Mesh 1 12\n" + rep("1000 0 0\n", 27), 3, {{14, 0, 1000 / 4095.f}}});
+        cases.push_back({kThreeDl, "Mesh 1\n" + rep("500 0 0\n", 27), 3, {{13, 0, 500 / 511.f}}});
+        cases.push_back({kThreeDl, "Mesh 1\n" + rep("0.05 0 0.1\n", 27), 3, {{19, 0, 0.05f}, {19, 2, 0.1f}, {0, 1, 0}}});
+        // A later mesh line wins over a shaper line and replaces an earlier mesh's table; a mesh before the shaper wins too.
+        cases.push_back({kThreeDl, "0 10 20 30 40\nMesh 3 10\nMesh 1 10\n" + rep("1023 1023 1023\n", 27), 3, {{26, 0, 1}}});
+        cases.push_back({kThreeDl, "Mesh 1 12\n0 10 20 30 40\n" + rep("4095 0 0\n", 27), 3, {{1, 0, 1}}});
+        cases.push_back({kThreeDl, "Mesh 1 10\n" + rep("1023 1023 1023\n", 26), 3, {{25, 0, 1}, {26, 0, 0}}});
+        cases.push_back({kThreeDl, "Mesh 1 10\n" + rep("1023 1023 1023\n", 25), 0, {}, "25 of 27"});
+        // Lines past the last entry are not stored, but their 5 selects the range 7.
+        cases.push_back({kThreeDl, "0 1\n" + rep("1 1 1\n", 8) + "bogus bogus bogus\n5 5 5\n", 2, {{7, 0, 1 / 7.f}}});
+        for (const QByteArray &head : std::initializer_list<QByteArray>{"Mesh\n0 1\n", "Mesh4 12\n0 1\n", "0 1\ngamma\n", "0 1\ngamma x\n", "",
+                 "Mesh 9 12\n", "Mesh 1000 12\n", "Mesh 2147483647 12\n", "Mesh 1 -4\n", "Mesh 1 4000\n", rep("1 ", 300) + "\n"})
+            cases.push_back({kThreeDl, head + rep("0 0 0\n", 27), 0, {}}); // no size, bad mesh or gamma lines, bounds
+        cases.push_back({kThreeDl, QByteArray(), 0, {}});
+        for (size_t i = 0; i < cases.size(); ++i) {
+            const Case &c = cases[i];
+            const QString name = QStringLiteral("case %1 (format %2)").arg(i).arg(c.format);
+            Read_LUTFile lut;
+            const bool ok = io(c.format, writeFile(path(c.format), c.text), lut, c.mode);
+            QVERIFY2(ok == (c.size > 0), qPrintable(name + ": " + lut.errorString));
+            QVERIFY2(ok || (!lut.errorString.isEmpty() && lut.errorString.contains(QLatin1String(c.error))), qPrintable(name));
+            if (!ok) continue;
+            QVERIFY2(lut.size3D == c.size && (c.mode == HeaderOnly ? lut.table3D.isNull() : lut.table3D.size() == c.size), qPrintable(name));
+            QVERIFY2(lut.domainMax3D[0] == 1.0f && lut.domainMax3D[2] == 1.0f && lut.domainMin3D[1] == 0.0f, qPrintable(name));
+            for (const Probe &p : c.probes) {
+                const int n = c.size, a = p.line / n / n, b = p.line / n % n, cc = p.line % n;
+                const float got = c.format == kItx ? lut.table3D[cc][b][a][p.ch] : lut.table3D[a][b][cc][p.ch];
+                QVERIFY2(std::fabs(got - p.v) <= 1e-6f, qPrintable(name + QStringLiteral(" line %1[%2]: %3 vs %4").arg(p.line).arg(p.ch).arg(got).arg(p.v)));
             }
         }
+        // Binary junk after any header: whatever is taken from it, the table matches its size, or a reason is given.
+        QRandomGenerator random(7);
+        const char *prefixes[] = {"", "LUT_3D_SIZE 3\n", "3DLUTSIZE 3\n", "Mesh 1 10\n", "0 1\n"};
+        for (int round = 0; round < 120; ++round) {
+            QByteArray junk = prefixes[round % 5];
+            for (int i = random.bounded(1, 5000); i > 0; --i) junk += char(random.bounded(256));
+            Read_LUTFile lut;
+            const int format = round % 3 == 0 ? kItx : round % 3 == 1 ? kDavLut : kThreeDl;
+            QVERIFY(io(format, writeFile(path(format), junk), lut) ? lut.table3D.size() == lut.size3D : !lut.errorString.isEmpty());
+            QVERIFY(!io(format, m_dir.filePath(QStringLiteral("missing")), lut) && !lut.errorString.isEmpty());
+        }
     }
-    QVERIFY(compared >= 4);
-}
+    // OpenColorIO reads our itx to our values; its itx, flame and lustre bakes of corpus cubes read to its cube bake's (3dl: one 12-bit code).
+    void ocioAgrees()
+    {
+        QVERIFY2(haveOcio(), "ociobakelut is not installed");
+        QString error, mismatch;
+        for (const int size : {2, 5, 17}) {
+            Read_LUTFile source;
+            fillPattern(source, size);
+            const QString itx = write(kItx, source), cube = itx + QStringLiteral(".cube");
+            QVERIFY2(ociobake(itx, QStringLiteral("iridas_cube"), size, cube, &error), qPrintable(error));
+            QVERIFY2((mismatch = compareWithBake(source, cube, 1.0f, 2e-6f)).isEmpty(), qPrintable(mismatch));
+        }
+        if (corpusDir().isEmpty()) QSKIP("the LUT corpus is not available");
+        const QDir dir(corpusDir() + QStringLiteral("/colour-science/iridas_cube"));
+        const struct { const char *name; int id; float scale, tolerance; } formats[] = {
+            {"iridas_itx", kItx, 1.0f, 1e-6f}, {"flame", kThreeDl, 4095.0f, 1.0f}, {"lustre", kThreeDl, 4095.0f, 1.0f}};
+        int compared = 0;
+        for (const QString &name : dir.entryList({QStringLiteral("*.cube")}, QDir::Files, QDir::Name)) {
+            const QString file = dir.filePath(name);
+            if (!readFile(file).contains("LUT_3D_SIZE") || readFile(file).contains("LUT_1D_SIZE")) continue;
+            for (const int size : {2, 5, 17}) {
+                const QString cube = path(kItx) + QStringLiteral(".cube");
+                QVERIFY2(ociobake(file, QStringLiteral("iridas_cube"), size, cube, &error), qPrintable(error));
+                const std::vector<float> ref = parseCubeText(cube).values;
+                for (const auto &format : formats) {
+                    if (format.name[0] == 'f' && *std::max_element(ref.begin(), ref.end()) < 0.5f)
+                        continue; // flame gives no depth: below half scale the reader takes a smaller range
+                    const QString out = path(format.id);
+                    Read_LUTFile lut;
+                    QVERIFY2(ociobake(file, QLatin1String(format.name), size, out, &error), qPrintable(error));
+                    QVERIFY2(io(format.id, out, lut), qPrintable(lut.errorString));
+                    QVERIFY2((mismatch = compareWithBake(lut, cube, format.scale, format.tolerance)).isEmpty(),
+                             qPrintable(name + ' ' + format.name + ' ' + mismatch));
+                    compared += format.id == kThreeDl;
+                }
+            }
+        }
+        QVERIFY(compared >= 4);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestFormatsItxDavLut3dl)
 #include "test_formats_itx_davlut_3dl.moc"
