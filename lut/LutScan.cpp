@@ -11,9 +11,10 @@ namespace LutScan {
 
 namespace {
 
+// The blanks of isspace in the "C" locale: space, \t, \n, \v, \f and \r.
 bool isBlank(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return c == ' ' || unsigned(c - '\t') <= unsigned('\r' - '\t');
 }
 
 bool isDigit(char c)

@@ -22,7 +22,7 @@ public:
     // Opens the file for reading and logs "file:-----" with its name.
     bool open(const QString &path);
     bool isOpen() const { return m_file.isOpen(); }
-    void close() { m_file.close(); }
+    void close();
 
     bool atEnd() const;
     // The next line; an empty string at the end of the file.
@@ -38,7 +38,16 @@ public:
     QString path() const { return m_file.fileName(); }
 
 private:
-    QFile m_file;
-    QByteArray m_buffer;
+    // Reads more of the file behind what is left in the buffer; false at
+    // the end of the file.
+    bool fill() const;
+
+    // The file is read in large blocks and split at line ends here, which is
+    // much cheaper than asking the device for one line at a time.
+    mutable QFile m_file;
+    mutable QByteArray m_buffer;
+    mutable int m_begin = 0; // first unread byte of the buffer
+    mutable int m_end = 0;   // one past the last byte read into the buffer
+    mutable bool m_eof = false;
     qint64 m_lineNumber = 0;
 };
