@@ -84,23 +84,28 @@ bool parsePlainDecimal(const char *q, const char *end, T &value, const char *&st
     static const double powersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    // At most 19 digits are gathered, which a 64-bit integer always holds.
     unsigned long long mantissa = 0;
     int digits = 0;
-    int decimals = 0;
-    bool point = false;
     const char *s = q;
     for (; s < end; ++s) {
-        if (isDigit(*s)) {
-            if (mantissa > PlainDecimalLimits<T>::maxMantissa)
-                return false;
-            mantissa = mantissa * 10 + unsigned(*s - '0');
-            ++digits;
-            if (point)
-                ++decimals;
-        } else if (*s == '.' && !point) {
-            point = true;
-        } else {
+        const unsigned d = unsigned(*s) - unsigned('0');
+        if (d > 9)
             break;
+        mantissa = mantissa * 10 + d;
+        if (++digits > 19)
+            return false;
+    }
+    int decimals = 0;
+    if (s < end && *s == '.') {
+        for (++s; s < end; ++s) {
+            const unsigned d = unsigned(*s) - unsigned('0');
+            if (d > 9)
+                break;
+            mantissa = mantissa * 10 + d;
+            ++decimals;
+            if (++digits > 19)
+                return false;
         }
     }
     if (digits == 0 || mantissa > PlainDecimalLimits<T>::maxMantissa
