@@ -149,10 +149,38 @@ inline int appendInteger(char *out, int scale, float value)
     return int(result.ptr - out);
 }
 
+// "%.6f" of a float, the form of every 3D entry. A float has 24 significant
+// bits and 10^6 needs 14 beyond its factor 2^6, so value x 10^6 is exact in a
+// double; rounding it to an integer (ties to even, as printf rounds the exact
+// binary value) gives printf's digits without a general conversion. Returns
+// 0 when the value is too large for this path.
+int formatFixed6(char *buffer, float value)
+{
+    const double scaled = double(value) * 1e6;
+    if (!(std::fabs(scaled) < 9.0e15))
+        return 0;
+    const unsigned long long units = (unsigned long long)std::fabs(std::nearbyint(scaled));
+    char *p = buffer;
+    if (std::signbit(value))
+        *p++ = '-';
+    p = std::to_chars(p, p + 24, units / 1000000).ptr;
+    *p++ = '.';
+    unsigned long long fraction = units % 1000000;
+    for (int i = 5; i >= 0; --i) {
+        p[i] = char('0' + fraction % 10);
+        fraction /= 10;
+    }
+    return int(p + 6 - buffer);
+}
+
 inline void writeReal(QTextStream &stream, float value, int width)
 {
     char buffer[96];
-    int n = formatLutReal(buffer, 64, double(value), stream.realNumberNotation(), stream.realNumberPrecision());
+    int n = 0;
+    if (stream.realNumberNotation() == QTextStream::FixedNotation && stream.realNumberPrecision() == 6)
+        n = formatFixed6(buffer, value);
+    if (n == 0)
+        n = formatLutReal(buffer, 64, double(value), stream.realNumberNotation(), stream.realNumberPrecision());
     if (n >= 0 && n < width && width <= 32) {
         // Right-aligned in the field, padded with blanks.
         std::memmove(buffer + (width - n), buffer, size_t(n));

@@ -9,11 +9,13 @@
 #include "lut/Write_LUTFile.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <clocale>
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -239,6 +241,21 @@ void TestModel::textHelpersInBothOrdersAndForms()
         w.dataOrderRGB = k.data;
         QCOMPARE(render([&](QTextStream &s) { w.writeLut3DEntry(lut.table3D, s, k.p, k.q, k.r, 1, sep); }),
                  QString::fromLatin1(k.text));
+    }
+    // Fixed notation is printf's "%.6f" for any float, halfway cases included.
+    QRandomGenerator random(3);
+    for (int i = 0; i < 200000; ++i) {
+        const quint32 bits = random.generate();
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        if (i % 2)
+            v = float(random.bounded(20000001) - 10000000) / 1024.0f; // many exact halves
+        lut.table3D[1][1][1][0] = v;
+        char expected[512];
+        std::snprintf(expected, sizeof expected, "%8.6f", double(v));
+        w.tableOrderRGB = w.dataOrderRGB = true;
+        QCOMPARE(render([&](QTextStream &s) { w.writeLut3DEntry(lut.table3D, s, 1, 1, 1, 1, sep); }).section(' ', 0, 0, QString::SectionSkipEmpty),
+                 QString::fromLatin1(expected).trimmed());
     }
     // The 3D helper leaves the stream in fixed notation for what follows.
     QCOMPARE(render([&](QTextStream &s) { w.writeLut3DEntry(lut.table3D, s, 0, 0, 0, 1, QStringLiteral(",")); s << 0.5; }),
