@@ -117,33 +117,16 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
     // Data: the next line that scans to at least one number is the next
     // entry; channels a short line does not give keep the previous values.
     float v[3] = {0.0f, 0.0f, 0.0f};
-    auto nextEntry = [&]() {
-        while (!in.atEnd()) {
-            const QByteArray line = in.readRawLine().trimmed();
-            if (!line.isEmpty() && LutScan::scan(line, "%f %f %f", &v[0], &v[1], &v[2]) > 0)
-                return true;
-        }
-        return false;
-    };
-
-    const EntriesRead entries = readEntries3D(in, v, [](const QByteArray &line, float *w) {
-        return !line.isEmpty() && LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]) > 0;
-    });
+    EntriesRead entries = readEntries3D(in, v, scanEntryLine);
     if (entries != EntriesRead::Complete) {
         resetDomainMax3D();
         return entries == EntriesRead::LastMissing;
     }
 
-    const int length = size1D;
-    for (int i = 0; i < length; ++i) {
-        if (!nextEntry()) {
-            resetDomainMax1D();
-            in.close();
-            if (i == length - 1)
-                return true;
-            return fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(i).arg(length));
-        }
-        storeEntry1D(i, v[0], v[1], v[2], domainMin1D, domainMax1D);
+    entries = readEntries1D(in, v, scanEntryLine);
+    if (entries != EntriesRead::Complete) {
+        resetDomainMax1D();
+        return entries == EntriesRead::LastMissing;
     }
 
     // The 3D domain keeps what the pre-LUT gave it.

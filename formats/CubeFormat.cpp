@@ -156,23 +156,13 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         // (the cube's red-fastest table order would reverse them).
         if (defaultOrder)
             tableOrderRGB = dataOrderRGB;
-        const int length = size1D;
-        for (int e = 0; e < length; ++e) {
-            for (;;) {
-                if (in.atEnd()) {
-                    resetDomainMax1D();
-                    in.close();
-                    if (e == length - 1)
-                        return true;
-                    return fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(e).arg(length));
-                }
-                const QByteArray line = in.readRawLine().trimmed();
-                if (isSkippedDataLine(line))
-                    continue;
-                if (LutScan::scan(line, "%f %f %f", &v[0], &v[1], &v[2]) > 0)
-                    break;
-            }
-            storeEntry1D(e, v[0], v[1], v[2], domainMin1D, domainMax1D);
+        const EntriesRead entries1D = readEntries1D(in, v, [](const QByteArray &line, float *w) {
+            return !isSkippedDataLine(line) && scanEntryLine(line, w);
+        });
+        if (entries1D != EntriesRead::Complete) {
+            resetDomainMax1D();
+            in.close();
+            return entries1D == EntriesRead::LastMissing;
         }
     }
 

@@ -29,8 +29,6 @@ QString strippedKeywordLine(QString line, const QString &keyword)
     return line;
 }
 
-
-
 } // namespace
 
 bool Read_LUTFile::readPandora(QString fileName, bool headerOnly)

@@ -30,15 +30,6 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
     // "#" lines and text are passed over. Channels a short line does not
     // give keep the previous values, across both sections.
     float v[3] = {0.0f, 0.0f, 0.0f};
-    auto nextEntry = [&]() {
-        while (!in.atEnd()) {
-            const QByteArray line = in.readRawLine().trimmed();
-            if (!line.isEmpty() && LutScan::scan(line, "%f %f %f", &v[0], &v[1], &v[2]) > 0)
-                return true;
-        }
-        return false;
-    };
-
     bool stop = false;
     while (!stop && !in.atEnd()) {
         const QString line = in.readLine().trimmed();
@@ -99,24 +90,16 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
                 continue;
             // Input LUT values run from 0 to the cube size.
             domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = float(size3D);
-            const int length = size1D;
-            for (int i = 0; i < length; ++i) {
-                if (!nextEntry()) {
-                    resetDomainMax1D();
-                    in.close();
-                    if (i == length - 1)
-                        return true;
-                    return fail(QStringLiteral("the file ends after %1 of %2 input LUT entries").arg(i).arg(length));
-                }
-                storeEntry1D(i, v[0], v[1], v[2], domainMin1D, domainMax1D);
+            const EntriesRead entries = readEntries1D(in, v, scanEntryLine);
+            if (entries != EntriesRead::Complete) {
+                resetDomainMax1D();
+                return entries == EntriesRead::LastMissing;
             }
         } else if (keyword == QLatin1String("Cube")) {
             if (size3D < 1)
                 continue;
             resetDomainMax3D();
-            const EntriesRead entries = readEntries3D(in, v, [](const QByteArray &line, float *w) {
-                return !line.isEmpty() && LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]) > 0;
-            });
+            const EntriesRead entries = readEntries3D(in, v, scanEntryLine);
             if (entries != EntriesRead::Complete) {
                 resetDomainMax3D();
                 return entries == EntriesRead::LastMissing;

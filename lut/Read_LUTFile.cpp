@@ -188,6 +188,31 @@ Read_LUTFile::EntriesRead Read_LUTFile::readEntries3D(LutTextInput &in, float v[
     return EntriesRead::Complete;
 }
 
+Read_LUTFile::EntriesRead Read_LUTFile::readEntries1D(LutTextInput &in, float v[3],
+                                                      const std::function<bool(const QByteArray &, float *)> &parse)
+{
+    const int n = size1D;
+    for (int i = 0; i < n; ++i) {
+        for (;;) {
+            if (in.atEnd()) {
+                if (i == n - 1)
+                    return EntriesRead::LastMissing;
+                fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(i).arg(n));
+                return EntriesRead::Truncated;
+            }
+            if (parse(in.readRawLine().trimmed(), v))
+                break;
+        }
+        storeEntry1D(i, v[0], v[1], v[2], domainMin1D, domainMax1D);
+    }
+    return EntriesRead::Complete;
+}
+
+bool Read_LUTFile::scanEntryLine(const QByteArray &line, float *w)
+{
+    return !line.isEmpty() && LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]) > 0;
+}
+
 bool Read_LUTFile::readSizeLine(LutTextInput &in, const QString &keyword, bool headerOnly)
 {
     while (!in.atEnd()) {
@@ -217,8 +242,7 @@ bool Read_LUTFile::readSizedCubeText(const QString &fileName, bool headerOnly, i
     if (!headerOnly) {
         float v[3] = {0.0f, 0.0f, 0.0f};
         const EntriesRead entries = readEntries3D(in, v, [](const QByteArray &line, float *w) {
-            return !line.isEmpty() && !line.startsWith('#')
-                && LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]) > 0;
+            return !line.startsWith('#') && scanEntryLine(line, w);
         });
         if (entries == EntriesRead::Truncated)
             return false;

@@ -103,6 +103,12 @@ public:
     // the result is LastMissing; earlier, Truncated, with errorString set.
     EntriesRead readEntries3D(LutTextInput &in, float working[3],
                               const std::function<bool(const QByteArray &, float *)> &parse);
+    // The same for the size1D entries of the 1D table, stored with
+    // storeEntry1D against the 1D domain.
+    EntriesRead readEntries1D(LutTextInput &in, float working[3],
+                              const std::function<bool(const QByteArray &, float *)> &parse);
+    // The usual entry line: not empty, and "%f %f %f" converts at least one value.
+    static bool scanEntryLine(const QByteArray &line, float *working);
     // Finds the first line that starts with keyword and takes the cube size
     // from the number after it (with or without a blank); earlier lines are
     // ignored. Fails with a message naming the line when the number is
