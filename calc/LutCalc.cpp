@@ -3,6 +3,7 @@
 #include "lut/Read_LUTFile.h"
 
 #include <cmath>
+#include <cstddef>
 
 void LutCalc::sampleCube(const float point[3], float result[3], const Read_LUTFile *source)
 {
@@ -89,6 +90,37 @@ bool LutCalc::resampleCube(const Read_LUTFile *source, Read_LUTFile *destination
                 sampleCube(point, destination->table3D[i][j][k], source);
             }
         }
+    }
+    return true;
+}
+
+float LutCalc::sample1D(const float *entries, int n, int channel, double t)
+{
+    if (n < 2)
+        return n == 1 ? entries[channel] : 0.0f;
+    double position = t * double(n - 1);
+    if (!(position > 0.0))
+        position = 0.0;
+    if (position > double(n - 1))
+        position = double(n - 1);
+    int i = int(std::floor(position));
+    if (i > n - 2)
+        i = n - 2;
+    const double f = position - double(i);
+    const double a = entries[3 * std::ptrdiff_t(i) + channel];
+    const double b = entries[3 * std::ptrdiff_t(i + 1) + channel];
+    return float(a + (b - a) * f);
+}
+
+bool LutCalc::resample1D(const Read_LUTFile *source, Read_LUTFile *destination)
+{
+    const int n = source->size1D;
+    const int m = destination->size1D;
+    if (n <= 0 || source->table1D.size() != n || m < 2 || destination->table1D.size() != m)
+        return false;
+    for (int i = 0; i < m; ++i) {
+        for (int c = 0; c < 3; ++c)
+            destination->table1D[i][c] = sample1D(source->table1D.data(), n, c, double(i) / double(m - 1));
     }
     return true;
 }

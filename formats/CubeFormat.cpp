@@ -1,6 +1,6 @@
 // The cube format (identifier 0, ".cube"): a 3D table, an optional 1D table
 // and their domains, one entry of three numbers per line, the innermost loop
-// index varying fastest. The reader is tolerant: it skips comments, works
+// index varying fastest; a file with both tables gives the 1D entries first. The reader is tolerant: it skips comments, works
 // out the size of a headerless file from its number of data lines, and
 // reads integer data after a "Mesh" line.
 
@@ -130,8 +130,21 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
             return fail(QStringLiteral("LUT_1D_INPUT_RANGE must have its maximum above its minimum"));
 
         // Keyword lines convert nothing and are skipped here like comments.
-        // The working values carry over from the 3D entries to the 1D ones.
+        // A file that holds both tables gives the 1D entries (a shaper)
+        // first and the 3D entries after them. The working values carry
+        // over from one table to the next.
         float v[3] = {0.0f, 0.0f, 0.0f};
+        const EntriesRead entries1D = readEntries1D(in, v, [](const QByteArray &line, float *w) {
+            return !isSkippedDataLine(line) && scanEntryLine(line, w);
+        });
+        if (entries1D != EntriesRead::Complete) {
+            resetDomainMax1D();
+            in.close();
+            if (entries1D == EntriesRead::LastMissing && size3D >= 1)
+                return fail(QStringLiteral("the file ends before its %1 cube entries").arg(qint64(size3D) * size3D * size3D));
+            return entries1D == EntriesRead::LastMissing;
+        }
+
         const EntriesRead entries = readEntries3D(in, v, [this](const QByteArray &line, float *w) {
             // memchr finds no "M" on a data line long before a substring search would.
             if (isSkippedDataLine(line)
@@ -147,22 +160,9 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         });
         if (entries != EntriesRead::Complete) {
             resetDomainMax3D();
-            in.close();
-            return entries == EntriesRead::LastMissing;
-        }
-
-        // A 1D line is red, green, blue whatever the lattice order of the
-        // cube: under the format's own order its channels stay in line order
-        // (the cube's red-fastest table order would reverse them).
-        if (defaultOrder)
-            tableOrderRGB = dataOrderRGB;
-        const EntriesRead entries1D = readEntries1D(in, v, [](const QByteArray &line, float *w) {
-            return !isSkippedDataLine(line) && scanEntryLine(line, w);
-        });
-        if (entries1D != EntriesRead::Complete) {
             resetDomainMax1D();
             in.close();
-            return entries1D == EntriesRead::LastMissing;
+            return entries == EntriesRead::LastMissing;
         }
     }
 

@@ -191,6 +191,7 @@ Read_LUTFile::EntriesRead Read_LUTFile::readEntries3D(LutTextInput &in, float v[
 Read_LUTFile::EntriesRead Read_LUTFile::readEntries1D(LutTextInput &in, float v[3],
                                                       const std::function<bool(const QByteArray &, float *)> &parse)
 {
+    const LineOrder1D lineOrder(this);
     const int n = size1D;
     for (int i = 0; i < n; ++i) {
         for (;;) {

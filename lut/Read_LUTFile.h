@@ -104,7 +104,8 @@ public:
     EntriesRead readEntries3D(LutTextInput &in, float working[3],
                               const std::function<bool(const QByteArray &, float *)> &parse);
     // The same for the size1D entries of the 1D table, stored with
-    // storeEntry1D against the 1D domain.
+    // storeEntry1D against the 1D domain, under the format's own order in
+    // the channel order of their lines (see LineOrder1D).
     EntriesRead readEntries1D(LutTextInput &in, float working[3],
                               const std::function<bool(const QByteArray &, float *)> &parse);
     // The usual entry line: not empty, and "%f %f %f" converts at least one value.
@@ -118,6 +119,28 @@ public:
     // line beginning with keyword, then N^3 lines of three numbers ("#"
     // lines skipped, only the last entry may be missing).
     bool readSizedCubeText(const QString &fileName, bool headerOnly, int formatId, const QString &keyword);
+
+    // A 1D line is red, green, blue whatever the lattice order of the cube
+    // its format holds: while a LineOrder1D lives, under the format's own
+    // order the table-order flag follows the data-order flag, so that
+    // storeEntry1D keeps each line's channel order (a red-fastest table order
+    // would otherwise exchange red and blue).
+    class LineOrder1D
+    {
+    public:
+        explicit LineOrder1D(Read_LUTFile *lut) : m_lut(lut), m_tableOrderRGB(lut->tableOrderRGB)
+        {
+            if (lut->defaultOrder)
+                lut->tableOrderRGB = lut->dataOrderRGB;
+        }
+        ~LineOrder1D() { m_lut->tableOrderRGB = m_tableOrderRGB; }
+        LineOrder1D(const LineOrder1D &) = delete;
+        LineOrder1D &operator=(const LineOrder1D &) = delete;
+
+    private:
+        Read_LUTFile *m_lut;
+        bool m_tableOrderRGB;
+    };
 
     // When defaultOrder is set, replaces both order flags with the pair the
     // catalogue gives for the reader of formatId.

@@ -51,20 +51,25 @@ public:
     // tableOrderRGB is set, table[r][q][p] when clear; channels 0, 1, 2 when
     // dataOrderRGB is set, else 2, 1, 0. With a scale of 1 or less each
     // value is "%.6f" padded to eight characters and the separator stands
-    // between the values; with a scale of 2 or more each is the truncated
-    // integer of scale x value followed by the separator. Switches the
-    // stream to fixed notation.
+    // between the values; with a scale of 2 or more each is the nearest
+    // code to scale x value (within 0..scale) followed by the separator.
+    // Switches the stream to fixed notation.
     void writeLut3DEntry(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
                          int scale, const QString &separator);
-    // Writes the three channels of table[n] in the order of dataOrderRGB,
-    // each followed by the separator, in the stream's current notation (smart
-    // notation prints as "%g"), or as integers for a scale of 2 or more.
+    // Writes the three channels of table[n], each followed by the separator,
+    // in the stream's current notation (smart notation prints as "%g"), or as
+    // integers for a scale of 2 or more. The channels are reversed exactly
+    // when the two order flags differ (reversed1D), as the container stores a
+    // 1D line, so a file written with a pair of flags reads back with it.
     void writeLut1DEntry(const LutTable1D &table, QTextStream &stream, int n, int scale,
                          const QString &separator);
     // Writes one channel of table[n] (channel 0 unless told otherwise) and
     // the separator.
     void writeLut1DValue(const LutTable1D &table, QTextStream &stream, int n, int scale,
                          const QString &separator, int channel = 0);
+    // Whether a 1D entry is written in the channel order 2, 1, 0: exactly
+    // when the two order flags differ, the rule the container reads by.
+    bool reversed1D() const { return dataOrderRGB != tableOrderRGB; }
 
     // Writes a whole 3D text file, the one path of every cube-shaped writer:
     // checks that lut holds the table its size claims, opens the output,
