@@ -280,6 +280,7 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
 
     Read_LUTFile *source = &lut;
     Read_LUTFile resampled;
+    QString note; // said on stderr once the file is written
     int outSize = 0;
     int scale = settings.scale;
     if (outFormat->dimension == 3) {
@@ -323,10 +324,10 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
             }
             source = &resampled;
             if (length != settings.size)
-                printError(inName, QStringLiteral("note: resampled from %1 to %2 entries, a length the %3 format holds")
-                                       .arg(lut.size1D)
-                                       .arg(length)
-                                       .arg(QLatin1String(outFormat->name)));
+                note = QStringLiteral("note: resampled from %1 to %2 entries, a length the %3 format holds")
+                           .arg(lut.size1D)
+                           .arg(length)
+                           .arg(QLatin1String(outFormat->name));
         }
         if (scale == 0)
             scale = outFormat->defaultScale == 0 ? LutFormats::codeScaleFor(length) : outFormat->defaultScale;
@@ -349,6 +350,8 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
         return kExitWriteFailed;
     }
     written->insert(key);
+    if (!note.isEmpty())
+        printError(inName, note);
     return kExitSuccess;
 }
 

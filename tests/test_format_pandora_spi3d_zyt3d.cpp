@@ -70,9 +70,9 @@ private slots:
                                     "#owner: ostavel\n#END\n\nchannel\t3d\nin 8\n") + out + "\n\nformat lut\n\nvalues\tred\tgreen\tblue\n"; };
         struct { Read_LUTFile *lut; int format, scale; QByteArray text; } cases[] = {
             {&lut, kPandora, 1, pandoraHead("out\t1") + pandora}, {&lut, kSpi3D, 1, "SPILUT 1.0\n3 3\n2 2 2\n" + spi3d},
-            {&lut, kZyt3D, 4095, "From 0.0 1.0\nLength 2\n" + zyt3d}, // zyt3d ignores the scale: always normalised
-            // Pandora integer codes: the range is the scale plus one, and every code is followed by the separator.
-            {&lut, kPandora, 4095, pandoraHead("out 4096") + "0\t0\t0\t0\t\n1\t0\t0\t1023\t\n2\t0\t0\t0\t\n3\t0\t0\t0\t\n4\t2047\t0\t0\t\n"
+            {&lut, kZyt3D, 4095, "unwritten"}, {&lut, kSpi3D, 4095, "unwritten"}, // reals only: codes would read back as reals
+            // Pandora integer codes: the range is the scale plus one, every code (rounded) is followed by the separator.
+            {&lut, kPandora, 4095, pandoraHead("out 4096") + "0\t0\t0\t0\t\n1\t0\t0\t1024\t\n2\t0\t0\t0\t\n3\t0\t0\t0\t\n4\t2048\t0\t0\t\n"
                                                              "5\t0\t0\t0\t\n6\t0\t0\t0\t\n7\t4095\t3071\t0\t\n"},
             {&empty, kSpi3D, 1, "SPILUT 1.0\n3 3\n0 0 0\n"}, {&empty, kZyt3D, 1, "From 0.0 1.0\nLength 0\n"}};
         for (const auto &c : cases)

@@ -66,9 +66,11 @@ private slots:
                                "0.500000 0.000000 0.125000\n0.500000 0.250000 0.000000\n0.500000 0.250000 0.125000\n";
         QCOMPARE(readFile(write(kItx, lut)), itx);
         QCOMPARE(readFile(write(kDavLut, lut)), dav);
-        // Integer codes, and the order flags when the default order is off (BGR data, BGR table: red still fastest).
-        QCOMPARE(readFile(write(kItx, lut, 1024, ReversedOrder)), QByteArray("LUT_3D_SIZE 2\n0 0 0 \n0 0 512 \n0 256 0 \n0 256 512 \n"
-                                                                             "128 0 0 \n128 0 512 \n128 256 0 \n128 256 512 \n"));
+        // The order flags when the default order is off (BGR data, BGR table: red still fastest); no integer codes.
+        QCOMPARE(readFile(write(kItx, lut, 1, ReversedOrder)), QByteArray("LUT_3D_SIZE 2\n0.000000 0.000000 0.000000\n0.000000 0.000000 0.500000\n"
+                                                                          "0.000000 0.250000 0.000000\n0.000000 0.250000 0.500000\n0.125000 0.000000 0.000000\n"
+                                                                          "0.125000 0.000000 0.500000\n0.125000 0.250000 0.000000\n0.125000 0.250000 0.500000\n"));
+        QVERIFY(write(kItx, lut, 1024).isEmpty() && write(kDavLut, lut, 4095).isEmpty());
         for (const int format : {kItx, kDavLut}) { // through each writer and back, and written again to the same text
             Read_LUTFile source, back;
             fillPattern(source, 5);
