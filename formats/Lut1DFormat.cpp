@@ -1,8 +1,8 @@
 // The indexed 1D lut format (identifier 7, ".lut"): a tab-separated table,
 // one line per 8-bit input level holding the index and the red, green and
 // blue output. The reader takes 256 entries in line order (the index column
-// is not used); the values are 0..255 codes, or reals when any of them has a
-// fraction or none is above 1 (what the writer makes at scale 1). The writer
+// is not used); the values are 0..255 codes, or reals when none is above 1
+// (what the writer makes at scale 1). The writer
 // writes a table of 256 entries as codes (scale 255) or reals (scale 1).
 
 #include "lut/LutScan.h"
@@ -36,14 +36,9 @@ bool Read_LUTFile::readLut1D(QString fileName, bool headerOnly)
     std::vector<std::array<double, 3>> entries;
     entries.reserve(kLut1DEntries);
     double largest = 0.0;
-    bool integers = true;
     while (int(entries.size()) < kLut1DEntries) {
-        if (in.atEnd()) {
-            // Only the very last entry may be missing; it stays 0.
-            if (int(entries.size()) < kLut1DEntries - 1)
-                return fail(QStringLiteral("the file ends after %1 of %2 entries").arg(entries.size()).arg(kLut1DEntries));
-            break;
-        }
+        if (in.atEnd())
+            return fail(QStringLiteral("the file ends after %1 of %2 entries").arg(entries.size()).arg(kLut1DEntries));
         const QByteArray line = in.readRawLine().trimmed();
         if (line.isEmpty() || line.startsWith('#') || line.startsWith("Index"))
             continue;
@@ -53,7 +48,6 @@ bool Read_LUTFile::readLut1D(QString fileName, bool headerOnly)
             if (!std::isfinite(v))
                 return fail(QStringLiteral("line %1: a value that is not a finite number").arg(in.lineNumber()));
             largest = std::max(largest, v);
-            integers = integers && v == std::floor(v);
         }
         entries.push_back({red, green, blue});
     }
@@ -61,7 +55,7 @@ bool Read_LUTFile::readLut1D(QString fileName, bool headerOnly)
 
     if (!setSize1D(kLut1DEntries, false))
         return false;
-    const float scale = integers && largest > 1.0 ? float(kLut1DCodes) : 1.0f;
+    const float scale = largest > 1.0 ? float(kLut1DCodes) : 1.0f;
     for (int c = 0; c < 3; ++c)
         domainMax1D[c] = scale;
     for (int i = 0; i < int(entries.size()); ++i)
