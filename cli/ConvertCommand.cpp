@@ -299,11 +299,6 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
         }
         if (scale == 0)
             scale = outFormat->defaultScale > 0 ? outFormat->defaultScale : 1;
-        // A 1D table beside the cube (a shaper) changes what the LUT does,
-        // but only the cube is written: say so rather than drop it silently.
-        if (has1D)
-            note = QStringLiteral("note: only its cube is written, not the 1D table of %1 entries it holds besides")
-                       .arg(lut.size1D);
     } else {
         if (!has1D) {
             printError(inName, QStringLiteral("holds no 1D table, which the %1 output needs")
