@@ -4,32 +4,28 @@
 
 #include <cmath>
 
-void LutCalc::sampleCube(const float point[3], float result[3], const Read_LUTFile *source)
+namespace {
+
+// Tetrahedral interpolation of table (n points per axis) at a position in
+// grid units per axis. Positions beyond the last lattice plane take it, and
+// positions below the first (or not a number) take the first.
+void sampleAtPosition(const LutTable3D &table, int n, const double position[3], float result[3])
 {
-    const LutTable3D &table = source->table3D;
-    // Never index beyond the table actually allocated.
-    const int n = source->size3D < table.size() ? source->size3D : table.size();
-    if (n <= 0) {
-        result[0] = result[1] = result[2] = 0.0f;
-        return;
-    }
     int lower[3];
     int upper[3];
-    float f[3];
+    double f[3];
     for (int c = 0; c < 3; ++c) {
-        const float scale = (1.0f / (source->domainMax3D[c] - source->domainMin3D[c])) * float(n - 1);
-        float x = (point[c] - source->domainMin3D[c]) * scale;
-        if (x > float(n - 1))
-            x = float(n - 1);
-        // Below the domain, and a coordinate that is not a number, sample
-        // the first lattice plane; floor() of a NaN has no integer value.
-        if (!(x >= 0.0f)) {
+        double x = position[c];
+        if (x > double(n - 1))
+            x = double(n - 1);
+        // floor() of a NaN has no integer value.
+        if (!(x >= 0.0)) {
             lower[c] = upper[c] = 0;
-            f[c] = 0.0f;
+            f[c] = 0.0;
         } else {
             lower[c] = int(std::floor(x));
             upper[c] = int(std::ceil(x));
-            f[c] = x - float(lower[c]);
+            f[c] = x - double(lower[c]);
         }
     }
 
@@ -72,6 +68,122 @@ void LutCalc::sampleCube(const float point[3], float result[3], const Read_LUTFi
     }
     for (int ch = 0; ch < 3; ++ch)
         result[ch] = float(w0 * p000[ch] + wA * pA[ch] + wB * pB[ch] + w1 * p111[ch]);
+}
+
+// Linear interpolation of channel c of a 1D table spread over [lo, hi];
+// inputs beyond the span take the end values.
+double sample1D(const LutTable1D &table, int n, int c, double x, double lo, double hi)
+{
+    if (n == 1)
+        return table[0][c];
+    double position = (x - lo) / (hi - lo) * double(n - 1);
+    if (!(position > 0.0))
+        return table[0][c];
+    if (position >= double(n - 1))
+        return table[n - 1][c];
+    const int i = int(position);
+    const double f = position - double(i);
+    return table[i][c] + (double(table[i + 1][c]) - double(table[i][c])) * f;
+}
+
+bool hasTable3D(const Read_LUTFile *lut)
+{
+    return lut->size3D >= 1 && lut->table3D.size() == lut->size3D;
+}
+
+bool hasTable1D(const Read_LUTFile *lut)
+{
+    return lut->size1D >= 1 && lut->table1D.size() == lut->size1D;
+}
+
+} // namespace
+
+void LutCalc::sampleCube(const float point[3], float result[3], const Read_LUTFile *source)
+{
+    const LutTable3D &table = source->table3D;
+    // Never index beyond the table actually allocated.
+    const int n = source->size3D < table.size() ? source->size3D : table.size();
+    if (n <= 0) {
+        result[0] = result[1] = result[2] = 0.0f;
+        return;
+    }
+    // The grid position in single precision, as the plain conversion has
+    // always computed it.
+    double position[3];
+    for (int c = 0; c < 3; ++c) {
+        const float scale = (1.0f / (source->domainMax3D[c] - source->domainMin3D[c])) * float(n - 1);
+        position[c] = double((point[c] - source->domainMin3D[c]) * scale);
+    }
+    sampleAtPosition(table, n, position, result);
+}
+
+bool LutCalc::hasTransform3D(const Read_LUTFile *source)
+{
+    const LutMeaning &meaning = source->meaning;
+    return hasTable3D(source) || (meaning.evaluate && meaning.evaluateSize3D > 0);
+}
+
+void LutCalc::evaluate(const Read_LUTFile *source, double rgb[3])
+{
+    const LutMeaning &meaning = source->meaning;
+    if (meaning.evaluate) {
+        meaning.evaluate(rgb);
+        return;
+    }
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = meaning.shaper[c].evaluate(rgb[c]);
+    const bool has3D = hasTable3D(source);
+    if (hasTable1D(source) && (!has3D || meaning.table1DFeeds3D)) {
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = sample1D(source->table1D, source->size1D, c, rgb[c], meaning.inputMin1D[c], meaning.inputMax1D[c]);
+    }
+    if (has3D) {
+        const int n = source->size3D;
+        double position[3];
+        for (int c = 0; c < 3; ++c)
+            position[c] = (rgb[c] - meaning.inputMin3D[c]) / (meaning.inputMax3D[c] - meaning.inputMin3D[c]) * (n - 1);
+        float result[3];
+        sampleAtPosition(source->table3D, n, position, result);
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = result[c];
+    }
+}
+
+bool LutCalc::bakeCube(const Read_LUTFile *source, Read_LUTFile *destination)
+{
+    const int m = destination->size3D;
+    if (m < 2 || destination->table3D.size() != m)
+        return false;
+    if (!hasTable3D(source) && !hasTable1D(source) && !source->meaning.evaluate)
+        return false;
+    for (int i = 0; i < m; ++i) {
+        for (int j = 0; j < m; ++j) {
+            for (int k = 0; k < m; ++k) {
+                double rgb[3] = {double(i) / (m - 1), double(j) / (m - 1), double(k) / (m - 1)};
+                evaluate(source, rgb);
+                float *entry = destination->table3D[i][j][k];
+                for (int c = 0; c < 3; ++c)
+                    entry[c] = float(rgb[c]);
+            }
+        }
+    }
+    return true;
+}
+
+bool LutCalc::bake1D(const Read_LUTFile *source, Read_LUTFile *destination)
+{
+    const int m = destination->size1D;
+    if (m < 2 || destination->table1D.size() != m || hasTransform3D(source)
+        || !(hasTable1D(source) || source->meaning.evaluate))
+        return false;
+    for (int i = 0; i < m; ++i) {
+        const double t = double(i) / (m - 1);
+        double rgb[3] = {t, t, t};
+        evaluate(source, rgb);
+        for (int c = 0; c < 3; ++c)
+            destination->table1D[i][c] = float(rgb[c]);
+    }
+    return true;
 }
 
 bool LutCalc::resampleCube(const Read_LUTFile *source, Read_LUTFile *destination)
