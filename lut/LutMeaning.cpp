@@ -15,8 +15,26 @@ double LutCurve::evaluate(double input) const
     // The segment [x[i-1], x[i]] holding the input.
     const size_t i = size_t(std::upper_bound(x.begin(), x.end(), input) - x.begin());
     const double x0 = x[i - 1], x1 = x[i];
-    const double f = (input - x0) / (x1 - x0);
-    return y[i - 1] + (y[i] - y[i - 1]) * f;
+    const double h = x1 - x0;
+    const double t = (input - x0) / h;
+    if (!smooth || n < 3)
+        return y[i - 1] + (y[i] - y[i - 1]) * t;
+    const double m0 = slopeAt(i - 1);
+    const double m1 = slopeAt(i);
+    const double t2 = t * t, t3 = t2 * t;
+    return (2 * t3 - 3 * t2 + 1) * y[i - 1] + (t3 - 2 * t2 + t) * h * m0 + (3 * t2 - 2 * t3) * y[i]
+        + (t3 - t2) * h * m1;
+}
+
+double LutCurve::slopeAt(size_t k) const
+{
+    const size_t n = x.size();
+    const auto chord = [this](size_t a, size_t b) { return (y[b] - y[a]) / (x[b] - x[a]); };
+    if (k == 0)
+        return 2 * chord(0, 1) - chord(0, 2);
+    if (k == n - 1)
+        return 2 * chord(n - 2, n - 1) - chord(n - 3, n - 1);
+    return chord(k - 1, k + 1);
 }
 
 bool LutCurve::isIdentity() const

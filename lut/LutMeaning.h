@@ -7,12 +7,16 @@
 #include <vector>
 
 // A per-channel curve given by its knots: x rising strictly, y the value at
-// each. Between knots it is linear; inputs beyond the first or last knot take
-// the end values.
+// each. Between knots it is linear, or with smooth set a cubic through the
+// knots (Hermite segments whose slope at a knot is that of the chord between
+// its neighbours; at the ends the slope that makes the end segment a
+// parabola), as csp pre-LUTs are interpolated. Inputs beyond the first or
+// last knot take the end values.
 struct LutCurve
 {
     std::vector<double> x;
     std::vector<double> y;
+    bool smooth = false;
 
     bool isEmpty() const { return x.empty(); }
     double evaluate(double input) const;
@@ -21,6 +25,10 @@ struct LutCurve
     // Checks the knots: at least two, all finite, x rising strictly. Returns
     // an empty string when they are usable, else why not.
     QString problem() const;
+
+private:
+    // The slope of the smooth curve at knot k (at least three knots).
+    double slopeAt(size_t k) const;
 };
 
 // What a file means beyond the tables that the plain reading keeps. Every
