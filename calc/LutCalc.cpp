@@ -4,20 +4,19 @@
 
 #include <cmath>
 
-namespace {
-
-// Tetrahedral interpolation of table (n points per axis) at a position in
-// grid units per axis. Positions beyond the last lattice plane take it, and
-// positions below the first (or not a number) take the first.
-void sampleAtPosition(const LutTable3D &table, int n, const double position[3], float result[3])
+void LutCalc::sampleGrid(const float *grid, const int sizes[3], const double position[3], float result[3])
 {
+    // Entry (a, b, c) of the grid, three floats.
+    const auto table = [grid, sizes](int a, int b, int c) {
+        return grid + 3 * ((std::ptrdiff_t(a) * sizes[1] + b) * sizes[2] + c);
+    };
     int lower[3];
     int upper[3];
     double f[3];
     for (int c = 0; c < 3; ++c) {
         double x = position[c];
-        if (x > double(n - 1))
-            x = double(n - 1);
+        if (x > double(sizes[c] - 1))
+            x = double(sizes[c] - 1);
         // floor() of a NaN has no integer value.
         if (!(x >= 0.0)) {
             lower[c] = upper[c] = 0;
@@ -29,8 +28,8 @@ void sampleAtPosition(const LutTable3D &table, int n, const double position[3], 
         }
     }
 
-    const float *p000 = table[lower[0]][lower[1]][lower[2]];
-    const float *p111 = table[upper[0]][upper[1]][upper[2]];
+    const float *p000 = table(lower[0], lower[1], lower[2]);
+    const float *p111 = table(upper[0], upper[1], upper[2]);
     const double f0 = f[0], f1 = f[1], f2 = f[2];
 
     // Pick the tetrahedron, its two middle corners and the four weights.
@@ -39,35 +38,43 @@ void sampleAtPosition(const LutTable3D &table, int n, const double position[3], 
     double w0, wA, wB, w1;
     if (f0 > f1) {
         if (f1 > f2) { // f0 > f1 > f2
-            pA = table[upper[0]][lower[1]][lower[2]];
-            pB = table[upper[0]][upper[1]][lower[2]];
+            pA = table(upper[0], lower[1], lower[2]);
+            pB = table(upper[0], upper[1], lower[2]);
             w0 = 1 - f0; wA = f0 - f1; wB = f1 - f2; w1 = f2;
         } else if (f0 > f2) { // f0 > f2 >= f1
-            pA = table[upper[0]][lower[1]][lower[2]];
-            pB = table[upper[0]][lower[1]][upper[2]];
+            pA = table(upper[0], lower[1], lower[2]);
+            pB = table(upper[0], lower[1], upper[2]);
             w0 = 1 - f0; wA = f0 - f2; wB = f2 - f1; w1 = f1;
         } else { // f2 >= f0 > f1
-            pA = table[lower[0]][lower[1]][upper[2]];
-            pB = table[upper[0]][lower[1]][upper[2]];
+            pA = table(lower[0], lower[1], upper[2]);
+            pB = table(upper[0], lower[1], upper[2]);
             w0 = 1 - f2; wA = f2 - f0; wB = f0 - f1; w1 = f1;
         }
     } else {
         if (f2 > f1) { // f2 > f1 >= f0
-            pA = table[lower[0]][lower[1]][upper[2]];
-            pB = table[lower[0]][upper[1]][upper[2]];
+            pA = table(lower[0], lower[1], upper[2]);
+            pB = table(lower[0], upper[1], upper[2]);
             w0 = 1 - f2; wA = f2 - f1; wB = f1 - f0; w1 = f0;
         } else if (f2 > f0) { // f1 >= f2 > f0
-            pA = table[lower[0]][upper[1]][lower[2]];
-            pB = table[lower[0]][upper[1]][upper[2]];
+            pA = table(lower[0], upper[1], lower[2]);
+            pB = table(lower[0], upper[1], upper[2]);
             w0 = 1 - f1; wA = f1 - f2; wB = f2 - f0; w1 = f0;
         } else { // f1 >= f0 >= f2
-            pA = table[lower[0]][upper[1]][lower[2]];
-            pB = table[upper[0]][upper[1]][lower[2]];
+            pA = table(lower[0], upper[1], lower[2]);
+            pB = table(upper[0], upper[1], lower[2]);
             w0 = 1 - f1; wA = f1 - f0; wB = f0 - f2; w1 = f2;
         }
     }
     for (int ch = 0; ch < 3; ++ch)
         result[ch] = float(w0 * p000[ch] + wA * pA[ch] + wB * pB[ch] + w1 * p111[ch]);
+}
+
+namespace {
+
+void sampleAtPosition(const LutTable3D &table, int n, const double position[3], float result[3])
+{
+    const int sizes[3] = {n, n, n};
+    LutCalc::sampleGrid(table.data(), sizes, position, result);
 }
 
 // Linear interpolation of channel c of a 1D table spread over [lo, hi];

@@ -12,6 +12,12 @@ public:
     // values on its boundary. The source must hold a 3D table.
     static void sampleCube(const float point[3], float result[3], const Read_LUTFile *source);
 
+    // Tetrahedral interpolation of a grid of sizes[0] x sizes[1] x sizes[2]
+    // entries of three floats (third index fastest) at a position in grid
+    // units per axis. Positions beyond the last lattice plane take it;
+    // positions below the first, or not a number, take the first.
+    static void sampleGrid(const float *grid, const int sizes[3], const double position[3], float result[3]);
+
     // Fills every entry of destination's cube (already allocated at its size
     // M) by sampling source at (i, j, k) / (M - 1) over 0..1 on each axis,
     // in the same axis order. Returns false, writing nothing, when either

@@ -143,7 +143,9 @@ bool Read_LUTFile::readLut(LutFileOptions &options, bool headerOnly)
         return fail(QStringLiteral("unknown format identifier %1").arg(options.format));
     if (!format->reader)
         return fail(QStringLiteral("this build cannot read the %1 format").arg(QLatin1String(format->name)));
-    const bool ok = (this->*(format->reader))(options.path, headerOnly);
+    bool ok = (this->*(format->reader))(options.path, headerOnly);
+    if (ok && bakeRead)
+        ok = checkInputSpans();
     if (!ok && errorString.isEmpty())
         errorString = QStringLiteral("not a readable %1 file").arg(QLatin1String(format->name));
     return ok;
@@ -157,6 +159,17 @@ void Read_LUTFile::applyDefaultOrder(int formatId)
         dataOrderRGB = format->readDataRGB;
         tableOrderRGB = format->readTableRGB;
     }
+}
+
+bool Read_LUTFile::checkInputSpans()
+{
+    for (int c = 0; c < 3; ++c) {
+        const double width3D = meaning.inputMax3D[c] - meaning.inputMin3D[c];
+        const double width1D = meaning.inputMax1D[c] - meaning.inputMin1D[c];
+        if (!(width3D > 0.0) || !std::isfinite(width3D) || !(width1D > 0.0) || !std::isfinite(width1D))
+            return fail(QStringLiteral("an input range does not rise: its maximum must be above its minimum"));
+    }
+    return true;
 }
 
 bool Read_LUTFile::fail(const QString &reason)

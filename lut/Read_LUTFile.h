@@ -132,11 +132,16 @@ public:
     // lines skipped, only the last entry may be missing).
     bool readSizedCubeText(const QString &fileName, bool headerOnly, int formatId, const QString &keyword);
 
+    // The csp reader's path for a 3D table whose axes differ in size.
+    bool readRectangularCsp(LutTextInput &in, const int sizes[3]);
+
     // When defaultOrder is set, replaces both order flags with the pair the
     // catalogue gives for the reader of formatId.
     void applyDefaultOrder(int formatId);
     // Records why the read failed and returns false.
     bool fail(const QString &reason);
+    // After a read for baking: fails unless every input span rises.
+    bool checkInputSpans();
     // Sets all three components of both domain maxima back to 1.0.
     void resetDomainMax3D();
     void resetDomainMax1D();
