@@ -219,7 +219,7 @@ bool Write_LUTFile::writeDiscreet1D(QString fileName, Read_LUTFile *lut)
             return fail(QStringLiteral("out of memory for %1 entries").arg(n));
         for (int i = 0; i < n; ++i) {
             for (int c = 0; c < 3; ++c)
-                halfIndexed[i][c] = LutCalc::sample1D(lut->table1D.data(), n, c, halfInput(unsigned(i)));
+                halfIndexed[i][c] = float(LutCalc::sample1D(lut->table1D.data(), n, c, halfInput(unsigned(i))));
         }
     }
     const LutTable1D &table = n == kHalfEntries ? halfIndexed : lut->table1D;

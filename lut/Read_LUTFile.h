@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lut/LutFileOptions.h"
+#include "lut/LutMeaning.h"
 #include "lut/LutTable.h"
 
 #include <QByteArray>
@@ -45,6 +46,17 @@ public:
     // Why the last read failed, for the command line: "line 12: ...".
     QString errorString;
 
+    // Set for a read whose result will be baked (LutFileOptions::bake): the
+    // store operations keep values outside the range instead of clamping
+    // them, and readers whose ranges are input spans record them in meaning
+    // and keep the values as the file gives them.
+    bool bakeRead = false;
+    // What the file means beyond the tables, recorded by every read.
+    LutMeaning meaning;
+    // What the plain reading of the file left out, one phrase each (see
+    // LutMeaning); empty when the tables hold the whole transform.
+    QStringList plainReadingLosses() const;
+
     // Builds a zero-filled table of n points per axis (n entries) in table,
     // replacing any table it held. Does nothing when n <= 0. Returns false
     // when n is above the size bound (kMaxCubeSize, kMax1DSize) or memory
@@ -58,7 +70,8 @@ public:
     bool setSize3D(int n, bool headerOnly);
     bool setSize1D(int n, bool headerOnly);
 
-    // Clamps x0..x2 to [rangeMin, rangeMax], divides each by the range width
+    // Clamps x0..x2 to [rangeMin, rangeMax] (counting the values that
+    // change in meaning.clampedValues; a bake read does not clamp), divides each by the range width
     // and stores the result at (a, b, c) in the order the flags give:
     // table3D[a][b][c] when tableOrderRGB is set, else table3D[c][b][a];
     // channels as given when dataOrderRGB is set, else reversed.
@@ -142,11 +155,16 @@ public:
         bool m_tableOrderRGB;
     };
 
+    // The csp reader's path for a 3D table whose axes differ in size.
+    bool readRectangularCsp(LutTextInput &in, const int sizes[3]);
+
     // When defaultOrder is set, replaces both order flags with the pair the
     // catalogue gives for the reader of formatId.
     void applyDefaultOrder(int formatId);
     // Records why the read failed and returns false.
     bool fail(const QString &reason);
+    // After a read for baking: fails unless every input span rises.
+    bool checkInputSpans();
     // Sets all three components of both domain maxima back to 1.0.
     void resetDomainMax3D();
     void resetDomainMax1D();

@@ -166,7 +166,7 @@ private slots:
     void discreetCodesAsThePeerReadsThem()
     {
         const auto half = [](float v) { const qfloat16 h(v); quint16 bits; std::memcpy(&bits, &h, 2); return double(bits); };
-        const auto input = [](int i) { quint16 bits = quint16(i); qfloat16 h; std::memcpy(&h, &bits, 2); return double(h); };
+        const auto input = [](int i) { quint16 bits = quint16(i); qfloat16 h; std::memcpy(static_cast<void *>(&h), &bits, 2); return double(h); };
         const auto legal = [](double t, int c) { return 0.0625 + (0.855 - 0.05 * c) * std::pow(t > 0 ? std::min(t, 1.0) : 0.0, 0.7); };
         const struct { const char *header; int n; std::function<double(int, int)> value; } files[] = {
             {"LUT: 3 1024", 1024, [&](int i, int c) { return std::round(1023 * legal(i / 1023.0, c)); }},
@@ -242,10 +242,10 @@ private slots:
     // Code values with no power of two above them once made the csv log reader loop forever.
     void csvLogHugeValuesFailInTime()
     {
-        for (const QByteArray &last : {"1e30", "inf", "5000000000000000000", "-inf", "nan"}) {
-            const QString file = TestSupport::writeFile(path("huge.csv"), "0,\t0\n1,\t" + last + "\n");
+        for (const char *last : {"1e30", "inf", "5000000000000000000", "-inf", "nan"}) {
+            const QString file = TestSupport::writeFile(path("huge.csv"), "0,\t0\n1,\t" + QByteArray(last) + "\n");
             const TestSupport::ProcessResult r = TestSupport::runConvert({file, path("huge.spi1d")}, QByteArray(), 10000);
-            QVERIFY2(r.exitCode == 1 && r.err.contains(": line 2: "), last + r.err);
+            QVERIFY2(r.exitCode == 1 && r.err.contains(": line 2: "), QByteArray(last) + r.err);
         }
     }
 };
