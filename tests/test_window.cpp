@@ -1,4 +1,5 @@
-// The main window offscreen: start state, geometry, painting, languages, order coupling, each button's paths.
+// The main window offscreen: start state, geometry at several scales and font resolutions, painting, languages,
+// order coupling, legibility, keyboard, each button's paths.
 
 #include "TestSupport.h"
 #include "app/MainWindow.h"
@@ -17,7 +18,7 @@ const QString kOk = "Successful|Export successful !", kUnsupported = "Error|Form
 class ScriptedWindow : public MainWindow
 {
 public:
-    QStringList openAnswer, dialogs, messages; QString saveAnswer;
+    QStringList openAnswer, dialogs, messages, details; QString saveAnswer;
     ScriptedWindow() { show(); }
     template <class T = QWidget> T *w(const QString &name) const
     { T *x = findChild<T *>(name); return x ? x : (qFatal("no widget %s", qPrintable(name)), nullptr); }
@@ -26,7 +27,8 @@ public:
     void press(const char *button) { QTest::mousePress(w<QPushButton>(button), Qt::LeftButton); }
     void chooseInput(const QStringList &names) { openAnswer = names; press("inputButton"); }
     void chooseOutput(const QString &name) { saveAnswer = name; press("outputButton"); }
-    QString generate() { messages.clear(); press("generateButton"); return messages.join('\n'); }
+    QString generate() { messages.clear(), details.clear(); press("generateButton"); return messages.join('\n'); }
+    void realWarning(const QString &title, const QString &text, const QString &detail) { MainWindow::showWarning(title, text, detail); }
     // The named widgets' texts joined by '|'; a list gives its current index and its items.
     QString texts(const QStringList &names) const
     {
@@ -42,7 +44,8 @@ public:
 protected:
     QStringList askOpenFileNames(const QString &c, const QString &f) override { dialogs << c + '|' + f; return openAnswer; }
     QString askSaveFileName(const QString &c, const QString &f) override { dialogs << c + '|' + f; return saveAnswer; }
-    void showWarning(const QString &title, const QString &text) override { messages << title + '|' + text; }
+    void showWarning(const QString &title, const QString &text, const QString &detail) override
+    { messages << title + '|' + text, details << detail; }
 };
 // A cube file of size n, red fastest; every output depends on all three inputs and resampling keeps it exact.
 QByteArray cubeText(int n)
@@ -62,6 +65,50 @@ double maxDiff(const Lines &a, const Lines &b)
     for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) worst = std::max(worst, double(std::fabs(a[i] - b[i])));
     return worst;
 }
+struct Place { const char *name; int x1000, x1200, y, width, height; }; // x at width 1000 and 1200; width 0: size hint
+const Place kPlaces[] = {{"inputButton", 20, 20, 10, 100, 40}, {"outputButton", 436, 520, 10, 100, 40},
+    {"inputLabel0", 20, 20, 60, 100, 40}, {"generateButton", 853, 1020, 430, 120, 40}, {"inputLabel7", 20, 20, 410, 100, 40},
+    {"outputLabel0", 436, 520, 60, 100, 40}, {"outputLabel5", 436, 520, 310, 100, 40}, {"inputNameEdit", 135, 135, 60, 280, 30},
+    {"inputTypeEdit", 135, 135, 110, 100, 30}, {"inputDefaultOrderBox", 135, 135, 160, 100, 40},
+    {"inputDataOrderBox", 135, 135, 210, 0, 0}, {"inputTableOrderBox", 135, 135, 260, 0, 0}, {"inputSize3DEdit", 135, 135, 310, 100, 30},
+    {"inputSize1DEdit", 135, 135, 360, 100, 30}, {"inputDimensionEdit", 135, 135, 410, 100, 30}, {"outputPathEdit", 551, 635, 60, 280, 30},
+    {"outputTypeBox", 551, 635, 110, 0, 0}, {"languageBox", 843, 1010, 40, 0, 0}, {"outputSize3DBox", 551, 635, 160, 0, 0},
+    {"outputDefaultOrderBox", 551, 635, 210, 100, 40}, {"outputDataOrderBox", 551, 635, 260, 0, 0},
+    {"outputTableOrderBox", 551, 635, 310, 0, 0}, {"languageLabel", 843, 1010, 10, 0, 0}};
+// The widgets that are not where the geometry puts them at the window's width (1000 or 1200).
+QStringList misplaced(const QWidget &w)
+{
+    QStringList out;
+    for (const Place &p : kPlaces) {
+        const QWidget *x = w.findChild<QWidget *>(p.name);
+        if (x->geometry() != QRect(QPoint(w.width() == 1200 ? p.x1200 : p.x1000, p.y), p.width ? QSize(p.width, p.height) : x->sizeHint()))
+            out << p.name;
+    }
+    return out;
+}
+// The captions, buttons and fields whose text does not fit inside their cell, or that reach past the window.
+QStringList clipped(const QWidget &w)
+{
+    QStringList out;
+    for (const QWidget *x : w.findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QString text = x->property("text").toString();
+        const QFontMetrics m = x->fontMetrics();
+        bool fits = qobject_cast<const QLabel *>(x) ? m.horizontalAdvance(text) <= x->width() && m.height() <= x->height()
+                                                    : x->sizeHint().height() <= x->height();
+        if (qobject_cast<const QPushButton *>(x)) fits = fits && x->sizeHint().width() <= x->width();
+        if (!fits || !w.rect().contains(x->geometry())) out << x->objectName();
+    }
+    return out;
+}
+// WCAG contrast ratio of two colours.
+double contrast(const QColor &a, const QColor &b)
+{
+    auto lum = [](const QColor &c) {
+        auto lin = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+    };
+    return (std::max(lum(a), lum(b)) + 0.05) / (std::min(lum(a), lum(b)) + 0.05);
+}
 } // namespace
 
 class TestWindow : public QObject
@@ -70,12 +117,21 @@ class TestWindow : public QObject
     QTemporaryDir tmp;
     QString path(const QString &name) const { return tmp.filePath(name); }
     QString cube(const QString &name, int n) const { return writeFile(path(name), cubeText(n)); }
+public:
+    static void initMain()
+    {
+        // The offscreen screen claims 100 dpi; at 96 a device-independent pixel is one pixel of a grab.
+        if (!qEnvironmentVariableIsSet("QT_FONT_DPI")) qputenv("QT_FONT_DPI", "96");
+        MainWindow::prepareApplication();
+    }
 private slots:
     void startStateGeometryLanguagesAndCoupling()
     {
         ScriptedWindow w;
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(w.windowTitle() == "Chromaduct (v1.3.30)" && w.size() == QSize(1000, 480) && !w.centralWidget());
+        w.resize(700, 300); // the start size is the smallest
+        QVERIFY(w.minimumSize() == QSize(1000, 480) && w.size() == QSize(1000, 480));
         QCOMPARE(w.texts(kInputFields), QStringLiteral("||||"));
         for (const QString &field : kInputFields + QStringList{"outputPathEdit"})
             QVERIFY(w.w(field)->isEnabled() == (field == "outputPathEdit"));
@@ -83,22 +139,10 @@ private slots:
         QCOMPARE(w.texts({"inputDataOrderBox", "inputTableOrderBox", "outputDataOrderBox", "outputTableOrderBox",
                           "outputSize3DBox", "languageBox", "outputTypeBox"}),
                  "0 RGB BGR|0 BGR RGB|0 BGR RGB|0 BGR RGB|0 17 33|0 English 简体中文|0 " + QString(LutFormats::byId(0)->label));
-        struct Place { const char *name; int x1000, x1200, y, width, height; }; // x at width 1000 and 1200; width 0: size hint
-        const Place places[] = {{"inputButton", 20, 20, 10, 100, 40}, {"outputButton", 436, 520, 10, 100, 40},
-            {"inputLabel0", 20, 20, 60, 100, 40}, {"generateButton", 853, 1020, 430, 120, 40}, {"inputLabel7", 20, 20, 410, 100, 40},
-            {"outputLabel0", 436, 520, 60, 100, 40}, {"outputLabel5", 436, 520, 310, 100, 40}, {"inputNameEdit", 135, 135, 60, 280, 30},
-            {"inputTypeEdit", 135, 135, 110, 100, 30}, {"inputDefaultOrderBox", 135, 135, 160, 100, 40},
-            {"inputDataOrderBox", 135, 135, 210, 0, 0}, {"inputTableOrderBox", 135, 135, 260, 0, 0}, {"inputSize3DEdit", 135, 135, 310, 100, 30},
-            {"inputSize1DEdit", 135, 135, 360, 100, 30}, {"inputDimensionEdit", 135, 135, 410, 100, 30}, {"outputPathEdit", 551, 635, 60, 280, 30},
-            {"outputTypeBox", 551, 635, 110, 0, 0}, {"languageBox", 843, 1010, 40, 0, 0}, {"outputSize3DBox", 551, 635, 160, 0, 0},
-            {"outputDefaultOrderBox", 551, 635, 210, 100, 40}, {"outputDataOrderBox", 551, 635, 260, 0, 0},
-            {"outputTableOrderBox", 551, 635, 310, 0, 0}, {"languageLabel", 843, 1010, 10, 0, 0}};
         for (const bool wide : {false, true}) {
             if (wide) w.resize(1200, 480);
             QTRY_COMPARE(w.w("outputButton")->x(), wide ? 520 : 436);
-            for (const Place &p : places)
-                QVERIFY2(w.w(p.name)->geometry() == QRect(QPoint(wide ? p.x1200 : p.x1000, p.y),
-                                                          p.width ? QSize(p.width, p.height) : w.w(p.name)->sizeHint()), p.name);
+            QCOMPARE(misplaced(w).join(' '), QString());
             // Grey fill outlined in black, etched lines (black, white just right) at 5/12 and 10/12 of the width.
             const QImage image = w.grab().toImage();
             const int y = 455, bottom = w.height() - 1;
@@ -153,17 +197,133 @@ private slots:
         QVERIFY(w.currentInputPath() == gone && w.texts(kInputFields) == "/gone|.b/gone|17|0|3D");
         QVERIFY(QFile::remove(gone));
         QCOMPARE(w.generate(), QStringLiteral("Error|File Error!")); // read failures have no Chinese form
+        QVERIFY2(w.details.join('\n').startsWith(gone + ": cannot open: "), qPrintable(w.details.join('\n'))); // the reader's reason
         w.chooseInput({writeFile(path("curve.cube"), "LUT_1D_SIZE 3\n0 0 0\n0.5 0.5 0.5\n1 1 1\n")});
         QCOMPARE(w.texts(kInputFields), QStringLiteral("/curve.cube|.cube|0|3|1D")); // 1D only: refused at both sizes
         for (int size : {0, 1}) { w.list("outputSize3DBox")->setCurrentIndex(size); QCOMPARE(w.generate(), kUnsupported); }
+        QCOMPARE(w.details, QStringList{path("curve.cube") + ": holds no 3D table, which the cube output needs"});
         QVERIFY(!QFile::exists(path("never.cube")));
         // An output that cannot be opened, resampled then as is; the next press with a writable name works.
         w.chooseInput({cube("ok.cube", 17)});
         for (const QString &output : {path("no/such/dir/out.cube"), tmp.path()})
-            { w.chooseOutput(output); QCOMPARE(w.generate(), kUnsupported); w.list("outputSize3DBox")->setCurrentIndex(0); }
+            { w.chooseOutput(output); QCOMPARE(w.generate(), kUnsupported); w.list("outputSize3DBox")->setCurrentIndex(0);
+              QVERIFY(w.details.join('\n').startsWith(output + ": cannot open for writing: ")); }
         w.chooseOutput(path("after.cube"));
         QCOMPARE(w.generate(), kOk);
+        QCOMPARE(w.details, QStringList{QString()});
         QCOMPARE(parseCubeText(path("after.cube")).size, 17);
+    }
+
+    // Each case in a child process, since the scale is fixed when the application object is made: the device pixel ratio
+    // and font resolution the window must get, and the environment. In each, the geometry holds in device-independent
+    // pixels and no text is clipped, in either language.
+    void scaleFactorsAndFontResolutions()
+    {
+        const QStringList expected = qEnvironmentVariable("CHROMADUCT_EXPECTED").split(' ', Qt::SkipEmptyParts);
+        if (expected.size() == 2) {
+            for (int language : {0, 1}) {
+                ScriptedWindow w;
+                QVERIFY(QTest::qWaitForWindowExposed(&w));
+                w.list("languageBox")->setCurrentIndex(language);
+                QCOMPARE(w.devicePixelRatioF(), expected[0].toDouble());
+                QCOMPARE(w.logicalDpiY(), expected[1].toInt());
+                QCOMPARE(w.grab().size(), QSize(1000, 480) * expected[0].toDouble()); // drawn in device pixels
+                QCOMPARE(misplaced(w).join(' '), QString());
+                QCOMPARE(clipped(w).join(' '), QString());
+            }
+            return;
+        }
+        const char *const cases[][2] = {{"1 96", "QT_SCALE_FACTOR=1"}, {"1.5 96", "QT_SCALE_FACTOR=1.5"}, {"2 96", "QT_SCALE_FACTOR=2"},
+            {"1.5 96", "QT_FONT_DPI=144"}, {"2 96", "QT_FONT_DPI=192"}, // a desktop at 144 or 192 dpi: scaled
+            {"1 144", "QT_FONT_DPI=144 QT_ENABLE_HIGHDPI_SCALING=0"}, {"1 192", "QT_FONT_DPI=192 QT_ENABLE_HIGHDPI_SCALING=0"}};
+        for (const auto &c : cases) {
+            const QStringList settings = QString(c[1]).split(' ') << QStringLiteral("CHROMADUCT_EXPECTED=") + c[0];
+            QHash<QByteArray, QByteArray> before;
+            for (const QString &setting : settings) {
+                const QByteArray name = setting.section('=', 0, 0).toLatin1();
+                before.insert(name, qgetenv(name));
+                qputenv(name, setting.section('=', 1).toLatin1());
+            }
+            const ProcessResult child = runProcess(QCoreApplication::applicationFilePath(), {"scaleFactorsAndFontResolutions"});
+            for (auto it = before.cbegin(); it != before.cend(); ++it)
+                it.value().isEmpty() ? qunsetenv(it.key()) : qputenv(it.key(), it.value());
+            QVERIFY2(child.exitCode == 0, qPrintable(c[1] + QString("\n") + child.out + child.err));
+        }
+    }
+
+    // The disabled input fields read at 4.5:1 or better on the toolkit's palette, a dark one and a grey one.
+    void inputFieldsLegible()
+    {
+        ScriptedWindow w;
+        const QPalette original = QApplication::palette();
+        QPalette dark = original, grey = original;
+        dark.setColor(QPalette::Base, QColor(35, 35, 35)), dark.setColor(QPalette::Text, QColor(230, 230, 230));
+        dark.setColor(QPalette::Disabled, QPalette::Text, QColor(90, 90, 90));
+        grey.setColor(QPalette::Base, QColor(119, 119, 119)), grey.setColor(QPalette::Text, QColor(128, 128, 128));
+        for (const QPalette &palette : {original, dark, grey}) {
+            QApplication::setPalette(palette);
+            for (const QString &name : kInputFields) {
+                const QPalette p = w.w(name)->palette();
+                const double ratio = contrast(p.color(QPalette::Disabled, QPalette::Text), p.color(QPalette::Disabled, QPalette::Base));
+                QVERIFY2(!w.w(name)->isEnabled() && ratio >= 4.5, qPrintable(name + ' ' + QString::number(ratio)));
+            }
+        }
+        QApplication::setPalette(original);
+    }
+
+    // Tab goes down the input column, the output column, then language and Generate; Enter presses the focused
+    // button once per key press; a click on a caption acts on its control.
+    void keyboardAndCaptions()
+    {
+        ScriptedWindow w;
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.w("inputButton")->setFocus();
+        QStringList chain;
+        for (int i = 0; i < 14; ++i)
+            i ? QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab) : void(), chain << QApplication::focusWidget()->objectName();
+        QCOMPARE(chain.join(' '), QStringLiteral("inputButton inputDefaultOrderBox inputDataOrderBox inputTableOrderBox outputButton "
+                                                 "outputPathEdit outputTypeBox outputSize3DBox outputDefaultOrderBox outputDataOrderBox "
+                                                 "outputTableOrderBox languageBox generateButton inputButton"));
+        QTest::keyClick(w.w("inputButton"), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), w.w("generateButton"));
+        QTest::keyClick(w.w("generateButton"), Qt::Key_Return);
+        QTest::keyClick(w.w("generateButton"), Qt::Key_Enter, Qt::KeypadModifier);
+        QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QApplication::sendEvent(w.w("generateButton"), &held);
+        QCOMPARE(w.messages.join('\n'), QStringLiteral("Error|Please Select Input/Output File!\nError|Please Select Input/Output File!"));
+        QTest::keyClick(w.w("inputButton"), Qt::Key_Return);
+        QCOMPARE(w.dialogs.size(), 1);
+        // "Default Order" toggles its box (checking resets the lists); others focus their control, if enabled.
+        w.list("inputDataOrderBox")->setCurrentIndex(1);
+        QTest::mouseClick(w.w("inputLabel2"), Qt::LeftButton);
+        QVERIFY(w.box("inputDefaultOrderBox")->isChecked() && w.list("inputDataOrderBox")->currentIndex() == 0);
+        QTest::mouseClick(w.w("outputLabel3"), Qt::LeftButton);
+        QTest::mouseClick(w.w("inputLabel2"), Qt::RightButton);
+        QVERIFY(!w.box("outputDefaultOrderBox")->isChecked() && w.box("inputDefaultOrderBox")->isChecked());
+        for (const char *label : {"outputLabel1", "inputLabel0"}) // a disabled field's caption leaves the focus
+            QTest::mouseClick(w.w(label), Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), w.w("outputTypeBox"));
+    }
+
+    // The box itself: the title and text as given, one OK button, the detail behind its Details button.
+    void warningBox()
+    {
+        ScriptedWindow w;
+        for (const QString &detail : {QString(), QStringLiteral("/luts/in.cube: line 3: bad number")}) {
+            QString seen;
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, [&] {
+                if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                    seen = QStringList{box->windowTitle(), box->text(), box->detailedText()}.join('|');
+                    QVERIFY(box->icon() == QMessageBox::Warning && box->standardButtons() == QMessageBox::Ok && !box->parentWidget());
+                    box->button(QMessageBox::Ok)->click();
+                }
+            });
+            poll.start(10);
+            w.realWarning("Error", "File Error!", detail);
+            QCOMPARE(seen, "Error|File Error!|" + detail);
+        }
     }
 
     void conversion()
