@@ -21,7 +21,11 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
 
+#include <algorithm>
 #include <cmath>
 
 const QStringList labelTextsEnglish = {
@@ -59,9 +63,33 @@ int columnX(int width, int twelfths, double offset)
     return int(width * twelfths / 12.0 + offset);
 }
 
+// A list whose size hint leaves room for its widest item beside the arrow
+// as the style draws it: a style may scale the arrow with the screen's
+// resolution while its size hint does not.
+class List : public QComboBox
+{
+public:
+    using QComboBox::QComboBox;
+
+    QSize sizeHint() const override
+    {
+        QSize hint = QComboBox::sizeHint();
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        option.rect = QRect(QPoint(0, 0), hint);
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+        int widest = 0;
+        for (int i = 0; i < count(); ++i)
+            widest = std::max(widest, fontMetrics().horizontalAdvance(itemText(i)));
+        // The label is drawn one pixel in from each side of the field.
+        hint.rwidth() += std::max(0, widest + 2 - field.width());
+        return hint;
+    }
+};
+
 QComboBox *makeList(QWidget *parent, const QString &name, const QStringList &items)
 {
-    auto *list = new QComboBox(parent);
+    auto *list = new List(parent);
     list->setObjectName(name);
     list->addItems(items);
     return list;
@@ -350,6 +378,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 bool MainWindow::event(QEvent *event)
 {
     const bool handled = QMainWindow::event(event);
+    if (!languageBox) // still being built
+        return handled;
     switch (event->type()) {
     case QEvent::ApplicationFontChange:
         fitFont();
@@ -389,9 +419,14 @@ bool MainWindow::textsFit() const
         if (!fits(label, label->size()))
             return false;
     }
+    // A field shows one line of text in its frame; the text scrolls sideways.
     for (const QLineEdit *field : {inputNameEdit, inputTypeEdit, inputSize3DEdit, inputSize1DEdit,
                                    inputDimensionEdit, outputPathEdit}) {
-        if (field->sizeHint().height() > field->height())
+        QStyleOptionFrame panel;
+        panel.initFrom(field);
+        panel.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &panel, field);
+        const QRect text = field->style()->subElementRect(QStyle::SE_LineEditContents, &panel, field);
+        if (field->fontMetrics().height() > text.height())
             return false;
     }
     // The language caption stands at its size hint above the language list,

@@ -94,8 +94,15 @@ QStringList clipped(const QWidget &w)
         const QString text = x->property("text").toString();
         const QFontMetrics m = x->fontMetrics();
         bool fits = qobject_cast<const QLabel *>(x) ? m.horizontalAdvance(text) <= x->width() && m.height() <= x->height()
-                                                    : x->sizeHint().height() <= x->height();
+                    : qobject_cast<const QLineEdit *>(x) ? m.height() + 4 <= x->height() // a line inside a 2-pixel frame
+                                                          : x->sizeHint().height() <= x->height();
         if (qobject_cast<const QPushButton *>(x)) fits = fits && x->sizeHint().width() <= x->width();
+        if (auto *list = qobject_cast<const QComboBox *>(x)) { // every item beside the arrow, one pixel in from each side
+            QStyleOptionComboBox o; o.initFrom(list), o.rect = list->rect();
+            for (int i = 0; i < list->count(); ++i)
+                fits = fits && m.horizontalAdvance(list->itemText(i)) + 2 <= list->style()->subControlRect(
+                                   QStyle::CC_ComboBox, &o, QStyle::SC_ComboBoxEditField, list).width();
+        }
         if (!fits || !w.rect().contains(x->geometry())) out << x->objectName();
     }
     return out;
@@ -221,6 +228,7 @@ private slots:
     {
         const QStringList expected = qEnvironmentVariable("CHROMADUCT_EXPECTED").split(' ', Qt::SkipEmptyParts);
         if (expected.size() == 2) {
+            QApplication::setAttribute(Qt::AA_Use96Dpi, false); // the style's metrics follow the screen, as outside tests
             for (int language : {0, 1}) {
                 ScriptedWindow w;
                 QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -251,8 +259,9 @@ private slots:
         }
     }
 
-    // The disabled input fields read at 4.5:1 or better on the toolkit's palette, a dark one and a grey one.
-    void inputFieldsLegible()
+    // The disabled input fields read at 4.5:1 or better on the toolkit's palette, a dark one and a grey one;
+    // a larger application font is fitted to the cells again.
+    void paletteAndFontChanges()
     {
         ScriptedWindow w;
         const QPalette original = QApplication::palette();
@@ -269,6 +278,13 @@ private slots:
             }
         }
         QApplication::setPalette(original);
+        const QFont font = QApplication::font(), fitted = w.font();
+        QFont large = font;
+        large.setPixelSize(30);
+        QApplication::setFont(large);
+        QVERIFY(clipped(w).isEmpty() && w.fontInfo().pixelSize() < 30 && w.fontInfo().pixelSize() >= 8);
+        QApplication::setFont(font);
+        QCOMPARE(w.font(), fitted);
     }
 
     // Tab goes down the input column, the output column, then language and Generate; Enter presses the focused
