@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ConvertCommand {
@@ -53,6 +54,13 @@ const char kHelp[] =
     "                         order; for cube it means data RGB, table BGR: the\n"
     "                         standard layout, each line red green blue with red\n"
     "                         varying fastest\n"
+    "      --bake             convert what the input means: apply its shaper (csp\n"
+    "                         pre-LUT, a cube's 1D table in front of its 3D table,\n"
+    "                         Truelight input LUT) and input ranges (cube\n"
+    "                         DOMAIN_MIN/MAX, LUT_3D/1D_INPUT_RANGE, spi1d From),\n"
+    "                         then its table, on the output's lattice (--size;\n"
+    "                         default: the input's size, 33 for a 3D output of a\n"
+    "                         1D input), keeping values outside 0..1\n"
     "      --scale N          output scale: 1 writes normalised reals, 2 or more\n"
     "                         integer codes (255, 1023, 4095, ...); only formats whose\n"
     "                         files hold codes take a scale above 1 (see below)\n"
@@ -80,6 +88,9 @@ const char kHelp[] =
     "is tried and the status is that of the first failure.\n";
 
 const char kStandardStream[] = "-";
+
+// The lattice a 1D-only input is baked on for a 3D output without --size.
+constexpr int kDefaultBakeSize = 33;
 
 void printOut(const QString &text)
 {
@@ -176,6 +187,7 @@ struct Settings
     int scale = 0;                   // 0: the output format's default
     OrderChoice inOrder;
     OrderChoice outOrder;
+    bool bake = false;               // evaluate what the input file means
 };
 
 // Standard input, copied to a temporary file so that every reader can read
@@ -229,6 +241,7 @@ bool readInput(const QString &input, const Settings &settings, Read_LUTFile *lut
     options.defaultOrder = settings.inOrder.isDefault;
     options.dataOrderRGB = settings.inOrder.dataRGB;
     options.tableOrderRGB = settings.inOrder.tableRGB;
+    options.bake = settings.bake;
     if (lut->readLut(options, false))
         return true;
     printError(displayName(input), lut->errorString.isEmpty()
@@ -280,17 +293,28 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
 
     Read_LUTFile *source = &lut;
     Read_LUTFile resampled;
-    QString note; // said on stderr once the file is written
+    QStringList notes; // said on stderr once the file is written
     int outSize = 0;
     int scale = settings.scale;
+    // A file whose steps no table holds is always baked.
+    const bool bake = settings.bake || bool(lut.meaning.evaluate);
     if (outFormat->dimension == 3) {
-        if (!has3D) {
+        if (!has3D && !(bake && (has1D || lut.meaning.evaluate))) {
             printError(inName, QStringLiteral("holds no 3D table, which the %1 output needs")
                                    .arg(QLatin1String(outFormat->name)));
             return kExitWriteFailed;
         }
-        outSize = settings.size > 0 ? settings.size : lut.size3D;
-        if (outSize != lut.size3D) {
+        outSize = settings.size > 0 ? settings.size
+            : has3D                 ? lut.size3D
+            : lut.meaning.evaluateSize3D > 0 ? std::min(lut.meaning.evaluateSize3D, kMaxCubeSize)
+                                             : kDefaultBakeSize;
+        if (bake) {
+            if (!resampled.setSize3D(outSize, false) || !LutCalc::bakeCube(&lut, &resampled)) {
+                printError(inName, QStringLiteral("cannot bake on a lattice of size %1: %2").arg(outSize).arg(resampled.errorString));
+                return kExitWriteFailed;
+            }
+            source = &resampled;
+        } else if (outSize != lut.size3D) {
             if (!resampled.setSize3D(outSize, false) || !LutCalc::resampleCube(&lut, &resampled)) {
                 printError(inName, QStringLiteral("cannot resample to size %1: %2").arg(outSize).arg(resampled.errorString));
                 return kExitWriteFailed;
@@ -300,7 +324,12 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
         if (scale == 0)
             scale = outFormat->defaultScale > 0 ? outFormat->defaultScale : 1;
     } else {
-        if (!has1D) {
+        if (bake && LutCalc::hasTransform3D(&lut)) {
+            printError(inName, QStringLiteral("its transform mixes the channels (a 3D table), which the %1 output cannot hold")
+                                   .arg(QLatin1String(outFormat->name)));
+            return kExitWriteFailed;
+        }
+        if (!has1D && !(bake && lut.meaning.evaluate)) {
             printError(inName, QStringLiteral("holds no 1D table, which the %1 output needs")
                                    .arg(QLatin1String(outFormat->name)));
             return kExitWriteFailed;
@@ -308,7 +337,8 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
         // The length the file holds: the one asked for, or the table's own,
         // brought to the next length the format has.
         const bool codes = scale > 0 ? scale >= 2 : outFormat->defaultScale != 1;
-        const int wanted = settings.size > 0 ? settings.size : lut.size1D;
+        const int ownLength = has1D ? lut.size1D : std::max(2, lut.meaning.evaluateSize1D);
+        const int wanted = settings.size > 0 ? settings.size : ownLength;
         const int length = outFormat->entriesFor(wanted, codes);
         if (length == 0 || (settings.size > 0 && length != settings.size)) {
             printError(outName, QStringLiteral("the %1 format has no place for a table of %2 entries%3")
@@ -317,20 +347,35 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
                                     .arg(length > 0 ? QStringLiteral(" (it holds %1)").arg(length) : QString()));
             return kExitWriteFailed;
         }
-        if (length != lut.size1D) {
+        if (bake) {
+            if (!resampled.setSize1D(length, false) || !LutCalc::bake1D(&lut, &resampled)) {
+                printError(inName, QStringLiteral("cannot bake %1 entries: %2").arg(length).arg(resampled.errorString));
+                return kExitWriteFailed;
+            }
+            source = &resampled;
+        } else if (length != lut.size1D) {
             if (!resampled.setSize1D(length, false) || !LutCalc::resample1D(&lut, &resampled)) {
                 printError(inName, QStringLiteral("cannot resample to %1 entries: %2").arg(length).arg(resampled.errorString));
                 return kExitWriteFailed;
             }
             source = &resampled;
-            if (length != settings.size)
-                note = QStringLiteral("note: resampled from %1 to %2 entries, a length the %3 format holds")
-                           .arg(lut.size1D)
-                           .arg(length)
-                           .arg(QLatin1String(outFormat->name));
         }
+        if (length != wanted)
+            notes << QStringLiteral("note: resampled from %1 to %2 entries, a length the %3 format holds")
+                         .arg(wanted)
+                         .arg(length)
+                         .arg(QLatin1String(outFormat->name));
         if (scale == 0)
             scale = outFormat->defaultScale == 0 ? LutFormats::codeScaleFor(length) : outFormat->defaultScale;
+    }
+    if (!settings.bake) {
+        if (lut.meaning.evaluate) {
+            notes << QStringLiteral("note: baked on the output's lattice: its transform has steps that no table holds");
+        } else {
+            const QStringList losses = lut.plainReadingLosses(outFormat->dimension);
+            if (!losses.isEmpty())
+                notes << QStringLiteral("note: %1; --bake applies what the file means").arg(losses.join(QStringLiteral(", ")));
+        }
     }
 
     // "default": the writer's own order where it has one (defaultOrder lets
@@ -350,9 +395,37 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
         return kExitWriteFailed;
     }
     written->insert(key);
-    if (!note.isEmpty())
+    for (const QString &note : qAsConst(notes))
         printError(inName, note);
     return kExitSuccess;
+}
+
+// What --info says of a file beyond its tables and domains: the shaper's
+// points, input spans other than 0..1, values the plain reading clamped and
+// whether the file is evaluated as a whole. Nothing for a plain table.
+QString meaningText(const Read_LUTFile &lut)
+{
+    const LutMeaning &meaning = lut.meaning;
+    QString text;
+    const auto triple = [](const double v[3]) {
+        return QStringLiteral("%1 %2 %3").arg(v[0]).arg(v[1]).arg(v[2]);
+    };
+    size_t shaperPoints = 0;
+    for (const LutCurve &curve : meaning.shaper)
+        shaperPoints = std::max(shaperPoints, curve.x.size());
+    if (shaperPoints > 0)
+        text += QStringLiteral("shaper1D: %1\n").arg(shaperPoints);
+    else if (meaning.table1DFeeds3D)
+        text += QStringLiteral("shaper1D: %1\n").arg(lut.size1D);
+    if (lut.size3D >= 1 && !meaning.inputSpan3DIsUnit())
+        text += QStringLiteral("inputRange3D: %1 / %2\n").arg(triple(meaning.inputMin3D), triple(meaning.inputMax3D));
+    if (lut.size1D >= 1 && !meaning.inputSpan1DIsUnit())
+        text += QStringLiteral("inputRange1D: %1 / %2\n").arg(triple(meaning.inputMin1D), triple(meaning.inputMax1D));
+    if (meaning.clampedValues > 0)
+        text += QStringLiteral("outOfRange: %1\n").arg(meaning.clampedValues);
+    if (meaning.evaluate)
+        text += QStringLiteral("transform: evaluated as a whole\n");
+    return text;
 }
 
 int printInfo(const QStringList &inputs, const Settings &settings)
@@ -373,6 +446,7 @@ int printInfo(const QStringList &inputs, const Settings &settings)
                      .arg(lut.size1D)
                      .arg(formatTriple(lut.domainMin3D), formatTriple(lut.domainMax3D),
                           formatTriple(lut.domainMin1D), formatTriple(lut.domainMax1D)));
+        printOut(meaningText(lut));
     }
     return status;
 }
@@ -417,12 +491,13 @@ int run(const QStringList &arguments)
     const QCommandLineOption inOrderOption(QStringLiteral("in-order"), QString(), QStringLiteral("ORDER"));
     const QCommandLineOption outOrderOption(QStringLiteral("out-order"), QString(), QStringLiteral("ORDER"));
     const QCommandLineOption scaleOption(QStringLiteral("scale"), QString(), QStringLiteral("N"));
+    const QCommandLineOption bakeOption(QStringLiteral("bake"));
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
     const QCommandLineOption formatsOption(QStringLiteral("formats"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       infoOption, formatsOption, helpOption, versionOption});
+                       bakeOption, infoOption, formatsOption, helpOption, versionOption});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -442,6 +517,7 @@ int run(const QStringList &arguments)
     }
 
     Settings settings;
+    settings.bake = parser.isSet(bakeOption);
     if (parser.isSet(fromOption)) {
         settings.from = LutFormats::byName(parser.value(fromOption));
         if (!settings.from)

@@ -154,8 +154,8 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         // as spans and keeps the values as they are.
         const bool domainIs1D = haveDomain && size3D < 1 && !have1DRange;
         for (int c = 0; c < 3; ++c) {
-            meaning.inputMin3D[c] = haveDomain ? domainMin3D[c] : inputRange3D[c];
-            meaning.inputMax3D[c] = haveDomain ? domainMax3D[c] : inputRange3D[c + 3];
+            meaning.inputMin3D[c] = haveDomain && !domainIs1D ? domainMin3D[c] : inputRange3D[c];
+            meaning.inputMax3D[c] = haveDomain && !domainIs1D ? domainMax3D[c] : inputRange3D[c + 3];
             meaning.inputMin1D[c] = domainIs1D ? domainMin3D[c] : domainMin1D[c];
             meaning.inputMax1D[c] = domainIs1D ? domainMax3D[c] : domainMax1D[c];
             if (bakeRead) {

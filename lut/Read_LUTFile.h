@@ -53,9 +53,11 @@ public:
     bool bakeRead = false;
     // What the file means beyond the tables, recorded by every read.
     LutMeaning meaning;
-    // What the plain reading of the file left out, one phrase each (see
-    // LutMeaning); empty when the tables hold the whole transform.
-    QStringList plainReadingLosses() const;
+    // What the plain reading of the file left out, for an output of the
+    // given dimension (3 or 1), one phrase each ("csp pre-LUT not applied",
+    // "12 values outside 0..1 clamped"); empty when the tables written keep
+    // the whole transform.
+    QStringList plainReadingLosses(int outputDimension) const;
 
     // Builds a zero-filled table of n points per axis (n entries) in table,
     // replacing any table it held. Does nothing when n <= 0. Returns false
