@@ -154,7 +154,8 @@ private slots:
         QVERIFY(help.out.contains("take --scale, and what they write without it: pandora (4095), discreet1d (by length), "
                                   "lut1d (255), csvlog (by length)."));
 
-        // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does).
+        // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does);
+        // then what the plain reading leaves out: the shaper, the input ranges, clamped values.
         const QString both = file("both.cube", "TITLE \"both\"\nLUT_1D_SIZE 2\nLUT_1D_INPUT_RANGE -0.5 2\n"
                                                "DOMAIN_MIN 0.1 0.2 0.3\nDOMAIN_MAX 1 2 4\nLUT_3D_SIZE 2\n0 0 0\n1 1 1\n"
                                                + cubeBody(2));
@@ -165,9 +166,11 @@ private slots:
         QCOMPARE(QString::fromUtf8(info.out),
                  QStringLiteral("file: %1\nformat: cube (0)\nsize3D: 2\nsize1D: 2\ndomainMin3D: 0.1 0.2 0.3\n"
                                 "domainMax3D: 1 1 1\ndomainMin1D: -0.5 -0.5 -0.5\ndomainMax1D: 1 1 1\n"
+                                "shaper1D: 2\ninputRange3D: 0.1 0.2 0.3 / 1 2 4\ninputRange1D: -0.5 -0.5 -0.5 / 2 2 2\n"
+                                "outOfRange: %3\n"
                                 "file: %2\nformat: cube (0)\nsize3D: 3\nsize1D: 0\ndomainMin3D: 0 0 0\n"
                                 "domainMax3D: 1 1 1\ndomainMin1D: 0 0 0\ndomainMax1D: 1 1 1\n")
-                     .arg(both, plain));
+                     .arg(both, plain).arg(6));
 
         QCOMPARE(runConvert({"--formats"}).out,
                  QByteArray("0\tcube\t.cube\t3D\tyes\tyes\treals\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tno\t-\n"

@@ -174,7 +174,8 @@ private slots:
         }
     }
 
-    // A cube file with a 1D shaper before its cube, as ociobakelut writes one: the first lines are the shaper.
+    // A cube file with a 1D shaper before its cube, as ociobakelut writes one: the first lines are the
+    // shaper, and a bake applies it as the peer does.
     void shaperBeforeCube()
     {
         const QString config = TestSupport::writeFile(path("config.ocio"),
@@ -193,6 +194,14 @@ private slots:
         QVERIFY2(lut.readLut(options, false) && lut.size1D == 9 && lut.size3D == 5, qPrintable(lut.errorString));
         COMPARE_TABLES(QString(), tableOf(lut.table3D), 125, [&text](int i, int c) { return std::min(1.0, double(text.values[3 * (9 + i) + c])); }, 0);
         COMPARE_TABLES(QString("shaper "), tableOf(lut.table1D), 9, tableOf(text.values), 0);
+        // --bake applies the shaper: the file then means what the peer reads in it.
+        for (int n : {5, 17}) {
+            QString error;
+            const std::vector<float> peer = peerBake(shaped, 3, n, path("peer.cube"), &error);
+            QVERIFY2(!peer.empty() && TestSupport::runConvert({"--bake", "-s", QString::number(n), shaped, path("baked.cube")}).exitCode == 0,
+                     qPrintable(error));
+            COMPARE_TABLES(QString("baked "), tableOf(TestSupport::parseCubeText(path("baked.cube")).values), n * n * n, tableOf(peer), 2e-6);
+        }
     }
 
     // "-" reads standard input, its format told by its content, and writes standard output, which holds the LUT alone;
