@@ -215,6 +215,6 @@ bool Write_LUTFile::writeCube(QString fileName, Read_LUTFile *lut)
     // The cube writer always uses the orders it was given.
     return writeCubeFile(
         fileName, lut, kCubeFormat,
-        [lut](QTextStream &stream) { stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n'; },
+        [lut](LutTextStream &stream) { stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n'; },
         QStringLiteral(" "), outputScale);
 }

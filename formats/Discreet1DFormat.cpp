@@ -224,7 +224,7 @@ bool Write_LUTFile::writeDiscreet1D(QString fileName, Read_LUTFile *lut)
     }
     const LutTable1D &table = n == kHalfEntries ? halfIndexed : lut->table1D;
 
-    return writeTable1DFile(fileName, lut, kDiscreet1DFormat, [&](QTextStream &stream) {
+    return writeTable1DFile(fileName, lut, kDiscreet1DFormat, [&](LutTextStream &stream) {
         stream << "# Discreet LUT file" << '\n'
                << "#      Channels: 3" << '\n'
                << "# Input Samples: " << n << '\n'

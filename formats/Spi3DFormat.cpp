@@ -121,12 +121,12 @@ bool Read_LUTFile::readSpi3D(QString fileName, bool headerOnly)
 bool Write_LUTFile::writeSpi3D(QString fileName, Read_LUTFile *lut)
 {
     const int n = lut->size3D;
-    auto header = [n](QTextStream &stream) {
+    auto header = [n](LutTextStream &stream) {
         stream << "SPILUT 1.0" << '\n' << "3 3" << '\n' << n << ' ' << n << ' ' << n << '\n';
     };
     // Each line starts with the lattice indices of its entry.
     return writeCubeFile(fileName, lut, kSpi3DFormat, header, QStringLiteral(" "), outputScale,
-                         [](QTextStream &stream, int i, int j, int k, qint64) {
+                         [](LutTextStream &stream, int i, int j, int k, qint64) {
                              stream << i << ' ' << j << ' ' << k << ' ';
                          });
 }
