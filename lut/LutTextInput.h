@@ -29,8 +29,22 @@ public:
     QString readLine();
     // The next line as raw bytes (no decoding), for readers that only scan numbers.
     QByteArray readRawLine();
+    // The next line as raw bytes with the blanks at both ends removed (as
+    // QByteArray::trimmed() removes them), into line, whose memory is reused
+    // from one line to the next. False, with line empty, at the end.
+    bool readTrimmedLine(QByteArray &line);
     // Goes back to the first line.
     bool rewind();
+
+    // Reading a block of lines at a time. peekLines gives the whole lines
+    // ahead, at most maxBytes of them (the last line of the file may lack
+    // its line end), without moving on; consumeLines then moves on by bytes
+    // and lines of it. The block is empty when the next line must be read
+    // alone (it is the first of the file, whose byte-order mark the line
+    // readers drop, or too long for a block). False at the end of the file.
+    // A block's lines, trimmed, are what readTrimmedLine gives.
+    bool peekLines(int maxBytes, const char **data, int *size);
+    void consumeLines(int bytes, qint64 lines);
 
     // 1-based number of the line last returned by readLine/readRawLine.
     qint64 lineNumber() const { return m_lineNumber; }
@@ -42,6 +56,9 @@ private:
     // Reads more of the file behind what is left in the buffer; false at
     // the end of the file.
     bool fill() const;
+    // The next line, without its line end, as bytes that stay valid until
+    // the next read; false at the end of the file.
+    bool nextLine(const char **data, int *size);
 
     // The file is read in large blocks and split at line ends here, which is
     // much cheaper than asking the device for one line at a time.
@@ -52,4 +69,5 @@ private:
     mutable int m_end = 0;   // one past the last byte read into the buffer
     mutable bool m_eof = false;
     qint64 m_lineNumber = 0;
+    QByteArray m_cut; // the kept part of an over-long line
 };

@@ -1,6 +1,7 @@
 #include "lut/Read_LUTFile.h"
 
 #include "lut/LutFormats.h"
+#include "lut/LutParallel.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 
@@ -8,6 +9,8 @@
 #include <QLocale>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 Read_LUTFile::Read_LUTFile(QObject *parent)
     : QObject(parent)
@@ -188,51 +191,230 @@ void Read_LUTFile::resetDomainMax1D()
     domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = 1.0f;
 }
 
+namespace {
+
+// One line of a block: where the next line starts and the values it gives.
+struct ParsedLine
+{
+    int next;
+    int count;
+    float values[3];
+};
+
+// The blanks of QByteArray::trimmed(): space, \t, \n, \v, \f and \r.
+inline bool isBlank(char c)
+{
+    return c == ' ' || unsigned(c - '\t') <= unsigned('\r' - '\t');
+}
+
+// Calls take(line, next) for each line of block[from, to) (whole lines),
+// trimmed, with the offset of the line after it, until take returns false.
+template <typename Take>
+void forEachLine(const char *block, int from, int to, QByteArray &line, bool copy, Take take)
+{
+    for (int p = from; p < to;) {
+        const char *start = block + p;
+        const char *newline = static_cast<const char *>(std::memchr(start, '\n', size_t(to - p)));
+        const char *stop = newline ? newline : block + to;
+        const int next = newline ? int(newline - block) + 1 : to;
+        while (start < stop && isBlank(*start))
+            ++start;
+        while (stop > start && isBlank(stop[-1]))
+            --stop;
+        const int size = int(stop - start);
+        if (copy) {
+            line.resize(size);
+            std::memcpy(line.data(), start, size_t(size));
+        } else {
+            line.setRawData(start, uint(size));
+        }
+        if (!take(static_cast<const QByteArray &>(line), next))
+            return;
+        p = next;
+    }
+}
+
+// Blocks smaller than this are parsed on one thread.
+constexpr int kParallelBlock = 1 << 16;
+
+} // namespace
+
+Read_LUTFile::EntriesRead Read_LUTFile::readEntryLines(LutTextInput &in, qint64 total, float v[3],
+                                                       const EntryValues &values, bool parallel,
+                                                       const std::function<void(qint64, const float *)> &store,
+                                                       qint64 *stored)
+{
+    qint64 &entries = *stored;
+    entries = 0;
+    // Takes the values a line gives; true when the table is complete.
+    const auto take = [&](int count, const float *given) {
+        if (count <= 0)
+            return false;
+        for (int c = 0; c < count && c < 3; ++c)
+            v[c] = given[c];
+        store(entries, v);
+        return ++entries == total;
+    };
+    QByteArray copy;
+    copy.reserve(256);
+    std::vector<std::vector<ParsedLine>> parts;
+    while (entries < total) {
+        // A block of about the rest of the table (a line of three values
+        // takes some 30 bytes), so that little is parsed beyond it.
+        const int wanted = int(qBound<qint64>(1 << 14, (total - entries) * 48, LutTextInput::kMaxLineLength));
+        const char *block = nullptr;
+        int size = 0;
+        if (!in.peekLines(wanted, &block, &size))
+            return entries == total - 1 ? EntriesRead::LastMissing : EntriesRead::Truncated;
+        if (size == 0) {
+            in.readTrimmedLine(copy);
+            float given[3];
+            if (take(values(copy, given), given))
+                break;
+            continue;
+        }
+        if (!parallel) {
+            int consumed = 0;
+            qint64 lines = 0;
+            bool complete = false;
+            forEachLine(block, 0, size, copy, true, [&](const QByteArray &line, int next) {
+                float given[3];
+                complete = take(values(line, given), given);
+                consumed = next;
+                ++lines;
+                return !complete;
+            });
+            in.consumeLines(consumed, lines);
+            if (complete)
+                break;
+            continue;
+        }
+        // Parse the block in parts that start at line starts, then take the
+        // lines in order.
+        const int count = size >= kParallelBlock ? LutParallel::threads() : 1;
+        std::vector<int> starts(size_t(count) + 1, size);
+        starts[0] = 0;
+        for (int t = 1; t < count; ++t) {
+            int p = qMax(starts[size_t(t) - 1], int(qint64(size) * t / count));
+            while (p < size && (p == 0 || block[p - 1] != '\n'))
+                ++p;
+            starts[size_t(t)] = p;
+        }
+        parts.resize(size_t(count));
+        LutParallel::forRanges(count, 1, [&](qint64 first, qint64 end) {
+            QByteArray line = QByteArray::fromRawData(block, 0);
+            for (qint64 t = first; t < end; ++t) {
+                std::vector<ParsedLine> &parsed = parts[size_t(t)];
+                parsed.clear();
+                forEachLine(block, starts[size_t(t)], starts[size_t(t) + 1], line, false,
+                            [&](const QByteArray &text, int next) {
+                                ParsedLine one;
+                                one.next = next;
+                                one.count = values(text, one.values);
+                                parsed.push_back(one);
+                                return true;
+                            });
+            }
+        });
+        int consumed = size;
+        qint64 lines = 0;
+        bool complete = false;
+        for (const std::vector<ParsedLine> &parsed : parts) {
+            for (const ParsedLine &one : parsed) {
+                ++lines;
+                if (take(one.count, one.values)) {
+                    consumed = one.next;
+                    complete = true;
+                    break;
+                }
+            }
+            if (complete)
+                break;
+        }
+        in.consumeLines(consumed, lines);
+    }
+    return EntriesRead::Complete;
+}
+
+namespace {
+
+// The entries of the 3D table in file order (first index slowest) and of
+// the 1D table, stored with the container's store operations against its
+// domains; a parser that keeps state runs line by line.
+Read_LUTFile::EntriesRead readTable3D(Read_LUTFile &lut, LutTextInput &in, float v[3],
+                                      const Read_LUTFile::EntryValues &values, bool parallel)
+{
+    const int n = lut.size3D;
+    const qint64 total = n > 0 ? qint64(n) * n * n : 0;
+    qint64 stored = 0;
+    const Read_LUTFile::EntriesRead result = lut.readEntryLines(
+        in, total, v, values, parallel,
+        [&](qint64 e, const float *w) {
+            lut.storeEntry3D(int(e / (qint64(n) * n)), int(e / n % n), int(e % n), w[0], w[1], w[2], lut.domainMin3D,
+                             lut.domainMax3D);
+        },
+        &stored);
+    if (result == Read_LUTFile::EntriesRead::Truncated)
+        lut.fail(QStringLiteral("the file ends after %1 of %2 cube entries").arg(stored).arg(total));
+    return result;
+}
+
+Read_LUTFile::EntriesRead readTable1D(Read_LUTFile &lut, LutTextInput &in, float v[3],
+                                      const Read_LUTFile::EntryValues &values, bool parallel)
+{
+    const Read_LUTFile::LineOrder1D lineOrder(&lut);
+    const int n = lut.size1D;
+    qint64 stored = 0;
+    const Read_LUTFile::EntriesRead result = lut.readEntryLines(
+        in, qMax(n, 0), v, values, parallel,
+        [&](qint64 e, const float *w) { lut.storeEntry1D(int(e), w[0], w[1], w[2], lut.domainMin1D, lut.domainMax1D); },
+        &stored);
+    if (result == Read_LUTFile::EntriesRead::Truncated)
+        lut.fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(stored).arg(n));
+    return result;
+}
+
+// A parser that works on the caller's working values, as an EntryValues
+// parser that gives all three.
+Read_LUTFile::EntryValues wholeEntries(const std::function<bool(const QByteArray &, float *)> &parse, float *v)
+{
+    const auto *entry = &parse;
+    return [entry, v](const QByteArray &line, float *given) {
+        if (!(*entry)(line, v))
+            return 0;
+        for (int c = 0; c < 3; ++c)
+            given[c] = v[c];
+        return 3;
+    };
+}
+
+} // namespace
+
 Read_LUTFile::EntriesRead Read_LUTFile::readEntries3D(LutTextInput &in, float v[3],
                                                       const std::function<bool(const QByteArray &, float *)> &parse)
 {
-    const int n = size3D;
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            for (int k = 0; k < n; ++k) {
-                for (;;) {
-                    if (in.atEnd()) {
-                        if (i == n - 1 && j == n - 1 && k == n - 1)
-                            return EntriesRead::LastMissing;
-                        fail(QStringLiteral("the file ends after %1 of %2 cube entries")
-                                 .arg(qint64(i) * n * n + qint64(j) * n + k)
-                                 .arg(qint64(n) * n * n));
-                        return EntriesRead::Truncated;
-                    }
-                    if (parse(in.readRawLine().trimmed(), v))
-                        break;
-                }
-                storeEntry3D(i, j, k, v[0], v[1], v[2], domainMin3D, domainMax3D);
-            }
-        }
-    }
-    return EntriesRead::Complete;
+    return readTable3D(*this, in, v, wholeEntries(parse, v), false);
 }
 
 Read_LUTFile::EntriesRead Read_LUTFile::readEntries1D(LutTextInput &in, float v[3],
                                                       const std::function<bool(const QByteArray &, float *)> &parse)
 {
-    const LineOrder1D lineOrder(this);
-    const int n = size1D;
-    for (int i = 0; i < n; ++i) {
-        for (;;) {
-            if (in.atEnd()) {
-                if (i == n - 1)
-                    return EntriesRead::LastMissing;
-                fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(i).arg(n));
-                return EntriesRead::Truncated;
-            }
-            if (parse(in.readRawLine().trimmed(), v))
-                break;
-        }
-        storeEntry1D(i, v[0], v[1], v[2], domainMin1D, domainMax1D);
-    }
-    return EntriesRead::Complete;
+    return readTable1D(*this, in, v, wholeEntries(parse, v), false);
+}
+
+Read_LUTFile::EntriesRead Read_LUTFile::readEntryValues3D(LutTextInput &in, float v[3], const EntryValues &values)
+{
+    return readTable3D(*this, in, v, values, true);
+}
+
+Read_LUTFile::EntriesRead Read_LUTFile::readEntryValues1D(LutTextInput &in, float v[3], const EntryValues &values)
+{
+    return readTable1D(*this, in, v, values, true);
+}
+
+int Read_LUTFile::scanEntryValues(const QByteArray &line, float *values)
+{
+    return line.isEmpty() ? 0 : LutScan::scan(line, "%f %f %f", &values[0], &values[1], &values[2]);
 }
 
 bool Read_LUTFile::scanEntryLine(const QByteArray &line, float *w)
@@ -268,8 +450,8 @@ bool Read_LUTFile::readSizedCubeText(const QString &fileName, bool headerOnly, i
         return false;
     if (!headerOnly) {
         float v[3] = {0.0f, 0.0f, 0.0f};
-        const EntriesRead entries = readEntries3D(in, v, [](const QByteArray &line, float *w) {
-            return !line.startsWith('#') && scanEntryLine(line, w);
+        const EntriesRead entries = readEntryValues3D(in, v, [](const QByteArray &line, float *w) {
+            return line.startsWith('#') ? 0 : scanEntryValues(line, w);
         });
         if (entries == EntriesRead::Truncated)
             return false;
