@@ -21,6 +21,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -47,12 +48,16 @@ float halfToFloat(unsigned bits)
     const unsigned exponent = (bits >> 10) & 0x1f;
     const unsigned mantissa = bits & 0x3ff;
     float magnitude;
-    if (exponent == 0)
-        magnitude = std::ldexp(float(mantissa), -24);
-    else if (exponent == 31)
+    if (exponent == 0) {
+        magnitude = float(mantissa) * (1.0f / 16777216.0f); // mantissa x 2^-24, exact
+    } else if (exponent == 31) {
         magnitude = mantissa ? NAN : INFINITY;
-    else
-        magnitude = std::ldexp(float(mantissa + 1024), int(exponent) - 25);
+    } else {
+        // The same binary value as a single-precision float: the exponent
+        // rebased from 15 to 127, the ten mantissa bits on top of its 23.
+        const quint32 single = ((exponent + 112) << 23) | (mantissa << 13);
+        std::memcpy(&magnitude, &single, sizeof magnitude);
+    }
     return (bits & 0x8000) ? -magnitude : magnitude;
 }
 

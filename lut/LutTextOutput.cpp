@@ -109,7 +109,7 @@ bool LutTextStream::flush()
     return !m_failed;
 }
 
-LutTextStream &LutTextStream::operator<<(char c)
+LutTextStream &LutTextStream::latin1(char c)
 {
     char *out = reserve(2);
     commit(out + latin1ToUtf8(out, static_cast<unsigned char>(c)));
@@ -136,20 +136,20 @@ LutTextStream &LutTextStream::operator<<(const char *latin1)
 
 LutTextStream &LutTextStream::operator<<(const QString &text)
 {
-    // Short plain-ASCII strings (separators, indents) are copied directly.
+    // Plain-ASCII strings (separators, indents, keywords) are narrowed
+    // straight into the buffer; anything else is encoded by QString.
     const int size = text.size();
-    if (size <= 64) {
-        const QChar *in = text.constData();
-        char *out = reserve(size);
-        int i = 0;
-        for (; i < size && in[i].unicode() < 0x80; ++i)
-            out[i] = char(in[i].unicode());
-        if (i == size) {
-            commit(out + size);
+    const QChar *in = text.constData();
+    char *out = reserve(size);
+    for (int i = 0; i < size; ++i) {
+        const ushort u = in[i].unicode();
+        if (u >= 0x80) {
+            append(text.toUtf8());
             return *this;
         }
+        out[i] = char(u);
     }
-    append(text.toUtf8());
+    m_used += size_t(size);
     return *this;
 }
 

@@ -34,7 +34,14 @@ public:
     LutTextStream(const LutTextStream &) = delete;
     LutTextStream &operator=(const LutTextStream &) = delete;
 
-    LutTextStream &operator<<(char c);
+    LutTextStream &operator<<(char c)
+    {
+        if (static_cast<signed char>(c) < 0)
+            return latin1(c);
+        *reserve(1) = c;
+        ++m_used;
+        return *this;
+    }
     LutTextStream &operator<<(const char *latin1);
     LutTextStream &operator<<(QLatin1String latin1);
     LutTextStream &operator<<(const QString &text);
@@ -78,6 +85,8 @@ public:
 private:
     template <typename T>
     LutTextStream &integer(T v);
+    // A Latin-1 character above ASCII, as two bytes of UTF-8.
+    LutTextStream &latin1(char c);
     // Flushes or grows the buffer so that n more bytes fit.
     char *makeRoom(int n);
 
