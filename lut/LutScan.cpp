@@ -30,7 +30,7 @@ bool isHexDigit(char c)
 }
 
 // Parses an optionally signed decimal integer at p; saturates on overflow.
-bool parseInteger(const char *&p, const char *end, long long &value)
+inline bool parseInteger(const char *&p, const char *end, long long &value)
 {
     const char *q = p;
     bool negative = false;
@@ -41,6 +41,10 @@ bool parseInteger(const char *&p, const char *end, long long &value)
     if (q >= end || !isDigit(*q))
         return false;
     unsigned long long magnitude = 0;
+    // Eighteen digits never overflow; only longer numbers are checked.
+    const char *plain = q + (end - q < 18 ? end - q : 18);
+    for (; q < plain && isDigit(*q); ++q)
+        magnitude = magnitude * 10 + unsigned(*q - '0');
     bool overflow = false;
     for (; q < end && isDigit(*q); ++q) {
         const unsigned digit = unsigned(*q - '0');
@@ -366,37 +370,51 @@ Q_ALWAYS_INLINE bool parseRealFast(const char *&p, const char *begin, const char
 
 namespace {
 
-// Whether the pattern is real conversions separated by single blanks
-// ("%f %f %f", "%lf %lf"), one per target of the matching type: the data
-// lines of most formats, which readRealList reads.
-bool isRealList(const char *pattern, std::initializer_list<Target> targets)
+// Whether the pattern is conversions separated by single blanks ("%f %f
+// %f", "%d %d %d %f %f %f", "%lf %lf"), one per target of the matching
+// type: the data lines of most formats, which readFieldList reads.
+bool isFieldList(const char *pattern, std::initializer_list<Target> targets)
 {
     const char *f = pattern;
     for (const Target &target : targets) {
         if (f != pattern && *f++ != ' ')
             return false;
-        if (f[0] == '%' && f[1] == 'f' && target.kind == Target::Float)
-            f += 2;
-        else if (f[0] == '%' && f[1] == 'l' && f[2] == 'f' && target.kind == Target::Double)
-            f += 3;
-        else
+        if (*f++ != '%')
+            return false;
+        const bool isLong = *f == 'l';
+        f += isLong;
+        const char type = *f++;
+        const Target::Kind kind = type == 'd' ? (isLong ? Target::Long : Target::Int)
+            : type == 'f'                     ? (isLong ? Target::Double : Target::Float)
+                                              : Target::Kind(-1);
+        if (kind != target.kind)
             return false;
     }
     return *f == '\0';
 }
 
-// scan() for a real list: each conversion skips the blanks before it (the
+// scan() for a field list: each conversion skips the blanks before it (the
 // blank in the pattern matches the same run), as the general loop does.
-int readRealList(const char *text, const char *end, std::initializer_list<Target> targets)
+int readFieldList(const char *text, const char *end, std::initializer_list<Target> targets)
 {
     const char *p = text;
     int converted = 0;
     for (const Target &target : targets) {
         while (p < end && isBlank(*p))
             ++p;
-        const bool ok = target.kind == Target::Float
-            ? parseRealFast(p, text, end, *static_cast<float *>(target.ptr))
-            : parseRealFast(p, text, end, *static_cast<double *>(target.ptr));
+        bool ok;
+        if (target.kind == Target::Float) {
+            ok = parseRealFast(p, text, end, *static_cast<float *>(target.ptr));
+        } else if (target.kind == Target::Double) {
+            ok = parseRealFast(p, text, end, *static_cast<double *>(target.ptr));
+        } else {
+            long long v = 0;
+            ok = parseInteger(p, end, v);
+            if (ok && target.kind == Target::Long)
+                *static_cast<long long *>(target.ptr) = v;
+            else if (ok)
+                *static_cast<int *>(target.ptr) = int(v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : v);
+        }
         if (!ok)
             break;
         ++converted;
@@ -410,8 +428,8 @@ int scan(const char *text, int length, const char *pattern, std::initializer_lis
 {
     const char *p = text;
     const char *end = text + (length > 0 ? length : 0);
-    if (isRealList(pattern, targets))
-        return readRealList(text, end, targets);
+    if (isFieldList(pattern, targets))
+        return readFieldList(text, end, targets);
     const Target *target = targets.begin();
     int converted = 0;
 
@@ -467,15 +485,33 @@ int scan(const char *text, int length, const char *pattern, std::initializer_lis
 
 int fieldCount(const QByteArray &line)
 {
+    // A field starts at each non-blank that follows a blank or the start of
+    // the line. Eight characters at a time: a flag (0x80) per blank byte,
+    // compared with the flags of the bytes before.
+    constexpr quint64 kHigh = 0x8080808080808080ULL;
+    constexpr quint64 kLow = ~kHigh;
+    const char *p = line.constData();
+    const char *end = p + line.size();
     int count = 0;
-    bool inField = false;
-    for (const char c : line) {
-        if (isBlank(c)) {
-            inField = false;
-        } else if (!inField) {
-            inField = true;
+    quint64 blankBefore = 0x80; // the start counts as a blank
+    for (; end - p >= 8; p += 8) {
+        const quint64 word = qFromLittleEndian<quint64>(p);
+        const quint64 low = word & kLow;
+        // A space: the byte equals 0x20. \t..\r: 0x09 <= byte <= 0x0D. Neither has the top bit.
+        const quint64 space = ~(((low ^ 0x2020202020202020ULL) + kLow) | (word ^ 0x2020202020202020ULL)) & kHigh;
+        const quint64 control = (low + 0x7777777777777777ULL) & ~(low + 0x7272727272727272ULL) & ~word & kHigh;
+        const quint64 blank = space | control;
+        const quint64 starts = ~blank & kHigh & ((blank << 8) | blankBefore);
+        // One bit per byte: the multiplication sums them in the top byte.
+        count += int(((starts >> 7) * 0x0101010101010101ULL) >> 56);
+        blankBefore = blank >> 56;
+    }
+    bool previousBlank = blankBefore != 0;
+    for (; p < end; ++p) {
+        const bool blank = isBlank(*p);
+        if (previousBlank && !blank)
             ++count;
-        }
+        previousBlank = blank;
     }
     return count;
 }

@@ -1,7 +1,6 @@
 #include "lut/Read_LUTFile.h"
 
 #include "lut/LutFormats.h"
-#include "lut/LutParallel.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 
@@ -9,8 +8,6 @@
 #include <QLocale>
 
 #include <cmath>
-#include <cstring>
-#include <vector>
 
 Read_LUTFile::Read_LUTFile(QObject *parent)
     : QObject(parent)
@@ -193,49 +190,12 @@ void Read_LUTFile::resetDomainMax1D()
 
 namespace {
 
-// One line of a block: where the next line starts and the values it gives.
-struct ParsedLine
+// The values one entry line gives.
+struct LineValues
 {
-    int next;
     int count;
     float values[3];
 };
-
-// The blanks of QByteArray::trimmed(): space, \t, \n, \v, \f and \r.
-inline bool isBlank(char c)
-{
-    return c == ' ' || unsigned(c - '\t') <= unsigned('\r' - '\t');
-}
-
-// Calls take(line, next) for each line of block[from, to) (whole lines),
-// trimmed, with the offset of the line after it, until take returns false.
-template <typename Take>
-void forEachLine(const char *block, int from, int to, QByteArray &line, bool copy, Take take)
-{
-    for (int p = from; p < to;) {
-        const char *start = block + p;
-        const char *newline = static_cast<const char *>(std::memchr(start, '\n', size_t(to - p)));
-        const char *stop = newline ? newline : block + to;
-        const int next = newline ? int(newline - block) + 1 : to;
-        while (start < stop && isBlank(*start))
-            ++start;
-        while (stop > start && isBlank(stop[-1]))
-            --stop;
-        const int size = int(stop - start);
-        if (copy) {
-            line.resize(size);
-            std::memcpy(line.data(), start, size_t(size));
-        } else {
-            line.setRawData(start, uint(size));
-        }
-        if (!take(static_cast<const QByteArray &>(line), next))
-            return;
-        p = next;
-    }
-}
-
-// Blocks smaller than this are parsed on one thread.
-constexpr int kParallelBlock = 1 << 16;
 
 } // namespace
 
@@ -246,94 +206,25 @@ Read_LUTFile::EntriesRead Read_LUTFile::readEntryLines(LutTextInput &in, qint64 
 {
     qint64 &entries = *stored;
     entries = 0;
-    // Takes the values a line gives; true when the table is complete.
-    const auto take = [&](int count, const float *given) {
-        if (count <= 0)
-            return false;
-        for (int c = 0; c < count && c < 3; ++c)
-            v[c] = given[c];
-        store(entries, v);
-        return ++entries == total;
-    };
-    QByteArray copy;
-    copy.reserve(256);
-    std::vector<std::vector<ParsedLine>> parts;
-    while (entries < total) {
+    if (total <= 0)
+        return EntriesRead::Complete;
+    const bool complete = in.readLines<LineValues>(
+        parallel,
         // A block of about the rest of the table (a line of three values
         // takes some 30 bytes), so that little is parsed beyond it.
-        const int wanted = int(qBound<qint64>(1 << 14, (total - entries) * 48, LutTextInput::kMaxLineLength));
-        const char *block = nullptr;
-        int size = 0;
-        if (!in.peekLines(wanted, &block, &size))
-            return entries == total - 1 ? EntriesRead::LastMissing : EntriesRead::Truncated;
-        if (size == 0) {
-            in.readTrimmedLine(copy);
-            float given[3];
-            if (take(values(copy, given), given))
-                break;
-            continue;
-        }
-        if (!parallel) {
-            int consumed = 0;
-            qint64 lines = 0;
-            bool complete = false;
-            forEachLine(block, 0, size, copy, true, [&](const QByteArray &line, int next) {
-                float given[3];
-                complete = take(values(line, given), given);
-                consumed = next;
-                ++lines;
-                return !complete;
-            });
-            in.consumeLines(consumed, lines);
-            if (complete)
-                break;
-            continue;
-        }
-        // Parse the block in parts that start at line starts, then take the
-        // lines in order.
-        const int count = size >= kParallelBlock ? LutParallel::threads() : 1;
-        std::vector<int> starts(size_t(count) + 1, size);
-        starts[0] = 0;
-        for (int t = 1; t < count; ++t) {
-            int p = qMax(starts[size_t(t) - 1], int(qint64(size) * t / count));
-            while (p < size && (p == 0 || block[p - 1] != '\n'))
-                ++p;
-            starts[size_t(t)] = p;
-        }
-        parts.resize(size_t(count));
-        LutParallel::forRanges(count, 1, [&](qint64 first, qint64 end) {
-            QByteArray line = QByteArray::fromRawData(block, 0);
-            for (qint64 t = first; t < end; ++t) {
-                std::vector<ParsedLine> &parsed = parts[size_t(t)];
-                parsed.clear();
-                forEachLine(block, starts[size_t(t)], starts[size_t(t) + 1], line, false,
-                            [&](const QByteArray &text, int next) {
-                                ParsedLine one;
-                                one.next = next;
-                                one.count = values(text, one.values);
-                                parsed.push_back(one);
-                                return true;
-                            });
-            }
+        [&] { return int(qBound<qint64>(1 << 14, (total - entries) * 48, LutTextInput::kMaxLineLength)); },
+        [&](const QByteArray &line, LineValues &parsed) { parsed.count = values(line, parsed.values); },
+        [&](const LineValues &parsed) {
+            if (parsed.count <= 0)
+                return true;
+            for (int c = 0; c < parsed.count && c < 3; ++c)
+                v[c] = parsed.values[c];
+            store(entries, v);
+            return ++entries < total;
         });
-        int consumed = size;
-        qint64 lines = 0;
-        bool complete = false;
-        for (const std::vector<ParsedLine> &parsed : parts) {
-            for (const ParsedLine &one : parsed) {
-                ++lines;
-                if (take(one.count, one.values)) {
-                    consumed = one.next;
-                    complete = true;
-                    break;
-                }
-            }
-            if (complete)
-                break;
-        }
-        in.consumeLines(consumed, lines);
-    }
-    return EntriesRead::Complete;
+    if (complete)
+        return EntriesRead::Complete;
+    return entries == total - 1 ? EntriesRead::LastMissing : EntriesRead::Truncated;
 }
 
 namespace {
