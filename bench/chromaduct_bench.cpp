@@ -34,12 +34,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
-#include <fcntl.h>
 #include <functional>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -169,10 +167,12 @@ struct Run
     double peakMB = 0.0;
 };
 
-// Runs program with arguments, output to /dev/null, and waits for it.
+// Runs program with arguments through chromaduct-bench-run, which
+// discards its output, and reads what that measured.
 Run runProgram(const QString &program, const QStringList &arguments)
 {
     std::vector<QByteArray> storage;
+    storage.push_back(QByteArrayLiteral(CHROMADUCT_BENCH_RUN_PATH));
     storage.push_back(QFile::encodeName(program));
     for (const QString &argument : arguments)
         storage.push_back(QFile::encodeName(argument));
@@ -181,26 +181,32 @@ Run runProgram(const QString &program, const QStringList &arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
+    Run run;
+    int channel[2];
+    if (pipe(channel) != 0)
+        return run;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    Run run;
-    timespec start{}, stop{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    posix_spawn_file_actions_adddup2(&actions, channel[1], 1);
+    posix_spawn_file_actions_addclose(&actions, channel[0]);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return run;
+    close(channel[1]);
+    QByteArray report;
+    char buffer[256];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, int(n));
+    close(channel[0]);
     int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid)
+    if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return run;
-    clock_gettime(CLOCK_MONOTONIC, &stop);
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    run.ms = (stop.tv_sec - start.tv_sec) * 1e3 + (stop.tv_nsec - start.tv_nsec) / 1e6;
-    run.peakMB = usage.ru_maxrss / 1024.0; // kilobytes on Linux
+    const QList<QByteArray> fields = report.trimmed().split(' ');
+    if (fields.size() != 3)
+        return run;
+    run.ms = fields[0].toDouble();
+    run.peakMB = fields[1].toDouble() / 1024.0; // kilobytes on Linux
+    run.ok = fields[2] == "0";
     return run;
 }
 
