@@ -23,6 +23,7 @@ bool Write_LUTFile::writeLut(LutFileOptions &options, Read_LUTFile *lut)
     tableOrderRGB = options.tableOrderRGB;
     defaultOrder = options.defaultOrder;
     outputScale = options.outputScale;
+    sourcePath = options.sourcePath;
     errorString.clear();
 
     const LutFormat *format = LutFormats::byId(options.format);
@@ -73,11 +74,8 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
                                   const std::function<void(QTextStream &)> &header, const QString &separator,
                                   int scale, const LinePrefix &linePrefix)
 {
-    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
-        return fail(QStringLiteral("the LUT holds no 3D table to write"));
-    return writeTextFile(this, fileName, [&](QTextStream &stream) {
+    return writeTable3DFile(fileName, lut, formatId, [&](QTextStream &stream) {
         header(stream);
-        applyDefaultOrder(formatId);
         const int n = lut->size3D;
         qint64 entry = 0;
         for (int i = 0; i < n; ++i) {
@@ -90,6 +88,17 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
                 }
             }
         }
+    });
+}
+
+bool Write_LUTFile::writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+                                     const std::function<void(QTextStream &)> &write)
+{
+    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
+        return fail(QStringLiteral("the LUT holds no 3D table to write"));
+    return writeTextFile(this, fileName, [&](QTextStream &stream) {
+        applyDefaultOrder(formatId);
+        write(stream);
     });
 }
 
@@ -223,6 +232,19 @@ void Write_LUTFile::writeLut3DEntry(const LutTable3D &table, QTextStream &stream
         if (i > 0)
             stream << separator;
         writeReal(stream, entry[first + step * i], 8);
+    }
+}
+
+void Write_LUTFile::writeLut3DEntryPrecise(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
+                                           const QString &separator)
+{
+    const float *entry = tableOrderRGB ? table[p][q][r] : table[r][q][p];
+    const int first = dataOrderRGB ? 0 : 2;
+    const int step = dataOrderRGB ? 1 : -1;
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            stream << separator;
+        writeReal(stream, entry[first + step * i], 0);
     }
 }
 
