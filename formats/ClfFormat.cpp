@@ -44,11 +44,11 @@ namespace {
 constexpr int kClfFormat = 17;
 constexpr int kCtfFormat = 18;
 
-// The text of one element or attribute is gathered by the XML reader before
-// it hands it over, so a run of this many bytes without the end of a token
-// is refused: it could not be a table the container holds (a 256-point cube
-// with eleven characters a value stays below it).
-constexpr qint64 kMaxTokenBytes = qint64(768) << 20;
+// The XML reader gathers the whole text of an element before it hands it
+// over, at two bytes a character, so a run of this many bytes without the
+// end of a token is refused (a 256-point cube with ten characters a value
+// stays below it).
+constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
 constexpr qint64 kReadBlock = 1 << 20;
 
 enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent };
@@ -388,7 +388,8 @@ void applyNode(const ClfNode &node, double rgb[3])
     case NodeKind::Matrix: {
         double out[3];
         for (int r = 0; r < 3; ++r)
-            out[r] = node.matrix[r][0] * rgb[0] + node.matrix[r][1] * rgb[1] + node.matrix[r][2] * rgb[2] + node.matrix[r][3];
+            out[r] = node.matrix[r][0] * rgb[0] + node.matrix[r][1] * rgb[1] + node.matrix[r][2] * rgb[2]
+                     + node.matrix[r][3];
         std::copy(out, out + 3, rgb);
         return;
     }
@@ -444,7 +445,10 @@ public:
     QString error;
 
 private:
+    // The next token, feeding the reader as it needs; Invalid (with error
+    // set) on a failure.
     QXmlStreamReader::TokenType next();
+    // Record "line N: reason" (the first failure only) and return false.
     bool fail(const QString &reason) { return failAt(m_xml.lineNumber(), reason); }
     bool failAt(qint64 line, const QString &reason);
     // Calls child() at each child element of the current element, up to its
@@ -452,7 +456,8 @@ private:
     // stop.
     template <typename Child>
     bool readChildren(Child &&child);
-    bool skipElement() { return readChildren([this] { return skipElement(); }); }
+    // Reads past the end of the current element and everything in it.
+    bool skipElement();
     // Reads the text of the current element up to its end (a child element
     // is an error) and hands each blank-separated token to take.
     template <typename Take>
@@ -535,6 +540,18 @@ bool ProcessListParser::readChildren(Child &&child)
     }
 }
 
+bool ProcessListParser::skipElement()
+{
+    // Counted rather than recursive: nesting depth is the file's to choose.
+    for (qint64 depth = 1; depth > 0;) {
+        const QXmlStreamReader::TokenType token = next();
+        if (token == QXmlStreamReader::Invalid)
+            return false;
+        depth += token == QXmlStreamReader::StartElement ? 1 : token == QXmlStreamReader::EndElement ? -1 : 0;
+    }
+    return true;
+}
+
 template <typename Take>
 bool ProcessListParser::readText(Take &&take)
 {
@@ -565,7 +582,8 @@ bool ProcessListParser::readNumbers(double *numbers, int count, const QString &w
     const bool ok = readText([&](const char *token, int length, qint64 tokenLine) {
         double v = 0.0;
         if (!tokenToNumber(token, length, &v) || !std::isfinite(v))
-            return failAt(tokenLine, QStringLiteral("%1: \"%2\" is not a finite number").arg(what, QLatin1String(token, length)));
+            return failAt(tokenLine, QStringLiteral("%1: \"%2\" is not a finite number")
+                                         .arg(what, QLatin1String(token, length)));
         if (n == count)
             return failAt(tokenLine, QStringLiteral("%1 holds more than %2 numbers").arg(what).arg(count));
         numbers[n++] = v;
@@ -654,12 +672,14 @@ bool ProcessListParser::parseNode(NodeKind kind)
     ClfNode node;
     node.kind = kind;
     node.line = m_xml.lineNumber();
-    if (!parseBitDepth(attributes, "inBitDepth", &node.inScale) || !parseBitDepth(attributes, "outBitDepth", &node.outScale))
+    if (!parseBitDepth(attributes, "inBitDepth", &node.inScale)
+        || !parseBitDepth(attributes, "outBitDepth", &node.outScale))
         return false;
     // Each node takes its input at the depth the node before gives its output.
     const QString inDepth = attributes.value(QLatin1String("inBitDepth")).toString();
     if (!m_lastOutDepth.isEmpty() && inDepth != m_lastOutDepth)
-        return fail(QStringLiteral("inBitDepth=\"%1\" differs from the outBitDepth=\"%2\" before it").arg(inDepth, m_lastOutDepth));
+        return fail(QStringLiteral("inBitDepth=\"%1\" differs from the outBitDepth=\"%2\" before it")
+                        .arg(inDepth, m_lastOutDepth));
     m_lastOutDepth = attributes.value(QLatin1String("outBitDepth")).toString();
     bool ok = false;
     switch (kind) {
@@ -698,7 +718,7 @@ bool ProcessListParser::parseLut(ClfNode &node)
     if (!interpolation.isEmpty() && !node.trilinear
         && interpolation != QLatin1String(is3D ? "tetrahedral" : "linear"))
         return fail(QStringLiteral("interpolation=\"%1\" is not evaluated").arg(interpolation));
-    node.halfDomain = attributes.value(QLatin1String("halfDomain")) == QLatin1String("true");
+    node.halfDomain = !is3D && attributes.value(QLatin1String("halfDomain")) == QLatin1String("true");
     const bool rawHalfs = attributes.value(QLatin1String("rawHalfs")) == QLatin1String("true");
     const QStringRef hue = attributes.value(QLatin1String("hueAdjust"));
     if (!hue.isEmpty() && hue != QLatin1String("none"))
@@ -750,7 +770,8 @@ bool ProcessListParser::parseLutArray(ClfNode &node, bool rawHalfs)
     }
     if (is3D ? d.size() != 4 || d[3] != 3.0 || d[0] != d[1] || d[1] != d[2]
              : d.size() != 2 || (d[1] != 1.0 && d[1] != 3.0))
-        return fail(QStringLiteral("Array dim=\"%1\" is not \"%2\"").arg(dim, QLatin1String(is3D ? "N N N 3" : "N 1\" or \"N 3")));
+        return fail(QStringLiteral("Array dim=\"%1\" is not \"%2\"")
+                        .arg(dim, QLatin1String(is3D ? "N N N 3" : "N 1\" or \"N 3")));
     const int limit = is3D ? kMaxCubeSize : kMax1DSize;
     if (d[0] < 2.0 || d[0] > double(limit))
         return fail(QStringLiteral("Array size %1 is outside 2..%2").arg(d[0]).arg(limit));
@@ -762,7 +783,9 @@ bool ProcessListParser::parseLutArray(ClfNode &node, bool rawHalfs)
     // Every value takes at least a character and a blank: a dim the file
     // cannot hold is refused before the table is allocated.
     if (2 * expected - 1 > m_file->size())
-        return fail(QStringLiteral("Array dim=\"%1\" asks for %2 values, more than the file holds").arg(dim).arg(expected));
+        return fail(QStringLiteral("Array dim=\"%1\" asks for %2 values, more than the file holds")
+                        .arg(dim)
+                        .arg(expected));
 
     node.table = std::make_shared<Read_LUTFile>();
     Read_LUTFile &lut = *node.table;
@@ -775,13 +798,18 @@ bool ProcessListParser::parseLutArray(ClfNode &node, bool rawHalfs)
     const bool read = readText([&](const char *token, int length, qint64 tokenLine) {
         double v = 0.0;
         const QLatin1String text(token, length);
-        if (!tokenToNumber(token, length, &v))
-            return failAt(tokenLine, QStringLiteral("Array value \"%1\" is not a number").arg(text));
+        // Only the entries of a half-domain table that stand for infinities
+        // and NaNs may be other than finite.
+        if (!tokenToNumber(token, length, &v) || (!std::isfinite(v) && !node.halfDomain))
+            return failAt(tokenLine, QStringLiteral("Array value \"%1\" is not a finite number").arg(text));
         if (count == expected)
-            return failAt(tokenLine, QStringLiteral("the Array holds more than the %1 values of dim=\"%2\"").arg(expected).arg(dim));
+            return failAt(tokenLine, QStringLiteral("the Array holds more than the %1 values of dim=\"%2\"")
+                                         .arg(expected)
+                                         .arg(dim));
         if (rawHalfs) {
             if (!(v >= 0.0 && v <= 65535.0 && v == std::floor(v)))
-                return failAt(tokenLine, QStringLiteral("raw half \"%1\" is not a whole number from 0 to 65535").arg(text));
+                return failAt(tokenLine,
+                              QStringLiteral("raw half \"%1\" is not a whole number from 0 to 65535").arg(text));
             v = halfToDouble(unsigned(v));
         }
         const float value = float(v / outScale);
@@ -793,7 +821,10 @@ bool ProcessListParser::parseLutArray(ClfNode &node, bool rawHalfs)
         return true;
     });
     if (read && count != expected)
-        return failAt(line, QStringLiteral("the Array holds %1 values, dim=\"%2\" asks for %3").arg(count).arg(dim).arg(expected));
+        return failAt(line, QStringLiteral("the Array holds %1 values, dim=\"%2\" asks for %3")
+                                .arg(count)
+                                .arg(dim)
+                                .arg(expected));
     return read;
 }
 
@@ -806,7 +837,8 @@ bool ProcessListParser::parseIndexMap(ClfNode &node)
         double input = 0.0, index = 0.0;
         if (!at || !tokenToNumber(token, int(at - token), &input)
             || !tokenToNumber(at + 1, int(token + length - at - 1), &index))
-            return failAt(line, QStringLiteral("IndexMap entry \"%1\" is not \"input@index\"").arg(QLatin1String(token, length)));
+            return failAt(line, QStringLiteral("IndexMap entry \"%1\" is not \"input@index\"")
+                                    .arg(QLatin1String(token, length)));
         if (curve.x.size() >= size_t(kMax1DSize))
             return failAt(line, QStringLiteral("the IndexMap holds more than %1 entries").arg(kMax1DSize));
         curve.x.push_back(input / node.inScale);
@@ -935,7 +967,8 @@ bool ProcessListParser::parseCdl(ClfNode &node)
     const bool reverse = node.cdlStyle == CdlStyle::Rev || node.cdlStyle == CdlStyle::RevNoClamp;
     for (int c = 0; c < 3; ++c) {
         if (!(node.power[c] > 0.0) || (reverse && node.slope[c] == 0.0))
-            return failAt(node.line, QStringLiteral("an ASC_CDL needs powers above 0 (and slopes other than 0 to reverse)"));
+            return failAt(node.line,
+                          QStringLiteral("an ASC_CDL needs powers above 0 (and slopes other than 0 to reverse)"));
     }
     if (reverse && node.saturation == 0.0)
         return failAt(node.line, QStringLiteral("an ASC_CDL with saturation 0 cannot be reversed"));
@@ -956,9 +989,10 @@ bool ProcessListParser::parseLog(ClfNode &node)
                    {"logToLin", LogStyle::LogToLin},
                    {"cameraLinToLog", LogStyle::CameraLinToLog},
                    {"cameraLogToLin", LogStyle::CameraLogToLin}};
-    const auto *style = lookUp(kStyles, m_xml.attributes().value(QLatin1String("style")));
+    const QStringRef styleText = m_xml.attributes().value(QLatin1String("style"));
+    const auto *style = lookUp(kStyles, styleText);
     if (!style)
-        return fail(QStringLiteral("Log style=\"%1\" is not evaluated").arg(m_xml.attributes().value(QLatin1String("style"))));
+        return fail(QStringLiteral("Log style=\"%1\" is not evaluated").arg(styleText));
     node.logStyle = style->style;
     const bool camera = node.logStyle == LogStyle::CameraLinToLog || node.logStyle == LogStyle::CameraLogToLin;
     const bool read = readChildren([&] {
@@ -968,11 +1002,13 @@ bool ProcessListParser::parseLog(ClfNode &node)
         // The film-style parameters of older transform files are another model.
         for (const char *film : {"gamma", "refWhite", "refBlack", "highlight", "shadow"}) {
             if (attributes.hasAttribute(QLatin1String(film)))
-                return fail(QStringLiteral("LogParams %1= (film-style parameters) are not evaluated").arg(QLatin1String(film)));
+                return fail(QStringLiteral("LogParams %1= (film-style parameters) are not evaluated")
+                                .arg(QLatin1String(film)));
         }
         LogParams p;
         bool hasBreak = false, hasSlope = false;
-        if (!attributeNumber(attributes, "base", &p.base) || !attributeNumber(attributes, "logSideSlope", &p.logSideSlope)
+        if (!attributeNumber(attributes, "base", &p.base)
+            || !attributeNumber(attributes, "logSideSlope", &p.logSideSlope)
             || !attributeNumber(attributes, "logSideOffset", &p.logSideOffset)
             || !attributeNumber(attributes, "linSideSlope", &p.linSideSlope)
             || !attributeNumber(attributes, "linSideOffset", &p.linSideOffset)
@@ -986,7 +1022,7 @@ bool ProcessListParser::parseLog(ClfNode &node)
             // by default with the logarithm's slope.
             const double atBreak = p.linSideSlope * p.linSideBreak + p.linSideOffset;
             if (!hasBreak || !(atBreak > 0.0))
-                return fail(QStringLiteral("the camera Log styles need a linSideBreak where the logarithm has a value"));
+                return fail(QStringLiteral("the camera Log styles need a linSideBreak where logarithms exist"));
             p.logSideBreak = p.logSideSlope * std::log(atBreak) / std::log(p.base) + p.logSideOffset;
             if (!hasSlope)
                 p.linearSlope = p.logSideSlope * p.linSideSlope / (atBreak * std::log(p.base));
@@ -1024,12 +1060,14 @@ bool ProcessListParser::parseExponent(ClfNode &node, bool gammaNames)
                    {"moncurveRev", ExponentStyle::Moncurve, true},
                    {"moncurveMirrorFwd", ExponentStyle::MoncurveMirror, false},
                    {"moncurveMirrorRev", ExponentStyle::MoncurveMirror, true}};
-    const auto *style = lookUp(kStyles, m_xml.attributes().value(QLatin1String("style")));
+    const QStringRef styleText = m_xml.attributes().value(QLatin1String("style"));
+    const auto *style = lookUp(kStyles, styleText);
     if (!style)
-        return fail(QStringLiteral("%1 style=\"%2\" is not evaluated").arg(elementName()).arg(m_xml.attributes().value(QLatin1String("style"))));
+        return fail(QStringLiteral("%1 style=\"%2\" is not evaluated").arg(elementName()).arg(styleText));
     node.exponentStyle = style->style;
     node.reverse = style->reverse;
-    const bool moncurve = node.exponentStyle == ExponentStyle::Moncurve || node.exponentStyle == ExponentStyle::MoncurveMirror;
+    const bool moncurve =
+        node.exponentStyle == ExponentStyle::Moncurve || node.exponentStyle == ExponentStyle::MoncurveMirror;
     // The transform format's older Gamma node names the same parameters
     // GammaParams and gamma.
     const QLatin1String paramsName(gammaNames ? "GammaParams" : "ExponentParams");
@@ -1041,7 +1079,8 @@ bool ProcessListParser::parseExponent(ClfNode &node, bool gammaNames)
         const QXmlStreamAttributes attributes = m_xml.attributes();
         double g = 1.0, o = 0.0;
         bool hasExponent = false, hasOffset = false;
-        if (!attributeNumber(attributes, exponentName, &g, &hasExponent) || !attributeNumber(attributes, "offset", &o, &hasOffset))
+        if (!attributeNumber(attributes, exponentName, &g, &hasExponent)
+            || !attributeNumber(attributes, "offset", &o, &hasOffset))
             return false;
         if (!hasExponent || (moncurve && !hasOffset))
             return fail(QStringLiteral("%1 needs %2%3").arg(paramsName, QLatin1String(exponentName),
