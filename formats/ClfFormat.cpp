@@ -467,6 +467,11 @@ private:
     bool attributeNumber(const QXmlStreamAttributes &attributes, const char *name, double *value,
                          bool *present = nullptr);
     QString elementName() const { return m_xml.name().toString(); }
+    // The entry of table that the current element's style attribute names;
+    // null, after the failure, for a style not in the table. A missing
+    // attribute gives fallback when there is one.
+    template <typename Entry, size_t N>
+    const Entry *parseStyle(const Entry (&table)[N], const Entry *fallback = nullptr);
 
     bool parseNode(NodeKind kind);
     bool parseBitDepth(const QXmlStreamAttributes &attributes, const char *name, double *scale);
@@ -592,6 +597,16 @@ bool ProcessListParser::readNumbers(double *numbers, int count, const QString &w
     if (ok && n < count)
         return failAt(line, QStringLiteral("%1 holds %2 numbers, not %3").arg(what).arg(n).arg(count));
     return ok;
+}
+
+template <typename Entry, size_t N>
+const Entry *ProcessListParser::parseStyle(const Entry (&table)[N], const Entry *fallback)
+{
+    const QStringRef style = m_xml.attributes().value(QLatin1String("style"));
+    const Entry *entry = style.isNull() && fallback ? fallback : lookUp(table, style);
+    if (!entry)
+        fail(QStringLiteral("%1 style=\"%2\" is not evaluated").arg(elementName()).arg(style));
+    return entry;
 }
 
 bool ProcessListParser::attributeNumber(const QXmlStreamAttributes &attributes, const char *name, double *value,
@@ -849,10 +864,15 @@ bool ProcessListParser::parseIndexMap(ClfNode &node)
 
 bool ProcessListParser::parseRange(ClfNode &node)
 {
-    const QStringRef style = m_xml.attributes().value(QLatin1String("style"));
-    if (!style.isEmpty() && style != QLatin1String("Clamp") && style != QLatin1String("noClamp"))
-        return fail(QStringLiteral("Range style=\"%1\" is not Clamp or noClamp").arg(style));
-    node.clamp = style != QLatin1String("noClamp");
+    static const struct
+    {
+        const char *text;
+        bool clamp;
+    } kStyles[] = {{"Clamp", true}, {"noClamp", false}};
+    const auto *style = parseStyle(kStyles, &kStyles[0]);
+    if (!style)
+        return false;
+    node.clamp = style->clamp;
     struct
     {
         const char *text;
@@ -933,13 +953,10 @@ bool ProcessListParser::parseCdl(ClfNode &node)
                    {"v1.2_Rev", CdlStyle::Rev},
                    {"noClampFwd", CdlStyle::FwdNoClamp},
                    {"noClampRev", CdlStyle::RevNoClamp}};
-    const QStringRef style = m_xml.attributes().value(QLatin1String("style"));
-    if (!style.isEmpty()) {
-        const auto *found = lookUp(kStyles, style);
-        if (!found)
-            return fail(QStringLiteral("ASC_CDL style=\"%1\" is not evaluated").arg(style));
-        node.cdlStyle = found->style;
-    }
+    const auto *style = parseStyle(kStyles, &kStyles[0]);
+    if (!style)
+        return false;
+    node.cdlStyle = style->style;
     // A SOPNode holds Slope, Offset and Power, three numbers each, and a
     // SatNode one Saturation; either node may be missing.
     const struct
@@ -989,10 +1006,9 @@ bool ProcessListParser::parseLog(ClfNode &node)
                    {"logToLin", LogStyle::LogToLin},
                    {"cameraLinToLog", LogStyle::CameraLinToLog},
                    {"cameraLogToLin", LogStyle::CameraLogToLin}};
-    const QStringRef styleText = m_xml.attributes().value(QLatin1String("style"));
-    const auto *style = lookUp(kStyles, styleText);
+    const auto *style = parseStyle(kStyles);
     if (!style)
-        return fail(QStringLiteral("Log style=\"%1\" is not evaluated").arg(styleText));
+        return false;
     node.logStyle = style->style;
     const bool camera = node.logStyle == LogStyle::CameraLinToLog || node.logStyle == LogStyle::CameraLogToLin;
     const bool read = readChildren([&] {
@@ -1060,10 +1076,9 @@ bool ProcessListParser::parseExponent(ClfNode &node, bool gammaNames)
                    {"moncurveRev", ExponentStyle::Moncurve, true},
                    {"moncurveMirrorFwd", ExponentStyle::MoncurveMirror, false},
                    {"moncurveMirrorRev", ExponentStyle::MoncurveMirror, true}};
-    const QStringRef styleText = m_xml.attributes().value(QLatin1String("style"));
-    const auto *style = lookUp(kStyles, styleText);
+    const auto *style = parseStyle(kStyles);
     if (!style)
-        return fail(QStringLiteral("%1 style=\"%2\" is not evaluated").arg(elementName()).arg(styleText));
+        return false;
     node.exponentStyle = style->style;
     node.reverse = style->reverse;
     const bool moncurve =

@@ -91,26 +91,34 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
     });
 }
 
+namespace {
+
+// The file path behind writeTable3DFile and writeTable1DFile.
+bool writeTableFile(Write_LUTFile *writer, const QString &fileName, bool holdsTable, const char *dimension,
+                    int formatId, const std::function<void(QTextStream &)> &write)
+{
+    if (!holdsTable)
+        return writer->fail(QStringLiteral("the LUT holds no %1 table to write").arg(QLatin1String(dimension)));
+    return writeTextFile(writer, fileName, [&](QTextStream &stream) {
+        writer->applyDefaultOrder(formatId);
+        write(stream);
+    });
+}
+
+} // namespace
+
 bool Write_LUTFile::writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                                      const std::function<void(QTextStream &)> &write)
 {
-    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
-        return fail(QStringLiteral("the LUT holds no 3D table to write"));
-    return writeTextFile(this, fileName, [&](QTextStream &stream) {
-        applyDefaultOrder(formatId);
-        write(stream);
-    });
+    return writeTableFile(this, fileName, lut->size3D <= 0 || lut->table3D.size() == lut->size3D, "3D", formatId,
+                          write);
 }
 
 bool Write_LUTFile::writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                                      const std::function<void(QTextStream &)> &write)
 {
-    if (lut->size1D > 0 && lut->table1D.size() != lut->size1D)
-        return fail(QStringLiteral("the LUT holds no 1D table to write"));
-    return writeTextFile(this, fileName, [&](QTextStream &stream) {
-        applyDefaultOrder(formatId);
-        write(stream);
-    });
+    return writeTableFile(this, fileName, lut->size1D <= 0 || lut->table1D.size() == lut->size1D, "1D", formatId,
+                          write);
 }
 
 bool Write_LUTFile::fail(const QString &reason)
