@@ -317,8 +317,8 @@ double applyLog(LogStyle style, const LogParams &p, double x)
 // through zero below the point where the two meet with the same slope.
 double moncurve(double x, double g, double o, bool reverse)
 {
-    if (g == 1.0)
-        return reverse ? x * (1.0 + o) - o : (x + o) / (1.0 + o);
+    if (g == 1.0) // the break moves to infinity: a straight line throughout
+        return reverse ? x * (1.0 + o) : x / (1.0 + o);
     if (o == 0.0) {
         if (x < 0.0)
             return 0.0;
@@ -718,8 +718,7 @@ bool ProcessListParser::parseNode(NodeKind kind)
         ok = parseExponent(node, m_xml.name() == QLatin1String("Gamma"));
         break;
     }
-    // A bypassed node is read (and checked) but not applied.
-    if (ok && attributes.value(QLatin1String("bypass")) != QLatin1String("true"))
+    if (ok)
         nodes.push_back(std::move(node));
     return ok;
 }
@@ -945,14 +944,11 @@ bool ProcessListParser::parseCdl(ClfNode &node)
     {
         const char *text;
         CdlStyle style;
-    } kStyles[] = {{"Fwd", CdlStyle::Fwd},
-                   {"Rev", CdlStyle::Rev},
-                   {"FwdNoClamp", CdlStyle::FwdNoClamp},
-                   {"RevNoClamp", CdlStyle::RevNoClamp},
-                   {"v1.2_Fwd", CdlStyle::Fwd},
-                   {"v1.2_Rev", CdlStyle::Rev},
-                   {"noClampFwd", CdlStyle::FwdNoClamp},
-                   {"noClampRev", CdlStyle::RevNoClamp}};
+    } kStyles[] = {{"Fwd", CdlStyle::Fwd},           {"Rev", CdlStyle::Rev},
+                   {"FwdNoClamp", CdlStyle::FwdNoClamp}, {"RevNoClamp", CdlStyle::RevNoClamp},
+                   // The names of the transform format's older versions.
+                   {"v1.2_Fwd", CdlStyle::Fwd},          {"v1.2_Rev", CdlStyle::Rev},
+                   {"noClampFwd", CdlStyle::FwdNoClamp}, {"noClampRev", CdlStyle::RevNoClamp}};
     const auto *style = parseStyle(kStyles, &kStyles[0]);
     if (!style)
         return false;
@@ -998,14 +994,10 @@ bool ProcessListParser::parseLog(ClfNode &node)
     {
         const char *text;
         LogStyle style;
-    } kStyles[] = {{"log10", LogStyle::Log10},
-                   {"log2", LogStyle::Log2},
-                   {"antiLog10", LogStyle::AntiLog10},
-                   {"antiLog2", LogStyle::AntiLog2},
-                   {"linToLog", LogStyle::LinToLog},
-                   {"logToLin", LogStyle::LogToLin},
-                   {"cameraLinToLog", LogStyle::CameraLinToLog},
-                   {"cameraLogToLin", LogStyle::CameraLogToLin}};
+    } kStyles[] = {{"log10", LogStyle::Log10},         {"log2", LogStyle::Log2},
+                   {"antiLog10", LogStyle::AntiLog10}, {"antiLog2", LogStyle::AntiLog2},
+                   {"linToLog", LogStyle::LinToLog},   {"logToLin", LogStyle::LogToLin},
+                   {"cameraLinToLog", LogStyle::CameraLinToLog}, {"cameraLogToLin", LogStyle::CameraLogToLin}};
     const auto *style = parseStyle(kStyles);
     if (!style)
         return false;

@@ -13,6 +13,7 @@
 
 namespace {
 constexpr int Clf = 17, Ctf = 18;
+const QByteArray f32 = "inBitDepth=\"32f\" outBitDepth=\"32f\"";
 
 bool readList(Read_LUTFile &lut, const QString &path, bool bake = true)
 {
@@ -27,14 +28,14 @@ QByteArray processList(const QByteArray &body, const QByteArray &version = "comp
 }
 
 // A smooth cube that is not affine, in the list's order (blue fastest), as the text of an Array.
-QByteArray cubeArray(int n)
+QByteArray cubeArray(int n, double scale = 1.0)
 {
     const QByteArray size = QByteArray::number(n);
     QByteArray text = "<Array dim=\"" + size + ' ' + size + ' ' + size + " 3\">\n";
     for (int i = 0; i < n * n * n; ++i) {
         const double r = i / (n * n) / (n - 1.0), g = i / n % n / (n - 1.0), b = i % n / (n - 1.0);
         for (double v : {0.9 * r * r + 0.1 * g, 0.7 * std::sqrt(g) + 0.2 * r * b, 0.6 * b + 0.3 * r * g - 0.05})
-            text += QByteArray::number(v, 'g', 9) + ' ';
+            text += QByteArray::number(v * scale, 'g', 9) + ' ';
         text += '\n';
     }
     return text + "</Array>\n";
@@ -102,7 +103,12 @@ private slots:
         }
         const QByteArray small = TestSupport::readFile(path("w.ctf"));
         QVERIFY(small.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\""));
-        QVERIFY(small.contains("    <LUT1D inBitDepth=\"32f\" outBitDepth=\"32f\">\n        <Array dim=\"17 3\">\n-0.0500000007 -0.0500000007 -0.0500000007 \n"));
+        QVERIFY(small.contains("    <LUT1D " + f32 + ">\n        <Array dim=\"17 3\">\n-0.0500000007 -0.0500000007 -0.0500000007 \n"));
+        // A plain read clamps into 0..1 and counts it; a header read allocates nothing.
+        Read_LUTFile plain, header;
+        LutFileOptions o{path("w.clf"), Clf};
+        QVERIFY(plain.readLut(o, false) && plain.meaning.clampedValues > 0 && plain.table1D[0][0] == 0.0f);
+        QVERIFY(header.readLut(o, true) && header.size1D == 17 && header.table1D.isNull());
         // Reals only: an integer scale is refused and writes nothing.
         LutFileOptions scaled{path("scaled.clf"), Clf};
         scaled.outputScale = 4095;
@@ -139,58 +145,92 @@ private slots:
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("tables"); // read straight into the container's tables
+        QTest::addColumn<int>("size");    // of the bakes: 17, or a size whose points fall between halfs
         QByteArray shaper = "<Array dim=\"9 1\">";
         for (int i = 0; i < 9; ++i)
             shaper += QByteArray::number(std::pow(i / 8.0, 0.6) * 4095.0, 'f', 3) + ' ';
         shaper += "</Array>";
-        const QByteArray lut3D = "<LUT3D inBitDepth=\"32f\" outBitDepth=\"32f\">" + cubeArray(5) + "</LUT3D>\n";
+        const QByteArray lut3D = "<LUT3D " + f32 + ">" + cubeArray(5) + "</LUT3D>\n";
         QTest::newRow("Range, LUT1D shaper, LUT3D") << processList(
             "<Range inBitDepth=\"10i\" outBitDepth=\"32f\"><minInValue>-102.3</minInValue><maxInValue>1125.3</maxInValue>"
             "<minOutValue>0</minOutValue><maxOutValue>1</maxOutValue></Range>\n"
             "<LUT1D inBitDepth=\"32f\" outBitDepth=\"12i\">" + shaper + "</LUT1D>\n"
-            + QByteArray(lut3D).replace("inBitDepth=\"32f\"", "inBitDepth=\"12i\"")) << true;
+            + QByteArray(lut3D).replace("inBitDepth=\"32f\"", "inBitDepth=\"12i\"")) << true << 17;
         QTest::newRow("IndexMap LUT1D, trilinear LUT3D") << processList(
-            "<LUT1D inBitDepth=\"32f\" outBitDepth=\"32f\"><IndexMap dim=\"2\">-0.25@0 1.25@2</IndexMap>"
+            "<LUT1D " + f32 + "><IndexMap dim=\"2\">-0.25@0 1.25@2</IndexMap>"
             "<Array dim=\"3 3\">0 0.1 0 0.6 0.5 0.4 1 0.9 1</Array></LUT1D>\n"
-            "<LUT3D inBitDepth=\"32f\" outBitDepth=\"32f\" interpolation=\"trilinear\">" + cubeArray(4) + "</LUT3D>\n",
-            "compCLFversion=\"2.0\"") << false;
+            "<LUT3D " + f32 + " interpolation=\"trilinear\">" + cubeArray(4) + "</LUT3D>\n",
+            "compCLFversion=\"2.0\"") << false << 17;
         QTest::newRow("Matrix 3x4 10i to 12i, 3x3, LUT3D") << processList(
             "<Matrix inBitDepth=\"10i\" outBitDepth=\"12i\"><Array dim=\"3 4\">3.6 0.8 0 160 0.4 3.2 0.2 0 0 1.2 2.8 -80"
             "</Array></Matrix>\n<Matrix inBitDepth=\"12i\" outBitDepth=\"32f\"><Array dim=\"3 3 3\">"
-            "0.000244140625 0 0 0.00002 0.000244140625 0 0 0 0.000244140625</Array></Matrix>\n" + lut3D) << false;
+            "0.000244140625 0 0 0.00002 0.000244140625 0 0 0 0.000244140625</Array></Matrix>\n" + lut3D) << false << 17;
         for (const char *style : {"Fwd", "Rev", "FwdNoClamp", "RevNoClamp"})
             QTest::newRow(style) << processList(
-                "<ASC_CDL inBitDepth=\"32f\" outBitDepth=\"32f\" style=\"" + QByteArray(style) + "\"><SOPNode>"
+                "<ASC_CDL " + f32 + " style=\"" + QByteArray(style) + "\"><SOPNode>"
                 "<Slope>1.2 0.9 1.1</Slope><Offset>-0.05 0.02 0.1</Offset><Power>1.3 0.8 1.0</Power></SOPNode>"
-                "<SatNode><Saturation>1.4</Saturation></SatNode></ASC_CDL>\n") << false;
+                "<SatNode><Saturation>1.4</Saturation></SatNode></ASC_CDL>\n") << false << 17;
         QTest::newRow("Log, Exponent, Range noClamp") << processList(
-            "<Log inBitDepth=\"32f\" outBitDepth=\"32f\" style=\"cameraLinToLog\"><LogParams base=\"2\" logSideSlope=\"0.2\" "
+            "<Log " + f32 + " style=\"cameraLinToLog\"><LogParams base=\"2\" logSideSlope=\"0.2\" "
             "logSideOffset=\"0.6\" linSideSlope=\"1.1\" linSideOffset=\"0.01\" linSideBreak=\"0.05\"/></Log>\n"
-            "<Log inBitDepth=\"32f\" outBitDepth=\"32f\" style=\"logToLin\"><LogParams channel=\"R\" base=\"10\" "
+            "<Log " + f32 + " style=\"logToLin\"><LogParams channel=\"R\" base=\"10\" "
             "logSideSlope=\"0.5\"/><LogParams channel=\"G\" base=\"10\"/><LogParams channel=\"B\" base=\"10\" "
             "linSideOffset=\"0.1\"/></Log>\n"
-            "<Exponent inBitDepth=\"32f\" outBitDepth=\"32f\" style=\"moncurveMirrorRev\"><ExponentParams exponent=\"2.4\" "
-            "offset=\"0.055\"/></Exponent>\n<Range inBitDepth=\"32f\" outBitDepth=\"32f\" style=\"noClamp\"><minInValue>0.1"
+            "<Exponent " + f32 + " style=\"moncurveMirrorRev\"><ExponentParams exponent=\"2.4\" "
+            "offset=\"0.055\"/></Exponent>\n<Range " + f32 + " style=\"noClamp\"><minInValue>0.1"
             "</minInValue><maxInValue>0.9</maxInValue><minOutValue>-0.1</minOutValue><maxOutValue>1.2</maxOutValue></Range>\n"
-            "<Log inBitDepth=\"32f\" outBitDepth=\"32f\" style=\"log2\"/><Exponent inBitDepth=\"32f\" outBitDepth=\"32f\" "
-            "style=\"basicPassThruFwd\"><ExponentParams exponent=\"1.8\"/></Exponent>\n") << false;
+            "<Log " + f32 + " style=\"log2\"/><Exponent " + f32 + " "
+            "style=\"basicPassThruFwd\"><ExponentParams exponent=\"1.8\"/></Exponent>\n") << false << 17;
         QByteArray halfs = "<LUT1D inBitDepth=\"16f\" outBitDepth=\"16f\" halfDomain=\"true\" rawHalfs=\"true\">"
                            "<Array dim=\"65536 1\">\n";
         for (int h = 0; h < 65536; ++h) // output: the input halved (a one-step shift of the exponent)
             halfs += QByteArray::number((h & 0x7c00) > 0x0400 && (h & 0x7c00) != 0x7c00 ? h - 0x0400 : h) + '\n';
-        QTest::newRow("half domain, raw halfs") << processList(halfs + "</Array></LUT1D>\n") << false;
+        QTest::newRow("half domain, raw halfs") << processList(halfs + "</Array></LUT1D>\n") << false << 23;
+        QByteArray decimal = "<LUT1D inBitDepth=\"16f\" outBitDepth=\"32f\" halfDomain=\"true\"><Array dim=\"65536 1\">\n";
+        for (int h = 0; h < 65536; ++h)
+            decimal += QByteArray::number(h / 65535.0, 'g', 9) + '\n';
+        QTest::newRow("half domain, decimals") << processList(decimal + "</Array></LUT1D>\n") << false << 23;
+        QTest::newRow("Log styles") << processList(
+            "<Log " + f32 + " style=\"log10\"/><Log " + f32 + " style=\"antiLog2\"/>\n<Log " + f32 + " style=\"linToLog\">"
+            "<LogParams base=\"10\" logSideSlope=\"0.5\" linSideOffset=\"0.1\"/></Log><Log " + f32 + " style=\"antiLog10\"/>\n"
+            "<Matrix " + f32 + "><Array dim=\"3 4\">1 0.1 0 -1.4 0 1 0 -1.4 0.1 0 1 -1.4</Array></Matrix>\n<Log " + f32
+            + " style=\"cameraLogToLin\"><LogParams base=\"2\" logSideSlope=\"0.25\" logSideOffset=\"0.6\" linSideSlope=\"1\" "
+            "linSideOffset=\"0.005\" linSideBreak=\"0.01\" linearSlope=\"3\"/></Log>\n") << false << 17;
+        auto exponent = [](const char *style, const char *params) {
+            return "<Exponent " + f32 + " style=\"" + style + "\">" + params + "</Exponent>\n";
+        };
+        QTest::newRow("Exponent styles") << processList(
+            "<Matrix " + f32 + "><Array dim=\"3 4\">1.2 0 0 -0.3 0 1.2 0 -0.3 0 0 1.2 -0.3</Array></Matrix>\n"
+            + exponent("basicMirrorFwd", "<ExponentParams exponent=\"2.2\"/>")
+            + exponent("basicPassThruRev", "<ExponentParams exponent=\"1.8\"/>")
+            + exponent("moncurveMirrorFwd", "<ExponentParams exponent=\"2.4\" offset=\"0.055\"/>")
+            + exponent("moncurveRev", "<ExponentParams exponent=\"2.2\" offset=\"0.099\"/>")
+            + exponent("basicFwd", "<ExponentParams exponent=\"1.5\"/>")
+            + exponent("basicRev", "<ExponentParams channel=\"R\" exponent=\"1.2\"/><ExponentParams channel=\"G\" "
+                                   "exponent=\"2\"/><ExponentParams channel=\"B\" exponent=\"0.8\"/>")
+            + exponent("basicMirrorRev", "<ExponentParams exponent=\"2\"/>")) << false << 17;
+        QTest::newRow("Gamma node") << processList(
+            "<Gamma " + f32 + " style=\"moncurveFwd\"><GammaParams channel=\"R\" gamma=\"2.4\" offset=\"0.055\"/>"
+            "<GammaParams channel=\"G\" gamma=\"1.5\" offset=\"0.1\"/><GammaParams channel=\"B\" gamma=\"2\" offset=\"0.099\"/>"
+            "</Gamma>\n", "version=\"1.7\"") << false << 17;
+        QTest::newRow("integer depths, one-sided Ranges") << processList(
+            "<Range inBitDepth=\"32f\" outBitDepth=\"16i\"><minInValue>0.2</minInValue><minOutValue>13107</minOutValue></Range>\n"
+            "<LUT1D inBitDepth=\"16i\" outBitDepth=\"10i\"><Array dim=\"3 3\">0 40 100 700 500 600 1023 980 900</Array></LUT1D>\n"
+            "<Range inBitDepth=\"10i\" outBitDepth=\"10i\"><maxInValue>900</maxInValue><maxOutValue>900</maxOutValue></Range>\n"
+            "<LUT3D inBitDepth=\"10i\" outBitDepth=\"8i\">" + cubeArray(3, 255.0) + "</LUT3D>\n") << false << 17;
     }
     void listsEvaluateAsPeer()
     {
         QFETCH(QByteArray, text);
         QFETCH(bool, tables);
+        QFETCH(int, size);
         for (const char *extension : {".clf", ".ctf"}) {
             const QString list = file(QString("list") + extension, text);
             Read_LUTFile lut;
             QVERIFY2(readList(lut, list), qPrintable(lut.errorString));
             QCOMPARE(lut.size3D > 0 || lut.size1D > 0, tables);
             QCOMPARE(bool(lut.meaning.evaluate), !tables);
-            const QString f = compareWithPeer(lut, list, 17, path("list.cube"), 1e-5);
+            const QString f = compareWithPeer(lut, list, size, path("list.cube"), 1e-5);
             QVERIFY2(f.isEmpty(), qPrintable(f));
         }
     }
@@ -198,7 +238,7 @@ private slots:
     // Bad input: a clean failure that names the line, never a crash or an allocation the file does not hold.
     void badInputFails()
     {
-        const QByteArray lut3D = "<LUT3D inBitDepth=\"32f\" outBitDepth=\"32f\"><Array dim=\"2 2 2 3\">\n0 0 0\n0 0 1\n"
+        const QByteArray lut3D = "<LUT3D " + f32 + "><Array dim=\"2 2 2 3\">\n0 0 0\n0 0 1\n"
                                  "0 1 0\n0 1 1\n1 0 0\n1 0 1\n1 1 0\n0.5 0.5 0.5\n</Array></LUT3D>\n";
         QByteArray bomb = "<?xml version=\"1.0\"?>\n<!DOCTYPE ProcessList [\n<!ENTITY a \"aaaaaaaaaaaaaaaa\">\n";
         for (char e = 'b'; e <= 'k'; ++e)
@@ -206,10 +246,11 @@ private slots:
         bomb += "]>\n<ProcessList id=\"b\" compCLFversion=\"3\"><Description>&k;</Description></ProcessList>\n";
         const struct { const char *name; QByteArray text; const char *reason; } cases[] = {
             {"truncated", processList(lut3D).chopped(40), "Premature end of document"},
-            {"wrong nesting", processList("<Range inBitDepth=\"32f\" outBitDepth=\"32f\"><minInValue>0</maxInValue></Range>"), "line 3: "},
-            {"fewer values", processList(QByteArray(lut3D).replace("0.5 0.5 0.5", "0.5 0.5")), "holds 23 values, dim=\"2 2 2 3\" asks for 24"},
+            {"wrong nesting", processList("<Range " + f32 + "><minInValue>0</maxInValue></Range>"), "line 3: "},
+            {"fewer values", processList(QByteArray(lut3D).replace("0.5 0.5 0.5", "0.5 0.5")),
+             "holds 23 values, dim=\"2 2 2 3\" asks for 24"},
             {"more values", processList(QByteArray(lut3D).replace("</Array>", "0.5</Array>")), "more than the 24 values"},
-            {"billion points", processList("<LUT1D inBitDepth=\"32f\" outBitDepth=\"32f\"><Array dim=\"1000000000 1\">0 1</Array></LUT1D>"),
+            {"billion points", processList("<LUT1D " + f32 + "><Array dim=\"1000000000 1\">0 1</Array></LUT1D>"),
              "line 3: Array size 1e+09 is outside 2..1048576"},
             {"cube above bound", processList(QByteArray(lut3D).replace("2 2 2 3", "257 257 257 3")), "outside 2..256"},
             {"dim beyond the file", processList(QByteArray(lut3D).replace("2 2 2 3", "256 256 256 3")), "more than the file holds"},
@@ -218,24 +259,43 @@ private slots:
             {"not a list", "<?xml version=\"1.0\"?><LUT3D/>", "not <ProcessList>"},
             {"empty", "", "Premature end of document"},
             {"no nodes", processList("<Description>x</Description>"), "holds no process node"},
-            {"unknown node", processList("<FixedFunction inBitDepth=\"32f\" outBitDepth=\"32f\" style=\"RGB_TO_HSV\"/>"),
+            {"unknown node", processList("<FixedFunction " + f32 + " style=\"RGB_TO_HSV\"/>"),
              "line 3: cannot evaluate a <FixedFunction> node"},
-            {"bit depth", processList(QByteArray(lut3D).replace("inBitDepth=\"32f\"", "inBitDepth=\"9i\"")), "inBitDepth=\"9i\" is not a bit depth"},
-            {"not a number", processList(QByteArray(lut3D).replace("0.5 0.5 0.5", "0.5 0.5x 0.5")), "line 11: Array value \"0.5x\" is not a finite number"},
+            {"bit depth", processList(QByteArray(lut3D).replace("inBitDepth=\"32f\"", "inBitDepth=\"9i\"")),
+             "inBitDepth=\"9i\" is not a bit depth"},
+            {"not a number", processList(QByteArray(lut3D).replace("0.5 0.5 0.5", "0.5 0.5x 0.5")),
+             "line 11: Array value \"0.5x\" is not a finite number"},
             {"infinite", processList(QByteArray(lut3D).replace("0 1 1", "0 inf 1")), "line 7: Array value \"inf\""},
             {"depth chain", processList(lut3D + QByteArray(lut3D).replace("inBitDepth=\"32f\"", "inBitDepth=\"16f\"")),
              "line 13: inBitDepth=\"16f\" differs from the outBitDepth=\"32f\" before it"},
-            {"half domain size", processList("<LUT1D inBitDepth=\"16f\" outBitDepth=\"32f\" halfDomain=\"true\"><Array dim=\"2 1\">0 1</Array></LUT1D>"),
+            {"half domain size", processList("<LUT1D inBitDepth=\"16f\" outBitDepth=\"32f\" halfDomain=\"true\">"
+                                             "<Array dim=\"2 1\">0 1</Array></LUT1D>"),
              "needs 65536 entries"},
-            {"matrix values", processList("<Matrix inBitDepth=\"32f\" outBitDepth=\"32f\"><Array dim=\"3 3\">1 0 0 0 1 0 0 0</Array></Matrix>"),
+            {"matrix values", processList("<Matrix " + f32 + "><Array dim=\"3 3\">1 0 0 0 1 0 0 0</Array></Matrix>"),
              "holds 8 numbers, not 9"},
-            {"cdl parts", processList("<ASC_CDL inBitDepth=\"32f\" outBitDepth=\"32f\"><SOPNode><Slope>1 1 1</Slope></SOPNode></ASC_CDL>"),
+            {"cdl parts", processList("<ASC_CDL " + f32 + "><SOPNode><Slope>1 1 1</Slope></SOPNode></ASC_CDL>"),
              "needs Slope, Offset and Power"},
-            {"range pairs", processList("<Range inBitDepth=\"32f\" outBitDepth=\"32f\"><minInValue>0.1</minInValue><minOutValue>0.2</minOutValue></Range>"),
+            {"range pairs", processList("<Range " + f32 + "><minInValue>0.1</minInValue><minOutValue>0.2</minOutValue></Range>"),
              "same value in and out"},
-            {"film log", processList("<Log inBitDepth=\"32f\" outBitDepth=\"32f\" style=\"linToLog\"><LogParams gamma=\"0.6\" refWhite=\"685\"/></Log>"),
+            {"film log", processList("<Log " + f32 + " style=\"linToLog\"><LogParams gamma=\"0.6\" refWhite=\"685\"/></Log>"),
              "film-style parameters"},
-            {"moncurve", processList("<Exponent inBitDepth=\"32f\" outBitDepth=\"32f\" style=\"moncurveFwd\"><ExponentParams exponent=\"2.2\"/></Exponent>"),
+            {"index map", processList("<LUT1D " + f32 + "><IndexMap dim=\"2\">0@0 0.5</IndexMap>"
+                                      "<Array dim=\"2 1\">0 1</Array></LUT1D>"), "IndexMap entry \"0.5\""},
+            {"camera log", processList("<Log " + f32 + " style=\"cameraLinToLog\"><LogParams/></Log>"),
+             "need a linSideBreak"},
+            {"cdl reverse", processList("<ASC_CDL " + f32 + " style=\"Rev\"><SatNode><Saturation>0"
+                                        "</Saturation></SatNode></ASC_CDL>"), "saturation 0 cannot be reversed"},
+            {"noClamp pair", processList("<Range " + f32 + " style=\"noClamp\"><maxInValue>1"
+                                         "</maxInValue><maxOutValue>1</maxOutValue></Range>"), "noClamp Range needs all four"},
+            {"matrix dim", processList("<Matrix " + f32 + "><Array dim=\"4 4\">1</Array></Matrix>"),
+             "dim=\"3 3\" or \"3 4\", not \"4 4\""},
+            {"channel", processList("<Exponent " + f32 + " style=\"basicFwd\"><ExponentParams "
+                                    "channel=\"A\" exponent=\"2\"/></Exponent>"), "channel is not R, G or B"},
+            {"hue", processList(QByteArray(lut3D).replace("LUT3D", "LUT1D").replace("2 2 2 3", "8 3").replace("<LUT1D ",
+                                "<LUT1D hueAdjust=\"dw3\" ")), "hueAdjust=\"dw3\" is not evaluated"},
+            {"interpolation", processList(QByteArray(lut3D).replace("<LUT3D ", "<LUT3D interpolation=\"cubic\" ")),
+             "interpolation=\"cubic\" is not evaluated"},
+            {"moncurve", processList("<Exponent " + f32 + " style=\"moncurveFwd\"><ExponentParams exponent=\"2.2\"/></Exponent>"),
              "needs exponent and offset"},
         };
         for (const auto &c : cases) {
@@ -245,6 +305,17 @@ private slots:
                      qPrintable(QString(c.name) + ": " + lut.errorString));
             QVERIFY2(lut.table3D.isNull() && lut.table1D.isNull() && !lut.meaning.evaluate, c.name);
         }
+    }
+
+    // Nesting as deep as the file likes inside skipped metadata is read without recursion.
+    void deepMetadata()
+    {
+        const QByteArray deep = QByteArray("<a>").repeated(200000) + QByteArray("</a>").repeated(200000);
+        Read_LUTFile lut;
+        QVERIFY2(readList(lut, file("deep.clf", processList("<Info>" + deep + "</Info><Matrix inBitDepth=\"32f\" "
+                                                            "outBitDepth=\"32f\"><Array dim=\"3 3\">1 0 0 0 1 0 0 0 1"
+                                                            "</Array></Matrix>"))), qPrintable(lut.errorString));
+        QVERIFY(lut.meaning.evaluate);
     }
 
     // The command line: a 1D table to clf, the catalogue rows, and --scale refused.
