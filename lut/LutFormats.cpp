@@ -198,6 +198,13 @@ const LutFormat *forContent(const QString &path)
                 return format(16);
             continue;
         }
+        // XML: a process list (the transform format's root has a version,
+        // the Common LUT Format's a compCLFversion), else a look file. A
+        // declaration or a comment on its own line says neither.
+        if (line.contains("<ProcessList"))
+            return format(line.contains("compCLFversion") ? 17 : 18);
+        if ((line.startsWith("<?xml") || line.startsWith("<!--")) && line.endsWith('>'))
+            continue;
         if (line.startsWith('<'))
             return format(5);
         if (line.startsWith("SPILUT"))

@@ -68,6 +68,18 @@ bool writeTextFile(Write_LUTFile *writer, const QString &fileName, const std::fu
     return true;
 }
 
+// The file path behind writeTable3DFile and writeTable1DFile.
+bool writeTableFile(Write_LUTFile *writer, const QString &fileName, bool holdsTable, const char *dimension,
+                    int formatId, const std::function<void(QTextStream &)> &write)
+{
+    if (!holdsTable)
+        return writer->fail(QStringLiteral("the LUT holds no %1 table to write").arg(QLatin1String(dimension)));
+    return writeTextFile(writer, fileName, [&](QTextStream &stream) {
+        writer->applyDefaultOrder(formatId);
+        write(stream);
+    });
+}
+
 } // namespace
 
 bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
@@ -90,22 +102,6 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
         }
     });
 }
-
-namespace {
-
-// The file path behind writeTable3DFile and writeTable1DFile.
-bool writeTableFile(Write_LUTFile *writer, const QString &fileName, bool holdsTable, const char *dimension,
-                    int formatId, const std::function<void(QTextStream &)> &write)
-{
-    if (!holdsTable)
-        return writer->fail(QStringLiteral("the LUT holds no %1 table to write").arg(QLatin1String(dimension)));
-    return writeTextFile(writer, fileName, [&](QTextStream &stream) {
-        writer->applyDefaultOrder(formatId);
-        write(stream);
-    });
-}
-
-} // namespace
 
 bool Write_LUTFile::writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                                      const std::function<void(QTextStream &)> &write)

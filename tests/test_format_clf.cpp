@@ -318,7 +318,7 @@ private slots:
         QVERIFY(lut.meaning.evaluate);
     }
 
-    // The command line: a 1D table to clf, the catalogue rows, and --scale refused.
+    // The command line: a 1D table to clf, --scale refused, a list baked.
     void commandLine()
     {
         const QString spi1d = file("c.spi1d", "Version 1\nFrom 0.0 1.0\nLength 2\nComponents 1\n{\n0.25\n0.75\n}\n");
@@ -328,9 +328,14 @@ private slots:
         QCOMPARE(lut.table1D[1][2], 0.75f);
         const TestSupport::ProcessResult scaled = TestSupport::runConvert({spi1d, path("s.ctf"), "--scale", "1023"});
         QCOMPARE(scaled.exitCode, 64);
-        QVERIFY(scaled.err.contains("--scale does not apply to the ctf format") && !QFile::exists(path("s.ctf")));
-        QVERIFY(TestSupport::runConvert({"--formats"}).out.endsWith(
-            "17\tclf\t.clf Common LUT Format\t3D/1D\tyes\tyes\n18\tctf\t.ctf Color Transform Format\t3D/1D\tyes\tyes\n"));
+        QVERIFY(scaled.err.contains("the ctf format holds reals only") && !QFile::exists(path("s.ctf")));
+        // A list no table holds is baked, by default on a 33-point lattice for a transform that mixes channels.
+        const QString matrix = file("m.clf", processList("<Matrix " + f32 + "><Array dim=\"3 3\">0.8 0.2 0 0 1 0 0 0.1 0.9"
+                                                         "</Array></Matrix>"));
+        const TestSupport::ProcessResult baked = TestSupport::runConvert({matrix, path("m.cube")});
+        QVERIFY2(baked.exitCode == 0 && baked.err.contains("note: baked on the output's lattice"), baked.err.constData());
+        const TestSupport::CubeText cube = TestSupport::parseCubeText(path("m.cube"));
+        QVERIFY(cube.size == 33 && std::fabs(cube.values[3 * 32] - 0.8f) < 1e-6f && cube.values[3 * 32 + 1] == 0.0f);
     }
 };
 
