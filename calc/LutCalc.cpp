@@ -207,6 +207,36 @@ bool LutCalc::bake1D(const Read_LUTFile *source, Read_LUTFile *destination)
     return true;
 }
 
+void LutCalc::sampleTrilinear(const LutTable3D &table, const double position[3], double result[3])
+{
+    const int n = table.size();
+    int lower[3];
+    int upper[3];
+    double f[3];
+    for (int c = 0; c < 3; ++c) {
+        const double x = position[c] > double(n - 1) ? double(n - 1) : position[c];
+        lower[c] = x >= 0.0 ? int(std::floor(x)) : 0; // a NaN takes the first plane
+        upper[c] = lower[c] + 1 < n ? lower[c] + 1 : lower[c];
+        f[c] = x >= 0.0 ? x - lower[c] : 0.0;
+    }
+    for (int ch = 0; ch < 3; ++ch) {
+        // Along the third axis, then the second, then the first.
+        double plane[2][2];
+        for (int a = 0; a < 2; ++a) {
+            for (int b = 0; b < 2; ++b) {
+                const int i = a ? upper[0] : lower[0];
+                const int j = b ? upper[1] : lower[1];
+                const double v0 = table[i][j][lower[2]][ch];
+                const double v1 = table[i][j][upper[2]][ch];
+                plane[a][b] = v0 + (v1 - v0) * f[2];
+            }
+        }
+        const double line0 = plane[0][0] + (plane[0][1] - plane[0][0]) * f[1];
+        const double line1 = plane[1][0] + (plane[1][1] - plane[1][0]) * f[1];
+        result[ch] = line0 + (line1 - line0) * f[0];
+    }
+}
+
 bool LutCalc::resampleCube(const Read_LUTFile *source, Read_LUTFile *destination)
 {
     const int m = destination->size3D;

@@ -1,5 +1,6 @@
 #pragma once
 
+class LutTable3D;
 class Read_LUTFile;
 
 // Tetrahedral interpolation of a container's 3D table. Stateless: both
@@ -52,4 +53,10 @@ public:
     // source's transform at i / (M - 1) on every channel. False when the
     // transform mixes channels or source has no 1D table.
     static bool bake1D(const Read_LUTFile *source, Read_LUTFile *destination);
+
+    // Trilinear interpolation of table (n points per axis, n >= 1) at a
+    // position in grid units per axis, for files that ask for it instead of
+    // the tetrahedral interpolation used everywhere else. Positions beyond
+    // the lattice take its boundary, as in sampleCube.
+    static void sampleTrilinear(const LutTable3D &table, const double position[3], double result[3]);
 };

@@ -42,7 +42,7 @@ const char kHelp[] =
     "OUTPUT \"-\" writes standard output.\n"
     "\n"
     "Options:\n"
-    "  -f, --from FORMAT      input format: identifier 0-16 or name; default: chosen\n"
+    "  -f, --from FORMAT      input format: identifier 0-18 or name; default: chosen\n"
     "                         from INPUT's extension (and contents where formats share\n"
     "                         one); cube for any other extension\n"
     "  -t, --to FORMAT        output format; default: chosen from OUTPUT's extension\n"
@@ -77,15 +77,16 @@ const char kHelp[] =
     "                         files hold codes take a scale above 1 (see below)\n"
     "  -i, --info             print what each INPUT holds, then exit\n"
     "      --formats          print the catalogue, one format per line, tab-separated:\n"
-    "                         identifier, name, label, dimension (3D/1D), can read\n"
-    "                         (yes/no), can write (yes/no), default scale (\"reals\":\n"
+    "                         identifier, name, label, dimension (3D, 1D, or 3D/1D:\n"
+    "                         either, by what the LUT holds), can read (yes/no), can\n"
+    "                         write (yes/no), default scale (\"reals\":\n"
     "                         takes no --scale; a number or \"by length\": codes)\n"
     "  -h, --help             print this help\n"
     "  -V, --version          print the version\n"
     "\n"
     "Formats: cube, tiled-image, strip-image, 3dl, pandora, look, discreet1d,\n"
-    "lut1d, davlut, csp, truelight, itx, spi1d, spi3d, csvlog, zyt1d, zyt3d\n"
-    "(identifiers 0 to 16 in that order).\n"
+    "lut1d, davlut, csp, truelight, itx, spi1d, spi3d, csvlog, zyt1d, zyt3d, clf,\n"
+    "ctf (identifiers 0 to 18 in that order).\n"
     "\n"
     "Formats that take --scale, and what they write without it: %1. \"By length\"\n"
     "is the depth the entry count implies: 255 for 256 entries, 1023 for 1024,\n"
@@ -316,7 +317,10 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
     int scale = settings.scale;
     // A file whose steps no table holds is always baked.
     const bool bake = settings.bake || bool(lut.meaning.evaluate);
-    if (outFormat->dimension == 3) {
+    // A format of either dimension writes a cube for a transform that mixes
+    // the channels, else the 1D table.
+    const int dimension = outFormat->dimension ? outFormat->dimension : LutCalc::hasTransform3D(&lut) ? 3 : 1;
+    if (dimension == 3) {
         if (!has3D && !(bake && (has1D || lut.meaning.evaluate))) {
             printError(inName, QStringLiteral("holds no 3D table, which the %1 output needs")
                                    .arg(QLatin1String(outFormat->name)));
@@ -390,7 +394,7 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
         if (lut.meaning.evaluate) {
             notes << QStringLiteral("note: baked on the output's lattice: its transform has steps that no table holds");
         } else {
-            const QStringList losses = lut.plainReadingLosses(outFormat->dimension);
+            const QStringList losses = lut.plainReadingLosses(dimension);
             if (!losses.isEmpty())
                 notes << QStringLiteral("note: %1; --bake applies what the file means").arg(losses.join(QStringLiteral(", ")));
         }
@@ -407,6 +411,8 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
     options.tableOrderRGB = settings.outOrder.isDefault ? outFormat->readTableRGB : settings.outOrder.tableRGB;
     options.outputScale = scale;
     options.size3D = outSize;
+    if (input != QLatin1String(kStandardStream))
+        options.sourcePath = input;
     Write_LUTFile writer;
     if (!writer.writeLut(options, source)) {
         printError(outName, writer.errorString.isEmpty() ? QStringLiteral("cannot be written") : writer.errorString);
@@ -558,7 +564,9 @@ void printFormats()
         text += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\n")
                     .arg(format->id)
                     .arg(QLatin1String(format->name), QString::fromUtf8(format->label),
-                         format->dimension == 3 ? QStringLiteral("3D") : QStringLiteral("1D"),
+                         format->dimension == 3   ? QStringLiteral("3D")
+                         : format->dimension == 1 ? QStringLiteral("1D")
+                                                  : QStringLiteral("3D/1D"),
                          format->canRead() ? QStringLiteral("yes") : QStringLiteral("no"),
                          format->canWrite() ? QStringLiteral("yes") : QStringLiteral("no"), scaleText(format));
     }
@@ -671,7 +679,7 @@ int run(const QStringList &arguments)
         // the table would not fit the container.
         bool any1D = false;
         for (const LutFormat *format : qAsConst(outFormats))
-            any1D = any1D || format->dimension == 1;
+            any1D = any1D || format->dimension != 3;
         const int bound = any1D ? kMax1DSize : kMaxCubeSize;
         if (!parseInteger(parser.value(sizeOption), &settings.size) || settings.size < 2 || settings.size > bound)
             return usageError(QStringLiteral("--size must be a whole number from 2 to %1, not \"%2\"")

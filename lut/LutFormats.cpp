@@ -93,6 +93,12 @@ const LutFormat kFormats[LutFormats::kCount] = {
      &Read_LUTFile::readZyt1D, &Write_LUTFile::writeZyt1D, 1, nullptr},
     {16, "zyt3d", ".zyt3d Ostavel专用格式3D", 3, true, true, true, true, true, ".zyt3d", nullptr,
      &Read_LUTFile::readZyt3D, &Write_LUTFile::writeZyt3D, 1, nullptr},
+    // The XML process lists hold a 3D or a 1D table, or a transform of their
+    // own; the window's dialogs do not offer them.
+    {17, "clf", ".clf Common LUT Format", 0, true, true, true, true, true, ".clf", nullptr, &Read_LUTFile::readClf,
+     &Write_LUTFile::writeClf, 1, nullptr},
+    {18, "ctf", ".ctf Color Transform Format", 0, true, true, true, true, true, ".ctf", nullptr,
+     &Read_LUTFile::readCtf, &Write_LUTFile::writeCtf, 1, nullptr},
 };
 
 QString extensionOf(const QString &path)
@@ -192,6 +198,13 @@ const LutFormat *forContent(const QString &path)
                 return format(16);
             continue;
         }
+        // XML: a process list (the transform format's root has a version,
+        // the Common LUT Format's a compCLFversion), else a look file. A
+        // declaration or a comment on its own line says neither.
+        if (line.contains("<ProcessList"))
+            return format(line.contains("compCLFversion") ? 17 : 18);
+        if ((line.startsWith("<?xml") || line.startsWith("<!--")) && line.endsWith('>'))
+            continue;
         if (line.startsWith('<'))
             return format(5);
         if (line.startsWith("SPILUT"))

@@ -26,7 +26,7 @@ struct LutFormat
     int id;
     const char *name;        // command-line name
     const char *label;       // display label (UTF-8)
-    int dimension;           // 3 or 1
+    int dimension;           // 3 or 1; 0: either, by what the LUT holds
     bool readDataRGB;        // order pair the reader forces under "Default Order"
     bool readTableRGB;
     bool writerForcesOrder;  // whether the writer forces a pair under "Default Order"
@@ -53,9 +53,9 @@ struct LutFormat
 
 namespace LutFormats {
 
-constexpr int kCount = 17;
+constexpr int kCount = 19;
 
-// The row of identifier id, or null for an identifier outside 0..16.
+// The row of identifier id, or null for an identifier outside 0..kCount-1.
 const LutFormat *byId(int id);
 // The row whose command-line name or decimal identifier is text (case-insensitive).
 const LutFormat *byName(const QString &text);

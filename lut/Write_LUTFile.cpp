@@ -24,6 +24,7 @@ bool Write_LUTFile::writeLut(LutFileOptions &options, Read_LUTFile *lut)
     tableOrderRGB = options.tableOrderRGB;
     defaultOrder = options.defaultOrder;
     outputScale = options.outputScale;
+    sourcePath = options.sourcePath;
     errorString.clear();
 
     const LutFormat *format = LutFormats::byId(options.format);
@@ -200,17 +201,26 @@ struct EntryForm3D
 // of the first loop index, on several threads for a large table.
 constexpr qint64 kLinesPerBlock = 8192;
 
+// The file path behind writeTable3DFile and writeTable1DFile.
+bool writeTableFile(Write_LUTFile *writer, const QString &fileName, bool holdsTable, const char *dimension,
+                    int formatId, const std::function<void(LutTextStream &)> &write)
+{
+    if (!holdsTable)
+        return writer->fail(QStringLiteral("the LUT holds no %1 table to write").arg(QLatin1String(dimension)));
+    return writeTextFile(writer, fileName, [&](LutTextStream &stream) {
+        writer->applyDefaultOrder(formatId);
+        write(stream);
+    });
+}
+
 } // namespace
 
 bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                                   const std::function<void(LutTextStream &)> &header, const QString &separator,
                                   int scale, const LinePrefix &linePrefix)
 {
-    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
-        return fail(QStringLiteral("the LUT holds no 3D table to write"));
-    return writeTextFile(this, fileName, [&](LutTextStream &stream) {
+    return writeTable3DFile(fileName, lut, formatId, [&](LutTextStream &stream) {
         header(stream);
-        applyDefaultOrder(formatId);
         stream.setRealNumberNotation(QTextStream::FixedNotation);
         const int n = lut->size3D;
         if (n <= 0)
@@ -246,15 +256,18 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
     });
 }
 
+bool Write_LUTFile::writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+                                     const std::function<void(LutTextStream &)> &write)
+{
+    return writeTableFile(this, fileName, lut->size3D <= 0 || lut->table3D.size() == lut->size3D, "3D", formatId,
+                          write);
+}
+
 bool Write_LUTFile::writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                                      const std::function<void(LutTextStream &)> &write)
 {
-    if (lut->size1D > 0 && lut->table1D.size() != lut->size1D)
-        return fail(QStringLiteral("the LUT holds no 1D table to write"));
-    return writeTextFile(this, fileName, [&](LutTextStream &stream) {
-        applyDefaultOrder(formatId);
-        write(stream);
-    });
+    return writeTableFile(this, fileName, lut->size1D <= 0 || lut->table1D.size() == lut->size1D, "1D", formatId,
+                          write);
 }
 
 bool Write_LUTFile::fail(const QString &reason)
@@ -290,6 +303,19 @@ void Write_LUTFile::writeLut3DEntry(const LutTable3D &table, LutTextStream &stre
     stream.setRealNumberNotation(QTextStream::FixedNotation);
     const EntryForm3D form(*this, scale, separator, stream.realNumberPrecision());
     stream.commit(form.append(stream.reserve(form.room()), table, p, q, r));
+}
+
+void Write_LUTFile::writeLut3DEntryPrecise(const LutTable3D &table, LutTextStream &stream, int p, int q, int r,
+                                           const QString &separator)
+{
+    const float *entry = tableOrderRGB ? table[p][q][r] : table[r][q][p];
+    const int first = dataOrderRGB ? 0 : 2;
+    const SeparatorBytes bytes(separator);
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            writeSeparator(stream, bytes);
+        writeReal(stream, entry[i == 1 ? 1 : i == 0 ? first : 2 - first], 0);
+    }
 }
 
 void Write_LUTFile::writeLut1DEntry(const LutTable1D &table, LutTextStream &stream, int n, int scale,

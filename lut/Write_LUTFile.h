@@ -28,6 +28,7 @@ public:
     bool tableOrderRGB = true; // loop indices (p, q, r) address [p][q][r]; else [r][q][p]
     bool defaultOrder = true;  // writers that have a format order force it
     int outputScale = 1;       // 1 or less: normalised reals; 2 or more: integer codes
+    QString sourcePath;        // the file the table came from, for formats that name it
 
     // Why the last write failed, for the command line.
     QString errorString;
@@ -46,6 +47,8 @@ public:
     bool writeCsvLog(QString fileName, Read_LUTFile *lut);
     bool writeZyt1D(QString fileName, Read_LUTFile *lut);
     bool writeZyt3D(QString fileName, Read_LUTFile *lut);
+    bool writeClf(QString fileName, Read_LUTFile *lut);
+    bool writeCtf(QString fileName, Read_LUTFile *lut);
 
     // Writes the three channels of one 3D entry: table[p][q][r] when
     // tableOrderRGB is set, table[r][q][p] when clear; channels 0, 1, 2 when
@@ -56,6 +59,13 @@ public:
     // Switches the stream to fixed notation.
     void writeLut3DEntry(const LutTable3D &table, LutTextStream &stream, int p, int q, int r,
                          int scale, const QString &separator);
+    // Writes the three channels of the 3D entry that writeLut3DEntry picks, in
+    // the same channel order, but in the stream's current notation and
+    // precision (as writeLut1DEntry writes) and with the separator between
+    // the values only. Smart notation with precision 9 writes every float so
+    // that it reads back as the very same float.
+    void writeLut3DEntryPrecise(const LutTable3D &table, LutTextStream &stream, int p, int q, int r,
+                                const QString &separator);
     // Writes the three channels of table[n], each followed by the separator,
     // in the stream's current notation (smart notation prints as "%g"), or as
     // integers for a scale of 2 or more. The channels are reversed exactly
@@ -81,6 +91,12 @@ public:
     bool writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                        const std::function<void(LutTextStream &)> &header, const QString &separator, int scale,
                        const LinePrefix &linePrefix = LinePrefix());
+
+    // Writes a whole 3D text file whose writer lays out the body itself:
+    // checks that lut holds the table its size claims, opens the output,
+    // applies the default order of formatId and lets write produce the text.
+    bool writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+                          const std::function<void(LutTextStream &)> &write);
 
     // Writes a whole 1D text file: checks that lut holds the table its size
     // claims, opens the output, applies the default order of formatId and

@@ -126,7 +126,7 @@ private slots:
         };
         const QStringList usage[] = {{}, {good}, {good, out, "third"}, {"--info"}, {"--out-dir", dir},
             {good, out, "--size", "1"}, {good, out, "--size", "257"}, {good, out, "--size", "big"},
-            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "17"},
+            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "19"},
             {good, out, "--in-order", "RGB"}, {good, out, "--out-order", "RGB/GBR"}, {good, out, "--bogus"},
             {good, out, "--size"}, {"--info", "--formats"}, {good, out, "--scale", "4095"}, {good, path("x.spi1d"), "--scale", "2"},
             {good, out, "--size", "300"}, {"--out-dir", dir, "-"}, {"--out-dir", dir, good, "--scale", "1023"}};
@@ -181,7 +181,9 @@ private slots:
                             "10\ttruelight\t.cub Truelight Cube\t3D\tyes\tno\t-\n11\titx\t.itx\t3D\tyes\tyes\treals\n"
                             "12\tspi1d\t.spi1d\t1D\tyes\tyes\treals\n13\tspi3d\t.spi3d\t3D\tyes\tyes\treals\n"
                             "14\tcsvlog\t.csv log\t1D\tyes\tyes\tby length\n15\tzyt1d\t.zyt1d Ostavel专用格式1D\t1D\tyes\tyes\treals\n"
-                            "16\tzyt3d\t.zyt3d Ostavel专用格式3D\t3D\tyes\tyes\treals\n"));
+                            "16\tzyt3d\t.zyt3d Ostavel专用格式3D\t3D\tyes\tyes\treals\n"
+                            "17\tclf\t.clf Common LUT Format\t3D/1D\tyes\tyes\treals\n"
+                            "18\tctf\t.ctf Color Transform Format\t3D/1D\tyes\tyes\treals\n"));
     }
 
     // Each input on its own: a failure is reported, the others are written,

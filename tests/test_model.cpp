@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 
+#include "lut/LutFormats.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -125,10 +126,10 @@ void TestModel::dispatchCopiesFlagsAndRefuses()
     QVERIFY(!flags.dataOrderRGB && flags.tableOrderRGB && !flags.defaultOrder);
 
     // Unknown identifiers and formats without a writer create no file.
-    for (int id : {17, -1, 1, 2, 3, 5, 9, 10}) {
+    for (int id : {LutFormats::kCount, -1, 1, 2, 3, 5, 9, 10}) {
         Read_LUTFile lut;
         options.format = id;
-        if (id < 0 || id > 16)
+        if (id < 0 || id >= LutFormats::kCount)
             QVERIFY(!lut.readLut(options, false) && !lut.errorString.isEmpty());
         Write_LUTFile writer;
         options.path = dir.filePath(QStringLiteral("out%1").arg(id));

@@ -51,7 +51,8 @@ QByteArray sourceText(const Source &s)
 
 // The extension ociobakelut reads a format by, by identifier; null where it does not read it.
 const char *const kPeerExtensions[LutFormats::kCount] = {"cube", nullptr, nullptr, nullptr, "mga", nullptr, "lut", nullptr,
-                                                         nullptr, nullptr, nullptr, "itx", "spi1d", "spi3d"};
+                                                         nullptr, nullptr, nullptr, "itx", "spi1d", "spi3d", nullptr,
+                                                         nullptr, nullptr, "clf", "ctf"};
 
 // "" when got(i, c) is want(i, c) within tolerance for every entry and channel, else the first difference.
 QString difference(const std::function<double(int, int)> &got, int entries, const std::function<double(int, int)> &want, double tolerance)
@@ -107,15 +108,16 @@ private slots:
                 const QString out = path(QStringLiteral("%1-%2.%3").arg(s.name, format->name, ext)), what = out + ": ";
                 const TestSupport::ProcessResult r = TestSupport::runConvert({source, out, "--to", format->name});
                 // Refused with one line, no file: the other dimension, or one channel for three that differ.
-                if (format->dimension != s.dimension || (id == 14 && !s.grey)) {
+                const int dimension = format->dimension ? format->dimension : s.dimension; // 0: either
+                if (dimension != s.dimension || (id == 14 && !s.grey)) {
                     QVERIFY2(r.exitCode == 2 && r.err.count('\n') == 1 && !QFile::exists(out), qPrintable(what + r.err));
                     continue;
                 }
-                const int length = format->dimension == 3 ? s.n : format->entriesFor(s.n, format->takesScale());
+                const int length = dimension == 3 ? s.n : format->entriesFor(s.n, format->takesScale());
                 const int scale = format->defaultScale == 0 ? LutFormats::codeScaleFor(length) : format->defaultScale;
                 QVERIFY2(r.exitCode == 0 && r.out.isEmpty(), qPrintable(what + r.err));
                 QVERIFY2(r.err.isEmpty() == (length == s.n), qPrintable(what + r.err)); // a note when resampled
-                const int entries = format->dimension == 3 ? length * length * length : length;
+                const int entries = dimension == 3 ? length * length * length : length;
                 // Resampled, the curve is the source's line between its two nearest entries.
                 const auto want = [&](int i, int c) {
                     if (length == s.n)
@@ -127,9 +129,9 @@ private slots:
                 const double tolerance = (scale > 1 ? 0.5 / scale : 5e-7) + 3e-7;
                 Read_LUTFile back;
                 LutFileOptions options{out, id};
-                QVERIFY2(back.readLut(options, false) && (format->dimension == 3 ? back.size3D : back.size1D) == length,
+                QVERIFY2(back.readLut(options, false) && (dimension == 3 ? back.size3D : back.size1D) == length,
                          qPrintable(what + back.errorString));
-                COMPARE_TABLES(what, format->dimension == 3 ? tableOf(back.table3D) : tableOf(back.table1D), entries, want, tolerance);
+                COMPARE_TABLES(what, dimension == 3 ? tableOf(back.table3D) : tableOf(back.table1D), entries, want, tolerance);
                 QCOMPARE(LutFormats::forContent(out)->id, id == 11 ? 0 : id); // itx reads as the cube it is
                 ++compared;
                 if (!kPeerExtensions[id])
@@ -141,8 +143,9 @@ private slots:
                 ++peerCompared;
             }
         }
-        QCOMPARE(compared, 6 + 5 + 4);  // 3D formats for the grade; 1D formats for both curves, csv log for the grey one
-        QCOMPARE(peerCompared, 4 + 2 + 2);
+        // 3D formats for the grade; 1D formats for both curves, csv log for the grey one; clf and ctf for all three
+        QCOMPARE(compared, 6 + 5 + 4 + 6);
+        QCOMPARE(peerCompared, 4 + 2 + 2 + 6);
     }
 
     // Discreet files of codes not made by us, legal range, read as OpenColorIO reads them: by the output depth the
