@@ -646,7 +646,8 @@ int run(const QStringList &arguments)
         if (!parseInteger(parser.value(jobsOption), &jobs) || jobs < 1)
             return usageError(
                 QStringLiteral("-j must be a whole number of 1 or more, not \"%1\"").arg(parser.value(jobsOption)));
-        LutParallel::setMaxThreads(jobs);
+        // One thread per processor at most within a conversion.
+        LutParallel::setThreads(std::min(jobs, LutParallel::threads()));
     }
     if (parser.isSet(inOrderOption) && !parseOrder(parser.value(inOrderOption), &settings.inOrder))
         return usageError(QStringLiteral("--in-order must be \"default\" or DATA/TABLE with RGB or BGR each, not \"%1\"")

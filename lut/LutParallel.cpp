@@ -16,7 +16,7 @@ namespace LutParallel {
 
 namespace {
 
-std::atomic<int> maxThreads{0};
+std::atomic<int> threadCount{0};
 thread_local bool serialThread = false;
 
 } // namespace
@@ -25,14 +25,13 @@ int threads()
 {
     if (serialThread)
         return 1;
-    const int limit = maxThreads.load();
-    const int processors = std::max(1, QThread::idealThreadCount());
-    return limit > 0 ? std::min(limit, processors) : processors;
+    const int count = threadCount.load();
+    return count > 0 ? count : std::max(1, QThread::idealThreadCount());
 }
 
-void setMaxThreads(int count)
+void setThreads(int count)
 {
-    maxThreads.store(std::max(0, count));
+    threadCount.store(std::max(0, count));
 }
 
 SerialScope::SerialScope()

@@ -12,11 +12,11 @@ class LutTextStream;
 // the very bytes a run on one thread gives.
 namespace LutParallel {
 
-// The threads one piece of work may use: the number of processors, or the
-// limit set with setMaxThreads, and 1 on a thread inside a SerialScope.
+// The threads one piece of work uses: one per processor unless set with
+// setThreads, and 1 on a thread inside a SerialScope.
 int threads();
-// Limits the threads of every piece of work (0: as many as processors).
-void setMaxThreads(int count);
+// Sets the threads of every piece of work from now on (0: one per processor).
+void setThreads(int count);
 
 // While one lives, work started on its thread runs on that thread alone:
 // for workers that already run side by side, one input each.

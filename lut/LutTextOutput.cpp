@@ -165,6 +165,9 @@ LutTextStream &LutTextStream::operator<<(const QByteArray &utf8)
 
 LutTextStream &LutTextStream::operator<<(double v)
 {
+    // The toolkit's stream writes any NaN as "nan".
+    if (std::isnan(v))
+        return *this << "nan";
     // Fixed notation of a finite double has at most 309 digits before the point.
     const int capacity = 340 + m_precision;
     char *out = reserve(capacity);

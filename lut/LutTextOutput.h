@@ -20,7 +20,9 @@
 // insertions: char and const char * text is Latin-1, QString and QByteArray
 // text is UTF-8, integers are plain decimals, and reals follow the notation
 // and precision set (smart notation with precision 6 to begin with, as
-// printf's "%g"; fixed as "%.Nf"; scientific as "%.Ne").
+// printf's "%g"; fixed as "%.Nf"; scientific as "%.Ne"; any NaN as "nan").
+// Reals are printf's forms throughout, which the toolkit's stream gives as
+// well, but for a negative zero ("-0") and a precision of 0.
 //
 // Without a device the text stays in memory (text()), which is how blocks of
 // a table are formatted apart from the file and spliced in with append().
