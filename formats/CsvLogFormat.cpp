@@ -22,15 +22,23 @@ bool parsePair(const QByteArray &line, int *index, double *code)
 }
 
 // Full scale of the last code value v: 1 for 2 or less, else one below the
-// smallest power of two that is at least v (and at least 4).
-double scaleFor(double v)
+// smallest power of two that is at least v (and at least 4). False for a
+// value that no such power reaches without overflow: above 2^62, infinite
+// or not a number.
+bool scaleFor(double v, double *scale)
 {
-    if (v <= 2)
-        return 1.0;
+    if (v <= 2) {
+        *scale = 1.0;
+        return true;
+    }
+    constexpr double kLargestCode = 4611686018427387904.0; // 2^62
+    if (!(v <= kLargestCode))
+        return false;
     long long p = 4;
     while (p < v)
         p *= 2;
-    return double(p - 1);
+    *scale = double(p - 1);
+    return true;
 }
 
 } // namespace
@@ -47,22 +55,27 @@ bool Read_LUTFile::readCsvLog(QString fileName, bool headerOnly)
     // First pass: the number of pairs and the last code value.
     qint64 count = 0;
     double lastCode = 0;
+    qint64 lastLine = 0;
     while (!in.atEnd()) {
         int index = 0;
         double code = 0;
         if (parsePair(in.readRawLine().trimmed(), &index, &code)) {
             ++count;
             lastCode = code;
+            lastLine = in.lineNumber();
         }
     }
     if (count == 0)
         return fail(QStringLiteral("no index, code value lines"));
     if (count > kMax1DSize)
         return fail(QStringLiteral("%1 lines; at most %2 are read").arg(count).arg(kMax1DSize));
+    double fullScale = 1.0;
+    if (!scaleFor(lastCode, &fullScale))
+        return fail(QStringLiteral("line %1: the code value %2 cannot give a scale").arg(lastLine).arg(lastCode));
     if (!setSize1D(int(count), false))
         return false;
 
-    const float scale = float(scaleFor(lastCode));
+    const float scale = float(fullScale);
     for (int c = 0; c < 3; ++c)
         domainMax1D[c] = scale;
 
