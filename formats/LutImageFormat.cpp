@@ -8,6 +8,7 @@
 // Strip (2): N slices of N x N pixels side by side, W = N * N wide and N
 // high. Lattice point (a, b, c) is at column a * N + c, row b.
 
+#include "lut/LutImageInput.h"
 #include "lut/LutTable.h"
 #include "lut/Read_LUTFile.h"
 
@@ -47,31 +48,33 @@ bool isStripSize(const QSize &size)
     return h >= 1 && size.width() <= kMaxStripWidth && qint64(size.width()) == h * h;
 }
 
-// Loads the image as 24-bit RGB. When the file states its size up front,
-// acceptable(size) is asked before any pixel is decoded, so a huge image of
-// the wrong size costs nothing. The conversion drops any alpha channel and
-// reuses the decoded buffer where it can.
+// Loads the PNG or BMP image as 24-bit RGB. The size its header states is
+// checked with acceptable(size) before any pixel is decoded, so a huge
+// image of the wrong size costs nothing. The conversion drops any alpha
+// channel and reuses the decoded buffer where it can.
 QImage loadRgb(const QString &fileName, bool (*acceptable)(const QSize &), QString *error)
 {
-    QImageReader reader(fileName);
+    const auto wrongSize = [error](const QSize &size) {
+        *error = QStringLiteral("%1 x %2 is not a size this LUT image can have").arg(size.width()).arg(size.height());
+        return QImage();
+    };
+    QImageReader reader;
+    if (!LutImageInput::open(reader, fileName, error))
+        return QImage();
     const QSize announced = reader.size();
-    if (announced.isValid() && !acceptable(announced)) {
-        *error = QStringLiteral("%1 x %2 is not a size this LUT image can have")
-                     .arg(announced.width())
-                     .arg(announced.height());
+    if (!announced.isValid()) {
+        *error = QStringLiteral("cannot read the image header: %1").arg(reader.errorString());
         return QImage();
     }
+    if (!acceptable(announced))
+        return wrongSize(announced);
     QImage image = reader.read();
     if (image.isNull()) {
         *error = QStringLiteral("cannot load the image: %1").arg(reader.errorString());
         return QImage();
     }
-    if (!acceptable(image.size())) {
-        *error = QStringLiteral("%1 x %2 is not a size this LUT image can have")
-                     .arg(image.width())
-                     .arg(image.height());
-        return QImage();
-    }
+    if (!acceptable(image.size()))
+        return wrongSize(image.size());
     image = std::move(image).convertToFormat(QImage::Format_RGB888);
     if (image.isNull())
         *error = QStringLiteral("out of memory converting the image");
