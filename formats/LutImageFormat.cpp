@@ -86,6 +86,31 @@ bool isTiledSize(const QSize &size)
     return tilesFor(size) != 0;
 }
 
+// Stores the bytes pixelOf(a, b, c) of every lattice point at (a, b, c)
+// against a domain of 0..255. storeEntry3D puts the point at [a][b][c]
+// when the table order is set and at [c][b][a] when it is clear; the loops
+// follow that, so the table (200 MB for 256 points) is written in long
+// runs instead of one scattered entry at a time, while the pixels read
+// stay within a few image rows.
+template <typename PixelOf>
+void storePixels(Read_LUTFile &lut, int n, PixelOf pixelOf)
+{
+    lut.domainMax3D[0] = lut.domainMax3D[1] = lut.domainMax3D[2] = 255.0f;
+    const auto store = [&](int a, int b, int c) {
+        const uchar *pixel = pixelOf(a, b, c);
+        lut.storeEntry3D(a, b, c, pixel[0], pixel[1], pixel[2], lut.domainMin3D, lut.domainMax3D);
+    };
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+            for (int k = 0; k < n; ++k) {
+                if (lut.tableOrderRGB)
+                    store(i, j, k);
+                else
+                    store(k, i, j);
+            }
+    lut.resetDomainMax3D();
+}
+
 } // namespace
 
 bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always read whole*/)
@@ -101,19 +126,12 @@ bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always
     if (!setSize3D(n, false))
         return fail(errorString);
 
-    domainMax3D[0] = domainMax3D[1] = domainMax3D[2] = 255.0f;
-    for (int a = 0; a < n; ++a) {
-        const int x0 = (a % tiles) * n;
-        const int y0 = (a / tiles) * n;
-        for (int b = 0; b < n; ++b) {
-            const uchar *row = image.constScanLine(y0 + b) + 3 * x0;
-            for (int c = 0; c < n; ++c) {
-                const uchar *pixel = row + 3 * c;
-                storeEntry3D(a, b, c, pixel[0], pixel[1], pixel[2], domainMin3D, domainMax3D);
-            }
-        }
-    }
-    resetDomainMax3D();
+    // Tile a (left to right, then top to bottom), row b and column c in it.
+    const uchar *bits = image.constBits();
+    const std::ptrdiff_t bytesPerLine = image.bytesPerLine();
+    storePixels(*this, n, [&](int a, int b, int c) {
+        return bits + ((a / tiles) * n + b) * bytesPerLine + 3 * ((a % tiles) * n + c);
+    });
     return true;
 }
 
@@ -131,16 +149,11 @@ bool Read_LUTFile::readLutImageStrip(QString fileName, bool /*headerOnly: always
     if (!setSize3D(n, false))
         return fail(errorString);
 
-    domainMax3D[0] = domainMax3D[1] = domainMax3D[2] = 255.0f;
-    for (int a = 0; a < n; ++a) {
-        for (int b = 0; b < n; ++b) {
-            const uchar *row = image.constScanLine(b) + 3 * std::ptrdiff_t(a) * n;
-            for (int c = 0; c < n; ++c) {
-                const uchar *pixel = row + 3 * c;
-                storeEntry3D(a, b, c, pixel[0], pixel[1], pixel[2], domainMin3D, domainMax3D);
-            }
-        }
-    }
-    resetDomainMax3D();
+    // Slice a, row b and column c in it.
+    const uchar *bits = image.constBits();
+    const std::ptrdiff_t bytesPerLine = image.bytesPerLine();
+    storePixels(*this, n, [&](int a, int b, int c) {
+        return bits + b * bytesPerLine + 3 * (std::ptrdiff_t(a) * n + c);
+    });
     return true;
 }
