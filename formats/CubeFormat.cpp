@@ -145,8 +145,11 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
                 w[c] = float(iv[c]) / float(meshIntegerScale);
             return converted > 0;
         });
+        // However the entries end, the values stored so far are normalised:
+        // both domain maxima go back to 1.0 (the resampler reads the 3D one).
         if (entries != EntriesRead::Complete) {
             resetDomainMax3D();
+            resetDomainMax1D();
             in.close();
             return entries == EntriesRead::LastMissing;
         }
@@ -160,6 +163,7 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
             return !isSkippedDataLine(line) && scanEntryLine(line, w);
         });
         if (entries1D != EntriesRead::Complete) {
+            resetDomainMax3D();
             resetDomainMax1D();
             in.close();
             return entries1D == EntriesRead::LastMissing;
