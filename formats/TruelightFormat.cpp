@@ -92,6 +92,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
             domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = float(size3D);
             const EntriesRead entries = readEntries1D(in, v, scanEntryLine);
             if (entries != EntriesRead::Complete) {
+                resetDomainMax3D();
                 resetDomainMax1D();
                 return entries == EntriesRead::LastMissing;
             }
@@ -100,8 +101,10 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
                 continue;
             resetDomainMax3D();
             const EntriesRead entries = readEntries3D(in, v, scanEntryLine);
+            // The input LUT is stored by now: its domain goes back to 1.0 too.
             if (entries != EntriesRead::Complete) {
                 resetDomainMax3D();
+                resetDomainMax1D();
                 return entries == EntriesRead::LastMissing;
             }
         } else if (keyword == QLatin1String("End")) {
