@@ -16,6 +16,7 @@
 #include <QImageReader>
 
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -86,28 +87,35 @@ bool isTiledSize(const QSize &size)
     return tilesFor(size) != 0;
 }
 
-// Stores the bytes pixelOf(a, b, c) of every lattice point at (a, b, c)
-// against a domain of 0..255. storeEntry3D puts the point at [a][b][c]
-// when the table order is set and at [c][b][a] when it is clear; the loops
-// follow that, so the table (200 MB for 256 points) is written in long
-// runs instead of one scattered entry at a time, while the pixels read
-// stay within a few image rows.
-template <typename PixelOf>
-void storePixels(Read_LUTFile &lut, int n, PixelOf pixelOf)
+// Stores every lattice point (a, b, c), a, b and c below n: the pixel at
+// row b and column c of slice a, whose top-left pixel is sliceOffset[a]
+// bytes into the 24-bit image. Rows are addressed through the image's own
+// bytes-per-line, which may include padding. The bytes are stored against a
+// domain of 0..255. storeEntry3D puts a point at [a][b][c] when the table
+// order is set and at [c][b][a] when it is clear; the loops follow that, so
+// the table (200 MB for 256 points) is written in runs rather than one
+// scattered entry at a time, while the pixels read stay within a few rows.
+void storeSlices(Read_LUTFile &lut, const QImage &image, const std::vector<std::ptrdiff_t> &sliceOffset)
 {
+    const int n = int(sliceOffset.size());
+    const uchar *bits = image.constBits();
+    const std::ptrdiff_t bytesPerLine = image.bytesPerLine();
     lut.domainMax3D[0] = lut.domainMax3D[1] = lut.domainMax3D[2] = 255.0f;
     const auto store = [&](int a, int b, int c) {
-        const uchar *pixel = pixelOf(a, b, c);
+        const uchar *pixel = bits + sliceOffset[size_t(a)] + b * bytesPerLine + 3 * c;
         lut.storeEntry3D(a, b, c, pixel[0], pixel[1], pixel[2], lut.domainMin3D, lut.domainMax3D);
     };
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j)
-            for (int k = 0; k < n; ++k) {
-                if (lut.tableOrderRGB)
-                    store(i, j, k);
-                else
-                    store(k, i, j);
-            }
+    if (lut.tableOrderRGB) {
+        for (int a = 0; a < n; ++a)
+            for (int b = 0; b < n; ++b)
+                for (int c = 0; c < n; ++c)
+                    store(a, b, c);
+    } else {
+        for (int b = 0; b < n; ++b)
+            for (int c = 0; c < n; ++c)
+                for (int a = 0; a < n; ++a)
+                    store(a, b, c);
+    }
     lut.resetDomainMax3D();
 }
 
@@ -126,12 +134,11 @@ bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always
     if (!setSize3D(n, false))
         return fail(errorString);
 
-    // Tile a (left to right, then top to bottom), row b and column c in it.
-    const uchar *bits = image.constBits();
-    const std::ptrdiff_t bytesPerLine = image.bytesPerLine();
-    storePixels(*this, n, [&](int a, int b, int c) {
-        return bits + ((a / tiles) * n + b) * bytesPerLine + 3 * ((a % tiles) * n + c);
-    });
+    // Slice a is tile a, counted left to right, then top to bottom.
+    std::vector<std::ptrdiff_t> sliceOffset(size_t(n), 0);
+    for (int a = 0; a < n; ++a)
+        sliceOffset[size_t(a)] = std::ptrdiff_t(a / tiles) * n * image.bytesPerLine() + 3 * std::ptrdiff_t(a % tiles) * n;
+    storeSlices(*this, image, sliceOffset);
     return true;
 }
 
@@ -149,11 +156,10 @@ bool Read_LUTFile::readLutImageStrip(QString fileName, bool /*headerOnly: always
     if (!setSize3D(n, false))
         return fail(errorString);
 
-    // Slice a, row b and column c in it.
-    const uchar *bits = image.constBits();
-    const std::ptrdiff_t bytesPerLine = image.bytesPerLine();
-    storePixels(*this, n, [&](int a, int b, int c) {
-        return bits + b * bytesPerLine + 3 * (std::ptrdiff_t(a) * n + c);
-    });
+    // The slices stand side by side.
+    std::vector<std::ptrdiff_t> sliceOffset(size_t(n), 0);
+    for (int a = 0; a < n; ++a)
+        sliceOffset[size_t(a)] = 3 * std::ptrdiff_t(a) * n;
+    storeSlices(*this, image, sliceOffset);
     return true;
 }
