@@ -5,18 +5,28 @@
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
+#include <QApplication>
 #include <QBrush>
 #include <QCheckBox>
 #include <QColor>
 #include <QComboBox>
 #include <QDebug>
+#include <QEvent>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStyleOptionFrame>
+
+#include <algorithm>
+#include <cmath>
 
 const QStringList labelTextsEnglish = {
     QStringLiteral("Input File"),    QStringLiteral("File Name"),     QStringLiteral("Type"),
@@ -42,6 +52,9 @@ namespace {
 const int cubeSizeValues[] = {17, 33};
 constexpr int kInputLabels = 8;
 constexpr int kOutputLabels = 6;
+// The start size is also the smallest: below it the columns overlap.
+constexpr int kStartWidth = 1000;
+constexpr int kStartHeight = 480;
 
 // The output column starts at 5/12 of the width, the third column at 10/12;
 // positions are computed in floating point and truncated.
@@ -50,9 +63,33 @@ int columnX(int width, int twelfths, double offset)
     return int(width * twelfths / 12.0 + offset);
 }
 
+// A list whose size hint leaves room for its widest item beside the arrow
+// as the style draws it: a style may scale the arrow with the screen's
+// resolution while its size hint does not.
+class List : public QComboBox
+{
+public:
+    using QComboBox::QComboBox;
+
+    QSize sizeHint() const override
+    {
+        QSize hint = QComboBox::sizeHint();
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        option.rect = QRect(QPoint(0, 0), hint);
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+        int widest = 0;
+        for (int i = 0; i < count(); ++i)
+            widest = std::max(widest, fontMetrics().horizontalAdvance(itemText(i)));
+        // The label is drawn one pixel in from each side of the field.
+        hint.rwidth() += std::max(0, widest + 2 - field.width());
+        return hint;
+    }
+};
+
 QComboBox *makeList(QWidget *parent, const QString &name, const QStringList &items)
 {
-    auto *list = new QComboBox(parent);
+    auto *list = new List(parent);
     list->setObjectName(name);
     list->addItems(items);
     return list;
@@ -82,7 +119,58 @@ QString tailFrom(const QString &path, QChar separator)
     return at < 0 ? path : path.mid(at);
 }
 
+// Relative luminance of an sRGB colour and the contrast ratio of two colours,
+// (lighter + 0.05) / (darker + 0.05), from 1:1 to 21:1.
+double luminance(const QColor &colour)
+{
+    const auto linear = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+}
+
+double contrast(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// A text colour for a disabled field of palette that reads at 4.5:1 or
+// better on its background: the palette's own disabled text when it does,
+// else its normal text, else black or white, whichever contrasts more (one
+// of them always reaches 4.5:1).
+QColor legibleDisabledText(const QPalette &palette)
+{
+    constexpr double kMinContrast = 4.5;
+    const QColor background = palette.color(QPalette::Disabled, QPalette::Base);
+    for (const QColor &text : {palette.color(QPalette::Disabled, QPalette::Text),
+                               palette.color(QPalette::Active, QPalette::Text)}) {
+        if (contrast(text, background) >= kMinContrast)
+            return text;
+    }
+    const QColor black(Qt::black), white(Qt::white);
+    return contrast(black, background) >= contrast(white, background) ? black : white;
+}
+
+// The detail of a failure message: the file and the reason, as the command
+// line prints them.
+QString failureDetail(const QString &file, const QString &reason)
+{
+    return file + QLatin1String(": ") + reason;
+}
+
+bool isEnterKey(const QKeyEvent *key)
+{
+    return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+        && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
 } // namespace
+
+void MainWindow::prepareApplication()
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -152,11 +240,15 @@ MainWindow::MainWindow(QWidget *parent)
     connect(languageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::slotLanguageChanged);
 
+    setUpKeyboard();
+    makeFieldsLegible();
     retranslateTexts();
-    resize(1000, 480);
+    setMinimumSize(kStartWidth, kStartHeight);
+    resize(kStartWidth, kStartHeight);
     // A hidden window gets its resize event only when shown; place the
     // widgets now so that the window is complete from the start.
     placeWidgets(width(), height());
+    fitFont();
 }
 
 MainWindow::~MainWindow() = default;
@@ -222,6 +314,149 @@ void MainWindow::placeWidgets(int w, int h)
     placeAtHint(languageBox, x4, 40);
 }
 
+void MainWindow::setUpKeyboard()
+{
+    // Down the input column, down the output column, then the language and
+    // the start button. Disabled fields stay in the chain and are skipped.
+    const QList<QWidget *> chain = {
+        inputButton, inputNameEdit, inputTypeEdit, inputDefaultOrderBox, inputDataOrderBox,
+        inputTableOrderBox, inputSize3DEdit, inputSize1DEdit, inputDimensionEdit,
+        outputButton, outputPathEdit, outputTypeBox, outputSize3DBox, outputDefaultOrderBox,
+        outputDataOrderBox, outputTableOrderBox, languageBox, generateButton};
+    for (int i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+    for (QPushButton *button : {inputButton, outputButton, generateButton})
+        button->installEventFilter(this);
+
+    QWidget *const inputControls[kInputLabels] = {inputNameEdit, inputTypeEdit, inputDefaultOrderBox,
+                                                  inputDataOrderBox, inputTableOrderBox, inputSize3DEdit,
+                                                  inputSize1DEdit, inputDimensionEdit};
+    QWidget *const outputControls[kOutputLabels] = {outputPathEdit, outputTypeBox, outputSize3DBox,
+                                                    outputDefaultOrderBox, outputDataOrderBox,
+                                                    outputTableOrderBox};
+    for (int i = 0; i < inputLabelCount; ++i)
+        labels[i]->setBuddy(inputControls[i]);
+    for (int j = 0; j < kOutputLabels; ++j)
+        labels[inputLabelCount + j]->setBuddy(outputControls[j]);
+    languageLabel->setBuddy(languageBox);
+    for (QLabel *label : labels)
+        label->installEventFilter(this);
+    languageLabel->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && qobject_cast<QPushButton *>(watched)) {
+        // Enter presses a button as Space does, once per key press: a held
+        // key must not run one conversion after another.
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (isEnterKey(key)) {
+            if (!key->isAutoRepeat())
+                static_cast<QPushButton *>(watched)->click();
+            return true;
+        }
+    }
+    auto *label = qobject_cast<QLabel *>(watched);
+    QWidget *buddy = label ? label->buddy() : nullptr;
+    if (buddy && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        // The press is taken so that the release comes back to the caption;
+        // a release inside it toggles a check box and focuses any control.
+        if (event->type() == QEvent::MouseButtonRelease && label->rect().contains(mouse->pos())
+            && buddy->isEnabled()) {
+            buddy->setFocus(Qt::MouseFocusReason);
+            if (auto *box = qobject_cast<QCheckBox *>(buddy))
+                box->click();
+        }
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    const bool handled = QMainWindow::event(event);
+    if (!languageBox) // still being built
+        return handled;
+    switch (event->type()) {
+    case QEvent::ApplicationFontChange:
+        fitFont();
+        break;
+    case QEvent::ApplicationPaletteChange:
+    case QEvent::StyleChange:
+        makeFieldsLegible();
+        break;
+    default:
+        break;
+    }
+    return handled;
+}
+
+void MainWindow::makeFieldsLegible()
+{
+    for (QLineEdit *field : {inputNameEdit, inputTypeEdit, inputSize3DEdit, inputSize1DEdit, inputDimensionEdit}) {
+        QPalette palette = QApplication::palette(field);
+        palette.setColor(QPalette::Disabled, QPalette::Text, legibleDisabledText(palette));
+        field->setPalette(palette);
+    }
+}
+
+bool MainWindow::textsFit() const
+{
+    const auto fits = [](const QWidget *widget, const QSize &room) {
+        const QSize need = widget->sizeHint();
+        return need.width() <= room.width() && need.height() <= room.height();
+    };
+    // Captions and buttons have fixed cells; fields a fixed height.
+    for (const QWidget *cell : {static_cast<QWidget *>(inputButton), static_cast<QWidget *>(outputButton),
+                                static_cast<QWidget *>(generateButton)}) {
+        if (!fits(cell, cell->size()))
+            return false;
+    }
+    for (const QLabel *label : labels) {
+        if (!fits(label, label->size()))
+            return false;
+    }
+    // A field shows one line of text in its frame; the text scrolls sideways.
+    for (const QLineEdit *field : {inputNameEdit, inputTypeEdit, inputSize3DEdit, inputSize1DEdit,
+                                   inputDimensionEdit, outputPathEdit}) {
+        QStyleOptionFrame panel;
+        panel.initFrom(field);
+        panel.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &panel, field);
+        const QRect text = field->style()->subElementRect(QStyle::SE_LineEditContents, &panel, field);
+        if (field->fontMetrics().height() > text.height())
+            return false;
+    }
+    // The language caption stands at its size hint above the language list,
+    // inside the third column with a 10-pixel margin on each side.
+    const int thirdColumn = kStartWidth - columnX(kStartWidth, 10, 10) - 10;
+    return fits(languageLabel, QSize(thirdColumn, languageBox->y() - languageLabel->y()));
+}
+
+void MainWindow::fitFont()
+{
+    // Start from the application font (an empty font inherits everything)
+    // and shrink in half points, or in pixels for a font given in pixels,
+    // down to 8 pixels at the most.
+    setFont(QFont());
+    QFont font = QApplication::font(this);
+    const bool inPixels = font.pointSizeF() <= 0;
+    double size = inPixels ? font.pixelSize() : font.pointSizeF();
+    const double step = inPixels ? 1.0 : 0.5;
+    constexpr int kSmallestPixels = 8;
+    while (!textsFit() && fontInfo().pixelSize() > kSmallestPixels && size > step) {
+        size -= step;
+        if (inPixels)
+            font.setPixelSize(int(size));
+        else
+            font.setPointSizeF(size);
+        setFont(font);
+    }
+    placeWidgets(width(), height());
+}
+
 void MainWindow::retranslateTexts()
 {
     const QStringList *texts = nullptr;
@@ -249,6 +484,7 @@ void MainWindow::slotLanguageChanged(int index)
 {
     language = index;
     retranslateTexts();
+    fitFont();
 }
 
 // Choosing anything but the first item of an order list is a choice of
@@ -305,9 +541,13 @@ QString MainWindow::askSaveFileName(const QString &caption, const QString &filte
     return QFileDialog::getSaveFileName(this, caption, QString(), filter);
 }
 
-void MainWindow::showWarning(const QString &title, const QString &text)
+void MainWindow::showWarning(const QString &title, const QString &text, const QString &detail)
 {
-    QMessageBox::warning(nullptr, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+    // What QMessageBox::warning shows (one OK button, no default button, no
+    // parent), plus a Details button when there is a detail.
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, nullptr);
+    box.setDetailedText(detail);
+    box.exec();
 }
 
 void MainWindow::slotOutputButton()
@@ -350,9 +590,9 @@ void MainWindow::slotWriteLut()
 {
     if (outputPathEdit->text().isEmpty() || inputNameEdit->text().isEmpty()) {
         if (language == 1)
-            showWarning(QStringLiteral("错误"), QStringLiteral("请选择 输入/输出 文件！"));
+            showWarning(QStringLiteral("错误"), QStringLiteral("请选择 输入/输出 文件！"), QString());
         else
-            showWarning(QStringLiteral("Error"), QStringLiteral("Please Select Input/Output File!"));
+            showWarning(QStringLiteral("Error"), QStringLiteral("Please Select Input/Output File!"), QString());
         return;
     }
     outputPath = outputPathEdit->text();
@@ -368,7 +608,7 @@ void MainWindow::slotWriteLut()
     Read_LUTFile source;
     if (!source.readLut(readOptions, false)) {
         qDebug() << "read failed:" << source.errorString;
-        showWarning(QStringLiteral("Error"), QStringLiteral("File Error!"));
+        showWarning(QStringLiteral("Error"), QStringLiteral("File Error!"), failureDetail(inputPath, source.errorString));
         return;
     }
 
@@ -390,13 +630,17 @@ void MainWindow::runExport(LutFileOptions options, Read_LUTFile *source)
     const int n = source->size3D;
     const int m = options.size3D;
     bool written = false;
+    // Why nothing was written, and which file that is about.
     QString why;
+    QString whyFile = inputPath;
+    const LutFormat *format = LutFormats::byId(options.format);
     if (n > 0 && source->table3D == nullptr) {
-        why = QStringLiteral("the input's cube has no table");
+        why = QStringLiteral("its cube has no table");
     } else if (n > 0 && n == m) {
         Write_LUTFile writer;
         written = writer.writeLut(options, source);
         why = writer.errorString;
+        whyFile = options.path;
     } else if (n > 0) {
         // The destination carries only the resampled cube, with default
         // domains and order flags.
@@ -409,15 +653,17 @@ void MainWindow::runExport(LutFileOptions options, Read_LUTFile *source)
             Write_LUTFile writer;
             written = writer.writeLut(options, &destination);
             why = writer.errorString;
+            whyFile = options.path;
         }
     } else {
-        why = QStringLiteral("the input holds no cube");
+        why = QStringLiteral("holds no 3D table, which the %1 output needs")
+                  .arg(QLatin1String(format ? format->name : "cube"));
     }
 
     if (written) {
-        showWarning(QStringLiteral("Successful"), QStringLiteral("Export successful !"));
+        showWarning(QStringLiteral("Successful"), QStringLiteral("Export successful !"), QString());
     } else {
         qDebug() << "export failed:" << why;
-        showWarning(QStringLiteral("Error"), QStringLiteral("Format not supported !"));
+        showWarning(QStringLiteral("Error"), QStringLiteral("Format not supported !"), failureDetail(whyFile, why));
     }
 }

@@ -32,6 +32,13 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Application-wide settings the window relies on; call before the
+    // application object is made. High-DPI scaling keeps every coordinate of
+    // the window in device-independent pixels, so that 1.5x and 2x desktops
+    // (or 144 and 192 dpi) show the same window, only sharper; fractional
+    // factors are kept as they are rather than rounded up to 2.
+    static void prepareApplication();
+
     // The full name of the chosen input file and of the output file.
     QString currentInputPath() const { return inputPath; }
     QString currentOutputPath() const { return outputPath; }
@@ -51,13 +58,20 @@ public slots:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    // Fits the font again when the application font changes, and the input
+    // fields' colours when the palette or the style does.
+    bool event(QEvent *event) override;
+    // Enter/Return on a focused button presses it; a click on a caption acts
+    // on its control.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     // The dialogs and message boxes of a conversion run. The defaults are the
     // toolkit's modal static dialogs; tests override them to answer without
-    // a user.
+    // a user. detail, when not empty, is why a read or write failed ("FILE:
+    // reason"), shown behind the box's Details button.
     virtual QStringList askOpenFileNames(const QString &caption, const QString &filter);
     virtual QString askSaveFileName(const QString &caption, const QString &filter);
-    virtual void showWarning(const QString &title, const QString &text);
+    virtual void showWarning(const QString &title, const QString &text, const QString &detail);
 
     // Writes source through the writer of options.format, resampling its
     // cube first when its size differs from options.size3D, and reports the
@@ -67,28 +81,38 @@ protected:
 private:
     void retranslateTexts();
     void placeWidgets(int width, int height);
+    // Gives the window the largest font, no larger than the application's,
+    // with which every caption, button and field shows its whole text in its
+    // fixed cell, then places the widgets again.
+    void fitFont();
+    bool textsFit() const;
+    // Lets the disabled input fields show their text in a colour that
+    // contrasts with their background by at least 4.5:1.
+    void makeFieldsLegible();
+    // Tab order by columns; each caption's control as its buddy.
+    void setUpKeyboard();
     QString dialogFilter() const;
 
-    QPushButton *inputButton;
-    QPushButton *outputButton;
-    QPushButton *generateButton;
-    QLabel *labels[14];
-    QLineEdit *inputNameEdit;
-    QLineEdit *inputTypeEdit;
-    QLineEdit *inputSize3DEdit;
-    QLineEdit *inputSize1DEdit;
-    QLineEdit *inputDimensionEdit;
-    QCheckBox *inputDefaultOrderBox;
-    QComboBox *inputDataOrderBox;
-    QComboBox *inputTableOrderBox;
-    QLineEdit *outputPathEdit;
-    QComboBox *outputTypeBox;
-    QComboBox *outputSize3DBox;
-    QCheckBox *outputDefaultOrderBox;
-    QComboBox *outputDataOrderBox;
-    QComboBox *outputTableOrderBox;
-    QComboBox *languageBox;
-    QLabel *languageLabel;
+    QPushButton *inputButton = nullptr;
+    QPushButton *outputButton = nullptr;
+    QPushButton *generateButton = nullptr;
+    QLabel *labels[14] = {};
+    QLineEdit *inputNameEdit = nullptr;
+    QLineEdit *inputTypeEdit = nullptr;
+    QLineEdit *inputSize3DEdit = nullptr;
+    QLineEdit *inputSize1DEdit = nullptr;
+    QLineEdit *inputDimensionEdit = nullptr;
+    QCheckBox *inputDefaultOrderBox = nullptr;
+    QComboBox *inputDataOrderBox = nullptr;
+    QComboBox *inputTableOrderBox = nullptr;
+    QLineEdit *outputPathEdit = nullptr;
+    QComboBox *outputTypeBox = nullptr;
+    QComboBox *outputSize3DBox = nullptr;
+    QCheckBox *outputDefaultOrderBox = nullptr;
+    QComboBox *outputDataOrderBox = nullptr;
+    QComboBox *outputTableOrderBox = nullptr;
+    QComboBox *languageBox = nullptr;
+    QLabel *languageLabel = nullptr;
 
     QString inputPath;
     QString outputPath;

@@ -5,6 +5,7 @@
 
 int main(int argc, char *argv[])
 {
+    MainWindow::prepareApplication();
     QApplication app(argc, argv);
     // Lets the desktop match the window to chromaduct.desktop and its icon.
     QApplication::setDesktopFileName(QStringLiteral("chromaduct"));

@@ -4,6 +4,107 @@
 
 #include <cmath>
 
+void LutCalc::sampleGrid(const float *grid, const int sizes[3], const double position[3], float result[3])
+{
+    // Entry (a, b, c) of the grid, three floats.
+    const auto table = [grid, sizes](int a, int b, int c) {
+        return grid + 3 * ((std::ptrdiff_t(a) * sizes[1] + b) * sizes[2] + c);
+    };
+    int lower[3];
+    int upper[3];
+    double f[3];
+    for (int c = 0; c < 3; ++c) {
+        double x = position[c];
+        if (x > double(sizes[c] - 1))
+            x = double(sizes[c] - 1);
+        // floor() of a NaN has no integer value.
+        if (!(x >= 0.0)) {
+            lower[c] = upper[c] = 0;
+            f[c] = 0.0;
+        } else {
+            lower[c] = int(std::floor(x));
+            upper[c] = int(std::ceil(x));
+            f[c] = x - double(lower[c]);
+        }
+    }
+
+    const float *p000 = table(lower[0], lower[1], lower[2]);
+    const float *p111 = table(upper[0], upper[1], upper[2]);
+    const double f0 = f[0], f1 = f[1], f2 = f[2];
+
+    // Pick the tetrahedron, its two middle corners and the four weights.
+    const float *pA;
+    const float *pB;
+    double w0, wA, wB, w1;
+    if (f0 > f1) {
+        if (f1 > f2) { // f0 > f1 > f2
+            pA = table(upper[0], lower[1], lower[2]);
+            pB = table(upper[0], upper[1], lower[2]);
+            w0 = 1 - f0; wA = f0 - f1; wB = f1 - f2; w1 = f2;
+        } else if (f0 > f2) { // f0 > f2 >= f1
+            pA = table(upper[0], lower[1], lower[2]);
+            pB = table(upper[0], lower[1], upper[2]);
+            w0 = 1 - f0; wA = f0 - f2; wB = f2 - f1; w1 = f1;
+        } else { // f2 >= f0 > f1
+            pA = table(lower[0], lower[1], upper[2]);
+            pB = table(upper[0], lower[1], upper[2]);
+            w0 = 1 - f2; wA = f2 - f0; wB = f0 - f1; w1 = f1;
+        }
+    } else {
+        if (f2 > f1) { // f2 > f1 >= f0
+            pA = table(lower[0], lower[1], upper[2]);
+            pB = table(lower[0], upper[1], upper[2]);
+            w0 = 1 - f2; wA = f2 - f1; wB = f1 - f0; w1 = f0;
+        } else if (f2 > f0) { // f1 >= f2 > f0
+            pA = table(lower[0], upper[1], lower[2]);
+            pB = table(lower[0], upper[1], upper[2]);
+            w0 = 1 - f1; wA = f1 - f2; wB = f2 - f0; w1 = f0;
+        } else { // f1 >= f0 >= f2
+            pA = table(lower[0], upper[1], lower[2]);
+            pB = table(upper[0], upper[1], lower[2]);
+            w0 = 1 - f1; wA = f1 - f0; wB = f0 - f2; w1 = f2;
+        }
+    }
+    for (int ch = 0; ch < 3; ++ch)
+        result[ch] = float(w0 * p000[ch] + wA * pA[ch] + wB * pB[ch] + w1 * p111[ch]);
+}
+
+namespace {
+
+void sampleAtPosition(const LutTable3D &table, int n, const double position[3], float result[3])
+{
+    const int sizes[3] = {n, n, n};
+    LutCalc::sampleGrid(table.data(), sizes, position, result);
+}
+
+// Linear interpolation of channel c of a 1D table spread over [lo, hi];
+// inputs beyond the span take the end values.
+double sample1D(const LutTable1D &table, int n, int c, double x, double lo, double hi)
+{
+    if (n == 1)
+        return table[0][c];
+    double position = (x - lo) / (hi - lo) * double(n - 1);
+    if (!(position > 0.0))
+        return table[0][c];
+    if (position >= double(n - 1))
+        return table[n - 1][c];
+    const int i = int(position);
+    const double f = position - double(i);
+    return table[i][c] + (double(table[i + 1][c]) - double(table[i][c])) * f;
+}
+
+bool hasTable3D(const Read_LUTFile *lut)
+{
+    return lut->size3D >= 1 && lut->table3D.size() == lut->size3D;
+}
+
+bool hasTable1D(const Read_LUTFile *lut)
+{
+    return lut->size1D >= 1 && lut->table1D.size() == lut->size1D;
+}
+
+} // namespace
+
 void LutCalc::sampleCube(const float point[3], float result[3], const Read_LUTFile *source)
 {
     const LutTable3D &table = source->table3D;
@@ -13,65 +114,83 @@ void LutCalc::sampleCube(const float point[3], float result[3], const Read_LUTFi
         result[0] = result[1] = result[2] = 0.0f;
         return;
     }
-    int lower[3];
-    int upper[3];
-    float f[3];
+    // The grid position in single precision, as the plain conversion has
+    // always computed it.
+    double position[3];
     for (int c = 0; c < 3; ++c) {
         const float scale = (1.0f / (source->domainMax3D[c] - source->domainMin3D[c])) * float(n - 1);
-        float x = (point[c] - source->domainMin3D[c]) * scale;
-        if (x > float(n - 1))
-            x = float(n - 1);
-        // Below the domain, and a coordinate that is not a number, sample
-        // the first lattice plane; floor() of a NaN has no integer value.
-        if (!(x >= 0.0f)) {
-            lower[c] = upper[c] = 0;
-            f[c] = 0.0f;
-        } else {
-            lower[c] = int(std::floor(x));
-            upper[c] = int(std::ceil(x));
-            f[c] = x - float(lower[c]);
+        position[c] = double((point[c] - source->domainMin3D[c]) * scale);
+    }
+    sampleAtPosition(table, n, position, result);
+}
+
+bool LutCalc::hasTransform3D(const Read_LUTFile *source)
+{
+    const LutMeaning &meaning = source->meaning;
+    return hasTable3D(source) || (meaning.evaluate && meaning.evaluateSize3D > 0);
+}
+
+void LutCalc::evaluate(const Read_LUTFile *source, double rgb[3])
+{
+    const LutMeaning &meaning = source->meaning;
+    if (meaning.evaluate) {
+        meaning.evaluate(rgb);
+        return;
+    }
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = meaning.shaper[c].evaluate(rgb[c]);
+    const bool has3D = hasTable3D(source);
+    if (hasTable1D(source) && (!has3D || meaning.table1DFeeds3D)) {
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = sample1D(source->table1D, source->size1D, c, rgb[c], meaning.inputMin1D[c], meaning.inputMax1D[c]);
+    }
+    if (has3D) {
+        const int n = source->size3D;
+        double position[3];
+        for (int c = 0; c < 3; ++c)
+            position[c] = (rgb[c] - meaning.inputMin3D[c]) / (meaning.inputMax3D[c] - meaning.inputMin3D[c]) * (n - 1);
+        float result[3];
+        sampleAtPosition(source->table3D, n, position, result);
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = result[c];
+    }
+}
+
+bool LutCalc::bakeCube(const Read_LUTFile *source, Read_LUTFile *destination)
+{
+    const int m = destination->size3D;
+    if (m < 2 || destination->table3D.size() != m)
+        return false;
+    if (!hasTable3D(source) && !hasTable1D(source) && !source->meaning.evaluate)
+        return false;
+    for (int i = 0; i < m; ++i) {
+        for (int j = 0; j < m; ++j) {
+            for (int k = 0; k < m; ++k) {
+                double rgb[3] = {double(i) / (m - 1), double(j) / (m - 1), double(k) / (m - 1)};
+                evaluate(source, rgb);
+                float *entry = destination->table3D[i][j][k];
+                for (int c = 0; c < 3; ++c)
+                    entry[c] = float(rgb[c]);
+            }
         }
     }
+    return true;
+}
 
-    const float *p000 = table[lower[0]][lower[1]][lower[2]];
-    const float *p111 = table[upper[0]][upper[1]][upper[2]];
-    const double f0 = f[0], f1 = f[1], f2 = f[2];
-
-    // Pick the tetrahedron, its two middle corners and the four weights.
-    const float *pA;
-    const float *pB;
-    double w0, wA, wB, w1;
-    if (f0 > f1) {
-        if (f1 > f2) { // f0 > f1 > f2
-            pA = table[upper[0]][lower[1]][lower[2]];
-            pB = table[upper[0]][upper[1]][lower[2]];
-            w0 = 1 - f0; wA = f0 - f1; wB = f1 - f2; w1 = f2;
-        } else if (f0 > f2) { // f0 > f2 >= f1
-            pA = table[upper[0]][lower[1]][lower[2]];
-            pB = table[upper[0]][lower[1]][upper[2]];
-            w0 = 1 - f0; wA = f0 - f2; wB = f2 - f1; w1 = f1;
-        } else { // f2 >= f0 > f1
-            pA = table[lower[0]][lower[1]][upper[2]];
-            pB = table[upper[0]][lower[1]][upper[2]];
-            w0 = 1 - f2; wA = f2 - f0; wB = f0 - f1; w1 = f1;
-        }
-    } else {
-        if (f2 > f1) { // f2 > f1 >= f0
-            pA = table[lower[0]][lower[1]][upper[2]];
-            pB = table[lower[0]][upper[1]][upper[2]];
-            w0 = 1 - f2; wA = f2 - f1; wB = f1 - f0; w1 = f0;
-        } else if (f2 > f0) { // f1 >= f2 > f0
-            pA = table[lower[0]][upper[1]][lower[2]];
-            pB = table[lower[0]][upper[1]][upper[2]];
-            w0 = 1 - f1; wA = f1 - f2; wB = f2 - f0; w1 = f0;
-        } else { // f1 >= f0 >= f2
-            pA = table[lower[0]][upper[1]][lower[2]];
-            pB = table[upper[0]][upper[1]][lower[2]];
-            w0 = 1 - f1; wA = f1 - f0; wB = f0 - f2; w1 = f2;
-        }
+bool LutCalc::bake1D(const Read_LUTFile *source, Read_LUTFile *destination)
+{
+    const int m = destination->size1D;
+    if (m < 2 || destination->table1D.size() != m || hasTransform3D(source)
+        || !(hasTable1D(source) || source->meaning.evaluate))
+        return false;
+    for (int i = 0; i < m; ++i) {
+        const double t = double(i) / (m - 1);
+        double rgb[3] = {t, t, t};
+        evaluate(source, rgb);
+        for (int c = 0; c < 3; ++c)
+            destination->table1D[i][c] = float(rgb[c]);
     }
-    for (int ch = 0; ch < 3; ++ch)
-        result[ch] = float(w0 * p000[ch] + wA * pA[ch] + wB * pB[ch] + w1 * p111[ch]);
+    return true;
 }
 
 bool LutCalc::resampleCube(const Read_LUTFile *source, Read_LUTFile *destination)

@@ -12,9 +12,33 @@ public:
     // values on its boundary. The source must hold a 3D table.
     static void sampleCube(const float point[3], float result[3], const Read_LUTFile *source);
 
+    // Tetrahedral interpolation of a grid of sizes[0] x sizes[1] x sizes[2]
+    // entries of three floats (third index fastest) at a position in grid
+    // units per axis. Positions beyond the last lattice plane take it;
+    // positions below the first, or not a number, take the first.
+    static void sampleGrid(const float *grid, const int sizes[3], const double position[3], float result[3]);
+
     // Fills every entry of destination's cube (already allocated at its size
     // M) by sampling source at (i, j, k) / (M - 1) over 0..1 on each axis,
     // in the same axis order. Returns false, writing nothing, when either
     // container has no cube or M is below 2 (a 1-point lattice has no step).
     static bool resampleCube(const Read_LUTFile *source, Read_LUTFile *destination);
+
+    // The whole transform that source's file means (its LutMeaning: shapers,
+    // input spans, the 1D table in front of the 3D one, or the file's own
+    // evaluation), applied to rgb in place in double precision. Nothing is
+    // clamped but inputs beyond a curve's or table's span, which take its
+    // end values. Expects a container read for baking.
+    static void evaluate(const Read_LUTFile *source, double rgb[3]);
+    // True when source's transform mixes channels (a 3D table or an
+    // evaluation of its own), so a 1D table cannot hold it.
+    static bool hasTransform3D(const Read_LUTFile *source);
+    // Fills destination's cube (allocated at its size M >= 2) with source's
+    // transform at (i, j, k) / (M - 1). False, writing nothing, when source
+    // holds no transform.
+    static bool bakeCube(const Read_LUTFile *source, Read_LUTFile *destination);
+    // Fills destination's 1D table (allocated, at least 2 entries) with
+    // source's transform at i / (M - 1) on every channel. False when the
+    // transform mixes channels or source has no 1D table.
+    static bool bake1D(const Read_LUTFile *source, Read_LUTFile *destination);
 };

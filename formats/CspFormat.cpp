@@ -3,17 +3,24 @@
 // metadata block, a pre-LUT (a shaper curve per channel) and then the table:
 // a size line and one entry of three numbers per line, red varying fastest.
 //
-// Of each channel's pre-LUT only the first and last output value are kept,
-// as that channel's domain; the shaper curves are not applied. The 3D domain
-// stays as the pre-LUT gave it after the read.
+// The plain reading keeps of each channel's pre-LUT only the first and last
+// output value, as that channel's domain, and does not apply the curves; the
+// 3D domain stays as the pre-LUT gave it after the read. A read for baking
+// records the curves and keeps the table's values, and reads tables whose
+// axes differ in size ("2 3 4"), which the plain reading refuses.
 
+#include "calc/LutCalc.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
 
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -63,18 +70,37 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
     }
 
     // Pre-LUT: per channel a count line, an input-values line and an
-    // output-values line. The output line's first and last value are the
-    // channel's domain; counts and input values are not used.
+    // output-values line. Each channel's curve is recorded as the file's
+    // shaper. The plain reading does not apply it: the output line's first
+    // and last value become the channel's domain instead. A read for baking
+    // applies it and keeps the table's values as they are.
     float *domainMin = is3D ? domainMin3D : domainMin1D;
     float *domainMax = is3D ? domainMax3D : domainMax1D;
+    meaning.shaperName = QStringLiteral("csp pre-LUT");
+    QStringList inputs;
     int valueLines = 0;
     int channel = 0;
     while (channel < 3 && !in.atEnd()) {
         const QStringList fields = fieldsOf(in.readLine().trimmed());
         if (fields.size() < 2)
             continue;
-        if (++valueLines % 2 == 1)
-            continue; // an input-values line
+        if (++valueLines % 2 == 1) {
+            inputs = fields;
+            continue;
+        }
+        LutCurve &curve = meaning.shaper[channel];
+        curve.smooth = true;
+        for (const QString &field : inputs)
+            curve.x.push_back(field.toDouble());
+        for (const QString &field : fields)
+            curve.y.push_back(field.toDouble());
+        if (bakeRead) {
+            const QString problem = curve.problem();
+            if (!problem.isEmpty())
+                return fail(QStringLiteral("line %1: pre-LUT of channel %2: %3").arg(in.lineNumber()).arg(channel).arg(problem));
+            ++channel;
+            continue;
+        }
         domainMin[channel] = fields.first().toFloat();
         domainMax[channel] = fields.last().toFloat();
         if (!(domainMax[channel] > domainMin[channel]) || !std::isfinite(domainMax[channel] - domainMin[channel])) {
@@ -92,7 +118,10 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
         const QStringList fields = fieldsOf(line);
         if (is3D && fields.size() == 3) {
             int n[3] = {0, 0, 0};
-            if (LutScan::scan(line, "%d %d %d", &n[0], &n[1], &n[2]) != 3 || n[0] != n[1] || n[1] != n[2]) {
+            const int converted = LutScan::scan(line, "%d %d %d", &n[0], &n[1], &n[2]);
+            if (bakeRead && converted == 3 && (n[0] != n[1] || n[1] != n[2]))
+                return readRectangularCsp(in, n);
+            if (converted != 3 || n[0] != n[1] || n[1] != n[2]) {
                 return fail(QStringLiteral("line %1: the cube size line must give one size three times")
                                 .arg(in.lineNumber()));
             }
@@ -133,4 +162,44 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
     resetDomainMax1D();
     in.close();
     return size3D >= 1 || size1D > 0;
+}
+
+// A 3D table with its own size per axis ("2 3 4", red fastest), read for
+// baking: the whole transform (the pre-LUT, then tetrahedral interpolation
+// on the grid) becomes the container's evaluation.
+bool Read_LUTFile::readRectangularCsp(LutTextInput &in, const int sizes[3])
+{
+    qint64 total = 1;
+    for (int c = 0; c < 3; ++c) {
+        if (sizes[c] < 2 || sizes[c] > kMaxCubeSize)
+            return fail(QStringLiteral("line %1: size %2 is outside 2..%3").arg(in.lineNumber()).arg(sizes[c]).arg(kMaxCubeSize));
+        total *= sizes[c];
+    }
+    // Stored [red][green][blue], blue fastest, as the cube tables are.
+    auto grid = std::make_shared<std::vector<float>>(size_t(total) * 3, 0.0f);
+    float v[3] = {0.0f, 0.0f, 0.0f};
+    for (qint64 e = 0; e < total;) {
+        if (in.atEnd())
+            return fail(QStringLiteral("the file ends after %1 of %2 cube entries").arg(e).arg(total));
+        if (!scanEntryLine(in.readRawLine().trimmed(), v))
+            continue;
+        const qint64 r = e % sizes[0], g = e / sizes[0] % sizes[1], b = e / (qint64(sizes[0]) * sizes[1]);
+        float *entry = grid->data() + 3 * ((r * sizes[1] + g) * sizes[2] + b);
+        for (int c = 0; c < 3; ++c)
+            entry[c] = v[dataOrderRGB ? c : 2 - c];
+        ++e;
+    }
+    const LutCurve shaper[3] = {meaning.shaper[0], meaning.shaper[1], meaning.shaper[2]};
+    const std::array<int, 3> n = {sizes[0], sizes[1], sizes[2]};
+    meaning.evaluate = [shaper, grid, n](double rgb[3]) {
+        double position[3];
+        for (int c = 0; c < 3; ++c)
+            position[c] = shaper[c].evaluate(rgb[c]) * (n[c] - 1);
+        float result[3];
+        LutCalc::sampleGrid(grid->data(), n.data(), position, result);
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = result[c];
+    };
+    meaning.evaluateSize3D = std::max({sizes[0], sizes[1], sizes[2]});
+    return true;
 }

@@ -62,6 +62,10 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
     // Header pass: sizes, domains and the integer mode; counts data lines so
     // that a file without a size line still has one.
     qint64 dataLines = 0;
+    // LUT_3D_INPUT_RANGE (min x3, max x3), and whether DOMAIN_MIN/MAX or
+    // LUT_1D_INPUT_RANGE came, to tell which table a domain belongs to.
+    double inputRange3D[6] = {0.0, 0.0, 0.0, 1.0, 1.0, 1.0};
+    bool haveDomain = false, have1DRange = false;
     while (!in.atEnd()) {
         const QString line = in.readLine().trimmed();
         if (line.isEmpty())
@@ -81,6 +85,7 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
                               &v[2]) >= 1) {
                 for (int c = 0; c < 3; ++c)
                     domainMin3D[c] = v[c];
+                haveDomain = true;
             }
         } else if (line.contains(QLatin1String("DOMAIN_MAX"))) {
             float v[3] = {0.0f, 0.0f, 0.0f};
@@ -88,6 +93,7 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
                               &v[2]) >= 1) {
                 for (int c = 0; c < 3; ++c)
                     domainMax3D[c] = v[c];
+                haveDomain = true;
             }
         } else if (line.contains(QLatin1String("LUT_1D_SIZE"))) {
             if (!setSize1D(sizeValue(line, QStringLiteral("LUT_1D_SIZE")), headerOnly))
@@ -99,6 +105,16 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
                 for (int c = 0; c < 3; ++c) {
                     domainMin1D[c] = lo;
                     domainMax1D[c] = hi;
+                }
+                have1DRange = true;
+            }
+        } else if (line.contains(QLatin1String("LUT_3D_INPUT_RANGE"))) {
+            // The 3D table's input span; only a read for baking applies it.
+            double lo = 0.0, hi = 0.0;
+            if (LutScan::scan(keywordArguments(line, QStringLiteral("LUT_3D_INPUT_RANGE")), "%lf %lf", &lo, &hi) == 2) {
+                for (int c = 0; c < 3; ++c) {
+                    inputRange3D[c] = lo;
+                    inputRange3D[c + 3] = hi;
                 }
             }
         } else if (line.startsWith(QLatin1String("Mesh"))) {
@@ -128,6 +144,26 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
             return fail(QStringLiteral("DOMAIN_MAX must be above DOMAIN_MIN on every axis"));
         if (size1D >= 1 && !domainIsValid(domainMin1D, domainMax1D))
             return fail(QStringLiteral("LUT_1D_INPUT_RANGE must have its maximum above its minimum"));
+
+        // The domains are the input spans of the tables, and a 1D table
+        // stands in front of the 3D one. DOMAIN_MIN/MAX belong to the 3D
+        // table, or to the 1D table of a file without one (unless
+        // LUT_1D_INPUT_RANGE gives its span); LUT_3D_INPUT_RANGE gives the
+        // 3D span too. The plain reading divides the values by the domains
+        // (and ignores LUT_3D_INPUT_RANGE); a read for baking records them
+        // as spans and keeps the values as they are.
+        const bool domainIs1D = haveDomain && size3D < 1 && !have1DRange;
+        for (int c = 0; c < 3; ++c) {
+            meaning.inputMin3D[c] = haveDomain ? domainMin3D[c] : inputRange3D[c];
+            meaning.inputMax3D[c] = haveDomain ? domainMax3D[c] : inputRange3D[c + 3];
+            meaning.inputMin1D[c] = domainIs1D ? domainMin3D[c] : domainMin1D[c];
+            meaning.inputMax1D[c] = domainIs1D ? domainMax3D[c] : domainMax1D[c];
+            if (bakeRead) {
+                domainMin3D[c] = domainMin1D[c] = 0.0f;
+                domainMax3D[c] = domainMax1D[c] = 1.0f;
+            }
+        }
+        meaning.table1DFeeds3D = size3D >= 1 && size1D >= 1;
 
         // Keyword lines convert nothing and are skipped here like comments.
         // The working values carry over from the 3D entries to the 1D ones.

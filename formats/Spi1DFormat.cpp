@@ -7,6 +7,8 @@
 // and are kept as they are. The container's 1D table is sampled evenly over
 // the input range 0..1, so a file with another range is resampled onto it by
 // linear interpolation (inputs beyond the file's range take its end values).
+// A read for baking keeps the samples as they are, with the range recorded
+// as their input span.
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
@@ -129,7 +131,15 @@ bool Read_LUTFile::readSpi1D(QString fileName, bool headerOnly)
 
     if (!setSize1D(length, false))
         return false;
-    const bool unitRange = lo == 0.0 && hi == 1.0;
+    // A read for baking keeps the samples and records the range as the
+    // table's input span instead of resampling.
+    const bool unitRange = (lo == 0.0 && hi == 1.0) || bakeRead;
+    if (bakeRead) {
+        for (int c = 0; c < 3; ++c) {
+            meaning.inputMin1D[c] = lo;
+            meaning.inputMax1D[c] = hi;
+        }
+    }
     for (int e = 0; e < length; ++e) {
         float y[3];
         for (int c = 0; c < 3; ++c) {

@@ -15,6 +15,27 @@ namespace {
 
 constexpr int kTruelightFormat = 10;
 
+// Records the input LUT in the container's 1D table (values divided by
+// scale) as the shaper of the cube: its entries spread evenly over 0..1,
+// mapping onto lattice positions 0..1.
+void recordInputLutShaper(Read_LUTFile *lut, float scale)
+{
+    const int n = lut->size1D;
+    if (lut->size3D < 2 || n < 2 || lut->table1D.size() != n)
+        return;
+    const double toUnit = double(scale) / (lut->size3D - 1);
+    lut->meaning.shaperName = QStringLiteral("Truelight input LUT");
+    for (int c = 0; c < 3; ++c) {
+        LutCurve &curve = lut->meaning.shaper[c];
+        curve.x.resize(size_t(n));
+        curve.y.resize(size_t(n));
+        for (int i = 0; i < n; ++i) {
+            curve.x[size_t(i)] = double(i) / (n - 1);
+            curve.y[size_t(i)] = lut->table1D[i][c] * toUnit;
+        }
+    }
+}
+
 } // namespace
 
 bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always read whole*/)
@@ -88,13 +109,23 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
         } else if (keyword == QLatin1String("InputLUT")) {
             if (size1D < 1 || size3D < 1)
                 continue;
-            // Input LUT values run from 0 to the cube size.
-            domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = float(size3D);
+            // Input LUT values are lattice positions, 0 to the cube size - 1.
+            // The plain reading divides them by the cube size into the 1D
+            // table and does not apply them; a read for baking divides them
+            // by the size - 1 and applies them as the shaper of the cube.
+            const float scale = bakeRead && size3D >= 2 ? float(size3D - 1) : float(size3D);
+            domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = scale;
             const EntriesRead entries = readEntries1D(in, v, scanEntryLine);
-            if (entries != EntriesRead::Complete) {
+            if (entries == EntriesRead::Truncated) {
                 resetDomainMax3D();
                 resetDomainMax1D();
-                return entries == EntriesRead::LastMissing;
+                return false;
+            }
+            recordInputLutShaper(this, scale);
+            if (entries == EntriesRead::LastMissing) {
+                resetDomainMax3D();
+                resetDomainMax1D();
+                return true;
             }
         } else if (keyword == QLatin1String("Cube")) {
             if (size3D < 1)

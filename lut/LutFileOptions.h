@@ -14,4 +14,5 @@ struct LutFileOptions
     bool tableOrderRGB = true; // "Table Order" shows "RGB"
     int outputScale = 1;       // writing: 1 writes normalised reals, 2 or more integers
     int size3D = 0;            // writing: the cube size to write
+    bool bake = false;         // reading: keep what the file means for LutCalc::bake
 };

@@ -5,6 +5,9 @@
 #include "lut/LutTextInput.h"
 
 #include <QDebug>
+#include <QLocale>
+
+#include <cmath>
 
 Read_LUTFile::Read_LUTFile(QObject *parent)
     : QObject(parent)
@@ -72,13 +75,17 @@ bool Read_LUTFile::readLut(LutFileOptions &options, bool headerOnly)
     qDebug().noquote() << (options.defaultOrder ? "true" : "false") << (dataOrderRGB ? "true" : "false")
                        << (tableOrderRGB ? "true" : "false");
     errorString.clear();
+    bakeRead = options.bake;
+    meaning = LutMeaning();
 
     const LutFormat *format = LutFormats::byId(options.format);
     if (!format)
         return fail(QStringLiteral("unknown format identifier %1").arg(options.format));
     if (!format->reader)
         return fail(QStringLiteral("this build cannot read the %1 format").arg(QLatin1String(format->name)));
-    const bool ok = (this->*(format->reader))(options.path, headerOnly);
+    bool ok = (this->*(format->reader))(options.path, headerOnly);
+    if (ok && bakeRead)
+        ok = checkInputSpans();
     if (!ok && errorString.isEmpty())
         errorString = QStringLiteral("not a readable %1 file").arg(QLatin1String(format->name));
     return ok;
@@ -92,6 +99,17 @@ void Read_LUTFile::applyDefaultOrder(int formatId)
         dataOrderRGB = format->readDataRGB;
         tableOrderRGB = format->readTableRGB;
     }
+}
+
+bool Read_LUTFile::checkInputSpans()
+{
+    for (int c = 0; c < 3; ++c) {
+        const double width3D = meaning.inputMax3D[c] - meaning.inputMin3D[c];
+        const double width1D = meaning.inputMax1D[c] - meaning.inputMin1D[c];
+        if (!(width3D > 0.0) || !std::isfinite(width3D) || !(width1D > 0.0) || !std::isfinite(width1D))
+            return fail(QStringLiteral("an input range does not rise: its maximum must be above its minimum"));
+    }
+    return true;
 }
 
 bool Read_LUTFile::fail(const QString &reason)
@@ -197,4 +215,49 @@ bool Read_LUTFile::readSizedCubeText(const QString &fileName, bool headerOnly, i
     }
     resetDomainMax3D();
     return true;
+}
+
+namespace {
+
+QString spanText(const double lo[3], const double hi[3])
+{
+    if (lo[0] == lo[1] && lo[1] == lo[2] && hi[0] == hi[1] && hi[1] == hi[2])
+        return QStringLiteral("%1..%2").arg(lo[0]).arg(hi[0]);
+    return QStringLiteral("%1 %2 %3..%4 %5 %6").arg(lo[0]).arg(lo[1]).arg(lo[2]).arg(hi[0]).arg(hi[1]).arg(hi[2]);
+}
+
+} // namespace
+
+QStringList Read_LUTFile::plainReadingLosses() const
+{
+    QStringList losses;
+    if (meaning.evaluate)
+        return losses; // such a file is always baked
+    bool shaperIsIdentity = true;
+    for (const LutCurve &curve : meaning.shaper)
+        shaperIsIdentity = shaperIsIdentity && curve.isIdentity();
+    if (!shaperIsIdentity) {
+        losses << QStringLiteral("%1 not applied")
+                      .arg(meaning.shaperName.isEmpty() ? QStringLiteral("shaper") : meaning.shaperName);
+    }
+    const bool has3D = size3D >= 1 && table3D.size() == size3D;
+    const bool has1D = size1D >= 1 && table1D.size() == size1D;
+    if (has3D && has1D && meaning.table1DFeeds3D) {
+        bool identity = meaning.inputSpan1DIsUnit();
+        for (int i = 0; identity && i < size1D; ++i) {
+            const double ramp = size1D == 1 ? 0.0 : double(i) / (size1D - 1);
+            for (int c = 0; c < 3; ++c)
+                identity = identity && std::fabs(table1D[i][c] - ramp) <= 1e-6;
+        }
+        if (!identity)
+            losses << QStringLiteral("1D shaper in front of the 3D table not applied");
+    }
+    if (has3D && !meaning.inputSpan3DIsUnit())
+        losses << QStringLiteral("3D input range %1 not applied").arg(spanText(meaning.inputMin3D, meaning.inputMax3D));
+    if (has1D && !meaning.inputSpan1DIsUnit())
+        losses << QStringLiteral("1D input range %1 not applied").arg(spanText(meaning.inputMin1D, meaning.inputMax1D));
+    if (meaning.clampedValues > 0)
+        losses << QStringLiteral("%1 values outside 0..1 clamped")
+                      .arg(QLocale(QLocale::English).toString(meaning.clampedValues));
+    return losses;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lut/LutFileOptions.h"
+#include "lut/LutMeaning.h"
 #include "lut/LutTable.h"
 
 #include <QByteArray>
@@ -45,6 +46,17 @@ public:
     // Why the last read failed, for the command line: "line 12: ...".
     QString errorString;
 
+    // Set for a read whose result will be baked (LutFileOptions::bake): the
+    // store operations keep values outside the range instead of clamping
+    // them, and readers whose ranges are input spans record them in meaning
+    // and keep the values as the file gives them.
+    bool bakeRead = false;
+    // What the file means beyond the tables, recorded by every read.
+    LutMeaning meaning;
+    // What the plain reading of the file left out, one phrase each (see
+    // LutMeaning); empty when the tables hold the whole transform.
+    QStringList plainReadingLosses() const;
+
     // Builds a zero-filled table of n points per axis (n entries) in table,
     // replacing any table it held. Does nothing when n <= 0. Returns false
     // when n is above the size bound (kMaxCubeSize, kMax1DSize) or memory
@@ -58,7 +70,8 @@ public:
     bool setSize3D(int n, bool headerOnly);
     bool setSize1D(int n, bool headerOnly);
 
-    // Clamps x0..x2 to [rangeMin, rangeMax], divides each by the range width
+    // Clamps x0..x2 to [rangeMin, rangeMax] (counting the values that
+    // change in meaning.clampedValues; a bake read does not clamp), divides each by the range width
     // and stores the result at (a, b, c) in the order the flags give:
     // table3D[a][b][c] when tableOrderRGB is set, else table3D[c][b][a];
     // channels as given when dataOrderRGB is set, else reversed.
@@ -119,11 +132,16 @@ public:
     // lines skipped, only the last entry may be missing).
     bool readSizedCubeText(const QString &fileName, bool headerOnly, int formatId, const QString &keyword);
 
+    // The csp reader's path for a 3D table whose axes differ in size.
+    bool readRectangularCsp(LutTextInput &in, const int sizes[3]);
+
     // When defaultOrder is set, replaces both order flags with the pair the
     // catalogue gives for the reader of formatId.
     void applyDefaultOrder(int formatId);
     // Records why the read failed and returns false.
     bool fail(const QString &reason);
+    // After a read for baking: fails unless every input span rises.
+    bool checkInputSpans();
     // Sets all three components of both domain maxima back to 1.0.
     void resetDomainMax3D();
     void resetDomainMax1D();
@@ -134,12 +152,18 @@ public:
 // inline them.
 namespace LutStore {
 
-// Clamps x to [lo, hi] (a NaN passes unchanged) and divides by the width.
-// The minimum is not subtracted: only a range that starts at 0 maps onto 0..1.
-inline float normalise(float x, float lo, float hi)
+// Clamps x to [lo, hi] (a NaN passes unchanged) and divides by the width;
+// counts the values the clamp changes. A bake read keeps them. The minimum
+// is not subtracted: only a range that starts at 0 maps onto 0..1.
+inline float normalise(float x, float lo, float hi, bool keep, long long &clamped)
 {
-    const float clamped = x < lo ? lo : (x > hi ? hi : x);
-    return clamped / (hi - lo);
+    if (x < lo || x > hi) {
+        if (keep)
+            return x / (hi - lo);
+        ++clamped;
+        x = x < lo ? lo : hi;
+    }
+    return x / (hi - lo);
 }
 
 } // namespace LutStore
@@ -149,9 +173,10 @@ inline void Read_LUTFile::storeEntry3D(int a, int b, int c, float x0, float x1, 
 {
     if (!table3D.contains(a, b, c))
         return;
-    const float y0 = LutStore::normalise(x0, rangeMin[0], rangeMax[0]);
-    const float y1 = LutStore::normalise(x1, rangeMin[1], rangeMax[1]);
-    const float y2 = LutStore::normalise(x2, rangeMin[2], rangeMax[2]);
+    long long &clamped = meaning.clampedValues;
+    const float y0 = LutStore::normalise(x0, rangeMin[0], rangeMax[0], bakeRead, clamped);
+    const float y1 = LutStore::normalise(x1, rangeMin[1], rangeMax[1], bakeRead, clamped);
+    const float y2 = LutStore::normalise(x2, rangeMin[2], rangeMax[2], bakeRead, clamped);
     float *entry = tableOrderRGB ? table3D[a][b][c] : table3D[c][b][a];
     entry[0] = dataOrderRGB ? y0 : y2;
     entry[1] = y1;
@@ -163,9 +188,10 @@ inline void Read_LUTFile::storeEntry1D(int i, float x0, float x1, float x2,
 {
     if (!table1D.contains(i))
         return;
-    const float y0 = LutStore::normalise(x0, rangeMin[0], rangeMax[0]);
-    const float y1 = LutStore::normalise(x1, rangeMin[1], rangeMax[1]);
-    const float y2 = LutStore::normalise(x2, rangeMin[2], rangeMax[2]);
+    long long &clamped = meaning.clampedValues;
+    const float y0 = LutStore::normalise(x0, rangeMin[0], rangeMax[0], bakeRead, clamped);
+    const float y1 = LutStore::normalise(x1, rangeMin[1], rangeMax[1], bakeRead, clamped);
+    const float y2 = LutStore::normalise(x2, rangeMin[2], rangeMax[2], bakeRead, clamped);
     float *entry = table1D[i];
     const bool inOrder = dataOrderRGB == tableOrderRGB;
     entry[0] = inOrder ? y0 : y2;

@@ -1,4 +1,5 @@
-// The main window offscreen: start state, geometry, painting, languages, order coupling, each button's paths.
+// The main window offscreen: start state, geometry at several scales and font resolutions, painting, languages,
+// order coupling, legibility, keyboard, each button's paths.
 
 #include "TestSupport.h"
 #include "app/MainWindow.h"
@@ -17,7 +18,7 @@ const QString kOk = "Successful|Export successful !", kUnsupported = "Error|Form
 class ScriptedWindow : public MainWindow
 {
 public:
-    QStringList openAnswer, dialogs, messages; QString saveAnswer;
+    QStringList openAnswer, dialogs, messages, details; QString saveAnswer;
     ScriptedWindow() { show(); }
     template <class T = QWidget> T *w(const QString &name) const
     { T *x = findChild<T *>(name); return x ? x : (qFatal("no widget %s", qPrintable(name)), nullptr); }
@@ -26,7 +27,7 @@ public:
     void press(const char *button) { QTest::mousePress(w<QPushButton>(button), Qt::LeftButton); }
     void chooseInput(const QStringList &names) { openAnswer = names; press("inputButton"); }
     void chooseOutput(const QString &name) { saveAnswer = name; press("outputButton"); }
-    QString generate() { messages.clear(); press("generateButton"); return messages.join('\n'); }
+    QString generate() { messages.clear(), details.clear(); press("generateButton"); return messages.join('\n'); }
     // The named widgets' texts joined by '|'; a list gives its current index and its items.
     QString texts(const QStringList &names) const
     {
@@ -42,7 +43,8 @@ public:
 protected:
     QStringList askOpenFileNames(const QString &c, const QString &f) override { dialogs << c + '|' + f; return openAnswer; }
     QString askSaveFileName(const QString &c, const QString &f) override { dialogs << c + '|' + f; return saveAnswer; }
-    void showWarning(const QString &title, const QString &text) override { messages << title + '|' + text; }
+    void showWarning(const QString &title, const QString &text, const QString &detail) override
+    { messages << title + '|' + text, details << detail; }
 };
 // A cube file of size n, red fastest; every output depends on all three inputs and resampling keeps it exact.
 QByteArray cubeText(int n)
@@ -62,6 +64,53 @@ double maxDiff(const Lines &a, const Lines &b)
     for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) worst = std::max(worst, double(std::fabs(a[i] - b[i])));
     return worst;
 }
+struct Place { const char *name; int x1000, x1200, y, width, height; }; // x at width 1000 and 1200; width 0: size hint
+const Place kPlaces[] = {{"inputButton", 20, 20, 10, 100, 40}, {"outputButton", 436, 520, 10, 100, 40},
+    {"inputLabel0", 20, 20, 60, 100, 40}, {"generateButton", 853, 1020, 430, 120, 40}, {"inputLabel7", 20, 20, 410, 100, 40},
+    {"outputLabel0", 436, 520, 60, 100, 40}, {"outputLabel5", 436, 520, 310, 100, 40}, {"inputNameEdit", 135, 135, 60, 280, 30},
+    {"inputTypeEdit", 135, 135, 110, 100, 30}, {"inputDefaultOrderBox", 135, 135, 160, 100, 40},
+    {"inputDataOrderBox", 135, 135, 210, 0, 0}, {"inputTableOrderBox", 135, 135, 260, 0, 0}, {"inputSize3DEdit", 135, 135, 310, 100, 30},
+    {"inputSize1DEdit", 135, 135, 360, 100, 30}, {"inputDimensionEdit", 135, 135, 410, 100, 30}, {"outputPathEdit", 551, 635, 60, 280, 30},
+    {"outputTypeBox", 551, 635, 110, 0, 0}, {"languageBox", 843, 1010, 40, 0, 0}, {"outputSize3DBox", 551, 635, 160, 0, 0},
+    {"outputDefaultOrderBox", 551, 635, 210, 100, 40}, {"outputDataOrderBox", 551, 635, 260, 0, 0},
+    {"outputTableOrderBox", 551, 635, 310, 0, 0}, {"languageLabel", 843, 1010, 10, 0, 0}};
+// The widgets that are not where the geometry puts them at the window's width (1000 or 1200).
+QStringList misplaced(const QWidget &w)
+{
+    QStringList out;
+    for (const Place &p : kPlaces) {
+        const QWidget *x = w.findChild<QWidget *>(p.name);
+        if (x->geometry() != QRect(QPoint(w.width() == 1200 ? p.x1200 : p.x1000, p.y), p.width ? QSize(p.width, p.height) : x->sizeHint()))
+            out << p.name;
+    }
+    return out;
+}
+// The captions, buttons, fields and lists whose text does not fit inside them (a field: a line in a 2-pixel frame; a
+// list: each item beside the arrow, one pixel in from either side), or that reach past the window.
+QStringList clipped(const QWidget &w)
+{
+    QStringList out;
+    for (const QWidget *x : w.findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QFontMetrics m = x->fontMetrics();
+        QSize need = qobject_cast<const QLabel *>(x) ? m.size(0, x->property("text").toString())
+                   : qobject_cast<const QLineEdit *>(x) ? QSize(0, m.height() + 4) : x->sizeHint();
+        QStyleOptionComboBox o; o.initFrom(x), o.rect = x->rect();
+        const int arrow = x->width() + 2 - x->style()->subControlRect(QStyle::CC_ComboBox, &o, QStyle::SC_ComboBoxEditField, x).width();
+        for (int i = 0, n = x->inherits("QComboBox") ? x->property("count").toInt() : 0; i < n; ++i)
+            need.rwidth() = std::max(need.width(), arrow + m.horizontalAdvance(static_cast<const QComboBox *>(x)->itemText(i)));
+        if (need.boundedTo(x->size()) != need || !w.rect().contains(x->geometry())) out << x->objectName();
+    }
+    return out;
+}
+// WCAG contrast ratio of two colours.
+double contrast(const QColor &a, const QColor &b)
+{
+    const auto lum = [](const QColor &c) {
+        const auto lin = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
+    };
+    return std::max(lum(a), lum(b)) / std::min(lum(a), lum(b));
+}
 } // namespace
 
 class TestWindow : public QObject
@@ -70,12 +119,17 @@ class TestWindow : public QObject
     QTemporaryDir tmp;
     QString path(const QString &name) const { return tmp.filePath(name); }
     QString cube(const QString &name, int n) const { return writeFile(path(name), cubeText(n)); }
+public:
+    static void initMain() // the offscreen screen claims 100 dpi; at 96 a device-independent pixel is a pixel of a grab
+    { if (!qEnvironmentVariableIsSet("QT_FONT_DPI")) qputenv("QT_FONT_DPI", "96"); MainWindow::prepareApplication(); }
 private slots:
     void startStateGeometryLanguagesAndCoupling()
     {
         ScriptedWindow w;
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(w.windowTitle() == "Chromaduct (v1.3.30)" && w.size() == QSize(1000, 480) && !w.centralWidget());
+        w.resize(700, 300); // the start size is the smallest
+        QVERIFY(w.minimumSize() == QSize(1000, 480) && w.size() == QSize(1000, 480));
         QCOMPARE(w.texts(kInputFields), QStringLiteral("||||"));
         for (const QString &field : kInputFields + QStringList{"outputPathEdit"})
             QVERIFY(w.w(field)->isEnabled() == (field == "outputPathEdit"));
@@ -83,22 +137,10 @@ private slots:
         QCOMPARE(w.texts({"inputDataOrderBox", "inputTableOrderBox", "outputDataOrderBox", "outputTableOrderBox",
                           "outputSize3DBox", "languageBox", "outputTypeBox"}),
                  "0 RGB BGR|0 BGR RGB|0 BGR RGB|0 BGR RGB|0 17 33|0 English 简体中文|0 " + QString(LutFormats::byId(0)->label));
-        struct Place { const char *name; int x1000, x1200, y, width, height; }; // x at width 1000 and 1200; width 0: size hint
-        const Place places[] = {{"inputButton", 20, 20, 10, 100, 40}, {"outputButton", 436, 520, 10, 100, 40},
-            {"inputLabel0", 20, 20, 60, 100, 40}, {"generateButton", 853, 1020, 430, 120, 40}, {"inputLabel7", 20, 20, 410, 100, 40},
-            {"outputLabel0", 436, 520, 60, 100, 40}, {"outputLabel5", 436, 520, 310, 100, 40}, {"inputNameEdit", 135, 135, 60, 280, 30},
-            {"inputTypeEdit", 135, 135, 110, 100, 30}, {"inputDefaultOrderBox", 135, 135, 160, 100, 40},
-            {"inputDataOrderBox", 135, 135, 210, 0, 0}, {"inputTableOrderBox", 135, 135, 260, 0, 0}, {"inputSize3DEdit", 135, 135, 310, 100, 30},
-            {"inputSize1DEdit", 135, 135, 360, 100, 30}, {"inputDimensionEdit", 135, 135, 410, 100, 30}, {"outputPathEdit", 551, 635, 60, 280, 30},
-            {"outputTypeBox", 551, 635, 110, 0, 0}, {"languageBox", 843, 1010, 40, 0, 0}, {"outputSize3DBox", 551, 635, 160, 0, 0},
-            {"outputDefaultOrderBox", 551, 635, 210, 100, 40}, {"outputDataOrderBox", 551, 635, 260, 0, 0},
-            {"outputTableOrderBox", 551, 635, 310, 0, 0}, {"languageLabel", 843, 1010, 10, 0, 0}};
         for (const bool wide : {false, true}) {
             if (wide) w.resize(1200, 480);
             QTRY_COMPARE(w.w("outputButton")->x(), wide ? 520 : 436);
-            for (const Place &p : places)
-                QVERIFY2(w.w(p.name)->geometry() == QRect(QPoint(wide ? p.x1200 : p.x1000, p.y),
-                                                          p.width ? QSize(p.width, p.height) : w.w(p.name)->sizeHint()), p.name);
+            QCOMPARE(misplaced(w).join(' '), QString());
             // Grey fill outlined in black, etched lines (black, white just right) at 5/12 and 10/12 of the width.
             const QImage image = w.grab().toImage();
             const int y = 455, bottom = w.height() - 1;
@@ -153,17 +195,80 @@ private slots:
         QVERIFY(w.currentInputPath() == gone && w.texts(kInputFields) == "/gone|.b/gone|17|0|3D");
         QVERIFY(QFile::remove(gone));
         QCOMPARE(w.generate(), QStringLiteral("Error|File Error!")); // read failures have no Chinese form
+        QVERIFY(w.details.join('\n').startsWith(gone + ": cannot open: ")); // the reader's reason as the detail
         w.chooseInput({writeFile(path("curve.cube"), "LUT_1D_SIZE 3\n0 0 0\n0.5 0.5 0.5\n1 1 1\n")});
         QCOMPARE(w.texts(kInputFields), QStringLiteral("/curve.cube|.cube|0|3|1D")); // 1D only: refused at both sizes
         for (int size : {0, 1}) { w.list("outputSize3DBox")->setCurrentIndex(size); QCOMPARE(w.generate(), kUnsupported); }
+        QCOMPARE(w.details, QStringList{path("curve.cube") + ": holds no 3D table, which the cube output needs"});
         QVERIFY(!QFile::exists(path("never.cube")));
         // An output that cannot be opened, resampled then as is; the next press with a writable name works.
         w.chooseInput({cube("ok.cube", 17)});
         for (const QString &output : {path("no/such/dir/out.cube"), tmp.path()})
-            { w.chooseOutput(output); QCOMPARE(w.generate(), kUnsupported); w.list("outputSize3DBox")->setCurrentIndex(0); }
+            { w.chooseOutput(output); QCOMPARE(w.generate(), kUnsupported); w.list("outputSize3DBox")->setCurrentIndex(0);
+              QVERIFY(w.details.join('\n').startsWith(output + ": cannot open for writing: ")); }
         w.chooseOutput(path("after.cube"));
         QCOMPARE(w.generate(), kOk);
         QCOMPARE(parseCubeText(path("after.cube")).size, 17);
+    }
+
+    // A child process per case, as the scale is fixed when the application starts: the device pixel ratio and font
+    // dpi the window must get, then the environment. The geometry holds in device-independent pixels and no text is
+    // clipped, in either language.
+    void scaleFactorsAndFontResolutions()
+    {
+        const QStringList expected = qEnvironmentVariable("CHROMADUCT_EXPECTED").split(',');
+        if (expected.size() == 2) {
+            QApplication::setAttribute(Qt::AA_Use96Dpi, false); // style metrics follow the screen, as outside tests
+            ScriptedWindow w;
+            for (int language : {0, 1}) {
+                w.list("languageBox")->setCurrentIndex(language);
+                QVERIFY(w.devicePixelRatioF() == expected[0].toDouble() && w.logicalDpiY() == expected[1].toInt());
+                QCOMPARE((misplaced(w) + clipped(w)).join(' '), QString());
+            }
+            return;
+        }
+        for (const QString c : {"1,96 QT_SCALE_FACTOR=1", "1.5,96 QT_SCALE_FACTOR=1.5", "2,96 QT_SCALE_FACTOR=2", "1.5,96 QT_FONT_DPI=144",
+                                "2,96 QT_FONT_DPI=192", "1,144 QT_FONT_DPI=144 QT_ENABLE_HIGHDPI_SCALING=0",
+                                "1,192 QT_FONT_DPI=192 QT_ENABLE_HIGHDPI_SCALING=0"}) {
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const QString &setting : ("CHROMADUCT_EXPECTED=" + c).split(' ')) env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+            child.setProcessEnvironment(env), child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(), {"scaleFactorsAndFontResolutions"});
+            QVERIFY2(child.waitForFinished(120000) && child.exitCode() == 0, qPrintable(c + '\n' + child.readAll()));
+        }
+    }
+
+    // The disabled input fields read at 4.5:1 or better on the toolkit's palette and on a grey one whose own texts do
+    // not. Tab goes down the input column, the output column, then language and Generate; Enter presses the focused
+    // button, once per key press; a click on a caption toggles its check box or focuses its list.
+    void legibleFieldsAndKeyboard()
+    {
+        ScriptedWindow w;
+        const QPalette original = QApplication::palette();
+        QPalette grey = original;
+        grey.setColor(QPalette::Base, QColor(119, 119, 119)), grey.setColor(QPalette::Text, QColor(128, 128, 128));
+        for (const QPalette &palette : {original, grey}) {
+            QApplication::setPalette(palette);
+            for (const QString &f : kInputFields)
+                QVERIFY(contrast(w.w(f)->palette().color(QPalette::Disabled, QPalette::Text), w.w(f)->palette().color(QPalette::Disabled, QPalette::Base)) >= 4.5);
+        }
+        QApplication::setPalette(original);
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.w("inputButton")->setFocus();
+        QString chain = "inputButton";
+        for (int i = 0; i < 13; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab), chain += ' ' + QApplication::focusWidget()->objectName();
+        QCOMPARE(chain, QStringLiteral("inputButton inputDefaultOrderBox inputDataOrderBox inputTableOrderBox outputButton outputPathEdit outputTypeBox "
+                                       "outputSize3DBox outputDefaultOrderBox outputDataOrderBox outputTableOrderBox languageBox generateButton inputButton"));
+        QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+        QTest::keyClick(w.w("generateButton"), Qt::Key_Enter, Qt::KeypadModifier), QApplication::sendEvent(w.w("generateButton"), &held);
+        QCOMPARE(w.messages, QStringList{"Error|Please Select Input/Output File!"});
+        w.list("inputDataOrderBox")->setCurrentIndex(1);
+        for (const char *caption : {"inputLabel2", "outputLabel3", "outputLabel1"})
+            QTest::mouseClick(w.w(caption), Qt::LeftButton);
+        QVERIFY(w.box("inputDefaultOrderBox")->isChecked() && w.list("inputDataOrderBox")->currentIndex() == 0);
+        QVERIFY(!w.box("outputDefaultOrderBox")->isChecked() && QApplication::focusWidget() == w.w("outputTypeBox"));
     }
 
     void conversion()
