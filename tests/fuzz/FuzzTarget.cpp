@@ -103,9 +103,11 @@ std::vector<const LutFormat *> writersFor(const Read_LUTFile &lut)
     return writers;
 }
 
-// The rest of a conversion: resample the cube to a small size when the
-// hash asks for it (always when it is above 17: writing a large cube would
-// only slow the fuzzer down) and write with one of the writers.
+// The rest of a conversion: bring the cube to a small size when the hash
+// asks for it (always when it is above 17: writing a large cube would only
+// slow the fuzzer down), by resampling, or for a read made for baking by
+// evaluating the whole transform the file means, and write with one of the
+// writers.
 void convert(const LutFormat *inFormat, Read_LUTFile &lut, quint32 h)
 {
     const std::vector<const LutFormat *> writers = writersFor(lut);
@@ -113,14 +115,20 @@ void convert(const LutFormat *inFormat, Read_LUTFile &lut, quint32 h)
         return;
     const LutFormat *outFormat = writers[(h >> 4) % writers.size()];
     Read_LUTFile *source = &lut;
-    Read_LUTFile resampled;
-    if (outFormat->dimension == 3) {
-        const int size = (lut.size3D <= 17 && (h >> 8) % 2) ? lut.size3D : int(2 + (h >> 9) % 16);
-        if (size != lut.size3D) {
-            if (!resampled.setSize3D(size, false) || !LutCalc::resampleCube(&lut, &resampled))
-                broken(inFormat, "a read cube cannot be resampled");
-            source = &resampled;
-        }
+    Read_LUTFile converted;
+    const int size = int(2 + (h >> 9) % 16);
+    if (lut.bakeRead) {
+        // A transform that a table of this kind cannot hold is refused.
+        const bool baked = outFormat->dimension == 3
+            ? converted.setSize3D(size, false) && LutCalc::bakeCube(&lut, &converted)
+            : converted.setSize1D(size, false) && LutCalc::bake1D(&lut, &converted);
+        if (!baked)
+            return;
+        source = &converted;
+    } else if (outFormat->dimension == 3 && !(lut.size3D <= 17 && (h >> 8) % 2) && size != lut.size3D) {
+        if (!converted.setSize3D(size, false) || !LutCalc::resampleCube(&lut, &converted))
+            broken(inFormat, "a read cube cannot be resampled");
+        source = &converted;
     }
     LutFileOptions options;
     options.path = scratchFile("output", outFormat);
@@ -152,6 +160,7 @@ void runOne(const LutFormat *format, const uint8_t *data, size_t size)
     options.defaultOrder = h % 4 != 0;
     options.dataOrderRGB = (h >> 2) % 2;
     options.tableOrderRGB = (h >> 3) % 2;
+    options.bake = (h >> 20) % 4 == 0;
 
     // The window first reads the header alone, then the whole file. (A
     // header read of a LUT image would only decode it twice.)
