@@ -45,8 +45,9 @@ void dropMessages(QtMsgType type, const QMessageLogContext &, const QString &mes
     std::abort();
 }
 
-// FNV-1a of the input: picks the order choices, the output format, size
-// and scale, so that the same input always takes the same road.
+// FNV-1a of the input: picks the order choices, whether to read for
+// baking, the output format, size and scale, so that the same input always
+// takes the same road.
 quint32 hashOf(const uint8_t *data, size_t size)
 {
     quint32 h = 2166136261u;
