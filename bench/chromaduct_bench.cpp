@@ -139,6 +139,13 @@ int main(int argc, char *argv[])
         return runProgram(convert, {cube65, ours, QStringLiteral("--size"), QStringLiteral("33")});
     });
     report("chromaduct-convert", oursMs);
+    const QString baked = dir.filePath(QStringLiteral("baked33.cube"));
+    const double bakeMs = timeMedian(runs, [&] {
+        return runProgram(convert, {QStringLiteral("--bake"), cube65, baked, QStringLiteral("--size"), QStringLiteral("33")});
+    });
+    report("chromaduct-convert --bake", bakeMs);
+    if (oursMs > 0 && bakeMs > 0)
+        std::printf("  ratio --bake / plain: %.2fx (target: 1.5x or less)\n", bakeMs / oursMs);
 
     const QString ocio = QStandardPaths::findExecutable(QStringLiteral("ociobakelut"));
     if (ocio.isEmpty()) {

@@ -3,6 +3,7 @@
 #include "lut/Read_LUTFile.h"
 
 #include <cmath>
+#include <cstddef>
 
 void LutCalc::sampleGrid(const float *grid, const int sizes[3], const double position[3], float result[3])
 {
@@ -79,18 +80,9 @@ void sampleAtPosition(const LutTable3D &table, int n, const double position[3], 
 
 // Linear interpolation of channel c of a 1D table spread over [lo, hi];
 // inputs beyond the span take the end values.
-double sample1D(const LutTable1D &table, int n, int c, double x, double lo, double hi)
+double sampleSpan1D(const LutTable1D &table, int n, int c, double x, double lo, double hi)
 {
-    if (n == 1)
-        return table[0][c];
-    double position = (x - lo) / (hi - lo) * double(n - 1);
-    if (!(position > 0.0))
-        return table[0][c];
-    if (position >= double(n - 1))
-        return table[n - 1][c];
-    const int i = int(position);
-    const double f = position - double(i);
-    return table[i][c] + (double(table[i + 1][c]) - double(table[i][c])) * f;
+    return LutCalc::sample1D(table.data(), n, c, (x - lo) / (hi - lo));
 }
 
 bool hasTable3D(const Read_LUTFile *lut)
@@ -142,7 +134,7 @@ void LutCalc::evaluate(const Read_LUTFile *source, double rgb[3])
     const bool has3D = hasTable3D(source);
     if (hasTable1D(source) && (!has3D || meaning.table1DFeeds3D)) {
         for (int c = 0; c < 3; ++c)
-            rgb[c] = sample1D(source->table1D, source->size1D, c, rgb[c], meaning.inputMin1D[c], meaning.inputMax1D[c]);
+            rgb[c] = sampleSpan1D(source->table1D, source->size1D, c, rgb[c], meaning.inputMin1D[c], meaning.inputMax1D[c]);
     }
     if (has3D) {
         const int n = source->size3D;
@@ -193,6 +185,36 @@ bool LutCalc::bake1D(const Read_LUTFile *source, Read_LUTFile *destination)
     return true;
 }
 
+void LutCalc::sampleTrilinear(const LutTable3D &table, const double position[3], double result[3])
+{
+    const int n = table.size();
+    int lower[3];
+    int upper[3];
+    double f[3];
+    for (int c = 0; c < 3; ++c) {
+        const double x = position[c] > double(n - 1) ? double(n - 1) : position[c];
+        lower[c] = x >= 0.0 ? int(std::floor(x)) : 0; // a NaN takes the first plane
+        upper[c] = lower[c] + 1 < n ? lower[c] + 1 : lower[c];
+        f[c] = x >= 0.0 ? x - lower[c] : 0.0;
+    }
+    for (int ch = 0; ch < 3; ++ch) {
+        // Along the third axis, then the second, then the first.
+        double plane[2][2];
+        for (int a = 0; a < 2; ++a) {
+            for (int b = 0; b < 2; ++b) {
+                const int i = a ? upper[0] : lower[0];
+                const int j = b ? upper[1] : lower[1];
+                const double v0 = table[i][j][lower[2]][ch];
+                const double v1 = table[i][j][upper[2]][ch];
+                plane[a][b] = v0 + (v1 - v0) * f[2];
+            }
+        }
+        const double line0 = plane[0][0] + (plane[0][1] - plane[0][0]) * f[1];
+        const double line1 = plane[1][0] + (plane[1][1] - plane[1][0]) * f[1];
+        result[ch] = line0 + (line1 - line0) * f[0];
+    }
+}
+
 bool LutCalc::resampleCube(const Read_LUTFile *source, Read_LUTFile *destination)
 {
     const int m = destination->size3D;
@@ -208,6 +230,37 @@ bool LutCalc::resampleCube(const Read_LUTFile *source, Read_LUTFile *destination
                 sampleCube(point, destination->table3D[i][j][k], source);
             }
         }
+    }
+    return true;
+}
+
+double LutCalc::sample1D(const float *entries, int n, int channel, double t)
+{
+    if (n < 2)
+        return n == 1 ? entries[channel] : 0.0;
+    double position = t * double(n - 1);
+    if (!(position > 0.0))
+        position = 0.0;
+    if (position > double(n - 1))
+        position = double(n - 1);
+    int i = int(std::floor(position));
+    if (i > n - 2)
+        i = n - 2;
+    const double f = position - double(i);
+    const double a = entries[3 * std::ptrdiff_t(i) + channel];
+    const double b = entries[3 * std::ptrdiff_t(i + 1) + channel];
+    return a + (b - a) * f;
+}
+
+bool LutCalc::resample1D(const Read_LUTFile *source, Read_LUTFile *destination)
+{
+    const int n = source->size1D;
+    const int m = destination->size1D;
+    if (n <= 0 || source->table1D.size() != n || m < 2 || destination->table1D.size() != m)
+        return false;
+    for (int i = 0; i < m; ++i) {
+        for (int c = 0; c < 3; ++c)
+            destination->table1D[i][c] = float(sample1D(source->table1D.data(), n, c, double(i) / double(m - 1)));
     }
     return true;
 }

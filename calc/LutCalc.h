@@ -1,5 +1,6 @@
 #pragma once
 
+class LutTable3D;
 class Read_LUTFile;
 
 // Tetrahedral interpolation of a container's 3D table. Stateless: both
@@ -24,6 +25,17 @@ public:
     // container has no cube or M is below 2 (a 1-point lattice has no step).
     static bool resampleCube(const Read_LUTFile *source, Read_LUTFile *destination);
 
+    // The value of one channel of a 1D table of n entries of three floats,
+    // evenly spaced over the input 0..1, at input t: linear interpolation
+    // between the two nearest entries. Inputs beyond 0..1 (and a NaN) take
+    // the value at the nearer end.
+    static double sample1D(const float *entries, int n, int channel, double t);
+
+    // Fills every entry of destination's 1D table (already allocated at its
+    // size m) by sampling source's at i / (m - 1). Returns false, writing
+    // nothing, when either container has no 1D table or m is below 2.
+    static bool resample1D(const Read_LUTFile *source, Read_LUTFile *destination);
+
     // The whole transform that source's file means (its LutMeaning: shapers,
     // input spans, the 1D table in front of the 3D one, or the file's own
     // evaluation), applied to rgb in place in double precision. Nothing is
@@ -41,4 +53,10 @@ public:
     // source's transform at i / (M - 1) on every channel. False when the
     // transform mixes channels or source has no 1D table.
     static bool bake1D(const Read_LUTFile *source, Read_LUTFile *destination);
+
+    // Trilinear interpolation of table (n points per axis, n >= 1) at a
+    // position in grid units per axis, for files that ask for it instead of
+    // the tetrahedral interpolation used everywhere else. Positions beyond
+    // the lattice take its boundary, as in sampleCube.
+    static void sampleTrilinear(const LutTable3D &table, const double position[3], double result[3]);
 };

@@ -10,7 +10,10 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
+#include <QTemporaryFile>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ConvertCommand {
@@ -28,41 +31,67 @@ const char kHelp[] =
     "  chromaduct-convert --formats\n"
     "\n"
     "Converts colour look-up table files between the formats of the catalogue.\n"
+    "INPUT \"-\" reads standard input (its format from --from or its content),\n"
+    "OUTPUT \"-\" writes standard output.\n"
     "\n"
     "Options:\n"
-    "  -f, --from FORMAT      input format: identifier 0-16 or name; default: chosen\n"
+    "  -f, --from FORMAT      input format: identifier 0-18 or name; default: chosen\n"
     "                         from INPUT's extension (and contents where formats share\n"
     "                         one); cube for any other extension\n"
     "  -t, --to FORMAT        output format; default: chosen from OUTPUT's extension\n"
-    "                         (cube for an unknown one; with --out-dir: cube)\n"
+    "                         (cube for an unknown one; with --out-dir: cube, or\n"
+    "                         spi1d for an input that holds a 1D table only)\n"
     "      --out-dir DIR      convert each INPUT on its own into DIR (made if missing),\n"
     "                         named after the input with the output format's\n"
     "                         first extension\n"
-    "  -s, --size N           output cube size, 2 to 256; default: the input's own\n"
-    "                         size (no resampling)\n"
+    "  -s, --size N           output size: for a cube the points per axis, 2 to 256;\n"
+    "                         for a 1D table the entries, resampled linearly;\n"
+    "                         default: the input's own size\n"
     "      --in-order ORDER   \"default\" (the format's own order) or DATA/TABLE, each\n"
-    "                         RGB or BGR, e.g. RGB/BGR\n"
+    "                         RGB or BGR, e.g. RGB/BGR; a 1D line is reversed when\n"
+    "                         DATA and TABLE differ\n"
     "      --out-order ORDER  the same for writing; \"default\" writes the format's own\n"
     "                         order; for cube it means data RGB, table BGR: the\n"
     "                         standard layout, each line red green blue with red\n"
     "                         varying fastest\n"
-    "      --scale N          output scale: 1 (default) writes normalised reals, 2 or\n"
-    "                         more integers (1023, 4095, ...)\n"
+    "      --bake             convert what the input means: apply its shaper (csp\n"
+    "                         pre-LUT, a cube's 1D table in front of its 3D table,\n"
+    "                         Truelight input LUT) and input ranges (cube\n"
+    "                         DOMAIN_MIN/MAX, LUT_3D/1D_INPUT_RANGE, spi1d From),\n"
+    "                         then its table, on the output's lattice (--size;\n"
+    "                         default: the input's size, 33 for a 3D output of a\n"
+    "                         1D input), keeping values outside 0..1\n"
+    "      --scale N          output scale: 1 writes normalised reals, 2 or more\n"
+    "                         integer codes (255, 1023, 4095, ...); only formats whose\n"
+    "                         files hold codes take a scale above 1 (see below)\n"
     "  -i, --info             print what each INPUT holds, then exit\n"
     "      --formats          print the catalogue, one format per line, tab-separated:\n"
-    "                         identifier, name, label, dimension (3D/1D), can read\n"
-    "                         (yes/no), can write (yes/no)\n"
+    "                         identifier, name, label, dimension (3D, 1D, or 3D/1D:\n"
+    "                         either, by what the LUT holds), can read (yes/no), can\n"
+    "                         write (yes/no), default scale (\"reals\":\n"
+    "                         takes no --scale; a number or \"by length\": codes)\n"
     "  -h, --help             print this help\n"
     "  -V, --version          print the version\n"
     "\n"
     "Formats: cube, tiled-image, strip-image, 3dl, pandora, look, discreet1d,\n"
-    "lut1d, davlut, csp, truelight, itx, spi1d, spi3d, csvlog, zyt1d, zyt3d\n"
-    "(identifiers 0 to 16 in that order).\n"
+    "lut1d, davlut, csp, truelight, itx, spi1d, spi3d, csvlog, zyt1d, zyt3d, clf,\n"
+    "ctf (identifiers 0 to 18 in that order).\n"
+    "\n"
+    "Formats that take --scale, and what they write without it: %1. \"By length\"\n"
+    "is the depth the entry count implies: 255 for 256 entries, 1023 for 1024,\n"
+    "4095 for 4096. A Discreet 1D lut of codes holds 256, 1024, 4096 or 65536\n"
+    "entries and an indexed 1D lut 256: other tables are resampled to the next\n"
+    "such length, with a note on stderr. Every other format holds reals.\n"
     "\n"
     "Exit status: 0 success; 1 an input could not be read; 2 an output could not\n"
-    "be written, the format has no writer, or the input lacks the table the output\n"
-    "needs; 64 a usage error. With --out-dir every input is tried and the status is\n"
-    "that of the first failure.\n";
+    "be written, the format has no writer or cannot hold the table, or the input\n"
+    "lacks the table the output needs; 64 a usage error. With --out-dir every input\n"
+    "is tried and the status is that of the first failure.\n";
+
+const char kStandardStream[] = "-";
+
+// The lattice a 1D-only input is baked on for a 3D output without --size.
+constexpr int kDefaultBakeSize = 33;
 
 void printOut(const QString &text)
 {
@@ -134,65 +163,223 @@ QString formatNameAndId(const LutFormat *format)
     return QStringLiteral("%1 (%2)").arg(QLatin1String(format->name)).arg(format->id);
 }
 
+// How a file is named in messages.
+QString displayName(const QString &path)
+{
+    return path == QLatin1String(kStandardStream) ? QStringLiteral("standard input") : path;
+}
+
+// What a format writes without --scale, as --formats and --help show it.
+QString scaleText(const LutFormat *format)
+{
+    if (!format->canWrite())
+        return QStringLiteral("-");
+    if (!format->takesScale())
+        return QStringLiteral("reals");
+    return format->defaultScale == 0 ? QStringLiteral("by length") : QString::number(format->defaultScale);
+}
+
 // What the command line asks of every conversion.
 struct Settings
 {
     const LutFormat *from = nullptr; // null: chosen per input
     const LutFormat *to = nullptr;   // null: chosen from the output's extension
     int size = 0;                    // 0: the input's own size
-    int scale = 1;
+    int scale = 0;                   // 0: the output format's default
     OrderChoice inOrder;
     OrderChoice outOrder;
+    bool bake = false;               // evaluate what the input file means
 };
 
-// A full read of path into lut; prints the failure and returns false.
-bool readInput(const QString &path, const LutFormat *format, const OrderChoice &order, Read_LUTFile *lut)
+// Standard input, copied to a temporary file so that every reader can read
+// it (and read it again) like any other file. False with a reason when it
+// cannot be read.
+bool spoolStandardInput(QTemporaryFile *spool, QString *reason)
 {
+    QFile in;
+    if (!in.open(0, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !spool->open()) {
+        *reason = in.isOpen() ? spool->errorString() : in.errorString();
+        return false;
+    }
+    for (;;) {
+        const QByteArray block = in.read(1 << 16);
+        if (block.isEmpty())
+            break;
+        if (spool->write(block) != block.size()) {
+            *reason = spool->errorString();
+            return false;
+        }
+    }
+    if (in.error() != QFileDevice::NoError || !spool->flush()) {
+        *reason = in.error() != QFileDevice::NoError ? in.errorString() : spool->errorString();
+        return false;
+    }
+    return true;
+}
+
+// A full read of input into lut, standard input for "-"; prints the failure
+// and returns false. The format read is left in *used.
+bool readInput(const QString &input, const Settings &settings, Read_LUTFile *lut, const LutFormat **used = nullptr)
+{
+    QTemporaryFile spool;
+    QString path = input;
+    if (input == QLatin1String(kStandardStream)) {
+        QString reason;
+        if (!spoolStandardInput(&spool, &reason)) {
+            printError(displayName(input), QStringLiteral("cannot be read: %1").arg(reason));
+            return false;
+        }
+        path = spool.fileName();
+    }
+    const LutFormat *format = settings.from ? settings.from
+        : input == QLatin1String(kStandardStream) ? LutFormats::forContent(path)
+                                                   : LutFormats::forInput(path);
+    if (used)
+        *used = format;
     LutFileOptions options;
     options.path = path;
     options.format = format->id;
-    options.defaultOrder = order.isDefault;
-    options.dataOrderRGB = order.dataRGB;
-    options.tableOrderRGB = order.tableRGB;
+    options.defaultOrder = settings.inOrder.isDefault;
+    options.dataOrderRGB = settings.inOrder.dataRGB;
+    options.tableOrderRGB = settings.inOrder.tableRGB;
+    options.bake = settings.bake;
     if (lut->readLut(options, false))
         return true;
-    printError(path, lut->errorString.isEmpty() ? QStringLiteral("cannot be read as %1").arg(formatNameAndId(format))
-                                                : lut->errorString);
+    printError(displayName(input), lut->errorString.isEmpty()
+                                       ? QStringLiteral("cannot be read as %1").arg(formatNameAndId(format))
+                                       : lut->errorString);
     return false;
 }
 
-int convertOne(const QString &input, const QString &output, const LutFormat *outFormat, const Settings &settings)
+// Where one input goes: OUTPUT in the format given (null: cube), or, with
+// an empty output, a file in dir named after the input, in the format given
+// or else cube (spi1d for an input with a 1D table only).
+struct Target
 {
+    QString output;
+    const LutFormat *format = nullptr;
+    QString dir;
+};
+
+int convertOne(const QString &input, const Target &target, const Settings &settings, QSet<QString> *written)
+{
+    Read_LUTFile lut;
+    if (!readInput(input, settings, &lut))
+        return kExitReadFailed;
+    const QString inName = displayName(input);
+    const bool has3D = lut.size3D >= 1 && lut.table3D.size() == lut.size3D;
+    const bool has1D = lut.size1D >= 1 && lut.table1D.size() == lut.size1D;
+
+    const LutFormat *outFormat = target.format;
+    if (!outFormat)
+        outFormat = LutFormats::byId(target.output.isEmpty() && !has3D && has1D ? 12 : 0);
+    QString output = target.output;
+    if (output.isEmpty()) {
+        const QStringList extensions = outFormat->extensionList();
+        output = QDir(target.dir).filePath(QFileInfo(input).completeBaseName()
+                                           + (extensions.isEmpty() ? QString() : extensions.first()));
+    }
+    const QString outName = output == QLatin1String(kStandardStream) ? QStringLiteral("standard output") : output;
     if (!outFormat->canWrite()) {
-        printError(output, QStringLiteral("the %1 format has no writer").arg(QLatin1String(outFormat->name)));
+        printError(outName, QStringLiteral("the %1 format has no writer").arg(QLatin1String(outFormat->name)));
         return kExitWriteFailed;
     }
-    const LutFormat *inFormat = settings.from ? settings.from : LutFormats::forInput(input);
-    Read_LUTFile lut;
-    if (!readInput(input, inFormat, settings.inOrder, &lut))
-        return kExitReadFailed;
+    // Two inputs of one run that map to one name: the first one's file stays.
+    const QString key = QFileInfo(output).absoluteFilePath();
+    if (output != QLatin1String(kStandardStream) && written->contains(key)) {
+        printError(outName, QStringLiteral("already written from another input of this run; %1 is not written over it")
+                                .arg(inName));
+        return kExitWriteFailed;
+    }
 
     Read_LUTFile *source = &lut;
     Read_LUTFile resampled;
+    QStringList notes; // said on stderr once the file is written
     int outSize = 0;
-    if (outFormat->dimension == 3) {
-        if (lut.size3D < 1 || lut.table3D.size() != lut.size3D) {
-            printError(input, QStringLiteral("holds no 3D table, which the %1 output needs")
-                                  .arg(QLatin1String(outFormat->name)));
+    int scale = settings.scale;
+    // A file whose steps no table holds is always baked.
+    const bool bake = settings.bake || bool(lut.meaning.evaluate);
+    // A format of either dimension writes a cube for a transform that mixes
+    // the channels, else the 1D table.
+    const int dimension = outFormat->dimension ? outFormat->dimension : LutCalc::hasTransform3D(&lut) ? 3 : 1;
+    if (dimension == 3) {
+        if (!has3D && !(bake && (has1D || lut.meaning.evaluate))) {
+            printError(inName, QStringLiteral("holds no 3D table, which the %1 output needs")
+                                   .arg(QLatin1String(outFormat->name)));
             return kExitWriteFailed;
         }
-        outSize = settings.size > 0 ? settings.size : lut.size3D;
-        if (outSize != lut.size3D) {
+        outSize = settings.size > 0 ? settings.size
+            : has3D                 ? lut.size3D
+            : lut.meaning.evaluateSize3D > 0 ? std::min(lut.meaning.evaluateSize3D, kMaxCubeSize)
+                                             : kDefaultBakeSize;
+        if (bake) {
+            if (!resampled.setSize3D(outSize, false) || !LutCalc::bakeCube(&lut, &resampled)) {
+                printError(inName, QStringLiteral("cannot bake on a lattice of size %1: %2").arg(outSize).arg(resampled.errorString));
+                return kExitWriteFailed;
+            }
+            source = &resampled;
+        } else if (outSize != lut.size3D) {
             if (!resampled.setSize3D(outSize, false) || !LutCalc::resampleCube(&lut, &resampled)) {
-                printError(input, QStringLiteral("cannot resample to size %1: %2").arg(outSize).arg(resampled.errorString));
+                printError(inName, QStringLiteral("cannot resample to size %1: %2").arg(outSize).arg(resampled.errorString));
                 return kExitWriteFailed;
             }
             source = &resampled;
         }
-    } else if (lut.size1D < 1 || lut.table1D.size() != lut.size1D) {
-        printError(input, QStringLiteral("holds no 1D table, which the %1 output needs")
-                              .arg(QLatin1String(outFormat->name)));
-        return kExitWriteFailed;
+        if (scale == 0)
+            scale = outFormat->defaultScale > 0 ? outFormat->defaultScale : 1;
+    } else {
+        if (bake && LutCalc::hasTransform3D(&lut)) {
+            printError(inName, QStringLiteral("its transform mixes the channels (a 3D table), which the %1 output cannot hold")
+                                   .arg(QLatin1String(outFormat->name)));
+            return kExitWriteFailed;
+        }
+        if (!has1D && !(bake && lut.meaning.evaluate)) {
+            printError(inName, QStringLiteral("holds no 1D table, which the %1 output needs")
+                                   .arg(QLatin1String(outFormat->name)));
+            return kExitWriteFailed;
+        }
+        // The length the file holds: the one asked for, or the table's own,
+        // brought to the next length the format has.
+        const bool codes = scale > 0 ? scale >= 2 : outFormat->defaultScale != 1;
+        const int ownLength = has1D ? lut.size1D : std::max(2, lut.meaning.evaluateSize1D);
+        const int wanted = settings.size > 0 ? settings.size : ownLength;
+        const int length = outFormat->entriesFor(wanted, codes);
+        if (length == 0 || (settings.size > 0 && length != settings.size)) {
+            printError(outName, QStringLiteral("the %1 format has no place for a table of %2 entries%3")
+                                    .arg(QLatin1String(outFormat->name))
+                                    .arg(wanted)
+                                    .arg(length > 0 ? QStringLiteral(" (it holds %1)").arg(length) : QString()));
+            return kExitWriteFailed;
+        }
+        if (bake) {
+            if (!resampled.setSize1D(length, false) || !LutCalc::bake1D(&lut, &resampled)) {
+                printError(inName, QStringLiteral("cannot bake %1 entries: %2").arg(length).arg(resampled.errorString));
+                return kExitWriteFailed;
+            }
+            source = &resampled;
+        } else if (length != lut.size1D) {
+            if (!resampled.setSize1D(length, false) || !LutCalc::resample1D(&lut, &resampled)) {
+                printError(inName, QStringLiteral("cannot resample to %1 entries: %2").arg(length).arg(resampled.errorString));
+                return kExitWriteFailed;
+            }
+            source = &resampled;
+        }
+        if (length != wanted)
+            notes << QStringLiteral("note: resampled from %1 to %2 entries, a length the %3 format holds")
+                         .arg(wanted)
+                         .arg(length)
+                         .arg(QLatin1String(outFormat->name));
+        if (scale == 0)
+            scale = outFormat->defaultScale == 0 ? LutFormats::codeScaleFor(length) : outFormat->defaultScale;
+    }
+    if (!settings.bake) {
+        if (lut.meaning.evaluate) {
+            notes << QStringLiteral("note: baked on the output's lattice: its transform has steps that no table holds");
+        } else {
+            const QStringList losses = lut.plainReadingLosses(dimension);
+            if (!losses.isEmpty())
+                notes << QStringLiteral("note: %1; --bake applies what the file means").arg(losses.join(QStringLiteral(", ")));
+        }
     }
 
     // "default": the writer's own order where it has one (defaultOrder lets
@@ -204,23 +391,56 @@ int convertOne(const QString &input, const QString &output, const LutFormat *out
     options.defaultOrder = settings.outOrder.isDefault;
     options.dataOrderRGB = settings.outOrder.isDefault ? outFormat->readDataRGB : settings.outOrder.dataRGB;
     options.tableOrderRGB = settings.outOrder.isDefault ? outFormat->readTableRGB : settings.outOrder.tableRGB;
-    options.outputScale = settings.scale;
+    options.outputScale = scale;
     options.size3D = outSize;
+    if (input != QLatin1String(kStandardStream))
+        options.sourcePath = input;
     Write_LUTFile writer;
     if (!writer.writeLut(options, source)) {
-        printError(output, writer.errorString.isEmpty() ? QStringLiteral("cannot be written") : writer.errorString);
+        printError(outName, writer.errorString.isEmpty() ? QStringLiteral("cannot be written") : writer.errorString);
         return kExitWriteFailed;
     }
+    written->insert(key);
+    for (const QString &note : qAsConst(notes))
+        printError(inName, note);
     return kExitSuccess;
+}
+
+// What --info says of a file beyond its tables and domains: the shaper's
+// points, input spans other than 0..1, values the plain reading clamped and
+// whether the file is evaluated as a whole. Nothing for a plain table.
+QString meaningText(const Read_LUTFile &lut)
+{
+    const LutMeaning &meaning = lut.meaning;
+    QString text;
+    const auto triple = [](const double v[3]) {
+        return QStringLiteral("%1 %2 %3").arg(v[0]).arg(v[1]).arg(v[2]);
+    };
+    size_t shaperPoints = 0;
+    for (const LutCurve &curve : meaning.shaper)
+        shaperPoints = std::max(shaperPoints, curve.x.size());
+    if (shaperPoints > 0)
+        text += QStringLiteral("shaper1D: %1\n").arg(shaperPoints);
+    else if (meaning.table1DFeeds3D)
+        text += QStringLiteral("shaper1D: %1\n").arg(lut.size1D);
+    if (lut.size3D >= 1 && !meaning.inputSpan3DIsUnit())
+        text += QStringLiteral("inputRange3D: %1 / %2\n").arg(triple(meaning.inputMin3D), triple(meaning.inputMax3D));
+    if (lut.size1D >= 1 && !meaning.inputSpan1DIsUnit())
+        text += QStringLiteral("inputRange1D: %1 / %2\n").arg(triple(meaning.inputMin1D), triple(meaning.inputMax1D));
+    if (meaning.clampedValues > 0)
+        text += QStringLiteral("outOfRange: %1\n").arg(meaning.clampedValues);
+    if (meaning.evaluate)
+        text += QStringLiteral("transform: evaluated as a whole\n");
+    return text;
 }
 
 int printInfo(const QStringList &inputs, const Settings &settings)
 {
     int status = kExitSuccess;
     for (const QString &input : inputs) {
-        const LutFormat *format = settings.from ? settings.from : LutFormats::forInput(input);
         Read_LUTFile lut;
-        if (!readInput(input, format, settings.inOrder, &lut)) {
+        const LutFormat *format = nullptr;
+        if (!readInput(input, settings, &lut, &format)) {
             if (status == kExitSuccess)
                 status = kExitReadFailed;
             continue;
@@ -232,6 +452,7 @@ int printInfo(const QStringList &inputs, const Settings &settings)
                      .arg(lut.size1D)
                      .arg(formatTriple(lut.domainMin3D), formatTriple(lut.domainMax3D),
                           formatTriple(lut.domainMin1D), formatTriple(lut.domainMax1D)));
+        printOut(meaningText(lut));
     }
     return status;
 }
@@ -241,14 +462,27 @@ void printFormats()
     QString text;
     for (int id = 0; id < LutFormats::kCount; ++id) {
         const LutFormat *format = LutFormats::byId(id);
-        text += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
+        text += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\n")
                     .arg(format->id)
                     .arg(QLatin1String(format->name), QString::fromUtf8(format->label),
-                         format->dimension == 3 ? QStringLiteral("3D") : QStringLiteral("1D"),
+                         format->dimension == 3   ? QStringLiteral("3D")
+                         : format->dimension == 1 ? QStringLiteral("1D")
+                                                  : QStringLiteral("3D/1D"),
                          format->canRead() ? QStringLiteral("yes") : QStringLiteral("no"),
-                         format->canWrite() ? QStringLiteral("yes") : QStringLiteral("no"));
+                         format->canWrite() ? QStringLiteral("yes") : QStringLiteral("no"), scaleText(format));
     }
     printOut(text);
+}
+
+QString helpText()
+{
+    QStringList scaled;
+    for (int id = 0; id < LutFormats::kCount; ++id) {
+        const LutFormat *format = LutFormats::byId(id);
+        if (format->canWrite() && format->takesScale())
+            scaled << QStringLiteral("%1 (%2)").arg(QLatin1String(format->name), scaleText(format));
+    }
+    return QString::fromLatin1(kHelp).arg(scaled.join(QStringLiteral(", ")));
 }
 
 } // namespace
@@ -265,29 +499,33 @@ int run(const QStringList &arguments)
     const QCommandLineOption inOrderOption(QStringLiteral("in-order"), QString(), QStringLiteral("ORDER"));
     const QCommandLineOption outOrderOption(QStringLiteral("out-order"), QString(), QStringLiteral("ORDER"));
     const QCommandLineOption scaleOption(QStringLiteral("scale"), QString(), QStringLiteral("N"));
+    const QCommandLineOption bakeOption(QStringLiteral("bake"));
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
     const QCommandLineOption formatsOption(QStringLiteral("formats"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       infoOption, formatsOption, helpOption, versionOption});
+                       bakeOption, infoOption, formatsOption, helpOption, versionOption});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
-        printOut(QString::fromLatin1(kHelp));
+        printOut(helpText());
         return kExitSuccess;
     }
     if (parser.isSet(versionOption)) {
         printOut(QStringLiteral("%1 %2\n").arg(QLatin1String(kProgram), QLatin1String(kVersion)));
         return kExitSuccess;
     }
+    if (parser.isSet(formatsOption) && parser.isSet(infoOption))
+        return usageError(QStringLiteral("--info and --formats cannot be used together"));
     if (parser.isSet(formatsOption)) {
         printFormats();
         return kExitSuccess;
     }
 
     Settings settings;
+    settings.bake = parser.isSet(bakeOption);
     if (parser.isSet(fromOption)) {
         settings.from = LutFormats::byName(parser.value(fromOption));
         if (!settings.from)
@@ -297,15 +535,6 @@ int run(const QStringList &arguments)
         settings.to = LutFormats::byName(parser.value(toOption));
         if (!settings.to)
             return usageError(QStringLiteral("unknown output format \"%1\"").arg(parser.value(toOption)));
-    }
-    if (parser.isSet(sizeOption)) {
-        // A 1-point lattice has no step to resample with; above 256 the
-        // table would not fit the container's bound.
-        if (!parseInteger(parser.value(sizeOption), &settings.size) || settings.size < 2
-            || settings.size > kMaxCubeSize)
-            return usageError(QStringLiteral("--size must be a whole number from 2 to %1, not \"%2\"")
-                                  .arg(kMaxCubeSize)
-                                  .arg(parser.value(sizeOption)));
     }
     if (parser.isSet(scaleOption)) {
         if (!parseInteger(parser.value(scaleOption), &settings.scale) || settings.scale < 1)
@@ -326,19 +555,52 @@ int run(const QStringList &arguments)
         return printInfo(positional, settings);
     }
 
-    if (parser.isSet(outDirOption)) {
+    // The output formats this run may write: the one asked for, the one the
+    // output's extension names, or (into a directory) cube and spi1d.
+    const bool intoDirectory = parser.isSet(outDirOption);
+    QList<const LutFormat *> outFormats;
+    if (settings.to) {
+        outFormats << settings.to;
+    } else if (intoDirectory) {
+        outFormats << LutFormats::byId(0) << LutFormats::byId(12);
+    } else if (positional.size() == 2) {
+        const LutFormat *byExtension = LutFormats::forOutput(positional[1]);
+        outFormats << (byExtension ? byExtension : LutFormats::byId(0));
+    }
+    if (parser.isSet(sizeOption)) {
+        // A 1-point lattice has no step to resample with; beyond the bounds
+        // the table would not fit the container.
+        bool any1D = false;
+        for (const LutFormat *format : qAsConst(outFormats))
+            any1D = any1D || format->dimension != 3;
+        const int bound = any1D ? kMax1DSize : kMaxCubeSize;
+        if (!parseInteger(parser.value(sizeOption), &settings.size) || settings.size < 2 || settings.size > bound)
+            return usageError(QStringLiteral("--size must be a whole number from 2 to %1, not \"%2\"")
+                                  .arg(bound)
+                                  .arg(parser.value(sizeOption)));
+    }
+    // Codes in a format whose reader takes them as reals would mean another table.
+    for (const LutFormat *format : qAsConst(outFormats)) {
+        if (settings.scale >= 2 && !format->takesScale())
+            return usageError(QStringLiteral("--scale %1: the %2 format holds reals only and takes no scale above 1")
+                                  .arg(settings.scale)
+                                  .arg(QLatin1String(format->name)));
+    }
+
+    QSet<QString> written;
+    if (intoDirectory) {
         if (positional.isEmpty())
             return usageError(QStringLiteral("--out-dir needs at least one INPUT"));
-        const LutFormat *outFormat = settings.to ? settings.to : LutFormats::byId(0);
-        const QStringList extensions = outFormat->extensionList();
-        const QString extension = extensions.isEmpty() ? QString() : extensions.first();
-        const QDir dir(parser.value(outDirOption));
+        if (positional.contains(QLatin1String(kStandardStream)))
+            return usageError(QStringLiteral("--out-dir names its files after the inputs: it cannot read standard input"));
+        Target target;
+        target.format = settings.to;
+        target.dir = parser.value(outDirOption);
         // A missing directory is made; if that fails, every write reports it.
-        QDir().mkpath(dir.path());
+        QDir().mkpath(target.dir);
         int status = kExitSuccess;
         for (const QString &input : positional) {
-            const QString output = dir.filePath(QFileInfo(input).completeBaseName() + extension);
-            const int result = convertOne(input, output, outFormat, settings);
+            const int result = convertOne(input, target, settings, &written);
             if (status == kExitSuccess)
                 status = result;
         }
@@ -349,11 +611,10 @@ int run(const QStringList &arguments)
         return usageError(positional.isEmpty() ? QStringLiteral("no INPUT and OUTPUT given")
                                                : QStringLiteral("expected INPUT and OUTPUT, got %1 file arguments")
                                                      .arg(positional.size()));
-    const QString &output = positional[1];
-    const LutFormat *outFormat = settings.to ? settings.to : LutFormats::forOutput(output);
-    if (!outFormat)
-        outFormat = LutFormats::byId(0);
-    return convertOne(positional[0], output, outFormat, settings);
+    Target target;
+    target.output = positional[1];
+    target.format = outFormats.first();
+    return convertOne(positional[0], target, settings, &written);
 }
 
 } // namespace ConvertCommand

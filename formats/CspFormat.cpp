@@ -77,17 +77,26 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
     float *domainMin = is3D ? domainMin3D : domainMin1D;
     float *domainMax = is3D ? domainMax3D : domainMax1D;
     meaning.shaperName = QStringLiteral("csp pre-LUT");
+    // A line of one field where a count may stand is the count; the lines
+    // after it are the values, whatever their length (a one-point curve is
+    // then refused below instead of shifting the lines that follow).
+    enum { Count, Inputs, Outputs } next = Count;
     QStringList inputs;
-    int valueLines = 0;
     int channel = 0;
     while (channel < 3 && !in.atEnd()) {
         const QStringList fields = fieldsOf(in.readLine().trimmed());
-        if (fields.size() < 2)
+        if (fields.isEmpty())
             continue;
-        if (++valueLines % 2 == 1) {
-            inputs = fields;
+        if (next == Count && fields.size() == 1) {
+            next = Inputs;
             continue;
         }
+        if (next != Outputs) {
+            inputs = fields;
+            next = Outputs;
+            continue;
+        }
+        next = Count;
         LutCurve &curve = meaning.shaper[channel];
         curve.smooth = true;
         for (const QString &field : inputs)
@@ -122,7 +131,7 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
             if (bakeRead && converted == 3 && (n[0] != n[1] || n[1] != n[2]))
                 return readRectangularCsp(in, n);
             if (converted != 3 || n[0] != n[1] || n[1] != n[2]) {
-                return fail(QStringLiteral("line %1: the cube size line must give one size three times")
+                return fail(QStringLiteral("line %1: the cube size line must give one size three times (--bake reads other sizes)")
                                 .arg(in.lineNumber()));
             }
             if (!setSize3D(n[0], false))

@@ -1,19 +1,24 @@
 // The csv log format (identifier 14, ".csv"): a single-channel curve, one
-// "index,<tab>code value" pair per line, no header. The reader takes the
-// bit depth from the last code value (1023 for a 10-bit log), places each
+// "index,<tab>code value" pair per line, no header. The reader takes the bit
+// depth from the largest code value (1023 for a 10-bit log), places each
 // value at the entry its index names and gives all three channels the same
-// value; the writer writes channel 0 as normalised reals. Code values are
-// read as reals, so the files the writer makes (0.5, not 512) read back as
-// written; integer codes read exactly as before.
+// value; the table has as many entries as the highest index asks for. The
+// writer writes channel 0 as codes or as normalised reals; code values are
+// read as reals, so both read back as written.
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr int kCsvLogFormat = 14;
+
+// Code values from here on have no power of two above them in 63 bits.
+constexpr double kLargestCode = 5e18;
 
 // Index and code value of a line; false when either does not convert.
 bool parsePair(const QByteArray &line, int *index, double *code)
@@ -21,24 +26,17 @@ bool parsePair(const QByteArray &line, int *index, double *code)
     return !line.isEmpty() && LutScan::scan(line, "%d,\t%lf ", index, code) == 2;
 }
 
-// Full scale of the last code value v: 1 for 2 or less, else one below the
-// smallest power of two that is at least v (and at least 4). False for a
-// value that no such power reaches without overflow: above 2^62, infinite
-// or not a number.
-bool scaleFor(double v, double *scale)
+// Full scale of the largest code value v: 1 for 2 or less (reals), else one
+// below the smallest power of two that is at least v (and at least 4).
+// v must be below kLargestCode.
+double scaleFor(double v)
 {
-    if (v <= 2) {
-        *scale = 1.0;
-        return true;
-    }
-    constexpr double kLargestCode = 4611686018427387904.0; // 2^62
-    if (!(v <= kLargestCode))
-        return false;
+    if (v <= 2)
+        return 1.0;
     long long p = 4;
-    while (p < v)
+    while (double(p) < v)
         p *= 2;
-    *scale = double(p - 1);
-    return true;
+    return double(p - 1);
 }
 
 } // namespace
@@ -52,35 +50,35 @@ bool Read_LUTFile::readCsvLog(QString fileName, bool headerOnly)
 
     applyDefaultOrder(kCsvLogFormat);
 
-    // First pass: the number of pairs and the last code value.
-    qint64 count = 0;
-    double lastCode = 0;
-    qint64 lastLine = 0;
+    // First pass: the highest index and the largest code value. Lines whose
+    // index is negative have no entry and are skipped in both passes.
+    int highest = -1;
+    double largest = 0;
     while (!in.atEnd()) {
         int index = 0;
         double code = 0;
-        if (parsePair(in.readRawLine().trimmed(), &index, &code)) {
-            ++count;
-            lastCode = code;
-            lastLine = in.lineNumber();
-        }
+        if (!parsePair(in.readRawLine().trimmed(), &index, &code) || index < 0)
+            continue;
+        if (!(std::fabs(code) < kLargestCode))
+            return fail(QStringLiteral("line %1: the code value is not a number below 5e18").arg(in.lineNumber()));
+        if (index >= kMax1DSize)
+            return fail(QStringLiteral("line %1: index %2; at most %3 entries are read")
+                            .arg(in.lineNumber())
+                            .arg(index)
+                            .arg(kMax1DSize));
+        highest = std::max(highest, index);
+        largest = std::max(largest, code);
     }
-    if (count == 0)
+    if (highest < 0)
         return fail(QStringLiteral("no index, code value lines"));
-    if (count > kMax1DSize)
-        return fail(QStringLiteral("%1 lines; at most %2 are read").arg(count).arg(kMax1DSize));
-    double fullScale = 1.0;
-    if (!scaleFor(lastCode, &fullScale))
-        return fail(QStringLiteral("line %1: the code value %2 cannot give a scale").arg(lastLine).arg(lastCode));
-    if (!setSize1D(int(count), false))
+    if (!setSize1D(highest + 1, false))
         return false;
 
-    const float scale = float(fullScale);
+    const float scale = float(scaleFor(largest));
     for (int c = 0; c < 3; ++c)
         domainMax1D[c] = scale;
 
-    // Second pass: each value goes to the entry its index names; indices
-    // outside the table have no place and are skipped.
+    // Second pass: each value goes to the entry its index names.
     if (!in.rewind()) {
         resetDomainMax1D();
         return fail(QStringLiteral("cannot read the file again: %1").arg(in.errorString()));
@@ -99,10 +97,32 @@ bool Read_LUTFile::readCsvLog(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeCsvLog(QString fileName, Read_LUTFile *lut)
 {
+    const int n = lut->size1D;
+    if (n > 0 && lut->table1D.size() != n)
+        return fail(QStringLiteral("the LUT holds no 1D table to write"));
+    // The file holds one channel: a table whose channels differ has no place in it.
+    for (int i = 0; i < n; ++i) {
+        const float *e = lut->table1D[i];
+        if (std::fabs(e[1] - e[0]) > 1e-6f || std::fabs(e[2] - e[0]) > 1e-6f)
+            return fail(QStringLiteral("a csv log holds one channel, and this table's channels differ (entry %1)").arg(i));
+    }
+    // The reader takes the scale from the largest code; it must find the one written.
+    if (outputScale >= 2) {
+        double largest = 0;
+        for (int i = 0; i < n; ++i)
+            largest = std::max(largest, std::floor(double(outputScale) * double(lut->table1D[i][0]) + 0.5));
+        largest = std::min(largest, double(outputScale));
+        if (scaleFor(double(outputScale)) != double(outputScale) || scaleFor(largest) != double(outputScale))
+            return fail(QStringLiteral("codes of scale %1 whose largest is %2 would read back on the scale %3 (one "
+                                       "below the power of two above the largest code); write reals (scale 1) instead")
+                            .arg(outputScale)
+                            .arg(largest)
+                            .arg(scaleFor(largest)));
+    }
     // One line per entry: its index, ",\t" and the first channel.
     return writeTable1DFile(fileName, lut, kCsvLogFormat, [&](QTextStream &stream) {
         const QString separator = QStringLiteral(",\t");
-        for (int i = 0; i < lut->size1D; ++i) {
+        for (int i = 0; i < n; ++i) {
             stream << i << separator;
             writeLut1DValue(lut->table1D, stream, i, outputScale, QString());
             stream << '\n';

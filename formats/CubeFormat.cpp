@@ -1,6 +1,6 @@
 // The cube format (identifier 0, ".cube"): a 3D table, an optional 1D table
 // and their domains, one entry of three numbers per line, the innermost loop
-// index varying fastest. The reader is tolerant: it skips comments, works
+// index varying fastest; a file with both tables gives the 1D entries first. The reader is tolerant: it skips comments, works
 // out the size of a headerless file from its number of data lines, and
 // reads integer data after a "Mesh" line.
 
@@ -154,8 +154,8 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         // as spans and keeps the values as they are.
         const bool domainIs1D = haveDomain && size3D < 1 && !have1DRange;
         for (int c = 0; c < 3; ++c) {
-            meaning.inputMin3D[c] = haveDomain ? domainMin3D[c] : inputRange3D[c];
-            meaning.inputMax3D[c] = haveDomain ? domainMax3D[c] : inputRange3D[c + 3];
+            meaning.inputMin3D[c] = haveDomain && !domainIs1D ? domainMin3D[c] : inputRange3D[c];
+            meaning.inputMax3D[c] = haveDomain && !domainIs1D ? domainMax3D[c] : inputRange3D[c + 3];
             meaning.inputMin1D[c] = domainIs1D ? domainMin3D[c] : domainMin1D[c];
             meaning.inputMax1D[c] = domainIs1D ? domainMax3D[c] : domainMax1D[c];
             if (bakeRead) {
@@ -166,8 +166,24 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         meaning.table1DFeeds3D = size3D >= 1 && size1D >= 1;
 
         // Keyword lines convert nothing and are skipped here like comments.
-        // The working values carry over from the 3D entries to the 1D ones.
+        // A file that holds both tables gives the 1D entries (a shaper)
+        // first and the 3D entries after them. The working values carry
+        // over from one table to the next.
         float v[3] = {0.0f, 0.0f, 0.0f};
+        const EntriesRead entries1D = readEntries1D(in, v, [](const QByteArray &line, float *w) {
+            return !isSkippedDataLine(line) && scanEntryLine(line, w);
+        });
+        // However the entries end, the values stored so far are normalised:
+        // both domain maxima go back to 1.0 (the resampler reads the 3D one).
+        if (entries1D != EntriesRead::Complete) {
+            resetDomainMax3D();
+            resetDomainMax1D();
+            in.close();
+            if (entries1D == EntriesRead::LastMissing && size3D >= 1)
+                return fail(QStringLiteral("the file ends before its %1 cube entries").arg(qint64(size3D) * size3D * size3D));
+            return entries1D == EntriesRead::LastMissing;
+        }
+
         const EntriesRead entries = readEntries3D(in, v, [this](const QByteArray &line, float *w) {
             // memchr finds no "M" on a data line long before a substring search would.
             if (isSkippedDataLine(line)
@@ -181,28 +197,11 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
                 w[c] = float(iv[c]) / float(meshIntegerScale);
             return converted > 0;
         });
-        // However the entries end, the values stored so far are normalised:
-        // both domain maxima go back to 1.0 (the resampler reads the 3D one).
         if (entries != EntriesRead::Complete) {
             resetDomainMax3D();
             resetDomainMax1D();
             in.close();
             return entries == EntriesRead::LastMissing;
-        }
-
-        // A 1D line is red, green, blue whatever the lattice order of the
-        // cube: under the format's own order its channels stay in line order
-        // (the cube's red-fastest table order would reverse them).
-        if (defaultOrder)
-            tableOrderRGB = dataOrderRGB;
-        const EntriesRead entries1D = readEntries1D(in, v, [](const QByteArray &line, float *w) {
-            return !isSkippedDataLine(line) && scanEntryLine(line, w);
-        });
-        if (entries1D != EntriesRead::Complete) {
-            resetDomainMax3D();
-            resetDomainMax1D();
-            in.close();
-            return entries1D == EntriesRead::LastMissing;
         }
     }
 

@@ -1,9 +1,17 @@
 // The Discreet 1D lut format (identifier 6, ".lut"): a "LUT:" header with the
-// channel count (3) and the sample count N, then one value per line, all N
-// samples of channel 0, then channel 1, then channel 2. The file carries no
-// scale: the reader takes it from the largest value, so 10-bit codes (largest
-// 1023) and floats (largest 1.0) both come out as fractions of full scale.
+// channel count (3), the sample count N and, optionally, the output depth,
+// then one value per line, all N samples of channel 0, then channel 1, then
+// channel 2.
+//
+// The values are integer codes. Their scale is the output depth, given as
+// the entry count of that depth (4096 for 12 bits, "65536f" for half-float
+// values), or else the depth the entry count implies: 256 entries are 8-bit
+// codes, 1024 10-bit and 4096 12-bit, spread evenly over the input; 65536
+// entries are indexed by the half-float codes of the input and hold 16-bit
+// codes. That is how other software reads these files. A file of reals
+// within 0..1 (what this tool writes at scale 1) keeps its values.
 
+#include "calc/LutCalc.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -12,11 +20,49 @@
 #include <QDebug>
 #include <QRegularExpression>
 
+#include <cmath>
 #include <vector>
 
 namespace {
 
 constexpr int kDiscreet1DFormat = 6;
+// The table sizes of the depths: 8, 10, 12 and 16 bits.
+constexpr int kDepths[] = {256, 1024, 4096, 65536};
+// Entries indexed by half-float codes: the half of 1.0 is the last code
+// whose input lies in the container's 0..1.
+constexpr int kHalfEntries = 65536;
+constexpr unsigned kHalfOne = 0x3C00;
+
+bool isDepth(int n)
+{
+    for (int depth : kDepths) {
+        if (n == depth)
+            return true;
+    }
+    return false;
+}
+
+float halfToFloat(unsigned bits)
+{
+    const unsigned exponent = (bits >> 10) & 0x1f;
+    const unsigned mantissa = bits & 0x3ff;
+    float magnitude;
+    if (exponent == 0)
+        magnitude = std::ldexp(float(mantissa), -24);
+    else if (exponent == 31)
+        magnitude = mantissa ? NAN : INFINITY;
+    else
+        magnitude = std::ldexp(float(mantissa + 1024), int(exponent) - 25);
+    return (bits & 0x8000) ? -magnitude : magnitude;
+}
+
+// The input of half-float code i, within 0..1 (negative codes, infinities
+// and NaNs take the nearer end).
+double halfInput(unsigned i)
+{
+    const float x = halfToFloat(i);
+    return x > 1.0f ? 1.0 : (x > 0.0f ? double(x) : 0.0);
+}
 
 } // namespace
 
@@ -30,11 +76,14 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
     applyDefaultOrder(kDiscreet1DFormat);
 
     static const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
-    std::vector<float> scratch; // channel-major: N values of channel 0, then 1, then 2
+    std::vector<double> scratch; // channel-major: N values of channel 0, then 1, then 2
     bool haveHeader = false;
     int n = 0;
+    int depth = 0;           // the output depth the header gives, as its table size; 0: none
+    bool halfValues = false; // the header's depth is "65536f": values are half-float bits
     size_t values = 0;
     double largest = 0.0;
+    bool integers = true;
 
     while (!in.atEnd()) {
         QString line = in.readLine().trimmed();
@@ -58,9 +107,23 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
                 return fail(QStringLiteral("line %1: %2 channels; only 3 are read").arg(in.lineNumber()).arg(channels));
             if (converted < 2)
                 n = 0;
+            const QStringList fields = line.split(whiteSpace, Qt::SkipEmptyParts);
+            if (fields.size() >= 3) {
+                QString token = fields.at(2);
+                halfValues = token.endsWith(QLatin1Char('f'), Qt::CaseInsensitive);
+                if (halfValues)
+                    token.chop(1);
+                bool ok = false;
+                depth = token.toInt(&ok);
+                if (!ok || !isDepth(depth))
+                    return fail(QStringLiteral("line %1: output depth \"%2\" is none of 256, 1024, 4096 and 65536")
+                                    .arg(in.lineNumber())
+                                    .arg(fields.at(2)));
+                halfValues = halfValues && depth == kHalfEntries;
+            }
             if (!setSize1D(n, false))
                 return fail(QStringLiteral("line %1: %2").arg(in.lineNumber()).arg(errorString));
-            scratch.assign(size_t(n) * 3, 0.0f);
+            scratch.assign(size_t(n) * 3, 0.0);
             haveHeader = true;
             continue;
         }
@@ -76,9 +139,13 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
             return fail(QStringLiteral("line %1: more than the %2 values the header announces")
                             .arg(in.lineNumber())
                             .arg(qint64(scratch.size())));
-        if (v > largest)
-            largest = v;
-        scratch[values++] = float(v);
+        if (!std::isfinite(v))
+            return fail(QStringLiteral("line %1: \"%2\" is not a finite number").arg(in.lineNumber()).arg(line));
+        if (halfValues && !(v >= 0.0 && v <= 65535.0 && v == std::floor(v)))
+            return fail(QStringLiteral("line %1: %2 is not a half-float code (0 to 65535)").arg(in.lineNumber()).arg(line));
+        largest = std::max(largest, v);
+        integers = integers && v == std::floor(v);
+        scratch[values++] = v;
     }
     in.close();
 
@@ -86,35 +153,94 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
         return fail(QStringLiteral("no LUT: header"));
     if (values < scratch.size())
         return fail(QStringLiteral("the file ends after %1 of %2 values").arg(qint64(values)).arg(qint64(scratch.size())));
-    if (!(largest > 0.0))
-        return fail(QStringLiteral("no value above 0 to take the scale from"));
 
+    // The scale the values are codes of. Reals are told from codes by their
+    // fractions or, all whole, by reaching no higher than 1.
+    double scale = 1.0;
+    if (halfValues) {
+        for (double &v : scratch)
+            v = double(halfToFloat(unsigned(v)));
+    } else if (depth > 0) {
+        scale = depth - 1;
+    } else if (integers && largest > 1.0) {
+        if (!isDepth(n))
+            return fail(QStringLiteral("%1 entries of integer codes imply no bit depth: a Discreet 1D lut of codes has "
+                                       "256, 1024, 4096 or 65536 entries, or gives its output depth in the header")
+                            .arg(n));
+        scale = n - 1;
+    }
     for (int c = 0; c < 3; ++c)
-        domainMax1D[c] = float(largest);
-    for (int i = 0; i < n; ++i)
-        storeEntry1D(i, scratch[size_t(i)], scratch[size_t(n) + size_t(i)], scratch[2 * size_t(n) + size_t(i)],
-                     domainMin1D, domainMax1D);
+        domainMax1D[c] = float(scale);
+
+    auto value = [&](int i, int c) { return float(scratch[size_t(c) * size_t(n) + size_t(i)]); };
+    if (n != kHalfEntries) {
+        for (int i = 0; i < n; ++i)
+            storeEntry1D(i, value(i, 0), value(i, 1), value(i, 2), domainMin1D, domainMax1D);
+    } else {
+        // Entry i stands at the input of half-float code i; the container's
+        // entries are evenly spaced, so each takes the line between the two
+        // codes around its input.
+        unsigned code = 0;
+        for (int i = 0; i < n; ++i) {
+            const double t = double(i) / double(n - 1);
+            while (code < kHalfOne && halfInput(code + 1) <= t)
+                ++code;
+            float v[3];
+            for (int c = 0; c < 3; ++c) {
+                v[c] = value(int(code), c);
+                if (code < kHalfOne) {
+                    const double lo = halfInput(code), hi = halfInput(code + 1);
+                    v[c] += float((value(int(code) + 1, c) - v[c]) * (t - lo) / (hi - lo));
+                }
+            }
+            storeEntry1D(i, v[0], v[1], v[2], domainMin1D, domainMax1D);
+        }
+    }
     resetDomainMax1D();
     return true;
 }
 
 bool Write_LUTFile::writeDiscreet1D(QString fileName, Read_LUTFile *lut)
 {
+    const int n = lut->size1D;
+    const bool codes = outputScale >= 2;
+    if (codes && !isDepth(outputScale + 1))
+        return fail(QStringLiteral("a Discreet 1D lut holds codes of 8, 10, 12 or 16 bits (scale 255, 1023, 4095 "
+                                   "or 65535), not of scale %1")
+                        .arg(outputScale));
+    if (codes && !isDepth(n))
+        return fail(QStringLiteral("a Discreet 1D lut of codes holds 256, 1024, 4096 or 65536 entries, not %1").arg(n));
+
+    // 65536 entries are indexed by half-float codes: entry i holds the table
+    // at the input of code i.
+    LutTable1D halfIndexed;
+    if (n == kHalfEntries) {
+        if (!halfIndexed.allocate(n))
+            return fail(QStringLiteral("out of memory for %1 entries").arg(n));
+        for (int i = 0; i < n; ++i) {
+            for (int c = 0; c < 3; ++c)
+                halfIndexed[i][c] = float(LutCalc::sample1D(lut->table1D.data(), n, c, halfInput(unsigned(i))));
+        }
+    }
+    const LutTable1D &table = n == kHalfEntries ? halfIndexed : lut->table1D;
+
     return writeTable1DFile(fileName, lut, kDiscreet1DFormat, [&](QTextStream &stream) {
-        const int n = lut->size1D;
         stream << "# Discreet LUT file" << '\n'
                << "#      Channels: 3" << '\n'
                << "# Input Samples: " << n << '\n'
                << "#   Ouput Scale: " << outputScale << '\n'
                << "#\n#Exported from ostavel\n#\n" << '\n'
-               << "LUT: 3 " << n << '\n';
+               << "LUT: 3 " << n;
+        // The output depth is given when it is not the one the count implies.
+        if (codes && outputScale != n - 1)
+            stream << ' ' << outputScale + 1;
+        stream << '\n';
         // Channel-major: every sample of the first channel, then the second, then the third.
-        const bool forward = defaultOrder || dataOrderRGB;
         const QString indent = QStringLiteral("     ");
         for (int k = 0; k < 3; ++k) {
             for (int i = 0; i < n; ++i) {
                 stream << indent;
-                writeLut1DValue(lut->table1D, stream, i, outputScale, QString(), forward ? k : 2 - k);
+                writeLut1DValue(table, stream, i, outputScale, QString(), reversed1D() ? 2 - k : k);
                 stream << '\n';
             }
         }

@@ -89,6 +89,7 @@ bool Read_LUTFile::readLook(QString fileName, bool /*headerOnly: always read who
     applyDefaultOrder(kLookFormat);
 
     QXmlStreamReader xml(&file);
+    bool filled3D = false, filled1D = false; // a "data" element was decoded into the table
 
     // Decodes the 3D table in two passes: the per-channel maxima first, then
     // the entries, normalised against them.
@@ -113,6 +114,7 @@ bool Read_LUTFile::readLook(QString fileName, bool /*headerOnly: always read who
         return true;
     };
     auto decode1D = [&](const QByteArray &digits) {
+        const LineOrder1D lineOrder(this);
         float v[3];
         for (int i = 0; i < size1D; ++i) {
             if (!decodeEntry(digits, i, v))
@@ -138,6 +140,7 @@ bool Read_LUTFile::readLook(QString fileName, bool /*headerOnly: always read who
             if (xml.name() == QLatin1String("size")) {
                 const qint64 line = xml.lineNumber();
                 const int n = sizeOf(nextText(xml));
+                (is3D ? filled3D : filled1D) = false;
                 if (n < 1) {
                     // No table at this size; a later "data" is ignored.
                     if (is3D) {
@@ -156,6 +159,7 @@ bool Read_LUTFile::readLook(QString fileName, bool /*headerOnly: always read who
                 if (text.isEmpty() || (is3D ? size3D : size1D) < 1)
                     continue;
                 const QByteArray digits = hexDigitsOf(text);
+                (is3D ? filled3D : filled1D) = true;
                 if (is3D ? !decode3D(digits) : !decode1D(digits)) {
                     if (is3D)
                         resetDomainMax3D();
@@ -197,6 +201,11 @@ bool Read_LUTFile::readLook(QString fileName, bool /*headerOnly: always read who
                                             : QString();
     resetDomainMax3D();
     resetDomainMax1D();
+    // A table whose "data" never came (or came before its "size") would be
+    // all zero: a different LUT.
+    if ((size3D >= 1 && !filled3D) || (size1D >= 1 && !filled1D))
+        return fail(QStringLiteral("the %1 element has a size but no \"data\" after it")
+                        .arg(size3D >= 1 && !filled3D ? QStringLiteral("LUT") : QStringLiteral("LUT1D")));
     if (size3D >= 1 || size1D > 0)
         return true;
     if (!xmlError.isEmpty())

@@ -1,18 +1,24 @@
 // The indexed 1D lut format (identifier 7, ".lut"): a tab-separated table,
-// one line per input level holding the index and the red, green and blue
-// output. The reader always takes 256 entries on a 0..255 scale, in line
-// order (the index column is not used); the writer writes a table of any
-// length as normalised reals.
+// one line per 8-bit input level holding the index and the red, green and
+// blue output. The reader takes 256 entries in line order (the index column
+// is not used); the values are 0..255 codes, or reals when none is above 1
+// (what the writer makes at scale 1). The writer
+// writes a table of 256 entries as codes (scale 255) or reals (scale 1).
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
+#include <array>
+#include <cmath>
+#include <vector>
+
 namespace {
 
 constexpr int kLut1DFormat = 7;
 constexpr int kLut1DEntries = 256;
+constexpr int kLut1DCodes = 255;
 
 } // namespace
 
@@ -24,36 +30,48 @@ bool Read_LUTFile::readLut1D(QString fileName, bool headerOnly)
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
     applyDefaultOrder(kLut1DFormat);
-    for (int c = 0; c < 3; ++c)
-        domainMax1D[c] = 255.0f;
-    if (!setSize1D(kLut1DEntries, false)) {
-        resetDomainMax1D();
-        return false;
-    }
 
     // Fields a short line does not give keep the previous line's values.
     double index = 0.0, red = 0.0, green = 0.0, blue = 0.0;
-    int i = 0;
-    while (i < kLut1DEntries) {
-        if (in.atEnd()) {
-            resetDomainMax1D();
-            return fail(QStringLiteral("the file ends after %1 of %2 entries").arg(i).arg(kLut1DEntries));
-        }
+    std::vector<std::array<double, 3>> entries;
+    entries.reserve(kLut1DEntries);
+    double largest = 0.0;
+    while (int(entries.size()) < kLut1DEntries) {
+        if (in.atEnd())
+            return fail(QStringLiteral("the file ends after %1 of %2 entries").arg(entries.size()).arg(kLut1DEntries));
         const QByteArray line = in.readRawLine().trimmed();
         if (line.isEmpty() || line.startsWith('#') || line.startsWith("Index"))
             continue;
         if (LutScan::scan(line, "%lf %lf %lf %lf", &index, &red, &green, &blue) < 1)
             continue;
-        storeEntry1D(i, float(red), float(green), float(blue), domainMin1D, domainMax1D);
-        ++i;
+        for (double v : {red, green, blue}) {
+            if (!std::isfinite(v))
+                return fail(QStringLiteral("line %1: a value that is not a finite number").arg(in.lineNumber()));
+            largest = std::max(largest, v);
+        }
+        entries.push_back({red, green, blue});
     }
     in.close();
+
+    if (!setSize1D(kLut1DEntries, false))
+        return false;
+    const float scale = largest > 1.0 ? float(kLut1DCodes) : 1.0f;
+    for (int c = 0; c < 3; ++c)
+        domainMax1D[c] = scale;
+    for (int i = 0; i < int(entries.size()); ++i)
+        storeEntry1D(i, float(entries[i][0]), float(entries[i][1]), float(entries[i][2]), domainMin1D, domainMax1D);
     resetDomainMax1D();
     return true;
 }
 
 bool Write_LUTFile::writeLut1D(QString fileName, Read_LUTFile *lut)
 {
+    // The reader takes 256 lines, as reals or as 0..255 codes: any other
+    // table would read back as another one.
+    if (outputScale >= 2 && outputScale != kLut1DCodes)
+        return fail(QStringLiteral("an indexed 1D lut holds 0..255 codes or reals, not codes of scale %1").arg(outputScale));
+    if (lut->size1D != kLut1DEntries)
+        return fail(QStringLiteral("an indexed 1D lut holds %1 entries, not %2").arg(kLut1DEntries).arg(lut->size1D));
     return writeTable1DFile(fileName, lut, kLut1DFormat, [&](QTextStream &stream) {
         stream << "Index\tRed\tGreen\tBlue" << '\n';
         const QString tab = QStringLiteral("\t");

@@ -10,6 +10,7 @@
 // A read for baking keeps the samples as they are, with the range recorded
 // as their input span.
 
+#include "calc/LutCalc.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -28,25 +29,6 @@ QString afterKeyword(QString line, const QString &keyword)
 {
     line.remove(keyword);
     return line;
-}
-
-// The value at input t of the samples spread evenly over [lo, hi].
-float sampleAt(const std::vector<float> &samples, int n, int channel, double t, double lo, double hi)
-{
-    if (n == 1)
-        return samples[size_t(channel)];
-    double position = (t - lo) / (hi - lo) * double(n - 1);
-    if (!(position > 0.0))
-        position = 0.0;
-    if (position > double(n - 1))
-        position = double(n - 1);
-    int i = int(std::floor(position));
-    if (i >= n - 1)
-        i = n - 2;
-    const double f = position - double(i);
-    const double a = samples[3 * size_t(i) + size_t(channel)];
-    const double b = samples[3 * size_t(i + 1) + size_t(channel)];
-    return float(a + (b - a) * f);
 }
 
 } // namespace
@@ -144,7 +126,8 @@ bool Read_LUTFile::readSpi1D(QString fileName, bool headerOnly)
         float y[3];
         for (int c = 0; c < 3; ++c) {
             y[c] = unitRange ? samples[3 * size_t(e) + size_t(c)]
-                             : sampleAt(samples, length, c, length == 1 ? 0.0 : double(e) / (length - 1), lo, hi);
+                             : float(LutCalc::sample1D(samples.data(), length, c,
+                                                       ((length == 1 ? 0.0 : double(e) / (length - 1)) - lo) / (hi - lo)));
         }
         // Stored unclamped, in the channel order the flags give (reversed
         // exactly when they differ, as for every 1D store).
@@ -161,11 +144,12 @@ bool Read_LUTFile::readSpi1D(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeSpi1D(QString fileName, Read_LUTFile *lut)
 {
+    // The values are outputs over the input range 0..1, as reals: "From" is
+    // an input range to every reader of the format, so it cannot carry a
+    // code scale (the dispatch refuses one).
     return writeTable1DFile(fileName, lut, kSpi1DFormat, [&](QTextStream &stream) {
-        // A range of 0..0 would be empty, so a scale below 1 is written as 1
-        // (the values are then normalised reals, as for a scale of 1).
         stream << "Version 1" << '\n'
-               << "From 0.0 " << qMax(1, outputScale) << '\n'
+               << "From 0.0 1" << '\n'
                << "Length " << lut->size1D << '\n'
                << "Components 3" << '\n'
                << "{" << '\n';
@@ -173,7 +157,7 @@ bool Write_LUTFile::writeSpi1D(QString fileName, Read_LUTFile *lut)
         const QString separator = QStringLiteral(" ");
         for (int i = 0; i < lut->size1D; ++i) {
             stream << indent;
-            writeLut1DEntry(lut->table1D, stream, i, outputScale, separator);
+            writeLut1DEntry(lut->table1D, stream, i, 1, separator);
             stream << '\n';
         }
         stream << "}" << '\n';

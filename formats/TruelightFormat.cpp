@@ -52,6 +52,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
     // give keep the previous values, across both sections.
     float v[3] = {0.0f, 0.0f, 0.0f};
     bool stop = false;
+    bool haveInputLut = false, haveCube = false; // the sections read
     while (!stop && !in.atEnd()) {
         const QString line = in.readLine().trimmed();
         if (line.isEmpty())
@@ -122,11 +123,10 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
                 return false;
             }
             recordInputLutShaper(this, scale);
-            if (entries == EntriesRead::LastMissing) {
-                resetDomainMax3D();
-                resetDomainMax1D();
-                return true;
-            }
+            haveInputLut = true;
+            if (entries == EntriesRead::LastMissing)
+                stop = true; // the file has ended
+
         } else if (keyword == QLatin1String("Cube")) {
             if (size3D < 1)
                 continue;
@@ -138,6 +138,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
                 resetDomainMax1D();
                 return entries == EntriesRead::LastMissing;
             }
+            haveCube = true;
         } else if (keyword == QLatin1String("End")) {
             stop = true;
         }
@@ -146,6 +147,11 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
     resetDomainMax3D();
     resetDomainMax1D();
     in.close();
+    // A table whose section never came would be all zero: a different LUT.
+    if (size3D >= 1 && !haveCube)
+        return fail(QStringLiteral("no \"Cube\" section for the cube of width %1").arg(size3D));
+    if (size1D >= 1 && !haveInputLut)
+        return fail(QStringLiteral("no \"InputLUT\" section after a cube width for the input LUT of length %1").arg(size1D));
     if (size3D >= 1 || size1D > 0)
         return true;
     return fail(QStringLiteral("no usable \"width\" or \"lutLength\" line"));

@@ -8,11 +8,12 @@
 struct LutFileOptions
 {
     QString path;
-    int format = 0;            // format identifier 0..16
+    int format = 0;            // format identifier (see LutFormats)
     bool defaultOrder = true;  // "Default Order" is checked
     bool dataOrderRGB = true;  // "Data Order" shows "RGB"
     bool tableOrderRGB = true; // "Table Order" shows "RGB"
     int outputScale = 1;       // writing: 1 writes normalised reals, 2 or more integers
     int size3D = 0;            // writing: the cube size to write
     bool bake = false;         // reading: keep what the file means for LutCalc::bake
+    QString sourcePath = QString(); // writing: the file the table came from, for formats that name it
 };

@@ -1,6 +1,7 @@
 #include "lut/LutFormats.h"
 
 #include "lut/LutImageInput.h"
+#include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
@@ -38,43 +39,71 @@ bool sniffTiledImage(const QString &path)
         && (size.width() == 64 || size.width() == 512 || size.width() == 4096);
 }
 
+// A Discreet 1D lut of codes has 256, 1024 or 4096 evenly spaced entries (8,
+// 10 or 12 bits in), or 65536 entries indexed by half-float codes; a file of
+// reals may have any length.
+int discreet1DEntries(int n, bool codes)
+{
+    if (!codes)
+        return n;
+    for (int length : {256, 1024, 4096, 65536}) {
+        if (n <= length)
+            return length;
+    }
+    return 0;
+}
+
+// The indexed 1D lut has one line per 8-bit input level.
+int lut1DEntries(int, bool)
+{
+    return 256;
+}
+
 // The catalogue. Columns: id, name, label, dimension, reader's default order
 // (data, table), whether the writer forces an order and which, extensions,
-// sniffer, reader, writer. A null reader or writer is not available.
+// sniffer, reader, writer, the command line's default output scale (1 reals
+// only, 0 codes by entry count) and the lengths a 1D file holds. A null
+// reader or writer is not available.
 const LutFormat kFormats[LutFormats::kCount] = {
     {0, "cube", ".cube", 3, true, false, false, true, true, ".cube", nullptr,
-     &Read_LUTFile::readCube, &Write_LUTFile::writeCube},
+     &Read_LUTFile::readCube, &Write_LUTFile::writeCube, 1, nullptr},
     {1, "tiled-image", "texture-base 64X64 512X512...", 3, true, false, false, true, true, ".png .bmp",
-     sniffTiledImage, &Read_LUTFile::readLutImageTiled, nullptr},
+     sniffTiledImage, &Read_LUTFile::readLutImageTiled, nullptr, 1, nullptr},
     {2, "strip-image", "identity Unwrapped Cube 1024X16", 3, true, false, false, true, true, ".png .bmp",
-     nullptr, &Read_LUTFile::readLutImageStrip, nullptr},
-    {3, "3dl", ".3dl", 3, true, true, false, true, true, ".3dl", nullptr, &Read_LUTFile::read3dl, nullptr},
+     nullptr, &Read_LUTFile::readLutImageStrip, nullptr, 1, nullptr},
+    {3, "3dl", ".3dl", 3, true, true, false, true, true, ".3dl", nullptr, &Read_LUTFile::read3dl, nullptr, 1, nullptr},
     {4, "pandora", ".mga .m3d pandora", 3, true, true, true, true, true, ".mga .m3d", nullptr,
-     &Read_LUTFile::readPandora, &Write_LUTFile::writePandora},
-    {5, "look", ".look", 3, true, false, false, true, true, ".look", nullptr, &Read_LUTFile::readLook, nullptr},
+     &Read_LUTFile::readPandora, &Write_LUTFile::writePandora, 4095, nullptr},
+    {5, "look", ".look", 3, true, false, false, true, true, ".look", nullptr, &Read_LUTFile::readLook, nullptr, 1, nullptr},
     {6, "discreet1d", ".lut 1D Discreet", 1, true, true, true, true, true, ".lut", sniffDiscreet1D,
-     &Read_LUTFile::readDiscreet1D, &Write_LUTFile::writeDiscreet1D},
+     &Read_LUTFile::readDiscreet1D, &Write_LUTFile::writeDiscreet1D, 0, discreet1DEntries},
     {7, "lut1d", ".lut 1D", 1, true, true, true, true, true, ".lut", nullptr, &Read_LUTFile::readLut1D,
-     &Write_LUTFile::writeLut1D},
+     &Write_LUTFile::writeLut1D, 255, lut1DEntries},
     {8, "davlut", ".davLut 3DLut", 3, true, true, true, true, true, ".davlut", nullptr,
-     &Read_LUTFile::readDavLut, &Write_LUTFile::writeDavLut},
-    {9, "csp", ".csp", 3, true, false, false, true, true, ".csp", nullptr, &Read_LUTFile::readCsp, nullptr},
+     &Read_LUTFile::readDavLut, &Write_LUTFile::writeDavLut, 1, nullptr},
+    {9, "csp", ".csp", 3, true, false, false, true, true, ".csp", nullptr, &Read_LUTFile::readCsp, nullptr, 1, nullptr},
     {10, "truelight", ".cub Truelight Cube", 3, true, false, false, true, true, ".cub", nullptr,
-     &Read_LUTFile::readTruelightCube, nullptr},
+     &Read_LUTFile::readTruelightCube, nullptr, 1, nullptr},
     {11, "itx", ".itx", 3, true, false, true, true, false, ".itx", nullptr, &Read_LUTFile::readItx,
-     &Write_LUTFile::writeItx},
+     &Write_LUTFile::writeItx, 1, nullptr},
     // spi1d columns are red, green, blue, as its writer puts them: the reader
     // keeps them in file order.
     {12, "spi1d", ".spi1d", 1, true, true, true, true, true, ".spi1d", nullptr, &Read_LUTFile::readSpi1D,
-     &Write_LUTFile::writeSpi1D},
+     &Write_LUTFile::writeSpi1D, 1, nullptr},
     {13, "spi3d", ".spi3d", 3, true, true, true, true, true, ".spi3d", nullptr, &Read_LUTFile::readSpi3D,
-     &Write_LUTFile::writeSpi3D},
+     &Write_LUTFile::writeSpi3D, 1, nullptr},
     {14, "csvlog", ".csv log", 1, true, true, true, true, true, ".csv", nullptr, &Read_LUTFile::readCsvLog,
-     &Write_LUTFile::writeCsvLog},
+     &Write_LUTFile::writeCsvLog, 0, nullptr},
     {15, "zyt1d", ".zyt1d Ostavel专用格式1D", 1, true, true, true, true, true, ".zyt1d", nullptr,
-     &Read_LUTFile::readZyt1D, &Write_LUTFile::writeZyt1D},
+     &Read_LUTFile::readZyt1D, &Write_LUTFile::writeZyt1D, 1, nullptr},
     {16, "zyt3d", ".zyt3d Ostavel专用格式3D", 3, true, true, true, true, true, ".zyt3d", nullptr,
-     &Read_LUTFile::readZyt3D, &Write_LUTFile::writeZyt3D},
+     &Read_LUTFile::readZyt3D, &Write_LUTFile::writeZyt3D, 1, nullptr},
+    // The XML process lists hold a 3D or a 1D table, or a transform of their
+    // own; the window's dialogs do not offer them.
+    {17, "clf", ".clf Common LUT Format", 0, true, true, true, true, true, ".clf", nullptr, &Read_LUTFile::readClf,
+     &Write_LUTFile::writeClf, 1, nullptr},
+    {18, "ctf", ".ctf Color Transform Format", 0, true, true, true, true, true, ".ctf", nullptr,
+     &Read_LUTFile::readCtf, &Write_LUTFile::writeCtf, 1, nullptr},
 };
 
 QString extensionOf(const QString &path)
@@ -145,6 +174,93 @@ const LutFormat *forOutput(const QString &path)
             return &format;
     }
     return nullptr;
+}
+
+const LutFormat *forContent(const QString &path)
+{
+    const QByteArray image = QImageReader::imageFormat(path);
+    if (image == "png" || image == "bmp")
+        return &kFormats[sniffTiledImage(path) ? 1 : 2];
+
+    LutTextInput in;
+    if (!in.open(path))
+        return &kFormats[0];
+    auto format = [](int id) { return &kFormats[id]; };
+    bool first = true;
+    int length = -1; // the number on a "Length" line, for the two formats of this tool
+    qint64 afterLength = 0;
+    for (int i = 0; i < 4096 && !in.atEnd(); ++i) {
+        const QByteArray line = in.readRawLine().trimmed();
+        if (line.isEmpty())
+            continue;
+        if (first && line == "CSPLUTV100")
+            return format(9);
+        first = false;
+        if (length >= 0) {
+            // Lines of this tool's own formats: a Length of N followed by N
+            // lines is a 1D table, by N cubed a 3D one.
+            if (++afterLength > length)
+                return format(16);
+            continue;
+        }
+        // XML: a process list (the transform format's root has a version,
+        // the Common LUT Format's a compCLFversion), else a look file. A
+        // declaration or a comment on its own line says neither.
+        if (line.contains("<ProcessList"))
+            return format(line.contains("compCLFversion") ? 17 : 18);
+        if ((line.startsWith("<?xml") || line.startsWith("<!--")) && line.endsWith('>'))
+            continue;
+        if (line.startsWith('<'))
+            return format(5);
+        if (line.startsWith("SPILUT"))
+            return format(13);
+        if (line.startsWith("LUT:"))
+            return format(6);
+        if (line.startsWith("Index"))
+            return format(7);
+        if (line.startsWith("Version") || line.startsWith("Components") || line.startsWith('{'))
+            return format(12);
+        if (line.startsWith("3DLUTSIZE"))
+            return format(8);
+        if (line.startsWith("LUT_3D_SIZE") || line.startsWith("LUT_1D_SIZE") || line.startsWith("TITLE")
+            || line.startsWith("DOMAIN_"))
+            return format(0);
+        if (line.startsWith("channel") || line.startsWith("#HEADER"))
+            return format(4);
+        if (line.startsWith("3DMESH") || line.startsWith("Mesh"))
+            return format(3);
+        if (line.startsWith("From"))
+            continue;
+        if (line.startsWith("Length")) {
+            length = 0;
+            LutScan::scan(line.mid(6), "%d", &length);
+            continue;
+        }
+        if (line.startsWith('#')) {
+            // Truelight keeps its structure in "# keyword" lines.
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() >= 3 && fields[0] == "#"
+                && (fields[1] == "iDims" || fields[1] == "oDims" || fields[1] == "lutLength"))
+                return format(10);
+            continue;
+        }
+        int index = 0;
+        double value = 0;
+        if (LutScan::scan(line, "%d,%lf", &index, &value) == 2)
+            return format(14);
+        // A 3dl file begins with its shaper line of four or more input codes;
+        // anything else is read as a (perhaps headerless) cube file.
+        return format(LutScan::fieldCount(line) >= 4 ? 3 : 0);
+    }
+    return length >= 0 ? format(15) : format(0);
+}
+
+int codeScaleFor(int entries)
+{
+    int power = 256;
+    while (power < entries && power < (1 << 30))
+        power *= 2;
+    return power - 1;
 }
 
 QString fileDialogFilter()

@@ -12,6 +12,11 @@ using LutReader = bool (Read_LUTFile::*)(QString fileName, bool headerOnly);
 using LutWriter = bool (Write_LUTFile::*)(QString fileName, Read_LUTFile *lut);
 // Looks into a file to decide between formats that share an extension.
 using LutSniffer = bool (*)(const QString &path);
+// The number of entries a 1D file of the format holds for a table of n
+// entries, written as integer codes or as reals: n when the format takes
+// that length, otherwise the next length it has above n, or 0 when it has
+// none.
+using LutEntryCount = int (*)(int n, bool codes);
 
 // One row of the format catalogue: everything the dispatch, the window and
 // the command line know about a format. Adding a format means adding its
@@ -21,7 +26,7 @@ struct LutFormat
     int id;
     const char *name;        // command-line name
     const char *label;       // display label (UTF-8)
-    int dimension;           // 3 or 1
+    int dimension;           // 3 or 1; 0: either, by what the LUT holds
     bool readDataRGB;        // order pair the reader forces under "Default Order"
     bool readTableRGB;
     bool writerForcesOrder;  // whether the writer forces a pair under "Default Order"
@@ -31,17 +36,26 @@ struct LutFormat
     LutSniffer sniff;        // claims a file among formats sharing an extension
     LutReader reader;        // null: this build cannot read the format
     LutWriter writer;        // null: no writer
+    // The output scale the command line writes by default: 1 for reals, 0
+    // for codes of the depth the entry count implies (codeScaleFor), 2 or
+    // more for codes of that scale. A format whose default is 1 holds reals
+    // only: its reader gives integer codes no meaning, so it takes no scale.
+    int defaultScale;
+    LutEntryCount entryCount; // 1D formats whose files hold set lengths; null: any length
 
     bool canRead() const { return reader != nullptr; }
     bool canWrite() const { return writer != nullptr; }
+    bool takesScale() const { return defaultScale != 1; }
+    // The entries a 1D file holds for a table of n entries (see LutEntryCount).
+    int entriesFor(int n, bool codes) const { return entryCount ? entryCount(n, codes) : n; }
     QStringList extensionList() const;
 };
 
 namespace LutFormats {
 
-constexpr int kCount = 17;
+constexpr int kCount = 19;
 
-// The row of identifier id, or null for an identifier outside 0..16.
+// The row of identifier id, or null for an identifier outside 0..kCount-1.
 const LutFormat *byId(int id);
 // The row whose command-line name or decimal identifier is text (case-insensitive).
 const LutFormat *byName(const QString &text);
@@ -53,6 +67,15 @@ const LutFormat *all();
 const LutFormat *forInput(const QString &path);
 // The format for writing path, chosen by its extension; null for an unknown one.
 const LutFormat *forOutput(const QString &path);
+// The format of the file at path, told from its content alone (for standard
+// input, which has no name): the signature lines of each format, the image
+// formats by their magic numbers, and the cube format for anything else.
+const LutFormat *forContent(const QString &path);
+
+// The code scale that a 1D table of n entries implies: one below the
+// smallest power of two at or above n, and at least 255 (8 bits). So 256
+// entries give 255, 1024 give 1023, 4096 give 4095.
+int codeScaleFor(int entries);
 
 // The filter string of the window's file dialogs.
 QString fileDialogFilter();

@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -21,8 +22,11 @@ bool LutTextInput::open(const QString &path)
     close();
     m_file.setFileName(path);
     qDebug() << "file:-----" << path;
-    if (QFileInfo(path).isDir())
+    m_error.clear();
+    if (QFileInfo(path).isDir()) {
+        m_error = qt_error_string(EISDIR);
         return false;
+    }
     return m_file.open(QIODevice::ReadOnly);
 }
 

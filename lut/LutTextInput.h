@@ -34,7 +34,8 @@ public:
 
     // 1-based number of the line last returned by readLine/readRawLine.
     qint64 lineNumber() const { return m_lineNumber; }
-    QString errorString() const { return m_file.errorString(); }
+    // Why open failed, in the system's words ("Is a directory").
+    QString errorString() const { return m_error.isEmpty() ? m_file.errorString() : m_error; }
     QString path() const { return m_file.fileName(); }
 
 private:
@@ -45,6 +46,7 @@ private:
     // The file is read in large blocks and split at line ends here, which is
     // much cheaper than asking the device for one line at a time.
     mutable QFile m_file;
+    QString m_error; // set where the file has no reason of its own
     mutable QByteArray m_buffer;
     mutable int m_begin = 0; // first unread byte of the buffer
     mutable int m_end = 0;   // one past the last byte read into the buffer

@@ -157,6 +157,7 @@ Read_LUTFile::EntriesRead Read_LUTFile::readEntries3D(LutTextInput &in, float v[
 Read_LUTFile::EntriesRead Read_LUTFile::readEntries1D(LutTextInput &in, float v[3],
                                                       const std::function<bool(const QByteArray &, float *)> &parse)
 {
+    const LineOrder1D lineOrder(this);
     const int n = size1D;
     for (int i = 0; i < n; ++i) {
         for (;;) {
@@ -223,12 +224,12 @@ QString spanText(const double lo[3], const double hi[3])
 {
     if (lo[0] == lo[1] && lo[1] == lo[2] && hi[0] == hi[1] && hi[1] == hi[2])
         return QStringLiteral("%1..%2").arg(lo[0]).arg(hi[0]);
-    return QStringLiteral("%1 %2 %3..%4 %5 %6").arg(lo[0]).arg(lo[1]).arg(lo[2]).arg(hi[0]).arg(hi[1]).arg(hi[2]);
+    return QStringLiteral("%1..%2, %3..%4, %5..%6").arg(lo[0]).arg(hi[0]).arg(lo[1]).arg(hi[1]).arg(lo[2]).arg(hi[2]);
 }
 
 } // namespace
 
-QStringList Read_LUTFile::plainReadingLosses() const
+QStringList Read_LUTFile::plainReadingLosses(int outputDimension) const
 {
     QStringList losses;
     if (meaning.evaluate)
@@ -240,7 +241,7 @@ QStringList Read_LUTFile::plainReadingLosses() const
         losses << QStringLiteral("%1 not applied")
                       .arg(meaning.shaperName.isEmpty() ? QStringLiteral("shaper") : meaning.shaperName);
     }
-    const bool has3D = size3D >= 1 && table3D.size() == size3D;
+    const bool has3D = outputDimension == 3 && size3D >= 1 && table3D.size() == size3D;
     const bool has1D = size1D >= 1 && table1D.size() == size1D;
     if (has3D && has1D && meaning.table1DFeeds3D) {
         bool identity = meaning.inputSpan1DIsUnit();
@@ -254,10 +255,11 @@ QStringList Read_LUTFile::plainReadingLosses() const
     }
     if (has3D && !meaning.inputSpan3DIsUnit())
         losses << QStringLiteral("3D input range %1 not applied").arg(spanText(meaning.inputMin3D, meaning.inputMax3D));
-    if (has1D && !meaning.inputSpan1DIsUnit())
+    if (has1D && !has3D && !meaning.inputSpan1DIsUnit())
         losses << QStringLiteral("1D input range %1 not applied").arg(spanText(meaning.inputMin1D, meaning.inputMax1D));
     if (meaning.clampedValues > 0)
-        losses << QStringLiteral("%1 values outside 0..1 clamped")
-                      .arg(QLocale(QLocale::English).toString(meaning.clampedValues));
+        losses << QStringLiteral("%1 %2 outside 0..1 clamped")
+                      .arg(QLocale(QLocale::English).toString(meaning.clampedValues),
+                           meaning.clampedValues == 1 ? QStringLiteral("value") : QStringLiteral("values"));
     return losses;
 }

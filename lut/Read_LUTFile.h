@@ -53,9 +53,11 @@ public:
     bool bakeRead = false;
     // What the file means beyond the tables, recorded by every read.
     LutMeaning meaning;
-    // What the plain reading of the file left out, one phrase each (see
-    // LutMeaning); empty when the tables hold the whole transform.
-    QStringList plainReadingLosses() const;
+    // What the plain reading of the file left out, for an output of the
+    // given dimension (3 or 1), one phrase each ("csp pre-LUT not applied",
+    // "12 values outside 0..1 clamped"); empty when the tables written keep
+    // the whole transform.
+    QStringList plainReadingLosses(int outputDimension) const;
 
     // Builds a zero-filled table of n points per axis (n entries) in table,
     // replacing any table it held. Does nothing when n <= 0. Returns false
@@ -104,6 +106,8 @@ public:
     bool readCsvLog(QString fileName, bool headerOnly);
     bool readZyt1D(QString fileName, bool headerOnly);
     bool readZyt3D(QString fileName, bool headerOnly);
+    bool readClf(QString fileName, bool headerOnly);
+    bool readCtf(QString fileName, bool headerOnly);
 
     // Shared by the line-oriented readers whose cube entries follow each
     // other in file order (first index slowest, third fastest).
@@ -117,7 +121,8 @@ public:
     EntriesRead readEntries3D(LutTextInput &in, float working[3],
                               const std::function<bool(const QByteArray &, float *)> &parse);
     // The same for the size1D entries of the 1D table, stored with
-    // storeEntry1D against the 1D domain.
+    // storeEntry1D against the 1D domain, under the format's own order in
+    // the channel order of their lines (see LineOrder1D).
     EntriesRead readEntries1D(LutTextInput &in, float working[3],
                               const std::function<bool(const QByteArray &, float *)> &parse);
     // The usual entry line: not empty, and "%f %f %f" converts at least one value.
@@ -131,6 +136,28 @@ public:
     // line beginning with keyword, then N^3 lines of three numbers ("#"
     // lines skipped, only the last entry may be missing).
     bool readSizedCubeText(const QString &fileName, bool headerOnly, int formatId, const QString &keyword);
+
+    // A 1D line is red, green, blue whatever the lattice order of the cube
+    // its format holds: while a LineOrder1D lives, under the format's own
+    // order the table-order flag follows the data-order flag, so that
+    // storeEntry1D keeps each line's channel order (a red-fastest table order
+    // would otherwise exchange red and blue).
+    class LineOrder1D
+    {
+    public:
+        explicit LineOrder1D(Read_LUTFile *lut) : m_lut(lut), m_tableOrderRGB(lut->tableOrderRGB)
+        {
+            if (lut->defaultOrder)
+                lut->tableOrderRGB = lut->dataOrderRGB;
+        }
+        ~LineOrder1D() { m_lut->tableOrderRGB = m_tableOrderRGB; }
+        LineOrder1D(const LineOrder1D &) = delete;
+        LineOrder1D &operator=(const LineOrder1D &) = delete;
+
+    private:
+        Read_LUTFile *m_lut;
+        bool m_tableOrderRGB;
+    };
 
     // The csp reader's path for a 3D table whose axes differ in size.
     bool readRectangularCsp(LutTextInput &in, const int sizes[3]);

@@ -23,6 +23,7 @@ bool Write_LUTFile::writeLut(LutFileOptions &options, Read_LUTFile *lut)
     tableOrderRGB = options.tableOrderRGB;
     defaultOrder = options.defaultOrder;
     outputScale = options.outputScale;
+    sourcePath = options.sourcePath;
     errorString.clear();
 
     const LutFormat *format = LutFormats::byId(options.format);
@@ -30,6 +31,12 @@ bool Write_LUTFile::writeLut(LutFileOptions &options, Read_LUTFile *lut)
         return fail(QStringLiteral("unknown format identifier %1").arg(options.format));
     if (!format->writer)
         return fail(QStringLiteral("the %1 format has no writer").arg(QLatin1String(format->name)));
+    // Integer codes in a format whose reader takes every number as a real
+    // would read back as a different table.
+    if (outputScale >= 2 && !format->takesScale())
+        return fail(QStringLiteral("the %1 format holds reals only: it takes no scale of %2")
+                        .arg(QLatin1String(format->name))
+                        .arg(outputScale));
     const bool ok = (this->*(format->writer))(options.path, lut);
     if (!ok && errorString.isEmpty())
         errorString = QStringLiteral("cannot write the file");
@@ -61,17 +68,26 @@ bool writeTextFile(Write_LUTFile *writer, const QString &fileName, const std::fu
     return true;
 }
 
+// The file path behind writeTable3DFile and writeTable1DFile.
+bool writeTableFile(Write_LUTFile *writer, const QString &fileName, bool holdsTable, const char *dimension,
+                    int formatId, const std::function<void(QTextStream &)> &write)
+{
+    if (!holdsTable)
+        return writer->fail(QStringLiteral("the LUT holds no %1 table to write").arg(QLatin1String(dimension)));
+    return writeTextFile(writer, fileName, [&](QTextStream &stream) {
+        writer->applyDefaultOrder(formatId);
+        write(stream);
+    });
+}
+
 } // namespace
 
 bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                                   const std::function<void(QTextStream &)> &header, const QString &separator,
                                   int scale, const LinePrefix &linePrefix)
 {
-    if (lut->size3D > 0 && lut->table3D.size() != lut->size3D)
-        return fail(QStringLiteral("the LUT holds no 3D table to write"));
-    return writeTextFile(this, fileName, [&](QTextStream &stream) {
+    return writeTable3DFile(fileName, lut, formatId, [&](QTextStream &stream) {
         header(stream);
-        applyDefaultOrder(formatId);
         const int n = lut->size3D;
         qint64 entry = 0;
         for (int i = 0; i < n; ++i) {
@@ -87,15 +103,18 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
     });
 }
 
+bool Write_LUTFile::writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+                                     const std::function<void(QTextStream &)> &write)
+{
+    return writeTableFile(this, fileName, lut->size3D <= 0 || lut->table3D.size() == lut->size3D, "3D", formatId,
+                          write);
+}
+
 bool Write_LUTFile::writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                                      const std::function<void(QTextStream &)> &write)
 {
-    if (lut->size1D > 0 && lut->table1D.size() != lut->size1D)
-        return fail(QStringLiteral("the LUT holds no 1D table to write"));
-    return writeTextFile(this, fileName, [&](QTextStream &stream) {
-        applyDefaultOrder(formatId);
-        write(stream);
-    });
+    return writeTableFile(this, fileName, lut->size1D <= 0 || lut->table1D.size() == lut->size1D, "1D", formatId,
+                          write);
 }
 
 bool Write_LUTFile::fail(const QString &reason)
@@ -132,19 +151,19 @@ int formatLutReal(char *buffer, int capacity, double v, QTextStream::RealNumberN
 
 namespace {
 
-// Appends the integer form: the truncated value of scale x value. The
-// product is taken in single precision; values beyond the int range (and
-// NaN, as 0) are pinned so the conversion is always defined.
+// Appends the integer form: the nearest code to scale x value, within
+// 0..scale. Codes outside the depth have no meaning (every reader clamps them
+// and peers refuse a sign), and a NaN is written as 0. Rounding (rather than
+// truncating) keeps an exact code exact after a six-decimal hop: 3/255 read
+// back from a text file is a hair below 3/255 and must still write 3.
 inline int appendInteger(char *out, int scale, float value)
 {
-    const float product = float(scale) * value;
+    const double product = double(scale) * double(value);
     long long code = 0;
-    if (product >= 2147483647.0f)
-        code = 2147483647;
-    else if (product <= -2147483648.0f)
-        code = -2147483647LL - 1;
-    else if (product == product)
-        code = (long long)product;
+    if (product >= double(scale))
+        code = scale;
+    else if (product > 0.0)
+        code = (long long)std::floor(product + 0.5);
     const std::to_chars_result result = std::to_chars(out, out + 24, code);
     return int(result.ptr - out);
 }
@@ -220,12 +239,25 @@ void Write_LUTFile::writeLut3DEntry(const LutTable3D &table, QTextStream &stream
     }
 }
 
+void Write_LUTFile::writeLut3DEntryPrecise(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
+                                           const QString &separator)
+{
+    const float *entry = tableOrderRGB ? table[p][q][r] : table[r][q][p];
+    const int first = dataOrderRGB ? 0 : 2;
+    const int step = dataOrderRGB ? 1 : -1;
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            stream << separator;
+        writeReal(stream, entry[first + step * i], 0);
+    }
+}
+
 void Write_LUTFile::writeLut1DEntry(const LutTable1D &table, QTextStream &stream, int n, int scale,
                                     const QString &separator)
 {
     const float *entry = table[n];
-    const int first = dataOrderRGB ? 0 : 2;
-    const int step = dataOrderRGB ? 1 : -1;
+    const int first = reversed1D() ? 2 : 0;
+    const int step = reversed1D() ? -1 : 1;
     for (int i = 0; i < 3; ++i) {
         if (scale >= 2)
             writeInteger(stream, scale, entry[first + step * i]);

@@ -28,6 +28,7 @@ public:
     bool tableOrderRGB = true; // loop indices (p, q, r) address [p][q][r]; else [r][q][p]
     bool defaultOrder = true;  // writers that have a format order force it
     int outputScale = 1;       // 1 or less: normalised reals; 2 or more: integer codes
+    QString sourcePath;        // the file the table came from, for formats that name it
 
     // Why the last write failed, for the command line.
     QString errorString;
@@ -46,25 +47,39 @@ public:
     bool writeCsvLog(QString fileName, Read_LUTFile *lut);
     bool writeZyt1D(QString fileName, Read_LUTFile *lut);
     bool writeZyt3D(QString fileName, Read_LUTFile *lut);
+    bool writeClf(QString fileName, Read_LUTFile *lut);
+    bool writeCtf(QString fileName, Read_LUTFile *lut);
 
     // Writes the three channels of one 3D entry: table[p][q][r] when
     // tableOrderRGB is set, table[r][q][p] when clear; channels 0, 1, 2 when
     // dataOrderRGB is set, else 2, 1, 0. With a scale of 1 or less each
     // value is "%.6f" padded to eight characters and the separator stands
-    // between the values; with a scale of 2 or more each is the truncated
-    // integer of scale x value followed by the separator. Switches the
-    // stream to fixed notation.
+    // between the values; with a scale of 2 or more each is the nearest
+    // code to scale x value (within 0..scale) followed by the separator.
+    // Switches the stream to fixed notation.
     void writeLut3DEntry(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
                          int scale, const QString &separator);
-    // Writes the three channels of table[n] in the order of dataOrderRGB,
-    // each followed by the separator, in the stream's current notation (smart
-    // notation prints as "%g"), or as integers for a scale of 2 or more.
+    // Writes the three channels of the 3D entry that writeLut3DEntry picks, in
+    // the same channel order, but in the stream's current notation and
+    // precision (as writeLut1DEntry writes) and with the separator between
+    // the values only. Smart notation with precision 9 writes every float so
+    // that it reads back as the very same float.
+    void writeLut3DEntryPrecise(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
+                                const QString &separator);
+    // Writes the three channels of table[n], each followed by the separator,
+    // in the stream's current notation (smart notation prints as "%g"), or as
+    // integers for a scale of 2 or more. The channels are reversed exactly
+    // when the two order flags differ (reversed1D), as the container stores a
+    // 1D line, so a file written with a pair of flags reads back with it.
     void writeLut1DEntry(const LutTable1D &table, QTextStream &stream, int n, int scale,
                          const QString &separator);
     // Writes one channel of table[n] (channel 0 unless told otherwise) and
     // the separator.
     void writeLut1DValue(const LutTable1D &table, QTextStream &stream, int n, int scale,
                          const QString &separator, int channel = 0);
+    // Whether a 1D entry is written in the channel order 2, 1, 0: exactly
+    // when the two order flags differ, the rule the container reads by.
+    bool reversed1D() const { return dataOrderRGB != tableOrderRGB; }
 
     // Writes a whole 3D text file, the one path of every cube-shaped writer:
     // checks that lut holds the table its size claims, opens the output,
@@ -76,6 +91,12 @@ public:
     bool writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
                        const std::function<void(QTextStream &)> &header, const QString &separator, int scale,
                        const LinePrefix &linePrefix = LinePrefix());
+
+    // Writes a whole 3D text file whose writer lays out the body itself:
+    // checks that lut holds the table its size claims, opens the output,
+    // applies the default order of formatId and lets write produce the text.
+    bool writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+                          const std::function<void(QTextStream &)> &write);
 
     // Writes a whole 1D text file: checks that lut holds the table its size
     // claims, opens the output, applies the default order of formatId and

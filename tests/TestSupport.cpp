@@ -35,15 +35,16 @@ QByteArray readFile(const QString &path)
     return file.readAll();
 }
 
-ProcessResult runProcess(const QString &program, const QStringList &arguments)
+ProcessResult runProcess(const QString &program, const QStringList &arguments, const QByteArray &input, int timeoutMs)
 {
     ProcessResult result;
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForStarted(30000))
         return result;
+    process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(120000)) {
+    if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished();
         return result;
@@ -54,9 +55,9 @@ ProcessResult runProcess(const QString &program, const QStringList &arguments)
     return result;
 }
 
-ProcessResult runConvert(const QStringList &arguments)
+ProcessResult runConvert(const QStringList &arguments, const QByteArray &input, int timeoutMs)
 {
-    return runProcess(convertPath(), arguments);
+    return runProcess(convertPath(), arguments, input, timeoutMs);
 }
 
 bool haveOcio()

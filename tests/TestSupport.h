@@ -24,9 +24,11 @@ struct ProcessResult {
     QByteArray out;
     QByteArray err;
 };
-// Runs a program with arguments and waits (up to two minutes).
-ProcessResult runProcess(const QString &program, const QStringList &arguments);
-ProcessResult runConvert(const QStringList &arguments);
+// Runs a program with arguments, input on its standard input, and waits (up to
+// timeoutMs; exitCode -1 when it had to be killed).
+ProcessResult runProcess(const QString &program, const QStringList &arguments, const QByteArray &input = QByteArray(),
+                         int timeoutMs = 120000);
+ProcessResult runConvert(const QStringList &arguments, const QByteArray &input = QByteArray(), int timeoutMs = 120000);
 
 // True when ociobakelut from opencolorio-tools is installed.
 bool haveOcio();

@@ -51,7 +51,7 @@ private slots:
     void initTestCase() { QVERIFY2(m_dir.isValid() && QFile::exists(TestSupport::convertPath()), "no executable"); }
 
     // Default orders keep the lines; --size resamples; --out-order lays the table out (which index
-    // varies fastest on a line, whether a line is reversed); --scale writes integer codes.
+    // varies fastest on a line, whether a line is reversed).
     void conversions()
     {
         const QString in = file("in.cube", cubeFile(3)), out = path("out.cube");
@@ -76,12 +76,25 @@ private slots:
                              qPrintable(l.arguments.join(' ')));
             }
         }
-        QCOMPARE(runConvert({file("s.cube", cubeFile(2)), out, "--scale", "4095"}).exitCode, 0);
-        const std::vector<float> source = TestSupport::parseCubeText(path("s.cube")).values;
-        QByteArray codes;
-        for (int i = 0; i < 24; ++i)
-            codes += QByteArray::number(int(4095.0f * source[i])) + (i % 3 == 2 ? " \n" : " ");
-        QCOMPARE(readFile(out), "TITLE \nLUT_3D_SIZE 2\n" + codes);
+    }
+
+    // --in-order X reads back what --out-order X wrote, 1D tables as cubes: through a format whose
+    // default order is another pair and back, a file comes out as a direct conversion writes it.
+    void ordersReadBack()
+    {
+        QByteArray curve = "Version 1\nFrom 0.0 1\nLength 4\nComponents 3\n{\n";
+        for (int i = 0; i < 4; ++i)
+            curve += QByteArray::number(i * 0.25) + ' ' + QByteArray::number(i * 0.125) + ' ' + QByteArray::number(0.9 - i * 0.2) + '\n';
+        const QString cube = file("o.cube", cubeFile(3)), spi1d = file("o.spi1d", curve + "}\n");
+        for (const QString &source : {cube, spi1d})
+            QVERIFY(runConvert({source, path("direct." + source.section('.', -1))}).exitCode == 0);
+        for (const char *order : {"RGB/RGB", "RGB/BGR", "BGR/RGB", "BGR/BGR"})
+            for (const char *through : {"pandora", "spi3d", "zyt3d", "davlut", "zyt1d", "discreet1d"}) {
+                const QString source = QByteArray(through).contains("1d") ? spi1d : cube, ext = source.section('.', -1);
+                QVERIFY(runConvert({source, path("mid"), "--to", through, "--out-order", order, "--scale", "1"}).exitCode == 0
+                        && runConvert({path("mid"), path("back." + ext), "--from", through, "--in-order", order}).exitCode == 0);
+                QVERIFY2(readFile(path("back." + ext)) == readFile(path("direct." + ext)), qPrintable(QString(order) + " " + through));
+            }
     }
 
     // Status 1: an input cannot be read; 2: the output cannot be written or lacks its table; 64: usage.
@@ -98,9 +111,13 @@ private slots:
             {{file("short.cube", "LUT_3D_SIZE 3\n0 0 0\n1 1 1\n"), out}, 1, 0,
              "the file ends after 2 of 27 cube entries", out},
             {{file("empty.cube", ""), out}, 1, 0, "", out},
-            {{dir, out}, 1, 0, "", out},
+            {{dir, out}, 1, 0, "cannot open: Is a directory", out},
             {{good, path("no/such/dir/out.cube")}, 2, 1, "cannot open", path("no/such/dir/out.cube")},
-            {{good, dir}, 2, 1, "", QString()},
+            {{good, dir}, 2, 1, "cannot open for writing: Is a directory", QString()},
+            {{good, "/dev/full", "--to", "cube"}, 2, 1, "write failed: No space left on device", QString()},
+            {{file("csv.cube", "LUT_1D_SIZE 2\n0.1 0.1 0.1\n0.4 0.4 0.4\n"), path("dark.csv")}, 2, 1, "codes of scale 255 whose largest is 102 would read back on the scale 127", path("dark.csv")},
+            {{file("d.spi1d", "Length 2\nComponents 1\n{\n0\n1\n}\n"), path("x.lut"), "--to", "lut1d", "--size", "300"}, 2, 1,
+             "the lut1d format has no place for a table of 300 entries (it holds 256)", path("x.lut")},
             {{file("only1d.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n"), out}, 2, 0,
              "holds no 3D table, which the cube output needs", out},
             {{good, path("3dl.out"), "--to", "3dl"}, 2, 1, "the 3dl format has no writer", path("3dl.out")},
@@ -109,9 +126,10 @@ private slots:
         };
         const QStringList usage[] = {{}, {good}, {good, out, "third"}, {"--info"}, {"--out-dir", dir},
             {good, out, "--size", "1"}, {good, out, "--size", "257"}, {good, out, "--size", "big"},
-            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "17"},
+            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "19"},
             {good, out, "--in-order", "RGB"}, {good, out, "--out-order", "RGB/GBR"}, {good, out, "--bogus"},
-            {good, out, "--size"}};
+            {good, out, "--size"}, {"--info", "--formats"}, {good, out, "--scale", "4095"}, {good, path("x.spi1d"), "--scale", "2"},
+            {good, out, "--size", "300"}, {"--out-dir", dir, "-"}, {"--out-dir", dir, good, "--scale", "1023"}};
         for (const QStringList &arguments : usage)
             cases.push_back({arguments, 64, -1, QString(), out});
         for (const Case &c : cases) {
@@ -133,11 +151,14 @@ private slots:
         for (const char *option :
              {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--info", "--formats"})
             QVERIFY2(help.out.contains(option), option);
+        QVERIFY(help.out.contains("take --scale, and what they write without it: pandora (4095), discreet1d (by length), "
+                                  "lut1d (255), csvlog (by length)."));
 
-        // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does).
+        // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does);
+        // then what the plain reading leaves out: the shaper, the input ranges, clamped values.
         const QString both = file("both.cube", "TITLE \"both\"\nLUT_1D_SIZE 2\nLUT_1D_INPUT_RANGE -0.5 2\n"
-                                               "DOMAIN_MIN 0.1 0.2 0.3\nDOMAIN_MAX 1 2 4\nLUT_3D_SIZE 2\n"
-                                               + cubeBody(2) + "0 0 0\n1 1 1\n");
+                                               "DOMAIN_MIN 0.1 0.2 0.3\nDOMAIN_MAX 1 2 4\nLUT_3D_SIZE 2\n0 0 0\n1 1 1\n"
+                                               + cubeBody(2));
         const QString missing = path("gone.cube"), plain = file("plain.txt", cubeBody(3)); // headerless
         const ProcessResult info = runConvert({"--info", both, missing, plain});
         QCOMPARE(info.exitCode, 1);
@@ -145,20 +166,24 @@ private slots:
         QCOMPARE(QString::fromUtf8(info.out),
                  QStringLiteral("file: %1\nformat: cube (0)\nsize3D: 2\nsize1D: 2\ndomainMin3D: 0.1 0.2 0.3\n"
                                 "domainMax3D: 1 1 1\ndomainMin1D: -0.5 -0.5 -0.5\ndomainMax1D: 1 1 1\n"
+                                "shaper1D: 2\ninputRange3D: 0.1 0.2 0.3 / 1 2 4\ninputRange1D: -0.5 -0.5 -0.5 / 2 2 2\n"
+                                "outOfRange: %3\n"
                                 "file: %2\nformat: cube (0)\nsize3D: 3\nsize1D: 0\ndomainMin3D: 0 0 0\n"
                                 "domainMax3D: 1 1 1\ndomainMin1D: 0 0 0\ndomainMax1D: 1 1 1\n")
-                     .arg(both, plain));
+                     .arg(both, plain).arg(6));
 
         QCOMPARE(runConvert({"--formats"}).out,
-                 QByteArray("0\tcube\t.cube\t3D\tyes\tyes\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tno\n"
-                            "2\tstrip-image\tidentity Unwrapped Cube 1024X16\t3D\tyes\tno\n3\t3dl\t.3dl\t3D\tyes\tno\n"
-                            "4\tpandora\t.mga .m3d pandora\t3D\tyes\tyes\n5\tlook\t.look\t3D\tyes\tno\n"
-                            "6\tdiscreet1d\t.lut 1D Discreet\t1D\tyes\tyes\n7\tlut1d\t.lut 1D\t1D\tyes\tyes\n"
-                            "8\tdavlut\t.davLut 3DLut\t3D\tyes\tyes\n9\tcsp\t.csp\t3D\tyes\tno\n"
-                            "10\ttruelight\t.cub Truelight Cube\t3D\tyes\tno\n11\titx\t.itx\t3D\tyes\tyes\n"
-                            "12\tspi1d\t.spi1d\t1D\tyes\tyes\n13\tspi3d\t.spi3d\t3D\tyes\tyes\n"
-                            "14\tcsvlog\t.csv log\t1D\tyes\tyes\n15\tzyt1d\t.zyt1d Ostavel专用格式1D\t1D\tyes\tyes\n"
-                            "16\tzyt3d\t.zyt3d Ostavel专用格式3D\t3D\tyes\tyes\n"));
+                 QByteArray("0\tcube\t.cube\t3D\tyes\tyes\treals\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tno\t-\n"
+                            "2\tstrip-image\tidentity Unwrapped Cube 1024X16\t3D\tyes\tno\t-\n3\t3dl\t.3dl\t3D\tyes\tno\t-\n"
+                            "4\tpandora\t.mga .m3d pandora\t3D\tyes\tyes\t4095\n5\tlook\t.look\t3D\tyes\tno\t-\n"
+                            "6\tdiscreet1d\t.lut 1D Discreet\t1D\tyes\tyes\tby length\n7\tlut1d\t.lut 1D\t1D\tyes\tyes\t255\n"
+                            "8\tdavlut\t.davLut 3DLut\t3D\tyes\tyes\treals\n9\tcsp\t.csp\t3D\tyes\tno\t-\n"
+                            "10\ttruelight\t.cub Truelight Cube\t3D\tyes\tno\t-\n11\titx\t.itx\t3D\tyes\tyes\treals\n"
+                            "12\tspi1d\t.spi1d\t1D\tyes\tyes\treals\n13\tspi3d\t.spi3d\t3D\tyes\tyes\treals\n"
+                            "14\tcsvlog\t.csv log\t1D\tyes\tyes\tby length\n15\tzyt1d\t.zyt1d Ostavel专用格式1D\t1D\tyes\tyes\treals\n"
+                            "16\tzyt3d\t.zyt3d Ostavel专用格式3D\t3D\tyes\tyes\treals\n"
+                            "17\tclf\t.clf Common LUT Format\t3D/1D\tyes\tyes\treals\n"
+                            "18\tctf\t.ctf Color Transform Format\t3D/1D\tyes\tyes\treals\n"));
     }
 
     // Each input on its own: a failure is reported, the others are written,
@@ -176,8 +201,14 @@ private slots:
             QCOMPARE(readFile(QDir(outDir).filePath(QFileInfo(input).completeBaseName() + ".cube")),
                      readFile(path("single.cube")));
         }
-        r = runConvert({"--out-dir", outDir, file("batch-1d.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n"), missing, a});
-        QVERIFY(r.exitCode == 2 && r.err.count('\n') == 2);
+        // A 1D-only input goes to spi1d; a second input of the same name fails and the first output stays.
+        QDir().mkpath(path("again"));
+        const QString again = TestSupport::writeFile(path("again/batch-a.cube"), cubeFile(3));
+        r = runConvert({"--out-dir", outDir, file("batch-1d.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n"), a, again});
+        QVERIFY2(r.exitCode == 2 && r.err == "chromaduct-convert: " + QDir(outDir).filePath("batch-a.cube").toUtf8()
+                     + ": already written from another input of this run; " + again.toUtf8() + " is not written over it\n", r.err);
+        QVERIFY(TestSupport::parseCubeText(QDir(outDir).filePath("batch-a.cube")).size == 2);
+        QVERIFY(readFile(QDir(outDir).filePath("batch-1d.spi1d")).startsWith("Version 1\nFrom 0.0 1\nLength 2\n"));
     }
 
     // Numbers are read and written with a point under any locale; a BOM and

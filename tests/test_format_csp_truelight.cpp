@@ -88,11 +88,11 @@ class TestFormatCspTruelight : public QObject
 
 private slots:
     // The pre-LUT output range is the domain: a cube's green is clamped to 0..0.5 and divided by 0.5; 1D values
-    // are divided by the width, the minimum not subtracted; default order reverses the 1D channels.
+    // are divided by the width, the minimum not subtracted; under the default order a 1D line keeps its channel order.
     void readsSyntheticFiles()
     {
         const auto f = [](int i) { return Rgb{{i % 3 * 0.6f - 0.1f, i / 3 % 3 * 0.3f, i / 9 * 0.25f}}; };
-        Read_LUTFile lut, lut1D, reversed;
+        Read_LUTFile lut, lut1D, lineOrder;
         QVERIFY2(read(lut, kCsp, kHead3D + preLut(0.5f) + "3 3 3\n" + entries(27, f)) && lut.size3D == 3, qPrintable(lut.errorString));
         QCOMPARE(Rgb({lut.domainMax3D[0], lut.domainMin3D[1], lut.domainMax3D[1]}), Rgb({1.0f, 0.0f, 0.5f}));
         for (int i = 0; i < 27; ++i)
@@ -103,8 +103,8 @@ private slots:
         QCOMPARE(at(lut1D.table1D[4]), Rgb({1.0f, 1.0f, 0.5f}));
         QCOMPARE(at(lut1D.table1D[1]), Rgb({0.25f, 0.375f, 0.125f}));
         QCOMPARE(Rgb({lut1D.domainMin1D[2], lut1D.domainMax1D[0], lut1D.domainMax1D[2]}), Rgb({-1.0f, 1.0f, 1.0f}));
-        QVERIFY(read(reversed, kCsp, text, true));
-        QCOMPARE(at(reversed.table1D[4]), Rgb({0.5f, 1.0f, 1.0f}));
+        QVERIFY(read(lineOrder, kCsp, text, true));
+        QCOMPARE(at(lineOrder.table1D[4]), Rgb({1.0f, 1.0f, 0.5f}));
 
         // Entry lines scan like scanf (short lines keep channels); only the last entry may be missing.
         const QByteArray head = kHead3D + preLut() + "2 2 2\n", seven = QByteArray("0.5 0.5 0.5\n").repeated(7);
@@ -117,16 +117,13 @@ private slots:
         QVERIFY(read(one, kCsp, head + seven) && one.table3D[1][1][1][0] == 0.0f && one.table3D[0][1][1][0] == 0.5f);
         QVERIFY(!read(two, kCsp, head + seven.left(seven.size() - 12)) && two.errorString.contains(QLatin1String("ends")));
 
-        // Truelight: input LUT divided by N; cube clamped; "#width" is no keyword; "End" stops; a second width line wins.
-        Read_LUTFile tl, tl1D, ended, twice;
+        // Truelight: input LUT divided by N; cube clamped; a second width line wins.
+        Read_LUTFile tl, twice;
         QVERIFY2(read(tl, kTruelight, truelightText(5, 64, 0.3f)), qPrintable(tl.errorString));
         QVERIFY(tl.size3D == 5 && tl.size1D == 64 && tl.table1D[63][0] == 1.0f && std::fabs(tl.table1D[32][1] - float(32.0 / 63)) < 1e-5f);
         QCOMPARE(at(tl.table3D[3][1][2]), Rgb({1.0f, 0.25f, 0.5f}));
         QCOMPARE(at(tl.table3D[1][4][0]), Rgb({0.55f, 1.0f, 0.0f}));
         QCOMPARE(Rgb({tl.domainMax3D[2], tl.domainMax1D[0], tl.domainMax1D[2]}), Rgb({1, 1, 1}));
-        const QByteArray base = truelightText(2, 2, 0.5f), noWidth = QByteArray(base).replace("# width", "#width");
-        QVERIFY(read(tl1D, kTruelight, noWidth) && tl1D.size3D == 0 && tl1D.size1D == 2);
-        QVERIFY(read(ended, kTruelight, QByteArray(base).replace("\n# Cube\n", "\n# End\n# Cube\n")) && ended.table3D[1][1][1][0] == 0.0f);
         QVERIFY(read(twice, kTruelight, truelightText(3, 4).replace("# lutLength", "# width 64 64 64\n# width 3 3 3\n# lutLength"))
                 && twice.size3D == 3 && twice.table3D.size() == 3 && twice.table3D[2][1][0][1] == 0.5f);
     }
@@ -150,6 +147,9 @@ private slots:
             {"cub width above bound", kTruelight, cub("# width 2 2 2", "# width 5000 5000 5000")},
             {"cub lutLength above bound", kTruelight, cub("# lutLength 2", "# lutLength 2000000000")},
             {"cub no width or lutLength", kTruelight, cub("# width", "#width").replace("# lutLength", "#lutLength")},
+            // A table whose section never comes would be all zero.
+            {"cub no width: input LUT unread", kTruelight, cub("# width", "#width")},
+            {"cub End before Cube", kTruelight, cub("\n# Cube\n", "\n# End\n# Cube\n")}, {"cub no Cube", kTruelight, cub("# Cube", "# Cub")},
             {"cub truncated cube", kTruelight, full.left(full.indexOf("# Cube") + 40)},
             {"cub truncated input LUT", kTruelight, full.left(full.indexOf("# InputLUT") + 20)},
             {"cub binary junk", kTruelight, QByteArray("# width \xff\x00\x01 3 3\n\x80\x81\x00#\n", 21)}};

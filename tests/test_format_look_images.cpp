@@ -87,6 +87,8 @@ private slots:
             {"non-hex digit", look(table("2", QByteArray(hex).replace(100, 1, "g")))}, {"size above bound", look(table("100000", hex))},
             {"non-ASCII character", look(table("2", QByteArray(hex).replace(30, 1, "\xc3\xa9")))},
             {"no size", look("<LUT><data>" + hex + "</data></LUT>")}, {"malformed XML", "<look><LUT><size>2</size><data>00</da"},
+            {"data before size (all zero)", look("<LUT><data>" + hex + "</data><size>2</size></LUT>")},
+            {"1D size without data", look(table("2", hex) + "<LUT1D><size>2</size></LUT1D>")},
             {"binary junk", QByteArray("\x00\xff<\x01\x80>&#0;\xfe", 11)}};
         for (const auto &row : rows)
             QTest::newRow(row.first) << row.second;

@@ -7,7 +7,6 @@
 #include <QtCore>
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 namespace {
 using namespace TestSupport;
 constexpr int kThreeDl = 3, kDavLut = 8, kItx = 11;
@@ -52,7 +51,7 @@ class TestFormatsItxDavLut3dl : public QObject
     QString write(int format, Read_LUTFile &lut, int scale = 1, Mode mode = Normal)
     { const QString file = path(format); return io(format, file, lut, mode, scale) ? file : QString(); }
 private slots:
-    void writersExactTextAndRoundTrips()
+    void writersExactText()
     {
         Read_LUTFile lut; // entry [a][b][c] = (a/2, b/4, c/8): each channel tells its index
         QVERIFY(lut.setSize3D(2, false));
@@ -66,17 +65,11 @@ private slots:
                                "0.500000 0.000000 0.125000\n0.500000 0.250000 0.000000\n0.500000 0.250000 0.125000\n";
         QCOMPARE(readFile(write(kItx, lut)), itx);
         QCOMPARE(readFile(write(kDavLut, lut)), dav);
-        // Integer codes, and the order flags when the default order is off (BGR data, BGR table: red still fastest).
-        QCOMPARE(readFile(write(kItx, lut, 1024, ReversedOrder)), QByteArray("LUT_3D_SIZE 2\n0 0 0 \n0 0 512 \n0 256 0 \n0 256 512 \n"
-                                                                             "128 0 0 \n128 0 512 \n128 256 0 \n128 256 512 \n"));
-        for (const int format : {kItx, kDavLut}) { // through each writer and back, and written again to the same text
-            Read_LUTFile source, back;
-            fillPattern(source, 5);
-            const QString file = write(format, source);
-            QVERIFY2(io(format, file, back), qPrintable(back.errorString));
-            QVERIFY(back.size3D == 5 && std::memcmp(back.table3D.data(), source.table3D.data(), sizeof(float) * 3 * 125) == 0);
-            QCOMPARE(readFile(write(format, back)), readFile(file));
-        }
+        // The order flags when the default order is off (BGR data, BGR table: red still fastest); no integer codes.
+        QCOMPARE(readFile(write(kItx, lut, 1, ReversedOrder)), QByteArray("LUT_3D_SIZE 2\n0.000000 0.000000 0.000000\n0.000000 0.000000 0.500000\n"
+                                                                          "0.000000 0.250000 0.000000\n0.000000 0.250000 0.500000\n0.125000 0.000000 0.000000\n"
+                                                                          "0.125000 0.000000 0.500000\n0.125000 0.250000 0.000000\n0.125000 0.250000 0.500000\n"));
+        QVERIFY(write(kItx, lut, 1024).isEmpty() && write(kDavLut, lut, 4095).isEmpty());
     }
     void readCases()
     {

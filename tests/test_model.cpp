@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 
+#include "lut/LutFormats.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -127,10 +128,10 @@ void TestModel::dispatchCopiesFlagsAndRefuses()
     QVERIFY(!flags.dataOrderRGB && flags.tableOrderRGB && !flags.defaultOrder);
 
     // Unknown identifiers and formats without a writer create no file.
-    for (int id : {17, -1, 1, 2, 3, 5, 9, 10}) {
+    for (int id : {LutFormats::kCount, -1, 1, 2, 3, 5, 9, 10}) {
         Read_LUTFile lut;
         options.format = id;
-        if (id < 0 || id > 16)
+        if (id < 0 || id >= LutFormats::kCount)
             QVERIFY(!lut.readLut(options, false) && !lut.errorString.isEmpty());
         Write_LUTFile writer;
         options.path = dir.filePath(QStringLiteral("out%1").arg(id));
@@ -281,14 +282,16 @@ void TestModel::textHelpersInBothOrdersAndForms()
     w.dataOrderRGB = false;
     QCOMPARE(render([&](QTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 0, 1, sep); }), QStringLiteral("1 0.25 0.5 "));
     QCOMPARE(render([&](QTextStream &s) { w.writeLut1DValue(lut.table1D, s, 0, 1, QString()); }), QStringLiteral("0.5"));
-    // Integer form: truncated scale x value; values beyond int are pinned.
+    // Integer form: the nearest code to scale x value, within 0..scale (NaN as 0).
     QCOMPARE(render([&](QTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 0, 4095, sep); }),
-             QStringLiteral("4095 1023 2047 "));
+             QStringLiteral("4095 1024 2048 "));
+    lut.table1D[1][0] = 3.0f / 255.0f - 1e-8f, lut.table1D[1][1] = 0.0627451f, lut.table1D[1][2] = 0.7f / 255.0f;
+    QCOMPARE(render([&](QTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 1, 255, sep); }), QStringLiteral("1 16 3 "));
     float *e = lut.table3D[0][0][0];
     e[0] = std::nanf(""), e[1] = 1e30f, e[2] = -1e30f;
     w.dataOrderRGB = w.tableOrderRGB = true;
     QCOMPARE(render([&](QTextStream &s) { w.writeLut3DEntry(lut.table3D, s, 0, 0, 0, 1023, sep); }),
-             QStringLiteral("0 2147483647 -2147483648 "));
+             QStringLiteral("0 1023 0 "));
 }
 
 QTEST_GUILESS_MAIN(TestModel)
