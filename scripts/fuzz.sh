@@ -67,9 +67,15 @@ fi
 echo "== Fuzzing ${#readers[@]} readers, $seconds s each"
 found=0
 for name in "${readers[@]}"; do
-  if [ ! -f "tests/fuzz/dict/$name.dict" ]; then
+  if ! "$replay" --list-readers | grep -qx "$name"; then
     echo "$name: not a reader (see chromaduct-fuzz-replay --list-readers)" >&2
     exit 64
+  fi
+  dict=()
+  if [ -f "tests/fuzz/dict/$name.dict" ]; then
+    dict=(-dict="tests/fuzz/dict/$name.dict")
+  else
+    echo "$name: no dictionary in tests/fuzz/dict/, fuzzing without one" >&2
   fi
   corpus=$work/corpus/$name
   findings=$work/findings/$name
@@ -78,7 +84,7 @@ for name in "${readers[@]}"; do
   mkdir -p "$corpus" "$findings" "$work/seeds/$name"
   status=0
   CHROMADUCT_FUZZ_FORMAT=$name "$fuzzer" "$corpus" "$work/seeds/$name" \
-    -dict="tests/fuzz/dict/$name.dict" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=1024 \
+    "${dict[@]}" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=1024 \
     -max_len=65536 -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   artifacts=$(find "$findings" -type f | sort)

@@ -92,41 +92,36 @@ void checkRead(const LutFormat *format, const Read_LUTFile &lut, bool ok, bool h
     }
 }
 
-// The writers that can take what lut holds (as the command line checks).
-std::vector<const LutFormat *> writersFor(const Read_LUTFile &lut)
+// The rest of a conversion, as the command line makes it: a format of
+// either dimension writes a cube for a transform that mixes the channels,
+// else a 1D table; a read made for baking, or a file whose steps no table
+// holds, is baked on the output's lattice; otherwise a cube is resampled
+// when the hash asks for another size (always when it is above 17: writing
+// a large cube would only slow the fuzzer down). Then one of the writers,
+// picked by the hash, writes it.
+void convert(const LutFormat *inFormat, Read_LUTFile &lut, quint32 h)
 {
     std::vector<const LutFormat *> writers;
     for (int id = 0; id < LutFormats::kCount; ++id) {
-        const LutFormat *format = LutFormats::byId(id);
-        if (format->canWrite() && (format->dimension == 3 ? lut.size3D > 0 : lut.size1D > 0))
-            writers.push_back(format);
+        if (LutFormats::byId(id)->canWrite())
+            writers.push_back(LutFormats::byId(id));
     }
-    return writers;
-}
-
-// The rest of a conversion: bring the cube to a small size when the hash
-// asks for it (always when it is above 17: writing a large cube would only
-// slow the fuzzer down), by resampling, or for a read made for baking by
-// evaluating the whole transform the file means, and write with one of the
-// writers.
-void convert(const LutFormat *inFormat, Read_LUTFile &lut, quint32 h)
-{
-    const std::vector<const LutFormat *> writers = writersFor(lut);
-    if (writers.empty())
-        return;
     const LutFormat *outFormat = writers[(h >> 4) % writers.size()];
+    const int dimension = outFormat->dimension ? outFormat->dimension : LutCalc::hasTransform3D(&lut) ? 3 : 1;
+    const bool bake = lut.bakeRead || bool(lut.meaning.evaluate);
     Read_LUTFile *source = &lut;
     Read_LUTFile converted;
     const int size = int(2 + (h >> 9) % 16);
-    if (lut.bakeRead) {
+    if (bake) {
         // A transform that a table of this kind cannot hold is refused.
-        const bool baked = outFormat->dimension == 3
-            ? converted.setSize3D(size, false) && LutCalc::bakeCube(&lut, &converted)
-            : converted.setSize1D(size, false) && LutCalc::bake1D(&lut, &converted);
+        const bool baked = dimension == 3 ? converted.setSize3D(size, false) && LutCalc::bakeCube(&lut, &converted)
+                                          : converted.setSize1D(size, false) && LutCalc::bake1D(&lut, &converted);
         if (!baked)
             return;
         source = &converted;
-    } else if (outFormat->dimension == 3 && !(lut.size3D <= 17 && (h >> 8) % 2) && size != lut.size3D) {
+    } else if (dimension == 3 ? lut.size3D < 1 : lut.size1D < 1) {
+        return; // no table of the kind the output holds
+    } else if (dimension == 3 && !(lut.size3D <= 17 && (h >> 8) % 2) && size != lut.size3D) {
         if (!converted.setSize3D(size, false) || !LutCalc::resampleCube(&lut, &converted))
             broken(inFormat, "a read cube cannot be resampled");
         source = &converted;

@@ -35,6 +35,28 @@ float curveValue(int i, int n, int k)
     return std::pow(x, 1.0f / (2.2f + 0.1f * float(k)));
 }
 
+// The three kinds of model table: a cube, a curve per channel, and one
+// curve for all three (single-channel formats refuse the others).
+enum class Model { Cube, Curves, Grey };
+
+// Fills lut with the model table of n points.
+void fillModel(Read_LUTFile &lut, Model model, int n)
+{
+    if (model == Model::Cube) {
+        lut.setSize3D(n, false);
+        for (int r = 0; r < n; ++r)
+            for (int g = 0; g < n; ++g)
+                for (int b = 0; b < n; ++b)
+                    for (int k = 0; k < 3; ++k)
+                        lut.table3D[r][g][b][k] = cubeValue(r, g, b, n, k);
+    } else {
+        lut.setSize1D(n, false);
+        for (int i = 0; i < n; ++i)
+            for (int k = 0; k < 3; ++k)
+                lut.table1D[i][k] = curveValue(i, n, model == Model::Grey ? 0 : k);
+    }
+}
+
 QByteArray number(double v)
 {
     return QByteArray::number(v, 'g', 7);
@@ -55,7 +77,8 @@ public:
         ++m_count;
     }
 
-    // Writes lut with the format's own writer into dir/<format>/<name>.
+    // Writes lut with the format's own writer into dir/<format>/<name>,
+    // unless the writer refuses that table or scale.
     void addWritten(int formatId, const QString &name, Read_LUTFile *lut, bool defaultOrder, int scale)
     {
         const QString folder = folderOf(formatId);
@@ -67,9 +90,10 @@ public:
         options.outputScale = scale;
         options.size3D = lut->size3D;
         Write_LUTFile writer;
-        if (!QDir().mkpath(folder) || !writer.writeLut(options, lut))
+        if (!QDir().mkpath(folder))
             m_failed = true;
-        ++m_count;
+        else if (writer.writeLut(options, lut))
+            ++m_count;
     }
 
     int result() const { return m_failed ? -1 : m_count; }
@@ -90,35 +114,27 @@ private:
 // each file within the fuzzer's 64 KiB inputs.
 void addWrittenSeeds(SeedWriter &seeds)
 {
+    static const int cubeSizes[] = {2, 3, 5, 9}, curveSizes[] = {2, 16, 256, 1024};
     for (int id = 0; id < LutFormats::kCount; ++id) {
         const LutFormat *format = LutFormats::byId(id);
-        if (!format->canWrite())
-            continue;
-        const bool is3D = format->dimension == 3;
-        static const int cubeSizes[] = {2, 3, 5, 9}, curveSizes[] = {2, 16, 256, 1024};
-        for (const int n : is3D ? cubeSizes : curveSizes) {
-            Read_LUTFile lut;
-            if (is3D) {
-                lut.setSize3D(n, false);
-                for (int r = 0; r < n; ++r)
-                    for (int g = 0; g < n; ++g)
-                        for (int b = 0; b < n; ++b)
-                            for (int k = 0; k < 3; ++k)
-                                lut.table3D[r][g][b][k] = cubeValue(r, g, b, n, k);
-            } else {
-                lut.setSize1D(n, false);
-                for (int i = 0; i < n; ++i)
-                    for (int k = 0; k < 3; ++k)
-                        lut.table1D[i][k] = curveValue(i, n, k);
-            }
-            // The indexed 1D lut reader always takes 256 entries.
-            const bool readable = id != kLut1D || n == 256;
-            const QString stem = (readable ? QStringLiteral("valid-%1-%2") : QStringLiteral("short-%1-%2")).arg(n);
-            const QString extension = format->extensionList().value(0);
-            seeds.addWritten(id, stem.arg(QStringLiteral("own")) + extension, &lut, true, 1);
-            if (n == 5 || n == 16) {
-                seeds.addWritten(id, stem.arg(QStringLiteral("bgr")) + extension, &lut, false, 1);
-                seeds.addWritten(id, stem.arg(QStringLiteral("codes")) + extension, &lut, true, 4095);
+        // A format of either dimension (0) gets both kinds of table.
+        for (const Model model : {Model::Cube, Model::Curves, Model::Grey}) {
+            const bool is3D = model == Model::Cube;
+            if (!format->canWrite() || format->dimension == (is3D ? 1 : 3))
+                continue;
+            for (const int n : is3D ? cubeSizes : curveSizes) {
+                Read_LUTFile lut;
+                fillModel(lut, model, n);
+                // The indexed 1D lut reader always takes 256 entries.
+                const bool readable = id != kLut1D || n == 256;
+                const char *kind = is3D ? "cube" : model == Model::Grey ? "grey" : "curves";
+                const QString stem = QStringLiteral("%1-%2%3-").arg(readable ? "valid" : "short", kind).arg(n);
+                const QString extension = format->extensionList().value(0);
+                seeds.addWritten(id, stem + QStringLiteral("own") + extension, &lut, true, 1);
+                if (n == 5 || n == 16) {
+                    seeds.addWritten(id, stem + QStringLiteral("bgr") + extension, &lut, false, 1);
+                    seeds.addWritten(id, stem + QStringLiteral("codes") + extension, &lut, true, 4095);
+                }
             }
         }
     }
@@ -204,6 +220,32 @@ void addTextSeeds(SeedWriter &seeds)
                   "# Truelight Cube v2.0\n# iDims 3\n# oDims 3\n# width " + w + ' ' + w + ' ' + w
                       + "\n# lutLength 16\n\n# InputLUT\n" + input + "\n# Cube\n" + cubeLines(n, false, 1, false)
                       + "# End\n");
+    }
+}
+
+// Process lists whose nodes no table holds (they are evaluated node by
+// node), for the readers of both list formats.
+void addProcessListSeeds(SeedWriter &seeds)
+{
+    const QByteArray f32 = "inBitDepth=\"32f\" outBitDepth=\"32f\"";
+    const QByteArray nodes =
+        "<Range inBitDepth=\"10i\" outBitDepth=\"32f\"><minInValue>64</minInValue><maxInValue>940</maxInValue>"
+        "<minOutValue>0</minOutValue><maxOutValue>1</maxOutValue></Range>\n"
+        "<Matrix " + f32 + "><Array dim=\"3 4\">1.1 0.1 0 -0.05 0 1 0 0 0.1 0 0.9 0.02</Array></Matrix>\n"
+        "<ASC_CDL " + f32 + " style=\"Fwd\"><SOPNode><Slope>1.2 0.9 1.1</Slope><Offset>-0.05 0.02 0.1</Offset>"
+        "<Power>1.3 0.8 1.0</Power></SOPNode><SatNode><Saturation>1.4</Saturation></SatNode></ASC_CDL>\n"
+        "<Log " + f32 + " style=\"cameraLinToLog\"><LogParams base=\"2\" logSideSlope=\"0.2\" logSideOffset=\"0.6\" "
+        "linSideSlope=\"1.1\" linSideOffset=\"0.01\" linSideBreak=\"0.05\"/></Log>\n"
+        "<Exponent " + f32 + " style=\"moncurveRev\"><ExponentParams exponent=\"2.2\" offset=\"0.099\"/></Exponent>\n"
+        "<LUT1D " + f32 + "><IndexMap dim=\"2\">-0.25@0 1.25@2</IndexMap><Array dim=\"3 3\">0 0.1 0 0.6 0.5 0.4 1 0.9 1"
+        "</Array></LUT1D>\n";
+    for (const char *name : {"clf", "ctf"}) {
+        const LutFormat *format = LutFormats::byName(QLatin1String(name));
+        if (!format || !format->canRead())
+            continue;
+        seeds.add(format->id, QStringLiteral("valid-nodes") + format->extensionList().value(0),
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"seed\" compCLFversion=\"3\">\n"
+                      + nodes + "</ProcessList>\n");
     }
 }
 
@@ -345,6 +387,7 @@ int write(const QString &dir)
     SeedWriter seeds(dir);
     addWrittenSeeds(seeds);
     addTextSeeds(seeds);
+    addProcessListSeeds(seeds);
     addImageSeeds(seeds);
     return seeds.result();
 }
