@@ -17,8 +17,9 @@ namespace {
 
 constexpr int kCsvLogFormat = 14;
 
-// Code values from here on have no power of two above them in 63 bits.
-constexpr double kLargestCode = 5e18;
+// The largest code value with a power of two at or above it that a signed
+// 64-bit integer holds (2^62; the next power, 2^63, overflows it).
+constexpr double kLargestCode = 4611686018427387904.0;
 
 // Index and code value of a line; false when either does not convert.
 bool parsePair(const QByteArray &line, int *index, double *code)
@@ -28,7 +29,7 @@ bool parsePair(const QByteArray &line, int *index, double *code)
 
 // Full scale of the largest code value v: 1 for 2 or less (reals), else one
 // below the smallest power of two that is at least v (and at least 4).
-// v must be below kLargestCode.
+// v must be at most kLargestCode.
 double scaleFor(double v)
 {
     if (v <= 2)
@@ -59,8 +60,8 @@ bool Read_LUTFile::readCsvLog(QString fileName, bool headerOnly)
         double code = 0;
         if (!parsePair(in.readRawLine().trimmed(), &index, &code) || index < 0)
             continue;
-        if (!(std::fabs(code) < kLargestCode))
-            return fail(QStringLiteral("line %1: the code value is not a number below 5e18").arg(in.lineNumber()));
+        if (!(std::fabs(code) <= kLargestCode))
+            return fail(QStringLiteral("line %1: the code value is not a number of at most 2^62").arg(in.lineNumber()));
         if (index >= kMax1DSize)
             return fail(QStringLiteral("line %1: index %2; at most %3 entries are read")
                             .arg(in.lineNumber())

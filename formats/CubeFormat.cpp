@@ -173,7 +173,10 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         const EntriesRead entries1D = readEntryValues1D(in, v, [](const QByteArray &line, float *w) {
             return isSkippedDataLine(line) ? 0 : scanEntryValues(line, w);
         });
+        // However the entries end, the values stored so far are normalised:
+        // both domain maxima go back to 1.0 (the resampler reads the 3D one).
         if (entries1D != EntriesRead::Complete) {
+            resetDomainMax3D();
             resetDomainMax1D();
             in.close();
             if (entries1D == EntriesRead::LastMissing && size3D >= 1)

@@ -8,6 +8,7 @@
 // Strip (2): N slices of N x N pixels side by side, W = N * N wide and N
 // high. Lattice point (a, b, c) is at column a * N + c, row b.
 
+#include "lut/LutImageInput.h"
 #include "lut/LutTable.h"
 #include "lut/Read_LUTFile.h"
 
@@ -15,6 +16,7 @@
 #include <QImageReader>
 
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -47,31 +49,33 @@ bool isStripSize(const QSize &size)
     return h >= 1 && size.width() <= kMaxStripWidth && qint64(size.width()) == h * h;
 }
 
-// Loads the image as 24-bit RGB. When the file states its size up front,
-// acceptable(size) is asked before any pixel is decoded, so a huge image of
-// the wrong size costs nothing. The conversion drops any alpha channel and
-// reuses the decoded buffer where it can.
+// Loads the PNG or BMP image as 24-bit RGB. The size its header states is
+// checked with acceptable(size) before any pixel is decoded, so a huge
+// image of the wrong size costs nothing. The conversion drops any alpha
+// channel and reuses the decoded buffer where it can.
 QImage loadRgb(const QString &fileName, bool (*acceptable)(const QSize &), QString *error)
 {
-    QImageReader reader(fileName);
+    const auto wrongSize = [error](const QSize &size) {
+        *error = QStringLiteral("%1 x %2 is not a size this LUT image can have").arg(size.width()).arg(size.height());
+        return QImage();
+    };
+    QImageReader reader;
+    if (!LutImageInput::open(reader, fileName, error))
+        return QImage();
     const QSize announced = reader.size();
-    if (announced.isValid() && !acceptable(announced)) {
-        *error = QStringLiteral("%1 x %2 is not a size this LUT image can have")
-                     .arg(announced.width())
-                     .arg(announced.height());
+    if (!announced.isValid()) {
+        *error = QStringLiteral("cannot read the image header: %1").arg(reader.errorString());
         return QImage();
     }
+    if (!acceptable(announced))
+        return wrongSize(announced);
     QImage image = reader.read();
     if (image.isNull()) {
         *error = QStringLiteral("cannot load the image: %1").arg(reader.errorString());
         return QImage();
     }
-    if (!acceptable(image.size())) {
-        *error = QStringLiteral("%1 x %2 is not a size this LUT image can have")
-                     .arg(image.width())
-                     .arg(image.height());
-        return QImage();
-    }
+    if (!acceptable(image.size()))
+        return wrongSize(image.size());
     image = std::move(image).convertToFormat(QImage::Format_RGB888);
     if (image.isNull())
         *error = QStringLiteral("out of memory converting the image");
@@ -81,6 +85,38 @@ QImage loadRgb(const QString &fileName, bool (*acceptable)(const QSize &), QStri
 bool isTiledSize(const QSize &size)
 {
     return tilesFor(size) != 0;
+}
+
+// Stores every lattice point (a, b, c), a, b and c below n: the pixel at
+// row b and column c of slice a, whose top-left pixel is sliceOffset[a]
+// bytes into the 24-bit image. Rows are addressed through the image's own
+// bytes-per-line, which may include padding. The bytes are stored against a
+// domain of 0..255. storeEntry3D puts a point at [a][b][c] when the table
+// order is set and at [c][b][a] when it is clear; the loops follow that, so
+// the table (200 MB for 256 points) is written in runs rather than one
+// scattered entry at a time, while the pixels read stay within a few rows.
+void storeSlices(Read_LUTFile &lut, const QImage &image, const std::vector<std::ptrdiff_t> &sliceOffset)
+{
+    const int n = int(sliceOffset.size());
+    const uchar *bits = image.constBits();
+    const std::ptrdiff_t bytesPerLine = image.bytesPerLine();
+    lut.domainMax3D[0] = lut.domainMax3D[1] = lut.domainMax3D[2] = 255.0f;
+    const auto store = [&](int a, int b, int c) {
+        const uchar *pixel = bits + sliceOffset[size_t(a)] + b * bytesPerLine + 3 * c;
+        lut.storeEntry3D(a, b, c, pixel[0], pixel[1], pixel[2], lut.domainMin3D, lut.domainMax3D);
+    };
+    if (lut.tableOrderRGB) {
+        for (int a = 0; a < n; ++a)
+            for (int b = 0; b < n; ++b)
+                for (int c = 0; c < n; ++c)
+                    store(a, b, c);
+    } else {
+        for (int b = 0; b < n; ++b)
+            for (int c = 0; c < n; ++c)
+                for (int a = 0; a < n; ++a)
+                    store(a, b, c);
+    }
+    lut.resetDomainMax3D();
 }
 
 } // namespace
@@ -98,19 +134,11 @@ bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always
     if (!setSize3D(n, false))
         return fail(errorString);
 
-    domainMax3D[0] = domainMax3D[1] = domainMax3D[2] = 255.0f;
-    for (int a = 0; a < n; ++a) {
-        const int x0 = (a % tiles) * n;
-        const int y0 = (a / tiles) * n;
-        for (int b = 0; b < n; ++b) {
-            const uchar *row = image.constScanLine(y0 + b) + 3 * x0;
-            for (int c = 0; c < n; ++c) {
-                const uchar *pixel = row + 3 * c;
-                storeEntry3D(a, b, c, pixel[0], pixel[1], pixel[2], domainMin3D, domainMax3D);
-            }
-        }
-    }
-    resetDomainMax3D();
+    // Slice a is tile a, counted left to right, then top to bottom.
+    std::vector<std::ptrdiff_t> sliceOffset(size_t(n), 0);
+    for (int a = 0; a < n; ++a)
+        sliceOffset[size_t(a)] = std::ptrdiff_t(a / tiles) * n * image.bytesPerLine() + 3 * std::ptrdiff_t(a % tiles) * n;
+    storeSlices(*this, image, sliceOffset);
     return true;
 }
 
@@ -128,16 +156,10 @@ bool Read_LUTFile::readLutImageStrip(QString fileName, bool /*headerOnly: always
     if (!setSize3D(n, false))
         return fail(errorString);
 
-    domainMax3D[0] = domainMax3D[1] = domainMax3D[2] = 255.0f;
-    for (int a = 0; a < n; ++a) {
-        for (int b = 0; b < n; ++b) {
-            const uchar *row = image.constScanLine(b) + 3 * std::ptrdiff_t(a) * n;
-            for (int c = 0; c < n; ++c) {
-                const uchar *pixel = row + 3 * c;
-                storeEntry3D(a, b, c, pixel[0], pixel[1], pixel[2], domainMin3D, domainMax3D);
-            }
-        }
-    }
-    resetDomainMax3D();
+    // The slices stand side by side.
+    std::vector<std::ptrdiff_t> sliceOffset(size_t(n), 0);
+    for (int a = 0; a < n; ++a)
+        sliceOffset[size_t(a)] = 3 * std::ptrdiff_t(a) * n;
+    storeSlices(*this, image, sliceOffset);
     return true;
 }

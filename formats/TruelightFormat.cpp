@@ -118,6 +118,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
             domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = scale;
             const EntriesRead entries = readEntryValues1D(in, v, scanEntryValues);
             if (entries == EntriesRead::Truncated) {
+                resetDomainMax3D();
                 resetDomainMax1D();
                 return false;
             }
@@ -131,8 +132,10 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
                 continue;
             resetDomainMax3D();
             const EntriesRead entries = readEntryValues3D(in, v, scanEntryValues);
+            // The input LUT is stored by now: its domain goes back to 1.0 too.
             if (entries != EntriesRead::Complete) {
                 resetDomainMax3D();
+                resetDomainMax1D();
                 return entries == EntriesRead::LastMissing;
             }
             haveCube = true;

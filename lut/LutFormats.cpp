@@ -1,5 +1,6 @@
 #include "lut/LutFormats.h"
 
+#include "lut/LutImageInput.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -29,7 +30,11 @@ bool sniffDiscreet1D(const QString &path)
 // LUT images are unwrapped strips.
 bool sniffTiledImage(const QString &path)
 {
-    const QSize size = QImageReader(path).size();
+    QImageReader reader;
+    QString error;
+    if (!LutImageInput::open(reader, path, &error))
+        return false;
+    const QSize size = reader.size();
     return size.width() == size.height()
         && (size.width() == 64 || size.width() == 512 || size.width() == 4096);
 }

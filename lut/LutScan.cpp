@@ -254,6 +254,40 @@ Q_NEVER_INLINE bool parsePlainDecimal(const char *q, const char *begin, const ch
     return true;
 }
 
+// For a number that T cannot hold (from_chars said out of range): whether
+// it is too large rather than too small. Its magnitude is 1 or more exactly
+// when the place of its first significant digit (digits before the point,
+// or minus the zeros after it) plus its exponent is positive; in hexadecimal
+// a digit is four binary places. The exponent is clamped before the sum, so
+// no exponent, however long, can overflow it.
+bool isBeyondRange(const char *digits, const char *stop, bool hex)
+{
+    const char marker = hex ? 'p' : 'e';
+    long long place = 0;
+    bool seenPoint = false;
+    bool seenSignificant = false;
+    const char *e = digits;
+    for (; e < stop && (*e | 0x20) != marker; ++e) {
+        if (*e == '.') {
+            seenPoint = true;
+            continue;
+        }
+        seenSignificant = seenSignificant || *e != '0';
+        if (!seenPoint && seenSignificant)
+            ++place;
+        else if (seenPoint && !seenSignificant)
+            --place;
+    }
+    long long exponent = 0;
+    if (e < stop) {
+        const char *x = e + 1;
+        parseInteger(x, stop, exponent);
+    }
+    constexpr long long kExponentBound = 1LL << 62;
+    exponent = exponent > kExponentBound ? kExponentBound : exponent < -kExponentBound ? -kExponentBound : exponent;
+    return (hex ? 4 * place : place) + exponent > 0;
+}
+
 // Parses a real number at p as strtod would, into T (float or double).
 // Values beyond the type's range become infinities and values below its
 // smallest denormal become zero, as with strtod.
@@ -294,31 +328,9 @@ Q_NEVER_INLINE bool parseReal(const char *&p, const char *begin, const char *end
     const std::from_chars_result result = std::from_chars(digits, end, parsed, format);
     if (result.ptr == digits)
         return false;
-    if (result.ec == std::errc::result_out_of_range) {
-        // Tell overflow from underflow by the decimal exponent of the text.
-        bool huge = false;
-        const char *e = digits;
-        long long mantissaDigits = 0;
-        bool seenPoint = false;
-        bool seenNonZero = false;
-        for (; e < result.ptr && *e != 'e' && *e != 'E' && *e != 'p' && *e != 'P'; ++e) {
-            if (*e == '.') {
-                seenPoint = true;
-                continue;
-            }
-            if (*e != '0')
-                seenNonZero = true;
-            if (!seenPoint && seenNonZero)
-                ++mantissaDigits;
-        }
-        long long exponent = 0;
-        if (e < result.ptr) {
-            const char *x = e + 1;
-            parseInteger(x, result.ptr, exponent);
-        }
-        huge = format == std::chars_format::hex ? exponent > 0 : mantissaDigits + exponent > 0;
-        parsed = huge ? std::numeric_limits<T>::infinity() : T(0);
-    }
+    if (result.ec == std::errc::result_out_of_range)
+        parsed = isBeyondRange(digits, result.ptr, format == std::chars_format::hex) ? std::numeric_limits<T>::infinity()
+                                                                                      : T(0);
     const char *stop = result.ptr;
     if (stop - digits == 3 && stop < end && (*stop == 'i' || *stop == 'I')) {
         // "infin" and the like: sscanf reads on towards "infinity" and fails.

@@ -63,66 +63,6 @@ bool Read_LUTFile::setSize1D(int n, bool headerOnly)
     return true;
 }
 
-namespace {
-
-// Clamps x to [lo, hi] (a NaN passes unchanged) and divides by the width;
-// counts the values the clamp changes. A bake read keeps them. The minimum
-// is not subtracted: only a range that starts at 0 maps onto 0..1.
-inline float normalise(float x, float lo, float hi, bool keep, long long &clamped)
-{
-    if (x < lo || x > hi) {
-        if (keep)
-            return x / (hi - lo);
-        ++clamped;
-        x = x < lo ? lo : hi;
-    }
-    return x / (hi - lo);
-}
-
-} // namespace
-
-void Read_LUTFile::storeEntry3D(int a, int b, int c, float x0, float x1, float x2,
-                                const float rangeMin[3], const float rangeMax[3])
-{
-    if (!table3D.contains(a, b, c))
-        return;
-    long long &clamped = meaning.clampedValues;
-    const float y0 = normalise(x0, rangeMin[0], rangeMax[0], bakeRead, clamped);
-    const float y1 = normalise(x1, rangeMin[1], rangeMax[1], bakeRead, clamped);
-    const float y2 = normalise(x2, rangeMin[2], rangeMax[2], bakeRead, clamped);
-    float *entry = tableOrderRGB ? table3D[a][b][c] : table3D[c][b][a];
-    if (dataOrderRGB) {
-        entry[0] = y0;
-        entry[1] = y1;
-        entry[2] = y2;
-    } else {
-        entry[0] = y2;
-        entry[1] = y1;
-        entry[2] = y0;
-    }
-}
-
-void Read_LUTFile::storeEntry1D(int i, float x0, float x1, float x2,
-                                const float rangeMin[3], const float rangeMax[3])
-{
-    if (!table1D.contains(i))
-        return;
-    long long &clamped = meaning.clampedValues;
-    const float y0 = normalise(x0, rangeMin[0], rangeMax[0], bakeRead, clamped);
-    const float y1 = normalise(x1, rangeMin[1], rangeMax[1], bakeRead, clamped);
-    const float y2 = normalise(x2, rangeMin[2], rangeMax[2], bakeRead, clamped);
-    float *entry = table1D[i];
-    if (dataOrderRGB == tableOrderRGB) {
-        entry[0] = y0;
-        entry[1] = y1;
-        entry[2] = y2;
-    } else {
-        entry[0] = y2;
-        entry[1] = y1;
-        entry[2] = y0;
-    }
-}
-
 bool Read_LUTFile::readLut(LutFileOptions &options, bool headerOnly)
 {
     if (!options.defaultOrder) {

@@ -144,7 +144,10 @@ private slots:
             {Spi1D, "From 0 1\nComponents 1\n{\n0\n1\n}\n"}, {Spi1D, "Length 99999999\nComponents 1\n{\n0\n}\n"},
             {Spi1D, "Length -2\nComponents 1\n{\n0\n}\n"}, {Spi1D, "Length 1\nComponents 4\n{\n0 0 0 0\n}\n"}, {Zyt1D, "Length 3\n0 0 0\n"},
             {Spi1D, "From 1 1\nLength 2\nComponents 1\n{\n0\n1\n}\n"}, {Spi1D, "Length 3\nComponents 1\n{\n0\n0.5\n}\n"},
-            {Zyt1D, "Length 2000000\n0 0 0\n"}, {Zyt1D, "Length 1\n0 0 0\n1 1 1\n"}, {Zyt1D, "From 1 0\nLength 1\n0 0 0\n"}};
+            {Zyt1D, "Length 2000000\n0 0 0\n"}, {Zyt1D, "Length 1\n0 0 0\n1 1 1\n"}, {Zyt1D, "From 1 0\nLength 1\n0 0 0\n"},
+            // csv log code values that no power of two reaches: a reason, no endless scale search.
+            {CsvLog, "0,\t1e30\n"}, {CsvLog, "0,\t5\n1,\tinf\n"}, {CsvLog, "0,\tnan\n"}, {CsvLog, "0,\t4.7e18\n"},
+            {CsvLog, "0,\t4611686018427387904\n", 1, 0, 0, 1.0f}};
         for (int format : {Discreet, Lut1D, Spi1D, CsvLog, Zyt1D})
             for (const QByteArray &bad : {QByteArray(), junk, QByteArray("hi\n{\n}\n")})
                 rows.push_back({format, bad});

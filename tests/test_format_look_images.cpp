@@ -100,7 +100,8 @@ private slots:
         QVERIFY(!readLook(lut, text) && !lut.errorString.isEmpty() && at(lut.domainMax3D) == Rgb({1, 1, 1}));
     }
 
-    // Identity images (tiled 64 (bmp), 512, 4096 a side; strips 289x17 with padded rows, 25x5 with alpha dropped, 1x1).
+    // Identity images (tiled 64 (bmp), 512, 4096 a side; strips 289x17 with padded rows, 25x5 with alpha dropped, 1x1
+    // (a bmp named .png: the content decides)).
     void identityImagesReadToIdentityCubes_data()
     {
         QTest::addColumn<int>("format");
@@ -117,7 +118,7 @@ private slots:
             image.setPixel(i % 25, i / 25, (image.pixel(i % 25, i / 25) & 0xffffff) | uint(i * 37 % 256) << 24);
         const QString path = m_dir.filePath(QStringLiteral("id%1.%2").arg(n).arg(n == 16 ? "bmp" : "png"));
         Read_LUTFile lut;
-        QVERIFY2(image.save(path) && readAs(lut, path, format) && lut.size3D == n, qPrintable(lut.errorString));
+        QVERIFY2(image.save(path, n == 1 ? "BMP" : nullptr) && readAs(lut, path, format) && lut.size3D == n, qPrintable(lut.errorString));
         qint64 bad = 0;
         for (qint64 i = 0; i < 3LL * n * n * n; ++i) {
             const int r = i / 3 % n, g = i / 3 / n % n, b = i / 3 / n / n, k = i % 3;
@@ -127,7 +128,8 @@ private slots:
         QCOMPARE(at(lut.domainMax3D), Rgb({1, 1, 1}));
     }
 
-    // Wrong sizes (66049x257 is above the bound) and unloadable files fail, leaving no table.
+    // Wrong sizes (66049x257 is above the bound), unloadable files and other image formats (a 64x64 SVG or JPEG named
+    // .png: a LUT image is a PNG or BMP raster) fail, leaving no table.
     void imagesRefuseWrongSizesAndUnloadableFiles()
     {
         const auto refuses = [](int format, const QString &path) {
@@ -135,8 +137,11 @@ private slots:
             return !readAs(lut, path, format) && !lut.errorString.isEmpty() && lut.size3D == 0 && !lut.table3D && lut.domainMax3D[0] == 1.0f;
         };
         const QString junk = TestSupport::writeFile(m_dir.filePath("junk.png"), QByteArray("\x89PNG\r\n\x1a\n garbage \xff\x00\x13", 20));
+        const QString svg = TestSupport::writeFile(m_dir.filePath("svg.png"), "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\"/>");
+        QImage(64, 64, QImage::Format_RGB888).save(m_dir.filePath("jpeg.png"), "JPEG");
         for (const int format : {kTiled, kStrip})
-            for (const QString &path : {junk, TestSupport::writeFile(m_dir.filePath("empty.bmp"), ""), m_dir.filePath("missing.png")})
+            for (const QString &path : {junk, TestSupport::writeFile(m_dir.filePath("empty.bmp"), ""), m_dir.filePath("missing.png"), svg,
+                                        m_dir.filePath("jpeg.png")})
                 QVERIFY2(refuses(format, path), qPrintable(path));
         for (const auto &s : QList<QPair<int, QSize>>{{kTiled, {128, 128}}, {kTiled, {512, 64}}, {kTiled, {64, 65}},
                                                       {kStrip, {17, 289}}, {kStrip, {290, 17}}, {kStrip, {66049, 257}}}) {

@@ -173,6 +173,20 @@ void TestModel::scanMatchesSscanf()
         QVERIFY2(ni == std::max(0, std::sscanf(text, "%d %d %d", &ti[0], &ti[1], &ti[2])), text);
         QVERIFY2(std::equal(oi, oi + 3, ti), text);
     }
+    // Exponents of any length, and significant digits far from the point:
+    // infinity, zero or the nearest value, as sscanf gives, for float and double.
+    const QByteArray zeros(400, '0');
+    const QByteArray extremes[] = {"1e9223372036854775807", "-1e9223372036854775807", "1e-9223372036854775808",
+        "1e99999999999999999999999", "-1e-99999999999999999999", "0e99999999999999999999", "0." + zeros + "1e350",
+        "1" + zeros + "e-700", "1" + zeros + "e-420", "0x1e5p2000", "0x0." + zeros + "1p1100", "0x1" + zeros + "p-1000",
+        "0x1p-9223372036854775808", "2e-324", "1e-310", "1e-46", "1.7976931348623159e308", "3.40282357e38"};
+    for (const QByteArray &text : extremes) {
+        float f = -7, tf = -7;
+        double d = -7, td = -7;
+        QCOMPARE(LutScan::scan(text, "%f", &f), std::sscanf(text.constData(), "%f", &tf));
+        QCOMPARE(LutScan::scan(text, "%lf", &d), std::sscanf(text.constData(), "%lf", &td));
+        QVERIFY2(f == tf && std::signbit(f) == std::signbit(tf) && d == td, text.left(40).constData());
+    }
     // Literal characters, %lf, %ld, and a QString source.
     int a = 0, b = 0;
     QCOMPARE(LutScan::scan(QByteArray("12,\t34 "), "%d,\t%d ", &a, &b), 2);

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Fuzzes the readers: scripts/fuzz.sh [SECONDS_PER_READER] [FORMAT...]
+#
+# Builds the libFuzzer target (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer) in build-fuzz/ and runs it on each reader in
+# turn (every reader by default, or the named ones: see
+# "build-fuzz/tests/fuzz/chromaduct-fuzz-replay --list-readers") for
+# SECONDS_PER_READER seconds (default 60). Each input must end within 2 s
+# and 1 GiB; inputs are at most 64 KiB. The corpus grows in fuzz-work/
+# (git-ignored) from run to run, starting from seeds written by code and the
+# shared corpus when it is beside the repository.
+#
+# Prints per reader the runs done and any finding with the command that
+# reproduces it; exits 1 when there was a finding.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+shift || true
+if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
+  echo "usage: scripts/fuzz.sh [SECONDS_PER_READER] [FORMAT...]" >&2
+  exit 64
+fi
+
+bash scripts/install-deps.sh
+# clang with libFuzzer and the sanitizer runtimes, llvm-symbolizer for the reports.
+missing=()
+for p in clang libclang-rt-14-dev llvm; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  SUDO=$([ "$(id -u)" -eq 0 ] || echo sudo)
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+echo "== Building the fuzz target"
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DCHROMADUCT_FUZZ=ON -DCHROMADUCT_TESTS=OFF >/dev/null
+cmake --build build-fuzz -j "$(nproc)" --target chromaduct-fuzz chromaduct-fuzz-replay
+fuzzer=$PWD/build-fuzz/tests/fuzz/chromaduct-fuzz
+replay=$PWD/build-fuzz/tests/fuzz/chromaduct-fuzz-replay
+
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+work=$PWD/fuzz-work
+rm -rf "$work/seeds"
+mkdir -p "$work/seeds" "$work/corpus" "$work/findings" "$work/logs"
+shared=$(cd .. && pwd)/shared/corpus
+if [ -d "$shared" ]; then
+  "$replay" --write-seeds "$work/seeds" --corpus "$shared"
+else
+  "$replay" --write-seeds "$work/seeds"
+fi
+
+if [ "$#" -gt 0 ]; then
+  readers=("$@")
+else
+  mapfile -t readers < <("$replay" --list-readers)
+fi
+
+echo "== Fuzzing ${#readers[@]} readers, $seconds s each"
+found=0
+for name in "${readers[@]}"; do
+  if ! "$replay" --list-readers | grep -qx "$name"; then
+    echo "$name: not a reader (see chromaduct-fuzz-replay --list-readers)" >&2
+    exit 64
+  fi
+  dict=()
+  if [ -f "tests/fuzz/dict/$name.dict" ]; then
+    dict=(-dict="tests/fuzz/dict/$name.dict")
+  else
+    echo "$name: no dictionary in tests/fuzz/dict/, fuzzing without one" >&2
+  fi
+  corpus=$work/corpus/$name
+  findings=$work/findings/$name
+  log=$work/logs/$name.log
+  rm -rf "$findings"
+  mkdir -p "$corpus" "$findings" "$work/seeds/$name"
+  status=0
+  CHROMADUCT_FUZZ_FORMAT=$name "$fuzzer" "$corpus" "$work/seeds/$name" \
+    "${dict[@]}" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=1024 \
+    -max_len=65536 -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1 || status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  artifacts=$(find "$findings" -type f | sort)
+  if [ "$status" -eq 0 ] && [ -z "$artifacts" ]; then
+    printf '%-12s %10s runs, no finding\n' "$name" "${runs:-?}"
+    continue
+  fi
+  found=1
+  printf '%-12s %10s runs, FINDING (exit %s); log: %s\n' "$name" "${runs:-?}" "$status" "$log"
+  grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|ALARM|chromaduct-fuzz:)' "$log" | head -5 | sed 's/^/    /'
+  for artifact in $artifacts; do
+    echo "    reproduce: CHROMADUCT_FUZZ_FORMAT=$name $fuzzer $artifact"
+  done
+  if [ -z "$artifacts" ]; then
+    tail -n 20 "$log" | sed 's/^/    /'
+  fi
+done
+
+if [ "$found" -ne 0 ]; then
+  echo "Fuzzing found faults. Fix each one and copy its input into tests/fuzz/regressions/"
+  echo "as <format name>-<what it does>.<extension>."
+  exit 1
+fi
+echo "Fuzzing found nothing."

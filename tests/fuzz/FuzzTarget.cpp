@@ -1,0 +1,242 @@
+#include "FuzzTarget.h"
+
+#include "calc/LutCalc.h"
+#include "lut/LutFormats.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// The csp reader keeps its 3D domain after a read; every other resets it.
+constexpr int kCspFormat = 9;
+// The LUT image readers decode the whole image whatever they are asked.
+constexpr int kTiledImageFormat = 1, kStripImageFormat = 2;
+
+const LutFormat *g_format = nullptr;
+FuzzTarget::Outcome g_outcome;
+std::unique_ptr<QTemporaryDir> g_scratch;
+
+// The readers log every file they open; at thousands of runs a second that
+// is all noise. A fatal message still ends the run so the fuzzer sees it.
+void dropMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "fatal: %s\n", qPrintable(message));
+        std::abort();
+    }
+}
+
+// A broken promise of the readers or writers: end the run as a crash, so
+// the fuzzer keeps the input.
+[[noreturn]] void broken(const LutFormat *format, const char *what)
+{
+    std::fprintf(stderr, "chromaduct-fuzz: %s reader: %s\n", format->name, what);
+    std::abort();
+}
+
+// FNV-1a of the input: picks the order choices, whether to read for
+// baking, the output format, size and scale, so that the same input always
+// takes the same road.
+quint32 hashOf(const uint8_t *data, size_t size)
+{
+    quint32 h = 2166136261u;
+    for (size_t i = 0; i < size; ++i)
+        h = (h ^ data[i]) * 16777619u;
+    return h;
+}
+
+QString scratchFile(const char *stem, const LutFormat *format)
+{
+    return g_scratch->filePath(QLatin1String(stem) + format->extensionList().value(0));
+}
+
+bool writeInput(const QString &path, const uint8_t *data, size_t size)
+{
+    std::FILE *file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!file)
+        return false;
+    const bool ok = std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && ok;
+}
+
+// What every read promises: a failure carries a reason; a success leaves
+// sizes within the bounds with tables of those sizes and the domain
+// maxima back at 1.0 (the csp reader keeps its 3D domain).
+void checkRead(const LutFormat *format, const Read_LUTFile &lut, bool ok, bool headerOnly)
+{
+    if (!ok) {
+        if (lut.errorString.isEmpty())
+            broken(format, "failed without a reason");
+        return;
+    }
+    if (lut.size3D < 0 || lut.size3D > kMaxCubeSize || lut.size1D < 0 || lut.size1D > kMax1DSize)
+        broken(format, "table size out of bounds");
+    if (headerOnly)
+        return;
+    if ((lut.size3D > 0 && lut.table3D.size() != lut.size3D) || (lut.size1D > 0 && lut.table1D.size() != lut.size1D))
+        broken(format, "a size without its table");
+    for (int c = 0; c < 3; ++c) {
+        if (lut.domainMax1D[c] != 1.0f || (format->id != kCspFormat && lut.domainMax3D[c] != 1.0f))
+            broken(format, "domain maximum not reset to 1.0");
+    }
+}
+
+// The rest of a conversion, as the command line makes it: a format of
+// either dimension writes a cube for a transform that mixes the channels,
+// else a 1D table; a read made for baking, or a file whose steps no table
+// holds, is baked on the output's lattice; otherwise a cube is resampled
+// when the hash asks for another size (always when it is above 17: writing
+// a large cube would only slow the fuzzer down). Then one of the writers,
+// picked by the hash, writes it.
+void convert(const LutFormat *inFormat, Read_LUTFile &lut, quint32 h)
+{
+    std::vector<const LutFormat *> writers;
+    for (int id = 0; id < LutFormats::kCount; ++id) {
+        if (LutFormats::byId(id)->canWrite())
+            writers.push_back(LutFormats::byId(id));
+    }
+    const LutFormat *outFormat = writers[(h >> 4) % writers.size()];
+    const int dimension = outFormat->dimension ? outFormat->dimension : LutCalc::hasTransform3D(&lut) ? 3 : 1;
+    const bool bake = lut.bakeRead || bool(lut.meaning.evaluate);
+    Read_LUTFile *source = &lut;
+    Read_LUTFile converted;
+    const int size = int(2 + (h >> 9) % 16);
+    if (bake) {
+        // A transform that a table of this kind cannot hold is refused.
+        const bool baked = dimension == 3 ? converted.setSize3D(size, false) && LutCalc::bakeCube(&lut, &converted)
+                                          : converted.setSize1D(size, false) && LutCalc::bake1D(&lut, &converted);
+        if (!baked)
+            return;
+        source = &converted;
+    } else if (dimension == 3 ? lut.size3D < 1 : lut.size1D < 1) {
+        return; // no table of the kind the output holds
+    } else if (dimension == 3 && !(lut.size3D <= 17 && (h >> 8) % 2) && size != lut.size3D) {
+        if (!converted.setSize3D(size, false) || !LutCalc::resampleCube(&lut, &converted))
+            broken(inFormat, "a read cube cannot be resampled");
+        source = &converted;
+    }
+    LutFileOptions options;
+    options.path = scratchFile("output", outFormat);
+    options.format = outFormat->id;
+    options.defaultOrder = (h >> 13) % 2;
+    options.dataOrderRGB = (h >> 14) % 2;
+    options.tableOrderRGB = (h >> 15) % 2;
+    options.outputScale = (h >> 16) % 4 == 0 ? 4095 : 1;
+    options.size3D = source->size3D;
+    Write_LUTFile writer;
+    if (!writer.writeLut(options, source) && writer.errorString.isEmpty())
+        broken(inFormat, "a writer failed without a reason");
+    QFile::remove(options.path);
+}
+
+void runOne(const LutFormat *format, const uint8_t *data, size_t size)
+{
+    g_outcome = FuzzTarget::Outcome();
+    g_outcome.format = format;
+    const QString input = scratchFile("input", format);
+    if (!writeInput(input, data, size)) {
+        std::fprintf(stderr, "chromaduct-fuzz: cannot write %s\n", qPrintable(input));
+        std::abort();
+    }
+    const quint32 h = hashOf(data, size);
+    LutFileOptions options;
+    options.path = input;
+    options.format = format->id;
+    options.defaultOrder = h % 4 != 0;
+    options.dataOrderRGB = (h >> 2) % 2;
+    options.tableOrderRGB = (h >> 3) % 2;
+    options.bake = (h >> 20) % 4 == 0;
+
+    // The window first reads the header alone, then the whole file. (A
+    // header read of a LUT image would only decode it twice.)
+    if (format->id != kTiledImageFormat && format->id != kStripImageFormat) {
+        Read_LUTFile header;
+        checkRead(format, header, header.readLut(options, true), true);
+    }
+    Read_LUTFile lut;
+    g_outcome.read = lut.readLut(options, false);
+    checkRead(format, lut, g_outcome.read, false);
+    g_outcome.reason = lut.errorString;
+    if (g_outcome.read)
+        convert(format, lut, h);
+    QFile::remove(input);
+}
+
+} // namespace
+
+namespace FuzzTarget {
+
+void initialise(int *argc, char ***argv)
+{
+    static int appArgc = 1;
+    static char *appArgv[] = {(*argc > 0 && *argv) ? (*argv)[0] : const_cast<char *>("chromaduct-fuzz"), nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(appArgc, appArgv); // reachable until exit through instance()
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    qInstallMessageHandler(dropMessages);
+
+    const QString shm = QStringLiteral("/dev/shm");
+    const QString base = QFileInfo(shm).isDir() && QFileInfo(shm).isWritable() ? shm : QDir::tempPath();
+    g_scratch = std::make_unique<QTemporaryDir>(base + QStringLiteral("/chromaduct-fuzz-XXXXXX"));
+    if (!g_scratch->isValid()) {
+        std::fprintf(stderr, "chromaduct-fuzz: cannot make a scratch folder in %s\n", qPrintable(base));
+        std::exit(2);
+    }
+
+    if (const char *name = std::getenv("CHROMADUCT_FUZZ_FORMAT")) {
+        const LutFormat *format = LutFormats::byName(QString::fromLocal8Bit(name));
+        if (!format || !format->canRead()) {
+            std::fprintf(stderr, "chromaduct-fuzz: CHROMADUCT_FUZZ_FORMAT=%s names no readable format\n", name);
+            std::exit(2);
+        }
+        g_format = format;
+    }
+}
+
+void setFormat(const LutFormat *format)
+{
+    g_format = format;
+}
+
+const Outcome &lastOutcome()
+{
+    return g_outcome;
+}
+
+QString scratchFolder()
+{
+    return g_scratch ? g_scratch->path() : QString();
+}
+
+} // namespace FuzzTarget
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    FuzzTarget::initialise(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const LutFormat *format = g_format;
+    if (!format) {
+        if (size == 0)
+            return 0;
+        format = LutFormats::byId(data[0] % LutFormats::kCount);
+        ++data;
+        --size;
+    }
+    runOne(format, data, size);
+    return 0;
+}

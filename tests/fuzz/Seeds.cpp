@@ -1,0 +1,414 @@
+#include "Seeds.h"
+
+#include "lut/LutFormats.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <utility>
+
+namespace {
+
+constexpr int kTiledImage = 1, kStripImage = 2, kThreeDl = 3, kLook = 5, kLut1D = 7, kCsp = 9, kTruelight = 10;
+
+// The data model every seed is made from: a gently curved cube (channel k
+// of lattice point (r, g, b) on n points) and a 1D curve.
+float cubeValue(int r, int g, int b, int n, int k)
+{
+    const float x = n > 1 ? float(k == 0 ? r : k == 1 ? g : b) / float(n - 1) : 1.0f;
+    return k == 0 ? std::pow(x, 1.1f) : k == 1 ? 0.5f * x * (1.0f + x) : x;
+}
+
+float curveValue(int i, int n, int k)
+{
+    const float x = n > 1 ? float(i) / float(n - 1) : 1.0f;
+    return std::pow(x, 1.0f / (2.2f + 0.1f * float(k)));
+}
+
+// The three kinds of model table: a cube, a curve per channel, and one
+// curve for all three (single-channel formats refuse the others).
+enum class Model { Cube, Curves, Grey };
+
+// Fills lut with the model table of n points.
+void fillModel(Read_LUTFile &lut, Model model, int n)
+{
+    if (model == Model::Cube) {
+        lut.setSize3D(n, false);
+        for (int r = 0; r < n; ++r)
+            for (int g = 0; g < n; ++g)
+                for (int b = 0; b < n; ++b)
+                    for (int k = 0; k < 3; ++k)
+                        lut.table3D[r][g][b][k] = cubeValue(r, g, b, n, k);
+    } else {
+        lut.setSize1D(n, false);
+        for (int i = 0; i < n; ++i)
+            for (int k = 0; k < 3; ++k)
+                lut.table1D[i][k] = curveValue(i, n, model == Model::Grey ? 0 : k);
+    }
+}
+
+QByteArray number(double v)
+{
+    return QByteArray::number(v, 'g', 7);
+}
+
+class SeedWriter
+{
+public:
+    explicit SeedWriter(const QString &dir) : m_dir(dir) {}
+
+    // Writes text as dir/<format>/<name>; counts it.
+    void add(int formatId, const QString &name, const QByteArray &text)
+    {
+        const QString folder = folderOf(formatId);
+        QFile file(folder + QLatin1Char('/') + name);
+        if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+            m_failed = true;
+        ++m_count;
+    }
+
+    // Writes lut with the format's own writer into dir/<format>/<name>,
+    // unless the writer refuses that table or scale.
+    void addWritten(int formatId, const QString &name, Read_LUTFile *lut, bool defaultOrder, int scale)
+    {
+        const QString folder = folderOf(formatId);
+        LutFileOptions options;
+        options.path = folder + QLatin1Char('/') + name;
+        options.format = formatId;
+        options.defaultOrder = defaultOrder;
+        options.dataOrderRGB = options.tableOrderRGB = defaultOrder;
+        options.outputScale = scale;
+        options.size3D = lut->size3D;
+        Write_LUTFile writer;
+        if (!QDir().mkpath(folder))
+            m_failed = true;
+        else if (writer.writeLut(options, lut))
+            ++m_count;
+    }
+
+    int result() const { return m_failed ? -1 : m_count; }
+
+private:
+    QString folderOf(int formatId) const
+    {
+        return m_dir + QLatin1Char('/') + QLatin1String(LutFormats::byId(formatId)->name);
+    }
+
+    QString m_dir;
+    int m_count = 0;
+    bool m_failed = false;
+};
+
+// Every writable format writes the model at a few sizes, in its own order
+// and in the opposite one, as reals and as 12-bit codes. The sizes keep
+// each file within the fuzzer's 64 KiB inputs.
+void addWrittenSeeds(SeedWriter &seeds)
+{
+    static const int cubeSizes[] = {2, 3, 5, 9}, curveSizes[] = {2, 16, 256, 1024};
+    for (int id = 0; id < LutFormats::kCount; ++id) {
+        const LutFormat *format = LutFormats::byId(id);
+        // A format of either dimension (0) gets both kinds of table.
+        for (const Model model : {Model::Cube, Model::Curves, Model::Grey}) {
+            const bool is3D = model == Model::Cube;
+            if (!format->canWrite() || format->dimension == (is3D ? 1 : 3))
+                continue;
+            for (const int n : is3D ? cubeSizes : curveSizes) {
+                Read_LUTFile lut;
+                fillModel(lut, model, n);
+                // The indexed 1D lut reader always takes 256 entries.
+                const bool readable = id != kLut1D || n == 256;
+                const char *kind = is3D ? "cube" : model == Model::Grey ? "grey" : "curves";
+                const QString stem = QStringLiteral("%1-%2%3-").arg(readable ? "valid" : "short", kind).arg(n);
+                const QString extension = format->extensionList().value(0);
+                seeds.addWritten(id, stem + QStringLiteral("own") + extension, &lut, true, 1);
+                if (n == 5 || n == 16) {
+                    seeds.addWritten(id, stem + QStringLiteral("bgr") + extension, &lut, false, 1);
+                    seeds.addWritten(id, stem + QStringLiteral("codes") + extension, &lut, true, 4095);
+                }
+            }
+        }
+    }
+}
+
+// Entry lines of the model cube: red, green, blue per line, with the given
+// loop order (blue fastest, or red fastest) and scale.
+QByteArray cubeLines(int n, bool blueFastest, double scale, bool integers)
+{
+    QByteArray text;
+    for (int i = 0; i < n * n * n; ++i) {
+        const int slow = i / (n * n), mid = i / n % n, fast = i % n;
+        const int r = blueFastest ? slow : fast, b = blueFastest ? fast : slow;
+        for (int k = 0; k < 3; ++k) {
+            const double v = cubeValue(r, mid, b, n, k) * scale;
+            text += (integers ? QByteArray::number(qRound(v)) : number(v)) + (k < 2 ? " " : "\n");
+        }
+    }
+    return text;
+}
+
+// The read-only text formats, built from the model as their files lay it out.
+void addTextSeeds(SeedWriter &seeds)
+{
+    // 3dl: a Mesh line (input bits give 2^i + 1 points) or a shaper line
+    // alone, then integer codes with blue fastest.
+    for (const int bits : {1, 2, 3}) {
+        const int n = (1 << bits) + 1;
+        QByteArray shaper;
+        for (int i = 0; i < n; ++i)
+            shaper += QByteArray::number(i * 1023 / (n - 1)) + (i + 1 < n ? " " : "\n");
+        seeds.add(kThreeDl, QStringLiteral("valid-mesh-%1.3dl").arg(n),
+                  "Mesh " + QByteArray::number(bits) + " 10\n" + shaper + cubeLines(n, true, 1023, true));
+        // A shaper line of three fields would read as an entry.
+        if (n > 3)
+            seeds.add(kThreeDl, QStringLiteral("valid-shaper-%1.3dl").arg(n),
+                      "# 12-bit\n" + shaper + cubeLines(n, true, 4095, true));
+    }
+
+    // look: an XML document whose LUT and LUT1D hold little-endian float
+    // bytes as hexadecimal text, the first table index slowest.
+    for (const int n : {2, 5, 9}) {
+        QByteArray cube, curve;
+        for (int i = 0; i < n * n * n; ++i)
+            for (int k = 0; k < 3; ++k) {
+                char bytes[4];
+                qToLittleEndian(cubeValue(i / (n * n), i / n % n, i % n, n, k), bytes);
+                cube += QByteArray(bytes, 4).toHex() + (i % 4 == 3 && k == 2 ? "\n" : "");
+            }
+        for (int i = 0; i < 4 * n; ++i)
+            for (int k = 0; k < 3; ++k) {
+                char bytes[4];
+                qToLittleEndian(curveValue(i, 4 * n, k), bytes);
+                curve += QByteArray(bytes, 4).toHex();
+            }
+        seeds.add(kLook, QStringLiteral("valid-%1.look").arg(n),
+                  "<?xml version=\"1.0\"?>\n<look>\n<shaders><ASC><slope>1 1 1</slope></ASC></shaders>\n<LUT><size>\""
+                      + QByteArray::number(n) + "\"</size><data>\"" + cube + "\"</data></LUT>\n<LUT1D><size>"
+                      + QByteArray::number(4 * n) + "</size><data>" + curve + "</data></LUT1D>\n</look>\n");
+    }
+
+    // csp: tag and type lines, metadata, a three-point pre-LUT per channel,
+    // the size line and entries with red fastest.
+    for (const int n : {2, 5, 9}) {
+        const QByteArray pre = "3\n0.0 0.5 1.0\n0.0 0.5 1.0\n";
+        const QByteArray size = QByteArray::number(n);
+        seeds.add(kCsp, QStringLiteral("valid-%1.csp").arg(n),
+                  "CSPLUTV100\n3D\n\nBEGIN METADATA\nmodel cube\nEND METADATA\n\n" + pre + pre + pre + "\n" + size + " "
+                      + size + " " + size + "\n" + cubeLines(n, false, 1, false));
+    }
+    seeds.add(kCsp, QStringLiteral("crafted-1d.csp"),
+              "CSPLUTV100\n1D\n\n2\n0 1\n0 1\n2\n0 1\n0 1\n2\n0 1\n0 1\n\n2\n0 0 0\n1 1 1\n");
+
+    // Truelight: "#" keyword lines, an input LUT on a 0..width scale and the
+    // cube with red fastest.
+    for (const int n : {2, 5, 9}) {
+        const QByteArray w = QByteArray::number(n);
+        QByteArray input;
+        for (int i = 0; i < 16; ++i)
+            input += number(i * double(n - 1) / 15) + ' ' + number(i * double(n - 1) / 15) + ' '
+                + number(i * double(n - 1) / 15) + '\n';
+        seeds.add(kTruelight, QStringLiteral("valid-%1.cub").arg(n),
+                  "# Truelight Cube v2.0\n# iDims 3\n# oDims 3\n# width " + w + ' ' + w + ' ' + w
+                      + "\n# lutLength 16\n\n# InputLUT\n" + input + "\n# Cube\n" + cubeLines(n, false, 1, false)
+                      + "# End\n");
+    }
+}
+
+// Process lists whose nodes no table holds (they are evaluated node by
+// node), for the readers of both list formats.
+void addProcessListSeeds(SeedWriter &seeds)
+{
+    const QByteArray f32 = "inBitDepth=\"32f\" outBitDepth=\"32f\"";
+    const QByteArray nodes =
+        "<Range inBitDepth=\"10i\" outBitDepth=\"32f\"><minInValue>64</minInValue><maxInValue>940</maxInValue>"
+        "<minOutValue>0</minOutValue><maxOutValue>1</maxOutValue></Range>\n"
+        "<Matrix " + f32 + "><Array dim=\"3 4\">1.1 0.1 0 -0.05 0 1 0 0 0.1 0 0.9 0.02</Array></Matrix>\n"
+        "<ASC_CDL " + f32 + " style=\"Fwd\"><SOPNode><Slope>1.2 0.9 1.1</Slope><Offset>-0.05 0.02 0.1</Offset>"
+        "<Power>1.3 0.8 1.0</Power></SOPNode><SatNode><Saturation>1.4</Saturation></SatNode></ASC_CDL>\n"
+        "<Log " + f32 + " style=\"cameraLinToLog\"><LogParams base=\"2\" logSideSlope=\"0.2\" logSideOffset=\"0.6\" "
+        "linSideSlope=\"1.1\" linSideOffset=\"0.01\" linSideBreak=\"0.05\"/></Log>\n"
+        "<Exponent " + f32 + " style=\"moncurveRev\"><ExponentParams exponent=\"2.2\" offset=\"0.099\"/></Exponent>\n"
+        "<LUT1D " + f32 + "><IndexMap dim=\"2\">-0.25@0 1.25@2</IndexMap><Array dim=\"3 3\">0 0.1 0 0.6 0.5 0.4 1 0.9 1"
+        "</Array></LUT1D>\n";
+    for (const char *name : {"clf", "ctf"}) {
+        const LutFormat *format = LutFormats::byName(QLatin1String(name));
+        if (!format || !format->canRead())
+            continue;
+        seeds.add(format->id, QStringLiteral("valid-nodes") + format->extensionList().value(0),
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"seed\" compCLFversion=\"3\">\n"
+                      + nodes + "</ProcessList>\n");
+    }
+}
+
+// The model cube as a LUT image: tiled (square tiles, one per slowest
+// index, read left to right and top to bottom) or a strip of slices.
+QImage modelImage(int format, int n)
+{
+    const int tiles = format == kStripImage ? n : n == 16 ? 4 : n == 64 ? 8 : 16;
+    QImage image(n * tiles, format == kStripImage ? n : n * tiles, QImage::Format_RGB888);
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b)
+            for (int c = 0; c < n; ++c)
+                for (int k = 0; k < 3; ++k)
+                    image.scanLine((a / tiles) * n + b)[3 * ((a % tiles) * n + c) + k] =
+                        uchar(qRound(255 * cubeValue(c, b, a, n, k)));
+    return image;
+}
+
+QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format, 0);
+    return bytes;
+}
+
+quint32 crc32(const QByteArray &bytes)
+{
+    quint32 crc = 0xffffffffu;
+    for (const char ch : bytes) {
+        crc ^= uchar(ch);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray bigEndian32(quint32 v)
+{
+    char bytes[4];
+    qToBigEndian(v, bytes);
+    return QByteArray(bytes, 4);
+}
+
+QByteArray littleEndian(quint32 v, int width)
+{
+    char bytes[4];
+    qToLittleEndian(v, bytes);
+    return QByteArray(bytes, width);
+}
+
+QByteArray pngChunk(const char *type, const QByteArray &data)
+{
+    const QByteArray body = QByteArray(type) + data;
+    return bigEndian32(quint32(data.size())) + body + bigEndian32(crc32(body));
+}
+
+// A PNG of 8-bit RGB whose header states width x height. Its pixel data is
+// all black when the whole image fits in a few MB (deflate packs it into
+// the 64 KiB the fuzzer works with), else only its first rows: the
+// decoder then meets the end of the data early.
+QByteArray craftedPng(quint32 width, quint32 height)
+{
+    const QByteArray header = bigEndian32(width) + bigEndian32(height) + QByteArray("\x08\x02\x00\x00\x00", 5);
+    const quint64 rowBytes = 1 + 3ull * width;
+    const quint64 rows = qMin<quint64>(height, (64ull << 20) / qMax<quint64>(rowBytes, 1));
+    QByteArray data;
+    if (rowBytes * rows > 0 && rowBytes <= (64ull << 20)) {
+        const QByteArray compressed = qCompress(QByteArray(int(rowBytes * rows), '\0'), 9);
+        data = pngChunk("IDAT", compressed.mid(4)); // qCompress puts the length before the zlib stream
+    }
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + data + pngChunk("IEND", QByteArray());
+}
+
+// The signature and the header chunk come first (33 bytes); the cut keeps
+// them and half of the pixel data.
+QByteArray cutPng(const QByteArray &png)
+{
+    return png.left(33 + (png.size() - 45) / 2);
+}
+
+// A BMP with a 40-byte info header stating width x height (a height
+// above 2^31 is negative: rows top down) at bits per pixel (8 with a grey
+// palette), followed by at most 16 KiB of pixel data.
+QByteArray craftedBmp(quint32 width, quint32 height, int bits, quint32 compression)
+{
+    const int paletteBytes = bits == 8 ? 256 * 4 : 0;
+    const quint32 offset = 14 + 40 + paletteBytes;
+    QByteArray bmp = "BM" + littleEndian(offset + 16384, 4) + littleEndian(0, 4) + littleEndian(offset, 4);
+    bmp += littleEndian(40, 4) + littleEndian(width, 4) + littleEndian(height, 4) + littleEndian(1, 2)
+        + littleEndian(quint32(bits), 2) + littleEndian(compression, 4) + littleEndian(16384, 4)
+        + littleEndian(2835, 4) + littleEndian(2835, 4) + littleEndian(0, 4) + littleEndian(0, 4);
+    for (int i = 0; i < paletteBytes / 4; ++i)
+        bmp += QByteArray(3, char(i)) + '\0';
+    return bmp + QByteArray(16384, '\x40');
+}
+
+void addImageSeeds(SeedWriter &seeds)
+{
+    for (const int n : {16, 64}) {
+        const QImage image = modelImage(kTiledImage, n);
+        seeds.add(kTiledImage, QStringLiteral("valid-%1.png").arg(n), encoded(image, "PNG"));
+        seeds.add(kTiledImage, QStringLiteral("valid-%1.bmp").arg(n), encoded(image, "BMP"));
+    }
+    for (const int n : {2, 5, 17}) {
+        const QImage image = modelImage(kStripImage, n);
+        seeds.add(kStripImage, QStringLiteral("valid-%1.png").arg(n), encoded(image, "PNG"));
+        seeds.add(kStripImage, QStringLiteral("valid-%1.bmp").arg(n), encoded(image, "BMP"));
+    }
+
+    // Header sizes at and past the bounds of both readers (tiled: 64, 512
+    // and 4096 square; strip: N^2 x N up to 65536 x 256), empty and absurd
+    // ones, each whole and cut short.
+    struct Size { quint32 width, height; };
+    const Size sizes[] = {{64, 64},   {512, 512},  {4096, 4096}, {4097, 4097}, {8192, 8192},   {64, 65},
+                          {65536, 256}, {66049, 257}, {1, 1},     {0, 0},       {0x7fffffff, 1}, {0x80000000u, 0x80000000u}};
+    for (const Size &s : sizes) {
+        const QString stem = QStringLiteral("crafted-%1x%2").arg(s.width).arg(s.height);
+        const QByteArray png = craftedPng(s.width, s.height);
+        const std::pair<QString, QByteArray> files[] = {
+            {stem + QStringLiteral(".png"), png},
+            {stem + QStringLiteral("-cut.png"), cutPng(png)},
+            {stem + QStringLiteral("-24.bmp"), craftedBmp(s.width, s.height, 24, 0)},
+            {stem + QStringLiteral("-topdown.bmp"), craftedBmp(s.width, 0u - s.height, 32, 0)},
+            {stem + QStringLiteral("-rle8.bmp"), craftedBmp(s.width, s.height, 8, 1)}};
+        for (const int format : {kTiledImage, kStripImage})
+            for (const auto &file : files)
+                seeds.add(format, file.first, file.second);
+    }
+}
+
+} // namespace
+
+namespace FuzzSeeds {
+
+int write(const QString &dir)
+{
+    SeedWriter seeds(dir);
+    addWrittenSeeds(seeds);
+    addTextSeeds(seeds);
+    addProcessListSeeds(seeds);
+    addImageSeeds(seeds);
+    return seeds.result();
+}
+
+int copyCorpus(const QString &dir, const QString &corpus)
+{
+    int count = 0;
+    QDirIterator it(corpus, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString extension = QLatin1Char('.') + QFileInfo(path).suffix().toLower();
+        const LutFormat *format = LutFormats::forInput(path);
+        if (!format->extensionList().contains(extension))
+            continue;
+        const QString folder = dir + QLatin1Char('/') + QLatin1String(format->name);
+        const QString target = folder + QStringLiteral("/shared-") + QFileInfo(path).fileName();
+        QFile::remove(target);
+        if (QDir().mkpath(folder) && QFile::copy(path, target))
+            ++count;
+    }
+    return count;
+}
+
+} // namespace FuzzSeeds
