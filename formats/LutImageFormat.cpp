@@ -8,14 +8,10 @@
 // Strip (2): N slices of N x N pixels side by side, W = N * N wide and N
 // high. Lattice point (a, b, c) is at column a * N + c, row b.
 
-#include "lut/LutImageInput.h"
+#include "lut/LutImageCodec.h"
 #include "lut/LutTable.h"
 #include "lut/Read_LUTFile.h"
 
-#include <QImage>
-#include <QImageReader>
-
-#include <utility>
 #include <vector>
 
 namespace {
@@ -27,11 +23,11 @@ constexpr int kStripImageFormat = 2;
 constexpr int kMaxStripWidth = kMaxCubeSize * kMaxCubeSize;
 
 // Tiles per side for the accepted tiled image sizes, 0 for any other.
-int tilesFor(const QSize &size)
+int tilesFor(int width, int height)
 {
-    if (size.width() != size.height())
+    if (width != height)
         return 0;
-    switch (size.width()) {
+    switch (width) {
     case 64:
         return 4;
     case 512:
@@ -43,63 +39,30 @@ int tilesFor(const QSize &size)
     }
 }
 
-bool isStripSize(const QSize &size)
+bool isTiledSize(int width, int height)
 {
-    const qint64 h = size.height();
-    return h >= 1 && size.width() <= kMaxStripWidth && qint64(size.width()) == h * h;
+    return tilesFor(width, height) != 0;
 }
 
-// Loads the PNG or BMP image as 24-bit RGB. The size its header states is
-// checked with acceptable(size) before any pixel is decoded, so a huge
-// image of the wrong size costs nothing. The conversion drops any alpha
-// channel and reuses the decoded buffer where it can.
-QImage loadRgb(const QString &fileName, bool (*acceptable)(const QSize &), QString *error)
+bool isStripSize(int width, int height)
 {
-    const auto wrongSize = [error](const QSize &size) {
-        *error = QStringLiteral("%1 x %2 is not a size this LUT image can have").arg(size.width()).arg(size.height());
-        return QImage();
-    };
-    QImageReader reader;
-    if (!LutImageInput::open(reader, fileName, error))
-        return QImage();
-    const QSize announced = reader.size();
-    if (!announced.isValid()) {
-        *error = QStringLiteral("cannot read the image header: %1").arg(reader.errorString());
-        return QImage();
-    }
-    if (!acceptable(announced))
-        return wrongSize(announced);
-    QImage image = reader.read();
-    if (image.isNull()) {
-        *error = QStringLiteral("cannot load the image: %1").arg(reader.errorString());
-        return QImage();
-    }
-    if (!acceptable(image.size()))
-        return wrongSize(image.size());
-    image = std::move(image).convertToFormat(QImage::Format_RGB888);
-    if (image.isNull())
-        *error = QStringLiteral("out of memory converting the image");
-    return image;
-}
-
-bool isTiledSize(const QSize &size)
-{
-    return tilesFor(size) != 0;
+    const qint64 h = height;
+    return h >= 1 && width <= kMaxStripWidth && qint64(width) == h * h;
 }
 
 // Stores every lattice point (a, b, c), a, b and c below n: the pixel at
 // row b and column c of slice a, whose top-left pixel is sliceOffset[a]
-// bytes into the 24-bit image. Rows are addressed through the image's own
+// bytes into the 24-bit raster. Rows are addressed through the raster's own
 // bytes-per-line, which may include padding. The bytes are stored against a
 // domain of 0..255. storeEntry3D puts a point at [a][b][c] when the table
 // order is set and at [c][b][a] when it is clear; the loops follow that, so
 // the table (200 MB for 256 points) is written in runs rather than one
 // scattered entry at a time, while the pixels read stay within a few rows.
-void storeSlices(Read_LUTFile &lut, const QImage &image, const std::vector<std::ptrdiff_t> &sliceOffset)
+void storeSlices(Read_LUTFile &lut, const LutImageCodec::Raster &image, const std::vector<std::ptrdiff_t> &sliceOffset)
 {
     const int n = int(sliceOffset.size());
-    const uchar *bits = image.constBits();
-    const std::ptrdiff_t bytesPerLine = image.bytesPerLine();
+    const uchar *bits = image.bits;
+    const std::ptrdiff_t bytesPerLine = std::ptrdiff_t(image.bytesPerLine);
     lut.domainMax3D[0] = lut.domainMax3D[1] = lut.domainMax3D[2] = 255.0f;
     const auto store = [&](int a, int b, int c) {
         const uchar *pixel = bits + sliceOffset[size_t(a)] + b * bytesPerLine + 3 * c;
@@ -124,20 +87,20 @@ void storeSlices(Read_LUTFile &lut, const QImage &image, const std::vector<std::
 bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always read whole*/)
 {
     QString error;
-    const QImage image = loadRgb(fileName, isTiledSize, &error);
-    if (image.isNull())
+    LutImageCodec::Raster image;
+    if (!LutImageCodec::read(fileName, isTiledSize, &image, &error))
         return fail(error);
     applyDefaultOrder(kTiledImageFormat);
 
-    const int tiles = tilesFor(image.size());
-    const int n = image.width() / tiles;
+    const int tiles = tilesFor(image.width, image.height);
+    const int n = image.width / tiles;
     if (!setSize3D(n, false))
         return fail(errorString);
 
     // Slice a is tile a, counted left to right, then top to bottom.
     std::vector<std::ptrdiff_t> sliceOffset(size_t(n), 0);
     for (int a = 0; a < n; ++a)
-        sliceOffset[size_t(a)] = std::ptrdiff_t(a / tiles) * n * image.bytesPerLine() + 3 * std::ptrdiff_t(a % tiles) * n;
+        sliceOffset[size_t(a)] = std::ptrdiff_t(a / tiles) * n * std::ptrdiff_t(image.bytesPerLine) + 3 * std::ptrdiff_t(a % tiles) * n;
     storeSlices(*this, image, sliceOffset);
     return true;
 }
@@ -145,14 +108,14 @@ bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always
 bool Read_LUTFile::readLutImageStrip(QString fileName, bool /*headerOnly: always read whole*/)
 {
     QString error;
-    const QImage image = loadRgb(fileName, isStripSize, &error);
-    if (image.isNull())
+    LutImageCodec::Raster image;
+    if (!LutImageCodec::read(fileName, isStripSize, &image, &error))
         return fail(error);
     applyDefaultOrder(kStripImageFormat);
 
-    // Rows are addressed through the image's own bytes-per-line: a row of
-    // W * 3 bytes is padded to a multiple of four.
-    const int n = image.height();
+    // Rows are addressed through the raster's own bytes-per-line: a row of
+    // W * 3 bytes may be padded to a multiple of four.
+    const int n = image.height;
     if (!setSize3D(n, false))
         return fail(errorString);
 

@@ -1,13 +1,12 @@
 #include "lut/LutFormats.h"
 
-#include "lut/LutImageInput.h"
+#include "lut/LutImageCodec.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
 #include <QFileInfo>
-#include <QImageReader>
 
 namespace {
 
@@ -30,13 +29,11 @@ bool sniffDiscreet1D(const QString &path)
 // LUT images are unwrapped strips.
 bool sniffTiledImage(const QString &path)
 {
-    QImageReader reader;
+    int width = 0, height = 0;
     QString error;
-    if (!LutImageInput::open(reader, path, &error))
+    if (!LutImageCodec::readSize(path, &width, &height, &error))
         return false;
-    const QSize size = reader.size();
-    return size.width() == size.height()
-        && (size.width() == 64 || size.width() == 512 || size.width() == 4096);
+    return width == height && (width == 64 || width == 512 || width == 4096);
 }
 
 // A Discreet 1D lut of codes has 256, 1024 or 4096 evenly spaced entries (8,
@@ -178,8 +175,8 @@ const LutFormat *forOutput(const QString &path)
 
 const LutFormat *forContent(const QString &path)
 {
-    const QByteArray image = QImageReader::imageFormat(path);
-    if (image == "png" || image == "bmp")
+    // Images by their signature; only an image is decoded (for its size).
+    if (!LutImageCodec::rasterFormat(path).isEmpty())
         return &kFormats[sniffTiledImage(path) ? 1 : 2];
 
     LutTextInput in;
