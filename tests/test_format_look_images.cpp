@@ -1,6 +1,7 @@
 // The look reader (XML of little-endian hex floats) and the tiled and strip LUT image readers.
 
 #include "TestSupport.h"
+#include "lut/LutImageCodec.h"
 #include "lut/Read_LUTFile.h"
 #include <QImage>
 #include <QtEndian>
@@ -150,6 +151,31 @@ private slots:
             const QString path = m_dir.filePath(QStringLiteral("wrong%1x%2.png").arg(s.second.width()).arg(s.second.height()));
             QVERIFY2(image.save(path) && refuses(s.first, path), qPrintable(path));
         }
+    }
+
+    // The image module writes a raster as PNG or BMP and reads it back pixel for pixel; the size comes from the
+    // header alone; a file it cannot write or read says why.
+    void imageModuleRoundTrip()
+    {
+        const QImage image = identityImage(kStrip, 5); // 25 x 5: rows padded to 76 bytes
+        LutImageCodec::Raster raster;
+        raster.width = image.width(), raster.height = image.height(), raster.bytesPerLine = image.bytesPerLine();
+        raster.bits = image.constBits();
+        QString error;
+        for (const char *format : {"png", "bmp"}) {
+            const QString path = m_dir.filePath(QStringLiteral("round.%1").arg(QLatin1String(format)));
+            QVERIFY2(LutImageCodec::write(path, raster, format, &error), qPrintable(error));
+            QCOMPARE(LutImageCodec::rasterFormat(path), QByteArray(format));
+            int width = 0, height = 0;
+            QVERIFY(LutImageCodec::readSize(path, &width, &height, &error) && width == 25 && height == 5);
+            LutImageCodec::Raster back;
+            QVERIFY(LutImageCodec::read(path, [](int w, int h) { return w == 25 && h == 5; }, &back, &error));
+            for (int y = 0; y < 5; ++y)
+                QVERIFY(std::equal(back.bits + y * back.bytesPerLine, back.bits + y * back.bytesPerLine + 75, image.constScanLine(y)));
+            QVERIFY(!LutImageCodec::read(path, [](int, int) { return false; }, &back, &error) && error == "25 x 5 is not a size this LUT image can have");
+        }
+        QVERIFY(!LutImageCodec::write(m_dir.path(), raster, "png", &error) && error.startsWith("cannot write the image"));
+        QVERIFY(!LutImageCodec::readSize(m_dir.filePath("none.png"), nullptr, nullptr, &error) && error.startsWith("cannot open"));
     }
 };
 
