@@ -136,16 +136,11 @@ bool LutTextInput::readTrimmedLine(QByteArray &line)
         line.resize(0);
         return false;
     }
-    // The blanks of QByteArray::trimmed(): space, \t, \n, \v, \f and \r.
-    const auto blank = [](char c) { return c == ' ' || unsigned(c - '\t') <= unsigned('\r' - '\t'); };
-    while (size > 0 && blank(*data)) {
-        ++data;
-        --size;
-    }
-    while (size > 0 && blank(data[size - 1]))
-        --size;
-    line.resize(size);
-    std::memcpy(line.data(), data, size_t(size));
+    const char *start = data;
+    const char *stop = data + size;
+    LutTextLines::trim(start, stop);
+    line.resize(int(stop - start));
+    std::memcpy(line.data(), start, size_t(stop - start));
     return true;
 }
 

@@ -100,6 +100,15 @@ inline bool isBlank(char c)
     return c == ' ' || unsigned(c - '\t') <= unsigned('\r' - '\t');
 }
 
+// Moves start and stop inwards past the blanks at both ends.
+inline void trim(const char *&start, const char *&stop)
+{
+    while (start < stop && isBlank(*start))
+        ++start;
+    while (stop > start && isBlank(stop[-1]))
+        --stop;
+}
+
 // Calls take(line, next) for each line of block[from, to) (whole lines),
 // trimmed, with the offset of the line after it, until take returns false.
 // The line is a copy in line (copy set) or line's bytes are the block's.
@@ -111,10 +120,7 @@ void forEach(const char *block, int from, int to, QByteArray &line, bool copy, T
         const char *newline = static_cast<const char *>(std::memchr(start, '\n', size_t(to - p)));
         const char *stop = newline ? newline : block + to;
         const int next = newline ? int(newline - block) + 1 : to;
-        while (start < stop && isBlank(*start))
-            ++start;
-        while (stop > start && isBlank(stop[-1]))
-            --stop;
+        trim(start, stop);
         const int size = int(stop - start);
         if (copy) {
             line.resize(size);

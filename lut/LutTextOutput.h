@@ -25,7 +25,7 @@
 // well, but for a negative zero ("-0") and a precision of 0.
 //
 // Without a device the text stays in memory (text()), which is how blocks of
-// a table are formatted apart from the file and spliced in with append().
+// a table are formatted apart from the file and spliced in with write().
 class LutTextStream
 {
 public:
@@ -76,9 +76,6 @@ public:
     bool flush();
     // Drops the text not yet handed to the device.
     void discard() { m_used = 0; }
-    // True while every write to the device has succeeded.
-    bool ok() const { return !m_failed; }
-    QIODevice *device() const { return m_device; }
     // The text gathered so far without a device.
     QByteArray text() const { return QByteArray(m_data, int(m_used)); }
     const char *data() const { return m_data; }
