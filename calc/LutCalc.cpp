@@ -291,9 +291,13 @@ bool LutCalc::resample1D(const Read_LUTFile *source, Read_LUTFile *destination)
     const int m = destination->size1D;
     if (n <= 0 || source->table1D.size() != n || m < 2 || destination->table1D.size() != m)
         return false;
-    for (int i = 0; i < m; ++i) {
-        for (int c = 0; c < 3; ++c)
-            destination->table1D[i][c] = float(sample1D(source->table1D.data(), n, c, double(i) / double(m - 1)));
-    }
+    // Every entry depends on its own index only: long tables in parts on
+    // several threads.
+    LutParallel::forRanges(m, 1 << 14, [&](qint64 first, qint64 end) {
+        for (int i = int(first); i < int(end); ++i) {
+            for (int c = 0; c < 3; ++c)
+                destination->table1D[i][c] = float(sample1D(source->table1D.data(), n, c, double(i) / double(m - 1)));
+        }
+    });
     return true;
 }

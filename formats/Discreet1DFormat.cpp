@@ -12,6 +12,7 @@
 // within 0..1 (what this tool writes at scale 1) keeps its values.
 
 #include "calc/LutCalc.h"
+#include "lut/LutParallel.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -222,10 +223,12 @@ bool Write_LUTFile::writeDiscreet1D(QString fileName, Read_LUTFile *lut)
     if (n == kHalfEntries) {
         if (!halfIndexed.allocate(n))
             return fail(QStringLiteral("out of memory for %1 entries").arg(n));
-        for (int i = 0; i < n; ++i) {
-            for (int c = 0; c < 3; ++c)
-                halfIndexed[i][c] = float(LutCalc::sample1D(lut->table1D.data(), n, c, halfInput(unsigned(i))));
-        }
+        LutParallel::forRanges(n, 1 << 14, [&](qint64 first, qint64 end) {
+            for (int i = int(first); i < int(end); ++i) {
+                for (int c = 0; c < 3; ++c)
+                    halfIndexed[i][c] = float(LutCalc::sample1D(lut->table1D.data(), n, c, halfInput(unsigned(i))));
+            }
+        });
     }
     const LutTable1D &table = n == kHalfEntries ? halfIndexed : lut->table1D;
 

@@ -341,6 +341,22 @@ void TestFastPaths::threadedResampleMatchesTheSampler()
                 LutCalc::sampleCube(point, expected, &source);
                 QVERIFY(std::memcmp(expected, values + 3 * ((i * 45 + j) * 45 + k), sizeof expected) == 0);
             }
+    // A long 1D table as well, against the 1D sampler.
+    QVERIFY(source.setSize1D(4101, false));
+    for (int i = 0; i < 4101 * 3; ++i)
+        source.table1D.data()[i] = float(random.generateDouble());
+    const auto resample1D = [&] {
+        Read_LUTFile destination;
+        destination.setSize1D(65536, false);
+        LutCalc::resample1D(&source, &destination);
+        return QByteArray(reinterpret_cast<const char *>(destination.table1D.data()), 65536 * 3 * int(sizeof(float)));
+    };
+    const QByteArray line = withThreads(1, resample1D);
+    QCOMPARE(withThreads(3, resample1D), line);
+    for (int i = 0; i < 65536; i += 7)
+        for (int c = 0; c < 3; ++c)
+            QCOMPARE(reinterpret_cast<const float *>(line.constData())[3 * i + c],
+                     float(LutCalc::sample1D(source.table1D.data(), 4101, c, i / 65535.0)));
 }
 
 QTEST_GUILESS_MAIN(TestFastPaths)
