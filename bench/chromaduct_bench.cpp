@@ -10,7 +10,9 @@
 // points with -j 1, with the default and as a shell loop of ociobakelut.
 //
 // Usage: chromaduct-bench [--rounds N] [--batch-rounds N] [--no-batch]
-//                         [--json FILE] [ROUNDS]
+//                         [--json FILE] [--convert PROGRAM] [ROUNDS]
+// --convert times another build's chromaduct-convert (the in-process figures
+// stay this build's).
 
 #include "calc/LutCalc.h"
 #include "lut/Read_LUTFile.h"
@@ -244,7 +246,9 @@ int main(int argc, char *argv[])
                                                QStringLiteral("3"));
     const QCommandLineOption noBatchOption(QStringLiteral("no-batch"));
     const QCommandLineOption jsonOption(QStringLiteral("json"), QString(), QStringLiteral("FILE"));
-    parser.addOptions({roundsOption, batchRoundsOption, noBatchOption, jsonOption});
+    const QCommandLineOption convertOption(QStringLiteral("convert"), QString(), QStringLiteral("PROGRAM"),
+                                           QStringLiteral(CHROMADUCT_CONVERT_PATH));
+    parser.addOptions({roundsOption, batchRoundsOption, noBatchOption, jsonOption, convertOption});
     parser.addPositionalArgument(QStringLiteral("ROUNDS"), QString());
     parser.process(app);
     int rounds = std::max(1, parser.value(roundsOption).toInt());
@@ -303,7 +307,8 @@ int main(int argc, char *argv[])
     json.insert(QStringLiteral("inProcess"), inProcess);
 
     // Whole process, the jobs interleaved round by round.
-    const QString convert = QStringLiteral(CHROMADUCT_CONVERT_PATH);
+    const QString convert = parser.value(convertOption);
+    json.insert(QStringLiteral("convert"), convert);
     const QString ocio = QStandardPaths::findExecutable(QStringLiteral("ociobakelut"));
     const auto peer = [&](const char *input, const char *format, int cubeSize, const char *output) {
         if (ocio.isEmpty())
