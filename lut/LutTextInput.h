@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <cstring>
-#include <functional>
 #include <vector>
 
 // Line-by-line reading of a LUT text file, shared by every text reader.
@@ -60,11 +59,11 @@ public:
     // followed by a NUL, and may run on lines beyond the one that stops take;
     // otherwise each line is a copy that ends in a NUL and parse runs right
     // before take, line by line. blockBytes() tells the size of the next
-    // block. True when take stopped, false at the end of the file.
-    template <typename Parsed>
-    bool readLines(bool parallel, const std::function<int()> &blockBytes,
-                   const std::function<void(const QByteArray &, Parsed &)> &parse,
-                   const std::function<bool(const Parsed &)> &take);
+    // block. The three are called as functions: void parse(const QByteArray
+    // &, Parsed &), bool take(const Parsed &), int blockBytes(). True when
+    // take stopped, false at the end of the file.
+    template <typename Parsed, typename BlockBytes, typename Parse, typename Take>
+    bool readLines(bool parallel, BlockBytes blockBytes, Parse parse, Take take);
 
     // 1-based number of the line last returned by readLine/readRawLine.
     qint64 lineNumber() const { return m_lineNumber; }
@@ -139,10 +138,8 @@ constexpr int kParallelBlock = 1 << 16;
 
 } // namespace LutTextLines
 
-template <typename Parsed>
-bool LutTextInput::readLines(bool parallel, const std::function<int()> &blockBytes,
-                             const std::function<void(const QByteArray &, Parsed &)> &parse,
-                             const std::function<bool(const Parsed &)> &take)
+template <typename Parsed, typename BlockBytes, typename Parse, typename Take>
+bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, Take take)
 {
     struct Line
     {
