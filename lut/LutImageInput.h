@@ -1,24 +1,32 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 
 class QImageReader;
 
-// Opening a LUT image. A LUT image is a raster of 8-bit RGB pixels, PNG or
-// BMP: the format is told from the file's first bytes among these two only,
-// and the reader is tied to that decoder alone. Whatever else the file may
-// be (an SVG document, or anything an installed image plugin would claim
-// from its content or its name) is refused before any decoder sees it.
+// Opening a LUT image or a picture. Only rasters are read, and the type is
+// told from the file's first bytes among PNG, BMP and TIFF (and JPEG for
+// pictures, whose lossy pixels hold no LUT); the reader is tied to that
+// decoder alone. Whatever else the file may be (an SVG document, or
+// anything an installed image plugin would claim from its content or its
+// name) is refused before any decoder sees it.
 namespace LutImageInput {
 
-// "png" or "bmp" when the file starts with that format's signature, else
-// empty (also when the file cannot be opened).
+// Which rasters a caller takes.
+enum Kind { LutImages, Pictures };
+
+// "png", "bmp", "tiff" or "jpeg" when the file starts with that type's
+// signature, else empty (also when the file cannot be opened).
 QByteArray rasterFormat(const QString &path);
 
-// Points reader at path with the decoder of its raster format and no
-// other. Returns false with a reason when the file cannot be opened or is
-// not a PNG or BMP image.
-bool open(QImageReader &reader, const QString &path, QString *error);
+// Points reader at path with the decoder of its raster type and no other.
+// Returns false with a reason when the file cannot be opened or is not a
+// raster of the kind asked for.
+bool open(QImageReader &reader, const QString &path, QString *error, Kind kind = LutImages);
+
+// True for the pixel formats the toolkit decodes 16-bit files into.
+bool isSixteenBit(QImage::Format format);
 
 } // namespace LutImageInput

@@ -151,20 +151,10 @@ int formatLutReal(char *buffer, int capacity, double v, QTextStream::RealNumberN
 
 namespace {
 
-// Appends the integer form: the nearest code to scale x value, within
-// 0..scale. Codes outside the depth have no meaning (every reader clamps them
-// and peers refuse a sign), and a NaN is written as 0. Rounding (rather than
-// truncating) keeps an exact code exact after a six-decimal hop: 3/255 read
-// back from a text file is a hair below 3/255 and must still write 3.
+// Appends the integer code of value (lutCode).
 inline int appendInteger(char *out, int scale, float value)
 {
-    const double product = double(scale) * double(value);
-    long long code = 0;
-    if (product >= double(scale))
-        code = scale;
-    else if (product > 0.0)
-        code = (long long)std::floor(product + 0.5);
-    const std::to_chars_result result = std::to_chars(out, out + 24, code);
+    const std::to_chars_result result = std::to_chars(out, out + 24, lutCode(double(value), scale));
     return int(result.ptr - out);
 }
 
@@ -222,7 +212,7 @@ void Write_LUTFile::writeLut3DEntry(const LutTable3D &table, QTextStream &stream
                                     int scale, const QString &separator)
 {
     stream.setRealNumberNotation(QTextStream::FixedNotation);
-    const float *entry = tableOrderRGB ? table[p][q][r] : table[r][q][p];
+    const float *entry = entry3D(table, p, q, r);
     const int first = dataOrderRGB ? 0 : 2;
     const int step = dataOrderRGB ? 1 : -1;
     if (scale >= 2) {
@@ -242,7 +232,7 @@ void Write_LUTFile::writeLut3DEntry(const LutTable3D &table, QTextStream &stream
 void Write_LUTFile::writeLut3DEntryPrecise(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
                                            const QString &separator)
 {
-    const float *entry = tableOrderRGB ? table[p][q][r] : table[r][q][p];
+    const float *entry = entry3D(table, p, q, r);
     const int first = dataOrderRGB ? 0 : 2;
     const int step = dataOrderRGB ? 1 : -1;
     for (int i = 0; i < 3; ++i) {

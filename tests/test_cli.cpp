@@ -126,7 +126,7 @@ private slots:
         };
         const QStringList usage[] = {{}, {good}, {good, out, "third"}, {"--info"}, {"--out-dir", dir},
             {good, out, "--size", "1"}, {good, out, "--size", "257"}, {good, out, "--size", "big"},
-            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "19"},
+            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "20"},
             {good, out, "--in-order", "RGB"}, {good, out, "--out-order", "RGB/GBR"}, {good, out, "--bogus"},
             {good, out, "--size"}, {"--info", "--formats"}, {good, out, "--scale", "4095"}, {good, path("x.spi1d"), "--scale", "2"},
             {good, out, "--size", "300"}, {"--out-dir", dir, "-"}, {"--out-dir", dir, good, "--scale", "1023"}};
@@ -151,8 +151,8 @@ private slots:
         for (const char *option :
              {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--info", "--formats"})
             QVERIFY2(help.out.contains(option), option);
-        QVERIFY(help.out.contains("take --scale, and what they write without it: pandora (4095), discreet1d (by length), "
-                                  "lut1d (255), csvlog (by length)."));
+        QVERIFY(help.out.contains("take --scale, and what they write without it: tiled-image (65535), strip-image (65535), "
+                                  "pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535)."));
 
         // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does);
         // then what the plain reading leaves out: the shaper, the input ranges, clamped values.
@@ -173,8 +173,8 @@ private slots:
                      .arg(both, plain).arg(6));
 
         QCOMPARE(runConvert({"--formats"}).out,
-                 QByteArray("0\tcube\t.cube\t3D\tyes\tyes\treals\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tno\t-\n"
-                            "2\tstrip-image\tidentity Unwrapped Cube 1024X16\t3D\tyes\tno\t-\n3\t3dl\t.3dl\t3D\tyes\tno\t-\n"
+                 QByteArray("0\tcube\t.cube\t3D\tyes\tyes\treals\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tyes\t65535\n"
+                            "2\tstrip-image\tidentity Unwrapped Cube 1024X16\t3D\tyes\tyes\t65535\n3\t3dl\t.3dl\t3D\tyes\tno\t-\n"
                             "4\tpandora\t.mga .m3d pandora\t3D\tyes\tyes\t4095\n5\tlook\t.look\t3D\tyes\tno\t-\n"
                             "6\tdiscreet1d\t.lut 1D Discreet\t1D\tyes\tyes\tby length\n7\tlut1d\t.lut 1D\t1D\tyes\tyes\t255\n"
                             "8\tdavlut\t.davLut 3DLut\t3D\tyes\tyes\treals\n9\tcsp\t.csp\t3D\tyes\tno\t-\n"
@@ -183,7 +183,8 @@ private slots:
                             "14\tcsvlog\t.csv log\t1D\tyes\tyes\tby length\n15\tzyt1d\t.zyt1d Ostavel专用格式1D\t1D\tyes\tyes\treals\n"
                             "16\tzyt3d\t.zyt3d Ostavel专用格式3D\t3D\tyes\tyes\treals\n"
                             "17\tclf\t.clf Common LUT Format\t3D/1D\tyes\tyes\treals\n"
-                            "18\tctf\t.ctf Color Transform Format\t3D/1D\tyes\tyes\treals\n"));
+                            "18\tctf\t.ctf Color Transform Format\t3D/1D\tyes\tyes\treals\n"
+                            "19\thald\tHald CLUT\t3D\tyes\tyes\t65535\n"));
     }
 
     // Each input on its own: a failure is reported, the others are written,
