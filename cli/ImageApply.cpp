@@ -2,6 +2,7 @@
 
 #include "calc/LutCalc.h"
 #include "lut/LutImageInput.h"
+#include "lut/LutPng.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
@@ -14,12 +15,8 @@
 #include <QRgba64>
 #include <QtEndian>
 
-#include <png.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <csetjmp>
-#include <cstdio>
+#include <cstring>
 #include <future>
 #include <memory>
 #include <thread>
@@ -65,204 +62,71 @@ public:
     QString reason;
 };
 
-// --- PNG, row by row through libpng -----------------------------------------
+// --- PNG, row by row -----------------------------------------------------------
 
-// libpng reports errors by a long jump back to the setjmp of the call that
-// failed. The functions that call it keep no objects with destructors of
-// their own between the setjmp and the calls, so the jump skips nothing.
-struct PngMessage
-{
-    char text[200] = {};
-
-    static void onError(png_structp png, png_const_charp message)
-    {
-        auto *self = static_cast<PngMessage *>(png_get_error_ptr(png));
-        std::snprintf(self->text, sizeof self->text, "%s", message);
-        png_longjmp(png, 1);
-    }
-    static void onWarning(png_structp, png_const_charp) {}
-};
-
-class PngReader final : public RowReader
+class PngRowReader final : public RowReader
 {
 public:
-    ~PngReader() override
+    bool open(const QString &path)
     {
-        if (m_png)
-            png_destroy_read_struct(&m_png, &m_info, nullptr);
-        if (m_file)
-            std::fclose(m_file);
+        if (!m_png.open(path)) {
+            reason = m_png.errorString();
+            return false;
+        }
+        width = m_png.width();
+        height = m_png.height();
+        bits = m_png.bits();
+        alpha = m_png.hasAlpha();
+        return true;
     }
-
-    enum class Opened { Yes, No, Interlaced };
-
-    Opened open(const QString &path)
-    {
-        m_file = std::fopen(QFile::encodeName(path).constData(), "rb");
-        if (!m_file) {
-            reason = QStringLiteral("cannot open: %1").arg(qt_error_string(errno));
-            return Opened::No;
-        }
-        m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &m_message, PngMessage::onError, PngMessage::onWarning);
-        m_info = m_png ? png_create_info_struct(m_png) : nullptr;
-        if (!m_info) {
-            reason = QStringLiteral("out of memory");
-            return Opened::No;
-        }
-        if (setjmp(png_jmpbuf(m_png))) {
-            reason = QStringLiteral("cannot decode the PNG image: %1").arg(QString::fromLocal8Bit(m_message.text));
-            return Opened::No;
-        }
-        png_init_io(m_png, m_file);
-        png_read_info(m_png, m_info);
-        png_uint_32 w = 0, h = 0;
-        int depth = 0, colour = 0, interlace = 0;
-        png_get_IHDR(m_png, m_info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
-        if (interlace != PNG_INTERLACE_NONE)
-            return Opened::Interlaced;
-        width = int(w);
-        height = int(h);
-        bits = depth == 16 ? 16 : 8;
-        alpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(m_png, m_info, PNG_INFO_tRNS);
-        // Palette, low-depth grey and a transparent colour become RGB(A) of
-        // 8 or 16 bits; a picture without alpha gets an opaque filler, so
-        // every row arrives as four channels.
-        png_set_expand(m_png);
-        if (!(colour & PNG_COLOR_MASK_COLOR))
-            png_set_gray_to_rgb(m_png);
-        if (bits == 16 && QSysInfo::ByteOrder == QSysInfo::LittleEndian)
-            png_set_swap(m_png);
-        if (!alpha)
-            png_set_filler(m_png, bits == 16 ? 0xffff : 0xff, PNG_FILLER_AFTER);
-        png_read_update_info(m_png, m_info);
-        m_rowBytes = png_get_rowbytes(m_png, m_info);
-        if (m_rowBytes != size_t(width) * kChannels * size_t(bits / 8)) {
-            reason = QStringLiteral("cannot decode the PNG image: unexpected row layout");
-            return Opened::No;
-        }
-        m_buffer.resize(m_rowBytes);
-        return Opened::Yes;
-    }
+    bool interlaced() const { return m_png.interlaced(); }
+    PngReader &png() { return m_png; }
 
     bool readRow(quint16 *row) override
     {
-        if (setjmp(png_jmpbuf(m_png))) {
-            reason = QStringLiteral("cannot decode the PNG image: %1").arg(QString::fromLocal8Bit(m_message.text));
-            return false;
-        }
-        png_read_row(m_png, m_buffer.data(), nullptr);
-        const qint64 codes = qint64(width) * kChannels;
-        if (bits == 16) {
-            std::copy_n(reinterpret_cast<const quint16 *>(m_buffer.data()), codes, row);
-        } else {
-            for (qint64 i = 0; i < codes; ++i)
-                row[i] = m_buffer[size_t(i)];
-        }
-        return true;
-    }
-
-private:
-    std::FILE *m_file = nullptr;
-    png_structp m_png = nullptr;
-    png_infop m_info = nullptr;
-    PngMessage m_message;
-    size_t m_rowBytes = 0;
-    std::vector<png_byte> m_buffer;
-};
-
-class PngWriter final : public RowWriter
-{
-public:
-    ~PngWriter() override
-    {
-        if (m_png)
-            png_destroy_write_struct(&m_png, &m_info);
-    }
-
-    bool open(QIODevice *device, int width, int height, int bits, bool alpha)
-    {
-        m_device = device;
-        m_width = width;
-        m_bits = bits;
-        m_alpha = alpha;
-        m_buffer.resize(size_t(width) * (alpha ? 4 : 3) * size_t(bits / 8));
-        m_png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &m_message, PngMessage::onError, PngMessage::onWarning);
-        m_info = m_png ? png_create_info_struct(m_png) : nullptr;
-        if (!m_info) {
-            reason = QStringLiteral("out of memory");
-            return false;
-        }
-        if (setjmp(png_jmpbuf(m_png)))
-            return failed();
-        png_set_write_fn(m_png, this, onWrite, nullptr);
-        // Deflate's fast levels pack smooth pictures nearly as well as
-        // its best and take a fraction of the time on large ones.
-        png_set_compression_level(m_png, 3);
-        png_set_IHDR(m_png, m_info, png_uint_32(width), png_uint_32(height), bits,
-                     alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(m_png, m_info);
-        if (bits == 16 && QSysInfo::ByteOrder == QSysInfo::LittleEndian)
-            png_set_swap(m_png);
-        return true;
-    }
-
-    bool writeRow(const quint16 *row) override
-    {
-        const int channels = m_alpha ? 4 : 3;
-        if (m_bits == 16) {
-            auto *out = reinterpret_cast<quint16 *>(m_buffer.data());
-            for (int x = 0; x < m_width; ++x)
-                std::copy_n(row + kChannels * qint64(x), channels, out + channels * qint64(x));
-        } else {
-            for (int x = 0; x < m_width; ++x) {
-                for (int c = 0; c < channels; ++c)
-                    m_buffer[size_t(channels) * size_t(x) + size_t(c)] = png_byte(row[kChannels * qint64(x) + c]);
-            }
-        }
-        if (setjmp(png_jmpbuf(m_png)))
-            return failed();
-        png_write_row(m_png, m_buffer.data());
-        return true;
-    }
-
-    bool finish() override
-    {
-        if (setjmp(png_jmpbuf(m_png)))
-            return failed();
-        png_write_end(m_png, m_info);
-        return true;
-    }
-
-private:
-    static void onWrite(png_structp png, png_bytep data, size_t length)
-    {
-        auto *self = static_cast<PngWriter *>(png_get_io_ptr(png));
-        if (self->m_device->write(reinterpret_cast<const char *>(data), qint64(length)) != qint64(length)) {
-            self->m_deviceFailed = true;
-            png_error(png, "write failed");
-        }
-    }
-
-    bool failed()
-    {
-        reason = m_deviceFailed ? m_device->errorString() : QString::fromLocal8Bit(m_message.text);
+        if (m_png.readRow(row))
+            return true;
+        reason = m_png.errorString();
         return false;
     }
 
-    QIODevice *m_device = nullptr;
-    png_structp m_png = nullptr;
-    png_infop m_info = nullptr;
-    PngMessage m_message;
-    int m_width = 0;
-    int m_bits = 8;
-    bool m_alpha = false;
-    bool m_deviceFailed = false;
-    std::vector<png_byte> m_buffer;
+private:
+    PngReader m_png;
 };
 
-// --- Other types, decoded and encoded whole by the toolkit -------------------
+class PngRowWriter final : public RowWriter
+{
+public:
+    bool open(QIODevice *device, int width, int height, int bits, bool alpha)
+    {
+        if (m_png.open(device, width, height, bits, alpha))
+            return true;
+        reason = m_png.errorString();
+        return false;
+    }
+    bool writeRow(const quint16 *row) override
+    {
+        if (m_png.writeRow(row))
+            return true;
+        reason = m_png.errorString();
+        return false;
+    }
+    bool finish() override
+    {
+        if (m_png.finish())
+            return true;
+        reason = m_png.errorString();
+        return false;
+    }
 
+private:
+    PngWriter m_png;
+};
+
+// --- Pictures decoded whole ------------------------------------------------------
+
+// A picture decoded whole (interlaced PNG by libpng, the other types by
+// the toolkit), held as RGBA8888 or RGBA64 and handed out a row at a time.
 class WholeImageReader final : public RowReader
 {
 public:
@@ -276,30 +140,29 @@ public:
             reason = QStringLiteral("cannot read the image header: %1").arg(reader.errorString());
             return false;
         }
-        const qint64 bytes = qint64(size.width()) * size.height() * 8;
-        if (bytes > kMaxDecodedBytes) {
-            reason = QStringLiteral("%1 x %2 pixels is too large to decode whole (at most %3 MB); a non-interlaced "
-                                    "PNG of any size is read row by row")
-                         .arg(size.width())
-                         .arg(size.height())
-                         .arg(kMaxDecodedBytes >> 20);
+        if (!fitsInMemory(size.width(), size.height()))
             return false;
-        }
         QImage image = reader.read();
         if (image.isNull()) {
             reason = QStringLiteral("cannot load the image: %1").arg(reader.errorString());
             return false;
         }
-        bits = LutImageInput::isSixteenBit(image.format()) ? 16 : 8;
+        const bool sixteen = LutImageInput::isSixteenBit(image.format());
         alpha = image.hasAlphaChannel();
-        m_image = std::move(image).convertToFormat(bits == 16 ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
-        if (m_image.isNull()) {
-            reason = QStringLiteral("out of memory converting the image");
+        return take(std::move(image).convertToFormat(sixteen ? QImage::Format_RGBA64 : QImage::Format_RGBA8888));
+    }
+
+    bool open(PngReader &png)
+    {
+        alpha = png.hasAlpha();
+        if (!fitsInMemory(png.width(), png.height()))
+            return false;
+        QImage image;
+        if (!png.readImage(&image)) {
+            reason = png.errorString();
             return false;
         }
-        width = m_image.width();
-        height = m_image.height();
-        return true;
+        return take(std::move(image));
     }
 
     bool readRow(quint16 *row) override
@@ -308,23 +171,45 @@ public:
         for (int x = 0; x < width; ++x) {
             quint16 *out = row + kChannels * qint64(x);
             if (bits == 16) {
-                const QRgba64 p = reinterpret_cast<const QRgba64 *>(line)[x];
+                QRgba64 p;
+                std::memcpy(&p, line + 8 * qint64(x), sizeof p);
                 out[0] = p.red();
                 out[1] = p.green();
                 out[2] = p.blue();
                 out[3] = p.alpha();
             } else {
-                const QRgb p = reinterpret_cast<const QRgb *>(line)[x];
-                out[0] = quint16(qRed(p));
-                out[1] = quint16(qGreen(p));
-                out[2] = quint16(qBlue(p));
-                out[3] = quint16(qAlpha(p));
+                std::copy_n(line + kChannels * qint64(x), kChannels, out);
             }
         }
         return true;
     }
 
 private:
+    bool fitsInMemory(int w, int h)
+    {
+        if (qint64(w) * h * 8 <= kMaxDecodedBytes)
+            return true;
+        reason = QStringLiteral("%1 x %2 pixels is too large to decode whole (at most %3 MB); a PNG that is not "
+                                "interlaced is read row by row at any size")
+                     .arg(w)
+                     .arg(h)
+                     .arg(kMaxDecodedBytes >> 20);
+        return false;
+    }
+
+    bool take(QImage image)
+    {
+        if (image.isNull()) {
+            reason = QStringLiteral("out of memory converting the image");
+            return false;
+        }
+        m_image = std::move(image);
+        bits = m_image.format() == QImage::Format_RGBA64 ? 16 : 8;
+        width = m_image.width();
+        height = m_image.height();
+        return true;
+    }
+
     QImage m_image;
     int m_row = 0;
 };
@@ -454,17 +339,21 @@ Result failure(Status status, const QString &reason)
 
 std::unique_ptr<RowReader> openInput(const QString &path, QString *reason)
 {
-    const QByteArray raster = LutImageInput::rasterFormat(path);
-    if (raster == "png") {
-        auto png = std::make_unique<PngReader>();
-        const PngReader::Opened opened = png->open(path);
-        if (opened == PngReader::Opened::Yes)
-            return png;
-        if (opened == PngReader::Opened::No) {
+    if (LutImageInput::rasterFormat(path) == "png") {
+        auto png = std::make_unique<PngRowReader>();
+        if (!png->open(path)) {
             *reason = png->reason;
             return nullptr;
         }
-        // An interlaced PNG has no rows to stream: the toolkit decodes it whole.
+        if (!png->interlaced())
+            return png;
+        // An interlaced PNG has no rows to stream: it is decoded whole.
+        auto whole = std::make_unique<WholeImageReader>();
+        if (!whole->open(png->png())) {
+            *reason = whole->reason;
+            return nullptr;
+        }
+        return whole;
     }
     auto whole = std::make_unique<WholeImageReader>();
     if (!whole->open(path)) {
@@ -512,7 +401,7 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
     std::unique_ptr<RowWriter> writer;
     bool opened = false;
     if (type->streamed) {
-        auto png = std::make_unique<PngWriter>();
+        auto png = std::make_unique<PngRowWriter>();
         opened = png->open(out.device(), reader->width, reader->height, bits, reader->alpha);
         writer = std::move(png);
     } else {

@@ -126,7 +126,9 @@ void drawCurves(QPainter &painter, const QRectF &rect, const std::vector<double>
         return QPointF(rect.left() + t * rect.width(), rect.bottom() - (clamped - low) / (high - low) * rect.height());
     };
 
-    painter.fillRect(rect, QColor(26, 26, 26));
+    // Outputs beyond 0..1 lie on a lighter ground.
+    painter.fillRect(rect, QColor(44, 44, 44));
+    painter.fillRect(QRectF(at(0, 1), at(1, 0)), QColor(26, 26, 26));
     painter.setPen(QPen(QColor(70, 70, 70), 1));
     for (int i = 0; i <= 4; ++i) {
         const double q = i / 4.0;
@@ -136,7 +138,10 @@ void drawCurves(QPainter &painter, const QRectF &rect, const std::vector<double>
     painter.setPen(QPen(QColor(130, 130, 130), 1, Qt::DashLine));
     painter.drawLine(at(0, 0), at(1, 1));
 
-    const QColor colours[3] = {QColor(240, 80, 80), QColor(80, 220, 100), QColor(90, 140, 255)};
+    // Added to what lies below, so where the three curves coincide they
+    // are white.
+    const QColor colours[3] = {QColor(230, 40, 40), QColor(40, 210, 40), QColor(60, 90, 255)};
+    painter.setCompositionMode(QPainter::CompositionMode_Plus);
     for (int c = 0; c < 3; ++c) {
         QPainterPath path;
         for (int i = 0; i < kCurveSamples; ++i) {

@@ -13,6 +13,7 @@
 #include "formats/LutImageFormat.h"
 
 #include "lut/LutImageInput.h"
+#include "lut/LutPng.h"
 #include "lut/LutTable.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
@@ -134,8 +135,9 @@ void forEachPoint(int n, bool tableOrderRGB, Visit visit)
     }
 }
 
-// The red, green and blue codes of one pixel of an 8-bit RGB888 or a 16-bit
-// RGBX64 image.
+// The red, green and blue codes of one pixel of an 8-bit image of four bytes
+// a pixel in red, green, blue order (RGBX8888, RGBA8888) or a 16-bit one
+// (RGBX64, RGBA64); alpha is not looked at.
 inline void pixelCodes(const uchar *pixel, bool sixteen, float codes[3])
 {
     if (sixteen) {
@@ -168,8 +170,9 @@ bool holdsNoColour(const QImage &image)
 
 // Loads the image, the size its header states checked with the layout
 // before any pixel is decoded, so a huge image of the wrong size costs
-// nothing. 16-bit images come as RGBX64, others as RGB888; either way any
-// alpha channel is dropped and the decoded buffer is reused where it can be.
+// nothing. 16-bit images come as RGBX64 or RGBA64, others as RGBX8888 or
+// RGBA8888; alpha is never looked at. A PNG is decoded by libpng, others by
+// the toolkit.
 QImage loadImage(const QString &fileName, const LutImageLayout &layout, QString *error)
 {
     const auto wrongSize = [&](const QSize &size) {
@@ -184,6 +187,23 @@ QImage loadImage(const QString &fileName, const LutImageLayout &layout, QString 
                      .arg(QLatin1String(layout.description));
         return QImage();
     };
+    QImage image;
+    if (LutImageInput::rasterFormat(fileName) == "png") {
+        PngReader png;
+        if (!png.open(fileName)) {
+            *error = png.errorString();
+            return QImage();
+        }
+        if (layout.cubeSize(QSize(png.width(), png.height())) == 0)
+            return wrongSize(QSize(png.width(), png.height()));
+        if (layout.colourOnly && !png.hasColour())
+            return noColour();
+        if (png.readImage(&image))
+            return image;
+        *error = png.errorString();
+        return QImage();
+    }
+
     QImageReader reader;
     if (!LutImageInput::open(reader, fileName, error))
         return QImage();
@@ -196,7 +216,7 @@ QImage loadImage(const QString &fileName, const LutImageLayout &layout, QString 
         return wrongSize(announced);
     if (layout.colourOnly && holdsNoColour(reader.imageFormat()))
         return noColour();
-    QImage image = reader.read();
+    image = reader.read();
     if (image.isNull()) {
         *error = QStringLiteral("cannot load the image: %1").arg(reader.errorString());
         return QImage();
@@ -206,10 +226,16 @@ QImage loadImage(const QString &fileName, const LutImageLayout &layout, QString 
     if (layout.colourOnly && holdsNoColour(image))
         return noColour();
     const bool sixteen = LutImageInput::isSixteenBit(image.format());
-    image = std::move(image).convertToFormat(sixteen ? QImage::Format_RGBX64 : QImage::Format_RGB888);
+    image = std::move(image).convertToFormat(sixteen ? QImage::Format_RGBX64 : QImage::Format_RGBX8888);
     if (image.isNull())
         *error = QStringLiteral("out of memory converting the image");
     return image;
+}
+
+// Whether a loaded image holds 16-bit pixels.
+bool isSixteenBitImage(const QImage &image)
+{
+    return image.format() == QImage::Format_RGBX64 || image.format() == QImage::Format_RGBA64;
 }
 
 // The toolkit's name of the image type a file name asks for.
@@ -243,16 +269,16 @@ bool read(Read_LUTFile &lut, const QString &fileName, const LutImageLayout &layo
     const int n = layout.cubeSize(image.size());
     if (!lut.setSize3D(n, false))
         return false;
-    const bool sixteen = image.format() == QImage::Format_RGBX64;
-    const std::vector<std::ptrdiff_t> offsets = runOffsets(layout, n, image.bytesPerLine(), sixteen ? 8 : 3);
+    const bool sixteen = isSixteenBitImage(image);
+    const int pixelBytes = sixteen ? 8 : 4;
+    const std::vector<std::ptrdiff_t> offsets = runOffsets(layout, n, image.bytesPerLine(), pixelBytes);
     const uchar *bits = image.constBits();
     // The codes are stored against a domain of 0..255 or 0..65535.
     const float domainMax = sixteen ? 65535.0f : 255.0f;
     lut.domainMax3D[0] = lut.domainMax3D[1] = lut.domainMax3D[2] = domainMax;
     forEachPoint(n, lut.tableOrderRGB, [&](int a, int b, int c) {
         float codes[3];
-        pixelCodes(bits + offsets[size_t(a) * size_t(n) + size_t(b)] + std::ptrdiff_t(c) * (sixteen ? 8 : 3), sixteen,
-                   codes);
+        pixelCodes(bits + offsets[size_t(a) * size_t(n) + size_t(b)] + std::ptrdiff_t(c) * pixelBytes, sixteen, codes);
         lut.storeEntry3D(a, b, c, codes[0], codes[1], codes[2], lut.domainMin3D, lut.domainMax3D);
     });
     lut.resetDomainMax3D();
@@ -279,11 +305,11 @@ bool write(Write_LUTFile &writer, const QString &fileName, const Read_LUTFile &l
     if (sixteen && type == "bmp")
         return writer.fail(QStringLiteral("a BMP image holds 8 bits per channel: write it with a scale of 255"));
 
-    QImage image(size, sixteen ? QImage::Format_RGBX64 : QImage::Format_RGB888);
+    QImage image(size, sixteen ? QImage::Format_RGBX64 : QImage::Format_RGBX8888);
     if (image.isNull())
         return writer.fail(QStringLiteral("out of memory for a %1 x %2 image").arg(size.width()).arg(size.height()));
     writer.applyDefaultOrder(layout.formatId);
-    const int pixelBytes = sixteen ? 8 : 3;
+    const int pixelBytes = sixteen ? 8 : 4;
     const std::vector<std::ptrdiff_t> offsets = runOffsets(layout, n, image.bytesPerLine(), pixelBytes);
     uchar *bits = image.bits();
     const bool reversed = !writer.dataOrderRGB;
@@ -292,20 +318,39 @@ bool write(Write_LUTFile &writer, const QString &fileName, const Read_LUTFile &l
         uchar *pixel = bits + offsets[size_t(a) * size_t(n) + size_t(b)] + std::ptrdiff_t(c) * pixelBytes;
         const auto code = [&](int channel) { return lutCode(entry[reversed ? 2 - channel : channel], scale); };
         if (sixteen) {
-            const quint64 raw = QRgba64::fromRgba64(quint16(code(0)), quint16(code(1)), quint16(code(2)), 65535);
-            std::memcpy(pixel, &raw, sizeof raw);
+            const QRgba64 rgb = QRgba64::fromRgba64(quint16(code(0)), quint16(code(1)), quint16(code(2)), 65535);
+            std::memcpy(pixel, &rgb, sizeof rgb);
         } else {
             for (int channel = 0; channel < 3; ++channel)
                 pixel[channel] = uchar(code(channel));
+            pixel[3] = 255;
         }
     });
 
     LutTextOutput out(fileName);
     if (!out.open())
         return writer.fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    QImageWriter imageWriter(out.device(), type);
-    if (!imageWriter.write(image))
-        return writer.fail(QStringLiteral("cannot write the image: %1").arg(imageWriter.errorString()));
+    if (type == "png") {
+        PngWriter png;
+        std::vector<quint16> row(size_t(size.width()) * 4);
+        bool written = png.open(out.device(), size.width(), size.height(), sixteen ? 16 : 8, false);
+        for (int y = 0; written && y < size.height(); ++y) {
+            const uchar *line = image.constScanLine(y);
+            for (int x = 0; x < size.width(); ++x) {
+                float codes[3];
+                pixelCodes(line + std::ptrdiff_t(x) * pixelBytes, sixteen, codes);
+                for (int channel = 0; channel < 3; ++channel)
+                    row[4 * size_t(x) + size_t(channel)] = quint16(codes[channel]);
+            }
+            written = png.writeRow(row.data());
+        }
+        if (!written || !png.finish())
+            return writer.fail(png.errorString());
+    } else {
+        QImageWriter imageWriter(out.device(), type);
+        if (!imageWriter.write(image))
+            return writer.fail(QStringLiteral("cannot write the image: %1").arg(imageWriter.errorString()));
+    }
     if (!out.commit())
         return writer.fail(QStringLiteral("write failed: %1").arg(out.errorString()));
     return true;
