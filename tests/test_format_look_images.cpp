@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int kTiled = 1, kStrip = 2, kLook = 5;
+constexpr int kTiled = 1, kStrip = 2, kLook = 5, kHald = 19;
 using Rgb = std::array<float, 3>; Rgb at(const float *e) { return {{e[0], e[1], e[2]}}; }
 bool readAs(Read_LUTFile &lut, const QString &path, int format, bool defaultOrder = true)
 { LutFileOptions options{path, format, defaultOrder}; return lut.readLut(options, false); }
@@ -144,7 +144,8 @@ private slots:
                                         m_dir.filePath("jpeg.png")})
                 QVERIFY2(refuses(format, path), qPrintable(path));
         for (const auto &s : QList<QPair<int, QSize>>{{kTiled, {128, 128}}, {kTiled, {512, 64}}, {kTiled, {64, 65}},
-                                                      {kStrip, {17, 289}}, {kStrip, {290, 17}}, {kStrip, {66049, 257}}}) {
+                                                      {kStrip, {17, 289}}, {kStrip, {290, 17}}, {kStrip, {66049, 257}},
+                                                      {kHald, {9, 9}}, {kHald, {27, 28}}, {kHald, {1, 1}}, {kHald, {124, 124}}}) {
             QImage image(s.second, QImage::Format_RGB888);
             image.fill(Qt::gray);
             const QString path = m_dir.filePath(QStringLiteral("wrong%1x%2.png").arg(s.second.width()).arg(s.second.height()));
