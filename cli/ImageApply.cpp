@@ -41,14 +41,17 @@ class RowReader
 {
 public:
     virtual ~RowReader() = default;
-    // Reads the next scan line into row (width * 4 codes). False with a
-    // reason when the picture cannot be decoded.
+    // Reads the next scan line into row (width * 4 codes). False when the
+    // picture cannot be decoded, with errorString saying why.
     virtual bool readRow(quint16 *row) = 0;
+    virtual QString errorString() const { return reason; }
 
     int width = 0;
     int height = 0;
     int bits = 8;       // 8 or 16 per channel
     bool alpha = false; // the picture has an alpha channel (or a transparent colour)
+
+protected:
     QString reason;
 };
 
@@ -59,6 +62,9 @@ public:
     virtual bool writeRow(const quint16 *row) = 0;
     // Ends the picture; everything is in the device afterwards.
     virtual bool finish() = 0;
+    virtual QString errorString() const { return reason; }
+
+protected:
     QString reason;
 };
 
@@ -69,26 +75,17 @@ class PngRowReader final : public RowReader
 public:
     bool open(const QString &path)
     {
-        if (!m_png.open(path)) {
-            reason = m_png.errorString();
+        if (!m_png.open(path))
             return false;
-        }
         width = m_png.width();
         height = m_png.height();
         bits = m_png.bits();
         alpha = m_png.hasAlpha();
         return true;
     }
-    bool interlaced() const { return m_png.interlaced(); }
     PngReader &png() { return m_png; }
-
-    bool readRow(quint16 *row) override
-    {
-        if (m_png.readRow(row))
-            return true;
-        reason = m_png.errorString();
-        return false;
-    }
+    bool readRow(quint16 *row) override { return m_png.readRow(row); }
+    QString errorString() const override { return m_png.errorString(); }
 
 private:
     PngReader m_png;
@@ -99,25 +96,11 @@ class PngRowWriter final : public RowWriter
 public:
     bool open(QIODevice *device, int width, int height, int bits, bool alpha)
     {
-        if (m_png.open(device, width, height, bits, alpha))
-            return true;
-        reason = m_png.errorString();
-        return false;
+        return m_png.open(device, width, height, bits, alpha);
     }
-    bool writeRow(const quint16 *row) override
-    {
-        if (m_png.writeRow(row))
-            return true;
-        reason = m_png.errorString();
-        return false;
-    }
-    bool finish() override
-    {
-        if (m_png.finish())
-            return true;
-        reason = m_png.errorString();
-        return false;
-    }
+    bool writeRow(const quint16 *row) override { return m_png.writeRow(row); }
+    bool finish() override { return m_png.finish(); }
+    QString errorString() const override { return m_png.errorString(); }
 
 private:
     PngWriter m_png;
@@ -342,22 +325,22 @@ std::unique_ptr<RowReader> openInput(const QString &path, QString *reason)
     if (LutImageInput::rasterFormat(path) == "png") {
         auto png = std::make_unique<PngRowReader>();
         if (!png->open(path)) {
-            *reason = png->reason;
+            *reason = png->errorString();
             return nullptr;
         }
-        if (!png->interlaced())
+        if (!png->png().interlaced())
             return png;
         // An interlaced PNG has no rows to stream: it is decoded whole.
         auto whole = std::make_unique<WholeImageReader>();
         if (!whole->open(png->png())) {
-            *reason = whole->reason;
+            *reason = whole->errorString();
             return nullptr;
         }
         return whole;
     }
     auto whole = std::make_unique<WholeImageReader>();
     if (!whole->open(path)) {
-        *reason = whole->reason;
+        *reason = whole->errorString();
         return nullptr;
     }
     return whole;
@@ -410,7 +393,7 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
         writer = std::move(whole);
     }
     if (!opened)
-        return failure(Status::OutputFailed, writer->reason);
+        return failure(Status::OutputFailed, writer->errorString());
 
     const int inMax = (1 << reader->bits) - 1;
     const int outMax = (1 << bits) - 1;
@@ -430,12 +413,12 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
         for (int r = 0; r < rows; ++r) {
             if (!reader->readRow(in.data() + r * rowCodes)) {
                 written();
-                return failure(Status::InputFailed, reader->reason);
+                return failure(Status::InputFailed, reader->errorString());
             }
         }
         transformBand(lut, in.data(), transformed[current].data(), rows, reader->width, inMax, outMax, threads);
         if (!written())
-            return failure(Status::OutputFailed, writer->reason);
+            return failure(Status::OutputFailed, writer->errorString());
         writing = std::async(std::launch::async, [&writer, rows, rowCodes, band = transformed[current].data()]() {
             for (int r = 0; r < rows; ++r) {
                 if (!writer->writeRow(band + r * rowCodes))
@@ -446,9 +429,9 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
         current = 1 - current;
     }
     if (!written())
-        return failure(Status::OutputFailed, writer->reason);
+        return failure(Status::OutputFailed, writer->errorString());
     if (!writer->finish())
-        return failure(Status::OutputFailed, writer->reason);
+        return failure(Status::OutputFailed, writer->errorString());
     if (!out.commit())
         return failure(Status::OutputFailed, QStringLiteral("write failed: %1").arg(out.errorString()));
     return result;
