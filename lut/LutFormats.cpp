@@ -116,8 +116,9 @@ const LutFormat kFormats[LutFormats::kCount] = {
      &Write_LUTFile::writeClf, 1, nullptr},
     {18, "ctf", ".ctf Color Transform Format", 0, true, true, true, true, true, ".ctf", nullptr,
      &Read_LUTFile::readCtf, &Write_LUTFile::writeCtf, 1, nullptr},
-    // Chosen by name among the LUT images (haldByName).
-    {19, "hald", "Hald CLUT", 3, true, false, true, true, false, ".png .tif .tiff .bmp", nullptr,
+    // Chosen by name among the LUT images (haldByName). The first extension
+    // names what --out-dir writes, so that it reads back as a Hald CLUT.
+    {19, "hald", "Hald CLUT", 3, true, false, true, true, false, ".hald.png .png .tif .tiff .bmp", nullptr,
      &Read_LUTFile::readHald, &Write_LUTFile::writeHald, 65535, haldSize},
 };
 

@@ -118,6 +118,14 @@ private slots:
                 QVERIFY(std::fabs(back.table3D[i / n / n][i / n % n][i % n][c] - grade(i / n / n, i / n % n, i % n, n, c)) <= 0.5 / scale + 1e-6);
     }
 
+    // Into a folder, a Hald CLUT is named so that it reads back as one.
+    void batchNamesHaldCluts()
+    {
+        const TestSupport::ProcessResult r = runConvert({"--to", "hald", "--size", "5", "--out-dir", path("batch"), corpus("Unit.cube")});
+        QVERIFY2(r.exitCode == 0 && r.err.contains("resampled from 5 to 4 points per axis"), r.err.constData());
+        QVERIFY(runConvert({"--info", path("batch/Unit.hald.png")}).out.contains("format: hald (19)\nsize3D: 4\n"));
+    }
+
     // An identity Hald CLUT written at level 8 is ImageMagick's hald:8 pixel for pixel (within one 16-bit code);
     // one written from a corpus cube, applied by ImageMagick, is our --apply of the cube within 1%; our --apply of
     // a corpus cube to a 16-bit picture is ocioconvert's within 2 codes of 65535, a cube with an input domain and a
