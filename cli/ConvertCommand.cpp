@@ -656,8 +656,8 @@ int run(const QStringList &arguments)
                                       .arg(option->names().last(),
                                            applying ? QStringLiteral("apply") : QStringLiteral("preview")));
         }
-        return parser.isSet(applyOption) ? applyToPicture(parser.value(applyOption), positional, settings)
-                                         : writePreview(parser.value(previewOption), positional, settings);
+        return applying ? applyToPicture(parser.value(applyOption), positional, settings)
+                        : writePreview(parser.value(previewOption), positional, settings);
     }
     if (parser.isSet(infoOption)) {
         if (positional.isEmpty())

@@ -333,7 +333,8 @@ bool write(Write_LUTFile &writer, const QString &fileName, const Read_LUTFile &l
     if (type == "png") {
         PngWriter png;
         std::vector<quint16> row(size_t(size.width()) * 4);
-        bool written = png.open(out.device(), size.width(), size.height(), sixteen ? 16 : 8, false);
+        // zlib's usual level: a LUT image is small and kept.
+        bool written = png.open(out.device(), size.width(), size.height(), sixteen ? 16 : 8, false, 6);
         for (int y = 0; written && y < size.height(); ++y) {
             const uchar *line = image.constScanLine(y);
             for (int x = 0; x < size.width(); ++x) {

@@ -226,7 +226,7 @@ struct PngWriter::State
 PngWriter::PngWriter() : d(std::make_unique<State>()) {}
 PngWriter::~PngWriter() = default;
 
-bool PngWriter::open(QIODevice *device, int width, int height, int bits, bool alpha)
+bool PngWriter::open(QIODevice *device, int width, int height, int bits, bool alpha, int compression)
 {
     State &s = *d;
     s.device = device;
@@ -243,9 +243,7 @@ bool PngWriter::open(QIODevice *device, int width, int height, int bits, bool al
     if (setjmp(png_jmpbuf(s.png)))
         return s.failed();
     png_set_write_fn(s.png, &s, State::onWrite, nullptr);
-    // Deflate's fast levels pack smooth pictures nearly as tight as its best
-    // and take a fraction of the time on large ones.
-    png_set_compression_level(s.png, 3);
+    png_set_compression_level(s.png, compression);
     png_set_IHDR(s.png, s.info, png_uint_32(width), png_uint_32(height), bits,
                  alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);

@@ -54,8 +54,9 @@ public:
     PngWriter(const PngWriter &) = delete;
     PngWriter &operator=(const PngWriter &) = delete;
 
-    // Starts an RGB (or with alpha RGBA) PNG of 8 or 16 bits on device.
-    bool open(QIODevice *device, int width, int height, int bits, bool alpha);
+    // Starts an RGB (or with alpha RGBA) PNG of 8 or 16 bits on device,
+    // deflated at the given zlib level (1 fastest, 9 smallest).
+    bool open(QIODevice *device, int width, int height, int bits, bool alpha, int compression);
     // Writes the next row from width * 4 codes (alpha ignored without it).
     bool writeRow(const quint16 *codes);
     // Ends the file; everything is in the device afterwards.
