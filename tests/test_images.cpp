@@ -118,6 +118,30 @@ private slots:
                 QVERIFY(std::fabs(back.table3D[i / n / n][i / n % n][i % n][c] - grade(i / n / n, i / n % n, i % n, n, c)) <= 0.5 / scale + 1e-6);
     }
 
+    // A 512 x 512 image is a Hald CLUT by name (in any case) or --from, else a tiled image; other sizes are strips;
+    // TIFF and BMP as PNG. On standard input, with no name, the content alone decides.
+    void imagesAreToldByNameAndSize()
+    {
+        const auto image = [this](const QString &name, int w, int h) {
+            QImage picture(w, h, QImage::Format_RGB888);
+            picture.fill(Qt::darkCyan);
+            return picture.save(path(name)) ? path(name) : QString();
+        };
+        const struct { QString file; int input; int output; } cases[] = {
+            {image("grade.png", 512, 512), kTiled, kTiled}, {image("Film-HALD.png", 512, 512), kHald, kHald},
+            {image("grade.tif", 64, 64), kTiled, kTiled},    {image("x_hald.tiff", 64, 64), kHald, kHald},
+            {image("strip.bmp", 289, 17), kStrip, kTiled},   {image("grade.hald.png", 27, 27), kHald, kHald}};
+        for (const auto &c : cases) {
+            QVERIFY(!c.file.isEmpty());
+            QCOMPARE(LutFormats::forInput(c.file)->id, c.input);
+            QCOMPARE(LutFormats::forOutput(c.file)->id, c.output);
+        }
+        QCOMPARE(LutFormats::forContent(path("Film-HALD.png"))->id, kTiled);
+        const QByteArray hald = TestSupport::readFile(path("Film-HALD.png"));
+        QVERIFY(runConvert({"--info", "-"}, hald).out.contains("format: tiled-image (1)\nsize3D: 64\n"));
+        QVERIFY(runConvert({"--info", "--from", "hald", "-"}, hald).out.contains("format: hald (19)\nsize3D: 64\n"));
+    }
+
     // Into a folder, a Hald CLUT is named so that it reads back as one.
     void batchNamesHaldCluts()
     {
@@ -171,6 +195,17 @@ private slots:
         for (int i = 0; i < 1200; ++i) {
             const QRgb p = rgba.pixel(i % 40, i / 40), q = out.pixel(i % 40, i / 40);
             QVERIFY(qAlpha(q) == qAlpha(p) && qRed(q) == 255 - qRed(p) && qGreen(q) == 255 - qGreen(p) && qBlue(q) == 255 - qBlue(p));
+        }
+
+        // A palette with a transparent entry: colours expanded, alpha from the palette.
+        QVERIFY(TestSupport::runProcess("convert", {path("rgba.png"), "-colors", "32", "PNG8:" + path("palette.png")}).exitCode == 0);
+        QVERIFY(runConvert({"--apply", invert, path("palette.png"), path("inverted.png")}).exitCode == 0);
+        const QImage palette = QImage(path("palette.png")).convertToFormat(QImage::Format_ARGB32);
+        const QImage unpaletted = QImage(path("inverted.png")).convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(palette.hasAlphaChannel() && unpaletted.hasAlphaChannel());
+        for (int i = 0; i < 1200; ++i) {
+            const QRgb p = palette.pixel(i % 40, i / 40), q = unpaletted.pixel(i % 40, i / 40);
+            QVERIFY(qAlpha(q) == qAlpha(p) && (qAlpha(p) == 0 || (qRed(q) == 255 - qRed(p) && qBlue(q) == 255 - qBlue(p))));
         }
 
         // The same pixels through libpng's whole-picture path (interlaced), Qt's TIFF and a grey PNG.
