@@ -1,13 +1,13 @@
 #include "cli/LutPreview.h"
 
 #include "calc/LutCalc.h"
+#include "lut/LutPng.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
 #include <QColor>
 #include <QImage>
-#include <QImageWriter>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRgba64>
@@ -204,11 +204,8 @@ bool write(const Read_LUTFile &lut, const QString &outPath, QString *reason)
         *reason = QStringLiteral("cannot open for writing: %1").arg(out.errorString());
         return false;
     }
-    QImageWriter writer(out.device(), "png");
-    if (!writer.write(sheet)) {
-        *reason = writer.errorString();
+    if (!writePngImage(out.device(), sheet, 6, reason))
         return false;
-    }
     if (!out.commit()) {
         *reason = QStringLiteral("write failed: %1").arg(out.errorString());
         return false;

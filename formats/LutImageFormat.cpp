@@ -331,22 +331,10 @@ bool write(Write_LUTFile &writer, const QString &fileName, const Read_LUTFile &l
     if (!out.open())
         return writer.fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
     if (type == "png") {
-        PngWriter png;
-        std::vector<quint16> row(size_t(size.width()) * 4);
         // zlib's usual level: a LUT image is small and kept.
-        bool written = png.open(out.device(), size.width(), size.height(), sixteen ? 16 : 8, false, 6);
-        for (int y = 0; written && y < size.height(); ++y) {
-            const uchar *line = image.constScanLine(y);
-            for (int x = 0; x < size.width(); ++x) {
-                float codes[3];
-                pixelCodes(line + std::ptrdiff_t(x) * pixelBytes, sixteen, codes);
-                for (int channel = 0; channel < 3; ++channel)
-                    row[4 * size_t(x) + size_t(channel)] = quint16(codes[channel]);
-            }
-            written = png.writeRow(row.data());
-        }
-        if (!written || !png.finish())
-            return writer.fail(png.errorString());
+        QString error;
+        if (!writePngImage(out.device(), image, 6, &error))
+            return writer.fail(error);
     } else {
         QImageWriter imageWriter(out.device(), type);
         if (!imageWriter.write(image))

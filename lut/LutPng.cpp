@@ -1,5 +1,7 @@
 #include "lut/LutPng.h"
 
+#include "lut/LutImageInput.h"
+
 #include <QFile>
 #include <QIODevice>
 #include <QImage>
@@ -285,4 +287,38 @@ bool PngWriter::finish()
 QString PngWriter::errorString() const
 {
     return d->error;
+}
+
+bool writePngImage(QIODevice *device, const QImage &image, int compression, QString *error)
+{
+    const bool sixteen = LutImageInput::isSixteenBit(image.format());
+    const bool alpha = image.hasAlphaChannel();
+    // Formats whose pixels are four channels in red, green, blue, alpha
+    // order (no copy when the image has one already).
+    const QImage rgba = image.convertToFormat(sixteen ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                                                      : (alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888));
+    PngWriter png;
+    std::vector<quint16> codes(size_t(rgba.width()) * kChannels);
+    bool written = !rgba.isNull() && png.open(device, rgba.width(), rgba.height(), sixteen ? 16 : 8, alpha, compression);
+    for (int y = 0; written && y < rgba.height(); ++y) {
+        const uchar *line = rgba.constScanLine(y);
+        for (int x = 0; x < rgba.width(); ++x) {
+            quint16 *out = codes.data() + kChannels * size_t(x);
+            if (sixteen) {
+                QRgba64 pixel;
+                std::memcpy(&pixel, line + 8 * size_t(x), sizeof pixel);
+                out[0] = pixel.red();
+                out[1] = pixel.green();
+                out[2] = pixel.blue();
+                out[3] = pixel.alpha();
+            } else {
+                std::copy_n(line + kChannels * size_t(x), kChannels, out);
+            }
+        }
+        written = png.writeRow(codes.data());
+    }
+    if (written && png.finish())
+        return true;
+    *error = rgba.isNull() ? QStringLiteral("out of memory converting the image") : png.errorString();
+    return false;
 }

@@ -68,3 +68,8 @@ private:
     struct State;
     std::unique_ptr<State> d;
 };
+
+// Writes image as a PNG on device: 16 bits per channel for the toolkit's
+// 16-bit formats, else 8, with alpha when the image has it. False with a
+// reason in *error.
+bool writePngImage(QIODevice *device, const QImage &image, int compression, QString *error);

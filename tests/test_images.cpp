@@ -266,6 +266,8 @@ private slots:
             {{"--apply", lut, in, path("no/dir/o.png")}, 2, 3, "cannot open for writing"},
             {{"--apply", lut, in, path("o.bmp"), "--scale", "65535"}, 2, 3, "a BMP file holds 8 bits per channel"},
             {{"--preview", lut, path("o.jpg")}, 2, 2, "the preview is a PNG image"},
+            {{"--preview", lut, "/dev/full"}, 2, 2, "the preview is a PNG image"},
+            {{lut, "/dev/full", "--to", "hald"}, 2, 1, "write failed: No space left on device"},
             {{"--apply", lut, in, path("o.png"), "--scale", "4095"}, 64, -1, ""},
             {{"--apply", lut, in}, 64, -1, ""},
             {{"--preview", lut, path("o.png"), "--size", "17"}, 64, -1, ""},
