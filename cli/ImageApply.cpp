@@ -7,16 +7,13 @@
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QRgba64>
-#include <QtEndian>
 
 #include <algorithm>
-#include <cstring>
 #include <future>
 #include <memory>
 #include <thread>
@@ -152,20 +149,7 @@ public:
 
     bool readRow(quint16 *row) override
     {
-        const uchar *line = m_image.constScanLine(m_row++);
-        for (int x = 0; x < width; ++x) {
-            quint16 *out = row + kChannels * qint64(x);
-            if (bits == 16) {
-                QRgba64 p;
-                std::memcpy(&p, line + 8 * qint64(x), sizeof p);
-                out[0] = p.red();
-                out[1] = p.green();
-                out[2] = p.blue();
-                out[3] = p.alpha();
-            } else {
-                std::copy_n(line + kChannels * qint64(x), kChannels, out);
-            }
-        }
+        imageRowCodes(m_image, m_row++, row);
         return true;
     }
 

@@ -289,6 +289,25 @@ QString PngWriter::errorString() const
     return d->error;
 }
 
+void imageRowCodes(const QImage &image, int y, quint16 *codes)
+{
+    const uchar *line = image.constScanLine(y);
+    const bool sixteen = image.depth() == 64;
+    for (int x = 0; x < image.width(); ++x) {
+        quint16 *out = codes + kChannels * size_t(x);
+        if (sixteen) {
+            QRgba64 pixel;
+            std::memcpy(&pixel, line + 8 * size_t(x), sizeof pixel);
+            out[0] = pixel.red();
+            out[1] = pixel.green();
+            out[2] = pixel.blue();
+            out[3] = pixel.alpha();
+        } else {
+            std::copy_n(line + kChannels * size_t(x), kChannels, out);
+        }
+    }
+}
+
 bool writePngImage(QIODevice *device, const QImage &image, int compression, QString *error)
 {
     const bool sixteen = LutImageInput::isSixteenBit(image.format());
@@ -301,20 +320,7 @@ bool writePngImage(QIODevice *device, const QImage &image, int compression, QStr
     std::vector<quint16> codes(size_t(rgba.width()) * kChannels);
     bool written = !rgba.isNull() && png.open(device, rgba.width(), rgba.height(), sixteen ? 16 : 8, alpha, compression);
     for (int y = 0; written && y < rgba.height(); ++y) {
-        const uchar *line = rgba.constScanLine(y);
-        for (int x = 0; x < rgba.width(); ++x) {
-            quint16 *out = codes.data() + kChannels * size_t(x);
-            if (sixteen) {
-                QRgba64 pixel;
-                std::memcpy(&pixel, line + 8 * size_t(x), sizeof pixel);
-                out[0] = pixel.red();
-                out[1] = pixel.green();
-                out[2] = pixel.blue();
-                out[3] = pixel.alpha();
-            } else {
-                std::copy_n(line + kChannels * size_t(x), kChannels, out);
-            }
-        }
+        imageRowCodes(rgba, y, codes.data());
         written = png.writeRow(codes.data());
     }
     if (written && png.finish())
