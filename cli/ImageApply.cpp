@@ -251,18 +251,16 @@ void transformPixels(const Read_LUTFile &lut, const quint16 *in, quint16 *out, q
     }
 }
 
-// Runs transformPixels over the rows of a band, the rows shared out among
-// the threads in contiguous runs.
-void transformBand(const Read_LUTFile &lut, const quint16 *in, quint16 *out, int rows, int width, int inMax,
-                   int outMax, int threads)
+// Runs transformPixels over the pixels of a band, shared out among the
+// threads in contiguous runs.
+void transformBand(const Read_LUTFile &lut, const quint16 *in, quint16 *out, qint64 pixels, int inMax, int outMax,
+                   int threads)
 {
-    const int used = std::max(1, std::min(threads, rows));
-    const qint64 rowCodes = qint64(width) * kChannels;
+    const int used = int(std::max<qint64>(1, std::min<qint64>(threads, pixels)));
     const auto run = [&](int part) {
-        const int first = int(qint64(rows) * part / used);
-        const int last = int(qint64(rows) * (part + 1) / used);
-        transformPixels(lut, in + first * rowCodes, out + first * rowCodes, qint64(last - first) * width, inMax,
-                        outMax);
+        const qint64 first = pixels * part / used;
+        const qint64 last = pixels * (part + 1) / used;
+        transformPixels(lut, in + kChannels * first, out + kChannels * first, last - first, inMax, outMax);
     };
     std::vector<std::thread> workers;
     workers.reserve(size_t(used - 1));
@@ -402,7 +400,7 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
                 return failure(Status::InputFailed, reader->errorString());
             }
         }
-        transformBand(lut, in.data(), transformed[current].data(), rows, reader->width, inMax, outMax, threads);
+        transformBand(lut, in.data(), transformed[current].data(), qint64(rows) * reader->width, inMax, outMax, threads);
         if (!written())
             return failure(Status::OutputFailed, writer->errorString());
         writing = std::async(std::launch::async, [&writer, rows, rowCodes, band = transformed[current].data()]() {
