@@ -2,6 +2,7 @@
 
 #include "calc/LutCalc.h"
 #include "lut/LutFormats.h"
+#include "lut/LutImageCodec.h"
 #include "lut/LutParallel.h"
 #include "lut/LutTable.h"
 #include "lut/Read_LUTFile.h"
@@ -36,13 +37,17 @@ const char kHelp[] =
     "  chromaduct-convert [options] --out-dir DIR INPUT...\n"
     "  chromaduct-convert --info INPUT...\n"
     "  chromaduct-convert --formats\n"
+    "  chromaduct-convert [options] --apply LUT IN OUT\n"
+    "  chromaduct-convert [options] --preview LUT OUT.png\n"
     "\n"
     "Converts colour look-up table files between the formats of the catalogue.\n"
     "INPUT \"-\" reads standard input (its format from --from or its content),\n"
-    "OUTPUT \"-\" writes standard output.\n"
+    "OUTPUT \"-\" writes standard output. An image whose file name contains\n"
+    "\"hald\" (in any case) is a Hald CLUT; other PNG, BMP and TIFF images are\n"
+    "tiled LUT images when square with 64, 512 or 4096 pixels a side, else strips.\n"
     "\n"
     "Options:\n"
-    "  -f, --from FORMAT      input format: identifier 0-18 or name; default: chosen\n"
+    "  -f, --from FORMAT      input format: identifier 0-19 or name; default: chosen\n"
     "                         from INPUT's extension (and contents where formats share\n"
     "                         one); cube for any other extension\n"
     "  -t, --to FORMAT        output format; default: chosen from OUTPUT's extension\n"
@@ -53,7 +58,9 @@ const char kHelp[] =
     "                         first extension\n"
     "  -s, --size N           output size: for a cube the points per axis, 2 to 256;\n"
     "                         for a 1D table the entries, resampled linearly;\n"
-    "                         default: the input's own size\n"
+    "                         default: the input's own size. LUT images hold set\n"
+    "                         sizes: a Hald CLUT the nearest level's (4, 9, 16, ...,\n"
+    "                         256), a tiled image 16, 64 or 256 (the next one up)\n"
     "      --in-order ORDER   \"default\" (the format's own order) or DATA/TABLE, each\n"
     "                         RGB or BGR, e.g. RGB/BGR; a 1D line is reversed when\n"
     "                         DATA and TABLE differ\n"
@@ -75,6 +82,15 @@ const char kHelp[] =
     "      --scale N          output scale: 1 writes normalised reals, 2 or more\n"
     "                         integer codes (255, 1023, 4095, ...); only formats whose\n"
     "                         files hold codes take a scale above 1 (see below)\n"
+    "      --apply LUT        apply what LUT means (read as --bake reads it: 3D\n"
+    "                         tables tetrahedral, 1D linear, in floating point) to\n"
+    "                         the picture IN (PNG, TIFF, JPEG or BMP; 8 or 16 bits\n"
+    "                         per channel; alpha kept) and write OUT, its type from\n"
+    "                         its extension (.png, .tif, .tiff, .jpg, .jpeg, .bmp),\n"
+    "                         in IN's depth or --scale 255 (8 bits) or 65535 (16)\n"
+    "      --preview LUT      write OUT.png: a test picture before and after LUT,\n"
+    "                         beside the output along the grey axis (for a 1D table\n"
+    "                         its three curves)\n"
     "  -i, --info             print what each INPUT holds, then exit\n"
     "      --formats          print the catalogue, one format per line, tab-separated:\n"
     "                         identifier, name, label, dimension (3D, 1D, or 3D/1D:\n"
@@ -86,13 +102,14 @@ const char kHelp[] =
     "\n"
     "Formats: cube, tiled-image, strip-image, 3dl, pandora, look, discreet1d,\n"
     "lut1d, davlut, csp, truelight, itx, spi1d, spi3d, csvlog, zyt1d, zyt3d, clf,\n"
-    "ctf (identifiers 0 to 18 in that order).\n"
+    "ctf, hald (identifiers 0 to 19 in that order).\n"
     "\n"
     "Formats that take --scale, and what they write without it: %1. \"By length\"\n"
     "is the depth the entry count implies: 255 for 256 entries, 1023 for 1024,\n"
     "4095 for 4096. A Discreet 1D lut of codes holds 256, 1024, 4096 or 65536\n"
     "entries and an indexed 1D lut 256: other tables are resampled to the next\n"
-    "such length, with a note on stderr. Every other format holds reals.\n"
+    "such length, with a note on stderr. LUT images hold 8-bit (--scale 255) or\n"
+    "16-bit codes (PNG or TIFF; a BMP holds 8 bits). Every other format holds reals.\n"
     "\n"
     "Exit status: 0 success; 1 an input could not be read; 2 an output could not\n"
     "be written, the format has no writer or cannot hold the table, or the input\n"
@@ -330,6 +347,15 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
             : has3D                 ? lut.size3D
             : lut.meaning.evaluateSize3D > 0 ? std::min(lut.meaning.evaluateSize3D, kMaxCubeSize)
                                              : kDefaultBakeSize;
+        // LUT images hold set sizes: the cube goes to the one the format
+        // has for it.
+        const int wanted = outSize;
+        outSize = outFormat->entriesFor(wanted, true);
+        if (outSize != wanted)
+            notes << QStringLiteral("note: resampled from %1 to %2 points per axis, a size the %3 format holds")
+                         .arg(wanted)
+                         .arg(outSize)
+                         .arg(QLatin1String(outFormat->name));
         if (bake) {
             if (!resampled.setSize3D(outSize, false) || !LutCalc::bakeCube(&lut, &resampled)) {
                 printError(inName, QStringLiteral("cannot bake on a lattice of size %1: %2").arg(outSize).arg(resampled.errorString));
@@ -556,6 +582,74 @@ int printInfo(const QStringList &inputs, const Settings &settings)
     return status;
 }
 
+// Reads the LUT of --apply and --preview for what it means (as --bake
+// does); prints the failure and returns false.
+bool readLutToApply(const QString &lutPath, Settings settings, Read_LUTFile *lut)
+{
+    settings.bake = true;
+    if (!readInput(lutPath, settings, lut))
+        return false;
+    const bool has3D = lut->size3D >= 1 && lut->table3D.size() == lut->size3D;
+    const bool has1D = lut->size1D >= 1 && lut->table1D.size() == lut->size1D;
+    if (has3D || has1D || lut->meaning.evaluate)
+        return true;
+    printError(displayName(lutPath), QStringLiteral("holds no table to apply"));
+    return false;
+}
+
+// --apply LUT IN OUT.
+int applyToPicture(const QString &lutPath, const QStringList &files, const Settings &settings)
+{
+    if (files.size() != 2)
+        return usageError(QStringLiteral("--apply needs a picture IN and an OUT to write, got %1 file arguments")
+                              .arg(files.size()));
+    int outputBits = 0;
+    if (settings.scale == 255 || settings.scale == 65535)
+        outputBits = settings.scale == 255 ? 8 : 16;
+    else if (settings.scale != 0)
+        return usageError(QStringLiteral("--scale with --apply is 255 (8 bits) or 65535 (16 bits), not %1").arg(settings.scale));
+    Read_LUTFile lut;
+    if (!readLutToApply(lutPath, settings, &lut))
+        return kExitReadFailed;
+    QString reason;
+    QStringList notes;
+    const int status = LutImageCodec::applyToPicture(lut, files[0], files[1], outputBits, &reason, &notes);
+    if (status == 1) {
+        printError(files[0], reason);
+        return kExitReadFailed;
+    }
+    if (status == 2) {
+        printError(files[1], reason);
+        return kExitWriteFailed;
+    }
+    for (const QString &note : qAsConst(notes))
+        printError(files[1], note);
+    return kExitSuccess;
+}
+
+// --preview LUT OUT.png.
+int writePreview(const QString &lutPath, const QStringList &files, const Settings &settings)
+{
+    if (files.size() != 1)
+        return usageError(QStringLiteral("--preview needs one OUT.png to write, got %1 file arguments").arg(files.size()));
+    if (settings.scale != 0)
+        return usageError(QStringLiteral("--preview writes an 8-bit PNG and takes no --scale"));
+    const QString &output = files[0];
+    if (output != QLatin1String(kStandardStream) && QFileInfo(output).suffix().toLower() != QLatin1String("png")) {
+        printError(output, QStringLiteral("the preview is a PNG image: name it .png"));
+        return kExitWriteFailed;
+    }
+    Read_LUTFile lut;
+    if (!readLutToApply(lutPath, settings, &lut))
+        return kExitReadFailed;
+    QString reason;
+    if (!LutImageCodec::writePreview(lut, output, &reason)) {
+        printError(output == QLatin1String(kStandardStream) ? QStringLiteral("standard output") : output, reason);
+        return kExitWriteFailed;
+    }
+    return kExitSuccess;
+}
+
 void printFormats()
 {
     QString text;
@@ -600,12 +694,15 @@ int run(const QStringList &arguments)
     const QCommandLineOption scaleOption(QStringLiteral("scale"), QString(), QStringLiteral("N"));
     const QCommandLineOption jobsOption({QStringLiteral("j"), QStringLiteral("jobs")}, QString(), QStringLiteral("N"));
     const QCommandLineOption bakeOption(QStringLiteral("bake"));
+    const QCommandLineOption applyOption(QStringLiteral("apply"), QString(), QStringLiteral("LUT"));
+    const QCommandLineOption previewOption(QStringLiteral("preview"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
     const QCommandLineOption formatsOption(QStringLiteral("formats"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, infoOption, formatsOption, helpOption, versionOption});
+                       jobsOption, bakeOption, applyOption, previewOption, infoOption, formatsOption, helpOption,
+                       versionOption});
 
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
@@ -657,6 +754,20 @@ int run(const QStringList &arguments)
                               .arg(parser.value(outOrderOption)));
 
     const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(applyOption) || parser.isSet(previewOption)) {
+        // A picture's road: the options that shape a LUT file do not apply.
+        const bool applying = parser.isSet(applyOption);
+        if (applying && parser.isSet(previewOption))
+            return usageError(QStringLiteral("--apply and --preview cannot be used together"));
+        for (const QCommandLineOption *option : {&infoOption, &toOption, &outDirOption, &sizeOption, &outOrderOption}) {
+            if (parser.isSet(*option))
+                return usageError(QStringLiteral("--%1 cannot be used with --%2")
+                                      .arg(option->names().last(),
+                                           applying ? QStringLiteral("apply") : QStringLiteral("preview")));
+        }
+        return applying ? applyToPicture(parser.value(applyOption), positional, settings)
+                        : writePreview(parser.value(previewOption), positional, settings);
+    }
     if (parser.isSet(infoOption)) {
         if (positional.isEmpty())
             return usageError(QStringLiteral("--info needs at least one INPUT"));

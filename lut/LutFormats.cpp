@@ -29,11 +29,18 @@ bool sniffDiscreet1D(const QString &path)
 // LUT images are unwrapped strips.
 bool sniffTiledImage(const QString &path)
 {
-    int width = 0, height = 0;
-    QString error;
-    if (!LutImageCodec::readSize(path, &width, &height, &error))
-        return false;
-    return width == height && (width == 64 || width == 512 || width == 4096);
+    return LutImageCodec::cubeSizeOf(path, 1) != 0;
+}
+
+// The LUT image sizes a conversion resamples a cube to.
+int tiledImageSize(int n, bool)
+{
+    return LutImageCodec::heldSize(1, n);
+}
+
+int haldSize(int n, bool)
+{
+    return LutImageCodec::heldSize(19, n);
 }
 
 // A Discreet 1D lut of codes has 256, 1024 or 4096 evenly spaced entries (8,
@@ -64,10 +71,12 @@ int lut1DEntries(int, bool)
 const LutFormat kFormats[LutFormats::kCount] = {
     {0, "cube", ".cube", 3, true, false, false, true, true, ".cube", nullptr,
      &Read_LUTFile::readCube, &Write_LUTFile::writeCube, 1, nullptr},
-    {1, "tiled-image", "texture-base 64X64 512X512...", 3, true, false, false, true, true, ".png .bmp",
-     sniffTiledImage, &Read_LUTFile::readLutImageTiled, nullptr, 1, nullptr},
-    {2, "strip-image", "identity Unwrapped Cube 1024X16", 3, true, false, false, true, true, ".png .bmp",
-     nullptr, &Read_LUTFile::readLutImageStrip, nullptr, 1, nullptr},
+    // LUT images hold 8- or 16-bit codes; they are written with 16 unless
+    // told otherwise.
+    {1, "tiled-image", "texture-base 64X64 512X512...", 3, true, false, true, true, false, ".png .bmp .tif .tiff",
+     sniffTiledImage, &Read_LUTFile::readLutImageTiled, &Write_LUTFile::writeLutImageTiled, 65535, tiledImageSize},
+    {2, "strip-image", "identity Unwrapped Cube 1024X16", 3, true, false, true, true, false, ".png .bmp .tif .tiff",
+     nullptr, &Read_LUTFile::readLutImageStrip, &Write_LUTFile::writeLutImageStrip, 65535, nullptr},
     {3, "3dl", ".3dl", 3, true, true, false, true, true, ".3dl", nullptr, &Read_LUTFile::read3dl, nullptr, 1, nullptr},
     {4, "pandora", ".mga .m3d pandora", 3, true, true, true, true, true, ".mga .m3d", nullptr,
      &Read_LUTFile::readPandora, &Write_LUTFile::writePandora, 4095, nullptr},
@@ -101,12 +110,28 @@ const LutFormat kFormats[LutFormats::kCount] = {
      &Write_LUTFile::writeClf, 1, nullptr},
     {18, "ctf", ".ctf Color Transform Format", 0, true, true, true, true, true, ".ctf", nullptr,
      &Read_LUTFile::readCtf, &Write_LUTFile::writeCtf, 1, nullptr},
+    // Chosen by name among the LUT images (haldByName). The first extension
+    // names what --out-dir writes, so that it reads back as a Hald CLUT.
+    {19, "hald", "Hald CLUT", 3, true, false, true, true, false, ".hald.png .png .tif .tiff .bmp", nullptr,
+     &Read_LUTFile::readHald, &Write_LUTFile::writeHald, 65535, haldSize},
 };
 
 QString extensionOf(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix;
+}
+
+// A 512 x 512 Hald CLUT and a tiled LUT image of the same size differ only
+// in layout, so the name decides: the Hald CLUT row for an image whose file
+// name contains "hald" (in any case), else null.
+const LutFormat *haldByName(const QString &path)
+{
+    const LutFormat &hald = kFormats[19];
+    return QFileInfo(path).fileName().contains(QLatin1String("hald"), Qt::CaseInsensitive)
+            && hald.extensionList().contains(extensionOf(path))
+        ? &hald
+        : nullptr;
 }
 
 } // namespace
@@ -146,6 +171,8 @@ const LutFormat *byName(const QString &text)
 
 const LutFormat *forInput(const QString &path)
 {
+    if (const LutFormat *hald = haldByName(path))
+        return hald;
     const QString extension = extensionOf(path);
     const LutFormat *fallback = nullptr;
     for (const LutFormat &format : kFormats) {
@@ -166,6 +193,8 @@ const LutFormat *forOutput(const QString &path)
     const QString extension = extensionOf(path);
     if (extension.isEmpty())
         return nullptr;
+    if (const LutFormat *hald = haldByName(path))
+        return hald;
     for (const LutFormat &format : kFormats) {
         if (format.extensionList().contains(extension))
             return &format;
@@ -175,8 +204,9 @@ const LutFormat *forOutput(const QString &path)
 
 const LutFormat *forContent(const QString &path)
 {
-    // Images by their signature; only an image is decoded (for its size).
-    if (!LutImageCodec::rasterFormat(path).isEmpty())
+    // Images by their signature: only an image loads the image code.
+    const QByteArray image = LutImageCodec::rasterFormat(path);
+    if (image == "png" || image == "bmp" || image == "tiff")
         return &kFormats[sniffTiledImage(path) ? 1 : 2];
 
     LutTextInput in;

@@ -12,10 +12,10 @@ using LutReader = bool (Read_LUTFile::*)(QString fileName, bool headerOnly);
 using LutWriter = bool (Write_LUTFile::*)(QString fileName, Read_LUTFile *lut);
 // Looks into a file to decide between formats that share an extension.
 using LutSniffer = bool (*)(const QString &path);
-// The number of entries a 1D file of the format holds for a table of n
-// entries, written as integer codes or as reals: n when the format takes
-// that length, otherwise the next length it has above n, or 0 when it has
-// none.
+// The size a file of the format holds for a table of size n (a 1D table's
+// entries, written as integer codes or as reals, or a cube's points per
+// axis): n when the format takes that size, otherwise the one it has that a
+// conversion resamples to, or 0 when it has none.
 using LutEntryCount = int (*)(int n, bool codes);
 
 // One row of the format catalogue: everything the dispatch, the window and
@@ -41,19 +41,19 @@ struct LutFormat
     // more for codes of that scale. A format whose default is 1 holds reals
     // only: its reader gives integer codes no meaning, so it takes no scale.
     int defaultScale;
-    LutEntryCount entryCount; // 1D formats whose files hold set lengths; null: any length
+    LutEntryCount entryCount; // formats whose files hold set sizes; null: any size
 
     bool canRead() const { return reader != nullptr; }
     bool canWrite() const { return writer != nullptr; }
     bool takesScale() const { return defaultScale != 1; }
-    // The entries a 1D file holds for a table of n entries (see LutEntryCount).
+    // The size a file holds for a table of size n (see LutEntryCount).
     int entriesFor(int n, bool codes) const { return entryCount ? entryCount(n, codes) : n; }
     QStringList extensionList() const;
 };
 
 namespace LutFormats {
 
-constexpr int kCount = 19;
+constexpr int kCount = 20;
 
 // The row of identifier id, or null for an identifier outside 0..kCount-1.
 const LutFormat *byId(int id);
@@ -62,10 +62,13 @@ const LutFormat *byName(const QString &text);
 const LutFormat *all();
 
 // The format for reading path, chosen by its extension and, where several
-// formats share it, by a look into the file. Files with any other extension
-// are taken as cube files (the cube reader accepts headerless tables).
+// formats share it, by a look into the file; an image whose file name
+// contains "hald" (in any case) is a Hald CLUT. Files with any other
+// extension are taken as cube files (the cube reader accepts headerless
+// tables).
 const LutFormat *forInput(const QString &path);
-// The format for writing path, chosen by its extension; null for an unknown one.
+// The format for writing path, chosen by its extension (a Hald CLUT for an
+// image whose file name contains "hald"); null for an unknown one.
 const LutFormat *forOutput(const QString &path);
 // The format of the file at path, told from its content alone (for standard
 // input, which has no name): the signature lines of each format, the image

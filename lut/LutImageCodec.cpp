@@ -1,9 +1,17 @@
 #include "lut/LutImageCodec.h"
 
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QLibrary>
-#include <QStringList>
+
+#if defined(__GNUC__)
+// Defined where the image sources are linked into the program; null
+// elsewhere, where the module is loaded instead.
+extern "C" const LutImageCodec::ModuleApi *chromaduct_image_module() __attribute__((weak));
+#endif
 
 namespace LutImageCodec {
 
@@ -11,63 +19,52 @@ namespace {
 
 // The module, loaded once: from beside the executable, from ../lib/chromaduct
 // beside it (an installed program), or from the build directory (the test
-// programs). It stays loaded: rasters it made may outlive any caller.
+// programs). It stays loaded: what it made may outlive any caller.
 struct Module
 {
     const ModuleApi *api = nullptr;
     QString error;
 };
 
-const Module &module()
+Module load()
 {
-    static const Module loaded = [] {
-        Module found;
-        QStringList directories;
-        if (QCoreApplication::instance()) {
-            const QString here = QCoreApplication::applicationDirPath();
-            directories << here << here + QLatin1String("/../lib/chromaduct");
+    Module found;
+    QStringList directories;
+    if (QCoreApplication::instance()) {
+        const QString here = QCoreApplication::applicationDirPath();
+        directories << here << here + QLatin1String("/../lib/chromaduct");
+    }
+    directories << QStringLiteral(CHROMADUCT_MODULE_BUILD_DIR);
+    for (const QString &directory : qAsConst(directories)) {
+        QLibrary library(directory + QLatin1String("/chromaduct_images"));
+        library.setLoadHints(QLibrary::PreventUnloadHint);
+        if (!library.load()) {
+            if (found.error.isEmpty())
+                found.error = library.errorString();
+            continue;
         }
-        directories << QStringLiteral(CHROMADUCT_MODULE_BUILD_DIR);
-        for (const QString &directory : qAsConst(directories)) {
-            QLibrary library(directory + QLatin1String("/chromaduct_images"));
-            library.setLoadHints(QLibrary::PreventUnloadHint);
-            if (!library.load()) {
-                if (found.error.isEmpty())
-                    found.error = library.errorString();
-                continue;
-            }
-            const auto entry = reinterpret_cast<LutImageModuleEntry>(library.resolve("chromaduct_image_module"));
-            const ModuleApi *api = entry ? entry() : nullptr;
-            if (api && api->version == kModuleVersion) {
-                found.api = api;
-                return found;
-            }
-            found.error = QStringLiteral("%1 is of another version").arg(library.fileName());
+        const auto entry = reinterpret_cast<LutImageModuleEntry>(library.resolve("chromaduct_image_module"));
+        const ModuleApi *api = entry ? entry() : nullptr;
+        if (api && api->version == kModuleVersion) {
+            found.api = api;
+            return found;
         }
-        return found;
-    }();
-    return loaded;
+        found.error = QStringLiteral("%1 is of another version").arg(library.fileName());
+    }
+    return found;
 }
 
-// The module, or false with the reason it cannot be had.
-const ModuleApi *moduleApi(QString *error)
+// The image code, or null with the reason it cannot be had.
+const ModuleApi *images(QString *error)
 {
-    const Module &loaded = module();
+#if defined(__GNUC__)
+    if (chromaduct_image_module)
+        return chromaduct_image_module();
+#endif
+    static const Module loaded = load();
     if (!loaded.api)
         *error = QStringLiteral("image support is not available: %1").arg(loaded.error);
     return loaded.api;
-}
-
-// The raster format of path, or empty with the reason.
-QByteArray formatOf(const QString &path, QString *error)
-{
-    const QByteArray format = rasterFormat(path);
-    if (format.isEmpty()) {
-        QFile file(path);
-        *error = file.open(QIODevice::ReadOnly) ? QStringLiteral("not a PNG or BMP image")
-                                                : QStringLiteral("cannot open: %1").arg(file.errorString());
-    }
-    return format;
 }
 
 } // namespace
@@ -82,31 +79,84 @@ QByteArray rasterFormat(const QString &path)
         return QByteArrayLiteral("png");
     if (head.startsWith("BM"))
         return QByteArrayLiteral("bmp");
+    if (head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4)))
+        return QByteArrayLiteral("tiff");
+    if (head.startsWith("\xff\xd8\xff"))
+        return QByteArrayLiteral("jpeg");
     return QByteArray();
 }
 
-bool readSize(const QString &path, int *width, int *height, QString *error)
+bool read(Read_LUTFile &lut, const QString &path, int formatId)
 {
-    const QByteArray format = formatOf(path, error);
-    if (format.isEmpty())
-        return false;
-    const ModuleApi *api = moduleApi(error);
-    return api && api->readSize(path, format, width, height, error);
+    QString error;
+    const ModuleApi *api = images(&error);
+    return api ? api->read(lut, path, formatId) : lut.fail(error);
 }
 
-bool read(const QString &path, SizeCheck acceptable, Raster *raster, QString *error)
+bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId)
 {
-    const QByteArray format = formatOf(path, error);
-    if (format.isEmpty())
-        return false;
-    const ModuleApi *api = moduleApi(error);
-    return api && api->read(path, format, acceptable, raster, error);
+    QString error;
+    const ModuleApi *api = images(&error);
+    return api ? api->write(writer, path, lut, formatId) : writer.fail(error);
 }
 
-bool write(const QString &path, const Raster &raster, const char *format, QString *error)
+int cubeSizeOf(const QString &path, int formatId)
 {
-    const ModuleApi *api = moduleApi(error);
-    return api && api->write(path, raster, format, error);
+    QString error;
+    const ModuleApi *api = images(&error);
+    return api ? api->cubeSizeOf(path, formatId) : 0;
+}
+
+int heldSize(int formatId, int n)
+{
+    QString error;
+    const ModuleApi *api = images(&error);
+    return api ? api->heldSize(formatId, n) : 0;
+}
+
+int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
+                   QString *reason, QStringList *notes)
+{
+    const ModuleApi *api = images(reason);
+    return api ? api->applyToPicture(lut, inPath, outPath, outputBits, reason, notes) : 1;
+}
+
+bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reason)
+{
+    const ModuleApi *api = images(reason);
+    return api && api->writePreview(lut, outPath, reason);
 }
 
 } // namespace LutImageCodec
+
+// The catalogue's image readers and writers.
+
+bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always read whole*/)
+{
+    return LutImageCodec::read(*this, fileName, 1);
+}
+
+bool Read_LUTFile::readLutImageStrip(QString fileName, bool /*headerOnly: always read whole*/)
+{
+    return LutImageCodec::read(*this, fileName, 2);
+}
+
+bool Read_LUTFile::readHald(QString fileName, bool /*headerOnly: always read whole*/)
+{
+    return LutImageCodec::read(*this, fileName, 19);
+}
+
+bool Write_LUTFile::writeLutImageTiled(QString fileName, Read_LUTFile *lut)
+{
+    return LutImageCodec::write(*this, fileName, *lut, 1);
+}
+
+bool Write_LUTFile::writeLutImageStrip(QString fileName, Read_LUTFile *lut)
+{
+    return LutImageCodec::write(*this, fileName, *lut, 2);
+}
+
+bool Write_LUTFile::writeHald(QString fileName, Read_LUTFile *lut)
+{
+    return LutImageCodec::write(*this, fileName, *lut, 19);
+}

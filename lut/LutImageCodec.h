@@ -2,70 +2,62 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
-#include <memory>
+class Read_LUTFile;
+class Write_LUTFile;
 
-// Raster images (PNG and BMP) for the image formats, as 8-bit RGB pixels.
+// Everything that works on images: the LUT image formats (tiled, strip,
+// Hald CLUT), --apply and --preview.
 //
-// Decoding and encoding need the toolkit's GUI library, which takes a
-// process some milliseconds to load. That work lives in a module of its own
-// (libchromaduct_images, lut/LutImageModule.cpp), loaded the first time an
-// image is read or written, so that a conversion of text files never loads
-// the GUI library. Every use of QImage belongs in that module, behind a
-// function of this interface; image formats build on these functions.
-//
-// A LUT image is a PNG or BMP raster: the format is told from the file's
-// first bytes among these two only, and the module's decoder is tied to that
-// format alone, so nothing else (an SVG document, anything an installed image
-// plugin would claim) ever reaches a decoder.
+// Decoding and encoding need the toolkit's GUI library and libpng, which
+// take a process some milliseconds to load. That code lives in a module of
+// its own, libchromaduct_images (the image sources and lut/LutImageModule.cpp),
+// loaded the first time an image is read or written, so that a conversion of
+// text files never loads those libraries. Programs that link the image
+// sources themselves (the window, the tests) use them in place. Every use of
+// QImage or libpng belongs in the module, reached through a function here.
 namespace LutImageCodec {
 
-// 8-bit RGB pixels: row y starts at bits + y * bytesPerLine (3 x width or
-// more: rows may be padded). owner keeps the pixels alive.
-struct Raster
-{
-    int width = 0;
-    int height = 0;
-    qint64 bytesPerLine = 0;
-    const unsigned char *bits = nullptr;
-    std::shared_ptr<const void> owner;
-};
-
-// Whether an image of this size is one the caller can use.
-using SizeCheck = bool (*)(int width, int height);
-
-// "png" or "bmp" when the file starts with that format's signature, else
-// empty (also when the file cannot be opened). Needs no module.
+// The raster type a file's first bytes name: "png", "bmp", "tiff" or "jpeg",
+// else empty (also when the file cannot be opened). Needs no module.
 QByteArray rasterFormat(const QString &path);
 
-// The size the PNG or BMP image at path states in its header. False with a
-// reason when the file cannot be opened, is no PNG or BMP image, or the
-// header cannot be read.
-bool readSize(const QString &path, int *width, int *height, QString *error);
+// The reader and writer of the LUT image format formatId (1, 2 or 19).
+bool read(Read_LUTFile &lut, const QString &path, int formatId);
+bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId);
+// The cube size the image at path holds in the layout of formatId, from
+// its header; 0 when it holds none or cannot be read.
+int cubeSizeOf(const QString &path, int formatId);
+// The cube size a LUT image of formatId holds nearest to n.
+int heldSize(int formatId, int n);
 
-// Decodes the PNG or BMP image at path into raster (any alpha dropped).
-// The size its header states is checked with acceptable before any pixel
-// is decoded, so a huge image of the wrong size costs nothing. False with a
-// reason otherwise.
-bool read(const QString &path, SizeCheck acceptable, Raster *raster, QString *error);
+// --apply: the picture inPath through lut into outPath (ImageApply::apply).
+// Returns 0 when done, 1 when the input failed, 2 when the output failed,
+// with the reason; notes are said once the picture is written.
+int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
+                   QString *reason, QStringList *notes);
+// --preview: the contact sheet of lut as a PNG (LutPreview::write).
+bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reason);
 
-// Writes raster to path as a PNG or BMP file ("png", "bmp"). False with a
-// reason when it cannot.
-bool write(const QString &path, const Raster &raster, const char *format, QString *error);
-
-// What the module gives: the functions above that need the GUI library,
-// with the raster format already told (by rasterFormat) for reading.
+// What the module gives: the functions above but rasterFormat.
 struct ModuleApi
 {
     int version;
-    bool (*readSize)(const QString &path, const QByteArray &format, int *width, int *height, QString *error);
-    bool (*read)(const QString &path, const QByteArray &format, SizeCheck acceptable, Raster *raster, QString *error);
-    bool (*write)(const QString &path, const Raster &raster, const char *format, QString *error);
+    bool (*read)(Read_LUTFile &lut, const QString &path, int formatId);
+    bool (*write)(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId);
+    int (*cubeSizeOf)(const QString &path, int formatId);
+    int (*heldSize)(int formatId, int n);
+    int (*applyToPicture)(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
+                          QString *reason, QStringList *notes);
+    bool (*writePreview)(const Read_LUTFile &lut, const QString &outPath, QString *reason);
 };
 // The module's version of ModuleApi; a module of another is not used.
-constexpr int kModuleVersion = 1;
+constexpr int kModuleVersion = 2;
 
 } // namespace LutImageCodec
 
-// The module's one exported function, chromaduct_image_module (C linkage).
+// The image code's one entry point, chromaduct_image_module (C linkage),
+// defined by lut/LutImageModule.cpp in the module and wherever the image
+// sources are linked in.
 using LutImageModuleEntry = const LutImageCodec::ModuleApi *(*)();

@@ -1,95 +1,77 @@
-// libchromaduct_images: the part of the image formats that needs the
-// toolkit's GUI library, loaded by LutImageCodec the first time an image is
-// read or written. It holds no LUT logic and uses nothing of the program
-// that loads it but the toolkit, through the functions of ModuleApi.
+// The entry point of the image code (libchromaduct_images, or the image
+// sources linked into a program): the LUT image formats, --apply and
+// --preview behind LutImageCodec's ModuleApi. The module uses the program
+// that loads it for everything else (the container, the writer object, the
+// sampler), whose symbols that program exports.
 
 #include "lut/LutImageCodec.h"
 
-#include <QFile>
-#include <QImage>
-#include <QImageReader>
-#include <QImageWriter>
+#include "cli/ImageApply.h"
+#include "cli/LutPreview.h"
+#include "formats/LutImageFormat.h"
+#include "lut/LutImageInput.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
 
-#include <utility>
+#include <QImageReader>
 
 namespace {
 
-// Points reader at path with the decoder of format and no other: with the
-// format given and detection off, neither the content nor the file name
-// can bring in another decoder.
-void openReader(QImageReader &reader, const QString &path, const QByteArray &format)
+const LutImageLayout *layoutOf(int formatId)
 {
-    reader.setAutoDetectImageFormat(false);
-    reader.setDecideFormatFromContent(false);
-    reader.setFormat(format);
-    reader.setFileName(path);
+    switch (formatId) {
+    case 1:
+        return &LutImageFormat::kTiled;
+    case 2:
+        return &LutImageFormat::kStrip;
+    case 19:
+        return &LutImageFormat::kHald;
+    default:
+        return nullptr;
+    }
 }
 
-bool readSize(const QString &path, const QByteArray &format, int *width, int *height, QString *error)
+bool read(Read_LUTFile &lut, const QString &path, int formatId)
 {
+    const LutImageLayout *layout = layoutOf(formatId);
+    return layout ? LutImageFormat::read(lut, path, *layout) : lut.fail(QStringLiteral("not a LUT image format"));
+}
+
+bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId)
+{
+    const LutImageLayout *layout = layoutOf(formatId);
+    return layout ? LutImageFormat::write(writer, path, lut, *layout) : writer.fail(QStringLiteral("not a LUT image format"));
+}
+
+int cubeSizeOf(const QString &path, int formatId)
+{
+    const LutImageLayout *layout = layoutOf(formatId);
     QImageReader reader;
-    openReader(reader, path, format);
-    const QSize size = reader.size();
-    if (!size.isValid()) {
-        *error = QStringLiteral("cannot read the image header: %1").arg(reader.errorString());
-        return false;
-    }
-    *width = size.width();
-    *height = size.height();
-    return true;
+    QString error;
+    if (!layout || !LutImageInput::open(reader, path, &error))
+        return 0;
+    return layout->cubeSize(reader.size());
 }
 
-bool read(const QString &path, const QByteArray &format, LutImageCodec::SizeCheck acceptable,
-          LutImageCodec::Raster *raster, QString *error)
+int heldSize(int formatId, int n)
 {
-    const auto wrongSize = [error](const QSize &size) {
-        *error = QStringLiteral("%1 x %2 is not a size this LUT image can have").arg(size.width()).arg(size.height());
-        return false;
-    };
-    QImageReader reader;
-    openReader(reader, path, format);
-    const QSize announced = reader.size();
-    if (!announced.isValid()) {
-        *error = QStringLiteral("cannot read the image header: %1").arg(reader.errorString());
-        return false;
-    }
-    if (!acceptable(announced.width(), announced.height()))
-        return wrongSize(announced);
-    QImage image = reader.read();
-    if (image.isNull()) {
-        *error = QStringLiteral("cannot load the image: %1").arg(reader.errorString());
-        return false;
-    }
-    if (!acceptable(image.width(), image.height()))
-        return wrongSize(image.size());
-    // The conversion drops any alpha channel and reuses the decoded buffer
-    // where it can; the raster then shares the image's pixels.
-    image = std::move(image).convertToFormat(QImage::Format_RGB888);
-    if (image.isNull()) {
-        *error = QStringLiteral("out of memory converting the image");
-        return false;
-    }
-    auto held = std::make_shared<const QImage>(std::move(image));
-    raster->width = held->width();
-    raster->height = held->height();
-    raster->bytesPerLine = held->bytesPerLine();
-    raster->bits = held->constBits();
-    raster->owner = std::move(held);
-    return true;
+    const LutImageLayout *layout = layoutOf(formatId);
+    return layout ? layout->heldSize(n) : 0;
 }
 
-bool write(const QString &path, const LutImageCodec::Raster &raster, const char *format, QString *error)
+int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
+                   QString *reason, QStringList *notes)
 {
-    const QImage image(raster.bits, raster.width, raster.height, int(raster.bytesPerLine), QImage::Format_RGB888);
-    QImageWriter writer(path, format);
-    if (image.isNull() || !writer.write(image)) {
-        *error = QStringLiteral("cannot write the image: %1").arg(writer.errorString());
-        return false;
-    }
-    return true;
+    ImageApply::Options options;
+    options.outputBits = outputBits;
+    const ImageApply::Result result = ImageApply::apply(lut, inPath, outPath, options);
+    *reason = result.reason;
+    *notes = result.notes;
+    return result.status == ImageApply::Status::Done ? 0 : result.status == ImageApply::Status::InputFailed ? 1 : 2;
 }
 
-const LutImageCodec::ModuleApi api = {LutImageCodec::kModuleVersion, readSize, read, write};
+const LutImageCodec::ModuleApi api = {LutImageCodec::kModuleVersion, read, write, cubeSizeOf, heldSize,
+                                      applyToPicture, LutPreview::write};
 
 } // namespace
 

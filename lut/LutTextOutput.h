@@ -122,6 +122,8 @@ public:
 
     bool open();
     LutTextStream &stream() { return *m_stream; }
+    // The open device itself, for writers of binary files (LUT images).
+    QIODevice *device() const { return m_device.get(); }
     // Flushes the stream and puts the file in place; false when any write failed.
     bool commit();
     // Why open or commit failed, in the system's words ("No space left on device").

@@ -108,6 +108,7 @@ public:
     bool readZyt3D(QString fileName, bool headerOnly);
     bool readClf(QString fileName, bool headerOnly);
     bool readCtf(QString fileName, bool headerOnly);
+    bool readHald(QString fileName, bool headerOnly);
 
     // Shared by the line-oriented readers whose cube entries follow each
     // other in file order (first index slowest, third fastest).

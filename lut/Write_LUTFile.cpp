@@ -113,20 +113,10 @@ private:
     QByteArray m_utf8; // a long or non-ASCII separator
 };
 
-// The integer form: the nearest code to scale x value, within 0..scale.
-// Codes outside the depth have no meaning (every reader clamps them and
-// peers refuse a sign), and a NaN is written as 0. Rounding (rather than
-// truncating) keeps an exact code exact after a six-decimal hop: 3/255 read
-// back from a text file is a hair below 3/255 and must still write 3.
+// The integer form: the code of value at the depth of scale (lutCode).
 inline char *appendCode(char *out, int scale, float value)
 {
-    const double product = double(scale) * double(value);
-    long long code = 0;
-    if (product >= double(scale))
-        code = scale;
-    else if (product > 0.0)
-        code = (long long)(product + 0.5); // the floor, for a positive number
-    return std::to_chars(out, out + 24, code).ptr;
+    return std::to_chars(out, out + 24, lutCode(double(value), scale)).ptr;
 }
 
 // The room one value takes at most in the real form of the given precision
@@ -308,7 +298,7 @@ void Write_LUTFile::writeLut3DEntry(const LutTable3D &table, LutTextStream &stre
 void Write_LUTFile::writeLut3DEntryPrecise(const LutTable3D &table, LutTextStream &stream, int p, int q, int r,
                                            const QString &separator)
 {
-    const float *entry = tableOrderRGB ? table[p][q][r] : table[r][q][p];
+    const float *entry = entry3D(table, p, q, r);
     const int first = dataOrderRGB ? 0 : 2;
     const SeparatorBytes bytes(separator);
     for (int i = 0; i < 3; ++i) {

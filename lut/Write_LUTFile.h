@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cmath>
 #include <functional>
 
 class Read_LUTFile;
@@ -49,6 +50,17 @@ public:
     bool writeZyt3D(QString fileName, Read_LUTFile *lut);
     bool writeClf(QString fileName, Read_LUTFile *lut);
     bool writeCtf(QString fileName, Read_LUTFile *lut);
+    bool writeLutImageTiled(QString fileName, Read_LUTFile *lut);
+    bool writeLutImageStrip(QString fileName, Read_LUTFile *lut);
+    bool writeHald(QString fileName, Read_LUTFile *lut);
+
+    // The 3D entry that loop indices (p, q, r) stand for: table[p][q][r]
+    // when tableOrderRGB is set, table[r][q][p] when clear. Its channels go
+    // out as 0, 1, 2 when dataOrderRGB is set, else 2, 1, 0.
+    const float *entry3D(const LutTable3D &table, int p, int q, int r) const
+    {
+        return tableOrderRGB ? table[p][q][r] : table[r][q][p];
+    }
 
     // Writes the three channels of one 3D entry: table[p][q][r] when
     // tableOrderRGB is set, table[r][q][p] when clear; channels 0, 1, 2 when
@@ -110,3 +122,19 @@ public:
     // Records why the write failed and returns false.
     bool fail(const QString &reason);
 };
+
+// The integer code of value at a depth of scale (255, 1023, 65535, ...): the
+// nearest code to scale x value, within 0..scale. Codes outside the depth
+// have no meaning (every reader clamps them and peers refuse a sign), and a
+// NaN gives 0. Rounding (rather than truncating) keeps an exact code exact
+// after a six-decimal hop: 3/255 read back from a text file is a hair below
+// 3/255 and must still give 3.
+inline long long lutCode(double value, int scale)
+{
+    const double product = double(scale) * value;
+    if (product >= double(scale))
+        return scale;
+    if (product > 0.0)
+        return (long long)std::floor(product + 0.5);
+    return 0;
+}

@@ -126,7 +126,7 @@ private slots:
         };
         const QStringList usage[] = {{}, {good}, {good, out, "third"}, {"--info"}, {"--out-dir", dir},
             {good, out, "--size", "1"}, {good, out, "--size", "257"}, {good, out, "--size", "big"},
-            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "19"},
+            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "20"},
             {good, out, "--in-order", "RGB"}, {good, out, "--out-order", "RGB/GBR"}, {good, out, "--bogus"},
             {good, out, "--size"}, {"--info", "--formats"}, {good, out, "--scale", "4095"}, {good, path("x.spi1d"), "--scale", "2"},
             {good, out, "--size", "300"}, {"--out-dir", dir, "-"}, {"--out-dir", dir, good, "--scale", "1023"},
@@ -152,8 +152,8 @@ private slots:
         for (const char *option :
              {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--jobs", "--info", "--formats"})
             QVERIFY2(help.out.contains(option), option);
-        QVERIFY(help.out.contains("take --scale, and what they write without it: pandora (4095), discreet1d (by length), "
-                                  "lut1d (255), csvlog (by length)."));
+        QVERIFY(help.out.contains("take --scale, and what they write without it: tiled-image (65535), strip-image (65535), "
+                                  "pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535)."));
 
         // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does);
         // then what the plain reading leaves out: the shaper, the input ranges, clamped values.
@@ -174,8 +174,8 @@ private slots:
                      .arg(both, plain).arg(6));
 
         QCOMPARE(runConvert({"--formats"}).out,
-                 QByteArray("0\tcube\t.cube\t3D\tyes\tyes\treals\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tno\t-\n"
-                            "2\tstrip-image\tidentity Unwrapped Cube 1024X16\t3D\tyes\tno\t-\n3\t3dl\t.3dl\t3D\tyes\tno\t-\n"
+                 QByteArray("0\tcube\t.cube\t3D\tyes\tyes\treals\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tyes\t65535\n"
+                            "2\tstrip-image\tidentity Unwrapped Cube 1024X16\t3D\tyes\tyes\t65535\n3\t3dl\t.3dl\t3D\tyes\tno\t-\n"
                             "4\tpandora\t.mga .m3d pandora\t3D\tyes\tyes\t4095\n5\tlook\t.look\t3D\tyes\tno\t-\n"
                             "6\tdiscreet1d\t.lut 1D Discreet\t1D\tyes\tyes\tby length\n7\tlut1d\t.lut 1D\t1D\tyes\tyes\t255\n"
                             "8\tdavlut\t.davLut 3DLut\t3D\tyes\tyes\treals\n9\tcsp\t.csp\t3D\tyes\tno\t-\n"
@@ -184,7 +184,8 @@ private slots:
                             "14\tcsvlog\t.csv log\t1D\tyes\tyes\tby length\n15\tzyt1d\t.zyt1d Ostavel专用格式1D\t1D\tyes\tyes\treals\n"
                             "16\tzyt3d\t.zyt3d Ostavel专用格式3D\t3D\tyes\tyes\treals\n"
                             "17\tclf\t.clf Common LUT Format\t3D/1D\tyes\tyes\treals\n"
-                            "18\tctf\t.ctf Color Transform Format\t3D/1D\tyes\tyes\treals\n"));
+                            "18\tctf\t.ctf Color Transform Format\t3D/1D\tyes\tyes\treals\n"
+                            "19\thald\tHald CLUT\t3D\tyes\tyes\t65535\n"));
     }
 
     // Each input on its own: a failure is reported, the others are written,
@@ -210,6 +211,20 @@ private slots:
                      + ": already written from another input of this run; " + again.toUtf8() + " is not written over it\n", r.err);
         QVERIFY(TestSupport::parseCubeText(QDir(outDir).filePath("batch-a.cube")).size == 2);
         QVERIFY(readFile(QDir(outDir).filePath("batch-1d.spi1d")).startsWith("Version 1\nFrom 0.0 1\nLength 2\n"));
+    }
+
+    // The image code (and with it Qt Gui) is loaded for images only: not to start, nor for text files.
+    void imageCodeLoadedForImagesOnly()
+    {
+        const auto loads = [](const QStringList &arguments) {
+            const ProcessResult r = TestSupport::runProcess("env", QStringList{"LD_DEBUG=libs", TestSupport::convertPath()} + arguments);
+            return std::make_pair(r.exitCode, r.err.contains("libQt5Gui.so") && r.err.contains("libchromaduct_images.so"));
+        };
+        QCOMPARE(loads({"--formats"}), std::make_pair(0, false));
+        QCOMPARE(loads({file("text.cube", cubeFile(3)), path("text.spi3d")}), std::make_pair(0, false));
+        QCOMPARE(loads({file("image.cube", cubeFile(16)), path("image.png"), "--to", "tiled-image"}), std::make_pair(0, true));
+        QCOMPARE(loads({path("image.png"), path("from-image.cube")}), std::make_pair(0, true));
+        QCOMPARE(TestSupport::parseCubeText(path("from-image.cube")).size, 16);
     }
 
     // -j: inputs side by side give the outputs, the messages (in input

@@ -1,18 +1,19 @@
 // The look reader (XML of little-endian hex floats) and the tiled and strip LUT image readers.
 
 #include "TestSupport.h"
-#include "lut/LutImageCodec.h"
 #include "lut/Read_LUTFile.h"
 #include <QImage>
+#include <QRgba64>
 #include <QtEndian>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <array>
 #include <cmath>
 
 namespace {
 
-constexpr int kTiled = 1, kStrip = 2, kLook = 5;
+constexpr int kTiled = 1, kStrip = 2, kLook = 5, kHald = 19;
 using Rgb = std::array<float, 3>; Rgb at(const float *e) { return {{e[0], e[1], e[2]}}; }
 bool readAs(Read_LUTFile &lut, const QString &path, int format, bool defaultOrder = true)
 { LutFileOptions options{path, format, defaultOrder}; return lut.readLut(options, false); }
@@ -33,16 +34,24 @@ QByteArray table(const QByteArray &size, const QByteArray &data, const QByteArra
 { return "<" + name + "><size>" + size + "</size><data>" + data + "</data></" + name + ">"; }
 QByteArray look(const QByteArray &body) { return "<?xml version=\"1.0\"?>\n<look>\n" + body + "\n</look>\n"; }
 
-// The identity as a tiled image (T x T tiles of n x n) or a strip (n tiles in a row): point (a, b, c) holds (c, b, a); n = 1 is white.
-QImage identityImage(int format, int n)
+// The identity as a tiled image (T x T tiles of n x n), a strip (n tiles in a row) or a Hald CLUT (level L = sqrt(n):
+// the points in reading order on rows of L^3 pixels): point (a, b, c) holds (c, b, a); n = 1 is white. 16-bit with a
+// depth of 65535.
+QImage identityImage(int format, int n, int depth = 255)
 {
-    const int tiles = format == kStrip ? n : n == 16 ? 4 : n == 64 ? 8 : 16;
-    QImage image(n * tiles, format == kStrip ? n : n * tiles, QImage::Format_RGB888);
+    const int tiles = format == kStrip ? n : n == 16 ? 4 : n == 64 ? 8 : 16, level = int(std::lround(std::sqrt(n)));
+    const QSize size = format == kHald ? QSize(level * n, level * n) : QSize(n * tiles, format == kStrip ? n : n * tiles);
+    QImage image(size, depth == 255 ? QImage::Format_RGB888 : QImage::Format_RGBX64);
     for (int i = 0; i < n * n * n; ++i) {
         const int a = i / n / n, b = i / n % n, c = i % n;
+        const QPoint at = format == kHald ? QPoint(i % size.width(), i / size.width()) : QPoint((a % tiles) * n + c, (a / tiles) * n + b);
+        int v[3];
         for (int k = 0; k < 3; ++k)
-            image.scanLine((a / tiles) * n + b)[3 * ((a % tiles) * n + c) + k] =
-                n == 1 ? 255 : uchar(std::lround((k == 0 ? c : k == 1 ? b : a) * 255.0 / (n - 1)));
+            v[k] = n == 1 ? depth : int(std::lround((k == 0 ? c : k == 1 ? b : a) * double(depth) / (n - 1)));
+        if (depth == 255)
+            std::copy(v, v + 3, image.scanLine(at.y()) + 3 * at.x());
+        else
+            reinterpret_cast<QRgba64 *>(image.scanLine(at.y()))[at.x()] = QRgba64::fromRgba64(quint16(v[0]), quint16(v[1]), quint16(v[2]), 65535);
     }
     return image;
 }
@@ -107,14 +116,22 @@ private slots:
     {
         QTest::addColumn<int>("format");
         QTest::addColumn<int>("n");
-        for (const int n : {16, 64, 256}) QTest::addRow("tiled n=%d", n) << kTiled << n;
-        for (const int n : {17, 5, 1}) QTest::addRow("strip n=%d", n) << kStrip << n;
+        QTest::addColumn<int>("depth");
+        for (const int n : {16, 64, 256}) QTest::addRow("tiled n=%d", n) << kTiled << n << 255;
+        for (const int n : {17, 5, 1}) QTest::addRow("strip n=%d", n) << kStrip << n << 255;
+        QTest::addRow("tiled n=64 16-bit") << kTiled << 64 << 65535;
+        QTest::addRow("strip n=6 16-bit") << kStrip << 6 << 65535;
+        for (const int n : {4, 9, 25, 64}) QTest::addRow("hald n=%d", n) << kHald << n << 255;
+        QTest::addRow("hald n=49 16-bit") << kHald << 49 << 65535;
     }
     void identityImagesReadToIdentityCubes()
     {
         QFETCH(int, format);
         QFETCH(int, n);
-        QImage image = identityImage(format, n).convertToFormat(n == 5 ? QImage::Format_ARGB32 : QImage::Format_RGB888);
+        QFETCH(int, depth);
+        QImage image = identityImage(format, n, depth);
+        if (n == 5)
+            image = image.convertToFormat(QImage::Format_ARGB32);
         for (int i = 0; n == 5 && i < 125; ++i)
             image.setPixel(i % 25, i / 25, (image.pixel(i % 25, i / 25) & 0xffffff) | uint(i * 37 % 256) << 24);
         const QString path = m_dir.filePath(QStringLiteral("id%1.%2").arg(n).arg(n == 16 ? "bmp" : "png"));
@@ -123,14 +140,15 @@ private slots:
         qint64 bad = 0;
         for (qint64 i = 0; i < 3LL * n * n * n; ++i) {
             const int r = i / 3 % n, g = i / 3 / n % n, b = i / 3 / n / n, k = i % 3;
-            bad += std::fabs(lut.table3D[r][g][b][k] - (n == 1 ? 1.0f : float(k == 0 ? r : k == 1 ? g : b) / (n - 1))) > 0.5f / 255 + 1e-6f;
+            bad += std::fabs(lut.table3D[r][g][b][k] - (n == 1 ? 1.0f : float(k == 0 ? r : k == 1 ? g : b) / (n - 1))) > 0.5f / depth + 1e-6f;
         }
         QCOMPARE(bad, qint64(0));
         QCOMPARE(at(lut.domainMax3D), Rgb({1, 1, 1}));
     }
 
-    // Wrong sizes (66049x257 is above the bound), unloadable files and other image formats (a 64x64 SVG or JPEG named
-    // .png: a LUT image is a PNG or BMP raster) fail, leaving no table.
+    // Wrong sizes (66049x257 is above the bound; a Hald CLUT is L^3 square for L from 2 to 16), unloadable files, other
+    // image formats (a 64x64 SVG or JPEG named .png: a LUT image is a PNG, BMP or TIFF raster), and Hald CLUTs that are
+    // grey, cut short or claim 100,000 x 100,000 pixels fail, leaving no table.
     void imagesRefuseWrongSizesAndUnloadableFiles()
     {
         const auto refuses = [](int format, const QString &path) {
@@ -140,42 +158,20 @@ private slots:
         const QString junk = TestSupport::writeFile(m_dir.filePath("junk.png"), QByteArray("\x89PNG\r\n\x1a\n garbage \xff\x00\x13", 20));
         const QString svg = TestSupport::writeFile(m_dir.filePath("svg.png"), "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\"/>");
         QImage(64, 64, QImage::Format_RGB888).save(m_dir.filePath("jpeg.png"), "JPEG");
-        for (const int format : {kTiled, kStrip})
+        for (const int format : {kTiled, kStrip, kHald})
             for (const QString &path : {junk, TestSupport::writeFile(m_dir.filePath("empty.bmp"), ""), m_dir.filePath("missing.png"), svg,
                                         m_dir.filePath("jpeg.png")})
                 QVERIFY2(refuses(format, path), qPrintable(path));
+        for (const char *name : {"grey-8x8-no-colour", "level-4-16bit-truncated", "header-100000x100000"})
+            QVERIFY2(refuses(kHald, QStringLiteral(CHROMADUCT_SOURCE_DIR "/tests/fuzz/regressions/hald-%1.png").arg(name)), name);
         for (const auto &s : QList<QPair<int, QSize>>{{kTiled, {128, 128}}, {kTiled, {512, 64}}, {kTiled, {64, 65}},
-                                                      {kStrip, {17, 289}}, {kStrip, {290, 17}}, {kStrip, {66049, 257}}}) {
+                                                      {kStrip, {17, 289}}, {kStrip, {290, 17}}, {kStrip, {66049, 257}},
+                                                      {kHald, {9, 9}}, {kHald, {27, 28}}, {kHald, {1, 1}}, {kHald, {124, 124}}}) {
             QImage image(s.second, QImage::Format_RGB888);
             image.fill(Qt::gray);
             const QString path = m_dir.filePath(QStringLiteral("wrong%1x%2.png").arg(s.second.width()).arg(s.second.height()));
             QVERIFY2(image.save(path) && refuses(s.first, path), qPrintable(path));
         }
-    }
-
-    // The image module writes a raster as PNG or BMP and reads it back pixel for pixel; the size comes from the
-    // header alone; a file it cannot write or read says why.
-    void imageModuleRoundTrip()
-    {
-        const QImage image = identityImage(kStrip, 5); // 25 x 5: rows padded to 76 bytes
-        LutImageCodec::Raster raster;
-        raster.width = image.width(), raster.height = image.height(), raster.bytesPerLine = image.bytesPerLine();
-        raster.bits = image.constBits();
-        QString error;
-        for (const char *format : {"png", "bmp"}) {
-            const QString path = m_dir.filePath(QStringLiteral("round.%1").arg(QLatin1String(format)));
-            QVERIFY2(LutImageCodec::write(path, raster, format, &error), qPrintable(error));
-            QCOMPARE(LutImageCodec::rasterFormat(path), QByteArray(format));
-            int width = 0, height = 0;
-            QVERIFY(LutImageCodec::readSize(path, &width, &height, &error) && width == 25 && height == 5);
-            LutImageCodec::Raster back;
-            QVERIFY(LutImageCodec::read(path, [](int w, int h) { return w == 25 && h == 5; }, &back, &error));
-            for (int y = 0; y < 5; ++y)
-                QVERIFY(std::equal(back.bits + y * back.bytesPerLine, back.bits + y * back.bytesPerLine + 75, image.constScanLine(y)));
-            QVERIFY(!LutImageCodec::read(path, [](int, int) { return false; }, &back, &error) && error == "25 x 5 is not a size this LUT image can have");
-        }
-        QVERIFY(!LutImageCodec::write(m_dir.path(), raster, "png", &error) && error.startsWith("cannot write the image"));
-        QVERIFY(!LutImageCodec::readSize(m_dir.filePath("none.png"), nullptr, nullptr, &error) && error.startsWith("cannot open"));
     }
 };
 

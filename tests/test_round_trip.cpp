@@ -5,6 +5,7 @@
 // with a shaper before its cube, standard input and output, and csv logs that once hung the reader.
 
 #include "TestSupport.h"
+#include "calc/LutCalc.h"
 #include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include <QFloat16>
@@ -52,7 +53,7 @@ QByteArray sourceText(const Source &s)
 // The extension ociobakelut reads a format by, by identifier; null where it does not read it.
 const char *const kPeerExtensions[LutFormats::kCount] = {"cube", nullptr, nullptr, nullptr, "mga", nullptr, "lut", nullptr,
                                                          nullptr, nullptr, nullptr, "itx", "spi1d", "spi3d", nullptr,
-                                                         nullptr, nullptr, "clf", "ctf"};
+                                                         nullptr, nullptr, "clf", "ctf", nullptr};
 
 // "" when got(i, c) is want(i, c) within tolerance for every entry and channel, else the first difference.
 QString difference(const std::function<double(int, int)> &got, int entries, const std::function<double(int, int)> &want, double tolerance)
@@ -113,15 +114,22 @@ private slots:
                     QVERIFY2(r.exitCode == 2 && r.err.count('\n') == 1 && !QFile::exists(out), qPrintable(what + r.err));
                     continue;
                 }
-                const int length = dimension == 3 ? s.n : format->entriesFor(s.n, format->takesScale());
+                const int length = format->entriesFor(s.n, dimension == 3 || format->takesScale());
                 const int scale = format->defaultScale == 0 ? LutFormats::codeScaleFor(length) : format->defaultScale;
                 QVERIFY2(r.exitCode == 0 && r.out.isEmpty(), qPrintable(what + r.err));
                 QVERIFY2(r.err.isEmpty() == (length == s.n), qPrintable(what + r.err)); // a note when resampled
                 const int entries = dimension == 3 ? length * length * length : length;
-                // Resampled, the curve is the source's line between its two nearest entries.
+                // Resampled, a cube is the source's, sampled at the new lattice; a curve the source's line
+                // between its two nearest entries.
+                Read_LUTFile grade, resampled;
+                LutFileOptions sourceOptions{source, 0};
+                QVERIFY(dimension != 3 || length == s.n || (grade.readLut(sourceOptions, false) && resampled.setSize3D(length, false)
+                                                            && LutCalc::resampleCube(&grade, &resampled)));
                 const auto want = [&](int i, int c) {
                     if (length == s.n)
                         return sourceValue(s, i, c);
+                    if (dimension == 3)
+                        return tableOf(resampled.table3D)(i, c);
                     const double x = double(i) * (s.n - 1) / (length - 1);
                     const int k = std::min(int(x), s.n - 2);
                     return sourceValue(s, k, c) + (sourceValue(s, k + 1, c) - sourceValue(s, k, c)) * (x - k);
@@ -132,7 +140,8 @@ private slots:
                 QVERIFY2(back.readLut(options, false) && (dimension == 3 ? back.size3D : back.size1D) == length,
                          qPrintable(what + back.errorString));
                 COMPARE_TABLES(what, dimension == 3 ? tableOf(back.table3D) : tableOf(back.table1D), entries, want, tolerance);
-                QCOMPARE(LutFormats::forContent(out)->id, id == 11 ? 0 : id); // itx reads as the cube it is
+                // itx reads as the cube it is; a Hald CLUT is told by its name, and this one's size is a tiled image's
+                QCOMPARE(LutFormats::forContent(out)->id, id == 11 ? 0 : id == 19 ? 1 : id);
                 ++compared;
                 if (!kPeerExtensions[id])
                     continue;
@@ -143,8 +152,9 @@ private slots:
                 ++peerCompared;
             }
         }
-        // 3D formats for the grade; 1D formats for both curves, csv log for the grey one; clf and ctf for all three
-        QCOMPARE(compared, 6 + 5 + 4 + 6);
+        // 3D formats (three of them LUT images) for the grade; 1D formats for both curves, csv log for the grey one;
+        // clf and ctf for all three
+        QCOMPARE(compared, 9 + 5 + 4 + 6);
         QCOMPARE(peerCompared, 4 + 2 + 2 + 6);
     }
 

@@ -21,7 +21,7 @@ namespace {
 // The csp reader keeps its 3D domain after a read; every other resets it.
 constexpr int kCspFormat = 9;
 // The LUT image readers decode the whole image whatever they are asked.
-constexpr int kTiledImageFormat = 1, kStripImageFormat = 2;
+constexpr int kTiledImageFormat = 1, kStripImageFormat = 2, kHaldFormat = 19;
 
 const LutFormat *g_format = nullptr;
 FuzzTarget::Outcome g_outcome;
@@ -111,7 +111,9 @@ void convert(const LutFormat *inFormat, Read_LUTFile &lut, quint32 h)
     const bool bake = lut.bakeRead || bool(lut.meaning.evaluate);
     Read_LUTFile *source = &lut;
     Read_LUTFile converted;
-    const int size = int(2 + (h >> 9) % 16);
+    // LUT images hold set cube sizes, 8-bit or 16-bit codes.
+    const bool image = outFormat->defaultScale == 65535;
+    const int size = dimension == 3 ? outFormat->entriesFor(int(2 + (h >> 9) % 16), true) : int(2 + (h >> 9) % 16);
     if (bake) {
         // A transform that a table of this kind cannot hold is refused.
         const bool baked = dimension == 3 ? converted.setSize3D(size, false) && LutCalc::bakeCube(&lut, &converted)
@@ -132,7 +134,7 @@ void convert(const LutFormat *inFormat, Read_LUTFile &lut, quint32 h)
     options.defaultOrder = (h >> 13) % 2;
     options.dataOrderRGB = (h >> 14) % 2;
     options.tableOrderRGB = (h >> 15) % 2;
-    options.outputScale = (h >> 16) % 4 == 0 ? 4095 : 1;
+    options.outputScale = (h >> 16) % 4 == 0 ? (image ? 255 : 4095) : image ? 65535 : 1;
     options.size3D = source->size3D;
     Write_LUTFile writer;
     if (!writer.writeLut(options, source) && writer.errorString.isEmpty())
@@ -160,7 +162,7 @@ void runOne(const LutFormat *format, const uint8_t *data, size_t size)
 
     // The window first reads the header alone, then the whole file. (A
     // header read of a LUT image would only decode it twice.)
-    if (format->id != kTiledImageFormat && format->id != kStripImageFormat) {
+    if (format->id != kTiledImageFormat && format->id != kStripImageFormat && format->id != kHaldFormat) {
         Read_LUTFile header;
         checkRead(format, header, header.readLut(options, true), true);
     }

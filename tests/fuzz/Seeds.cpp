@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr int kTiledImage = 1, kStripImage = 2, kThreeDl = 3, kLook = 5, kLut1D = 7, kCsp = 9, kTruelight = 10;
+constexpr int kTiledImage = 1, kStripImage = 2, kHald = 19, kThreeDl = 3, kLook = 5, kLut1D = 7, kCsp = 9, kTruelight = 10;
 
 // The data model every seed is made from: a gently curved cube (channel k
 // of lattice point (r, g, b) on n points) and a 1D curve.
@@ -110,8 +110,9 @@ private:
 };
 
 // Every writable format writes the model at a few sizes, in its own order
-// and in the opposite one, as reals and as 12-bit codes. The sizes keep
-// each file within the fuzzer's 64 KiB inputs.
+// and in the opposite one, as reals and as 12-bit codes (LUT images: 16-bit
+// and 8-bit codes). The sizes keep each file within the fuzzer's 64 KiB
+// inputs.
 void addWrittenSeeds(SeedWriter &seeds)
 {
     static const int cubeSizes[] = {2, 3, 5, 9}, curveSizes[] = {2, 16, 256, 1024};
@@ -130,10 +131,11 @@ void addWrittenSeeds(SeedWriter &seeds)
                 const char *kind = is3D ? "cube" : model == Model::Grey ? "grey" : "curves";
                 const QString stem = QStringLiteral("%1-%2%3-").arg(readable ? "valid" : "short", kind).arg(n);
                 const QString extension = format->extensionList().value(0);
-                seeds.addWritten(id, stem + QStringLiteral("own") + extension, &lut, true, 1);
-                if (n == 5 || n == 16) {
-                    seeds.addWritten(id, stem + QStringLiteral("bgr") + extension, &lut, false, 1);
-                    seeds.addWritten(id, stem + QStringLiteral("codes") + extension, &lut, true, 4095);
+                const bool image = format->defaultScale == 65535;
+                seeds.addWritten(id, stem + QStringLiteral("own") + extension, &lut, true, image ? 65535 : 1);
+                if (n == 5 || n == 16 || (image && n == 9)) {
+                    seeds.addWritten(id, stem + QStringLiteral("bgr") + extension, &lut, false, image ? 65535 : 1);
+                    seeds.addWritten(id, stem + QStringLiteral("codes") + extension, &lut, true, image ? 255 : 4095);
                 }
             }
         }
@@ -357,12 +359,13 @@ void addImageSeeds(SeedWriter &seeds)
         seeds.add(kStripImage, QStringLiteral("valid-%1.bmp").arg(n), encoded(image, "BMP"));
     }
 
-    // Header sizes at and past the bounds of both readers (tiled: 64, 512
-    // and 4096 square; strip: N^2 x N up to 65536 x 256), empty and absurd
-    // ones, each whole and cut short.
+    // Header sizes at and past the bounds of the readers (tiled: 64, 512
+    // and 4096 square; strip: N^2 x N up to 65536 x 256; Hald: L^3 square
+    // for L from 2 to 16), empty and absurd ones, each whole and cut short.
     struct Size { quint32 width, height; };
-    const Size sizes[] = {{64, 64},   {512, 512},  {4096, 4096}, {4097, 4097}, {8192, 8192},   {64, 65},
-                          {65536, 256}, {66049, 257}, {1, 1},     {0, 0},       {0x7fffffff, 1}, {0x80000000u, 0x80000000u}};
+    const Size sizes[] = {{64, 64},     {512, 512},   {4096, 4096}, {4097, 4097}, {8192, 8192},   {64, 65},
+                          {65536, 256}, {66049, 257}, {1, 1},       {0, 0},       {0x7fffffff, 1}, {0x80000000u, 0x80000000u},
+                          {8, 8},       {27, 27},     {9, 9},       {4913, 4913}, {100000, 100000}};
     for (const Size &s : sizes) {
         const QString stem = QStringLiteral("crafted-%1x%2").arg(s.width).arg(s.height);
         const QByteArray png = craftedPng(s.width, s.height);
@@ -372,10 +375,17 @@ void addImageSeeds(SeedWriter &seeds)
             {stem + QStringLiteral("-24.bmp"), craftedBmp(s.width, s.height, 24, 0)},
             {stem + QStringLiteral("-topdown.bmp"), craftedBmp(s.width, 0u - s.height, 32, 0)},
             {stem + QStringLiteral("-rle8.bmp"), craftedBmp(s.width, s.height, 8, 1)}};
-        for (const int format : {kTiledImage, kStripImage})
+        for (const int format : {kTiledImage, kStripImage, kHald})
             for (const auto &file : files)
                 seeds.add(format, file.first, file.second);
     }
+
+    // A Hald CLUT of level 2 in grey, which holds no colour.
+    QImage grey(8, 8, QImage::Format_Grayscale8);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            grey.scanLine(y)[x] = uchar(4 * (8 * y + x));
+    seeds.add(kHald, QStringLiteral("crafted-grey-8x8.png"), encoded(grey, "PNG"));
 }
 
 } // namespace

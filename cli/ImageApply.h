@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class Read_LUTFile;
+
+// Applying a LUT to a picture, for chromaduct-convert --apply. Every image
+// this file touches is decoded or encoded here (or in LutPreview), so the
+// command line needs the toolkit's image support only on this road.
+//
+// The picture is processed in bands of scan lines: a non-interlaced PNG is
+// decoded and encoded row by row (libpng), so its size costs a few bands of
+// memory however large it is; TIFF, JPEG, BMP and interlaced PNG pictures
+// are decoded whole by the toolkit. Each band is spread over the threads.
+// Every pixel is computed on its own, so the result does not depend on the
+// thread count.
+namespace ImageApply {
+
+struct Options
+{
+    int outputBits = 0; // 8 or 16; 0: the input picture's depth
+    int threads = 0;    // 0: one per processor
+};
+
+enum class Status { Done, InputFailed, OutputFailed };
+
+struct Result
+{
+    Status status = Status::Done;
+    QString reason;    // why it failed
+    QStringList notes; // said on stderr once the picture is written
+};
+
+// Applies the whole transform lut means (read for baking; LutCalc::evaluate)
+// to the colour of every pixel of the picture inPath: codes to 0..1,
+// through the transform in double precision, back to the nearest code of
+// the output depth (values beyond 0..1 take the ends). Alpha is copied.
+// The output's type comes from outPath's extension: .png, .tif/.tiff,
+// .jpg/.jpeg or .bmp (the last two hold 8 bits).
+Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, const Options &options);
+
+// The image types apply writes, as the extensions that name them.
+QStringList outputExtensions();
+
+} // namespace ImageApply

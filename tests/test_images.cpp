@@ -1,0 +1,310 @@
+// LUT images written and read back (8 and 16 bits, PNG, TIFF and BMP), the Hald CLUT against ImageMagick, and
+// chromaduct-convert --apply and --preview: against OpenColorIO's ocioconvert and ImageMagick's -hald-clut, alpha,
+// depths, picture types, thread counts and bad pictures.
+
+#include "TestSupport.h"
+#include "cli/ImageApply.h"
+#include "cli/LutPreview.h"
+#include "lut/LutFormats.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+#include <QImage>
+#include <QRgba64>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+
+namespace {
+
+using TestSupport::runConvert;
+constexpr int kTiled = 1, kStrip = 2, kHald = 19;
+
+// A non-separable grade within 0..1 at lattice point (r, g, b) of an n-point cube.
+double grade(int r, int g, int b, int n, int c)
+{
+    const double x = r / double(n - 1), y = g / double(n - 1), z = b / double(n - 1);
+    return c == 0 ? 0.8 * x + 0.2 * y * z : c == 1 ? std::pow(y, 1.3) * 0.9 + 0.1 * x : 0.7 * std::sqrt(z) + 0.3 * x * y;
+}
+
+// The largest difference of any colour channel between two images of one size, in codes of 65535 (-1: sizes differ).
+int largestDifference(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return -1;
+    const QImage x = a.convertToFormat(QImage::Format_RGBA64), y = b.convertToFormat(QImage::Format_RGBA64);
+    int largest = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgba64 p = reinterpret_cast<const QRgba64 *>(x.constScanLine(row))[col];
+            const QRgba64 q = reinterpret_cast<const QRgba64 *>(y.constScanLine(row))[col];
+            largest = std::max({largest, std::abs(p.red() - q.red()), std::abs(p.green() - q.green()), std::abs(p.blue() - q.blue())});
+        }
+    return largest;
+}
+
+bool haveMagick() { return TestSupport::runProcess("convert", {"-version"}).out.contains("ImageMagick"); }
+
+} // namespace
+
+class TestImages : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString corpus(const char *name) const { return TestSupport::corpusDir() + "/colour-science/iridas_cube/" + name; }
+    // The test picture of the preview, as a 16-bit PNG.
+    QString picture(const QString &name, int width = 300, int height = 200)
+    {
+        const QString file = path(name);
+        return LutPreview::testPicture(width, height).save(file) ? file : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(TestSupport::haveOcio() && haveMagick(), "ocioconvert (opencolorio-tools) or ImageMagick is missing");
+        QVERIFY(!TestSupport::corpusDir().isEmpty());
+    }
+
+    // Each writer's image reads back as the table within one code of its depth, in its own order or another
+    // (read with that order too); the container follows the name. Sizes the layout has not, and depths it
+    // cannot hold, are refused with a reason and no file.
+    void writersReadBackWithinOneCode_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<int>("scale");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("defaultOrder");
+        QTest::newRow("tiled 16 bmp 8-bit") << kTiled << 16 << 255 << "t.bmp" << true;
+        QTest::newRow("tiled 64 tif 16-bit") << kTiled << 64 << 65535 << "t.tif" << true;
+        QTest::newRow("strip 5 png 8-bit other order") << kStrip << 5 << 255 << "s.png" << false;
+        QTest::newRow("strip 17 tiff 16-bit") << kStrip << 17 << 65535 << "s.tiff" << true;
+        QTest::newRow("hald 9 png 8-bit") << kHald << 9 << 255 << "h.png" << true;
+        QTest::newRow("hald 36 png 16-bit other order") << kHald << 36 << 65535 << "h.png" << false;
+        QTest::newRow("hald 4 tif 16-bit") << kHald << 4 << 65535 << "h.tif" << true;
+        QTest::newRow("refused: hald 17") << kHald << 17 << 65535 << "x.png" << true;
+        QTest::newRow("refused: tiled 17") << kTiled << 17 << 65535 << "x.png" << true;
+        QTest::newRow("refused: scale 4095") << kStrip << 5 << 4095 << "x.png" << true;
+        QTest::newRow("refused: 16-bit bmp") << kHald << 4 << 65535 << "x.bmp" << true;
+    }
+    void writersReadBackWithinOneCode()
+    {
+        QFETCH(int, format);
+        QFETCH(int, n);
+        QFETCH(int, scale);
+        QFETCH(QString, name);
+        QFETCH(bool, defaultOrder);
+        Read_LUTFile lut, back;
+        QVERIFY(lut.setSize3D(n, false));
+        for (int i = 0; i < n * n * n; ++i)
+            for (int c = 0; c < 3; ++c)
+                lut.table3D[i / n / n][i / n % n][i % n][c] = float(grade(i / n / n, i / n % n, i % n, n, c));
+        QFile::remove(path(name));
+        // Other order: channels reversed, first index fastest.
+        LutFileOptions out{path(name), format, defaultOrder, defaultOrder, defaultOrder, scale, n};
+        Write_LUTFile writer;
+        const bool written = writer.writeLut(out, &lut);
+        if (QString(QTest::currentDataTag()).startsWith("refused")) {
+            QVERIFY(!written && !writer.errorString.isEmpty() && !QFile::exists(path(name)));
+            return;
+        }
+        QVERIFY2(written, qPrintable(writer.errorString));
+        LutFileOptions in{path(name), format, defaultOrder, defaultOrder, defaultOrder};
+        QVERIFY2(back.readLut(in, false) && back.size3D == n, qPrintable(back.errorString));
+        for (int i = 0; i < n * n * n; ++i)
+            for (int c = 0; c < 3; ++c)
+                QVERIFY(std::fabs(back.table3D[i / n / n][i / n % n][i % n][c] - grade(i / n / n, i / n % n, i % n, n, c)) <= 0.5 / scale + 1e-6);
+    }
+
+    // A 512 x 512 image is a Hald CLUT by name (in any case) or --from, else a tiled image; other sizes are strips;
+    // TIFF and BMP as PNG. On standard input, with no name, the content alone decides.
+    void imagesAreToldByNameAndSize()
+    {
+        const auto image = [this](const QString &name, int w, int h) {
+            QImage picture(w, h, QImage::Format_RGB888);
+            picture.fill(Qt::darkCyan);
+            return picture.save(path(name)) ? path(name) : QString();
+        };
+        const struct { QString file; int input; int output; } cases[] = {
+            {image("grade.png", 512, 512), kTiled, kTiled}, {image("Film-HALD.png", 512, 512), kHald, kHald},
+            {image("grade.tif", 64, 64), kTiled, kTiled},    {image("x_hald.tiff", 64, 64), kHald, kHald},
+            {image("strip.bmp", 289, 17), kStrip, kTiled},   {image("grade.hald.png", 27, 27), kHald, kHald}};
+        for (const auto &c : cases) {
+            QVERIFY(!c.file.isEmpty());
+            QCOMPARE(LutFormats::forInput(c.file)->id, c.input);
+            QCOMPARE(LutFormats::forOutput(c.file)->id, c.output);
+        }
+        QCOMPARE(LutFormats::forContent(path("Film-HALD.png"))->id, kTiled);
+        const QByteArray hald = TestSupport::readFile(path("Film-HALD.png"));
+        QVERIFY(runConvert({"--info", "-"}, hald).out.contains("format: tiled-image (1)\nsize3D: 64\n"));
+        QVERIFY(runConvert({"--info", "--from", "hald", "-"}, hald).out.contains("format: hald (19)\nsize3D: 64\n"));
+    }
+
+    // Into a folder, a Hald CLUT is named so that it reads back as one.
+    void batchNamesHaldCluts()
+    {
+        const TestSupport::ProcessResult r = runConvert({"--to", "hald", "--size", "5", "--out-dir", path("batch"), corpus("Unit.cube")});
+        QVERIFY2(r.exitCode == 0 && r.err.contains("resampled from 5 to 4 points per axis"), r.err.constData());
+        QVERIFY(runConvert({"--info", path("batch/Unit.hald.png")}).out.contains("format: hald (19)\nsize3D: 4\n"));
+    }
+
+    // An identity Hald CLUT written at level 8 is ImageMagick's hald:8 pixel for pixel (within one 16-bit code);
+    // one written from a corpus cube, applied by ImageMagick, is our --apply of the cube within 1%; our --apply of
+    // a corpus cube to a 16-bit picture is ocioconvert's within 2 codes of 65535, a cube with an input domain and a
+    // 1D table included.
+    void peersAgree()
+    {
+        const QString in = picture("in16.png");
+        QVERIFY(TestSupport::runProcess("convert", {"hald:8", "-depth", "16", path("im-hald8.png")}).exitCode == 0);
+        const TestSupport::ProcessResult id = runConvert({"--size", "64", corpus("Unit.cube"), path("identity-hald.png")});
+        QVERIFY2(id.exitCode == 0 && id.err.isEmpty(), id.err.constData());
+        QCOMPARE(largestDifference(QImage(path("identity-hald.png")), QImage(path("im-hald8.png"))), 0);
+
+        QVERIFY(runConvert({"--bake", "--size", "64", corpus("Colour_Correct.cube"), path("cc-hald.png")}).exitCode == 0);
+        QVERIFY(TestSupport::runProcess("convert", {in, path("cc-hald.png"), "-hald-clut", path("im-applied.png")}).exitCode == 0);
+        QVERIFY(runConvert({"--apply", corpus("Colour_Correct.cube"), in, path("ours.png")}).exitCode == 0);
+        const int byMagick = largestDifference(QImage(path("ours.png")), QImage(path("im-applied.png")));
+        QVERIFY2(byMagick >= 0 && byMagick <= 655, qPrintable(QString::number(byMagick)));
+
+        for (const char *lut : {"Colour_Correct.cube", "eotf_sRGB_3D.cube", "ACES_Proxy_10_to_ACES.cube"}) {
+            const TestSupport::ProcessResult ours = runConvert({"--apply", corpus(lut), in, path("ours.png")});
+            QVERIFY2(ours.exitCode == 0 && ours.err.isEmpty(), ours.err.constData());
+            QVERIFY(TestSupport::runProcess("ocioconvert", {"--lut", corpus(lut), in, path("ocio.png")}).exitCode == 0);
+            const int byOcio = largestDifference(QImage(path("ours.png")), QImage(path("ocio.png")));
+            QVERIFY2(byOcio >= 0 && byOcio <= 2, qPrintable(QString("%1: %2").arg(lut).arg(byOcio)));
+        }
+    }
+
+    // 8-bit RGBA in, 8-bit RGBA out with alpha untouched; grey, palette and interlaced PNGs and TIFF are read;
+    // --scale picks the depth; a JPEG holds 8 bits (a note when the input had 16); the thread count changes nothing.
+    void applyKeepsAlphaDepthAndTypes()
+    {
+        // A 2-point cube that inverts: out = 255 - in exactly; a 1D table that scales red, green by 1/2, 1/4.
+        const QString invert = TestSupport::writeFile(path("invert.cube"), "LUT_3D_SIZE 2\n1 1 1\n0 1 1\n1 0 1\n0 0 1\n1 1 0\n0 1 0\n1 0 0\n0 0 0\n");
+        const QString dim = TestSupport::writeFile(path("dim.cube"), "LUT_1D_SIZE 2\n0 0 0\n0.5 0.25 1\n");
+        QImage rgba(40, 30, QImage::Format_ARGB32);
+        for (int i = 0; i < 1200; ++i)
+            rgba.setPixel(i % 40, i / 40, qRgba(i * 7 % 256, i * 13 % 256, i % 256, i * 3 % 256));
+        QVERIFY(rgba.save(path("rgba.png")));
+        QVERIFY(runConvert({"--apply", invert, path("rgba.png"), path("inverted.png")}).exitCode == 0);
+        QImage out(path("inverted.png"));
+        QVERIFY(out.depth() == 32 && out.hasAlphaChannel());
+        out = out.convertToFormat(QImage::Format_ARGB32);
+        for (int i = 0; i < 1200; ++i) {
+            const QRgb p = rgba.pixel(i % 40, i / 40), q = out.pixel(i % 40, i / 40);
+            QVERIFY(qAlpha(q) == qAlpha(p) && qRed(q) == 255 - qRed(p) && qGreen(q) == 255 - qGreen(p) && qBlue(q) == 255 - qBlue(p));
+        }
+
+        // A palette with a transparent entry: colours expanded, alpha from the palette.
+        QVERIFY(TestSupport::runProcess("convert", {path("rgba.png"), "-colors", "32", "PNG8:" + path("palette.png")}).exitCode == 0);
+        QVERIFY(runConvert({"--apply", invert, path("palette.png"), path("inverted.png")}).exitCode == 0);
+        const QImage palette = QImage(path("palette.png")).convertToFormat(QImage::Format_ARGB32);
+        const QImage unpaletted = QImage(path("inverted.png")).convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(palette.hasAlphaChannel() && unpaletted.hasAlphaChannel());
+        for (int i = 0; i < 1200; ++i) {
+            const QRgb p = palette.pixel(i % 40, i / 40), q = unpaletted.pixel(i % 40, i / 40);
+            QVERIFY(qAlpha(q) == qAlpha(p) && (qAlpha(p) == 0 || (qRed(q) == 255 - qRed(p) && qBlue(q) == 255 - qBlue(p))));
+        }
+
+        // The same pixels through libpng's whole-picture path (interlaced), Qt's TIFF and a grey PNG.
+        const QString in16 = picture("p16.png", 64, 48);
+        QVERIFY(TestSupport::runProcess("convert", {in16, "-interlace", "PNG", path("interlaced.png")}).exitCode == 0);
+        QVERIFY(QImage(in16).save(path("p16.tif")));
+        QVERIFY(runConvert({"--apply", dim, in16, path("dim.png")}).exitCode == 0);
+        for (const QString &other : {path("interlaced.png"), path("p16.tif")}) {
+            QVERIFY(runConvert({"--apply", dim, other, path("dim-other.png")}).exitCode == 0);
+            QCOMPARE(largestDifference(QImage(path("dim.png")), QImage(path("dim-other.png"))), 0);
+        }
+        const QImage source(in16), dimmed(path("dim.png"));
+        QCOMPARE(dimmed.format(), QImage::Format_RGBX64); // 16 bits in, 16 out, no alpha added
+        const QRgba64 s = source.pixelColor(5, 40).rgba64(), d = dimmed.pixelColor(5, 40).rgba64();
+        QVERIFY(std::abs(d.red() - s.red() / 2.0) <= 0.5 && std::abs(d.green() - s.green() / 4.0) <= 0.5 && d.blue() == s.blue());
+        QImage grey(8, 2, QImage::Format_Grayscale8);
+        for (int x = 0; x < 16; ++x)
+            grey.scanLine(x / 8)[x % 8] = uchar(17 * x);
+        QVERIFY(grey.save(path("grey.png")));
+        QVERIFY(runConvert({"--apply", dim, path("grey.png"), path("grey-out.png")}).exitCode == 0);
+        QCOMPARE(QImage(path("grey-out.png")).pixel(7, 1), qRgb(128, 64, 255)); // 255 x (1/2, 1/4, 1)
+
+        const TestSupport::ProcessResult eight = runConvert({"--apply", dim, in16, path("dim8.png"), "--scale", "255"});
+        QVERIFY(eight.exitCode == 0 && QImage(path("dim8.png")).depth() == 32);
+        const TestSupport::ProcessResult jpeg = runConvert({"--apply", dim, in16, path("dim.jpg")});
+        QVERIFY2(jpeg.exitCode == 0 && jpeg.err.contains("note: written with 8 bits") && !QImage(path("dim.jpg")).isNull(), jpeg.err.constData());
+
+        // Threads: one, three and every core give the same bytes, on a picture of several bands.
+        Read_LUTFile lut;
+        LutFileOptions options{corpus("Colour_Correct.cube"), 0};
+        options.bake = true;
+        QVERIFY(lut.readLut(options, false));
+        const QString wide = picture("wide.png", 900, 700);
+        QByteArray first;
+        for (const int threads : {1, 3, 0}) {
+            ImageApply::Options o;
+            o.threads = threads;
+            QVERIFY(ImageApply::apply(lut, wide, path("threads.png"), o).status == ImageApply::Status::Done);
+            const QByteArray bytes = TestSupport::readFile(path("threads.png"));
+            QVERIFY(!bytes.isEmpty() && (first.isEmpty() || bytes == first));
+            first = bytes;
+        }
+    }
+
+    // Bad pictures and outputs: one line naming the file, its status, no output left behind.
+    void applyFailsCleanly()
+    {
+        const QString lut = corpus("Colour_Correct.cube"), in = picture("good.png", 20, 10);
+        const QByteArray png = TestSupport::readFile(in);
+        // A header that claims 100,000 x 100,000 pixels, with the data of four rows.
+        const QString huge = CHROMADUCT_SOURCE_DIR "/tests/fuzz/regressions/hald-header-100000x100000.png";
+        const struct { QStringList arguments; int status; int named; const char *reason; } cases[] = {
+            {{"--apply", lut, TestSupport::writeFile(path("cut.png"), png.left(png.size() / 2)), path("o.png")}, 1, 2, "cannot decode the PNG image"},
+            {{"--apply", lut, huge, path("o.png")}, 1, 2, "cannot decode the PNG image"},
+            {{"--apply", lut, TestSupport::writeFile(path("text.png"), "LUT_3D_SIZE 2\n"), path("o.png")}, 1, 2, "not a PNG, TIFF, JPEG or BMP image"},
+            {{"--apply", path("missing.cube"), in, path("o.png")}, 1, 1, "cannot open"},
+            {{"--apply", lut, in, path("o.webp")}, 2, 3, "the picture's type comes from its extension"},
+            {{"--apply", lut, in, path("no/dir/o.png")}, 2, 3, "cannot open for writing"},
+            {{"--apply", lut, in, path("o.bmp"), "--scale", "65535"}, 2, 3, "a BMP file holds 8 bits per channel"},
+            {{"--preview", lut, path("o.jpg")}, 2, 2, "the preview is a PNG image"},
+            {{"--preview", lut, "/dev/full"}, 2, 2, "the preview is a PNG image"},
+            {{lut, "/dev/full", "--to", "hald"}, 2, 1, "write failed: No space left on device"},
+            {{CHROMADUCT_SOURCE_DIR "/tests/fuzz/regressions/hald-level-4-16bit-truncated.png", path("o.png"), "--to", "cube"}, 1, 0,
+             "cannot decode the PNG image: Read Error"},
+            {{"--apply", lut, in, path("o.png"), "--scale", "4095"}, 64, -1, ""},
+            {{"--apply", lut, in}, 64, -1, ""},
+            {{"--preview", lut, path("o.png"), "--size", "17"}, 64, -1, ""},
+        };
+        for (const auto &c : cases) {
+            const TestSupport::ProcessResult r = runConvert(c.arguments);
+            const QByteArray what = c.arguments.join(' ').toUtf8() + " -> " + r.err;
+            QVERIFY2(r.exitCode == c.status && r.err.count('\n') == 1, what.constData());
+            QVERIFY2(c.named < 0 || r.err.startsWith("chromaduct-convert: " + c.arguments[c.named].toUtf8() + ": " + c.reason), what.constData());
+            QVERIFY2(!QFile::exists(path("o.png")) && !QFile::exists(path("o.bmp")), what.constData());
+        }
+    }
+
+    // The sheet: the test picture on the left, through the LUT in the middle, the grey axis on the right.
+    void previewShowsBeforeAndAfter()
+    {
+        const QString invert = TestSupport::writeFile(path("invert.cube"), "LUT_3D_SIZE 2\n1 1 1\n0 1 1\n1 0 1\n0 0 1\n1 1 0\n0 1 0\n1 0 0\n0 0 0\n");
+        for (const QString &lut : {invert, corpus("ACES_Proxy_10_to_ACES.cube")}) {
+            const TestSupport::ProcessResult r = runConvert({"--preview", lut, path("sheet.png")});
+            QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
+        }
+        QVERIFY(runConvert({"--preview", invert, path("sheet.png")}).exitCode == 0);
+        const QImage sheet(path("sheet.png")), test = LutPreview::testPicture(640, 360);
+        QCOMPARE(sheet.size(), QSize(16 * 4 + 640 * 2 + 360, 360 + 32));
+        int off = 0;
+        for (int y = 0; y < 360; y += 7)
+            for (int x = 0; x < 640; x += 5) {
+                const QRgb before = sheet.pixel(16 + x, 16 + y), after = sheet.pixel(672 + x, 16 + y);
+                const QRgba64 t = test.pixelColor(x, y).rgba64();
+                off += std::abs(qRed(before) - t.red() / 257) > 1 || std::abs(qRed(after) - (255 - qRed(before))) > 1
+                    || std::abs(qBlue(after) - (255 - qBlue(before))) > 1;
+            }
+        QCOMPARE(off, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestImages)
+#include "test_images.moc"
