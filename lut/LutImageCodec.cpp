@@ -1,5 +1,6 @@
 #include "lut/LutImageCodec.h"
 
+#include "lut/LutParallel.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -118,7 +119,7 @@ int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString
                    QString *reason, QStringList *notes)
 {
     const ModuleApi *api = images(reason);
-    return api ? api->applyToPicture(lut, inPath, outPath, outputBits, reason, notes) : 1;
+    return api ? api->applyToPicture(lut, inPath, outPath, outputBits, LutParallel::threads(), reason, notes) : 1;
 }
 
 bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reason)

@@ -32,9 +32,10 @@ int cubeSizeOf(const QString &path, int formatId);
 // The cube size a LUT image of formatId holds nearest to n.
 int heldSize(int formatId, int n);
 
-// --apply: the picture inPath through lut into outPath (ImageApply::apply).
-// Returns 0 when done, 1 when the input failed, 2 when the output failed,
-// with the reason; notes are said once the picture is written.
+// --apply: the picture inPath through lut into outPath (ImageApply::apply)
+// on the threads of LutParallel::threads(). Returns 0 when done, 1 when the
+// input failed, 2 when the output failed, with the reason; notes are said
+// once the picture is written.
 int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
                    QString *reason, QStringList *notes);
 // --preview: the contact sheet of lut as a PNG (LutPreview::write).
@@ -49,11 +50,11 @@ struct ModuleApi
     int (*cubeSizeOf)(const QString &path, int formatId);
     int (*heldSize)(int formatId, int n);
     int (*applyToPicture)(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
-                          QString *reason, QStringList *notes);
+                          int threads, QString *reason, QStringList *notes);
     bool (*writePreview)(const Read_LUTFile &lut, const QString &outPath, QString *reason);
 };
 // The module's version of ModuleApi; a module of another is not used.
-constexpr int kModuleVersion = 2;
+constexpr int kModuleVersion = 3;
 
 } // namespace LutImageCodec
 

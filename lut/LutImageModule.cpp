@@ -59,11 +59,12 @@ int heldSize(int formatId, int n)
     return layout ? layout->heldSize(n) : 0;
 }
 
-int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
+int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits, int threads,
                    QString *reason, QStringList *notes)
 {
     ImageApply::Options options;
     options.outputBits = outputBits;
+    options.threads = threads;
     const ImageApply::Result result = ImageApply::apply(lut, inPath, outPath, options);
     *reason = result.reason;
     *notes = result.notes;
