@@ -8,6 +8,7 @@
 #include "calc/LutCalc.h"
 #include "lut/LutParallel.h"
 #include "lut/LutScan.h"
+#include "lut/LutTextInput.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
@@ -107,6 +108,7 @@ private slots:
     void fieldsCountedAsOneByOne();
     void textBufferWritesWhatTheToolkitStreamWrites();
     void tableBodiesMatchPrintfOnEveryThreadCount();
+    void blocksOfLinesAreTheLinesOneByOne();
     void threadedReadsMatchOneThread();
     void threadedResampleMatchesTheSampler();
 };
@@ -262,6 +264,54 @@ void TestFastPaths::tableBodiesMatchPrintfOnEveryThreadCount()
         const float *v = lut.table1D[n];
         std::snprintf(text, sizeof text, "%g %g %g ", double(v[0]), double(v[1]), double(v[2]));
         QCOMPARE(stream.text(), QByteArray(text));
+    }
+}
+
+void TestFastPaths::blocksOfLinesAreTheLinesOneByOne()
+{
+    // Random text with every kind of line end, blanks at both ends, empty
+    // lines, a byte-order mark, an over-long line and no end on the last
+    // line: the lines of blocks (of any size, on one thread or several) are
+    // those readTrimmedLine gives, with the same line numbers, and reading
+    // line by line goes on where a block reader stopped.
+    QTemporaryDir dir;
+    QRandomGenerator random(11);
+    for (int file = 0; file < 6; ++file) {
+        QByteArray text = file % 2 ? "\xEF\xBB\xBF" : "";
+        for (int line = random.bounded(20000); line > 0; --line) {
+            text += QByteArray(random.bounded(3), random.bounded(2) ? ' ' : '\t') + randomToken(random) + ' '
+                + randomToken(random) + QByteArray(random.bounded(2), ' ');
+            text += random.bounded(10) ? "\n" : random.bounded(2) ? "\r\n" : "\n\n";
+        }
+        if (file == 2)
+            text += QByteArray(LutTextInput::kMaxLineLength + 100, '7') + "\n1 2 3\n";
+        text += "last 1";
+        const QString path = TestSupport::writeFile(dir.filePath(QStringLiteral("lines%1.txt").arg(file)), text);
+        LutTextInput one(path);
+        QList<QPair<qint64, QByteArray>> expected;
+        for (QByteArray line; one.readTrimmedLine(line);)
+            expected << qMakePair(one.lineNumber(), line);
+        for (const bool parallel : {false, true}) {
+            const int blockBytes = 1 << random.bounded(8, 20);
+            const int stopAt = random.bounded(expected.size());
+            LutTextInput blocks(path);
+            QList<QPair<qint64, QByteArray>> got;
+            qint64 number = 0;
+            const bool stopped = withThreads(3, [&] {
+                return blocks.readLines<QByteArray>(
+                    parallel, [&] { return blockBytes; },
+                    [](const QByteArray &line, QByteArray &copy) { copy = QByteArray(line.constData(), line.size()); },
+                    [&](const QByteArray &line) {
+                        got << qMakePair(++number, line);
+                        return got.size() <= stopAt;
+                    });
+            });
+            QVERIFY(stopped);
+            QCOMPARE(blocks.lineNumber(), number);
+            for (QByteArray line; blocks.readTrimmedLine(line);)
+                got << qMakePair(blocks.lineNumber(), line);
+            QCOMPARE(got, expected);
+        }
     }
 }
 
