@@ -44,7 +44,8 @@ cmake --build build-fuzz -j "$(nproc)" --target chromaduct-fuzz chromaduct-fuzz-
 fuzzer=$PWD/build-fuzz/tests/fuzz/chromaduct-fuzz
 replay=$PWD/build-fuzz/tests/fuzz/chromaduct-fuzz-replay
 
-export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+# A small quarantine: freed tables are reused sooner, so fewer fresh pages fault in.
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:quarantine_size_mb=16
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
