@@ -1,25 +1,39 @@
 #!/usr/bin/env bash
-# Fuzzes the readers: scripts/fuzz.sh [SECONDS_PER_READER] [FORMAT...]
+# Fuzzes the readers: scripts/fuzz.sh [--runs N] [--jobs J] [SECONDS_PER_READER] [FORMAT...]
 #
 # Builds the libFuzzer target (clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer) in build-fuzz/ and runs it on each reader in
 # turn (every reader by default, or the named ones: see
 # "build-fuzz/tests/fuzz/chromaduct-fuzz-replay --list-readers") for
-# SECONDS_PER_READER seconds (default 60). Each input must end within 2 s
-# and 1 GiB; inputs are at most 64 KiB. The corpus grows in fuzz-work/
-# (git-ignored) from run to run, starting from seeds written by code and the
-# shared corpus when it is beside the repository.
+# SECONDS_PER_READER seconds (default 60), or for N runs each with --runs.
+# --jobs J fuzzes J readers at a time (default 1). Each input must end
+# within 2 s and 1 GiB; inputs are at most 64 KiB. The corpus grows in
+# fuzz-work/ (git-ignored) from run to run, starting from seeds written by
+# code and the shared corpus when it is beside the repository.
 #
 # Prints per reader the runs done and any finding with the command that
 # reproduces it; exits 1 when there was a finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${1:-60}
-shift || true
-if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
-  echo "usage: scripts/fuzz.sh [SECONDS_PER_READER] [FORMAT...]" >&2
+usage() {
+  echo "usage: scripts/fuzz.sh [--runs N] [--jobs J] [SECONDS_PER_READER] [FORMAT...]" >&2
   exit 64
+}
+runs=
+jobs=1
+while [ "$#" -gt 0 ]; do
+  case "$1" in
+    --runs) [[ "${2:-}" =~ ^[1-9][0-9]*$ ]] || usage; runs=$2; shift 2 ;;
+    --jobs) [[ "${2:-}" =~ ^[1-9][0-9]*$ ]] || usage; jobs=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+seconds=60
+if [ "$#" -gt 0 ] && [[ "$1" =~ ^[0-9]+$ ]]; then
+  [[ "$1" =~ ^[1-9][0-9]*$ ]] || usage
+  seconds=$1
+  shift
 fi
 
 bash scripts/install-deps.sh
@@ -44,7 +58,8 @@ cmake --build build-fuzz -j "$(nproc)" --target chromaduct-fuzz chromaduct-fuzz-
 fuzzer=$PWD/build-fuzz/tests/fuzz/chromaduct-fuzz
 replay=$PWD/build-fuzz/tests/fuzz/chromaduct-fuzz-replay
 
-export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+# A small quarantine: freed tables are reused sooner, so fewer fresh pages fault in.
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:quarantine_size_mb=16
 export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
@@ -64,36 +79,61 @@ else
   mapfile -t readers < <("$replay" --list-readers)
 fi
 
-echo "== Fuzzing ${#readers[@]} readers, $seconds s each"
-found=0
 for name in "${readers[@]}"; do
   if ! "$replay" --list-readers | grep -qx "$name"; then
     echo "$name: not a reader (see chromaduct-fuzz-replay --list-readers)" >&2
     exit 64
   fi
-  dict=()
+done
+
+if [ -n "$runs" ]; then
+  limit=(-runs="$runs")
+  echo "== Fuzzing ${#readers[@]} readers, $runs runs each, $jobs at a time"
+else
+  limit=(-max_total_time="$seconds")
+  echo "== Fuzzing ${#readers[@]} readers, $seconds s each, $jobs at a time"
+fi
+
+# One reader's run; its outcome is read from its log and findings folder.
+fuzz_reader() {
+  local name=$1
+  local dict=()
   if [ -f "tests/fuzz/dict/$name.dict" ]; then
     dict=(-dict="tests/fuzz/dict/$name.dict")
   else
     echo "$name: no dictionary in tests/fuzz/dict/, fuzzing without one" >&2
   fi
-  corpus=$work/corpus/$name
-  findings=$work/findings/$name
-  log=$work/logs/$name.log
+  local corpus=$work/corpus/$name findings=$work/findings/$name log=$work/logs/$name.log
   rm -rf "$findings"
   mkdir -p "$corpus" "$findings" "$work/seeds/$name"
-  status=0
+  local status=0
   CHROMADUCT_FUZZ_FORMAT=$name "$fuzzer" "$corpus" "$work/seeds/$name" \
-    "${dict[@]}" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=1024 \
+    "${dict[@]}" "${limit[@]}" -timeout=2 -rss_limit_mb=1024 \
     -max_len=65536 -artifact_prefix="$findings/" -print_final_stats=1 >"$log" 2>&1 || status=$?
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  echo "$status" >"$work/logs/$name.status"
+}
+
+for name in "${readers[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do
+    wait -n || true
+  done
+  fuzz_reader "$name" &
+done
+wait
+
+found=0
+for name in "${readers[@]}"; do
+  log=$work/logs/$name.log
+  findings=$work/findings/$name
+  status=$(cat "$work/logs/$name.status" 2>/dev/null || echo "?")
+  runs_done=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   artifacts=$(find "$findings" -type f | sort)
-  if [ "$status" -eq 0 ] && [ -z "$artifacts" ]; then
-    printf '%-12s %10s runs, no finding\n' "$name" "${runs:-?}"
+  if [ "$status" = 0 ] && [ -z "$artifacts" ]; then
+    printf '%-12s %10s runs, no finding\n' "$name" "${runs_done:-?}"
     continue
   fi
   found=1
-  printf '%-12s %10s runs, FINDING (exit %s); log: %s\n' "$name" "${runs:-?}" "$status" "$log"
+  printf '%-12s %10s runs, FINDING (exit %s); log: %s\n' "$name" "${runs_done:-?}" "$status" "$log"
   grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error|ALARM|chromaduct-fuzz:)' "$log" | head -5 | sed 's/^/    /'
   for artifact in $artifacts; do
     echo "    reproduce: CHROMADUCT_FUZZ_FORMAT=$name $fuzzer $artifact"
