@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 Write_LUTFile::Write_LUTFile(QObject *parent)
     : QObject(parent)
@@ -162,7 +163,11 @@ struct EntryForm3D
     // are each followed by the separator.
     char *append(char *out, const LutTable3D &table, int p, int q, int r) const
     {
-        const float *entry = tableOrderRGB ? table[p][q][r] : table[r][q][p];
+        return append(out, tableOrderRGB ? table[p][q][r] : table[r][q][p]);
+    }
+    // One entry's three values (in table order) in the data order.
+    char *append(char *out, const float *entry) const
+    {
         const float values[3] = {entry[first], entry[1], entry[2 - first]};
         if (scale >= 2) {
             for (const float value : values)
@@ -222,20 +227,50 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
         const auto writePlanes = [&](LutTextStream &out, int firstPlane, int endPlane) {
             out.setRealNumberNotation(QTextStream::FixedNotation);
             out.setRealNumberPrecision(form.precision);
-            qint64 entry = qint64(firstPlane) * n * n;
+            // Lines run along the table's first index when its order is
+            // reversed, a stride of a whole plane between entries: a miss in
+            // the cache and the page tables at each value of a large table.
+            // The block's entries are gathered in line order first, reading
+            // the table front to back.
+            const qint64 planeEntries = qint64(n) * n;
+            std::vector<float> gathered;
+            if (!form.tableOrderRGB) {
+                const int planes = endPlane - firstPlane;
+                gathered.resize(size_t(planes * planeEntries * 3));
+                for (int k = 0; k < n; ++k) {
+                    for (int j = 0; j < n; ++j) {
+                        const float *from = table[k][j][firstPlane];
+                        float *to = gathered.data() + 3 * (j * qint64(n) + k);
+                        for (int i = 0; i < planes; ++i, from += 3, to += 3 * planeEntries)
+                            std::memcpy(to, from, 3 * sizeof(float));
+                    }
+                }
+            }
+            qint64 entry = qint64(firstPlane) * planeEntries;
+            const float *next = gathered.data();
             for (int i = firstPlane; i < endPlane; ++i) {
                 for (int j = 0; j < n; ++j) {
                     for (int k = 0; k < n; ++k) {
                         if (linePrefix)
                             linePrefix(out, i, j, k, entry++);
-                        char *end = form.append(out.reserve(form.room() + 1), table, i, j, k);
+                        char *line = out.reserve(form.room() + 1);
+                        char *end = line;
+                        if (form.tableOrderRGB) {
+                            end = form.append(line, table, i, j, k);
+                        } else {
+                            end = form.append(line, next);
+                            next += 3;
+                        }
                         *end++ = '\n';
                         out.commit(end);
                     }
                 }
             }
         };
-        const int planesPerBlock = int(qMax<qint64>(1, kLinesPerBlock / (qint64(n) * n)));
+        // Several planes a block when the table is gathered, so that each
+        // cache line read holds entries of the block only.
+        const qint64 blockLines = form.tableOrderRGB ? kLinesPerBlock : 4 * kLinesPerBlock;
+        const int planesPerBlock = int(qMax<qint64>(1, blockLines / (qint64(n) * n)));
         const int blocks = (n + planesPerBlock - 1) / planesPerBlock;
         LutParallel::orderedBlocks(
             blocks,
