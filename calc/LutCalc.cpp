@@ -1,37 +1,47 @@
 #include "calc/LutCalc.h"
 
+#include "lut/LutParallel.h"
 #include "lut/Read_LUTFile.h"
 
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
-void LutCalc::sampleGrid(const float *grid, const int sizes[3], const double position[3], float result[3])
+namespace {
+
+// Where a position in grid units falls on one axis of size points: the
+// lattice planes below and above it and the fraction between them.
+// Positions beyond the last plane take it; positions below the first, or
+// not a number, take the first.
+struct AxisPosition
 {
-    // Entry (a, b, c) of the grid, three floats.
-    const auto table = [grid, sizes](int a, int b, int c) {
-        return grid + 3 * ((std::ptrdiff_t(a) * sizes[1] + b) * sizes[2] + c);
-    };
-    int lower[3];
-    int upper[3];
-    double f[3];
-    for (int c = 0; c < 3; ++c) {
-        double x = position[c];
-        if (x > double(sizes[c] - 1))
-            x = double(sizes[c] - 1);
-        // floor() of a NaN has no integer value.
-        if (!(x >= 0.0)) {
-            lower[c] = upper[c] = 0;
-            f[c] = 0.0;
-        } else {
-            lower[c] = int(std::floor(x));
-            upper[c] = int(std::ceil(x));
-            f[c] = x - double(lower[c]);
-        }
-    }
+    int lower;
+    int upper;
+    double f;
+};
 
-    const float *p000 = table(lower[0], lower[1], lower[2]);
-    const float *p111 = table(upper[0], upper[1], upper[2]);
-    const double f0 = f[0], f1 = f[1], f2 = f[2];
+inline AxisPosition axisPosition(double x, int size)
+{
+    if (x > double(size - 1))
+        x = double(size - 1);
+    // floor() of a NaN has no integer value.
+    if (!(x >= 0.0))
+        return {0, 0, 0.0};
+    const int lower = int(std::floor(x));
+    return {lower, int(std::ceil(x)), x - double(lower)};
+}
+
+// Tetrahedral interpolation in the cell the three axis positions give.
+inline void interpolate(const float *grid, const int sizes[3], const AxisPosition &a, const AxisPosition &b,
+                        const AxisPosition &c, float result[3])
+{
+    // Entry (i, j, k) of the grid, three floats.
+    const auto table = [grid, sizes](int i, int j, int k) {
+        return grid + 3 * ((std::ptrdiff_t(i) * sizes[1] + j) * sizes[2] + k);
+    };
+    const float *p000 = table(a.lower, b.lower, c.lower);
+    const float *p111 = table(a.upper, b.upper, c.upper);
+    const double f0 = a.f, f1 = b.f, f2 = c.f;
 
     // Pick the tetrahedron, its two middle corners and the four weights.
     const float *pA;
@@ -39,35 +49,51 @@ void LutCalc::sampleGrid(const float *grid, const int sizes[3], const double pos
     double w0, wA, wB, w1;
     if (f0 > f1) {
         if (f1 > f2) { // f0 > f1 > f2
-            pA = table(upper[0], lower[1], lower[2]);
-            pB = table(upper[0], upper[1], lower[2]);
+            pA = table(a.upper, b.lower, c.lower);
+            pB = table(a.upper, b.upper, c.lower);
             w0 = 1 - f0; wA = f0 - f1; wB = f1 - f2; w1 = f2;
         } else if (f0 > f2) { // f0 > f2 >= f1
-            pA = table(upper[0], lower[1], lower[2]);
-            pB = table(upper[0], lower[1], upper[2]);
+            pA = table(a.upper, b.lower, c.lower);
+            pB = table(a.upper, b.lower, c.upper);
             w0 = 1 - f0; wA = f0 - f2; wB = f2 - f1; w1 = f1;
         } else { // f2 >= f0 > f1
-            pA = table(lower[0], lower[1], upper[2]);
-            pB = table(upper[0], lower[1], upper[2]);
+            pA = table(a.lower, b.lower, c.upper);
+            pB = table(a.upper, b.lower, c.upper);
             w0 = 1 - f2; wA = f2 - f0; wB = f0 - f1; w1 = f1;
         }
     } else {
         if (f2 > f1) { // f2 > f1 >= f0
-            pA = table(lower[0], lower[1], upper[2]);
-            pB = table(lower[0], upper[1], upper[2]);
+            pA = table(a.lower, b.lower, c.upper);
+            pB = table(a.lower, b.upper, c.upper);
             w0 = 1 - f2; wA = f2 - f1; wB = f1 - f0; w1 = f0;
         } else if (f2 > f0) { // f1 >= f2 > f0
-            pA = table(lower[0], upper[1], lower[2]);
-            pB = table(lower[0], upper[1], upper[2]);
+            pA = table(a.lower, b.upper, c.lower);
+            pB = table(a.lower, b.upper, c.upper);
             w0 = 1 - f1; wA = f1 - f2; wB = f2 - f0; w1 = f0;
         } else { // f1 >= f0 >= f2
-            pA = table(lower[0], upper[1], lower[2]);
-            pB = table(upper[0], upper[1], lower[2]);
+            pA = table(a.lower, b.upper, c.lower);
+            pB = table(a.upper, b.upper, c.lower);
             w0 = 1 - f1; wA = f1 - f0; wB = f0 - f2; w1 = f2;
         }
     }
     for (int ch = 0; ch < 3; ++ch)
         result[ch] = float(w0 * p000[ch] + wA * pA[ch] + wB * pB[ch] + w1 * p111[ch]);
+}
+
+// The grid position of a point component on axis c of source's cube, in
+// single precision, as the plain conversion has always computed it.
+inline double gridPosition(const Read_LUTFile *source, int n, int c, float point)
+{
+    const float scale = (1.0f / (source->domainMax3D[c] - source->domainMin3D[c])) * float(n - 1);
+    return double((point - source->domainMin3D[c]) * scale);
+}
+
+} // namespace
+
+void LutCalc::sampleGrid(const float *grid, const int sizes[3], const double position[3], float result[3])
+{
+    interpolate(grid, sizes, axisPosition(position[0], sizes[0]), axisPosition(position[1], sizes[1]),
+                axisPosition(position[2], sizes[2]), result);
 }
 
 namespace {
@@ -106,13 +132,9 @@ void LutCalc::sampleCube(const float point[3], float result[3], const Read_LUTFi
         result[0] = result[1] = result[2] = 0.0f;
         return;
     }
-    // The grid position in single precision, as the plain conversion has
-    // always computed it.
     double position[3];
-    for (int c = 0; c < 3; ++c) {
-        const float scale = (1.0f / (source->domainMax3D[c] - source->domainMin3D[c])) * float(n - 1);
-        position[c] = double((point[c] - source->domainMin3D[c]) * scale);
-    }
+    for (int c = 0; c < 3; ++c)
+        position[c] = gridPosition(source, n, c, point[c]);
     sampleAtPosition(table, n, position, result);
 }
 
@@ -220,17 +242,28 @@ bool LutCalc::resampleCube(const Read_LUTFile *source, Read_LUTFile *destination
     const int m = destination->size3D;
     if (source->size3D <= 0 || source->table3D.isNull() || m < 2 || destination->table3D.size() != m)
         return false;
-    float point[3];
-    for (int i = 0; i < m; ++i) {
-        point[0] = float(i) / float(m - 1);
-        for (int j = 0; j < m; ++j) {
-            point[1] = float(j) / float(m - 1);
-            for (int k = 0; k < m; ++k) {
-                point[2] = float(k) / float(m - 1);
-                sampleCube(point, destination->table3D[i][j][k], source);
+    const LutTable3D &table = source->table3D;
+    const int n = source->size3D < table.size() ? source->size3D : table.size();
+    // The lattice points are (i, j, k) / (m - 1): each axis takes the same m
+    // positions, worked out once here as sampleCube works them out.
+    std::vector<AxisPosition> axes(3 * size_t(m));
+    for (int c = 0; c < 3; ++c) {
+        for (int t = 0; t < m; ++t)
+            axes[size_t(c) * m + t] = axisPosition(gridPosition(source, n, c, float(t) / float(m - 1)), n);
+    }
+    const int sizes[3] = {n, n, n};
+    // Planes of the first index on as many threads as there are cores; every
+    // entry depends only on its own lattice point.
+    LutParallel::forRanges(m, 8, [&](qint64 first, qint64 end) {
+        for (int i = int(first); i < int(end); ++i) {
+            for (int j = 0; j < m; ++j) {
+                float *row = destination->table3D[i][j][0];
+                for (int k = 0; k < m; ++k)
+                    interpolate(table.data(), sizes, axes[size_t(i)], axes[size_t(m) + j], axes[2 * size_t(m) + k],
+                                row + 3 * k);
             }
         }
-    }
+    });
     return true;
 }
 
@@ -258,9 +291,13 @@ bool LutCalc::resample1D(const Read_LUTFile *source, Read_LUTFile *destination)
     const int m = destination->size1D;
     if (n <= 0 || source->table1D.size() != n || m < 2 || destination->table1D.size() != m)
         return false;
-    for (int i = 0; i < m; ++i) {
-        for (int c = 0; c < 3; ++c)
-            destination->table1D[i][c] = float(sample1D(source->table1D.data(), n, c, double(i) / double(m - 1)));
-    }
+    // Every entry depends on its own index only: long tables in parts on
+    // several threads.
+    LutParallel::forRanges(m, 1 << 14, [&](qint64 first, qint64 end) {
+        for (int i = int(first); i < int(end); ++i) {
+            for (int c = 0; c < 3; ++c)
+                destination->table1D[i][c] = float(sample1D(source->table1D.data(), n, c, double(i) / double(m - 1)));
+        }
+    });
     return true;
 }

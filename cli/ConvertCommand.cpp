@@ -1,9 +1,9 @@
 #include "cli/ConvertCommand.h"
 
 #include "calc/LutCalc.h"
-#include "cli/ImageApply.h"
-#include "cli/LutPreview.h"
 #include "lut/LutFormats.h"
+#include "lut/LutImageCodec.h"
+#include "lut/LutParallel.h"
 #include "lut/LutTable.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
@@ -12,11 +12,17 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace ConvertCommand {
 
@@ -69,6 +75,10 @@ const char kHelp[] =
     "                         then its table, on the output's lattice (--size;\n"
     "                         default: the input's size, 33 for a 3D output of a\n"
     "                         1D input), keeping values outside 0..1\n"
+    "  -j, --jobs N           use at most N threads (default: one per processor);\n"
+    "                         with --out-dir, N inputs are converted at a time, with\n"
+    "                         the outputs, messages (in input order) and exit status\n"
+    "                         of converting them one after the other\n"
     "      --scale N          output scale: 1 writes normalised reals, 2 or more\n"
     "                         integer codes (255, 1023, 4095, ...); only formats whose\n"
     "                         files hold codes take a scale above 1 (see below)\n"
@@ -116,6 +126,10 @@ void printOut(const QString &text)
     std::fputs(text.toUtf8().constData(), stdout);
 }
 
+// Where this thread's messages go instead of stderr: a batch converts
+// inputs side by side and says what each input has to say in input order.
+thread_local QByteArray *messageSink = nullptr;
+
 // One line on stderr: "chromaduct-convert: FILE: REASON" (no file for usage errors).
 void printError(const QString &file, const QString &reason)
 {
@@ -123,7 +137,10 @@ void printError(const QString &file, const QString &reason)
     if (!file.isEmpty())
         line += file + QLatin1String(": ");
     line += reason + QLatin1Char('\n');
-    std::fputs(line.toUtf8().constData(), stderr);
+    if (messageSink)
+        *messageSink += line.toUtf8();
+    else
+        std::fputs(line.toUtf8().constData(), stderr);
 }
 
 int usageError(const QString &reason)
@@ -433,6 +450,87 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
     return kExitSuccess;
 }
 
+// Converts every input into target.dir with up to jobs inputs at a time and
+// returns the status of the first failure (in input order). Inputs whose
+// outputs could take one name (they share a base name) form a chain that
+// one worker converts in input order, so "already written" falls to the
+// same input as in a run of one input after the other; the chains run side
+// by side. Messages are held per input and printed in input order.
+int convertBatch(const QStringList &inputs, const Target &target, const Settings &settings, int jobs)
+{
+    QHash<QString, int> chainOf;
+    std::vector<std::vector<int>> chains;
+    for (int i = 0; i < inputs.size(); ++i) {
+        const QString key = QFileInfo(inputs[i]).completeBaseName().toLower();
+        auto found = chainOf.constFind(key);
+        if (found == chainOf.constEnd()) {
+            found = chainOf.insert(key, int(chains.size()));
+            chains.emplace_back();
+        }
+        chains[size_t(found.value())].push_back(i);
+    }
+    const int workers = int(std::min<size_t>(size_t(std::max(1, jobs)), chains.size()));
+    int status = kExitSuccess;
+    if (workers <= 1) {
+        QSet<QString> written;
+        for (const QString &input : inputs) {
+            const int result = convertOne(input, target, settings, &written);
+            if (status == kExitSuccess)
+                status = result;
+        }
+        return status;
+    }
+
+    struct Outcome
+    {
+        bool done = false;
+        int status = kExitSuccess;
+        QByteArray messages;
+    };
+    std::vector<Outcome> outcomes(size_t(inputs.size()));
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::atomic<size_t> nextChain{0};
+    const auto work = [&] {
+        // Each worker converts one input at a time on its own thread.
+        const LutParallel::SerialScope serial;
+        for (size_t c = nextChain++; c < chains.size(); c = nextChain++) {
+            QSet<QString> written;
+            for (const int i : chains[c]) {
+                QByteArray messages;
+                messageSink = &messages;
+                const int result = convertOne(inputs[i], target, settings, &written);
+                messageSink = nullptr;
+                {
+                    const std::lock_guard<std::mutex> lock(mutex);
+                    Outcome &outcome = outcomes[size_t(i)];
+                    outcome.status = result;
+                    outcome.messages = std::move(messages);
+                    outcome.done = true;
+                }
+                finished.notify_one();
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int w = 0; w < workers; ++w)
+        pool.emplace_back(work);
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        Outcome outcome;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            finished.wait(lock, [&] { return outcomes[i].done; });
+            outcome = std::move(outcomes[i]);
+        }
+        std::fputs(outcome.messages.constData(), stderr);
+        if (status == kExitSuccess)
+            status = outcome.status;
+    }
+    for (std::thread &thread : pool)
+        thread.join();
+    return status;
+}
+
 // What --info says of a file beyond its tables and domains: the shaper's
 // points, input spans other than 0..1, values the plain reading clamped and
 // whether the file is evaluated as a whole. Nothing for a plain table.
@@ -505,24 +603,26 @@ int applyToPicture(const QString &lutPath, const QStringList &files, const Setti
     if (files.size() != 2)
         return usageError(QStringLiteral("--apply needs a picture IN and an OUT to write, got %1 file arguments")
                               .arg(files.size()));
-    ImageApply::Options options;
+    int outputBits = 0;
     if (settings.scale == 255 || settings.scale == 65535)
-        options.outputBits = settings.scale == 255 ? 8 : 16;
+        outputBits = settings.scale == 255 ? 8 : 16;
     else if (settings.scale != 0)
         return usageError(QStringLiteral("--scale with --apply is 255 (8 bits) or 65535 (16 bits), not %1").arg(settings.scale));
     Read_LUTFile lut;
     if (!readLutToApply(lutPath, settings, &lut))
         return kExitReadFailed;
-    const ImageApply::Result result = ImageApply::apply(lut, files[0], files[1], options);
-    if (result.status == ImageApply::Status::InputFailed) {
-        printError(files[0], result.reason);
+    QString reason;
+    QStringList notes;
+    const int status = LutImageCodec::applyToPicture(lut, files[0], files[1], outputBits, &reason, &notes);
+    if (status == 1) {
+        printError(files[0], reason);
         return kExitReadFailed;
     }
-    if (result.status == ImageApply::Status::OutputFailed) {
-        printError(files[1], result.reason);
+    if (status == 2) {
+        printError(files[1], reason);
         return kExitWriteFailed;
     }
-    for (const QString &note : result.notes)
+    for (const QString &note : qAsConst(notes))
         printError(files[1], note);
     return kExitSuccess;
 }
@@ -543,7 +643,7 @@ int writePreview(const QString &lutPath, const QStringList &files, const Setting
     if (!readLutToApply(lutPath, settings, &lut))
         return kExitReadFailed;
     QString reason;
-    if (!LutPreview::write(lut, output, &reason)) {
+    if (!LutImageCodec::writePreview(lut, output, &reason)) {
         printError(output == QLatin1String(kStandardStream) ? QStringLiteral("standard output") : output, reason);
         return kExitWriteFailed;
     }
@@ -592,6 +692,7 @@ int run(const QStringList &arguments)
     const QCommandLineOption inOrderOption(QStringLiteral("in-order"), QString(), QStringLiteral("ORDER"));
     const QCommandLineOption outOrderOption(QStringLiteral("out-order"), QString(), QStringLiteral("ORDER"));
     const QCommandLineOption scaleOption(QStringLiteral("scale"), QString(), QStringLiteral("N"));
+    const QCommandLineOption jobsOption({QStringLiteral("j"), QStringLiteral("jobs")}, QString(), QStringLiteral("N"));
     const QCommandLineOption bakeOption(QStringLiteral("bake"));
     const QCommandLineOption applyOption(QStringLiteral("apply"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption previewOption(QStringLiteral("preview"), QString(), QStringLiteral("LUT"));
@@ -600,7 +701,7 @@ int run(const QStringList &arguments)
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       bakeOption, applyOption, previewOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, applyOption, previewOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -636,6 +737,14 @@ int run(const QStringList &arguments)
         if (!parseInteger(parser.value(scaleOption), &settings.scale) || settings.scale < 1)
             return usageError(
                 QStringLiteral("--scale must be a whole number of 1 or more, not \"%1\"").arg(parser.value(scaleOption)));
+    }
+    int jobs = LutParallel::threads();
+    if (parser.isSet(jobsOption)) {
+        if (!parseInteger(parser.value(jobsOption), &jobs) || jobs < 1)
+            return usageError(
+                QStringLiteral("-j must be a whole number of 1 or more, not \"%1\"").arg(parser.value(jobsOption)));
+        // One thread per processor at most within a conversion.
+        LutParallel::setThreads(std::min(jobs, LutParallel::threads()));
     }
     if (parser.isSet(inOrderOption) && !parseOrder(parser.value(inOrderOption), &settings.inOrder))
         return usageError(QStringLiteral("--in-order must be \"default\" or DATA/TABLE with RGB or BGR each, not \"%1\"")
@@ -708,13 +817,7 @@ int run(const QStringList &arguments)
         target.dir = parser.value(outDirOption);
         // A missing directory is made; if that fails, every write reports it.
         QDir().mkpath(target.dir);
-        int status = kExitSuccess;
-        for (const QString &input : positional) {
-            const int result = convertOne(input, target, settings, &written);
-            if (status == kExitSuccess)
-                status = result;
-        }
-        return status;
+        return convertBatch(positional, target, settings, jobs);
     }
 
     if (positional.size() != 2)

@@ -1,6 +1,7 @@
 #include "cli/ImageApply.h"
 
 #include "calc/LutCalc.h"
+#include "lut/LutImageCodec.h"
 #include "lut/LutImageInput.h"
 #include "lut/LutPng.h"
 #include "lut/LutTextOutput.h"
@@ -306,7 +307,7 @@ Result failure(Status status, const QString &reason)
 
 std::unique_ptr<RowReader> openInput(const QString &path, QString *reason)
 {
-    if (LutImageInput::rasterFormat(path) == "png") {
+    if (LutImageCodec::rasterFormat(path) == "png") {
         auto png = std::make_unique<PngRowReader>();
         if (!png->open(path)) {
             *reason = png->errorString();

@@ -1247,7 +1247,7 @@ bool writeProcessList(Write_LUTFile *writer, const QString &fileName, const Read
     const QString description = source.isEmpty() ? QStringLiteral("Written by chromaduct")
                                                  : QStringLiteral("Converted from %1").arg(source.toHtmlEscaped());
 
-    auto write = [&](QTextStream &stream) {
+    auto write = [&](LutTextStream &stream) {
         stream << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                << "<ProcessList id=\"" << digest.result().toHex() << "\" "
                << (formatId == kClfFormat ? "compCLFversion=\"3\"" : "version=\"1.3\"") << ">\n"

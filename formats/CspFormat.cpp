@@ -155,13 +155,13 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
     // Data: the next line that scans to at least one number is the next
     // entry; channels a short line does not give keep the previous values.
     float v[3] = {0.0f, 0.0f, 0.0f};
-    EntriesRead entries = readEntries3D(in, v, scanEntryLine);
+    EntriesRead entries = readEntryValues3D(in, v, scanEntryValues);
     if (entries != EntriesRead::Complete) {
         resetDomainMax3D();
         return entries == EntriesRead::LastMissing;
     }
 
-    entries = readEntries1D(in, v, scanEntryLine);
+    entries = readEntryValues1D(in, v, scanEntryValues);
     if (entries != EntriesRead::Complete) {
         resetDomainMax1D();
         return entries == EntriesRead::LastMissing;

@@ -121,7 +121,7 @@ bool Write_LUTFile::writeCsvLog(QString fileName, Read_LUTFile *lut)
                             .arg(scaleFor(largest)));
     }
     // One line per entry: its index, ",\t" and the first channel.
-    return writeTable1DFile(fileName, lut, kCsvLogFormat, [&](QTextStream &stream) {
+    return writeTable1DFile(fileName, lut, kCsvLogFormat, [&](LutTextStream &stream) {
         const QString separator = QStringLiteral(",\t");
         for (int i = 0; i < n; ++i) {
             stream << i << separator;

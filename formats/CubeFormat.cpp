@@ -39,7 +39,7 @@ QString keywordArguments(QString line, const QString &keyword)
 
 bool isSkippedDataLine(const QByteArray &line)
 {
-    return line.isEmpty() || line.startsWith('#') || line.startsWith('x');
+    return line.isEmpty() || line.at(0) == '#' || line.at(0) == 'x';
 }
 
 bool domainIsValid(const float lo[3], const float hi[3])
@@ -170,8 +170,8 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         // first and the 3D entries after them. The working values carry
         // over from one table to the next.
         float v[3] = {0.0f, 0.0f, 0.0f};
-        const EntriesRead entries1D = readEntries1D(in, v, [](const QByteArray &line, float *w) {
-            return !isSkippedDataLine(line) && scanEntryLine(line, w);
+        const EntriesRead entries1D = readEntryValues1D(in, v, [](const QByteArray &line, float *w) {
+            return isSkippedDataLine(line) ? 0 : scanEntryValues(line, w);
         });
         // However the entries end, the values stored so far are normalised:
         // both domain maxima go back to 1.0 (the resampler reads the 3D one).
@@ -184,18 +184,20 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
             return entries1D == EntriesRead::LastMissing;
         }
 
-        const EntriesRead entries = readEntries3D(in, v, [this](const QByteArray &line, float *w) {
+        const bool mesh = meshIntegerMode;
+        const int meshScale = meshIntegerScale;
+        const EntriesRead entries = readEntryValues3D(in, v, [mesh, meshScale](const QByteArray &line, float *w) {
             // memchr finds no "M" on a data line long before a substring search would.
             if (isSkippedDataLine(line)
                 || (std::memchr(line.constData(), 'M', size_t(line.size())) && line.contains("MESH")))
-                return false;
-            if (!meshIntegerMode)
-                return LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]) > 0;
+                return 0;
+            if (!mesh)
+                return LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]);
             int iv[3] = {0, 0, 0};
             const int converted = LutScan::scan(line, "%d %d %d", &iv[0], &iv[1], &iv[2]);
             for (int c = 0; c < converted; ++c)
-                w[c] = float(iv[c]) / float(meshIntegerScale);
-            return converted > 0;
+                w[c] = float(iv[c]) / float(meshScale);
+            return converted;
         });
         if (entries != EntriesRead::Complete) {
             resetDomainMax3D();
@@ -218,6 +220,6 @@ bool Write_LUTFile::writeCube(QString fileName, Read_LUTFile *lut)
     // The cube writer always uses the orders it was given.
     return writeCubeFile(
         fileName, lut, kCubeFormat,
-        [lut](QTextStream &stream) { stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n'; },
+        [lut](LutTextStream &stream) { stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n'; },
         QStringLiteral(" "), outputScale);
 }

@@ -21,6 +21,6 @@ bool Read_LUTFile::readDavLut(QString fileName, bool headerOnly)
 bool Write_LUTFile::writeDavLut(QString fileName, Read_LUTFile *lut)
 {
     return writeCubeFile(
-        fileName, lut, kDavLutFormat, [lut](QTextStream &stream) { stream << "# Authors: ostavel" << '\n' << '\n' << "3DLUTSIZE " << lut->size3D << '\n'; },
+        fileName, lut, kDavLutFormat, [lut](LutTextStream &stream) { stream << "# Authors: ostavel" << '\n' << '\n' << "3DLUTSIZE " << lut->size3D << '\n'; },
         QStringLiteral(" "), outputScale);
 }

@@ -12,6 +12,7 @@
 // within 0..1 (what this tool writes at scale 1) keeps its values.
 
 #include "calc/LutCalc.h"
+#include "lut/LutParallel.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -21,6 +22,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -47,12 +49,16 @@ float halfToFloat(unsigned bits)
     const unsigned exponent = (bits >> 10) & 0x1f;
     const unsigned mantissa = bits & 0x3ff;
     float magnitude;
-    if (exponent == 0)
-        magnitude = std::ldexp(float(mantissa), -24);
-    else if (exponent == 31)
+    if (exponent == 0) {
+        magnitude = float(mantissa) * (1.0f / 16777216.0f); // mantissa x 2^-24, exact
+    } else if (exponent == 31) {
         magnitude = mantissa ? NAN : INFINITY;
-    else
-        magnitude = std::ldexp(float(mantissa + 1024), int(exponent) - 25);
+    } else {
+        // The same binary value as a single-precision float: the exponent
+        // rebased from 15 to 127, the ten mantissa bits on top of its 23.
+        const quint32 single = ((exponent + 112) << 23) | (mantissa << 13);
+        std::memcpy(&magnitude, &single, sizeof magnitude);
+    }
     return (bits & 0x8000) ? -magnitude : magnitude;
 }
 
@@ -217,14 +223,16 @@ bool Write_LUTFile::writeDiscreet1D(QString fileName, Read_LUTFile *lut)
     if (n == kHalfEntries) {
         if (!halfIndexed.allocate(n))
             return fail(QStringLiteral("out of memory for %1 entries").arg(n));
-        for (int i = 0; i < n; ++i) {
-            for (int c = 0; c < 3; ++c)
-                halfIndexed[i][c] = float(LutCalc::sample1D(lut->table1D.data(), n, c, halfInput(unsigned(i))));
-        }
+        LutParallel::forRanges(n, 1 << 14, [&](qint64 first, qint64 end) {
+            for (int i = int(first); i < int(end); ++i) {
+                for (int c = 0; c < 3; ++c)
+                    halfIndexed[i][c] = float(LutCalc::sample1D(lut->table1D.data(), n, c, halfInput(unsigned(i))));
+            }
+        });
     }
     const LutTable1D &table = n == kHalfEntries ? halfIndexed : lut->table1D;
 
-    return writeTable1DFile(fileName, lut, kDiscreet1DFormat, [&](QTextStream &stream) {
+    return writeTable1DFile(fileName, lut, kDiscreet1DFormat, [&](LutTextStream &stream) {
         stream << "# Discreet LUT file" << '\n'
                << "#      Channels: 3" << '\n'
                << "# Input Samples: " << n << '\n'

@@ -74,13 +74,3 @@ const LutImageLayout kHald = {19,           "a Hald CLUT", "4, 9, 16, ..., 256 (
                               haldImageSize, haldRunStart, haldHeldSize,                               true};
 
 } // namespace LutImageFormat
-
-bool Read_LUTFile::readHald(QString fileName, bool /*headerOnly: always read whole*/)
-{
-    return LutImageFormat::read(*this, fileName, LutImageFormat::kHald);
-}
-
-bool Write_LUTFile::writeHald(QString fileName, Read_LUTFile *lut)
-{
-    return LutImageFormat::write(*this, fileName, *lut, LutImageFormat::kHald);
-}

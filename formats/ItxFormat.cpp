@@ -21,6 +21,6 @@ bool Read_LUTFile::readItx(QString fileName, bool headerOnly)
 bool Write_LUTFile::writeItx(QString fileName, Read_LUTFile *lut)
 {
     return writeCubeFile(
-        fileName, lut, kItxFormat, [lut](QTextStream &stream) { stream << "LUT_3D_SIZE " << lut->size3D << '\n'; },
+        fileName, lut, kItxFormat, [lut](LutTextStream &stream) { stream << "LUT_3D_SIZE " << lut->size3D << '\n'; },
         QStringLiteral(" "), outputScale);
 }

@@ -72,7 +72,7 @@ bool Write_LUTFile::writeLut1D(QString fileName, Read_LUTFile *lut)
         return fail(QStringLiteral("an indexed 1D lut holds 0..255 codes or reals, not codes of scale %1").arg(outputScale));
     if (lut->size1D != kLut1DEntries)
         return fail(QStringLiteral("an indexed 1D lut holds %1 entries, not %2").arg(kLut1DEntries).arg(lut->size1D));
-    return writeTable1DFile(fileName, lut, kLut1DFormat, [&](QTextStream &stream) {
+    return writeTable1DFile(fileName, lut, kLut1DFormat, [&](LutTextStream &stream) {
         stream << "Index\tRed\tGreen\tBlue" << '\n';
         const QString tab = QStringLiteral("\t");
         for (int i = 0; i < lut->size1D; ++i) {

@@ -12,6 +12,7 @@
 
 #include "formats/LutImageFormat.h"
 
+#include "lut/LutImageCodec.h"
 #include "lut/LutImageInput.h"
 #include "lut/LutPng.h"
 #include "lut/LutTable.h"
@@ -188,7 +189,7 @@ QImage loadImage(const QString &fileName, const LutImageLayout &layout, QString 
         return QImage();
     };
     QImage image;
-    if (LutImageInput::rasterFormat(fileName) == "png") {
+    if (LutImageCodec::rasterFormat(fileName) == "png") {
         PngReader png;
         if (!png.open(fileName)) {
             *error = png.errorString();
@@ -346,23 +347,3 @@ bool write(Write_LUTFile &writer, const QString &fileName, const Read_LUTFile &l
 }
 
 } // namespace LutImageFormat
-
-bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always read whole*/)
-{
-    return LutImageFormat::read(*this, fileName, LutImageFormat::kTiled);
-}
-
-bool Read_LUTFile::readLutImageStrip(QString fileName, bool /*headerOnly: always read whole*/)
-{
-    return LutImageFormat::read(*this, fileName, LutImageFormat::kStrip);
-}
-
-bool Write_LUTFile::writeLutImageTiled(QString fileName, Read_LUTFile *lut)
-{
-    return LutImageFormat::write(*this, fileName, *lut, LutImageFormat::kTiled);
-}
-
-bool Write_LUTFile::writeLutImageStrip(QString fileName, Read_LUTFile *lut)
-{
-    return LutImageFormat::write(*this, fileName, *lut, LutImageFormat::kStrip);
-}

@@ -117,7 +117,7 @@ bool Write_LUTFile::writePandora(QString fileName, Read_LUTFile *lut)
 {
     const int n = lut->size3D;
     const int scale = outputScale;
-    auto header = [n, scale](QTextStream &stream) {
+    auto header = [n, scale](LutTextStream &stream) {
         stream << "#HEADER\n#type: 3D cube file\n#format: 1.00\n#created:\n#owner: ostavel\n#END\n"
                << '\n'
                << "channel\t3d" << '\n'
@@ -132,5 +132,5 @@ bool Write_LUTFile::writePandora(QString fileName, Read_LUTFile *lut)
     };
     // Each line starts with its entry number and a tab.
     return writeCubeFile(fileName, lut, kPandoraFormat, header, QStringLiteral("\t"), outputScale,
-                         [](QTextStream &stream, int, int, int, qint64 entry) { stream << entry << '\t'; });
+                         [](LutTextStream &stream, int, int, int, qint64 entry) { stream << entry << '\t'; });
 }

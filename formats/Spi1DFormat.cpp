@@ -147,7 +147,7 @@ bool Write_LUTFile::writeSpi1D(QString fileName, Read_LUTFile *lut)
     // The values are outputs over the input range 0..1, as reals: "From" is
     // an input range to every reader of the format, so it cannot carry a
     // code scale (the dispatch refuses one).
-    return writeTable1DFile(fileName, lut, kSpi1DFormat, [&](QTextStream &stream) {
+    return writeTable1DFile(fileName, lut, kSpi1DFormat, [&](LutTextStream &stream) {
         stream << "Version 1" << '\n'
                << "From 0.0 1" << '\n'
                << "Length " << lut->size1D << '\n'

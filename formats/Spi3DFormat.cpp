@@ -84,30 +84,42 @@ bool Read_LUTFile::readSpi3D(QString fileName, bool headerOnly)
     const qint64 points = qint64(size) * size * size;
     std::vector<bool> given(size_t(points), false);
     qint64 givenCount = 0;
-    while (!in.atEnd()) {
-        const QByteArray line = in.readRawLine().trimmed();
-        if (line.isEmpty())
-            continue;
-        int i = 0, j = 0, k = 0;
-        float r = 0.0f, g = 0.0f, b = 0.0f;
-        const int converted = LutScan::scan(line, "%d %d %d %f %f %f", &i, &j, &k, &r, &g, &b);
-        if (converted == 0)
-            continue;
-        if (converted < 6) {
-            qDebug() << "spi3d: incomplete data line" << in.lineNumber() << "skipped";
-            continue;
-        }
-        if (unsigned(i) >= unsigned(size) || unsigned(j) >= unsigned(size) || unsigned(k) >= unsigned(size)) {
-            qDebug() << "spi3d: line" << in.lineNumber() << "indices outside the cube, skipped";
-            continue;
-        }
-        storeEntry3D(i, j, k, r, g, b, domainMin3D, domainMax3D);
-        const size_t index = size_t((qint64(i) * size + j) * size + k);
-        if (!given[index]) {
-            given[index] = true;
-            ++givenCount;
-        }
-    }
+    // The lines are scanned a block at a time on several threads and
+    // stored in file order.
+    struct DataLine
+    {
+        int converted;
+        int i, j, k;
+        float r, g, b;
+    };
+    qint64 lineNumber = in.lineNumber();
+    in.readLines<DataLine>(
+        true, [] { return LutTextInput::kMaxLineLength; },
+        [](const QByteArray &line, DataLine &data) {
+            data.converted = line.isEmpty()
+                ? 0
+                : LutScan::scan(line, "%d %d %d %f %f %f", &data.i, &data.j, &data.k, &data.r, &data.g, &data.b);
+        },
+        [&](const DataLine &data) {
+            ++lineNumber;
+            if (data.converted == 0)
+                return true;
+            if (data.converted < 6) {
+                qDebug() << "spi3d: incomplete data line" << lineNumber << "skipped";
+                return true;
+            }
+            if (unsigned(data.i) >= unsigned(size) || unsigned(data.j) >= unsigned(size) || unsigned(data.k) >= unsigned(size)) {
+                qDebug() << "spi3d: line" << lineNumber << "indices outside the cube, skipped";
+                return true;
+            }
+            storeEntry3D(data.i, data.j, data.k, data.r, data.g, data.b, domainMin3D, domainMax3D);
+            const size_t index = size_t((qint64(data.i) * size + data.j) * size + data.k);
+            if (!given[index]) {
+                given[index] = true;
+                ++givenCount;
+            }
+            return true;
+        });
 
     resetDomainMax3D();
     in.close();
@@ -121,12 +133,12 @@ bool Read_LUTFile::readSpi3D(QString fileName, bool headerOnly)
 bool Write_LUTFile::writeSpi3D(QString fileName, Read_LUTFile *lut)
 {
     const int n = lut->size3D;
-    auto header = [n](QTextStream &stream) {
+    auto header = [n](LutTextStream &stream) {
         stream << "SPILUT 1.0" << '\n' << "3 3" << '\n' << n << ' ' << n << ' ' << n << '\n';
     };
     // Each line starts with the lattice indices of its entry.
     return writeCubeFile(fileName, lut, kSpi3DFormat, header, QStringLiteral(" "), outputScale,
-                         [](QTextStream &stream, int i, int j, int k, qint64) {
+                         [](LutTextStream &stream, int i, int j, int k, qint64) {
                              stream << i << ' ' << j << ' ' << k << ' ';
                          });
 }

@@ -30,19 +30,25 @@ enum class LineKind { Blank, Comment, Header, Mesh, Gamma, Shaper, Data, Other }
 
 
 
-LineKind classify(const QByteArray &line, int *fields)
+// The kind of a trimmed line. Without countFields a line that is no
+// keyword line is Other: its fields are not counted.
+LineKind classify(const QByteArray &line, int *fields, bool countFields = true)
 {
     *fields = 0;
     if (line.isEmpty())
         return LineKind::Blank;
-    if (line.startsWith('#'))
+    // The first character rules out the keywords on data lines at once.
+    const char first = line.at(0);
+    if (first == '#')
         return LineKind::Comment;
-    if (line == "3DMESH")
+    if (first == '3' && line == "3DMESH")
         return LineKind::Header;
-    if (line.startsWith("Mesh"))
+    if (first == 'M' && line.startsWith("Mesh"))
         return LineKind::Mesh;
-    if (line.startsWith("gamma"))
+    if (first == 'g' && line.startsWith("gamma"))
         return LineKind::Gamma;
+    if (!countFields)
+        return LineKind::Other;
     *fields = LutScan::fieldCount(line);
     if (*fields == 3)
         return LineKind::Data;
@@ -85,16 +91,18 @@ bool Read_LUTFile::read3dl(QString fileName, bool headerOnly)
 
     applyDefaultOrder(kThreeDlFormat);
 
-    // The last data line scanned: fields that do not scan keep these values,
-    // in both passes.
+    // The last data line scanned: fields that do not scan keep these values.
     double v[3] = {0.0, 0.0, 0.0};
     double largest = 0.0;
 
     // First pass: cube size, output range and the largest value.
-    while (!in.atEnd()) {
-        const QByteArray line = in.readRawLine().trimmed();
+    QByteArray line;
+    while (in.readTrimmedLine(line)) {
         int fields = 0;
-        switch (classify(line, &fields)) {
+        // Once the size and the output range are known, lines of numbers
+        // change nothing here: only keyword lines need telling apart.
+        const bool settled = size3D >= 1 && !(domainMax3D[0] < 1.1f);
+        switch (classify(line, &fields, !settled)) {
         case LineKind::Comment:
             qDebug() << "#:" << line;
             break;
@@ -177,14 +185,18 @@ bool Read_LUTFile::read3dl(QString fileName, bool headerOnly)
         return fail(QStringLiteral("cannot read the file again: %1").arg(in.errorString()));
 
     // Second pass: the k-th data line is the entry (k / N^2, k / N % N, k % N).
-    float w[3] = {0.0f, 0.0f, 0.0f};
-    const EntriesRead entries = readEntries3D(in, w, [&v](const QByteArray &line, float *out) {
+    // Fields that do not scan keep the values of the line before, the last
+    // line of the first pass for the first line.
+    float w[3];
+    for (int c = 0; c < 3; ++c)
+        w[c] = toFloat(v[c]);
+    const EntriesRead entries = readEntryValues3D(in, w, [](const QByteArray &line, float *out) {
         int fields = 0;
-        if (classify(line, &fields) != LineKind::Data || LutScan::scan(line, "%lf %lf %lf", &v[0], &v[1], &v[2]) < 1)
-            return false;
-        for (int c = 0; c < 3; ++c)
-            out[c] = toFloat(v[c]);
-        return true;
+        double d[3];
+        const int converted = classify(line, &fields) == LineKind::Data ? LutScan::scan(line, "%lf %lf %lf", &d[0], &d[1], &d[2]) : 0;
+        for (int c = 0; c < converted; ++c)
+            out[c] = toFloat(d[c]);
+        return converted;
     });
     if (entries == EntriesRead::Truncated)
         return false;

@@ -116,7 +116,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
             // by the size - 1 and applies them as the shaper of the cube.
             const float scale = bakeRead && size3D >= 2 ? float(size3D - 1) : float(size3D);
             domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = scale;
-            const EntriesRead entries = readEntries1D(in, v, scanEntryLine);
+            const EntriesRead entries = readEntryValues1D(in, v, scanEntryValues);
             if (entries == EntriesRead::Truncated) {
                 resetDomainMax3D();
                 resetDomainMax1D();
@@ -131,7 +131,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
             if (size3D < 1)
                 continue;
             resetDomainMax3D();
-            const EntriesRead entries = readEntries3D(in, v, scanEntryLine);
+            const EntriesRead entries = readEntryValues3D(in, v, scanEntryValues);
             // The input LUT is stored by now: its domain goes back to 1.0 too.
             if (entries != EntriesRead::Complete) {
                 resetDomainMax3D();

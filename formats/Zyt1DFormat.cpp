@@ -78,7 +78,7 @@ bool Read_LUTFile::readZyt1D(QString fileName, bool headerOnly)
 bool Write_LUTFile::writeZyt1D(QString fileName, Read_LUTFile *lut)
 {
     // The format holds normalised values only: the scale is always 1.
-    return writeTable1DFile(fileName, lut, kZyt1DFormat, [&](QTextStream &stream) {
+    return writeTable1DFile(fileName, lut, kZyt1DFormat, [&](LutTextStream &stream) {
         stream << "From 0.0 1.0" << '\n' << "Length " << lut->size1D << '\n';
         const QString separator = QStringLiteral(" ");
         for (int i = 0; i < lut->size1D; ++i) {

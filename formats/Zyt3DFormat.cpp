@@ -89,6 +89,6 @@ bool Write_LUTFile::writeZyt3D(QString fileName, Read_LUTFile *lut)
     // The format holds normalised values only: the scale is always 1.
     return writeCubeFile(
         fileName, lut, kZyt3DFormat,
-        [n](QTextStream &stream) { stream << "From 0.0 1.0" << '\n' << "Length " << n << '\n'; },
+        [n](LutTextStream &stream) { stream << "From 0.0 1.0" << '\n' << "Length " << n << '\n'; },
         QStringLiteral(" "), 1);
 }

@@ -1,14 +1,12 @@
 #include "lut/LutFormats.h"
 
-#include "formats/LutImageFormat.h"
-#include "lut/LutImageInput.h"
+#include "lut/LutImageCodec.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
 #include <QFileInfo>
-#include <QImageReader>
 
 namespace {
 
@@ -31,22 +29,18 @@ bool sniffDiscreet1D(const QString &path)
 // LUT images are unwrapped strips.
 bool sniffTiledImage(const QString &path)
 {
-    QImageReader reader;
-    QString error;
-    if (!LutImageInput::open(reader, path, &error))
-        return false;
-    return LutImageFormat::kTiled.cubeSize(reader.size()) != 0;
+    return LutImageCodec::cubeSizeOf(path, 1) != 0;
 }
 
 // The LUT image sizes a conversion resamples a cube to.
 int tiledImageSize(int n, bool)
 {
-    return LutImageFormat::kTiled.heldSize(n);
+    return LutImageCodec::heldSize(1, n);
 }
 
 int haldSize(int n, bool)
 {
-    return LutImageFormat::kHald.heldSize(n);
+    return LutImageCodec::heldSize(19, n);
 }
 
 // A Discreet 1D lut of codes has 256, 1024 or 4096 evenly spaced entries (8,
@@ -210,7 +204,8 @@ const LutFormat *forOutput(const QString &path)
 
 const LutFormat *forContent(const QString &path)
 {
-    const QByteArray image = LutImageInput::rasterFormat(path);
+    // Images by their signature: only an image loads the image code.
+    const QByteArray image = LutImageCodec::rasterFormat(path);
     if (image == "png" || image == "bmp" || image == "tiff")
         return &kFormats[sniffTiledImage(path) ? 1 : 2];
 

@@ -1,30 +1,15 @@
 #include "lut/LutImageInput.h"
 
+#include "lut/LutImageCodec.h"
+
 #include <QFile>
 #include <QImageReader>
 
 namespace LutImageInput {
 
-QByteArray rasterFormat(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const QByteArray head = file.read(8);
-    if (head == QByteArray("\x89PNG\r\n\x1a\n", 8))
-        return QByteArrayLiteral("png");
-    if (head.startsWith("BM"))
-        return QByteArrayLiteral("bmp");
-    if (head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4)))
-        return QByteArrayLiteral("tiff");
-    if (head.startsWith("\xff\xd8\xff"))
-        return QByteArrayLiteral("jpeg");
-    return QByteArray();
-}
-
 bool open(QImageReader &reader, const QString &path, QString *error, Kind kind)
 {
-    const QByteArray format = rasterFormat(path);
+    const QByteArray format = LutImageCodec::rasterFormat(path);
     if (format.isEmpty() || (kind == LutImages && format == "jpeg")) {
         QFile file(path);
         *error = !file.open(QIODevice::ReadOnly) ? QStringLiteral("cannot open: %1").arg(file.errorString())

@@ -65,10 +65,10 @@ bool LutTextInput::atEnd() const
     return m_begin >= m_end && !fill();
 }
 
-QByteArray LutTextInput::readRawLine()
+bool LutTextInput::nextLine(const char **data, int *size)
 {
-    if (atEnd())
-        return QByteArray();
+    if (m_begin >= m_end && !fill())
+        return false;
     ++m_lineNumber;
     int length = 0;
     bool complete = false;
@@ -95,22 +95,86 @@ QByteArray LutTextInput::readRawLine()
     if (m_lineNumber == 1 && shown >= 3 && uchar(start[0]) == 0xEF && uchar(start[1]) == 0xBB
         && uchar(start[2]) == 0xBF)
         skip = 3;
-    QByteArray line(start + skip, shown - skip);
     m_begin += length + (complete ? 1 : 0);
-    if (!complete && length > kMaxLineLength) {
-        // Skip the rest of the over-long line, up to and including its end.
-        for (;;) {
-            const void *newline = std::memchr(m_buffer.constData() + m_begin, '\n', size_t(m_end - m_begin));
-            if (newline) {
-                m_begin = int(static_cast<const char *>(newline) - m_buffer.constData()) + 1;
-                break;
-            }
-            m_begin = m_end;
-            if (!fill())
-                break;
-        }
+    if (complete || length <= kMaxLineLength) {
+        *data = start + skip;
+        *size = shown - skip;
+        return true;
     }
-    return line;
+    // Keep the cut line apart, then skip the rest of it, up to and
+    // including its end (reading on moves the buffer).
+    m_cut = QByteArray(start + skip, shown - skip);
+    for (;;) {
+        const void *newline = std::memchr(m_buffer.constData() + m_begin, '\n', size_t(m_end - m_begin));
+        if (newline) {
+            m_begin = int(static_cast<const char *>(newline) - m_buffer.constData()) + 1;
+            break;
+        }
+        m_begin = m_end;
+        if (!fill())
+            break;
+    }
+    *data = m_cut.constData();
+    *size = m_cut.size();
+    return true;
+}
+
+QByteArray LutTextInput::readRawLine()
+{
+    const char *data = nullptr;
+    int size = 0;
+    if (!nextLine(&data, &size))
+        return QByteArray();
+    return QByteArray(data, size);
+}
+
+bool LutTextInput::readTrimmedLine(QByteArray &line)
+{
+    const char *data = nullptr;
+    int size = 0;
+    if (!nextLine(&data, &size)) {
+        line.resize(0);
+        return false;
+    }
+    const char *start = data;
+    const char *stop = data + size;
+    LutTextLines::trim(start, stop);
+    line.resize(int(stop - start));
+    std::memcpy(line.data(), start, size_t(stop - start));
+    return true;
+}
+
+bool LutTextInput::peekLines(int maxBytes, const char **data, int *size)
+{
+    *data = nullptr;
+    *size = 0;
+    if (m_begin >= m_end && !fill())
+        return false;
+    if (m_lineNumber == 0)
+        return true;
+    maxBytes = qBound(1, maxBytes, kMaxLineLength);
+    while (m_end - m_begin < maxBytes && fill()) {
+    }
+    const char *start = m_buffer.constData() + m_begin;
+    const int available = m_end - m_begin;
+    int length = qMin(available, maxBytes);
+    if (m_eof && available <= maxBytes) {
+        // The rest of the file, its last line perhaps without a line end.
+        *data = start;
+        *size = available;
+        return true;
+    }
+    while (length > 0 && start[length - 1] != '\n')
+        --length;
+    *data = start;
+    *size = length;
+    return true;
+}
+
+void LutTextInput::consumeLines(int bytes, qint64 lines)
+{
+    m_begin += bytes;
+    m_lineNumber += lines;
 }
 
 QString LutTextInput::readLine()

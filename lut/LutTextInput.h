@@ -1,7 +1,12 @@
 #pragma once
 
+#include "lut/LutParallel.h"
+
 #include <QFile>
 #include <QString>
+
+#include <cstring>
+#include <vector>
 
 // Line-by-line reading of a LUT text file, shared by every text reader.
 //
@@ -29,8 +34,36 @@ public:
     QString readLine();
     // The next line as raw bytes (no decoding), for readers that only scan numbers.
     QByteArray readRawLine();
+    // The next line as raw bytes with the blanks at both ends removed (as
+    // QByteArray::trimmed() removes them), into line, whose memory is reused
+    // from one line to the next. False, with line empty, at the end.
+    bool readTrimmedLine(QByteArray &line);
     // Goes back to the first line.
     bool rewind();
+
+    // Reading a block of lines at a time. peekLines gives the whole lines
+    // ahead, at most maxBytes of them (the last line of the file may lack
+    // its line end), without moving on; consumeLines then moves on by bytes
+    // and lines of it. The block is empty when the next line must be read
+    // alone (it is the first of the file, whose byte-order mark the line
+    // readers drop, or too long for a block). False at the end of the file.
+    // A block's lines, trimmed, are what readTrimmedLine gives.
+    bool peekLines(int maxBytes, const char **data, int *size);
+    void consumeLines(int bytes, qint64 lines);
+
+    // The lines ahead, a block at a time: parse(line, parsed) fills one
+    // Parsed per trimmed line, then take(parsed) gets them in file order on
+    // the calling thread, until it returns false; the lines after that one
+    // stay unread. With parallel set, parse runs over a large block on
+    // several threads, with a line valid during the call only and not
+    // followed by a NUL, and may run on lines beyond the one that stops take;
+    // otherwise each line is a copy that ends in a NUL and parse runs right
+    // before take, line by line. blockBytes() tells the size of the next
+    // block. The three are called as functions: void parse(const QByteArray
+    // &, Parsed &), bool take(const Parsed &), int blockBytes(). True when
+    // take stopped, false at the end of the file.
+    template <typename Parsed, typename BlockBytes, typename Parse, typename Take>
+    bool readLines(bool parallel, BlockBytes blockBytes, Parse parse, Take take);
 
     // 1-based number of the line last returned by readLine/readRawLine.
     qint64 lineNumber() const { return m_lineNumber; }
@@ -42,6 +75,9 @@ private:
     // Reads more of the file behind what is left in the buffer; false at
     // the end of the file.
     bool fill() const;
+    // The next line, without its line end, as bytes that stay valid until
+    // the next read; false at the end of the file.
+    bool nextLine(const char **data, int *size);
 
     // The file is read in large blocks and split at line ends here, which is
     // much cheaper than asking the device for one line at a time.
@@ -52,4 +88,138 @@ private:
     mutable int m_end = 0;   // one past the last byte read into the buffer
     mutable bool m_eof = false;
     qint64 m_lineNumber = 0;
+    QByteArray m_cut; // the kept part of an over-long line
 };
+
+namespace LutTextLines {
+
+// The blanks of QByteArray::trimmed(): space, \t, \n, \v, \f and \r.
+inline bool isBlank(char c)
+{
+    return c == ' ' || unsigned(c - '\t') <= unsigned('\r' - '\t');
+}
+
+// Moves start and stop inwards past the blanks at both ends.
+inline void trim(const char *&start, const char *&stop)
+{
+    while (start < stop && isBlank(*start))
+        ++start;
+    while (stop > start && isBlank(stop[-1]))
+        --stop;
+}
+
+// Calls take(line, next) for each line of block[from, to) (whole lines),
+// trimmed, with the offset of the line after it, until take returns false.
+// The line is a copy in line (copy set) or line's bytes are the block's.
+template <typename Take>
+void forEach(const char *block, int from, int to, QByteArray &line, bool copy, Take take)
+{
+    for (int p = from; p < to;) {
+        const char *start = block + p;
+        const char *newline = static_cast<const char *>(std::memchr(start, '\n', size_t(to - p)));
+        const char *stop = newline ? newline : block + to;
+        const int next = newline ? int(newline - block) + 1 : to;
+        trim(start, stop);
+        const int size = int(stop - start);
+        if (copy) {
+            line.resize(size);
+            std::memcpy(line.data(), start, size_t(size));
+        } else {
+            line.setRawData(start, uint(size));
+        }
+        if (!take(static_cast<const QByteArray &>(line), next))
+            return;
+        p = next;
+    }
+}
+
+// Blocks smaller than this are parsed on one thread.
+constexpr int kParallelBlock = 1 << 16;
+
+} // namespace LutTextLines
+
+template <typename Parsed, typename BlockBytes, typename Parse, typename Take>
+bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, Take take)
+{
+    struct Line
+    {
+        int next; // where the line after it starts in the block
+        Parsed parsed;
+    };
+    QByteArray copy;
+    copy.reserve(256);
+    std::vector<std::vector<Line>> parts;
+    for (;;) {
+        const char *block = nullptr;
+        int size = 0;
+        if (!peekLines(blockBytes(), &block, &size))
+            return false;
+        if (size == 0) {
+            readTrimmedLine(copy);
+            Parsed parsed;
+            parse(copy, parsed);
+            if (!take(parsed))
+                return true;
+            continue;
+        }
+        if (!parallel) {
+            int consumed = 0;
+            qint64 lines = 0;
+            bool stopped = false;
+            LutTextLines::forEach(block, 0, size, copy, true, [&](const QByteArray &line, int next) {
+                Parsed parsed;
+                parse(line, parsed);
+                stopped = !take(parsed);
+                consumed = next;
+                ++lines;
+                return !stopped;
+            });
+            consumeLines(consumed, lines);
+            if (stopped)
+                return true;
+            continue;
+        }
+        // Parts that start at line starts, parsed side by side, then taken in order.
+        const int count = size >= LutTextLines::kParallelBlock ? LutParallel::threads() : 1;
+        std::vector<int> starts(size_t(count) + 1, size);
+        starts[0] = 0;
+        for (int t = 1; t < count; ++t) {
+            int p = qMax(starts[size_t(t) - 1], int(qint64(size) * t / count));
+            while (p < size && block[p - 1] != '\n')
+                ++p;
+            starts[size_t(t)] = p;
+        }
+        parts.resize(size_t(count));
+        LutParallel::forRanges(count, 1, [&](qint64 first, qint64 end) {
+            QByteArray line = QByteArray::fromRawData(block, 0);
+            for (qint64 t = first; t < end; ++t) {
+                std::vector<Line> &lines = parts[size_t(t)];
+                lines.clear();
+                LutTextLines::forEach(block, starts[size_t(t)], starts[size_t(t) + 1], line, false,
+                                      [&](const QByteArray &text, int next) {
+                                          lines.push_back(Line{next, Parsed()});
+                                          parse(text, lines.back().parsed);
+                                          return true;
+                                      });
+            }
+        });
+        int consumed = size;
+        qint64 lines = 0;
+        bool stopped = false;
+        for (const std::vector<Line> &part : parts) {
+            for (const Line &line : part) {
+                ++lines;
+                if (!take(line.parsed)) {
+                    consumed = line.next;
+                    stopped = true;
+                    break;
+                }
+            }
+            if (stopped)
+                break;
+        }
+        consumeLines(consumed, lines);
+        if (stopped)
+            return true;
+    }
+}

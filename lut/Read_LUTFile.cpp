@@ -128,51 +128,124 @@ void Read_LUTFile::resetDomainMax1D()
     domainMax1D[0] = domainMax1D[1] = domainMax1D[2] = 1.0f;
 }
 
+namespace {
+
+// The values one entry line gives.
+struct LineValues
+{
+    int count;
+    float values[3];
+};
+
+} // namespace
+
+Read_LUTFile::EntriesRead Read_LUTFile::readEntryLines(LutTextInput &in, qint64 total, float v[3],
+                                                       const EntryValues &values, bool parallel,
+                                                       const std::function<void(qint64, const float *)> &store,
+                                                       qint64 *stored)
+{
+    qint64 &entries = *stored;
+    entries = 0;
+    if (total <= 0)
+        return EntriesRead::Complete;
+    const bool complete = in.readLines<LineValues>(
+        parallel,
+        // A block of about the rest of the table (a line of three values
+        // takes some 30 bytes), so that little is parsed beyond it.
+        [&] { return int(qBound<qint64>(1 << 14, (total - entries) * 48, LutTextInput::kMaxLineLength)); },
+        [&](const QByteArray &line, LineValues &parsed) { parsed.count = values(line, parsed.values); },
+        [&](const LineValues &parsed) {
+            if (parsed.count <= 0)
+                return true;
+            for (int c = 0; c < parsed.count && c < 3; ++c)
+                v[c] = parsed.values[c];
+            store(entries, v);
+            return ++entries < total;
+        });
+    if (complete)
+        return EntriesRead::Complete;
+    return entries == total - 1 ? EntriesRead::LastMissing : EntriesRead::Truncated;
+}
+
+namespace {
+
+// The entries of the 3D table in file order (first index slowest) and of
+// the 1D table, stored with the container's store operations against its
+// domains; a parser that keeps state runs line by line.
+Read_LUTFile::EntriesRead readTable3D(Read_LUTFile &lut, LutTextInput &in, float v[3],
+                                      const Read_LUTFile::EntryValues &values, bool parallel)
+{
+    const int n = lut.size3D;
+    const qint64 total = n > 0 ? qint64(n) * n * n : 0;
+    qint64 stored = 0;
+    const Read_LUTFile::EntriesRead result = lut.readEntryLines(
+        in, total, v, values, parallel,
+        [&](qint64 e, const float *w) {
+            lut.storeEntry3D(int(e / (qint64(n) * n)), int(e / n % n), int(e % n), w[0], w[1], w[2], lut.domainMin3D,
+                             lut.domainMax3D);
+        },
+        &stored);
+    if (result == Read_LUTFile::EntriesRead::Truncated)
+        lut.fail(QStringLiteral("the file ends after %1 of %2 cube entries").arg(stored).arg(total));
+    return result;
+}
+
+Read_LUTFile::EntriesRead readTable1D(Read_LUTFile &lut, LutTextInput &in, float v[3],
+                                      const Read_LUTFile::EntryValues &values, bool parallel)
+{
+    const Read_LUTFile::LineOrder1D lineOrder(&lut);
+    const int n = lut.size1D;
+    qint64 stored = 0;
+    const Read_LUTFile::EntriesRead result = lut.readEntryLines(
+        in, qMax(n, 0), v, values, parallel,
+        [&](qint64 e, const float *w) { lut.storeEntry1D(int(e), w[0], w[1], w[2], lut.domainMin1D, lut.domainMax1D); },
+        &stored);
+    if (result == Read_LUTFile::EntriesRead::Truncated)
+        lut.fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(stored).arg(n));
+    return result;
+}
+
+// A parser that works on the caller's working values, as an EntryValues
+// parser that gives all three.
+Read_LUTFile::EntryValues wholeEntries(const std::function<bool(const QByteArray &, float *)> &parse, float *v)
+{
+    const auto *entry = &parse;
+    return [entry, v](const QByteArray &line, float *given) {
+        if (!(*entry)(line, v))
+            return 0;
+        for (int c = 0; c < 3; ++c)
+            given[c] = v[c];
+        return 3;
+    };
+}
+
+} // namespace
+
 Read_LUTFile::EntriesRead Read_LUTFile::readEntries3D(LutTextInput &in, float v[3],
                                                       const std::function<bool(const QByteArray &, float *)> &parse)
 {
-    const int n = size3D;
-    for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-            for (int k = 0; k < n; ++k) {
-                for (;;) {
-                    if (in.atEnd()) {
-                        if (i == n - 1 && j == n - 1 && k == n - 1)
-                            return EntriesRead::LastMissing;
-                        fail(QStringLiteral("the file ends after %1 of %2 cube entries")
-                                 .arg(qint64(i) * n * n + qint64(j) * n + k)
-                                 .arg(qint64(n) * n * n));
-                        return EntriesRead::Truncated;
-                    }
-                    if (parse(in.readRawLine().trimmed(), v))
-                        break;
-                }
-                storeEntry3D(i, j, k, v[0], v[1], v[2], domainMin3D, domainMax3D);
-            }
-        }
-    }
-    return EntriesRead::Complete;
+    return readTable3D(*this, in, v, wholeEntries(parse, v), false);
 }
 
 Read_LUTFile::EntriesRead Read_LUTFile::readEntries1D(LutTextInput &in, float v[3],
                                                       const std::function<bool(const QByteArray &, float *)> &parse)
 {
-    const LineOrder1D lineOrder(this);
-    const int n = size1D;
-    for (int i = 0; i < n; ++i) {
-        for (;;) {
-            if (in.atEnd()) {
-                if (i == n - 1)
-                    return EntriesRead::LastMissing;
-                fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(i).arg(n));
-                return EntriesRead::Truncated;
-            }
-            if (parse(in.readRawLine().trimmed(), v))
-                break;
-        }
-        storeEntry1D(i, v[0], v[1], v[2], domainMin1D, domainMax1D);
-    }
-    return EntriesRead::Complete;
+    return readTable1D(*this, in, v, wholeEntries(parse, v), false);
+}
+
+Read_LUTFile::EntriesRead Read_LUTFile::readEntryValues3D(LutTextInput &in, float v[3], const EntryValues &values)
+{
+    return readTable3D(*this, in, v, values, true);
+}
+
+Read_LUTFile::EntriesRead Read_LUTFile::readEntryValues1D(LutTextInput &in, float v[3], const EntryValues &values)
+{
+    return readTable1D(*this, in, v, values, true);
+}
+
+int Read_LUTFile::scanEntryValues(const QByteArray &line, float *values)
+{
+    return line.isEmpty() ? 0 : LutScan::scan(line, "%f %f %f", &values[0], &values[1], &values[2]);
 }
 
 bool Read_LUTFile::scanEntryLine(const QByteArray &line, float *w)
@@ -208,8 +281,8 @@ bool Read_LUTFile::readSizedCubeText(const QString &fileName, bool headerOnly, i
         return false;
     if (!headerOnly) {
         float v[3] = {0.0f, 0.0f, 0.0f};
-        const EntriesRead entries = readEntries3D(in, v, [](const QByteArray &line, float *w) {
-            return !line.startsWith('#') && scanEntryLine(line, w);
+        const EntriesRead entries = readEntryValues3D(in, v, [](const QByteArray &line, float *w) {
+            return line.startsWith('#') ? 0 : scanEntryValues(line, w);
         });
         if (entries == EntriesRead::Truncated)
             return false;

@@ -126,8 +126,22 @@ public:
     // the channel order of their lines (see LineOrder1D).
     EntriesRead readEntries1D(LutTextInput &in, float working[3],
                               const std::function<bool(const QByteArray &, float *)> &parse);
+    // A parser of entry lines that keeps no state of its own: it gets a
+    // trimmed line (valid during the call only, and not followed by a NUL)
+    // and returns how many of the entry's values the line gives, first
+    // first, in values (0: the line is no entry). Those replace the working
+    // values; the others keep the previous entry's. It may run on several
+    // lines at once, on several threads.
+    using EntryValues = std::function<int(const QByteArray &line, float values[3])>;
+    // readEntries3D and readEntries1D for such a parser. A large file is
+    // parsed on several threads; the entries are stored in file order, so
+    // the table is the one a single thread reads.
+    EntriesRead readEntryValues3D(LutTextInput &in, float working[3], const EntryValues &values);
+    EntriesRead readEntryValues1D(LutTextInput &in, float working[3], const EntryValues &values);
     // The usual entry line: not empty, and "%f %f %f" converts at least one value.
     static bool scanEntryLine(const QByteArray &line, float *working);
+    // The same as an EntryValues parser: the number of values converted.
+    static int scanEntryValues(const QByteArray &line, float values[3]);
     // Finds the first line that starts with keyword and takes the cube size
     // from the number after it (with or without a blank); earlier lines are
     // ignored. Fails with a message naming the line when the number is
@@ -159,6 +173,15 @@ public:
         Read_LUTFile *m_lut;
         bool m_tableOrderRGB;
     };
+
+    // The loop behind the entry readers: takes lines from in until total
+    // entries have been stored with store(entry number, values), in file
+    // order. A parallel parser runs over blocks of lines on several
+    // threads; otherwise each line is parsed in turn, as a copy that ends
+    // in a NUL, and parsing stops at the last entry. Entries stored are
+    // counted in stored.
+    EntriesRead readEntryLines(LutTextInput &in, qint64 total, float working[3], const EntryValues &values,
+                               bool parallel, const std::function<void(qint64, const float *)> &store, qint64 *stored);
 
     // The csp reader's path for a 3D table whose axes differ in size.
     bool readRectangularCsp(LutTextInput &in, const int sizes[3]);

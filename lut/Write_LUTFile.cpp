@@ -1,6 +1,7 @@
 #include "lut/Write_LUTFile.h"
 
 #include "lut/LutFormats.h"
+#include "lut/LutParallel.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 
@@ -9,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 Write_LUTFile::Write_LUTFile(QObject *parent)
     : QObject(parent)
@@ -57,7 +59,7 @@ void Write_LUTFile::applyDefaultOrder(int formatId)
 namespace {
 
 // Opens fileName, runs write on its stream and puts the file in place.
-bool writeTextFile(Write_LUTFile *writer, const QString &fileName, const std::function<void(QTextStream &)> &write)
+bool writeTextFile(Write_LUTFile *writer, const QString &fileName, const std::function<void(LutTextStream &)> &write)
 {
     LutTextOutput out(fileName);
     if (!out.open())
@@ -68,13 +70,139 @@ bool writeTextFile(Write_LUTFile *writer, const QString &fileName, const std::fu
     return true;
 }
 
+// A separator as the bytes it is written as (UTF-8).
+class SeparatorBytes
+{
+public:
+    explicit SeparatorBytes(const QString &separator)
+    {
+        m_size = separator.size();
+        for (int i = 0; i < m_size && m_size <= int(sizeof m_plain); ++i) {
+            const ushort u = separator.at(i).unicode();
+            if (u >= 0x80) {
+                m_size = int(sizeof m_plain) + 1;
+                break;
+            }
+            m_plain[i] = char(u);
+        }
+        m_bytes = m_plain;
+        if (m_size > int(sizeof m_plain)) {
+            m_utf8 = separator.toUtf8();
+            m_size = m_utf8.size();
+            m_bytes = m_utf8.constData();
+        }
+    }
+    SeparatorBytes(const SeparatorBytes &) = delete;
+    SeparatorBytes &operator=(const SeparatorBytes &) = delete;
+
+    const char *data() const { return m_bytes; }
+    int size() const { return m_size; }
+    char *append(char *out) const
+    {
+        if (m_size == 1) {
+            *out = m_plain[0];
+            return out + 1;
+        }
+        std::memcpy(out, m_bytes, size_t(m_size));
+        return out + m_size;
+    }
+
+private:
+    char m_plain[16];
+    int m_size = 0;
+    const char *m_bytes;
+    QByteArray m_utf8; // a long or non-ASCII separator
+};
+
+// The integer form: the code of value at the depth of scale (lutCode).
+inline char *appendCode(char *out, int scale, float value)
+{
+    return std::to_chars(out, out + 24, lutCode(double(value), scale)).ptr;
+}
+
+// The room one value takes at most in the real form of the given precision
+// (fixed notation of the largest double has 309 digits before the point),
+// with a field of up to 8 characters.
+int valueRoom(int precision)
+{
+    return 340 + precision;
+}
+
+// A value in the given notation and precision, right-aligned in a field of
+// width characters (padded with blanks).
+inline char *appendReal(char *out, float value, QTextStream::RealNumberNotation notation, int precision, int width)
+{
+    int n = 0;
+    if (notation == QTextStream::FixedNotation && precision == 6)
+        n = formatFixed6(out, value);
+    if (n == 0)
+        n = formatLutReal(out, valueRoom(precision), double(value), notation, precision);
+    if (n >= 0 && n < width) {
+        std::memmove(out + (width - n), out, size_t(n));
+        std::memset(out, ' ', size_t(width - n));
+        n = width;
+    }
+    return out + n;
+}
+
+// How the entries of one 3D table are written: the writer's order flags,
+// the scale, the separator and the stream's precision, all fixed for the
+// whole table.
+struct EntryForm3D
+{
+    EntryForm3D(const Write_LUTFile &writer, int scale, const QString &separator, int precision)
+        : tableOrderRGB(writer.tableOrderRGB), first(writer.dataOrderRGB ? 0 : 2), scale(scale),
+          separator(separator), precision(precision)
+    {
+    }
+    // The bytes one entry takes at most.
+    int room() const { return 3 * (valueRoom(precision) + separator.size()); }
+    // Entry (p, q, r) of the loops: table[p][q][r] when tableOrderRGB is
+    // set, else table[r][q][p]; its channels in the data order. Reals are
+    // fixed notation in fields of 8 with the separator between them; codes
+    // are each followed by the separator.
+    char *append(char *out, const LutTable3D &table, int p, int q, int r) const
+    {
+        return append(out, tableOrderRGB ? table[p][q][r] : table[r][q][p]);
+    }
+    // One entry's three values (in table order) in the data order.
+    char *append(char *out, const float *entry) const
+    {
+        const float values[3] = {entry[first], entry[1], entry[2 - first]};
+        if (scale >= 2) {
+            for (const float value : values)
+                out = separator.append(appendCode(out, scale, value));
+            return out;
+        }
+        for (int i = 0; i < 3; ++i) {
+            if (i > 0)
+                out = separator.append(out);
+            // Six decimals, the usual precision, take the integer path;
+            // it gives at least eight characters, so no padding is due.
+            const int n = precision == 6 ? formatFixed6(out, values[i]) : 0;
+            out = n > 0 ? out + n : appendReal(out, values[i], QTextStream::FixedNotation, precision, 8);
+        }
+        return out;
+    }
+
+    bool tableOrderRGB;
+    int first; // the channel written first: 0, or 2 for the reversed data order
+    int scale;
+    SeparatorBytes separator;
+    int precision;
+};
+
+// The lines of a cube-shaped body are formatted in blocks of whole planes
+// of the first loop index, on several threads for a large table.
+constexpr qint64 kLinesPerBlock = 8192;
+
 // The file path behind writeTable3DFile and writeTable1DFile.
 bool writeTableFile(Write_LUTFile *writer, const QString &fileName, bool holdsTable, const char *dimension,
-                    int formatId, const std::function<void(QTextStream &)> &write)
+                    int formatId, const std::function<void(LutTextStream &)> &write)
 {
     if (!holdsTable)
         return writer->fail(QStringLiteral("the LUT holds no %1 table to write").arg(QLatin1String(dimension)));
-    return writeTextFile(writer, fileName, [&](QTextStream &stream) {
+    return writeTextFile(writer, fileName, [&](LutTextStream &stream) {
         writer->applyDefaultOrder(formatId);
         write(stream);
     });
@@ -83,35 +211,85 @@ bool writeTableFile(Write_LUTFile *writer, const QString &fileName, bool holdsTa
 } // namespace
 
 bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
-                                  const std::function<void(QTextStream &)> &header, const QString &separator,
+                                  const std::function<void(LutTextStream &)> &header, const QString &separator,
                                   int scale, const LinePrefix &linePrefix)
 {
-    return writeTable3DFile(fileName, lut, formatId, [&](QTextStream &stream) {
+    return writeTable3DFile(fileName, lut, formatId, [&](LutTextStream &stream) {
         header(stream);
+        stream.setRealNumberNotation(QTextStream::FixedNotation);
         const int n = lut->size3D;
-        qint64 entry = 0;
-        for (int i = 0; i < n; ++i) {
-            for (int j = 0; j < n; ++j) {
+        if (n <= 0)
+            return;
+        const EntryForm3D form(*this, scale, separator, stream.realNumberPrecision());
+        const LutTable3D &table = lut->table3D;
+        // Lines (i, j, k) of planes [firstPlane, endPlane), the entry number
+        // running on from the first line of firstPlane.
+        const auto writePlanes = [&](LutTextStream &out, int firstPlane, int endPlane) {
+            out.setRealNumberNotation(QTextStream::FixedNotation);
+            out.setRealNumberPrecision(form.precision);
+            // Lines run along the table's first index when its order is
+            // reversed, a stride of a whole plane between entries: a miss in
+            // the cache and the page tables at each value of a large table.
+            // The block's entries are gathered in line order first, reading
+            // the table front to back.
+            const qint64 planeEntries = qint64(n) * n;
+            std::vector<float> gathered;
+            if (!form.tableOrderRGB) {
+                const int planes = endPlane - firstPlane;
+                gathered.resize(size_t(planes * planeEntries * 3));
                 for (int k = 0; k < n; ++k) {
-                    if (linePrefix)
-                        linePrefix(stream, i, j, k, entry++);
-                    writeLut3DEntry(lut->table3D, stream, i, j, k, scale, separator);
-                    stream << '\n';
+                    for (int j = 0; j < n; ++j) {
+                        const float *from = table[k][j][firstPlane];
+                        float *to = gathered.data() + 3 * (j * qint64(n) + k);
+                        for (int i = 0; i < planes; ++i, from += 3, to += 3 * planeEntries)
+                            std::memcpy(to, from, 3 * sizeof(float));
+                    }
                 }
             }
-        }
+            qint64 entry = qint64(firstPlane) * planeEntries;
+            const float *next = gathered.data();
+            for (int i = firstPlane; i < endPlane; ++i) {
+                for (int j = 0; j < n; ++j) {
+                    for (int k = 0; k < n; ++k) {
+                        if (linePrefix)
+                            linePrefix(out, i, j, k, entry++);
+                        char *line = out.reserve(form.room() + 1);
+                        char *end = line;
+                        if (form.tableOrderRGB) {
+                            end = form.append(line, table, i, j, k);
+                        } else {
+                            end = form.append(line, next);
+                            next += 3;
+                        }
+                        *end++ = '\n';
+                        out.commit(end);
+                    }
+                }
+            }
+        };
+        // Several planes a block when the table is gathered, so that each
+        // cache line read holds entries of the block only.
+        const qint64 blockLines = form.tableOrderRGB ? kLinesPerBlock : 4 * kLinesPerBlock;
+        const int planesPerBlock = int(qMax<qint64>(1, blockLines / (qint64(n) * n)));
+        const int blocks = (n + planesPerBlock - 1) / planesPerBlock;
+        LutParallel::orderedBlocks(
+            blocks,
+            [&](int b, LutTextStream &block) {
+                writePlanes(block, b * planesPerBlock, qMin(n, (b + 1) * planesPerBlock));
+            },
+            [&](const LutTextStream &block) { stream.write(block.data(), block.size()); });
     });
 }
 
 bool Write_LUTFile::writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
-                                     const std::function<void(QTextStream &)> &write)
+                                     const std::function<void(LutTextStream &)> &write)
 {
     return writeTableFile(this, fileName, lut->size3D <= 0 || lut->table3D.size() == lut->size3D, "3D", formatId,
                           write);
 }
 
 bool Write_LUTFile::writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
-                                     const std::function<void(QTextStream &)> &write)
+                                     const std::function<void(LutTextStream &)> &write)
 {
     return writeTableFile(this, fileName, lut->size1D <= 0 || lut->table1D.size() == lut->size1D, "1D", formatId,
                           write);
@@ -123,146 +301,71 @@ bool Write_LUTFile::fail(const QString &reason)
     return false;
 }
 
-int formatLutReal(char *buffer, int capacity, double v, QTextStream::RealNumberNotation notation,
-                  int precision)
-{
-    const std::chars_format format =
-        notation == QTextStream::FixedNotation ? std::chars_format::fixed
-        : notation == QTextStream::ScientificNotation ? std::chars_format::scientific
-                                                        : std::chars_format::general;
-    // Non-finite values print as printf prints them.
-    if (std::isnan(v)) {
-        const char *text = std::signbit(v) ? "-nan" : "nan";
-        const int n = int(std::strlen(text));
-        std::memcpy(buffer, text, size_t(n));
-        return n;
-    }
-    if (std::isinf(v)) {
-        const char *text = v < 0 ? "-inf" : "inf";
-        const int n = int(std::strlen(text));
-        std::memcpy(buffer, text, size_t(n));
-        return n;
-    }
-    const std::to_chars_result result = std::to_chars(buffer, buffer + capacity, v, format, precision);
-    if (result.ec != std::errc())
-        return 0;
-    return int(result.ptr - buffer);
-}
-
 namespace {
 
-// Appends the integer code of value (lutCode).
-inline int appendInteger(char *out, int scale, float value)
+inline void writeReal(LutTextStream &stream, float value, int width)
 {
-    const std::to_chars_result result = std::to_chars(out, out + 24, lutCode(double(value), scale));
-    return int(result.ptr - out);
+    char *out = stream.reserve(valueRoom(stream.realNumberPrecision()) + width);
+    stream.commit(appendReal(out, value, stream.realNumberNotation(), stream.realNumberPrecision(), width));
 }
 
-// "%.6f" of a float, the form of every 3D entry. A float has 24 significant
-// bits and 10^6 needs 14 beyond its factor 2^6, so value x 10^6 is exact in a
-// double; rounding it to an integer (ties to even, as printf rounds the exact
-// binary value) gives printf's digits without a general conversion. Returns
-// 0 when the value is too large for this path.
-int formatFixed6(char *buffer, float value)
+inline void writeCode(LutTextStream &stream, int scale, float value)
 {
-    const double scaled = double(value) * 1e6;
-    if (!(std::fabs(scaled) < 9.0e15))
-        return 0;
-    const unsigned long long units = (unsigned long long)std::fabs(std::nearbyint(scaled));
-    char *p = buffer;
-    if (std::signbit(value))
-        *p++ = '-';
-    p = std::to_chars(p, p + 24, units / 1000000).ptr;
-    *p++ = '.';
-    unsigned long long fraction = units % 1000000;
-    for (int i = 5; i >= 0; --i) {
-        p[i] = char('0' + fraction % 10);
-        fraction /= 10;
-    }
-    return int(p + 6 - buffer);
+    char *out = stream.reserve(24);
+    stream.commit(appendCode(out, scale, value));
 }
 
-inline void writeReal(QTextStream &stream, float value, int width)
+inline void writeSeparator(LutTextStream &stream, const SeparatorBytes &separator)
 {
-    char buffer[96];
-    int n = 0;
-    if (stream.realNumberNotation() == QTextStream::FixedNotation && stream.realNumberPrecision() == 6)
-        n = formatFixed6(buffer, value);
-    if (n == 0)
-        n = formatLutReal(buffer, 64, double(value), stream.realNumberNotation(), stream.realNumberPrecision());
-    if (n >= 0 && n < width && width <= 32) {
-        // Right-aligned in the field, padded with blanks.
-        std::memmove(buffer + (width - n), buffer, size_t(n));
-        std::memset(buffer, ' ', size_t(width - n));
-        n = width;
-    }
-    stream << QLatin1String(buffer, n);
-}
-
-inline void writeInteger(QTextStream &stream, int scale, float value)
-{
-    char buffer[32];
-    const int n = appendInteger(buffer, scale, value);
-    stream << QLatin1String(buffer, n);
+    stream.append(separator.data(), separator.size());
 }
 
 } // namespace
 
-void Write_LUTFile::writeLut3DEntry(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
+void Write_LUTFile::writeLut3DEntry(const LutTable3D &table, LutTextStream &stream, int p, int q, int r,
                                     int scale, const QString &separator)
 {
     stream.setRealNumberNotation(QTextStream::FixedNotation);
-    const float *entry = entry3D(table, p, q, r);
-    const int first = dataOrderRGB ? 0 : 2;
-    const int step = dataOrderRGB ? 1 : -1;
-    if (scale >= 2) {
-        for (int i = 0; i < 3; ++i) {
-            writeInteger(stream, scale, entry[first + step * i]);
-            stream << separator;
-        }
-        return;
-    }
-    for (int i = 0; i < 3; ++i) {
-        if (i > 0)
-            stream << separator;
-        writeReal(stream, entry[first + step * i], 8);
-    }
+    const EntryForm3D form(*this, scale, separator, stream.realNumberPrecision());
+    stream.commit(form.append(stream.reserve(form.room()), table, p, q, r));
 }
 
-void Write_LUTFile::writeLut3DEntryPrecise(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
+void Write_LUTFile::writeLut3DEntryPrecise(const LutTable3D &table, LutTextStream &stream, int p, int q, int r,
                                            const QString &separator)
 {
     const float *entry = entry3D(table, p, q, r);
     const int first = dataOrderRGB ? 0 : 2;
-    const int step = dataOrderRGB ? 1 : -1;
+    const SeparatorBytes bytes(separator);
     for (int i = 0; i < 3; ++i) {
         if (i > 0)
-            stream << separator;
-        writeReal(stream, entry[first + step * i], 0);
+            writeSeparator(stream, bytes);
+        writeReal(stream, entry[i == 1 ? 1 : i == 0 ? first : 2 - first], 0);
     }
 }
 
-void Write_LUTFile::writeLut1DEntry(const LutTable1D &table, QTextStream &stream, int n, int scale,
+void Write_LUTFile::writeLut1DEntry(const LutTable1D &table, LutTextStream &stream, int n, int scale,
                                     const QString &separator)
 {
     const float *entry = table[n];
     const int first = reversed1D() ? 2 : 0;
     const int step = reversed1D() ? -1 : 1;
+    const SeparatorBytes bytes(separator);
     for (int i = 0; i < 3; ++i) {
         if (scale >= 2)
-            writeInteger(stream, scale, entry[first + step * i]);
+            writeCode(stream, scale, entry[first + step * i]);
         else
             writeReal(stream, entry[first + step * i], 0);
-        stream << separator;
+        writeSeparator(stream, bytes);
     }
 }
 
-void Write_LUTFile::writeLut1DValue(const LutTable1D &table, QTextStream &stream, int n, int scale,
+void Write_LUTFile::writeLut1DValue(const LutTable1D &table, LutTextStream &stream, int n, int scale,
                                     const QString &separator, int channel)
 {
     if (scale >= 2)
-        writeInteger(stream, scale, table[n][channel]);
+        writeCode(stream, scale, table[n][channel]);
     else
         writeReal(stream, table[n][channel], 0);
-    stream << separator;
+    if (!separator.isEmpty())
+        writeSeparator(stream, SeparatorBytes(separator));
 }

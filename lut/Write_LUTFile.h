@@ -2,10 +2,10 @@
 
 #include "lut/LutFileOptions.h"
 #include "lut/LutTable.h"
+#include "lut/LutTextOutput.h"
 
 #include <QObject>
 #include <QString>
-#include <QTextStream>
 
 #include <cmath>
 #include <functional>
@@ -69,25 +69,25 @@ public:
     // between the values; with a scale of 2 or more each is the nearest
     // code to scale x value (within 0..scale) followed by the separator.
     // Switches the stream to fixed notation.
-    void writeLut3DEntry(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
+    void writeLut3DEntry(const LutTable3D &table, LutTextStream &stream, int p, int q, int r,
                          int scale, const QString &separator);
     // Writes the three channels of the 3D entry that writeLut3DEntry picks, in
     // the same channel order, but in the stream's current notation and
     // precision (as writeLut1DEntry writes) and with the separator between
     // the values only. Smart notation with precision 9 writes every float so
     // that it reads back as the very same float.
-    void writeLut3DEntryPrecise(const LutTable3D &table, QTextStream &stream, int p, int q, int r,
+    void writeLut3DEntryPrecise(const LutTable3D &table, LutTextStream &stream, int p, int q, int r,
                                 const QString &separator);
     // Writes the three channels of table[n], each followed by the separator,
     // in the stream's current notation (smart notation prints as "%g"), or as
     // integers for a scale of 2 or more. The channels are reversed exactly
     // when the two order flags differ (reversed1D), as the container stores a
     // 1D line, so a file written with a pair of flags reads back with it.
-    void writeLut1DEntry(const LutTable1D &table, QTextStream &stream, int n, int scale,
+    void writeLut1DEntry(const LutTable1D &table, LutTextStream &stream, int n, int scale,
                          const QString &separator);
     // Writes one channel of table[n] (channel 0 unless told otherwise) and
     // the separator.
-    void writeLut1DValue(const LutTable1D &table, QTextStream &stream, int n, int scale,
+    void writeLut1DValue(const LutTable1D &table, LutTextStream &stream, int n, int scale,
                          const QString &separator, int channel = 0);
     // Whether a 1D entry is written in the channel order 2, 1, 0: exactly
     // when the two order flags differ, the rule the container reads by.
@@ -99,22 +99,22 @@ public:
     // line per entry (first loop index slowest, third fastest): linePrefix
     // (when given) with the indices and the running entry number, the entry
     // through writeLut3DEntry with the separator and scale, and a line end.
-    using LinePrefix = std::function<void(QTextStream &, int i, int j, int k, qint64 entry)>;
+    using LinePrefix = std::function<void(LutTextStream &, int i, int j, int k, qint64 entry)>;
     bool writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
-                       const std::function<void(QTextStream &)> &header, const QString &separator, int scale,
+                       const std::function<void(LutTextStream &)> &header, const QString &separator, int scale,
                        const LinePrefix &linePrefix = LinePrefix());
 
     // Writes a whole 3D text file whose writer lays out the body itself:
     // checks that lut holds the table its size claims, opens the output,
     // applies the default order of formatId and lets write produce the text.
     bool writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
-                          const std::function<void(QTextStream &)> &write);
+                          const std::function<void(LutTextStream &)> &write);
 
     // Writes a whole 1D text file: checks that lut holds the table its size
     // claims, opens the output, applies the default order of formatId and
     // lets write produce the text (header, body through the 1D helpers).
     bool writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
-                          const std::function<void(QTextStream &)> &write);
+                          const std::function<void(LutTextStream &)> &write);
 
     // When defaultOrder is set and the format has an order of its own,
     // replaces both order flags with it.
@@ -138,10 +138,3 @@ inline long long lutCode(double value, int scale)
         return (long long)std::floor(product + 0.5);
     return 0;
 }
-
-// Formats v as the stream would for the given notation and precision:
-// fixed gives printf's "%.<precision>f", anything else "%.<precision>g".
-// Returns the number of characters written to buffer (at most 64 are needed
-// for precision 6 and any finite float; longer results are cut).
-int formatLutReal(char *buffer, int capacity, double v, QTextStream::RealNumberNotation notation,
-                  int precision);

@@ -129,7 +129,8 @@ private slots:
             {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "20"},
             {good, out, "--in-order", "RGB"}, {good, out, "--out-order", "RGB/GBR"}, {good, out, "--bogus"},
             {good, out, "--size"}, {"--info", "--formats"}, {good, out, "--scale", "4095"}, {good, path("x.spi1d"), "--scale", "2"},
-            {good, out, "--size", "300"}, {"--out-dir", dir, "-"}, {"--out-dir", dir, good, "--scale", "1023"}};
+            {good, out, "--size", "300"}, {"--out-dir", dir, "-"}, {"--out-dir", dir, good, "--scale", "1023"},
+            {good, out, "-j", "0"}, {good, out, "--jobs", "two"}};
         for (const QStringList &arguments : usage)
             cases.push_back({arguments, 64, -1, QString(), out});
         for (const Case &c : cases) {
@@ -149,7 +150,7 @@ private slots:
         const ProcessResult help = runConvert({"--help"});
         QCOMPARE(help.exitCode, 0);
         for (const char *option :
-             {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--info", "--formats"})
+             {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--jobs", "--info", "--formats"})
             QVERIFY2(help.out.contains(option), option);
         QVERIFY(help.out.contains("take --scale, and what they write without it: tiled-image (65535), strip-image (65535), "
                                   "pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535)."));
@@ -210,6 +211,56 @@ private slots:
                      + ": already written from another input of this run; " + again.toUtf8() + " is not written over it\n", r.err);
         QVERIFY(TestSupport::parseCubeText(QDir(outDir).filePath("batch-a.cube")).size == 2);
         QVERIFY(readFile(QDir(outDir).filePath("batch-1d.spi1d")).startsWith("Version 1\nFrom 0.0 1\nLength 2\n"));
+    }
+
+    // The image code (and with it Qt Gui) is loaded for images only: not to start, nor for text files.
+    void imageCodeLoadedForImagesOnly()
+    {
+        const auto loads = [](const QStringList &arguments) {
+            const ProcessResult r = TestSupport::runProcess("env", QStringList{"LD_DEBUG=libs", TestSupport::convertPath()} + arguments);
+            return std::make_pair(r.exitCode, r.err.contains("libQt5Gui.so") && r.err.contains("libchromaduct_images.so"));
+        };
+        QCOMPARE(loads({"--formats"}), std::make_pair(0, false));
+        QCOMPARE(loads({file("text.cube", cubeFile(3)), path("text.spi3d")}), std::make_pair(0, false));
+        QCOMPARE(loads({file("image.cube", cubeFile(16)), path("image.png"), "--to", "tiled-image"}), std::make_pair(0, true));
+        QCOMPARE(loads({path("image.png"), path("from-image.cube")}), std::make_pair(0, true));
+        QCOMPARE(TestSupport::parseCubeText(path("from-image.cube")).size, 16);
+    }
+
+    // -j: inputs side by side give the outputs, the messages (in input
+    // order) and the status of a run of one after the other.
+    void batchOnSeveralThreads()
+    {
+        QDir().mkpath(path("jobs/other"));
+        QStringList inputs;
+        for (int i = 0; i < 12; ++i)
+            inputs << file(QStringLiteral("jobs/in%1.cube").arg(i), cubeFile(2 + i % 5));
+        inputs.insert(3, path("jobs/missing.cube"));
+        inputs.insert(5, file("jobs/bad.cube", "LUT_3D_SIZE 3\n0 0 0\n"));
+        inputs.insert(7, file("jobs/line.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n"));
+        inputs << file("jobs/other/in4.cube", cubeFile(3)) << file("jobs/other/in4.3dl", "3DMESH\nMesh 1 12\n0 512 1023\n"
+                                                                                      + cubeBody(3).replace("0.", ""));
+        const QString corpus = TestSupport::corpusDir();
+        if (!corpus.isEmpty())
+            inputs << QDir(corpus).filePath("colour-science/iridas_cube/Demo.cube")
+                   << QDir(corpus).filePath("colour-science/cinespace/Demo.csp");
+        const auto run = [&](const QString &jobs) {
+            const QString outDir = path("jobs-out-" + jobs);
+            ProcessResult r = runConvert(QStringList{"--out-dir", outDir, "--size", "5", "-j", jobs} + inputs);
+            r.err.replace(outDir.toUtf8(), "OUT");
+            for (const QString &name : QDir(outDir).entryList(QDir::Files))
+                r.out += name.toUtf8() + '\n' + readFile(QDir(outDir).filePath(name));
+            return r;
+        };
+        const ProcessResult serial = run("1");
+        QCOMPARE(serial.exitCode, 1);
+        QVERIFY(serial.err.contains("jobs/missing.cube: cannot open") && serial.err.contains("OUT/in4.cube: already written"));
+        for (const char *jobs : {"2", "5"}) {
+            const ProcessResult parallel = run(jobs);
+            QCOMPARE(parallel.exitCode, serial.exitCode);
+            QCOMPARE(parallel.err, serial.err);
+            QCOMPARE(parallel.out, serial.out);
+        }
     }
 
     // Numbers are read and written with a point under any locale; a BOM and

@@ -24,13 +24,11 @@ namespace {
 const float kLo[3] = {0, 0, 0};
 const float kHi[3] = {1, 1, 1};
 
-QString render(const std::function<void(QTextStream &)> &write)
+QString render(const std::function<void(LutTextStream &)> &write)
 {
-    QString text;
-    QTextStream stream(&text);
+    LutTextStream stream;
     write(stream);
-    stream.flush();
-    return text;
+    return QString::fromUtf8(stream.text());
 }
 
 } // namespace
@@ -254,7 +252,7 @@ void TestModel::textHelpersInBothOrdersAndForms()
     for (const auto &k : lines) {
         w.tableOrderRGB = k.table;
         w.dataOrderRGB = k.data;
-        QCOMPARE(render([&](QTextStream &s) { w.writeLut3DEntry(lut.table3D, s, k.p, k.q, k.r, 1, sep); }),
+        QCOMPARE(render([&](LutTextStream &s) { w.writeLut3DEntry(lut.table3D, s, k.p, k.q, k.r, 1, sep); }),
                  QString::fromLatin1(k.text));
     }
     // Fixed notation is printf's "%.6f" for any float, halfway cases included.
@@ -269,28 +267,28 @@ void TestModel::textHelpersInBothOrdersAndForms()
         char expected[512];
         std::snprintf(expected, sizeof expected, "%8.6f", double(v));
         w.tableOrderRGB = w.dataOrderRGB = true;
-        QCOMPARE(render([&](QTextStream &s) { w.writeLut3DEntry(lut.table3D, s, 1, 1, 1, 1, sep); }).section(' ', 0, 0, QString::SectionSkipEmpty),
+        QCOMPARE(render([&](LutTextStream &s) { w.writeLut3DEntry(lut.table3D, s, 1, 1, 1, 1, sep); }).section(' ', 0, 0, QString::SectionSkipEmpty),
                  QString::fromLatin1(expected).trimmed());
     }
     // The 3D helper leaves the stream in fixed notation for what follows.
-    QCOMPARE(render([&](QTextStream &s) { w.writeLut3DEntry(lut.table3D, s, 0, 0, 0, 1, QStringLiteral(",")); s << 0.5; }),
+    QCOMPARE(render([&](LutTextStream &s) { w.writeLut3DEntry(lut.table3D, s, 0, 0, 0, 1, QStringLiteral(",")); s << 0.5; }),
              QStringLiteral("0.000000,0.000000,-0.2500000.500000"));
     // 1D output: smart notation as "%g", each value followed by the separator.
     w.dataOrderRGB = true;
-    QCOMPARE(render([&](QTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 1, 1, sep); }),
+    QCOMPARE(render([&](LutTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 1, 1, sep); }),
              QStringLiteral("1e-05 1.23457e+06 -0.125 "));
     w.dataOrderRGB = false;
-    QCOMPARE(render([&](QTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 0, 1, sep); }), QStringLiteral("1 0.25 0.5 "));
-    QCOMPARE(render([&](QTextStream &s) { w.writeLut1DValue(lut.table1D, s, 0, 1, QString()); }), QStringLiteral("0.5"));
+    QCOMPARE(render([&](LutTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 0, 1, sep); }), QStringLiteral("1 0.25 0.5 "));
+    QCOMPARE(render([&](LutTextStream &s) { w.writeLut1DValue(lut.table1D, s, 0, 1, QString()); }), QStringLiteral("0.5"));
     // Integer form: the nearest code to scale x value, within 0..scale (NaN as 0).
-    QCOMPARE(render([&](QTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 0, 4095, sep); }),
+    QCOMPARE(render([&](LutTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 0, 4095, sep); }),
              QStringLiteral("4095 1024 2048 "));
     lut.table1D[1][0] = 3.0f / 255.0f - 1e-8f, lut.table1D[1][1] = 0.0627451f, lut.table1D[1][2] = 0.7f / 255.0f;
-    QCOMPARE(render([&](QTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 1, 255, sep); }), QStringLiteral("1 16 3 "));
+    QCOMPARE(render([&](LutTextStream &s) { w.writeLut1DEntry(lut.table1D, s, 1, 255, sep); }), QStringLiteral("1 16 3 "));
     float *e = lut.table3D[0][0][0];
     e[0] = std::nanf(""), e[1] = 1e30f, e[2] = -1e30f;
     w.dataOrderRGB = w.tableOrderRGB = true;
-    QCOMPARE(render([&](QTextStream &s) { w.writeLut3DEntry(lut.table3D, s, 0, 0, 0, 1023, sep); }),
+    QCOMPARE(render([&](LutTextStream &s) { w.writeLut3DEntry(lut.table3D, s, 0, 0, 0, 1023, sep); }),
              QStringLiteral("0 1023 0 "));
 }
 

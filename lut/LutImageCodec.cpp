@@ -1,0 +1,163 @@
+#include "lut/LutImageCodec.h"
+
+#include "lut/LutParallel.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLibrary>
+
+#if defined(__GNUC__)
+// Defined where the image sources are linked into the program; null
+// elsewhere, where the module is loaded instead.
+extern "C" const LutImageCodec::ModuleApi *chromaduct_image_module() __attribute__((weak));
+#endif
+
+namespace LutImageCodec {
+
+namespace {
+
+// The module, loaded once: from beside the executable, from ../lib/chromaduct
+// beside it (an installed program), or from the build directory (the test
+// programs). It stays loaded: what it made may outlive any caller.
+struct Module
+{
+    const ModuleApi *api = nullptr;
+    QString error;
+};
+
+Module load()
+{
+    Module found;
+    QStringList directories;
+    if (QCoreApplication::instance()) {
+        const QString here = QCoreApplication::applicationDirPath();
+        directories << here << here + QLatin1String("/../lib/chromaduct");
+    }
+    directories << QStringLiteral(CHROMADUCT_MODULE_BUILD_DIR);
+    for (const QString &directory : qAsConst(directories)) {
+        QLibrary library(directory + QLatin1String("/chromaduct_images"));
+        library.setLoadHints(QLibrary::PreventUnloadHint);
+        if (!library.load()) {
+            if (found.error.isEmpty())
+                found.error = library.errorString();
+            continue;
+        }
+        const auto entry = reinterpret_cast<LutImageModuleEntry>(library.resolve("chromaduct_image_module"));
+        const ModuleApi *api = entry ? entry() : nullptr;
+        if (api && api->version == kModuleVersion) {
+            found.api = api;
+            return found;
+        }
+        found.error = QStringLiteral("%1 is of another version").arg(library.fileName());
+    }
+    return found;
+}
+
+// The image code, or null with the reason it cannot be had.
+const ModuleApi *images(QString *error)
+{
+#if defined(__GNUC__)
+    if (chromaduct_image_module)
+        return chromaduct_image_module();
+#endif
+    static const Module loaded = load();
+    if (!loaded.api)
+        *error = QStringLiteral("image support is not available: %1").arg(loaded.error);
+    return loaded.api;
+}
+
+} // namespace
+
+QByteArray rasterFormat(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray head = file.read(8);
+    if (head == QByteArray("\x89PNG\r\n\x1a\n", 8))
+        return QByteArrayLiteral("png");
+    if (head.startsWith("BM"))
+        return QByteArrayLiteral("bmp");
+    if (head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4)))
+        return QByteArrayLiteral("tiff");
+    if (head.startsWith("\xff\xd8\xff"))
+        return QByteArrayLiteral("jpeg");
+    return QByteArray();
+}
+
+bool read(Read_LUTFile &lut, const QString &path, int formatId)
+{
+    QString error;
+    const ModuleApi *api = images(&error);
+    return api ? api->read(lut, path, formatId) : lut.fail(error);
+}
+
+bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId)
+{
+    QString error;
+    const ModuleApi *api = images(&error);
+    return api ? api->write(writer, path, lut, formatId) : writer.fail(error);
+}
+
+int cubeSizeOf(const QString &path, int formatId)
+{
+    QString error;
+    const ModuleApi *api = images(&error);
+    return api ? api->cubeSizeOf(path, formatId) : 0;
+}
+
+int heldSize(int formatId, int n)
+{
+    QString error;
+    const ModuleApi *api = images(&error);
+    return api ? api->heldSize(formatId, n) : 0;
+}
+
+int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
+                   QString *reason, QStringList *notes)
+{
+    const ModuleApi *api = images(reason);
+    return api ? api->applyToPicture(lut, inPath, outPath, outputBits, LutParallel::threads(), reason, notes) : 1;
+}
+
+bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reason)
+{
+    const ModuleApi *api = images(reason);
+    return api && api->writePreview(lut, outPath, reason);
+}
+
+} // namespace LutImageCodec
+
+// The catalogue's image readers and writers.
+
+bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always read whole*/)
+{
+    return LutImageCodec::read(*this, fileName, 1);
+}
+
+bool Read_LUTFile::readLutImageStrip(QString fileName, bool /*headerOnly: always read whole*/)
+{
+    return LutImageCodec::read(*this, fileName, 2);
+}
+
+bool Read_LUTFile::readHald(QString fileName, bool /*headerOnly: always read whole*/)
+{
+    return LutImageCodec::read(*this, fileName, 19);
+}
+
+bool Write_LUTFile::writeLutImageTiled(QString fileName, Read_LUTFile *lut)
+{
+    return LutImageCodec::write(*this, fileName, *lut, 1);
+}
+
+bool Write_LUTFile::writeLutImageStrip(QString fileName, Read_LUTFile *lut)
+{
+    return LutImageCodec::write(*this, fileName, *lut, 2);
+}
+
+bool Write_LUTFile::writeHald(QString fileName, Read_LUTFile *lut)
+{
+    return LutImageCodec::write(*this, fileName, *lut, 19);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+class Read_LUTFile;
+class Write_LUTFile;
+
+// Everything that works on images: the LUT image formats (tiled, strip,
+// Hald CLUT), --apply and --preview.
+//
+// Decoding and encoding need the toolkit's GUI library and libpng, which
+// take a process some milliseconds to load. That code lives in a module of
+// its own, libchromaduct_images (the image sources and lut/LutImageModule.cpp),
+// loaded the first time an image is read or written, so that a conversion of
+// text files never loads those libraries. Programs that link the image
+// sources themselves (the window, the tests) use them in place. Every use of
+// QImage or libpng belongs in the module, reached through a function here.
+namespace LutImageCodec {
+
+// The raster type a file's first bytes name: "png", "bmp", "tiff" or "jpeg",
+// else empty (also when the file cannot be opened). Needs no module.
+QByteArray rasterFormat(const QString &path);
+
+// The reader and writer of the LUT image format formatId (1, 2 or 19).
+bool read(Read_LUTFile &lut, const QString &path, int formatId);
+bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId);
+// The cube size the image at path holds in the layout of formatId, from
+// its header; 0 when it holds none or cannot be read.
+int cubeSizeOf(const QString &path, int formatId);
+// The cube size a LUT image of formatId holds nearest to n.
+int heldSize(int formatId, int n);
+
+// --apply: the picture inPath through lut into outPath (ImageApply::apply)
+// on the threads of LutParallel::threads(). Returns 0 when done, 1 when the
+// input failed, 2 when the output failed, with the reason; notes are said
+// once the picture is written.
+int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
+                   QString *reason, QStringList *notes);
+// --preview: the contact sheet of lut as a PNG (LutPreview::write).
+bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reason);
+
+// What the module gives: the functions above but rasterFormat.
+struct ModuleApi
+{
+    int version;
+    bool (*read)(Read_LUTFile &lut, const QString &path, int formatId);
+    bool (*write)(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId);
+    int (*cubeSizeOf)(const QString &path, int formatId);
+    int (*heldSize)(int formatId, int n);
+    int (*applyToPicture)(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
+                          int threads, QString *reason, QStringList *notes);
+    bool (*writePreview)(const Read_LUTFile &lut, const QString &outPath, QString *reason);
+};
+// The module's version of ModuleApi; a module of another is not used.
+constexpr int kModuleVersion = 3;
+
+} // namespace LutImageCodec
+
+// The image code's one entry point, chromaduct_image_module (C linkage),
+// defined by lut/LutImageModule.cpp in the module and wherever the image
+// sources are linked in.
+using LutImageModuleEntry = const LutImageCodec::ModuleApi *(*)();

@@ -1,0 +1,82 @@
+// The entry point of the image code (libchromaduct_images, or the image
+// sources linked into a program): the LUT image formats, --apply and
+// --preview behind LutImageCodec's ModuleApi. The module uses the program
+// that loads it for everything else (the container, the writer object, the
+// sampler), whose symbols that program exports.
+
+#include "lut/LutImageCodec.h"
+
+#include "cli/ImageApply.h"
+#include "cli/LutPreview.h"
+#include "formats/LutImageFormat.h"
+#include "lut/LutImageInput.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <QImageReader>
+
+namespace {
+
+const LutImageLayout *layoutOf(int formatId)
+{
+    switch (formatId) {
+    case 1:
+        return &LutImageFormat::kTiled;
+    case 2:
+        return &LutImageFormat::kStrip;
+    case 19:
+        return &LutImageFormat::kHald;
+    default:
+        return nullptr;
+    }
+}
+
+bool read(Read_LUTFile &lut, const QString &path, int formatId)
+{
+    const LutImageLayout *layout = layoutOf(formatId);
+    return layout ? LutImageFormat::read(lut, path, *layout) : lut.fail(QStringLiteral("not a LUT image format"));
+}
+
+bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId)
+{
+    const LutImageLayout *layout = layoutOf(formatId);
+    return layout ? LutImageFormat::write(writer, path, lut, *layout) : writer.fail(QStringLiteral("not a LUT image format"));
+}
+
+int cubeSizeOf(const QString &path, int formatId)
+{
+    const LutImageLayout *layout = layoutOf(formatId);
+    QImageReader reader;
+    QString error;
+    if (!layout || !LutImageInput::open(reader, path, &error))
+        return 0;
+    return layout->cubeSize(reader.size());
+}
+
+int heldSize(int formatId, int n)
+{
+    const LutImageLayout *layout = layoutOf(formatId);
+    return layout ? layout->heldSize(n) : 0;
+}
+
+int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits, int threads,
+                   QString *reason, QStringList *notes)
+{
+    ImageApply::Options options;
+    options.outputBits = outputBits;
+    options.threads = threads;
+    const ImageApply::Result result = ImageApply::apply(lut, inPath, outPath, options);
+    *reason = result.reason;
+    *notes = result.notes;
+    return result.status == ImageApply::Status::Done ? 0 : result.status == ImageApply::Status::InputFailed ? 1 : 2;
+}
+
+const LutImageCodec::ModuleApi api = {LutImageCodec::kModuleVersion, read, write, cubeSizeOf, heldSize,
+                                      applyToPicture, LutPreview::write};
+
+} // namespace
+
+extern "C" Q_DECL_EXPORT const LutImageCodec::ModuleApi *chromaduct_image_module()
+{
+    return &api;
+}
