@@ -5,7 +5,8 @@
 # UndefinedBehaviorSanitizer) in build-fuzz/ and runs it on each reader in
 # turn (every reader by default, or the named ones: see
 # "build-fuzz/tests/fuzz/chromaduct-fuzz-replay --list-readers") for
-# SECONDS_PER_READER seconds (default 60), or for N runs each with --runs.
+# SECONDS_PER_READER seconds (default 60), or for N runs each with --runs
+# (with both, whichever comes first).
 # --jobs J fuzzes J readers at a time (default 1). Each input must end
 # within 2 s and 1 GiB; inputs are at most 64 KiB. The corpus grows in
 # fuzz-work/ (git-ignored) from run to run, starting from seeds written by
@@ -30,9 +31,11 @@ while [ "$#" -gt 0 ]; do
   esac
 done
 seconds=60
+seconds_given=
 if [ "$#" -gt 0 ] && [[ "$1" =~ ^[0-9]+$ ]]; then
   [[ "$1" =~ ^[1-9][0-9]*$ ]] || usage
   seconds=$1
+  seconds_given=1
   shift
 fi
 
@@ -86,7 +89,10 @@ for name in "${readers[@]}"; do
   fi
 done
 
-if [ -n "$runs" ]; then
+if [ -n "$runs" ] && [ -n "$seconds_given" ]; then
+  limit=(-runs="$runs" -max_total_time="$seconds")
+  echo "== Fuzzing ${#readers[@]} readers, $runs runs or $seconds s each, $jobs at a time"
+elif [ -n "$runs" ]; then
   limit=(-runs="$runs")
   echo "== Fuzzing ${#readers[@]} readers, $runs runs each, $jobs at a time"
 else
