@@ -1,7 +1,9 @@
 // The Discreet 1D lut format (identifier 6, ".lut"): a "LUT:" header with the
-// channel count (3), the sample count N and, optionally, the output depth,
-// then one value per line, all N samples of channel 0, then channel 1, then
-// channel 2.
+// table count, the sample count N and, optionally, the output depth, then
+// one value per line, all N samples of table 0, then table 1, and so on.
+// Three tables are red, green and blue; one table is every channel's curve;
+// of four, the last is the alpha curve, which a colour LUT has no use for
+// and is read past. Files are written with three.
 //
 // The values are integer codes. Their scale is the output depth, given as
 // the entry count of that depth (4096 for 12 bits, "65536f" for half-float
@@ -21,6 +23,7 @@
 #include <QDebug>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -82,8 +85,9 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
     applyDefaultOrder(kDiscreet1DFormat);
 
     static const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
-    std::vector<double> scratch; // channel-major: N values of channel 0, then 1, then 2
+    std::vector<double> scratch; // table-major: N values of table 0, then 1, ...
     bool haveHeader = false;
+    int tables = 0;
     int n = 0;
     int depth = 0;           // the output depth the header gives, as its table size; 0: none
     bool halfValues = false; // the header's depth is "65536f": values are half-float bits
@@ -105,12 +109,13 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
             if (haveHeader)
                 return fail(QStringLiteral("line %1: a second LUT: header").arg(in.lineNumber()));
             line.remove(QStringLiteral("LUT:"));
-            int channels = 0;
-            const int converted = LutScan::scan(line, "%d %d", &channels, &n);
+            const int converted = LutScan::scan(line, "%d %d", &tables, &n);
             if (converted < 1)
-                return fail(QStringLiteral("line %1: LUT: header without a channel count").arg(in.lineNumber()));
-            if (channels != 3)
-                return fail(QStringLiteral("line %1: %2 channels; only 3 are read").arg(in.lineNumber()).arg(channels));
+                return fail(QStringLiteral("line %1: LUT: header without a table count").arg(in.lineNumber()));
+            if (tables != 1 && tables != 3 && tables != 4)
+                return fail(QStringLiteral("line %1: %2 tables; a Discreet 1D lut holds 1, 3 or 4")
+                                .arg(in.lineNumber())
+                                .arg(tables));
             if (converted < 2)
                 n = 0;
             const QStringList fields = line.split(whiteSpace, Qt::SkipEmptyParts);
@@ -129,13 +134,13 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
             }
             if (!setSize1D(n, false))
                 return fail(QStringLiteral("line %1: %2").arg(in.lineNumber()).arg(errorString));
-            scratch.assign(size_t(n) * 3, 0.0);
+            scratch.assign(size_t(n) * size_t(tables), 0.0);
             haveHeader = true;
             continue;
         }
 
         // A value line; blanks inside it are dropped before the number is read.
-        line.remove(whiteSpace);
+        line.truncate(int(std::remove_if(line.begin(), line.end(), [](QChar c) { return c.isSpace(); }) - line.begin()));
         double v = 0.0;
         if (LutScan::scan(line, "%lf", &v) < 1)
             continue;
@@ -178,7 +183,8 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
     for (int c = 0; c < 3; ++c)
         domainMax1D[c] = float(scale);
 
-    auto value = [&](int i, int c) { return float(scratch[size_t(c) * size_t(n) + size_t(i)]); };
+    // One table serves all three channels; a fourth (alpha) is not used.
+    auto value = [&](int i, int c) { return float(scratch[size_t(std::min(c, tables - 1)) * size_t(n) + size_t(i)]); };
     if (n != kHalfEntries) {
         for (int i = 0; i < n; ++i)
             storeEntry1D(i, value(i, 0), value(i, 1), value(i, 2), domainMin1D, domainMax1D);
