@@ -1,7 +1,7 @@
 // The indexed 1D lut format (identifier 7, ".lut"): a tab-separated table,
 // one line per 8-bit input level holding the index and the red, green and
 // blue output. The reader takes 256 entries in line order (the index column
-// is not used); the values are 0..255 codes, or reals when none is above 1
+// is not used) and refuses more; the values are 0..255 codes, or reals when none is above 1
 // (what the writer makes at scale 1). The writer
 // writes a table of 256 entries as codes (scale 255) or reals (scale 1).
 
@@ -50,6 +50,16 @@ bool Read_LUTFile::readLut1D(QString fileName, bool headerOnly)
             largest = std::max(largest, v);
         }
         entries.push_back({red, green, blue});
+    }
+    // A longer table (a 10-bit one, say) read as its first 256 lines would
+    // be another curve: further entry lines are refused, other text is not.
+    while (!in.atEnd()) {
+        const QByteArray line = in.readRawLine().trimmed();
+        double more = 0.0;
+        if (!line.isEmpty() && !line.startsWith('#') && LutScan::scan(line, "%lf", &more) == 1)
+            return fail(QStringLiteral("line %1: more than the %2 entries an indexed 1D lut holds")
+                            .arg(in.lineNumber())
+                            .arg(kLut1DEntries));
     }
     in.close();
 
