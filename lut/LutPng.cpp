@@ -68,7 +68,11 @@ struct PngReader::State
 
     bool failed(const char *what)
     {
-        error = QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(message.text));
+        // libpng's own read function says only "Read Error" when the file
+        // runs out before the image does.
+        const QString detail = file && std::feof(file) ? QStringLiteral("the file ends before the image does")
+                                                       : QString::fromLocal8Bit(message.text);
+        error = QStringLiteral("%1: %2").arg(QLatin1String(what), detail);
         return false;
     }
 
