@@ -173,25 +173,26 @@ bool isImage(const LutFormat *format)
     return format->id == kTiledImageFormat || format->id == kStripImageFormat || format->id == kHaldFormat;
 }
 
-// The pixel count a PNG, BMP or TIFF header declares, or 0 when the input
-// is none of them or says nothing readable.
+// The pixel count a PNG, BMP or TIFF header declares (as a double: two
+// 32-bit sizes overflow a 64-bit product's sign), or 0 when the input is
+// none of them or says nothing readable.
 
-qint64 declaredPixels(const uint8_t *data, size_t size)
+double declaredPixels(const uint8_t *data, size_t size)
 {
     static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     if (size >= 24 && std::memcmp(data, png, 8) == 0)
-        return qint64(bigEndian32(data + 16)) * qint64(bigEndian32(data + 20));
+        return double(bigEndian32(data + 16)) * double(bigEndian32(data + 20));
     if (size >= 26 && data[0] == 'B' && data[1] == 'M') {
         // The older core header holds 16-bit sizes, the others 32-bit ones.
         const int bytes = littleEndian(data + 14, 4) == 12 ? 2 : 4;
         const qint64 width = littleEndian(data + 18, bytes), height = littleEndian(data + 18 + bytes, bytes);
-        return std::abs(width) * std::abs(height);
+        return double(std::abs(width)) * double(std::abs(height));
     }
     if (size >= 8 && (std::memcmp(data, "II*", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0)) {
         QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
         QBuffer buffer(&bytes);
         const QSize declared = QImageReader(&buffer, "tiff").size();
-        return declared.isValid() ? qint64(declared.width()) * declared.height() : 0;
+        return declared.isValid() ? double(declared.width()) * double(declared.height()) : 0;
     }
     return 0;
 }
