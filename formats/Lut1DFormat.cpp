@@ -1,9 +1,9 @@
 // The indexed 1D lut format (identifier 7, ".lut"): a tab-separated table,
 // one line per 8-bit input level holding the index and the red, green and
 // blue output. The reader takes 256 entries in line order (the index column
-// is not used) and refuses more; the values are 0..255 codes, or reals when none is above 1
-// (what the writer makes at scale 1). The writer
-// writes a table of 256 entries as codes (scale 255) or reals (scale 1).
+// is not used) and refuses more; the values are 0..255 codes, or reals when
+// none is above 1 (what the writer makes at scale 1). The writer writes a
+// table of 256 entries as codes (scale 255) or reals (scale 1).
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"

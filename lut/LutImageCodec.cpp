@@ -75,8 +75,12 @@ QByteArray rasterFormat(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
-    const QByteArray head = file.read(8);
-    if (head == QByteArray("\x89PNG\r\n\x1a\n", 8))
+    return rasterFormatOf(file.read(8));
+}
+
+QByteArray rasterFormatOf(const QByteArray &head)
+{
+    if (head.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8)))
         return QByteArrayLiteral("png");
     if (head.startsWith("BM"))
         return QByteArrayLiteral("bmp");

@@ -22,6 +22,8 @@ namespace LutImageCodec {
 // The raster type a file's first bytes name: "png", "bmp", "tiff" or "jpeg",
 // else empty (also when the file cannot be opened). Needs no module.
 QByteArray rasterFormat(const QString &path);
+// The same for the first bytes themselves (eight are enough).
+QByteArray rasterFormatOf(const QByteArray &head);
 
 // The reader and writer of the LUT image format formatId (1, 2 or 19).
 bool read(Read_LUTFile &lut, const QString &path, int formatId);

@@ -2,6 +2,7 @@
 
 #include "calc/LutCalc.h"
 #include "lut/LutFormats.h"
+#include "lut/LutImageCodec.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -15,7 +16,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -155,19 +155,6 @@ void convert(const LutFormat *inFormat, Read_LUTFile &lut, quint32 h)
         QFile::remove(options.path);
 }
 
-quint32 bigEndian32(const uint8_t *p)
-{
-    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
-}
-
-qint64 littleEndian(const uint8_t *p, int bytes)
-{
-    quint32 v = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        v = v << 8 | p[i];
-    return bytes == 2 ? qint64(quint16(v)) : qint64(qint32(v));
-}
-
 bool isImage(const LutFormat *format)
 {
     return format->id == kTiledImageFormat || format->id == kStripImageFormat || format->id == kHaldFormat;
@@ -175,26 +162,17 @@ bool isImage(const LutFormat *format)
 
 // The pixel count a PNG, BMP or TIFF header declares (as a double: two
 // 32-bit sizes overflow a 64-bit product's sign), or 0 when the input is
-// none of them or says nothing readable.
-
+// none of them or its header says nothing readable. Only the header is read,
+// by the decoder its first bytes name.
 double declaredPixels(const uint8_t *data, size_t size)
 {
-    static const uint8_t png[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (size >= 24 && std::memcmp(data, png, 8) == 0)
-        return double(bigEndian32(data + 16)) * double(bigEndian32(data + 20));
-    if (size >= 26 && data[0] == 'B' && data[1] == 'M') {
-        // The older core header holds 16-bit sizes, the others 32-bit ones.
-        const int bytes = littleEndian(data + 14, 4) == 12 ? 2 : 4;
-        const qint64 width = littleEndian(data + 18, bytes), height = littleEndian(data + 18 + bytes, bytes);
-        return double(std::abs(width)) * double(std::abs(height));
-    }
-    if (size >= 8 && (std::memcmp(data, "II*", 4) == 0 || std::memcmp(data, "MM\0*", 4) == 0)) {
-        QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
-        QBuffer buffer(&bytes);
-        const QSize declared = QImageReader(&buffer, "tiff").size();
-        return declared.isValid() ? double(declared.width()) * double(declared.height()) : 0;
-    }
-    return 0;
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
+    const QByteArray type = LutImageCodec::rasterFormatOf(bytes.left(8));
+    if (type != "png" && type != "bmp" && type != "tiff")
+        return 0;
+    QBuffer buffer(&bytes);
+    const QSize declared = QImageReader(&buffer, type).size();
+    return declared.isValid() ? double(declared.width()) * double(declared.height()) : 0;
 }
 
 void runOne(const LutFormat *format, const uint8_t *data, size_t size)
