@@ -12,7 +12,7 @@ class Write_LUTFile;
 //
 // Decoding and encoding need the toolkit's GUI library and libpng, which
 // take a process some milliseconds to load. That code lives in a module of
-// its own, libchromaduct_images (the image sources and lut/LutImageModule.cpp),
+// its own, libchromaduct_images (the image sources and image/LutImageModule.cpp),
 // loaded the first time an image is read or written, so that a conversion of
 // text files never loads those libraries. Programs that link the image
 // sources themselves (the window, the tests) use them in place. Every use of
@@ -61,6 +61,6 @@ constexpr int kModuleVersion = 3;
 } // namespace LutImageCodec
 
 // The image code's one entry point, chromaduct_image_module (C linkage),
-// defined by lut/LutImageModule.cpp in the module and wherever the image
+// defined by image/LutImageModule.cpp in the module and wherever the image
 // sources are linked in.
 using LutImageModuleEntry = const LutImageCodec::ModuleApi *(*)();

@@ -3,8 +3,8 @@
 // depths, picture types, thread counts and bad pictures.
 
 #include "TestSupport.h"
-#include "cli/ImageApply.h"
-#include "cli/LutPreview.h"
+#include "image/ImageApply.h"
+#include "image/LutPreview.h"
 #include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"

@@ -8,7 +8,7 @@
 // The image holds 8- or 16-bit RGB pixels (PNG, TIFF or BMP); the reading
 // and writing are those of every LUT image (LutImageFormat.cpp).
 
-#include "formats/LutImageFormat.h"
+#include "image/LutImageFormat.h"
 
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"

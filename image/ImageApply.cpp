@@ -1,9 +1,9 @@
-#include "cli/ImageApply.h"
+#include "image/ImageApply.h"
 
 #include "calc/LutCalc.h"
 #include "lut/LutImageCodec.h"
-#include "lut/LutImageInput.h"
-#include "lut/LutPng.h"
+#include "image/LutImageInput.h"
+#include "image/LutPng.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"

@@ -1,4 +1,4 @@
-#include "lut/LutImageInput.h"
+#include "image/LutImageInput.h"
 
 #include "lut/LutImageCodec.h"
 

@@ -6,10 +6,10 @@
 
 #include "lut/LutImageCodec.h"
 
-#include "cli/ImageApply.h"
-#include "cli/LutPreview.h"
-#include "formats/LutImageFormat.h"
-#include "lut/LutImageInput.h"
+#include "image/ImageApply.h"
+#include "image/LutPreview.h"
+#include "image/LutImageFormat.h"
+#include "image/LutImageInput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 

@@ -1,7 +1,7 @@
-#include "cli/LutPreview.h"
+#include "image/LutPreview.h"
 
 #include "calc/LutCalc.h"
-#include "lut/LutPng.h"
+#include "image/LutPng.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"

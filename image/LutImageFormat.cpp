@@ -10,11 +10,11 @@
 // Strip (2): N slices of N x N pixels side by side, W = N * N wide and N
 // high. Lattice point (a, b, c) is at column a * N + c, row b.
 
-#include "formats/LutImageFormat.h"
+#include "image/LutImageFormat.h"
 
 #include "lut/LutImageCodec.h"
-#include "lut/LutImageInput.h"
-#include "lut/LutPng.h"
+#include "image/LutImageInput.h"
+#include "image/LutPng.h"
 #include "lut/LutTable.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"

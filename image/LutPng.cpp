@@ -1,6 +1,6 @@
-#include "lut/LutPng.h"
+#include "image/LutPng.h"
 
-#include "lut/LutImageInput.h"
+#include "image/LutImageInput.h"
 
 #include <QFile>
 #include <QIODevice>
