@@ -217,7 +217,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     outputPathEdit = makeField(this, QStringLiteral("outputPathEdit"), true);
     outputTypeBox = makeList(this, QStringLiteral("outputTypeBox"),
-                             {QString::fromUtf8(LutFormats::byId(0)->label)});
+                             {QString::fromUtf8(LutFormats::row(LutFormatId::Cube).label)});
     outputSize3DBox = makeList(this, QStringLiteral("outputSize3DBox"),
                                {QStringLiteral("17"), QStringLiteral("33")});
     outputSize3DBox->setCurrentIndex(0);
@@ -568,7 +568,7 @@ void MainWindow::slotInputButton()
 
     LutFileOptions options;
     options.path = inputPath;
-    options.format = 0;
+    options.format = LutFormatId::Cube;
     options.defaultOrder = true;
     options.dataOrderRGB = true;
     options.tableOrderRGB = true;
@@ -600,7 +600,7 @@ void MainWindow::slotWriteLut()
     const QString rgb = QStringLiteral("RGB");
     LutFileOptions readOptions;
     readOptions.path = inputPath;
-    readOptions.format = 0;
+    readOptions.format = LutFormatId::Cube;
     readOptions.defaultOrder = inputDefaultOrderBox->isChecked();
     readOptions.dataOrderRGB = inputDataOrderBox->currentText() == rgb;
     readOptions.tableOrderRGB = inputTableOrderBox->currentText() == rgb;
@@ -614,7 +614,7 @@ void MainWindow::slotWriteLut()
 
     LutFileOptions writeOptions;
     writeOptions.path = outputPath;
-    writeOptions.format = 0;
+    writeOptions.format = LutFormatId::Cube;
     writeOptions.defaultOrder = outputDefaultOrderBox->isChecked();
     writeOptions.dataOrderRGB = outputDataOrderBox->currentText() == rgb;
     writeOptions.tableOrderRGB = outputTableOrderBox->currentText() == rgb;
@@ -633,7 +633,7 @@ void MainWindow::runExport(LutFileOptions options, Read_LUTFile *source)
     // Why nothing was written, and which file that is about.
     QString why;
     QString whyFile = inputPath;
-    const LutFormat *format = LutFormats::byId(options.format);
+    const LutFormat *format = &LutFormats::row(options.format);
     if (n > 0 && source->table3D == nullptr) {
         why = QStringLiteral("its cube has no table");
     } else if (n > 0 && n == m) {

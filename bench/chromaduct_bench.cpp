@@ -66,15 +66,15 @@ bool makeCube(int n, Read_LUTFile *lut)
     return true;
 }
 
-// Writes lut in format 0 (cube) or another writable one, in the order its
+// Writes lut as a cube file or in another writable format, in the order its
 // reader takes by default.
-bool writeLut(const QString &path, Read_LUTFile *lut, int format = 0)
+bool writeLut(const QString &path, Read_LUTFile *lut, LutFormatId format = LutFormatId::Cube)
 {
     LutFileOptions options;
     options.path = path;
     options.format = format;
     options.dataOrderRGB = true;
-    options.tableOrderRGB = format != 0;
+    options.tableOrderRGB = format != LutFormatId::Cube;
     Write_LUTFile writer;
     return writer.writeLut(options, lut);
 }
@@ -265,7 +265,7 @@ int main(int argc, char *argv[])
     Read_LUTFile source65, source33, source32;
     if (!makeCube(65, &source65) || !makeCube(33, &source33) || !makeCube(32, &source32)
         || !writeLut(path("in65.cube"), &source65) || !writeLut(path("in33.cube"), &source33)
-        || !writeLut(path("in32.spi3d"), &source32, 13) || !writeText(path("in33.3dl"), threeDlText(33))
+        || !writeLut(path("in32.spi3d"), &source32, LutFormatId::Spi3D) || !writeText(path("in33.3dl"), threeDlText(33))
         || !writeText(path("in4101.spi1d"), spi1dText(4101)) || !writeTiledImage(path("tiled4096.png"))) {
         std::fprintf(stderr, "chromaduct-bench: cannot build the test files\n");
         return 1;

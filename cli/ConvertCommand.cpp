@@ -195,7 +195,7 @@ QString formatTriple(const float v[3])
 
 QString formatNameAndId(const LutFormat *format)
 {
-    return QStringLiteral("%1 (%2)").arg(QLatin1String(format->name)).arg(format->id);
+    return QStringLiteral("%1 (%2)").arg(QLatin1String(format->name)).arg(format->number());
 }
 
 // How a file is named in messages.
@@ -307,7 +307,7 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
 
     const LutFormat *outFormat = target.format;
     if (!outFormat)
-        outFormat = LutFormats::byId(target.output.isEmpty() && !has3D && has1D ? 12 : 0);
+        outFormat = &LutFormats::row(target.output.isEmpty() && !has3D && has1D ? LutFormatId::Spi1D : LutFormatId::Cube);
     QString output = target.output;
     if (output.isEmpty()) {
         const QStringList extensions = outFormat->extensionList();
@@ -433,8 +433,8 @@ int convertOne(const QString &input, const Target &target, const Settings &setti
     options.path = output;
     options.format = outFormat->id;
     options.defaultOrder = settings.outOrder.isDefault;
-    options.dataOrderRGB = settings.outOrder.isDefault ? outFormat->readDataRGB : settings.outOrder.dataRGB;
-    options.tableOrderRGB = settings.outOrder.isDefault ? outFormat->readTableRGB : settings.outOrder.tableRGB;
+    options.dataOrderRGB = settings.outOrder.isDefault ? outFormat->readOrder.dataRGB : settings.outOrder.dataRGB;
+    options.tableOrderRGB = settings.outOrder.isDefault ? outFormat->readOrder.tableRGB : settings.outOrder.tableRGB;
     options.outputScale = scale;
     options.size3D = outSize;
     if (input != QLatin1String(kStandardStream))
@@ -656,7 +656,7 @@ void printFormats()
     for (int id = 0; id < LutFormats::kCount; ++id) {
         const LutFormat *format = LutFormats::byId(id);
         text += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\n")
-                    .arg(format->id)
+                    .arg(format->number())
                     .arg(QLatin1String(format->name), QString::fromUtf8(format->label),
                          format->dimension == 3   ? QStringLiteral("3D")
                          : format->dimension == 1 ? QStringLiteral("1D")
@@ -781,10 +781,10 @@ int run(const QStringList &arguments)
     if (settings.to) {
         outFormats << settings.to;
     } else if (intoDirectory) {
-        outFormats << LutFormats::byId(0) << LutFormats::byId(12);
+        outFormats << &LutFormats::row(LutFormatId::Cube) << &LutFormats::row(LutFormatId::Spi1D);
     } else if (positional.size() == 2) {
         const LutFormat *byExtension = LutFormats::forOutput(positional[1]);
-        outFormats << (byExtension ? byExtension : LutFormats::byId(0));
+        outFormats << (byExtension ? byExtension : &LutFormats::row(LutFormatId::Cube));
     }
     if (parser.isSet(sizeOption)) {
         // A 1-point lattice has no step to resample with; beyond the bounds

@@ -41,9 +41,6 @@
 
 namespace {
 
-constexpr int kClfFormat = 17;
-constexpr int kCtfFormat = 18;
-
 // The XML reader gathers the whole text of an element before it hands it
 // over, at two bytes a character, so a run of this many bytes without the
 // end of a token is refused (a 256-point cube with ten characters a value
@@ -1189,7 +1186,7 @@ bool readIntoTables(Read_LUTFile *lut, const std::vector<ClfNode> &nodes, bool h
     return true;
 }
 
-bool readProcessList(Read_LUTFile *lut, const QString &fileName, bool headerOnly, int formatId)
+bool readProcessList(Read_LUTFile *lut, const QString &fileName, bool headerOnly, LutFormatId formatId)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
@@ -1227,11 +1224,11 @@ bool readProcessList(Read_LUTFile *lut, const QString &fileName, bool headerOnly
 
 // --- Writing ----------------------------------------------------------------
 
-bool writeProcessList(Write_LUTFile *writer, const QString &fileName, const Read_LUTFile *lut, int formatId)
+bool writeProcessList(Write_LUTFile *writer, const QString &fileName, const Read_LUTFile *lut, LutFormatId formatId)
 {
     if (writer->outputScale >= 2)
         return writer->fail(QStringLiteral("the %1 format holds reals: an output scale of %2 does not apply")
-                                .arg(formatId == kClfFormat ? QStringLiteral("clf") : QStringLiteral("ctf"))
+                                .arg(formatId == LutFormatId::Clf ? QStringLiteral("clf") : QStringLiteral("ctf"))
                                 .arg(writer->outputScale));
     const bool is3D = lut->size3D >= 1 && lut->table3D.size() == lut->size3D;
     const bool is1D = !is3D && lut->size1D >= 1 && lut->table1D.size() == lut->size1D;
@@ -1250,7 +1247,7 @@ bool writeProcessList(Write_LUTFile *writer, const QString &fileName, const Read
     auto write = [&](LutTextStream &stream) {
         stream << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                << "<ProcessList id=\"" << digest.result().toHex() << "\" "
-               << (formatId == kClfFormat ? "compCLFversion=\"3\"" : "version=\"1.3\"") << ">\n"
+               << (formatId == LutFormatId::Clf ? "compCLFversion=\"3\"" : "version=\"1.3\"") << ">\n"
                << "    <Description>" << description << "</Description>\n";
         stream.setRealNumberNotation(QTextStream::SmartNotation);
         stream.setRealNumberPrecision(9);
@@ -1288,20 +1285,20 @@ bool writeProcessList(Write_LUTFile *writer, const QString &fileName, const Read
 
 bool Read_LUTFile::readClf(QString fileName, bool headerOnly)
 {
-    return readProcessList(this, fileName, headerOnly, kClfFormat);
+    return readProcessList(this, fileName, headerOnly, LutFormatId::Clf);
 }
 
 bool Read_LUTFile::readCtf(QString fileName, bool headerOnly)
 {
-    return readProcessList(this, fileName, headerOnly, kCtfFormat);
+    return readProcessList(this, fileName, headerOnly, LutFormatId::Ctf);
 }
 
 bool Write_LUTFile::writeClf(QString fileName, Read_LUTFile *lut)
 {
-    return writeProcessList(this, fileName, lut, kClfFormat);
+    return writeProcessList(this, fileName, lut, LutFormatId::Clf);
 }
 
 bool Write_LUTFile::writeCtf(QString fileName, Read_LUTFile *lut)
 {
-    return writeProcessList(this, fileName, lut, kCtfFormat);
+    return writeProcessList(this, fileName, lut, LutFormatId::Ctf);
 }

@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr int kCspFormat = 9;
 
 QStringList fieldsOf(const QString &trimmedLine)
 {
@@ -39,7 +38,7 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
     LutTextInput in;
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
-    applyDefaultOrder(kCspFormat);
+    applyDefaultOrder(LutFormatId::Csp);
 
     // The first two lines are strict: no blank line may precede either.
     if (in.atEnd() || in.readLine().trimmed() != QLatin1String("CSPLUTV100"))

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int kCsvLogFormat = 14;
 
 // The largest code value with a power of two at or above it that a signed
 // 64-bit integer holds (2^62; the next power, 2^63, overflows it).
@@ -49,7 +48,7 @@ bool Read_LUTFile::readCsvLog(QString fileName, bool headerOnly)
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
-    applyDefaultOrder(kCsvLogFormat);
+    applyDefaultOrder(LutFormatId::CsvLog);
 
     // First pass: the highest index and the largest code value. Lines whose
     // index is negative have no entry and are skipped in both passes.
@@ -121,7 +120,7 @@ bool Write_LUTFile::writeCsvLog(QString fileName, Read_LUTFile *lut)
                             .arg(scaleFor(largest)));
     }
     // One line per entry: its index, ",\t" and the first channel.
-    return writeTable1DFile(fileName, lut, kCsvLogFormat, [&](LutTextStream &stream) {
+    return writeTable1DFile(fileName, lut, LutFormatId::CsvLog, [&](LutTextStream &stream) {
         const QString separator = QStringLiteral(",\t");
         for (int i = 0; i < n; ++i) {
             stream << i << separator;

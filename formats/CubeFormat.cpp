@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int kCubeFormat = 0;
 
 // The number on a size line: the keyword and one blank (or tab) after it are
 // removed and the rest must be a decimal integer alone; anything else is 0.
@@ -55,7 +54,7 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
-    applyDefaultOrder(kCubeFormat);
+    applyDefaultOrder(LutFormatId::Cube);
     meshIntegerMode = false;
     meshIntegerScale = 1;
 
@@ -219,7 +218,7 @@ bool Write_LUTFile::writeCube(QString fileName, Read_LUTFile *lut)
 {
     // The cube writer always uses the orders it was given.
     return writeCubeFile(
-        fileName, lut, kCubeFormat,
+        fileName, lut, LutFormatId::Cube,
         [lut](LutTextStream &stream) { stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n'; },
         QStringLiteral(" "), outputScale);
 }

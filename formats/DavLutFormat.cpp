@@ -9,18 +9,17 @@
 
 namespace {
 
-constexpr int kDavLutFormat = 8;
 
 } // namespace
 
 bool Read_LUTFile::readDavLut(QString fileName, bool headerOnly)
 {
-    return readSizedCubeText(fileName, headerOnly, kDavLutFormat, QStringLiteral("3DLUTSIZE"));
+    return readSizedCubeText(fileName, headerOnly, LutFormatId::DavLut, QStringLiteral("3DLUTSIZE"));
 }
 
 bool Write_LUTFile::writeDavLut(QString fileName, Read_LUTFile *lut)
 {
     return writeCubeFile(
-        fileName, lut, kDavLutFormat, [lut](LutTextStream &stream) { stream << "# Authors: ostavel" << '\n' << '\n' << "3DLUTSIZE " << lut->size3D << '\n'; },
+        fileName, lut, LutFormatId::DavLut, [lut](LutTextStream &stream) { stream << "# Authors: ostavel" << '\n' << '\n' << "3DLUTSIZE " << lut->size3D << '\n'; },
         QStringLiteral(" "), outputScale);
 }

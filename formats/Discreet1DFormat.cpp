@@ -30,7 +30,6 @@
 
 namespace {
 
-constexpr int kDiscreet1DFormat = 6;
 // The table sizes of the depths: 8, 10, 12 and 16 bits.
 constexpr int kDepths[] = {256, 1024, 4096, 65536};
 // Entries indexed by half-float codes: the half of 1.0 is the last code
@@ -82,7 +81,7 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
-    applyDefaultOrder(kDiscreet1DFormat);
+    applyDefaultOrder(LutFormatId::Discreet1D);
 
     static const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
     std::vector<double> scratch; // table-major: N values of table 0, then 1, ...
@@ -238,7 +237,7 @@ bool Write_LUTFile::writeDiscreet1D(QString fileName, Read_LUTFile *lut)
     }
     const LutTable1D &table = n == kHalfEntries ? halfIndexed : lut->table1D;
 
-    return writeTable1DFile(fileName, lut, kDiscreet1DFormat, [&](LutTextStream &stream) {
+    return writeTable1DFile(fileName, lut, LutFormatId::Discreet1D, [&](LutTextStream &stream) {
         stream << "# Discreet LUT file" << '\n'
                << "#      Channels: 3" << '\n'
                << "# Input Samples: " << n << '\n'

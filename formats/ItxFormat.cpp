@@ -9,18 +9,17 @@
 
 namespace {
 
-constexpr int kItxFormat = 11;
 
 } // namespace
 
 bool Read_LUTFile::readItx(QString fileName, bool headerOnly)
 {
-    return readSizedCubeText(fileName, headerOnly, kItxFormat, QStringLiteral("LUT_3D_SIZE"));
+    return readSizedCubeText(fileName, headerOnly, LutFormatId::Itx, QStringLiteral("LUT_3D_SIZE"));
 }
 
 bool Write_LUTFile::writeItx(QString fileName, Read_LUTFile *lut)
 {
     return writeCubeFile(
-        fileName, lut, kItxFormat, [lut](LutTextStream &stream) { stream << "LUT_3D_SIZE " << lut->size3D << '\n'; },
+        fileName, lut, LutFormatId::Itx, [lut](LutTextStream &stream) { stream << "LUT_3D_SIZE " << lut->size3D << '\n'; },
         QStringLiteral(" "), outputScale);
 }

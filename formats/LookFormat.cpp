@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr int kLookFormat = 5;
 
 // The text of the token after a start element, when it is character data.
 QString nextText(QXmlStreamReader &xml)
@@ -86,7 +85,7 @@ bool Read_LUTFile::readLook(QString fileName, bool /*headerOnly: always read who
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return fail(QStringLiteral("cannot open: %1").arg(file.errorString()));
-    applyDefaultOrder(kLookFormat);
+    applyDefaultOrder(LutFormatId::Look);
 
     QXmlStreamReader xml(&file);
     bool filled3D = false, filled1D = false; // a "data" element was decoded into the table

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int kLut1DFormat = 7;
 constexpr int kLut1DEntries = 256;
 constexpr int kLut1DCodes = 255;
 
@@ -29,7 +28,7 @@ bool Read_LUTFile::readLut1D(QString fileName, bool headerOnly)
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
-    applyDefaultOrder(kLut1DFormat);
+    applyDefaultOrder(LutFormatId::Lut1D);
 
     // Fields a short line does not give keep the previous line's values.
     double index = 0.0, red = 0.0, green = 0.0, blue = 0.0;
@@ -82,7 +81,7 @@ bool Write_LUTFile::writeLut1D(QString fileName, Read_LUTFile *lut)
         return fail(QStringLiteral("an indexed 1D lut holds 0..255 codes or reals, not codes of scale %1").arg(outputScale));
     if (lut->size1D != kLut1DEntries)
         return fail(QStringLiteral("an indexed 1D lut holds %1 entries, not %2").arg(kLut1DEntries).arg(lut->size1D));
-    return writeTable1DFile(fileName, lut, kLut1DFormat, [&](LutTextStream &stream) {
+    return writeTable1DFile(fileName, lut, LutFormatId::Lut1D, [&](LutTextStream &stream) {
         stream << "Index\tRed\tGreen\tBlue" << '\n';
         const QString tab = QStringLiteral("\t");
         for (int i = 0; i < lut->size1D; ++i) {

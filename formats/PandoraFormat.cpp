@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr int kPandoraFormat = 4;
 
 // The text of a keyword line with every occurrence of the keyword and every
 // run of white space taken out: "in 35937" gives "35937", "channel 3d" "3d".
@@ -37,7 +36,7 @@ bool Read_LUTFile::readPandora(QString fileName, bool headerOnly)
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
-    applyDefaultOrder(kPandoraFormat);
+    applyDefaultOrder(LutFormatId::Pandora);
 
     // Header: keywords are recognised by the start of the trimmed line, up
     // to and including the "values" line.
@@ -131,6 +130,6 @@ bool Write_LUTFile::writePandora(QString fileName, Read_LUTFile *lut)
         stream << '\n' << "format lut" << '\n' << '\n' << "values\tred\tgreen\tblue" << '\n';
     };
     // Each line starts with its entry number and a tab.
-    return writeCubeFile(fileName, lut, kPandoraFormat, header, QStringLiteral("\t"), outputScale,
+    return writeCubeFile(fileName, lut, LutFormatId::Pandora, header, QStringLiteral("\t"), outputScale,
                          [](LutTextStream &stream, int, int, int, qint64 entry) { stream << entry << '\t'; });
 }

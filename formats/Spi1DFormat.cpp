@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr int kSpi1DFormat = 12;
 
 QString afterKeyword(QString line, const QString &keyword)
 {
@@ -40,7 +39,7 @@ bool Read_LUTFile::readSpi1D(QString fileName, bool headerOnly)
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
-    applyDefaultOrder(kSpi1DFormat);
+    applyDefaultOrder(LutFormatId::Spi1D);
 
     double lo = 0.0, hi = 1.0;
     int length = 0;
@@ -147,7 +146,7 @@ bool Write_LUTFile::writeSpi1D(QString fileName, Read_LUTFile *lut)
     // The values are outputs over the input range 0..1, as reals: "From" is
     // an input range to every reader of the format, so it cannot carry a
     // code scale (the dispatch refuses one).
-    return writeTable1DFile(fileName, lut, kSpi1DFormat, [&](LutTextStream &stream) {
+    return writeTable1DFile(fileName, lut, LutFormatId::Spi1D, [&](LutTextStream &stream) {
         stream << "Version 1" << '\n'
                << "From 0.0 1" << '\n'
                << "Length " << lut->size1D << '\n'

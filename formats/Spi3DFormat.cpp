@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int kSpi3DFormat = 13;
 
 } // namespace
 
@@ -25,7 +24,7 @@ bool Read_LUTFile::readSpi3D(QString fileName, bool headerOnly)
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
-    applyDefaultOrder(kSpi3DFormat);
+    applyDefaultOrder(LutFormatId::Spi3D);
 
     // Everything before the "SPILUT" line is ignored.
     for (;;) {
@@ -137,7 +136,7 @@ bool Write_LUTFile::writeSpi3D(QString fileName, Read_LUTFile *lut)
         stream << "SPILUT 1.0" << '\n' << "3 3" << '\n' << n << ' ' << n << ' ' << n << '\n';
     };
     // Each line starts with the lattice indices of its entry.
-    return writeCubeFile(fileName, lut, kSpi3DFormat, header, QStringLiteral(" "), outputScale,
+    return writeCubeFile(fileName, lut, LutFormatId::Spi3D, header, QStringLiteral(" "), outputScale,
                          [](LutTextStream &stream, int i, int j, int k, qint64) {
                              stream << i << ' ' << j << ' ' << k << ' ';
                          });

@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr int kThreeDlFormat = 3;
 
 // Output depths above this many bits are not code values of any real file.
 constexpr int kMaxOutputBits = 31;
@@ -89,7 +88,7 @@ bool Read_LUTFile::read3dl(QString fileName, bool headerOnly)
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
-    applyDefaultOrder(kThreeDlFormat);
+    applyDefaultOrder(LutFormatId::ThreeDl);
 
     // The last data line scanned: fields that do not scan keep these values.
     double v[3] = {0.0, 0.0, 0.0};

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int kTruelightFormat = 10;
 
 // Records the input LUT in the container's 1D table (values divided by
 // scale) as the shaper of the cube: its entries spread evenly over 0..1,
@@ -43,7 +42,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
     LutTextInput in;
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
-    applyDefaultOrder(kTruelightFormat);
+    applyDefaultOrder(LutFormatId::Truelight);
 
     static const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
 

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr int kZyt1DFormat = 15;
 
 } // namespace
 
@@ -23,7 +22,7 @@ bool Read_LUTFile::readZyt1D(QString fileName, bool headerOnly)
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
-    applyDefaultOrder(kZyt1DFormat);
+    applyDefaultOrder(LutFormatId::Zyt1D);
 
     // Header: the range and the length; the first "Length" line ends it.
     float lo = domainMin1D[0], hi = domainMax1D[0];
@@ -78,7 +77,7 @@ bool Read_LUTFile::readZyt1D(QString fileName, bool headerOnly)
 bool Write_LUTFile::writeZyt1D(QString fileName, Read_LUTFile *lut)
 {
     // The format holds normalised values only: the scale is always 1.
-    return writeTable1DFile(fileName, lut, kZyt1DFormat, [&](LutTextStream &stream) {
+    return writeTable1DFile(fileName, lut, LutFormatId::Zyt1D, [&](LutTextStream &stream) {
         stream << "From 0.0 1.0" << '\n' << "Length " << lut->size1D << '\n';
         const QString separator = QStringLiteral(" ");
         for (int i = 0; i < lut->size1D; ++i) {

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr int kZyt3DFormat = 16;
 
 } // namespace
 
@@ -21,7 +20,7 @@ bool Read_LUTFile::readZyt3D(QString fileName, bool headerOnly)
     if (!in.open(fileName))
         return fail(QStringLiteral("cannot open: %1").arg(in.errorString()));
 
-    applyDefaultOrder(kZyt3DFormat);
+    applyDefaultOrder(LutFormatId::Zyt3D);
 
     // Header: up to and including the first "Length" line.
     int n = 0;
@@ -88,7 +87,7 @@ bool Write_LUTFile::writeZyt3D(QString fileName, Read_LUTFile *lut)
     const int n = lut->size3D;
     // The format holds normalised values only: the scale is always 1.
     return writeCubeFile(
-        fileName, lut, kZyt3DFormat,
+        fileName, lut, LutFormatId::Zyt3D,
         [n](LutTextStream &stream) { stream << "From 0.0 1.0" << '\n' << "Length " << n << '\n'; },
         QStringLiteral(" "), 1);
 }

@@ -70,7 +70,7 @@ int haldHeldSize(int n)
 
 namespace LutImageFormat {
 
-const LutImageLayout kHald = {19,           "a Hald CLUT", "4, 9, 16, ..., 256 (level 2 to 16 squared)", haldCubeSize,
+const LutImageLayout kHald = {LutFormatId::Hald, "a Hald CLUT", "4, 9, 16, ..., 256 (level 2 to 16 squared)", haldCubeSize,
                               haldImageSize, haldRunStart, haldHeldSize,                               true};
 
 } // namespace LutImageFormat

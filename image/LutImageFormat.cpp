@@ -254,9 +254,9 @@ QByteArray imageTypeFor(const QString &fileName)
 
 namespace LutImageFormat {
 
-const LutImageLayout kTiled = {1,           "a tiled LUT image", "16, 64 or 256", tiledCubeSize, tiledImageSize,
+const LutImageLayout kTiled = {LutFormatId::TiledImage, "a tiled LUT image", "16, 64 or 256", tiledCubeSize, tiledImageSize,
                                tiledRunStart, tiledHeldSize,     false};
-const LutImageLayout kStrip = {2,           "a strip LUT image", "1 to 256", stripCubeSize, stripImageSize,
+const LutImageLayout kStrip = {LutFormatId::StripImage, "a strip LUT image", "1 to 256", stripCubeSize, stripImageSize,
                                stripRunStart, stripHeldSize,     false};
 
 bool read(Read_LUTFile &lut, const QString &fileName, const LutImageLayout &layout)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lut/LutFormats.h"
+
 #include <QPoint>
 #include <QSize>
 #include <QString>
@@ -14,7 +16,7 @@ class Write_LUTFile;
 // one row, left to right.
 struct LutImageLayout
 {
-    int formatId;
+    LutFormatId formatId;
     const char *description; // "a tiled LUT image", for messages
     const char *sizes;       // the cube sizes it holds, for messages
     // The cube size an image of this size holds, 0 when none.

@@ -17,33 +17,33 @@
 
 namespace {
 
-const LutImageLayout *layoutOf(int formatId)
+const LutImageLayout *layoutOf(LutFormatId formatId)
 {
     switch (formatId) {
-    case 1:
+    case LutFormatId::TiledImage:
         return &LutImageFormat::kTiled;
-    case 2:
+    case LutFormatId::StripImage:
         return &LutImageFormat::kStrip;
-    case 19:
+    case LutFormatId::Hald:
         return &LutImageFormat::kHald;
     default:
         return nullptr;
     }
 }
 
-bool read(Read_LUTFile &lut, const QString &path, int formatId)
+bool read(Read_LUTFile &lut, const QString &path, LutFormatId formatId)
 {
     const LutImageLayout *layout = layoutOf(formatId);
     return layout ? LutImageFormat::read(lut, path, *layout) : lut.fail(QStringLiteral("not a LUT image format"));
 }
 
-bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId)
+bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, LutFormatId formatId)
 {
     const LutImageLayout *layout = layoutOf(formatId);
     return layout ? LutImageFormat::write(writer, path, lut, *layout) : writer.fail(QStringLiteral("not a LUT image format"));
 }
 
-int cubeSizeOf(const QString &path, int formatId)
+int cubeSizeOf(const QString &path, LutFormatId formatId)
 {
     const LutImageLayout *layout = layoutOf(formatId);
     QImageReader reader;
@@ -53,7 +53,7 @@ int cubeSizeOf(const QString &path, int formatId)
     return layout->cubeSize(reader.size());
 }
 
-int heldSize(int formatId, int n)
+int heldSize(LutFormatId formatId, int n)
 {
     const LutImageLayout *layout = layoutOf(formatId);
     return layout ? layout->heldSize(n) : 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lut/LutFormats.h"
+
 #include <QString>
 
 // What one side of a conversion asks for: the file, its format and how its
@@ -8,7 +10,7 @@
 struct LutFileOptions
 {
     QString path;
-    int format = 0;            // format identifier (see LutFormats)
+    LutFormatId format = LutFormatId::Cube;
     bool defaultOrder = true;  // "Default Order" is checked
     bool dataOrderRGB = true;  // "Data Order" shows "RGB"
     bool tableOrderRGB = true; // "Table Order" shows "RGB"

@@ -6,6 +6,33 @@
 class Read_LUTFile;
 class Write_LUTFile;
 
+// The formats of the catalogue by name. The values are the identifiers of
+// the command line (--from 3, --formats) and the rows' order in the
+// catalogue, which checks them against each other when it is compiled.
+enum class LutFormatId : int {
+    Cube,
+    TiledImage,
+    StripImage,
+    ThreeDl,
+    Pandora,
+    Look,
+    Discreet1D,
+    Lut1D,
+    DavLut,
+    Csp,
+    Truelight,
+    Itx,
+    Spi1D,
+    Spi3D,
+    CsvLog,
+    Zyt1D,
+    Zyt3D,
+    Clf,
+    Ctf,
+    Hald,
+    Count
+};
+
 // A format's reader and writer, as operations of the container and of the
 // writer object.
 using LutReader = bool (Read_LUTFile::*)(QString fileName, bool headerOnly);
@@ -18,48 +45,99 @@ using LutSniffer = bool (*)(const QString &path);
 // conversion resamples to, or 0 when it has none.
 using LutEntryCount = int (*)(int n, bool codes);
 
+// An order of channels on a line and of lattice points in a file, as the
+// order flags of the container and the writer hold it ("RGB" sets a flag).
+struct LutOrder
+{
+    bool dataRGB;
+    bool tableRGB;
+};
+
+// The output scale the command line writes by default: reals (1), codes of
+// the depth the entry count implies (codeScaleFor), or codes of a given
+// scale (2 or more).
+constexpr int kScaleReals = 1;
+constexpr int kScaleByLength = 0;
+
 // One row of the format catalogue: everything the dispatch, the window and
-// the command line know about a format. Adding a format means adding its
-// source file under formats/ and filling in its row here.
+// the command line know about a format. Rows are built with the named
+// setters below, e.g.
+//   LutFormat(LutFormatId::Cube, "cube", ".cube", ".cube").reads(&Read_LUTFile::readCube)
+// and listed in formats/Catalogue.cpp.
 struct LutFormat
 {
-    int id;
-    const char *name;        // command-line name
-    const char *label;       // display label (UTF-8)
-    int dimension;           // 3 or 1; 0: either, by what the LUT holds
-    bool readDataRGB;        // order pair the reader forces under "Default Order"
-    bool readTableRGB;
-    bool writerForcesOrder;  // whether the writer forces a pair under "Default Order"
-    bool writeDataRGB;
-    bool writeTableRGB;
-    const char *extensions;  // lower-case, space-separated, with the dot
-    LutSniffer sniff;        // claims a file among formats sharing an extension
-    LutReader reader;        // null: this build cannot read the format
-    LutWriter writer;        // null: no writer
-    // The output scale the command line writes by default: 1 for reals, 0
-    // for codes of the depth the entry count implies (codeScaleFor), 2 or
-    // more for codes of that scale. A format whose default is 1 holds reals
-    // only: its reader gives integer codes no meaning, so it takes no scale.
-    int defaultScale;
-    LutEntryCount entryCount; // formats whose files hold set sizes; null: any size
+    LutFormatId id = LutFormatId::Count;
+    const char *name = nullptr;       // command-line name
+    const char *label = nullptr;      // display label (UTF-8)
+    const char *extensions = nullptr; // lower-case, space-separated, with the dot
+    int dimension = 3;                // 3 or 1; 0: either, by what the LUT holds
+    LutReader reader = nullptr;       // null: this build cannot read the format
+    LutWriter writer = nullptr;       // null: no writer
+    // The order pair the reader forces under "Default Order".
+    LutOrder readOrder = {true, true};
+    // Whether the writer forces a pair under "Default Order", and which.
+    bool writerForcesOrder = false;
+    LutOrder writeOrder = {true, true};
+    // The command line's default output scale (kScaleReals, kScaleByLength
+    // or a code scale). A format whose default is reals holds reals only: its
+    // reader gives integer codes no meaning, so it takes no scale.
+    int defaultScale = kScaleReals;
+    LutEntryCount entryCount = nullptr; // formats whose files hold set sizes; null: any size
+    LutSniffer sniff = nullptr;         // claims a file among formats sharing an extension
+
+    constexpr LutFormat() = default;
+    constexpr LutFormat(LutFormatId id_, const char *name_, const char *label_, const char *extensions_)
+        : id(id_), name(name_), label(label_), extensions(extensions_)
+    {
+    }
+    constexpr LutFormat dimensions(int d) const { return with([&](LutFormat &f) { f.dimension = d; }); }
+    constexpr LutFormat reads(LutReader r, LutOrder order) const
+    {
+        return with([&](LutFormat &f) { f.reader = r, f.readOrder = order; });
+    }
+    // A writer that writes the order flags it is given, "Default Order" or not.
+    constexpr LutFormat writes(LutWriter w) const { return with([&](LutFormat &f) { f.writer = w; }); }
+    // A writer that writes its own order under "Default Order".
+    constexpr LutFormat writes(LutWriter w, LutOrder order) const
+    {
+        return with([&](LutFormat &f) { f.writer = w, f.writerForcesOrder = true, f.writeOrder = order; });
+    }
+    constexpr LutFormat scale(int s) const { return with([&](LutFormat &f) { f.defaultScale = s; }); }
+    constexpr LutFormat sizes(LutEntryCount count) const { return with([&](LutFormat &f) { f.entryCount = count; }); }
+    constexpr LutFormat sniffer(LutSniffer s) const { return with([&](LutFormat &f) { f.sniff = s; }); }
 
     bool canRead() const { return reader != nullptr; }
     bool canWrite() const { return writer != nullptr; }
-    bool takesScale() const { return defaultScale != 1; }
+    bool takesScale() const { return defaultScale != kScaleReals; }
     // The size a file holds for a table of size n (see LutEntryCount).
     int entriesFor(int n, bool codes) const { return entryCount ? entryCount(n, codes) : n; }
+    // The identifier as the command line prints it.
+    int number() const { return int(id); }
+    bool is(LutFormatId other) const { return id == other; }
     QStringList extensionList() const;
+
+private:
+    template <typename Change>
+    constexpr LutFormat with(Change change) const
+    {
+        LutFormat copy = *this;
+        change(copy);
+        return copy;
+    }
 };
 
 namespace LutFormats {
 
-constexpr int kCount = 20;
+constexpr int kCount = int(LutFormatId::Count);
 
+// Every row, in identifier order (kCount of them).
+const LutFormat *all();
+// The row of a format.
+const LutFormat &row(LutFormatId id);
 // The row of identifier id, or null for an identifier outside 0..kCount-1.
 const LutFormat *byId(int id);
 // The row whose command-line name or decimal identifier is text (case-insensitive).
 const LutFormat *byName(const QString &text);
-const LutFormat *all();
 
 // The format for reading path, chosen by its extension and, where several
 // formats share it, by a look into the file; an image whose file name

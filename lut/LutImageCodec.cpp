@@ -91,28 +91,28 @@ QByteArray rasterFormatOf(const QByteArray &head)
     return QByteArray();
 }
 
-bool read(Read_LUTFile &lut, const QString &path, int formatId)
+bool read(Read_LUTFile &lut, const QString &path, LutFormatId formatId)
 {
     QString error;
     const ModuleApi *api = images(&error);
     return api ? api->read(lut, path, formatId) : lut.fail(error);
 }
 
-bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId)
+bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, LutFormatId formatId)
 {
     QString error;
     const ModuleApi *api = images(&error);
     return api ? api->write(writer, path, lut, formatId) : writer.fail(error);
 }
 
-int cubeSizeOf(const QString &path, int formatId)
+int cubeSizeOf(const QString &path, LutFormatId formatId)
 {
     QString error;
     const ModuleApi *api = images(&error);
     return api ? api->cubeSizeOf(path, formatId) : 0;
 }
 
-int heldSize(int formatId, int n)
+int heldSize(LutFormatId formatId, int n)
 {
     QString error;
     const ModuleApi *api = images(&error);
@@ -138,30 +138,30 @@ bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reas
 
 bool Read_LUTFile::readLutImageTiled(QString fileName, bool /*headerOnly: always read whole*/)
 {
-    return LutImageCodec::read(*this, fileName, 1);
+    return LutImageCodec::read(*this, fileName, LutFormatId::TiledImage);
 }
 
 bool Read_LUTFile::readLutImageStrip(QString fileName, bool /*headerOnly: always read whole*/)
 {
-    return LutImageCodec::read(*this, fileName, 2);
+    return LutImageCodec::read(*this, fileName, LutFormatId::StripImage);
 }
 
 bool Read_LUTFile::readHald(QString fileName, bool /*headerOnly: always read whole*/)
 {
-    return LutImageCodec::read(*this, fileName, 19);
+    return LutImageCodec::read(*this, fileName, LutFormatId::Hald);
 }
 
 bool Write_LUTFile::writeLutImageTiled(QString fileName, Read_LUTFile *lut)
 {
-    return LutImageCodec::write(*this, fileName, *lut, 1);
+    return LutImageCodec::write(*this, fileName, *lut, LutFormatId::TiledImage);
 }
 
 bool Write_LUTFile::writeLutImageStrip(QString fileName, Read_LUTFile *lut)
 {
-    return LutImageCodec::write(*this, fileName, *lut, 2);
+    return LutImageCodec::write(*this, fileName, *lut, LutFormatId::StripImage);
 }
 
 bool Write_LUTFile::writeHald(QString fileName, Read_LUTFile *lut)
 {
-    return LutImageCodec::write(*this, fileName, *lut, 19);
+    return LutImageCodec::write(*this, fileName, *lut, LutFormatId::Hald);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lut/LutFormats.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -25,14 +27,15 @@ QByteArray rasterFormat(const QString &path);
 // The same for the first bytes themselves (eight are enough).
 QByteArray rasterFormatOf(const QByteArray &head);
 
-// The reader and writer of the LUT image format formatId (1, 2 or 19).
-bool read(Read_LUTFile &lut, const QString &path, int formatId);
-bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId);
+// The reader and writer of the LUT image format formatId (a tiled or strip
+// LUT image or a Hald CLUT).
+bool read(Read_LUTFile &lut, const QString &path, LutFormatId formatId);
+bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, LutFormatId formatId);
 // The cube size the image at path holds in the layout of formatId, from
 // its header; 0 when it holds none or cannot be read.
-int cubeSizeOf(const QString &path, int formatId);
+int cubeSizeOf(const QString &path, LutFormatId formatId);
 // The cube size a LUT image of formatId holds nearest to n.
-int heldSize(int formatId, int n);
+int heldSize(LutFormatId formatId, int n);
 
 // --apply: the picture inPath through lut into outPath (ImageApply::apply)
 // on the threads of LutParallel::threads(). Returns 0 when done, 1 when the
@@ -47,10 +50,10 @@ bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reas
 struct ModuleApi
 {
     int version;
-    bool (*read)(Read_LUTFile &lut, const QString &path, int formatId);
-    bool (*write)(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, int formatId);
-    int (*cubeSizeOf)(const QString &path, int formatId);
-    int (*heldSize)(int formatId, int n);
+    bool (*read)(Read_LUTFile &lut, const QString &path, LutFormatId formatId);
+    bool (*write)(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, LutFormatId formatId);
+    int (*cubeSizeOf)(const QString &path, LutFormatId formatId);
+    int (*heldSize)(LutFormatId formatId, int n);
     int (*applyToPicture)(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
                           int threads, QString *reason, QStringList *notes);
     bool (*writePreview)(const Read_LUTFile &lut, const QString &outPath, QString *reason);

@@ -78,9 +78,9 @@ bool Read_LUTFile::readLut(LutFileOptions &options, bool headerOnly)
     bakeRead = options.bake;
     meaning = LutMeaning();
 
-    const LutFormat *format = LutFormats::byId(options.format);
+    const LutFormat *format = LutFormats::byId(int(options.format));
     if (!format)
-        return fail(QStringLiteral("unknown format identifier %1").arg(options.format));
+        return fail(QStringLiteral("unknown format identifier %1").arg(int(options.format)));
     if (!format->reader)
         return fail(QStringLiteral("this build cannot read the %1 format").arg(QLatin1String(format->name)));
     bool ok = (this->*(format->reader))(options.path, headerOnly);
@@ -91,14 +91,13 @@ bool Read_LUTFile::readLut(LutFileOptions &options, bool headerOnly)
     return ok;
 }
 
-void Read_LUTFile::applyDefaultOrder(int formatId)
+void Read_LUTFile::applyDefaultOrder(LutFormatId formatId)
 {
     if (!defaultOrder)
         return;
-    if (const LutFormat *format = LutFormats::byId(formatId)) {
-        dataOrderRGB = format->readDataRGB;
-        tableOrderRGB = format->readTableRGB;
-    }
+    const LutFormat &format = LutFormats::row(formatId);
+    dataOrderRGB = format.readOrder.dataRGB;
+    tableOrderRGB = format.readOrder.tableRGB;
 }
 
 bool Read_LUTFile::checkInputSpans()
@@ -270,7 +269,7 @@ bool Read_LUTFile::readSizeLine(LutTextInput &in, const QString &keyword, bool h
     return fail(QStringLiteral("no %1 line").arg(keyword));
 }
 
-bool Read_LUTFile::readSizedCubeText(const QString &fileName, bool headerOnly, int formatId, const QString &keyword)
+bool Read_LUTFile::readSizedCubeText(const QString &fileName, bool headerOnly, LutFormatId formatId, const QString &keyword)
 {
     LutTextInput in;
     if (!in.open(fileName))

@@ -150,7 +150,7 @@ public:
     // Reads the layout the itx and davLut formats share: free text, a size
     // line beginning with keyword, then N^3 lines of three numbers ("#"
     // lines skipped, only the last entry may be missing).
-    bool readSizedCubeText(const QString &fileName, bool headerOnly, int formatId, const QString &keyword);
+    bool readSizedCubeText(const QString &fileName, bool headerOnly, LutFormatId formatId, const QString &keyword);
 
     // A 1D line is red, green, blue whatever the lattice order of the cube
     // its format holds: while a LineOrder1D lives, under the format's own
@@ -188,7 +188,7 @@ public:
 
     // When defaultOrder is set, replaces both order flags with the pair the
     // catalogue gives for the reader of formatId.
-    void applyDefaultOrder(int formatId);
+    void applyDefaultOrder(LutFormatId formatId);
     // Records why the read failed and returns false.
     bool fail(const QString &reason);
     // After a read for baking: fails unless every input span rises.

@@ -28,9 +28,9 @@ bool Write_LUTFile::writeLut(LutFileOptions &options, Read_LUTFile *lut)
     sourcePath = options.sourcePath;
     errorString.clear();
 
-    const LutFormat *format = LutFormats::byId(options.format);
+    const LutFormat *format = LutFormats::byId(int(options.format));
     if (!format)
-        return fail(QStringLiteral("unknown format identifier %1").arg(options.format));
+        return fail(QStringLiteral("unknown format identifier %1").arg(int(options.format)));
     if (!format->writer)
         return fail(QStringLiteral("the %1 format has no writer").arg(QLatin1String(format->name)));
     // Integer codes in a format whose reader takes every number as a real
@@ -45,14 +45,14 @@ bool Write_LUTFile::writeLut(LutFileOptions &options, Read_LUTFile *lut)
     return ok;
 }
 
-void Write_LUTFile::applyDefaultOrder(int formatId)
+void Write_LUTFile::applyDefaultOrder(LutFormatId formatId)
 {
     if (!defaultOrder)
         return;
-    const LutFormat *format = LutFormats::byId(formatId);
-    if (format && format->writerForcesOrder) {
-        dataOrderRGB = format->writeDataRGB;
-        tableOrderRGB = format->writeTableRGB;
+    const LutFormat &format = LutFormats::row(formatId);
+    if (format.writerForcesOrder) {
+        dataOrderRGB = format.writeOrder.dataRGB;
+        tableOrderRGB = format.writeOrder.tableRGB;
     }
 }
 
@@ -198,7 +198,7 @@ constexpr qint64 kLinesPerBlock = 8192;
 
 // The file path behind writeTable3DFile and writeTable1DFile.
 bool writeTableFile(Write_LUTFile *writer, const QString &fileName, bool holdsTable, const char *dimension,
-                    int formatId, const std::function<void(LutTextStream &)> &write)
+                    LutFormatId formatId, const std::function<void(LutTextStream &)> &write)
 {
     if (!holdsTable)
         return writer->fail(QStringLiteral("the LUT holds no %1 table to write").arg(QLatin1String(dimension)));
@@ -210,7 +210,7 @@ bool writeTableFile(Write_LUTFile *writer, const QString &fileName, bool holdsTa
 
 } // namespace
 
-bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *lut, LutFormatId formatId,
                                   const std::function<void(LutTextStream &)> &header, const QString &separator,
                                   int scale, const LinePrefix &linePrefix)
 {
@@ -281,14 +281,14 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
     });
 }
 
-bool Write_LUTFile::writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+bool Write_LUTFile::writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, LutFormatId formatId,
                                      const std::function<void(LutTextStream &)> &write)
 {
     return writeTableFile(this, fileName, lut->size3D <= 0 || lut->table3D.size() == lut->size3D, "3D", formatId,
                           write);
 }
 
-bool Write_LUTFile::writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+bool Write_LUTFile::writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, LutFormatId formatId,
                                      const std::function<void(LutTextStream &)> &write)
 {
     return writeTableFile(this, fileName, lut->size1D <= 0 || lut->table1D.size() == lut->size1D, "1D", formatId,

@@ -100,25 +100,25 @@ public:
     // (when given) with the indices and the running entry number, the entry
     // through writeLut3DEntry with the separator and scale, and a line end.
     using LinePrefix = std::function<void(LutTextStream &, int i, int j, int k, qint64 entry)>;
-    bool writeCubeFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+    bool writeCubeFile(const QString &fileName, const Read_LUTFile *lut, LutFormatId formatId,
                        const std::function<void(LutTextStream &)> &header, const QString &separator, int scale,
                        const LinePrefix &linePrefix = LinePrefix());
 
     // Writes a whole 3D text file whose writer lays out the body itself:
     // checks that lut holds the table its size claims, opens the output,
     // applies the default order of formatId and lets write produce the text.
-    bool writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+    bool writeTable3DFile(const QString &fileName, const Read_LUTFile *lut, LutFormatId formatId,
                           const std::function<void(LutTextStream &)> &write);
 
     // Writes a whole 1D text file: checks that lut holds the table its size
     // claims, opens the output, applies the default order of formatId and
     // lets write produce the text (header, body through the 1D helpers).
-    bool writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, int formatId,
+    bool writeTable1DFile(const QString &fileName, const Read_LUTFile *lut, LutFormatId formatId,
                           const std::function<void(LutTextStream &)> &write);
 
     // When defaultOrder is set and the format has an order of its own,
     // replaces both order flags with it.
-    void applyDefaultOrder(int formatId);
+    void applyDefaultOrder(LutFormatId formatId);
     // Records why the write failed and returns false.
     bool fail(const QString &reason);
 };

@@ -28,7 +28,7 @@ bool comparable(const QString &path)
     return true;
 }
 
-bool readCube(const QString &path, Read_LUTFile *lut) { LutFileOptions o{path, 0}; return lut->readLut(o, false) && lut->size3D; }
+bool readCube(const QString &path, Read_LUTFile *lut) { LutFileOptions o{path, LutFormatId::Cube}; return lut->readLut(o, false) && lut->size3D; }
 
 // "" when the peer's bake of lutFile at size n (into out) equals table, else what went wrong; peer
 // values are clamped to 0..1 first when clamp is set (our container clamps, the peer does not).

@@ -69,7 +69,7 @@ QByteArray written(Read_LUTFile *lut, int format, int scale, const QString &path
 {
     LutFileOptions options;
     options.path = path;
-    options.format = format;
+    options.format = LutFormatId(format);
     options.outputScale = scale;
     options.dataOrderRGB = true;
     options.tableOrderRGB = false;
@@ -350,7 +350,7 @@ void TestFastPaths::threadedReadsMatchOneThread()
             Read_LUTFile lut;
             LutFileOptions options;
             options.path = path;
-            options.format = file.format;
+            options.format = LutFormatId(file.format);
             const bool ok = lut.readLut(options, false);
             QByteArray table(reinterpret_cast<const char *>(lut.table3D.data()),
                              lut.table3D.isNull() ? 0 : int(sizeof(float)) * 3 * lut.size3D * lut.size3D * lut.size3D);

@@ -15,7 +15,7 @@ constexpr int Cube = 0, Look = 5, Discreet = 6, Lut1D = 7, Csp = 9, Truelight = 
 // own = false: data order BGR against an RGB table, so the channels are reversed on both sides.
 bool io(Read_LUTFile &lut, const QString &path, int format, bool write = false, int scale = 1, bool own = true)
 {
-    LutFileOptions o{path, format, own, own, true, scale, 0};
+    LutFileOptions o{path, LutFormatId(format), own, own, true, scale, 0};
     return write ? Write_LUTFile().writeLut(o, &lut) : lut.readLut(o, false);
 }
 // Three channels that differ everywhere: red rises fastest, blue slowest.
@@ -161,8 +161,8 @@ private slots:
             QVERIFY2(ok == (r.size > 0) && (ok || !lut.errorString.isEmpty()) && lut.size3D == 0, qPrintable(what));
             QVERIFY2(!ok || (lut.size1D == r.size && std::fabs(lut.table1D[r.i][r.c] - r.value) < 1e-6f), qPrintable(what));
         }
-        QCOMPARE(LutFormats::forInput(file("d.lut", discreet))->id, Discreet);
-        QCOMPARE(LutFormats::forInput(file("i.lut", sourceText(Lut1D)))->id, Lut1D);
+        QCOMPARE(LutFormats::forInput(file("d.lut", discreet))->number(), int(Discreet));
+        QCOMPARE(LutFormats::forInput(file("i.lut", sourceText(Lut1D)))->number(), int(Lut1D));
     }
 
     // OpenColorIO as an independent reader of the corpus spi1d files: it accepts exactly what we accept, and its 1D bake

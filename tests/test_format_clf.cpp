@@ -12,7 +12,7 @@
 #include <cmath>
 
 namespace {
-constexpr int Clf = 17, Ctf = 18;
+constexpr LutFormatId Clf = LutFormatId::Clf, Ctf = LutFormatId::Ctf;
 const QByteArray f32 = "inBitDepth=\"32f\" outBitDepth=\"32f\"";
 
 bool readList(Read_LUTFile &lut, const QString &path, bool bake = true)
@@ -125,7 +125,7 @@ private slots:
         for (QDirIterator it(TestSupport::corpusDir(), {"*.cube"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
             const QString cube = it.next();
             Read_LUTFile source;
-            LutFileOptions o{cube, 0};
+            LutFileOptions o{cube, LutFormatId::Cube};
             const int n = source.readLut(o, false) && source.size3D >= 2 ? source.size3D : 17;
             const QString clf = path("corpus.clf");
             QFile::remove(clf);

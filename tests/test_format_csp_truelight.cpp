@@ -18,7 +18,7 @@ using Rgb = std::array<float, 3>; Rgb at(const float *e) { return {{e[0], e[1], 
 float clamp01(float v) { return std::min(1.0f, std::max(0.0f, v)); }
 QByteArray num(double v) { return QByteArray::number(v); }
 bool readAs(Read_LUTFile &lut, const QString &path, int format, bool defaultOrder = true)
-{ LutFileOptions options{path, format, defaultOrder}; return lut.readLut(options, false); }
+{ LutFileOptions options{path, LutFormatId(format), defaultOrder}; return lut.readLut(options, false); }
 
 // Lines of count entries: entry i (red fastest in a cube) is f(i).
 template <typename F> QByteArray entries(int count, F f)

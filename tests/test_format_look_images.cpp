@@ -16,7 +16,7 @@ namespace {
 constexpr int kTiled = 1, kStrip = 2, kLook = 5, kHald = 19;
 using Rgb = std::array<float, 3>; Rgb at(const float *e) { return {{e[0], e[1], e[2]}}; }
 bool readAs(Read_LUTFile &lut, const QString &path, int format, bool defaultOrder = true)
-{ LutFileOptions options{path, format, defaultOrder}; return lut.readLut(options, false); }
+{ LutFileOptions options{path, LutFormatId(format), defaultOrder}; return lut.readLut(options, false); }
 
 // Each float as eight hex digits, least significant byte first, with assorted white space.
 template <typename F> QByteArray lookData(int count, F entry)

@@ -26,7 +26,7 @@ void fillCube(Read_LUTFile &lut, int n)
 bool io(Read_LUTFile &lut, const QString &path, int format, bool write = false, int scale = 1, bool defaultOrder = true,
         bool dataRGB = true, bool tableRGB = true)
 {
-    LutFileOptions o{path, format, defaultOrder, dataRGB, tableRGB, scale, 0};
+    LutFileOptions o{path, LutFormatId(format), defaultOrder, dataRGB, tableRGB, scale, 0};
     return write ? Write_LUTFile().writeLut(o, &lut) : lut.readLut(o, false);
 }
 // A Pandora file with the given in/out lines whose entry e holds (e, 2e, 3e) / 100.

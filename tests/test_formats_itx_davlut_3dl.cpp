@@ -45,7 +45,7 @@ class TestFormatsItxDavLut3dl : public QObject
     bool io(int format, const QString &file, Read_LUTFile &lut, Mode mode = Normal, int scale = 0)
     {
         LutFileOptions o;
-        o.path = file, o.format = format, o.defaultOrder = mode != ReversedOrder, o.outputScale = scale, o.dataOrderRGB = o.tableOrderRGB = false;
+        o.path = file, o.format = LutFormatId(format), o.defaultOrder = mode != ReversedOrder, o.outputScale = scale, o.dataOrderRGB = o.tableOrderRGB = false;
         return scale ? Write_LUTFile().writeLut(o, &lut) : lut.readLut(o, mode == HeaderOnly);
     }
     QString write(int format, Read_LUTFile &lut, int scale = 1, Mode mode = Normal)

@@ -105,7 +105,7 @@ private slots:
                 lut.table3D[i / n / n][i / n % n][i % n][c] = float(grade(i / n / n, i / n % n, i % n, n, c));
         QFile::remove(path(name));
         // Other order: channels reversed, first index fastest.
-        LutFileOptions out{path(name), format, defaultOrder, defaultOrder, defaultOrder, scale, n};
+        LutFileOptions out{path(name), LutFormatId(format), defaultOrder, defaultOrder, defaultOrder, scale, n};
         Write_LUTFile writer;
         const bool written = writer.writeLut(out, &lut);
         if (QString(QTest::currentDataTag()).startsWith("refused")) {
@@ -113,7 +113,7 @@ private slots:
             return;
         }
         QVERIFY2(written, qPrintable(writer.errorString));
-        LutFileOptions in{path(name), format, defaultOrder, defaultOrder, defaultOrder};
+        LutFileOptions in{path(name), LutFormatId(format), defaultOrder, defaultOrder, defaultOrder};
         QVERIFY2(back.readLut(in, false) && back.size3D == n, qPrintable(back.errorString));
         for (int i = 0; i < n * n * n; ++i)
             for (int c = 0; c < 3; ++c)
@@ -135,10 +135,10 @@ private slots:
             {image("strip.bmp", 289, 17), kStrip, kTiled},   {image("grade.hald.png", 27, 27), kHald, kHald}};
         for (const auto &c : cases) {
             QVERIFY(!c.file.isEmpty());
-            QCOMPARE(LutFormats::forInput(c.file)->id, c.input);
-            QCOMPARE(LutFormats::forOutput(c.file)->id, c.output);
+            QCOMPARE(LutFormats::forInput(c.file)->number(), c.input);
+            QCOMPARE(LutFormats::forOutput(c.file)->number(), c.output);
         }
-        QCOMPARE(LutFormats::forContent(path("Film-HALD.png"))->id, kTiled);
+        QCOMPARE(LutFormats::forContent(path("Film-HALD.png"))->number(), kTiled);
         const QByteArray hald = TestSupport::readFile(path("Film-HALD.png"));
         QVERIFY(runConvert({"--info", "-"}, hald).out.contains("format: tiled-image (1)\nsize3D: 64\n"));
         QVERIFY(runConvert({"--info", "--from", "hald", "-"}, hald).out.contains("format: hald (19)\nsize3D: 64\n"));
@@ -241,7 +241,7 @@ private slots:
 
         // Threads: one, three and every core give the same bytes, on a picture of several bands.
         Read_LUTFile lut;
-        LutFileOptions options{haveCorpus() ? corpus("Colour_Correct.cube") : invertCube(), 0};
+        LutFileOptions options{haveCorpus() ? corpus("Colour_Correct.cube") : invertCube(), LutFormatId::Cube};
         options.bake = true;
         QVERIFY(lut.readLut(options, false));
         const QString wide = picture("wide.png", 900, 700);

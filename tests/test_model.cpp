@@ -128,7 +128,7 @@ void TestModel::dispatchCopiesFlagsAndRefuses()
     // Unknown identifiers and formats without a writer create no file.
     for (int id : {LutFormats::kCount, -1, 1, 2, 3, 5, 9, 10}) {
         Read_LUTFile lut;
-        options.format = id;
+        options.format = LutFormatId(id);
         if (id < 0 || id >= LutFormats::kCount)
             QVERIFY(!lut.readLut(options, false) && !lut.errorString.isEmpty());
         Write_LUTFile writer;

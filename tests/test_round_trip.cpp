@@ -122,7 +122,7 @@ private slots:
                 // Resampled, a cube is the source's, sampled at the new lattice; a curve the source's line
                 // between its two nearest entries.
                 Read_LUTFile grade, resampled;
-                LutFileOptions sourceOptions{source, 0};
+                LutFileOptions sourceOptions{source, LutFormatId::Cube};
                 QVERIFY(dimension != 3 || length == s.n || (grade.readLut(sourceOptions, false) && resampled.setSize3D(length, false)
                                                             && LutCalc::resampleCube(&grade, &resampled)));
                 const auto want = [&](int i, int c) {
@@ -136,12 +136,12 @@ private slots:
                 };
                 const double tolerance = (scale > 1 ? 0.5 / scale : 5e-7) + 3e-7;
                 Read_LUTFile back;
-                LutFileOptions options{out, id};
+                LutFileOptions options{out, LutFormatId(id)};
                 QVERIFY2(back.readLut(options, false) && (dimension == 3 ? back.size3D : back.size1D) == length,
                          qPrintable(what + back.errorString));
                 COMPARE_TABLES(what, dimension == 3 ? tableOf(back.table3D) : tableOf(back.table1D), entries, want, tolerance);
                 // itx reads as the cube it is; a Hald CLUT is told by its name, and this one's size is a tiled image's
-                QCOMPARE(LutFormats::forContent(out)->id, id == 11 ? 0 : id == 19 ? 1 : id);
+                QCOMPARE(LutFormats::forContent(out)->number(), id == 11 ? 0 : id == 19 ? 1 : id);
                 ++compared;
                 if (!kPeerExtensions[id])
                     continue;
@@ -178,7 +178,7 @@ private slots:
             for (int k = 0; k < 3 * f.n; ++k)
                 text += QByteArray::number(f.value(k % f.n, k / f.n)) + '\n';
             Read_LUTFile lut;
-            LutFileOptions options{TestSupport::writeFile(path("legal-range.lut"), text), 6};
+            LutFileOptions options{TestSupport::writeFile(path("legal-range.lut"), text), LutFormatId::Discreet1D};
             QString error;
             const std::vector<float> baked = peerBake(options.path, 1, f.n, path("peer.cube"), &error);
             QVERIFY2(lut.readLut(options, false) && lut.size1D == f.n && !baked.empty(), qPrintable(f.header + lut.errorString + error));
@@ -203,7 +203,7 @@ private slots:
         const TestSupport::CubeText text = TestSupport::parseCubeText(shaped);
         QVERIFY(text.size == 5 && text.values.size() == (9 + 125) * 3);
         Read_LUTFile lut;
-        LutFileOptions options{shaped, 0};
+        LutFileOptions options{shaped, LutFormatId::Cube};
         QVERIFY2(lut.readLut(options, false) && lut.size1D == 9 && lut.size3D == 5, qPrintable(lut.errorString));
         COMPARE_TABLES(QString(), tableOf(lut.table3D), 125, [&text](int i, int c) { return std::min(1.0, double(text.values[3 * (9 + i) + c])); }, 0);
         COMPARE_TABLES(QString("shaper "), tableOf(lut.table1D), 9, tableOf(text.values), 0);

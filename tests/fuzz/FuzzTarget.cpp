@@ -21,10 +21,6 @@
 
 namespace {
 
-// The csp reader keeps its 3D domain after a read; every other resets it.
-constexpr int kCspFormat = 9;
-// The LUT image readers decode the whole image whatever they are asked.
-constexpr int kTiledImageFormat = 1, kStripImageFormat = 2, kHaldFormat = 19;
 
 const LutFormat *g_format = nullptr;
 bool g_fuzzing = false; // in the libFuzzer target, not the replay
@@ -91,7 +87,7 @@ void checkRead(const LutFormat *format, const Read_LUTFile &lut, bool ok, bool h
     if ((lut.size3D > 0 && lut.table3D.size() != lut.size3D) || (lut.size1D > 0 && lut.table1D.size() != lut.size1D))
         broken(format, "a size without its table");
     for (int c = 0; c < 3; ++c) {
-        if (lut.domainMax1D[c] != 1.0f || (format->id != kCspFormat && lut.domainMax3D[c] != 1.0f))
+        if (lut.domainMax1D[c] != 1.0f || (!format->is(LutFormatId::Csp) && lut.domainMax3D[c] != 1.0f))
             broken(format, "domain maximum not reset to 1.0");
     }
 }
@@ -157,7 +153,8 @@ void convert(const LutFormat *inFormat, Read_LUTFile &lut, quint32 h)
 
 bool isImage(const LutFormat *format)
 {
-    return format->id == kTiledImageFormat || format->id == kStripImageFormat || format->id == kHaldFormat;
+    // The LUT image readers decode the whole image whatever they are asked.
+    return format->is(LutFormatId::TiledImage) || format->is(LutFormatId::StripImage) || format->is(LutFormatId::Hald);
 }
 
 // The pixel count a PNG, BMP or TIFF header declares (as a double: two

@@ -19,7 +19,9 @@
 
 namespace {
 
-constexpr int kTiledImage = 1, kStripImage = 2, kHald = 19, kThreeDl = 3, kLook = 5, kLut1D = 7, kCsp = 9, kTruelight = 10;
+constexpr LutFormatId kTiledImage = LutFormatId::TiledImage, kStripImage = LutFormatId::StripImage,
+                      kHald = LutFormatId::Hald, kThreeDl = LutFormatId::ThreeDl, kLook = LutFormatId::Look,
+                      kLut1D = LutFormatId::Lut1D, kCsp = LutFormatId::Csp, kTruelight = LutFormatId::Truelight;
 
 // The data model every seed is made from: a gently curved cube (channel k
 // of lattice point (r, g, b) on n points) and a 1D curve.
@@ -68,7 +70,7 @@ public:
     explicit SeedWriter(const QString &dir) : m_dir(dir) {}
 
     // Writes text as dir/<format>/<name>; counts it.
-    void add(int formatId, const QString &name, const QByteArray &text)
+    void add(LutFormatId formatId, const QString &name, const QByteArray &text)
     {
         const QString folder = folderOf(formatId);
         QFile file(folder + QLatin1Char('/') + name);
@@ -79,7 +81,7 @@ public:
 
     // Writes lut with the format's own writer into dir/<format>/<name>,
     // unless the writer refuses that table or scale.
-    void addWritten(int formatId, const QString &name, Read_LUTFile *lut, bool defaultOrder, int scale)
+    void addWritten(LutFormatId formatId, const QString &name, Read_LUTFile *lut, bool defaultOrder, int scale)
     {
         const QString folder = folderOf(formatId);
         LutFileOptions options;
@@ -99,9 +101,9 @@ public:
     int result() const { return m_failed ? -1 : m_count; }
 
 private:
-    QString folderOf(int formatId) const
+    QString folderOf(LutFormatId formatId) const
     {
-        return m_dir + QLatin1Char('/') + QLatin1String(LutFormats::byId(formatId)->name);
+        return m_dir + QLatin1Char('/') + QLatin1String(LutFormats::row(formatId).name);
     }
 
     QString m_dir;
@@ -127,15 +129,15 @@ void addWrittenSeeds(SeedWriter &seeds)
                 Read_LUTFile lut;
                 fillModel(lut, model, n);
                 // The indexed 1D lut reader always takes 256 entries.
-                const bool readable = id != kLut1D || n == 256;
+                const bool readable = !format->is(kLut1D) || n == 256;
                 const char *kind = is3D ? "cube" : model == Model::Grey ? "grey" : "curves";
                 const QString stem = QStringLiteral("%1-%2%3-").arg(readable ? "valid" : "short", kind).arg(n);
                 const QString extension = format->extensionList().value(0);
                 const bool image = format->defaultScale == 65535;
-                seeds.addWritten(id, stem + QStringLiteral("own") + extension, &lut, true, image ? 65535 : 1);
+                seeds.addWritten(format->id, stem + QStringLiteral("own") + extension, &lut, true, image ? 65535 : 1);
                 if (n == 5 || n == 16 || (image && n == 9)) {
-                    seeds.addWritten(id, stem + QStringLiteral("bgr") + extension, &lut, false, image ? 65535 : 1);
-                    seeds.addWritten(id, stem + QStringLiteral("codes") + extension, &lut, true, image ? 255 : 4095);
+                    seeds.addWritten(format->id, stem + QStringLiteral("bgr") + extension, &lut, false, image ? 65535 : 1);
+                    seeds.addWritten(format->id, stem + QStringLiteral("codes") + extension, &lut, true, image ? 255 : 4095);
                 }
             }
         }
@@ -253,7 +255,7 @@ void addProcessListSeeds(SeedWriter &seeds)
 
 // The model cube as a LUT image: tiled (square tiles, one per slowest
 // index, read left to right and top to bottom) or a strip of slices.
-QImage modelImage(int format, int n)
+QImage modelImage(LutFormatId format, int n)
 {
     const int tiles = format == kStripImage ? n : n == 16 ? 4 : n == 64 ? 8 : 16;
     QImage image(n * tiles, format == kStripImage ? n : n * tiles, QImage::Format_RGB888);
@@ -375,7 +377,7 @@ void addImageSeeds(SeedWriter &seeds)
             {stem + QStringLiteral("-24.bmp"), craftedBmp(s.width, s.height, 24, 0)},
             {stem + QStringLiteral("-topdown.bmp"), craftedBmp(s.width, 0u - s.height, 32, 0)},
             {stem + QStringLiteral("-rle8.bmp"), craftedBmp(s.width, s.height, 8, 1)}};
-        for (const int format : {kTiledImage, kStripImage, kHald})
+        for (const LutFormatId format : {kTiledImage, kStripImage, kHald})
             for (const auto &file : files)
                 seeds.add(format, file.first, file.second);
     }

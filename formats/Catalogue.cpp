@@ -1,0 +1,169 @@
+// The rows of the format catalogue: what each format is called, which files
+// it claims, what its reader and writer are and what they can do. Adding a
+// format means adding its file in this folder and its row here (and its
+// name to LutFormatId).
+
+#include "lut/LutFormats.h"
+
+#include "lut/LutImageCodec.h"
+#include "lut/LutTextInput.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+namespace {
+
+using Id = LutFormatId;
+using R = Read_LUTFile;
+using W = Write_LUTFile;
+
+constexpr LutOrder kRgbRgb = {true, true};
+constexpr LutOrder kRgbBgr = {true, false};
+
+// A .lut file is a Discreet 1D LUT when one of its lines begins with "LUT:";
+// the indexed 1D lut format has no such line. Only the start of the file is
+// looked at, which is where the header stands.
+bool sniffDiscreet1D(const QString &path)
+{
+    LutTextInput input;
+    if (!input.open(path))
+        return false;
+    for (int i = 0; i < 4096 && !input.atEnd(); ++i) {
+        if (input.readLine().trimmed().startsWith(QLatin1String("LUT:")))
+            return true;
+    }
+    return false;
+}
+
+// A tiled LUT image is square with 64, 512 or 4096 pixels a side; other
+// LUT images are unwrapped strips.
+bool sniffTiledImage(const QString &path)
+{
+    return LutImageCodec::cubeSizeOf(path, LutFormatId::TiledImage) != 0;
+}
+
+// The LUT image sizes a conversion resamples a cube to.
+int tiledImageSize(int n, bool)
+{
+    return LutImageCodec::heldSize(LutFormatId::TiledImage, n);
+}
+
+int haldSize(int n, bool)
+{
+    return LutImageCodec::heldSize(LutFormatId::Hald, n);
+}
+
+// A Discreet 1D lut of codes has 256, 1024 or 4096 evenly spaced entries (8,
+// 10 or 12 bits in), or 65536 entries indexed by half-float codes; a file of
+// reals may have any length.
+int discreet1DEntries(int n, bool codes)
+{
+    if (!codes)
+        return n;
+    for (int length : {256, 1024, 4096, 65536}) {
+        if (n <= length)
+            return length;
+    }
+    return 0;
+}
+
+// The indexed 1D lut has one line per 8-bit input level.
+int lut1DEntries(int, bool)
+{
+    return 256;
+}
+
+constexpr LutFormat kRows[] = {
+    LutFormat(Id::Cube, "cube", ".cube", ".cube").reads(&R::readCube, kRgbBgr).writes(&W::writeCube),
+    // LUT images hold 8- or 16-bit codes; they are written with 16 unless
+    // told otherwise.
+    LutFormat(Id::TiledImage, "tiled-image", "texture-base 64X64 512X512...", ".png .bmp .tif .tiff")
+        .reads(&R::readLutImageTiled, kRgbBgr)
+        .writes(&W::writeLutImageTiled, kRgbBgr)
+        .scale(65535)
+        .sizes(tiledImageSize)
+        .sniffer(sniffTiledImage),
+    LutFormat(Id::StripImage, "strip-image", "identity Unwrapped Cube 1024X16", ".png .bmp .tif .tiff")
+        .reads(&R::readLutImageStrip, kRgbBgr)
+        .writes(&W::writeLutImageStrip, kRgbBgr)
+        .scale(65535),
+    LutFormat(Id::ThreeDl, "3dl", ".3dl", ".3dl").reads(&R::read3dl, kRgbRgb),
+    LutFormat(Id::Pandora, "pandora", ".mga .m3d pandora", ".mga .m3d")
+        .reads(&R::readPandora, kRgbRgb)
+        .writes(&W::writePandora, kRgbRgb)
+        .scale(4095),
+    LutFormat(Id::Look, "look", ".look", ".look").reads(&R::readLook, kRgbBgr),
+    LutFormat(Id::Discreet1D, "discreet1d", ".lut 1D Discreet", ".lut")
+        .dimensions(1)
+        .reads(&R::readDiscreet1D, kRgbRgb)
+        .writes(&W::writeDiscreet1D, kRgbRgb)
+        .scale(kScaleByLength)
+        .sizes(discreet1DEntries)
+        .sniffer(sniffDiscreet1D),
+    LutFormat(Id::Lut1D, "lut1d", ".lut 1D", ".lut")
+        .dimensions(1)
+        .reads(&R::readLut1D, kRgbRgb)
+        .writes(&W::writeLut1D, kRgbRgb)
+        .scale(255)
+        .sizes(lut1DEntries),
+    LutFormat(Id::DavLut, "davlut", ".davLut 3DLut", ".davlut")
+        .reads(&R::readDavLut, kRgbRgb)
+        .writes(&W::writeDavLut, kRgbRgb),
+    LutFormat(Id::Csp, "csp", ".csp", ".csp").reads(&R::readCsp, kRgbBgr),
+    LutFormat(Id::Truelight, "truelight", ".cub Truelight Cube", ".cub").reads(&R::readTruelightCube, kRgbBgr),
+    LutFormat(Id::Itx, "itx", ".itx", ".itx").reads(&R::readItx, kRgbBgr).writes(&W::writeItx, kRgbBgr),
+    // spi1d columns are red, green, blue, as its writer puts them: the reader
+    // keeps them in file order.
+    LutFormat(Id::Spi1D, "spi1d", ".spi1d", ".spi1d")
+        .dimensions(1)
+        .reads(&R::readSpi1D, kRgbRgb)
+        .writes(&W::writeSpi1D, kRgbRgb),
+    LutFormat(Id::Spi3D, "spi3d", ".spi3d", ".spi3d").reads(&R::readSpi3D, kRgbRgb).writes(&W::writeSpi3D, kRgbRgb),
+    LutFormat(Id::CsvLog, "csvlog", ".csv log", ".csv")
+        .dimensions(1)
+        .reads(&R::readCsvLog, kRgbRgb)
+        .writes(&W::writeCsvLog, kRgbRgb)
+        .scale(kScaleByLength),
+    LutFormat(Id::Zyt1D, "zyt1d", ".zyt1d Ostavel专用格式1D", ".zyt1d")
+        .dimensions(1)
+        .reads(&R::readZyt1D, kRgbRgb)
+        .writes(&W::writeZyt1D, kRgbRgb),
+    LutFormat(Id::Zyt3D, "zyt3d", ".zyt3d Ostavel专用格式3D", ".zyt3d")
+        .reads(&R::readZyt3D, kRgbRgb)
+        .writes(&W::writeZyt3D, kRgbRgb),
+    // The XML process lists hold a 3D or a 1D table, or a transform of their
+    // own; the window's dialogs do not offer them.
+    LutFormat(Id::Clf, "clf", ".clf Common LUT Format", ".clf")
+        .dimensions(0)
+        .reads(&R::readClf, kRgbRgb)
+        .writes(&W::writeClf, kRgbRgb),
+    LutFormat(Id::Ctf, "ctf", ".ctf Color Transform Format", ".ctf")
+        .dimensions(0)
+        .reads(&R::readCtf, kRgbRgb)
+        .writes(&W::writeCtf, kRgbRgb),
+    // Chosen by name among the LUT images (see LutFormats::forInput). The
+    // first extension names what --out-dir writes, so that it reads back as
+    // a Hald CLUT.
+    LutFormat(Id::Hald, "hald", "Hald CLUT", ".hald.png .png .tif .tiff .bmp")
+        .reads(&R::readHald, kRgbBgr)
+        .writes(&W::writeHald, kRgbBgr)
+        .scale(65535)
+        .sizes(haldSize),
+};
+
+constexpr bool rowsInIdentifierOrder()
+{
+    int i = 0;
+    for (const LutFormat &format : kRows) {
+        if (int(format.id) != i++ || !format.name || !format.label || !format.extensions)
+            return false;
+    }
+    return i == LutFormats::kCount;
+}
+static_assert(rowsInIdentifierOrder(), "one catalogue row per LutFormatId, in its order");
+
+} // namespace
+
+const LutFormat *LutFormats::all()
+{
+    return kRows;
+}
