@@ -1,9 +1,10 @@
 #include "image/ImageApply.h"
 
 #include "calc/LutCalc.h"
-#include "lut/LutImageCodec.h"
 #include "image/LutImageInput.h"
 #include "image/LutPng.h"
+#include "lut/LutImageCodec.h"
+#include "lut/LutParallel.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
@@ -15,9 +16,7 @@
 #include <QRgba64>
 
 #include <algorithm>
-#include <future>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace ImageApply {
@@ -258,18 +257,11 @@ void transformBand(const Read_LUTFile &lut, const quint16 *in, quint16 *out, qin
                    int threads)
 {
     const int used = int(std::max<qint64>(1, std::min<qint64>(threads, pixels)));
-    const auto run = [&](int part) {
+    LutParallel::run(used, [&](int part) {
         const qint64 first = pixels * part / used;
         const qint64 last = pixels * (part + 1) / used;
         transformPixels(lut, in + kChannels * first, out + kChannels * first, last - first, inMax, outMax);
-    };
-    std::vector<std::thread> workers;
-    workers.reserve(size_t(used - 1));
-    for (int part = 1; part < used; ++part)
-        workers.emplace_back(run, part);
-    run(0);
-    for (std::thread &worker : workers)
-        worker.join();
+    });
 }
 
 // The output types by extension: the toolkit's format name, whether it
@@ -382,7 +374,7 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
 
     const int inMax = (1 << reader->bits) - 1;
     const int outMax = (1 << bits) - 1;
-    const int threads = options.threads > 0 ? options.threads : std::max(1, int(std::thread::hardware_concurrency()));
+    const int threads = options.threads > 0 ? options.threads : LutParallel::threads();
     const int bandRows = int(std::max<qint64>(1, std::min<qint64>(reader->height, kBandPixels / std::max(1, reader->width))));
     const size_t bandCodes = size_t(bandRows) * size_t(reader->width) * kChannels;
     const qint64 rowCodes = qint64(reader->width) * kChannels;
@@ -390,8 +382,8 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
     // written on a thread of its own while the next one is decoded and
     // transformed into the other output buffer.
     std::vector<quint16> in(bandCodes), transformed[2] = {std::vector<quint16>(bandCodes), std::vector<quint16>(bandCodes)};
-    std::future<bool> writing;
-    const auto written = [&writing]() { return !writing.valid() || writing.get(); };
+    LutParallel::Background writing;
+    const auto written = [&writing]() { return writing.wait(); };
     int current = 0;
     for (int y = 0; y < reader->height; y += bandRows) {
         const int rows = std::min(bandRows, reader->height - y);
@@ -404,7 +396,7 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
         transformBand(lut, in.data(), transformed[current].data(), qint64(rows) * reader->width, inMax, outMax, threads);
         if (!written())
             return failure(Status::OutputFailed, writer->errorString());
-        writing = std::async(std::launch::async, [&writer, rows, rowCodes, band = transformed[current].data()]() {
+        writing = LutParallel::Background([&writer, rows, rowCodes, band = transformed[current].data()]() {
             for (int r = 0; r < rows; ++r) {
                 if (!writer->writeRow(band + r * rowCodes))
                     return false;

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -18,6 +18,19 @@ namespace {
 
 std::atomic<int> threadCount{0};
 thread_local bool serialThread = false;
+
+// Runs body(worker) inside a SerialScope, keeping the first exception thrown.
+void runCaught(const std::function<void(int)> &body, int worker, std::mutex &mutex, std::exception_ptr &first)
+{
+    try {
+        const SerialScope serial;
+        body(worker);
+    } catch (...) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!first)
+            first = std::current_exception();
+    }
+}
 
 } // namespace
 
@@ -45,6 +58,38 @@ SerialScope::~SerialScope()
     serialThread = m_previous;
 }
 
+void run(int workers, const std::function<void(int worker)> &body)
+{
+    if (workers <= 1) {
+        if (workers == 1) {
+            const SerialScope serial;
+            body(0);
+        }
+        return;
+    }
+    std::mutex mutex;
+    std::exception_ptr first;
+    // Room for every thread first: only starting one can fail below.
+    std::vector<std::thread> pool;
+    std::vector<int> unstarted;
+    pool.reserve(size_t(workers - 1));
+    unstarted.reserve(size_t(workers - 1));
+    for (int w = 1; w < workers; ++w) {
+        try {
+            pool.emplace_back([&body, &mutex, &first, w] { runCaught(body, w, mutex, first); });
+        } catch (const std::system_error &) {
+            unstarted.push_back(w);
+        }
+    }
+    runCaught(body, 0, mutex, first);
+    for (const int w : unstarted)
+        runCaught(body, w, mutex, first);
+    for (std::thread &thread : pool)
+        thread.join();
+    if (first)
+        std::rethrow_exception(first);
+}
+
 void forRanges(qint64 count, qint64 minPerThread, const std::function<void(qint64 begin, qint64 end)> &body)
 {
     if (count <= 0)
@@ -55,20 +100,7 @@ void forRanges(qint64 count, qint64 minPerThread, const std::function<void(qint6
         body(0, count);
         return;
     }
-    std::vector<std::thread> pool;
-    pool.reserve(size_t(parts - 1));
-    for (int p = 1; p < parts; ++p) {
-        pool.emplace_back([&body, count, parts, p] {
-            const SerialScope serial;
-            body(count * p / parts, count * (p + 1) / parts);
-        });
-    }
-    {
-        const SerialScope serial;
-        body(0, count / parts);
-    }
-    for (std::thread &thread : pool)
-        thread.join();
+    run(parts, [&](int p) { body(count * p / parts, count * (p + 1) / parts); });
 }
 
 void orderedBlocks(int count, const std::function<void(int index, LutTextStream &block)> &produce,
@@ -89,16 +121,24 @@ void orderedBlocks(int count, const std::function<void(int index, LutTextStream 
     std::mutex mutex;
     std::condition_variable ready;
     std::condition_variable room;
-    int next = 0;
-    int consumed = 0;
-    const auto work = [&] {
-        const SerialScope serial;
+    int next = 0;         // the first block nobody has taken
+    int consumed = 0;     // blocks consumed so far
+    bool stopped = false; // a producer or the consumer failed: everyone stops
+    const auto stop = [&] {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            stopped = true;
+        }
+        ready.notify_all();
+        room.notify_all();
+    };
+    const auto producer = [&] {
         for (;;) {
             int k;
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                room.wait(lock, [&] { return next >= count || next < consumed + window; });
-                if (next >= count)
+                room.wait(lock, [&] { return stopped || next >= count || next < consumed + window; });
+                if (stopped || next >= count)
                     return;
                 k = next++;
             }
@@ -108,26 +148,103 @@ void orderedBlocks(int count, const std::function<void(int index, LutTextStream 
                 const std::lock_guard<std::mutex> lock(mutex);
                 done[size_t(k)] = std::move(block);
             }
-            ready.notify_one();
+            ready.notify_all();
         }
     };
-    std::vector<std::thread> pool;
-    pool.reserve(size_t(workers));
-    for (int w = 0; w < workers; ++w)
-        pool.emplace_back(work);
-    for (int k = 0; k < count; ++k) {
-        std::unique_ptr<LutTextStream> block;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            ready.wait(lock, [&] { return done[size_t(k)] != nullptr; });
-            block = std::move(done[size_t(k)]);
-            consumed = k + 1;
+    const auto consumer = [&] {
+        for (int k = 0; k < count; ++k) {
+            std::unique_ptr<LutTextStream> block;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                if (next <= k) {
+                    // Nobody has taken this block (its workers may not have
+                    // started): make it here.
+                    next = k + 1;
+                    lock.unlock();
+                    block = std::make_unique<LutTextStream>();
+                    produce(k, *block);
+                    lock.lock();
+                } else {
+                    ready.wait(lock, [&] { return stopped || done[size_t(k)] != nullptr; });
+                    if (!done[size_t(k)])
+                        return;
+                    block = std::move(done[size_t(k)]);
+                }
+                consumed = k + 1;
+            }
+            room.notify_all();
+            consume(*block);
         }
-        room.notify_all();
-        consume(*block);
+    };
+    run(workers + 1, [&](int w) {
+        try {
+            w == 0 ? consumer() : producer();
+        } catch (...) {
+            stop();
+            throw;
+        }
+    });
+}
+
+struct Background::State
+{
+    std::thread thread;
+    std::function<bool()> work;
+    bool result = true;
+    std::exception_ptr error;
+
+    void perform()
+    {
+        try {
+            result = work();
+        } catch (...) {
+            error = std::current_exception();
+        }
     }
-    for (std::thread &thread : pool)
-        thread.join();
+};
+
+Background::Background(std::function<bool()> work)
+    : m_state(std::make_unique<State>())
+{
+    m_state->work = std::move(work);
+    try {
+        State *state = m_state.get();
+        m_state->thread = std::thread([state] { state->perform(); });
+    } catch (...) {
+        m_state->perform();
+    }
+}
+
+Background::Background() = default;
+
+Background::~Background()
+{
+    if (m_state && m_state->thread.joinable())
+        m_state->thread.join();
+}
+
+Background::Background(Background &&other) noexcept = default;
+
+Background &Background::operator=(Background &&other) noexcept
+{
+    if (this != &other) {
+        if (m_state && m_state->thread.joinable())
+            m_state->thread.join();
+        m_state = std::move(other.m_state);
+    }
+    return *this;
+}
+
+bool Background::wait()
+{
+    if (!m_state)
+        return true;
+    const std::unique_ptr<State> state = std::move(m_state);
+    if (state->thread.joinable())
+        state->thread.join();
+    if (state->error)
+        std::rethrow_exception(state->error);
+    return state->result;
 }
 
 } // namespace LutParallel
