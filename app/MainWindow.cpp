@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
 
-#include "calc/LutCalc.h"
+#include "lut/LutConversion.h"
 #include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
@@ -598,72 +598,41 @@ void MainWindow::slotWriteLut()
     outputPath = outputPathEdit->text();
 
     const QString rgb = QStringLiteral("RGB");
-    LutFileOptions readOptions;
-    readOptions.path = inputPath;
-    readOptions.format = LutFormatId::Cube;
-    readOptions.defaultOrder = inputDefaultOrderBox->isChecked();
-    readOptions.dataOrderRGB = inputDataOrderBox->currentText() == rgb;
-    readOptions.tableOrderRGB = inputTableOrderBox->currentText() == rgb;
+    LutConversion::Request request;
+    request.input = inputPath;
+    request.from = &LutFormats::row(LutFormatId::Cube);
+    request.inOrder.defaultOrder = inputDefaultOrderBox->isChecked();
+    request.inOrder.dataRGB = inputDataOrderBox->currentText() == rgb;
+    request.inOrder.tableRGB = inputTableOrderBox->currentText() == rgb;
 
-    Read_LUTFile source;
-    if (!source.readLut(readOptions, false)) {
-        qDebug() << "read failed:" << source.errorString;
-        showWarning(QStringLiteral("Error"), QStringLiteral("File Error!"), failureDetail(inputPath, source.errorString));
-        return;
-    }
-
-    LutFileOptions writeOptions;
-    writeOptions.path = outputPath;
-    writeOptions.format = LutFormatId::Cube;
-    writeOptions.defaultOrder = outputDefaultOrderBox->isChecked();
-    writeOptions.dataOrderRGB = outputDataOrderBox->currentText() == rgb;
-    writeOptions.tableOrderRGB = outputTableOrderBox->currentText() == rgb;
-    writeOptions.outputScale = 1;
+    request.output = outputPath;
+    request.to = &LutFormats::row(LutFormatId::Cube);
+    request.outOrder.defaultOrder = outputDefaultOrderBox->isChecked();
+    request.outOrder.formatFlags = false;
+    request.outOrder.dataRGB = outputDataOrderBox->currentText() == rgb;
+    request.outOrder.tableRGB = outputTableOrderBox->currentText() == rgb;
+    request.scale = 1;
     const int sizeIndex = outputSize3DBox->currentIndex();
-    writeOptions.size3D = cubeSizeValues[sizeIndex == 1 ? 1 : 0];
+    request.size = cubeSizeValues[sizeIndex == 1 ? 1 : 0];
 
-    runExport(writeOptions, &source);
+    runExport(request);
 }
 
-void MainWindow::runExport(LutFileOptions options, Read_LUTFile *source)
+void MainWindow::runExport(const LutConversion::Request &request)
 {
-    const int n = source->size3D;
-    const int m = options.size3D;
-    bool written = false;
-    // Why nothing was written, and which file that is about.
-    QString why;
-    QString whyFile = inputPath;
-    const LutFormat *format = &LutFormats::row(options.format);
-    if (n > 0 && source->table3D == nullptr) {
-        why = QStringLiteral("its cube has no table");
-    } else if (n > 0 && n == m) {
-        Write_LUTFile writer;
-        written = writer.writeLut(options, source);
-        why = writer.errorString;
-        whyFile = options.path;
-    } else if (n > 0) {
-        // The destination carries only the resampled cube, with default
-        // domains and order flags.
-        Read_LUTFile destination;
-        destination.size3D = m;
-        if (!destination.allocTable3D(destination.table3D, m)
-            || !LutCalc::resampleCube(source, &destination)) {
-            why = QStringLiteral("cannot resample to size %1").arg(m);
-        } else {
-            Write_LUTFile writer;
-            written = writer.writeLut(options, &destination);
-            why = writer.errorString;
-            whyFile = options.path;
-        }
-    } else {
-        why = QStringLiteral("holds no 3D table, which the %1 output needs")
-                  .arg(QLatin1String(format ? format->name : "cube"));
-    }
-
-    if (written) {
+    const LutConversion::Result result = LutConversion::convert(request);
+    switch (result.status) {
+    case LutConversion::Status::Done:
         showWarning(QStringLiteral("Successful"), QStringLiteral("Export successful !"), QString());
-    } else {
-        qDebug() << "export failed:" << why;
-        showWarning(QStringLiteral("Error"), QStringLiteral("Format not supported !"), failureDetail(whyFile, why));
+        break;
+    case LutConversion::Status::ReadFailed:
+        qDebug() << "read failed:" << result.reason;
+        showWarning(QStringLiteral("Error"), QStringLiteral("File Error!"), failureDetail(result.file, result.reason));
+        break;
+    case LutConversion::Status::WriteFailed:
+        qDebug() << "export failed:" << result.reason;
+        showWarning(QStringLiteral("Error"), QStringLiteral("Format not supported !"),
+                    failureDetail(result.file, result.reason));
+        break;
     }
 }

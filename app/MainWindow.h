@@ -1,6 +1,6 @@
 #pragma once
 
-#include "lut/LutFileOptions.h"
+#include "lut/LutConversion.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -73,10 +73,9 @@ protected:
     virtual QString askSaveFileName(const QString &caption, const QString &filter);
     virtual void showWarning(const QString &title, const QString &text, const QString &detail);
 
-    // Writes source through the writer of options.format, resampling its
-    // cube first when its size differs from options.size3D, and reports the
-    // outcome in a message box.
-    void runExport(LutFileOptions options, Read_LUTFile *source);
+    // Runs the conversion the controls ask for (read, resample when the cube
+    // sizes differ, write) and reports the outcome in a message box.
+    void runExport(const LutConversion::Request &request);
 
 private:
     void retranslateTexts();

@@ -1,6 +1,6 @@
 #include "cli/ConvertCommand.h"
 
-#include "calc/LutCalc.h"
+#include "lut/LutConversion.h"
 #include "lut/LutFormats.h"
 #include "lut/LutImageCodec.h"
 #include "lut/LutParallel.h"
@@ -18,10 +18,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace ConvertCommand {
@@ -118,9 +116,6 @@ const char kHelp[] =
 
 const char kStandardStream[] = "-";
 
-// The lattice a 1D-only input is baked on for a 3D output without --size.
-constexpr int kDefaultBakeSize = 33;
-
 void printOut(const QString &text)
 {
     std::fputs(text.toUtf8().constData(), stdout);
@@ -149,19 +144,11 @@ int usageError(const QString &reason)
     return kExitUsage;
 }
 
-// An order choice of one side: the format's own, or explicit flags.
-struct OrderChoice
-{
-    bool isDefault = true;
-    bool dataRGB = true;
-    bool tableRGB = true;
-};
-
-bool parseOrder(const QString &text, OrderChoice *order)
+bool parseOrder(const QString &text, LutConversion::Order *order)
 {
     const QString value = text.trimmed().toUpper();
     if (value == QLatin1String("DEFAULT")) {
-        *order = OrderChoice();
+        *order = LutConversion::Order();
         return true;
     }
     const QStringList parts = value.split(QLatin1Char('/'));
@@ -176,7 +163,8 @@ bool parseOrder(const QString &text, OrderChoice *order)
             return false;
         return true;
     };
-    order->isDefault = false;
+    order->defaultOrder = false;
+    order->formatFlags = false;
     return channel(parts[0], &order->dataRGB) && channel(parts[1], &order->tableRGB);
 }
 
@@ -198,12 +186,6 @@ QString formatNameAndId(const LutFormat *format)
     return QStringLiteral("%1 (%2)").arg(QLatin1String(format->name)).arg(format->number());
 }
 
-// How a file is named in messages.
-QString displayName(const QString &path)
-{
-    return path == QLatin1String(kStandardStream) ? QStringLiteral("standard input") : path;
-}
-
 // What a format writes without --scale, as --formats and --help show it.
 QString scaleText(const LutFormat *format)
 {
@@ -211,20 +193,8 @@ QString scaleText(const LutFormat *format)
         return QStringLiteral("-");
     if (!format->takesScale())
         return QStringLiteral("reals");
-    return format->defaultScale == 0 ? QStringLiteral("by length") : QString::number(format->defaultScale);
+    return format->defaultScale == kScaleByLength ? QStringLiteral("by length") : QString::number(format->defaultScale);
 }
-
-// What the command line asks of every conversion.
-struct Settings
-{
-    const LutFormat *from = nullptr; // null: chosen per input
-    const LutFormat *to = nullptr;   // null: chosen from the output's extension
-    int size = 0;                    // 0: the input's own size
-    int scale = 0;                   // 0: the output format's default
-    OrderChoice inOrder;
-    OrderChoice outOrder;
-    bool bake = false;               // evaluate what the input file means
-};
 
 // Standard input, copied to a temporary file so that every reader can read
 // it (and read it again) like any other file. False with a reason when it
@@ -252,211 +222,76 @@ bool spoolStandardInput(QTemporaryFile *spool, QString *reason)
     return true;
 }
 
-// A full read of input into lut, standard input for "-"; prints the failure
-// and returns false. The format read is left in *used.
-bool readInput(const QString &input, const Settings &settings, Read_LUTFile *lut, const LutFormat **used = nullptr)
+// The request of one input: the run's settings with the input's file, its
+// standard input copied to spool for "-". Prints the failure and returns
+// false when standard input cannot be read.
+bool requestFor(const QString &input, const LutConversion::Request &settings, QTemporaryFile *spool,
+                LutConversion::Request *request)
 {
-    QTemporaryFile spool;
-    QString path = input;
+    *request = settings;
+    request->input = input;
+    request->inputName = LutConversion::inputName(input);
     if (input == QLatin1String(kStandardStream)) {
         QString reason;
-        if (!spoolStandardInput(&spool, &reason)) {
-            printError(displayName(input), QStringLiteral("cannot be read: %1").arg(reason));
+        if (!spoolStandardInput(spool, &reason)) {
+            printError(request->inputName, QStringLiteral("cannot be read: %1").arg(reason));
             return false;
         }
-        path = spool.fileName();
+        request->input = spool->fileName();
+        request->fromContent = true;
+    } else {
+        request->sourcePath = input;
     }
-    const LutFormat *format = settings.from ? settings.from
-        : input == QLatin1String(kStandardStream) ? LutFormats::forContent(path)
-                                                   : LutFormats::forInput(path);
+    return true;
+}
+
+// A full read of input into lut as a conversion reads it; prints the
+// failure and returns false. The format read is left in *used.
+bool readInput(const QString &input, const LutConversion::Request &settings, Read_LUTFile *lut,
+               const LutFormat **used = nullptr)
+{
+    QTemporaryFile spool;
+    LutConversion::Request request;
+    if (!requestFor(input, settings, &spool, &request))
+        return false;
+    const LutConversion::Result result = LutConversion::read(request, lut);
     if (used)
-        *used = format;
-    LutFileOptions options;
-    options.path = path;
-    options.format = format->id;
-    options.defaultOrder = settings.inOrder.isDefault;
-    options.dataOrderRGB = settings.inOrder.dataRGB;
-    options.tableOrderRGB = settings.inOrder.tableRGB;
-    options.bake = settings.bake;
-    if (lut->readLut(options, false))
+        *used = result.readAs;
+    if (result.status == LutConversion::Status::Done)
         return true;
-    printError(displayName(input), lut->errorString.isEmpty()
-                                       ? QStringLiteral("cannot be read as %1").arg(formatNameAndId(format))
-                                       : lut->errorString);
+    printError(result.file, result.reason);
     return false;
 }
 
-// Where one input goes: OUTPUT in the format given (null: cube), or, with
-// an empty output, a file in dir named after the input, in the format given
-// or else cube (spi1d for an input with a 1D table only).
-struct Target
+// Converts one input as settings and the output (or, with an empty one,
+// settings.outputDir) say, prints what there is to say and returns the
+// exit status.
+int convertOne(const QString &input, const QString &output, const LutConversion::Request &settings,
+               QSet<QString> *written)
 {
-    QString output;
-    const LutFormat *format = nullptr;
-    QString dir;
-};
-
-int convertOne(const QString &input, const Target &target, const Settings &settings, QSet<QString> *written)
-{
-    Read_LUTFile lut;
-    if (!readInput(input, settings, &lut))
+    QTemporaryFile spool;
+    LutConversion::Request request;
+    if (!requestFor(input, settings, &spool, &request))
         return kExitReadFailed;
-    const QString inName = displayName(input);
-    const bool has3D = lut.size3D >= 1 && lut.table3D.size() == lut.size3D;
-    const bool has1D = lut.size1D >= 1 && lut.table1D.size() == lut.size1D;
-
-    const LutFormat *outFormat = target.format;
-    if (!outFormat)
-        outFormat = &LutFormats::row(target.output.isEmpty() && !has3D && has1D ? LutFormatId::Spi1D : LutFormatId::Cube);
-    QString output = target.output;
-    if (output.isEmpty()) {
-        const QStringList extensions = outFormat->extensionList();
-        output = QDir(target.dir).filePath(QFileInfo(input).completeBaseName()
-                                           + (extensions.isEmpty() ? QString() : extensions.first()));
+    request.output = output;
+    const LutConversion::Result result = LutConversion::convert(request, written);
+    if (result.status != LutConversion::Status::Done) {
+        printError(result.file, result.reason);
+        return result.status == LutConversion::Status::ReadFailed ? kExitReadFailed : kExitWriteFailed;
     }
-    const QString outName = output == QLatin1String(kStandardStream) ? QStringLiteral("standard output") : output;
-    if (!outFormat->canWrite()) {
-        printError(outName, QStringLiteral("the %1 format has no writer").arg(QLatin1String(outFormat->name)));
-        return kExitWriteFailed;
-    }
-    // Two inputs of one run that map to one name: the first one's file stays.
-    const QString key = QFileInfo(output).absoluteFilePath();
-    if (output != QLatin1String(kStandardStream) && written->contains(key)) {
-        printError(outName, QStringLiteral("already written from another input of this run; %1 is not written over it")
-                                .arg(inName));
-        return kExitWriteFailed;
-    }
-
-    Read_LUTFile *source = &lut;
-    Read_LUTFile resampled;
-    QStringList notes; // said on stderr once the file is written
-    int outSize = 0;
-    int scale = settings.scale;
-    // A file whose steps no table holds is always baked.
-    const bool bake = settings.bake || bool(lut.meaning.evaluate);
-    // A format of either dimension writes a cube for a transform that mixes
-    // the channels, else the 1D table.
-    const int dimension = outFormat->dimension ? outFormat->dimension : LutCalc::hasTransform3D(&lut) ? 3 : 1;
-    if (dimension == 3) {
-        if (!has3D && !(bake && (has1D || lut.meaning.evaluate))) {
-            printError(inName, QStringLiteral("holds no 3D table, which the %1 output needs")
-                                   .arg(QLatin1String(outFormat->name)));
-            return kExitWriteFailed;
-        }
-        outSize = settings.size > 0 ? settings.size
-            : has3D                 ? lut.size3D
-            : lut.meaning.evaluateSize3D > 0 ? std::min(lut.meaning.evaluateSize3D, kMaxCubeSize)
-                                             : kDefaultBakeSize;
-        // LUT images hold set sizes: the cube goes to the one the format
-        // has for it.
-        const int wanted = outSize;
-        outSize = outFormat->entriesFor(wanted, true);
-        if (outSize != wanted)
-            notes << QStringLiteral("note: resampled from %1 to %2 points per axis, a size the %3 format holds")
-                         .arg(wanted)
-                         .arg(outSize)
-                         .arg(QLatin1String(outFormat->name));
-        if (bake) {
-            if (!resampled.setSize3D(outSize, false) || !LutCalc::bakeCube(&lut, &resampled)) {
-                printError(inName, QStringLiteral("cannot bake on a lattice of size %1: %2").arg(outSize).arg(resampled.errorString));
-                return kExitWriteFailed;
-            }
-            source = &resampled;
-        } else if (outSize != lut.size3D) {
-            if (!resampled.setSize3D(outSize, false) || !LutCalc::resampleCube(&lut, &resampled)) {
-                printError(inName, QStringLiteral("cannot resample to size %1: %2").arg(outSize).arg(resampled.errorString));
-                return kExitWriteFailed;
-            }
-            source = &resampled;
-        }
-        if (scale == 0)
-            scale = outFormat->defaultScale > 0 ? outFormat->defaultScale : 1;
-    } else {
-        if (bake && LutCalc::hasTransform3D(&lut)) {
-            printError(inName, QStringLiteral("its transform mixes the channels (a 3D table), which the %1 output cannot hold")
-                                   .arg(QLatin1String(outFormat->name)));
-            return kExitWriteFailed;
-        }
-        if (!has1D && !(bake && lut.meaning.evaluate)) {
-            printError(inName, QStringLiteral("holds no 1D table, which the %1 output needs")
-                                   .arg(QLatin1String(outFormat->name)));
-            return kExitWriteFailed;
-        }
-        // The length the file holds: the one asked for, or the table's own,
-        // brought to the next length the format has.
-        const bool codes = scale > 0 ? scale >= 2 : outFormat->defaultScale != 1;
-        const int ownLength = has1D ? lut.size1D : std::max(2, lut.meaning.evaluateSize1D);
-        const int wanted = settings.size > 0 ? settings.size : ownLength;
-        const int length = outFormat->entriesFor(wanted, codes);
-        if (length == 0 || (settings.size > 0 && length != settings.size)) {
-            printError(outName, QStringLiteral("the %1 format has no place for a table of %2 entries%3")
-                                    .arg(QLatin1String(outFormat->name))
-                                    .arg(wanted)
-                                    .arg(length > 0 ? QStringLiteral(" (it holds %1)").arg(length) : QString()));
-            return kExitWriteFailed;
-        }
-        if (bake) {
-            if (!resampled.setSize1D(length, false) || !LutCalc::bake1D(&lut, &resampled)) {
-                printError(inName, QStringLiteral("cannot bake %1 entries: %2").arg(length).arg(resampled.errorString));
-                return kExitWriteFailed;
-            }
-            source = &resampled;
-        } else if (length != lut.size1D) {
-            if (!resampled.setSize1D(length, false) || !LutCalc::resample1D(&lut, &resampled)) {
-                printError(inName, QStringLiteral("cannot resample to %1 entries: %2").arg(length).arg(resampled.errorString));
-                return kExitWriteFailed;
-            }
-            source = &resampled;
-        }
-        if (length != wanted)
-            notes << QStringLiteral("note: resampled from %1 to %2 entries, a length the %3 format holds")
-                         .arg(wanted)
-                         .arg(length)
-                         .arg(QLatin1String(outFormat->name));
-        if (scale == 0)
-            scale = outFormat->defaultScale == 0 ? LutFormats::codeScaleFor(length) : outFormat->defaultScale;
-    }
-    if (!settings.bake) {
-        if (lut.meaning.evaluate) {
-            notes << QStringLiteral("note: baked on the output's lattice: its transform has steps that no table holds");
-        } else {
-            const QStringList losses = lut.plainReadingLosses(dimension);
-            if (!losses.isEmpty())
-                notes << QStringLiteral("note: %1; --bake applies what the file means").arg(losses.join(QStringLiteral(", ")));
-        }
-    }
-
-    // "default": the writer's own order where it has one (defaultOrder lets
-    // it force it); otherwise the order the format's reader assumes, so that
-    // the file reads back as it came in (for cube: data RGB, table BGR).
-    LutFileOptions options;
-    options.path = output;
-    options.format = outFormat->id;
-    options.defaultOrder = settings.outOrder.isDefault;
-    options.dataOrderRGB = settings.outOrder.isDefault ? outFormat->readOrder.dataRGB : settings.outOrder.dataRGB;
-    options.tableOrderRGB = settings.outOrder.isDefault ? outFormat->readOrder.tableRGB : settings.outOrder.tableRGB;
-    options.outputScale = scale;
-    options.size3D = outSize;
-    if (input != QLatin1String(kStandardStream))
-        options.sourcePath = input;
-    Write_LUTFile writer;
-    if (!writer.writeLut(options, source)) {
-        printError(outName, writer.errorString.isEmpty() ? QStringLiteral("cannot be written") : writer.errorString);
-        return kExitWriteFailed;
-    }
-    written->insert(key);
-    for (const QString &note : qAsConst(notes))
-        printError(inName, note);
+    for (const QString &note : result.notes)
+        printError(request.inputName, note);
     return kExitSuccess;
 }
 
-// Converts every input into target.dir with up to jobs inputs at a time and
-// returns the status of the first failure (in input order). Inputs whose
-// outputs could take one name (they share a base name) form a chain that
-// one worker converts in input order, so "already written" falls to the
-// same input as in a run of one input after the other; the chains run side
-// by side. Messages are held per input and printed in input order.
-int convertBatch(const QStringList &inputs, const Target &target, const Settings &settings, int jobs)
+// Converts every input into settings.outputDir with up to jobs inputs at a
+// time and returns the status of the first failure (in input order). Inputs
+// whose outputs could take one name (they share a base name) form a chain
+// that one worker converts in input order, so "already written" falls to
+// the same input as in a run of one input after the other; the chains run
+// side by side. Messages are held per input and printed in input order, as
+// soon as every input before has printed its own.
+int convertBatch(const QStringList &inputs, const LutConversion::Request &settings, int jobs)
 {
     QHash<QString, int> chainOf;
     std::vector<std::vector<int>> chains;
@@ -474,7 +309,7 @@ int convertBatch(const QStringList &inputs, const Target &target, const Settings
     if (workers <= 1) {
         QSet<QString> written;
         for (const QString &input : inputs) {
-            const int result = convertOne(input, target, settings, &written);
+            const int result = convertOne(input, QString(), settings, &written);
             if (status == kExitSuccess)
                 status = result;
         }
@@ -489,45 +324,29 @@ int convertBatch(const QStringList &inputs, const Target &target, const Settings
     };
     std::vector<Outcome> outcomes(size_t(inputs.size()));
     std::mutex mutex;
-    std::condition_variable finished;
+    size_t printed = 0; // outcomes printed so far, in input order
     std::atomic<size_t> nextChain{0};
-    const auto work = [&] {
-        // Each worker converts one input at a time on its own thread.
-        const LutParallel::SerialScope serial;
+    LutParallel::run(workers, [&](int) {
         for (size_t c = nextChain++; c < chains.size(); c = nextChain++) {
             QSet<QString> written;
             for (const int i : chains[c]) {
                 QByteArray messages;
                 messageSink = &messages;
-                const int result = convertOne(inputs[i], target, settings, &written);
+                const int result = convertOne(inputs[i], QString(), settings, &written);
                 messageSink = nullptr;
-                {
-                    const std::lock_guard<std::mutex> lock(mutex);
-                    Outcome &outcome = outcomes[size_t(i)];
-                    outcome.status = result;
-                    outcome.messages = std::move(messages);
-                    outcome.done = true;
+                const std::lock_guard<std::mutex> lock(mutex);
+                Outcome &outcome = outcomes[size_t(i)];
+                outcome.status = result;
+                outcome.messages = std::move(messages);
+                outcome.done = true;
+                for (; printed < outcomes.size() && outcomes[printed].done; ++printed) {
+                    std::fputs(outcomes[printed].messages.constData(), stderr);
+                    if (status == kExitSuccess)
+                        status = outcomes[printed].status;
                 }
-                finished.notify_one();
             }
         }
-    };
-    std::vector<std::thread> pool;
-    for (int w = 0; w < workers; ++w)
-        pool.emplace_back(work);
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-        Outcome outcome;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            finished.wait(lock, [&] { return outcomes[i].done; });
-            outcome = std::move(outcomes[i]);
-        }
-        std::fputs(outcome.messages.constData(), stderr);
-        if (status == kExitSuccess)
-            status = outcome.status;
-    }
-    for (std::thread &thread : pool)
-        thread.join();
+    });
     return status;
 }
 
@@ -559,7 +378,7 @@ QString meaningText(const Read_LUTFile &lut)
     return text;
 }
 
-int printInfo(const QStringList &inputs, const Settings &settings)
+int printInfo(const QStringList &inputs, const LutConversion::Request &settings)
 {
     int status = kExitSuccess;
     for (const QString &input : inputs) {
@@ -584,7 +403,7 @@ int printInfo(const QStringList &inputs, const Settings &settings)
 
 // Reads the LUT of --apply and --preview for what it means (as --bake
 // does); prints the failure and returns false.
-bool readLutToApply(const QString &lutPath, Settings settings, Read_LUTFile *lut)
+bool readLutToApply(const QString &lutPath, LutConversion::Request settings, Read_LUTFile *lut)
 {
     settings.bake = true;
     if (!readInput(lutPath, settings, lut))
@@ -593,12 +412,12 @@ bool readLutToApply(const QString &lutPath, Settings settings, Read_LUTFile *lut
     const bool has1D = lut->size1D >= 1 && lut->table1D.size() == lut->size1D;
     if (has3D || has1D || lut->meaning.evaluate)
         return true;
-    printError(displayName(lutPath), QStringLiteral("holds no table to apply"));
+    printError(LutConversion::inputName(lutPath), QStringLiteral("holds no table to apply"));
     return false;
 }
 
 // --apply LUT IN OUT.
-int applyToPicture(const QString &lutPath, const QStringList &files, const Settings &settings)
+int applyToPicture(const QString &lutPath, const QStringList &files, const LutConversion::Request &settings)
 {
     if (files.size() != 2)
         return usageError(QStringLiteral("--apply needs a picture IN and an OUT to write, got %1 file arguments")
@@ -628,7 +447,7 @@ int applyToPicture(const QString &lutPath, const QStringList &files, const Setti
 }
 
 // --preview LUT OUT.png.
-int writePreview(const QString &lutPath, const QStringList &files, const Settings &settings)
+int writePreview(const QString &lutPath, const QStringList &files, const LutConversion::Request &settings)
 {
     if (files.size() != 1)
         return usageError(QStringLiteral("--preview needs one OUT.png to write, got %1 file arguments").arg(files.size()));
@@ -721,7 +540,7 @@ int run(const QStringList &arguments)
         return kExitSuccess;
     }
 
-    Settings settings;
+    LutConversion::Request settings;
     settings.bake = parser.isSet(bakeOption);
     if (parser.isSet(fromOption)) {
         settings.from = LutFormats::byName(parser.value(fromOption));
@@ -806,28 +625,24 @@ int run(const QStringList &arguments)
                                   .arg(QLatin1String(format->name)));
     }
 
-    QSet<QString> written;
     if (intoDirectory) {
         if (positional.isEmpty())
             return usageError(QStringLiteral("--out-dir needs at least one INPUT"));
         if (positional.contains(QLatin1String(kStandardStream)))
             return usageError(QStringLiteral("--out-dir names its files after the inputs: it cannot read standard input"));
-        Target target;
-        target.format = settings.to;
-        target.dir = parser.value(outDirOption);
+        settings.outputDir = parser.value(outDirOption);
         // A missing directory is made; if that fails, every write reports it.
-        QDir().mkpath(target.dir);
-        return convertBatch(positional, target, settings, jobs);
+        QDir().mkpath(settings.outputDir);
+        return convertBatch(positional, settings, jobs);
     }
 
     if (positional.size() != 2)
         return usageError(positional.isEmpty() ? QStringLiteral("no INPUT and OUTPUT given")
                                                : QStringLiteral("expected INPUT and OUTPUT, got %1 file arguments")
                                                      .arg(positional.size()));
-    Target target;
-    target.output = positional[1];
-    target.format = outFormats.first();
-    return convertOne(positional[0], target, settings, &written);
+    settings.to = outFormats.first();
+    QSet<QString> written;
+    return convertOne(positional[0], positional[1], settings, &written);
 }
 
 } // namespace ConvertCommand

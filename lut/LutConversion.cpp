@@ -1,0 +1,297 @@
+#include "lut/LutConversion.h"
+
+#include "calc/LutCalc.h"
+#include "lut/LutFileOptions.h"
+#include "lut/LutTable.h"
+#include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <new>
+#include <stdexcept>
+
+namespace LutConversion {
+
+namespace {
+
+const char kStandardStream[] = "-";
+
+// The lattice a 1D-only input is baked on for a 3D output without a size.
+constexpr int kDefaultBakeSize = 33;
+
+QString formatNameAndId(const LutFormat *format)
+{
+    return QStringLiteral("%1 (%2)").arg(QLatin1String(format->name)).arg(format->number());
+}
+
+Result failure(Status status, const QString &file, const QString &reason)
+{
+    Result result;
+    result.status = status;
+    result.file = file;
+    result.reason = reason;
+    return result;
+}
+
+bool holds3D(const Read_LUTFile &lut)
+{
+    return lut.size3D >= 1 && lut.table3D.size() == lut.size3D;
+}
+
+bool holds1D(const Read_LUTFile &lut)
+{
+    return lut.size1D >= 1 && lut.table1D.size() == lut.size1D;
+}
+
+// What the output side writes: the output's name and format, the table to
+// write (the input's own, or a resampled or baked copy) and its scale.
+struct Prepared
+{
+    QString output;
+    const LutFormat *format = nullptr;
+    const Read_LUTFile *table = nullptr;
+    Read_LUTFile resampled;
+    int size3D = 0;
+    int scale = 0;
+};
+
+// Chooses the output and brings lut to the output's lattice. A failure is
+// about the input (it lacks what the output needs, or cannot be brought to
+// its lattice) or the output (its format cannot hold the table, or another
+// input of the run wrote it).
+Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QString> *written, Prepared *out)
+{
+    Result result;
+    const QString inName = request.inputName.isEmpty() ? request.input : request.inputName;
+    const bool has3D = holds3D(lut);
+    const bool has1D = holds1D(lut);
+
+    const LutFormat *outFormat = request.to;
+    if (!outFormat)
+        outFormat = &LutFormats::row(request.output.isEmpty() && !has3D && has1D ? LutFormatId::Spi1D : LutFormatId::Cube);
+    QString output = request.output;
+    if (output.isEmpty()) {
+        const QStringList extensions = outFormat->extensionList();
+        output = QDir(request.outputDir)
+                     .filePath(QFileInfo(request.input).completeBaseName()
+                               + (extensions.isEmpty() ? QString() : extensions.first()));
+    }
+    out->output = output;
+    out->format = outFormat;
+    const QString outName = outputName(output);
+    if (!outFormat->canWrite())
+        return failure(Status::WriteFailed, outName,
+                       QStringLiteral("the %1 format has no writer").arg(QLatin1String(outFormat->name)));
+    // Two inputs of one run that map to one name: the first one's file stays.
+    if (written && output != QLatin1String(kStandardStream) && written->contains(QFileInfo(output).absoluteFilePath()))
+        return failure(Status::WriteFailed, outName,
+                       QStringLiteral("already written from another input of this run; %1 is not written over it")
+                           .arg(inName));
+
+    Read_LUTFile &resampled = out->resampled;
+    const Read_LUTFile *source = &lut;
+    int outSize = 0;
+    int scale = request.scale;
+    // A file whose steps no table holds is always baked.
+    const bool bake = request.bake || bool(lut.meaning.evaluate);
+    // A format of either dimension writes a cube for a transform that mixes
+    // the channels, else the 1D table.
+    const int dimension = outFormat->dimension ? outFormat->dimension : LutCalc::hasTransform3D(&lut) ? 3 : 1;
+    if (dimension == 3) {
+        if (!has3D && !(bake && (has1D || lut.meaning.evaluate)))
+            return failure(Status::WriteFailed, inName,
+                           QStringLiteral("holds no 3D table, which the %1 output needs")
+                               .arg(QLatin1String(outFormat->name)));
+        outSize = request.size > 0                     ? request.size
+            : has3D                                    ? lut.size3D
+            : lut.meaning.evaluateSize3D > 0           ? std::min(lut.meaning.evaluateSize3D, kMaxCubeSize)
+                                                       : kDefaultBakeSize;
+        // LUT images hold set sizes: the cube goes to the one the format
+        // has for it.
+        const int wanted = outSize;
+        outSize = outFormat->entriesFor(wanted, true);
+        if (outSize != wanted)
+            result.notes << QStringLiteral("note: resampled from %1 to %2 points per axis, a size the %3 format holds")
+                                .arg(wanted)
+                                .arg(outSize)
+                                .arg(QLatin1String(outFormat->name));
+        if (bake) {
+            if (!resampled.setSize3D(outSize, false) || !LutCalc::bakeCube(&lut, &resampled))
+                return failure(Status::WriteFailed, inName,
+                               QStringLiteral("cannot bake on a lattice of size %1: %2").arg(outSize).arg(resampled.errorString));
+            source = &resampled;
+        } else if (outSize != lut.size3D) {
+            if (!resampled.setSize3D(outSize, false) || !LutCalc::resampleCube(&lut, &resampled))
+                return failure(Status::WriteFailed, inName,
+                               QStringLiteral("cannot resample to size %1: %2").arg(outSize).arg(resampled.errorString));
+            source = &resampled;
+        }
+        if (scale == 0)
+            scale = outFormat->defaultScale > 0 ? outFormat->defaultScale : kScaleReals;
+    } else {
+        if (bake && LutCalc::hasTransform3D(&lut))
+            return failure(Status::WriteFailed, inName,
+                           QStringLiteral("its transform mixes the channels (a 3D table), which the %1 output cannot hold")
+                               .arg(QLatin1String(outFormat->name)));
+        if (!has1D && !(bake && lut.meaning.evaluate))
+            return failure(Status::WriteFailed, inName,
+                           QStringLiteral("holds no 1D table, which the %1 output needs")
+                               .arg(QLatin1String(outFormat->name)));
+        // The length the file holds: the one asked for, or the table's own,
+        // brought to the next length the format has.
+        const bool codes = scale > 0 ? scale >= 2 : outFormat->defaultScale != kScaleReals;
+        const int ownLength = has1D ? lut.size1D : std::max(2, lut.meaning.evaluateSize1D);
+        const int wanted = request.size > 0 ? request.size : ownLength;
+        const int length = outFormat->entriesFor(wanted, codes);
+        if (length == 0 || (request.size > 0 && length != request.size))
+            return failure(Status::WriteFailed, outName,
+                           QStringLiteral("the %1 format has no place for a table of %2 entries%3")
+                               .arg(QLatin1String(outFormat->name))
+                               .arg(wanted)
+                               .arg(length > 0 ? QStringLiteral(" (it holds %1)").arg(length) : QString()));
+        if (bake) {
+            if (!resampled.setSize1D(length, false) || !LutCalc::bake1D(&lut, &resampled))
+                return failure(Status::WriteFailed, inName,
+                               QStringLiteral("cannot bake %1 entries: %2").arg(length).arg(resampled.errorString));
+            source = &resampled;
+        } else if (length != lut.size1D) {
+            if (!resampled.setSize1D(length, false) || !LutCalc::resample1D(&lut, &resampled))
+                return failure(Status::WriteFailed, inName,
+                               QStringLiteral("cannot resample to %1 entries: %2").arg(length).arg(resampled.errorString));
+            source = &resampled;
+        }
+        if (length != wanted)
+            result.notes << QStringLiteral("note: resampled from %1 to %2 entries, a length the %3 format holds")
+                                .arg(wanted)
+                                .arg(length)
+                                .arg(QLatin1String(outFormat->name));
+        if (scale == 0)
+            scale = outFormat->defaultScale == kScaleByLength ? LutFormats::codeScaleFor(length) : outFormat->defaultScale;
+    }
+    if (!request.bake) {
+        if (lut.meaning.evaluate) {
+            result.notes << QStringLiteral("note: baked on the output's lattice: its transform has steps that no table holds");
+        } else {
+            const QStringList losses = lut.plainReadingLosses(dimension);
+            if (!losses.isEmpty())
+                result.notes << QStringLiteral("note: %1; --bake applies what the file means")
+                                    .arg(losses.join(QStringLiteral(", ")));
+        }
+    }
+    out->table = source;
+    out->size3D = outSize;
+    out->scale = scale;
+    return result;
+}
+
+// Where a conversion stands, for a failure that is thrown rather than
+// returned (memory, threads): which file it is about and what failed.
+struct Stage
+{
+    Status status = Status::ReadFailed;
+    QString file;
+};
+
+Result convertUnguarded(const Request &request, QSet<QString> *written, Stage *stage)
+{
+    Read_LUTFile lut;
+    Result result = read(request, &lut);
+    if (result.status != Status::Done)
+        return result;
+
+    stage->status = Status::WriteFailed;
+    Prepared prepared;
+    const LutFormat *readAs = result.readAs;
+    result = prepare(request, lut, written, &prepared);
+    result.readAs = readAs;
+    result.output = prepared.output;
+    if (result.status != Status::Done)
+        return result;
+
+    const QString &output = prepared.output;
+    stage->file = outputName(output);
+
+    // "Default Order" without flags of its own: the writer's own order where
+    // it has one (defaultOrder lets it force it); otherwise the order the
+    // format's reader assumes, so that the file reads back as it came in
+    // (for cube: data RGB, table BGR).
+    const Order &order = request.outOrder;
+    LutFileOptions options;
+    options.path = output;
+    options.format = prepared.format->id;
+    options.defaultOrder = order.defaultOrder;
+    options.dataOrderRGB = order.formatFlags ? prepared.format->readOrder.dataRGB : order.dataRGB;
+    options.tableOrderRGB = order.formatFlags ? prepared.format->readOrder.tableRGB : order.tableRGB;
+    options.outputScale = prepared.scale;
+    options.size3D = prepared.size3D;
+    options.sourcePath = request.sourcePath;
+    Write_LUTFile writer;
+    if (!writer.writeLut(options, const_cast<Read_LUTFile *>(prepared.table))) {
+        Result failed = failure(Status::WriteFailed, outputName(output),
+                                writer.errorString.isEmpty() ? QStringLiteral("cannot be written") : writer.errorString);
+        failed.readAs = readAs;
+        failed.output = output;
+        return failed;
+    }
+    if (written)
+        written->insert(QFileInfo(output).absoluteFilePath());
+    return result;
+}
+
+} // namespace
+
+QString inputName(const QString &path)
+{
+    return path == QLatin1String(kStandardStream) ? QStringLiteral("standard input") : path;
+}
+
+QString outputName(const QString &path)
+{
+    return path == QLatin1String(kStandardStream) ? QStringLiteral("standard output") : path;
+}
+
+const LutFormat *inputFormat(const Request &request)
+{
+    if (request.from)
+        return request.from;
+    return request.fromContent ? LutFormats::forContent(request.input) : LutFormats::forInput(request.input);
+}
+
+Result read(const Request &request, Read_LUTFile *lut)
+{
+    const LutFormat *format = inputFormat(request);
+    LutFileOptions options;
+    options.path = request.input;
+    options.format = format->id;
+    options.defaultOrder = request.inOrder.defaultOrder;
+    options.dataOrderRGB = request.inOrder.dataRGB;
+    options.tableOrderRGB = request.inOrder.tableRGB;
+    options.bake = request.bake;
+    Result result;
+    result.readAs = format;
+    if (lut->readLut(options, false))
+        return result;
+    result.status = Status::ReadFailed;
+    result.file = request.inputName.isEmpty() ? request.input : request.inputName;
+    result.reason = lut->errorString.isEmpty() ? QStringLiteral("cannot be read as %1").arg(formatNameAndId(format))
+                                               : lut->errorString;
+    return result;
+}
+
+Result convert(const Request &request, QSet<QString> *written)
+{
+    Stage stage;
+    stage.file = request.inputName.isEmpty() ? request.input : request.inputName;
+    try {
+        return convertUnguarded(request, written, &stage);
+    } catch (const std::bad_alloc &) {
+        return failure(stage.status, stage.file, QStringLiteral("out of memory"));
+    } catch (const std::exception &e) {
+        return failure(stage.status, stage.file, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+} // namespace LutConversion

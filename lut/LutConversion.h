@@ -1,0 +1,87 @@
+#pragma once
+
+#include "lut/LutFormats.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class Read_LUTFile;
+
+// One conversion, from a file read to a file written: the rules the window
+// and the command line share. It reads the input in the format chosen for
+// it, brings the LUT to the output's lattice (resampling the table, or
+// evaluating what the file means for a bake), chooses the output's scale and
+// writes through the writer dispatch, and says what went wrong and what the
+// conversion changed on the way.
+//
+// The road: convert() → read() (Read_LUTFile::readLut, the format's reader)
+// → prepare() (LutCalc::resampleCube / bakeCube / resample1D / bake1D) →
+// Write_LUTFile::writeLut (the format's writer).
+namespace LutConversion {
+
+enum class Status {
+    Done = 0,
+    ReadFailed = 1,  // the input could not be read
+    WriteFailed = 2, // the output could not be written, or cannot hold what the input holds
+};
+
+// How one side's channels and lattice points are ordered.
+struct Order
+{
+    // "Default Order": the format's own order where it has one.
+    bool defaultOrder = true;
+    // The order flags: those the format's reader assumes (so that a file
+    // written reads back as it came in), or dataRGB and tableRGB.
+    bool formatFlags = true;
+    bool dataRGB = true;
+    bool tableRGB = true;
+};
+
+struct Request
+{
+    QString input;                   // the file to read
+    QString inputName;               // how messages name it; the path when empty
+    const LutFormat *from = nullptr; // null: chosen from the input's name (or content)
+    bool fromContent = false;        // the input has no name to go by (standard input)
+    Order inOrder;
+    // Read what the file means (shapers, input ranges, values outside 0..1)
+    // and evaluate it on the output's lattice, instead of the tables alone.
+    bool bake = false;
+
+    QString output;                // the file to write ("-": standard output)
+    QString outputDir;             // no output: a file in this folder named after the input
+    const LutFormat *to = nullptr; // null: cube (spi1d for a 1D table only, into a folder)
+    int size = 0;                  // the output's cube size or 1D length; 0: the input's own
+    int scale = 0;                 // 0: the output format's default
+    Order outOrder;
+    QString sourcePath;            // the file the table came from, for formats that name it
+};
+
+struct Result
+{
+    Status status = Status::Done;
+    QString file;      // the file the reason is about, as messages name it
+    QString reason;
+    QStringList notes; // about the input, once the output is written ("note: ...")
+    const LutFormat *readAs = nullptr; // the format the input was read in
+    QString output;    // the file written, or that would have been
+};
+
+// How messages name a file: "-" is standard input (or output).
+QString inputName(const QString &path);
+QString outputName(const QString &path);
+
+// The format an input is read in: the one asked for, else the catalogue's
+// choice by name, or by content for an input without one.
+const LutFormat *inputFormat(const Request &request);
+
+// Reads the input into lut as the conversion reads it.
+Result read(const Request &request, Read_LUTFile *lut);
+
+// The whole conversion. written, when given, holds the outputs of a run of
+// several inputs: an output already in it is refused, one written is added.
+// Failures of memory or threads anywhere on the way come back as a result.
+Result convert(const Request &request, QSet<QString> *written = nullptr);
+
+} // namespace LutConversion
