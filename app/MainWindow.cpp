@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "ChromaductBuild.h"
 #include "lut/LutConversion.h"
 #include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
@@ -175,7 +176,7 @@ void MainWindow::prepareApplication()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
-    setWindowTitle(QStringLiteral("Chromaduct (v1.3.30)"));
+    setWindowTitle(QStringLiteral("Chromaduct (v" CHROMADUCT_VERSION ")"));
 
     inputButton = new QPushButton(this);
     inputButton->setObjectName(QStringLiteral("inputButton"));

@@ -1,5 +1,6 @@
 #include "cli/ConvertCommand.h"
 
+#include "ChromaductBuild.h"
 #include "lut/LutConversion.h"
 #include "lut/LutFormats.h"
 #include "lut/LutImageCodec.h"
@@ -27,7 +28,7 @@ namespace ConvertCommand {
 namespace {
 
 const char kProgram[] = "chromaduct-convert";
-const char kVersion[] = "1.3.30";
+const char kVersion[] = CHROMADUCT_VERSION;
 
 const char kHelp[] =
     "Usage:\n"

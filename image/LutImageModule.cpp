@@ -6,6 +6,8 @@
 
 #include "lut/LutImageCodec.h"
 
+#include "ChromaductBuild.h"
+
 #include "image/ImageApply.h"
 #include "image/LutPreview.h"
 #include "image/LutImageFormat.h"
@@ -71,7 +73,7 @@ int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString
     return result.status == ImageApply::Status::Done ? 0 : result.status == ImageApply::Status::InputFailed ? 1 : 2;
 }
 
-const LutImageCodec::ModuleApi api = {LutImageCodec::kModuleVersion, read, write, cubeSizeOf, heldSize,
+const LutImageCodec::ModuleApi api = {CHROMADUCT_MODULE_IDENTITY, read, write, cubeSizeOf, heldSize,
                                       applyToPicture, LutPreview::write};
 
 } // namespace

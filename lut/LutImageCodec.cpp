@@ -4,9 +4,13 @@
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
+#include "ChromaductBuild.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QLibrary>
+
+#include <cstring>
 
 #if defined(__GNUC__)
 // Defined where the image sources are linked into the program; null
@@ -46,11 +50,12 @@ Module load()
         }
         const auto entry = reinterpret_cast<LutImageModuleEntry>(library.resolve("chromaduct_image_module"));
         const ModuleApi *api = entry ? entry() : nullptr;
-        if (api && api->version == kModuleVersion) {
+        QString why = QStringLiteral("it has no entry point");
+        if (api && acceptsModule(*api, &why)) {
             found.api = api;
             return found;
         }
-        found.error = QStringLiteral("%1 is of another version").arg(library.fileName());
+        found.error = QStringLiteral("%1 is not of this build: %2").arg(library.fileName(), why);
     }
     return found;
 }
@@ -69,6 +74,21 @@ const ModuleApi *images(QString *error)
 }
 
 } // namespace
+
+bool acceptsModule(const ModuleApi &api, QString *why)
+{
+    const ModuleApi mine = {CHROMADUCT_MODULE_IDENTITY, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    if (std::strcmp(api.buildId, mine.buildId) != 0) {
+        *why = QStringLiteral("its build id is %1, this program's %2")
+                   .arg(QLatin1String(api.buildId), QLatin1String(mine.buildId));
+        return false;
+    }
+    if (std::memcmp(api.typeSizes, mine.typeSizes, sizeof mine.typeSizes) != 0) {
+        *why = QStringLiteral("the types it shares with this program differ in size");
+        return false;
+    }
+    return true;
+}
 
 QByteArray rasterFormat(const QString &path)
 {

@@ -49,7 +49,11 @@ bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reas
 // What the module gives: the functions above but rasterFormat.
 struct ModuleApi
 {
-    int version;
+    // The build the module comes from (see ModuleCheck); the module binds
+    // to the program's types and functions, so it is used only by a program
+    // of its own build.
+    const char *buildId;
+    size_t typeSizes[6];
     bool (*read)(Read_LUTFile &lut, const QString &path, LutFormatId formatId);
     bool (*write)(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, LutFormatId formatId);
     int (*cubeSizeOf)(const QString &path, LutFormatId formatId);
@@ -58,8 +62,20 @@ struct ModuleApi
                           int threads, QString *reason, QStringList *notes);
     bool (*writePreview)(const Read_LUTFile &lut, const QString &outPath, QString *reason);
 };
-// The module's version of ModuleApi; a module of another is not used.
-constexpr int kModuleVersion = 3;
+
+// The first two members of a ModuleApi as the code that expands it is
+// built: the build id (a hash of the headers the module and the program
+// share and of the compiler flags, from the generated ChromaductBuild.h) and
+// the sizes of the types they hand each other. A macro, not a function: the
+// module binds to the program's functions, so only text compiled into each
+// of them tells their builds apart. Needs the container's and the writer's
+// definitions.
+#define CHROMADUCT_MODULE_IDENTITY                                                                                     \
+    CHROMADUCT_BUILD_ID, {sizeof(Read_LUTFile), sizeof(Write_LUTFile), sizeof(LutMeaning), sizeof(LutTable3D),       \
+                          sizeof(QString), sizeof(LutImageCodec::ModuleApi)}
+
+// Whether a module's ModuleApi comes from this build; why not in *why.
+bool acceptsModule(const ModuleApi &api, QString *why);
 
 } // namespace LutImageCodec
 

@@ -14,15 +14,19 @@
 #include "lut/Write_LUTFile.h"
 
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCodec>
 #include <QTextStream>
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -104,6 +108,8 @@ class TestFastPaths : public QObject
     Q_OBJECT
 
 private slots:
+    void workerFailuresReachTheCaller();
+    void conversionOutOfMemoryIsAMessage();
     void scannerMatchesTheGeneralConversion();
     void fieldsCountedAsOneByOne();
     void textBufferWritesWhatTheToolkitStreamWrites();
@@ -407,6 +413,105 @@ void TestFastPaths::threadedResampleMatchesTheSampler()
         for (int c = 0; c < 3; ++c)
             QCOMPARE(reinterpret_cast<const float *>(line.constData())[3 * i + c],
                      float(LutCalc::sample1D(source.table1D.data(), 4101, c, i / 65535.0)));
+}
+
+// A worker that throws ends the work, on the caller, after every thread
+// has ended: no std::terminate, no hang, whoever throws.
+void TestFastPaths::workerFailuresReachTheCaller()
+{
+    LutParallel::setThreads(4);
+    const auto thrown = [](const std::function<void()> &work) {
+        try {
+            work();
+        } catch (const std::bad_alloc &) {
+            return QStringLiteral("bad_alloc");
+        } catch (const std::exception &e) {
+            return QString::fromLatin1(e.what());
+        }
+        return QString();
+    };
+    std::atomic<int> ran{0};
+    QCOMPARE(thrown([&] {
+                 LutParallel::run(4, [&](int w) {
+                     ++ran;
+                     if (w == 2)
+                         throw std::bad_alloc();
+                 });
+             }),
+             QStringLiteral("bad_alloc"));
+    QCOMPARE(ran.load(), 4);
+    QCOMPARE(thrown([] {
+                 LutParallel::forRanges(1000, 1, [](qint64 begin, qint64) {
+                     if (begin > 0)
+                         throw std::runtime_error("worker");
+                 });
+             }),
+             QStringLiteral("worker"));
+    // A producer failing while the consumer waits for its block, and the
+    // consumer failing while producers wait for room.
+    for (const int failing : {0, 7, 39}) {
+        int consumed = 0;
+        QCOMPARE(thrown([&] {
+                     LutParallel::orderedBlocks(
+                         40,
+                         [&](int k, LutTextStream &block) {
+                             if (k == failing)
+                                 throw std::bad_alloc();
+                             block << k;
+                         },
+                         [&](const LutTextStream &) { ++consumed; });
+                 }),
+                 QStringLiteral("bad_alloc"));
+        QVERIFY(consumed <= failing);
+        QCOMPARE(thrown([&] {
+                     LutParallel::orderedBlocks(
+                         40, [](int k, LutTextStream &block) { block << k; },
+                         [&](const LutTextStream &) {
+                             if (consumed++ == failing)
+                                 throw std::runtime_error("consumer");
+                         });
+                 }),
+                 QStringLiteral("consumer"));
+    }
+    LutParallel::Background background([]() -> bool { throw std::runtime_error("background"); });
+    QCOMPARE(thrown([&] { background.wait(); }), QStringLiteral("background"));
+    LutParallel::setThreads(0);
+}
+
+// Under a cap on the process's memory, a conversion fails with one line
+// naming the file, or succeeds (threads that cannot start leave their share
+// to the calling thread): it never ends in an abort. The cap is swept across
+// the range where each allocation of a 9 -> 128 conversion gives out (below
+// it the dynamic loader cannot map the libraries).
+void TestFastPaths::conversionOutOfMemoryIsAMessage()
+{
+#ifdef CHROMADUCT_SANITIZED
+    QSKIP("the sanitizers reserve far more address space than the caps allow");
+#endif
+    const QString prlimit = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
+    if (prlimit.isEmpty())
+        QSKIP("prlimit (util-linux) is not installed");
+    QTemporaryDir dir;
+    QByteArray text = "LUT_3D_SIZE 9\n";
+    for (int i = 0; i < 729; ++i)
+        text += QByteArray::number((i % 9) / 8.0) + ' ' + QByteArray::number((i / 9 % 9) / 8.0) + ' '
+            + QByteArray::number((i / 81) / 8.0) + '\n';
+    const QString input = TestSupport::writeFile(dir.filePath("in.cube"), text);
+    int failed = 0;
+    for (int megabytes = 40; megabytes <= 180; megabytes += 4) {
+        const TestSupport::ProcessResult run = TestSupport::runProcess(
+            prlimit, {QStringLiteral("--as=%1").arg(qint64(megabytes) << 20), TestSupport::convertPath(), "-j", "2",
+                      "--size", "128", input, dir.filePath("out.cube")});
+        const QString what = QStringLiteral("%1 MB: exit %2, %3").arg(megabytes).arg(run.exitCode).arg(QString(run.err));
+        if (run.exitCode == 127 && run.err.contains("error while loading shared libraries"))
+            continue;
+        QVERIFY2(run.exitCode >= 0 && run.exitCode <= 2, qPrintable(what));
+        if (run.exitCode != 0) {
+            ++failed;
+            QVERIFY2(run.err.startsWith("chromaduct-convert: ") && run.err.count('\n') == 1, qPrintable(what));
+        }
+    }
+    QVERIFY(failed > 0);
 }
 
 QTEST_GUILESS_MAIN(TestFastPaths)

@@ -6,6 +6,7 @@
 #include "image/ImageApply.h"
 #include "image/LutPreview.h"
 #include "lut/LutFormats.h"
+#include "lut/LutImageCodec.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 #include <QImage>
@@ -14,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+
+extern "C" const LutImageCodec::ModuleApi *chromaduct_image_module();
 
 namespace {
 
@@ -142,6 +145,21 @@ private slots:
         const QByteArray hald = TestSupport::readFile(path("Film-HALD.png"));
         QVERIFY(runConvert({"--info", "-"}, hald).out.contains("format: tiled-image (1)\nsize3D: 64\n"));
         QVERIFY(runConvert({"--info", "--from", "hald", "-"}, hald).out.contains("format: hald (19)\nsize3D: 64\n"));
+    }
+
+    // The image code of this build is accepted; a module of another build
+    // (another build id, or shared types of other sizes) is refused with why.
+    void moduleOfAnotherBuildIsRefused()
+    {
+        const LutImageCodec::ModuleApi *ours = chromaduct_image_module();
+        QString why;
+        QVERIFY(LutImageCodec::acceptsModule(*ours, &why));
+        LutImageCodec::ModuleApi other = *ours;
+        other.buildId = "0123456789abcdef";
+        QVERIFY(!LutImageCodec::acceptsModule(other, &why) && why.contains("0123456789abcdef"));
+        other = *ours;
+        other.typeSizes[0] += 8;
+        QVERIFY(!LutImageCodec::acceptsModule(other, &why) && why.contains("differ in size"));
     }
 
     // Into a folder, a Hald CLUT is named so that it reads back as one.
