@@ -4,6 +4,7 @@
 // out the size of a headerless file from its number of data lines, and
 // reads integer data after a "Mesh" line.
 
+#include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -70,14 +71,14 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1Char('#'))) {
-            qDebug() << "#:" << line;
+            qCDebug(lcLutRead) << "#:" << line;
         } else if (line.startsWith(QLatin1Char('x'))) {
-            qDebug() << "x:" << line;
+            qCDebug(lcLutRead) << "x:" << line;
         } else if (line.contains(QLatin1String("LUT_3D_SIZE"))) {
             if (!setSize3D(sizeValue(line, QStringLiteral("LUT_3D_SIZE")), headerOnly))
                 return fail(QStringLiteral("line %1: LUT_3D_SIZE: %2").arg(in.lineNumber()).arg(errorString));
         } else if (line.contains(QLatin1String("TITLE"))) {
-            qDebug() << "TITLE:" << line;
+            qCDebug(lcLutRead) << "TITLE:" << line;
         } else if (line.contains(QLatin1String("DOMAIN_MIN"))) {
             float v[3] = {0.0f, 0.0f, 0.0f};
             if (LutScan::scan(keywordArguments(line, QStringLiteral("DOMAIN_MIN")), "%f %f %f", &v[0], &v[1],

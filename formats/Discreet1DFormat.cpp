@@ -14,6 +14,7 @@
 // within 0..1 (what this tool writes at scale 1) keeps its values.
 
 #include "calc/LutCalc.h"
+#include "lut/LutLog.h"
 #include "lut/LutParallel.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
@@ -99,7 +100,7 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
         if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1Char('#'))) {
-            qDebug() << "#:" << line;
+            qCDebug(lcLutRead) << "#:" << line;
             continue;
         }
         if (line.startsWith(QLatin1String("LUT:"))) {

@@ -5,6 +5,7 @@
 // points (N cubed), the "out" line the output range (4096 for 12-bit codes,
 // 1 for normalised values).
 
+#include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -45,14 +46,14 @@ bool Read_LUTFile::readPandora(QString fileName, bool headerOnly)
         if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1Char('#'))) {
-            qDebug() << "#:" << line;
+            qCDebug(lcLutRead) << "#:" << line;
         } else if (line.startsWith(QLatin1String("channel"))) {
             if (strippedKeywordLine(line, QStringLiteral("channel")) != QLatin1String("3d"))
                 return fail(QStringLiteral("line %1: only \"channel 3d\" files are 3D LUTs").arg(in.lineNumber()));
         } else if (line.startsWith(QLatin1String("format"))) {
-            qDebug() << "format:" << line;
+            qCDebug(lcLutRead) << "format:" << line;
         } else if (line.startsWith(QLatin1String("values"))) {
-            qDebug() << "values:" << line;
+            qCDebug(lcLutRead) << "values:" << line;
             break;
         } else if (line.startsWith(QLatin1String("in"))) {
             long long points = 0;
@@ -81,7 +82,7 @@ bool Read_LUTFile::readPandora(QString fileName, bool headerOnly)
                 domainMax3D[k] = maximum;
             }
         } else {
-            qDebug() << "unkown:" << line;
+            qCDebug(lcLutRead) << "unkown:" << line;
         }
     }
 

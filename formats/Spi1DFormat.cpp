@@ -11,6 +11,7 @@
 // as their input span.
 
 #include "calc/LutCalc.h"
+#include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -50,7 +51,7 @@ bool Read_LUTFile::readSpi1D(QString fileName, bool headerOnly)
         if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1String("Version"))) {
-            qDebug() << "#:" << line;
+            qCDebug(lcLutRead) << "#:" << line;
         } else if (line.startsWith(QLatin1String("From"))) {
             if (LutScan::scan(afterKeyword(line, QStringLiteral("From")), "%lf %lf", &lo, &hi) < 2)
                 return fail(QStringLiteral("line %1: From needs two numbers").arg(in.lineNumber()));

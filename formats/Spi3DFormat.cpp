@@ -4,6 +4,7 @@
 // Since every data line names its own lattice point, the lines may come in
 // any order; a point given twice takes the later line.
 
+#include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -32,7 +33,7 @@ bool Read_LUTFile::readSpi3D(QString fileName, bool headerOnly)
             return fail(QStringLiteral("no \"SPILUT\" line"));
         const QByteArray line = in.readRawLine().trimmed();
         if (line.startsWith("SPILUT")) {
-            qDebug() << "#:" << line;
+            qCDebug(lcLutRead) << "#:" << line;
             break;
         }
     }
@@ -104,11 +105,11 @@ bool Read_LUTFile::readSpi3D(QString fileName, bool headerOnly)
             if (data.converted == 0)
                 return true;
             if (data.converted < 6) {
-                qDebug() << "spi3d: incomplete data line" << lineNumber << "skipped";
+                qCDebug(lcLutRead) << "spi3d: incomplete data line" << lineNumber << "skipped";
                 return true;
             }
             if (unsigned(data.i) >= unsigned(size) || unsigned(data.j) >= unsigned(size) || unsigned(data.k) >= unsigned(size)) {
-                qDebug() << "spi3d: line" << lineNumber << "indices outside the cube, skipped";
+                qCDebug(lcLutRead) << "spi3d: line" << lineNumber << "indices outside the cube, skipped";
                 return true;
             }
             storeEntry3D(data.i, data.j, data.k, data.r, data.g, data.b, domainMin3D, domainMax3D);

@@ -9,6 +9,7 @@
 // The second pass, from the start of the file again, stores the values
 // divided by that range.
 
+#include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -103,7 +104,7 @@ bool Read_LUTFile::read3dl(QString fileName, bool headerOnly)
         const bool settled = size3D >= 1 && !(domainMax3D[0] < 1.1f);
         switch (classify(line, &fields, !settled)) {
         case LineKind::Comment:
-            qDebug() << "#:" << line;
+            qCDebug(lcLutRead) << "#:" << line;
             break;
         case LineKind::Mesh: {
             // "Mesh i o": a cube of 2^i + 1 points, output values of o bits.

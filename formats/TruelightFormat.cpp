@@ -4,6 +4,7 @@
 // table, values on a scale of 0 to the cube size) and "Cube" (a 3D table,
 // red varying fastest). "End" closes the file.
 
+#include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/Read_LUTFile.h"
@@ -57,7 +58,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
         if (line.isEmpty())
             continue;
         if (!line.startsWith(QLatin1Char('#'))) {
-            qDebug() << "unkown" << line;
+            qCDebug(lcLutRead) << "unkown" << line;
             continue;
         }
         // The keyword is the second field, so "#" must stand alone before it.
@@ -68,7 +69,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
 
         if (keyword == QLatin1String("iDims") || keyword == QLatin1String("oDims")) {
             if (fields.size() >= 3 && fields.at(2) != QLatin1String("3")) {
-                qDebug() << "unsupported dimensions:" << line;
+                qCDebug(lcLutRead) << "unsupported dimensions:" << line;
                 stop = true;
             }
         } else if (keyword == QLatin1String("width")) {
@@ -79,7 +80,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
             rest.remove(QStringLiteral("width"));
             int w[3] = {0, 0, 0};
             if (LutScan::scan(rest, "%d %d %d", &w[0], &w[1], &w[2]) == 0 || w[0] != w[1] || w[1] != w[2]) {
-                qDebug() << "unusable width line:" << line;
+                qCDebug(lcLutRead) << "unusable width line:" << line;
                 stop = true;
                 continue;
             }
@@ -96,7 +97,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
             rest.remove(QStringLiteral("lutLength"));
             int length = 0;
             if (LutScan::scan(rest, "%d", &length) == 0) {
-                qDebug() << "unusable lutLength line:" << line;
+                qCDebug(lcLutRead) << "unusable lutLength line:" << line;
                 stop = true;
                 continue;
             }

@@ -1,3 +1,4 @@
+#include "lut/LutLog.h"
 #include "lut/LutTextInput.h"
 
 #include <QDebug>
@@ -21,7 +22,7 @@ bool LutTextInput::open(const QString &path)
 {
     close();
     m_file.setFileName(path);
-    qDebug() << "file:-----" << path;
+    qCDebug(lcLutRead) << "file:-----" << path;
     m_error.clear();
     if (QFileInfo(path).isDir()) {
         m_error = qt_error_string(EISDIR);

@@ -1,3 +1,4 @@
+#include "lut/LutLog.h"
 #include "lut/Read_LUTFile.h"
 
 #include "lut/LutFormats.h"
@@ -72,7 +73,7 @@ bool Read_LUTFile::readLut(LutFileOptions &options, bool headerOnly)
     } else {
         defaultOrder = true;
     }
-    qDebug().noquote() << (options.defaultOrder ? "true" : "false") << (dataOrderRGB ? "true" : "false")
+    qCDebug(lcLutRead).noquote() << (options.defaultOrder ? "true" : "false") << (dataOrderRGB ? "true" : "false")
                        << (tableOrderRGB ? "true" : "false");
     errorString.clear();
     bakeRead = options.bake;

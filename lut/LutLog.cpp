@@ -1,0 +1,3 @@
+#include "lut/LutLog.h"
+
+Q_LOGGING_CATEGORY(lcLutRead, "chromaduct.read")
