@@ -73,7 +73,7 @@ int lut1DEntries(int, bool)
 }
 
 constexpr LutFormat kRows[] = {
-    LutFormat(Id::Cube, "cube", ".cube", ".cube").reads(&R::readCube, kRgbBgr).writes(&W::writeCube),
+    LutFormat(Id::Cube, "cube", ".cube", ".cube").reads(&R::readCube, kRgbBgr).writes(&W::writeCube).shaper().domain(),
     // LUT images hold 8- or 16-bit codes; they are written with 16 unless
     // told otherwise.
     LutFormat(Id::TiledImage, "tiled-image", "texture-base 64X64 512X512...", ".png .bmp .tif .tiff")
@@ -108,15 +108,16 @@ constexpr LutFormat kRows[] = {
     LutFormat(Id::DavLut, "davlut", ".davLut 3DLut", ".davlut")
         .reads(&R::readDavLut, kRgbRgb)
         .writes(&W::writeDavLut, kRgbRgb),
-    LutFormat(Id::Csp, "csp", ".csp", ".csp").reads(&R::readCsp, kRgbBgr),
-    LutFormat(Id::Truelight, "truelight", ".cub Truelight Cube", ".cub").reads(&R::readTruelightCube, kRgbBgr),
+    LutFormat(Id::Csp, "csp", ".csp", ".csp").reads(&R::readCsp, kRgbBgr).shaper().domain(),
+    LutFormat(Id::Truelight, "truelight", ".cub Truelight Cube", ".cub").reads(&R::readTruelightCube, kRgbBgr).shaper(),
     LutFormat(Id::Itx, "itx", ".itx", ".itx").reads(&R::readItx, kRgbBgr).writes(&W::writeItx, kRgbBgr),
     // spi1d columns are red, green, blue, as its writer puts them: the reader
     // keeps them in file order.
     LutFormat(Id::Spi1D, "spi1d", ".spi1d", ".spi1d")
         .dimensions(1)
         .reads(&R::readSpi1D, kRgbRgb)
-        .writes(&W::writeSpi1D, kRgbRgb),
+        .writes(&W::writeSpi1D, kRgbRgb)
+        .domain(),
     LutFormat(Id::Spi3D, "spi3d", ".spi3d", ".spi3d").reads(&R::readSpi3D, kRgbRgb).writes(&W::writeSpi3D, kRgbRgb),
     LutFormat(Id::CsvLog, "csvlog", ".csv log", ".csv")
         .dimensions(1)
@@ -135,11 +136,15 @@ constexpr LutFormat kRows[] = {
     LutFormat(Id::Clf, "clf", ".clf Common LUT Format", ".clf")
         .dimensions(0)
         .reads(&R::readClf, kRgbRgb)
-        .writes(&W::writeClf, kRgbRgb),
+        .writes(&W::writeClf, kRgbRgb)
+        .shaper()
+        .domain(),
     LutFormat(Id::Ctf, "ctf", ".ctf Color Transform Format", ".ctf")
         .dimensions(0)
         .reads(&R::readCtf, kRgbRgb)
-        .writes(&W::writeCtf, kRgbRgb),
+        .writes(&W::writeCtf, kRgbRgb)
+        .shaper()
+        .domain(),
     // Chosen by name among the LUT images (see LutFormats::forInput). The
     // first extension names what --out-dir writes, so that it reads back as
     // a Hald CLUT.

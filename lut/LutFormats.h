@@ -39,6 +39,9 @@ using LutReader = bool (Read_LUTFile::*)(QString fileName, bool headerOnly);
 using LutWriter = bool (Write_LUTFile::*)(QString fileName, Read_LUTFile *lut);
 // Looks into a file to decide between formats that share an extension.
 using LutSniffer = bool (*)(const QString &path);
+// Tells a file of the format from its first bytes (at most
+// LutFormats::kRecogniseBytes of them), for files whose name says nothing.
+using LutRecogniser = bool (*)(const QByteArray &head);
 // The size a file of the format holds for a table of size n (a 1D table's
 // entries, written as integer codes or as reals, or a cube's points per
 // axis): n when the format takes that size, otherwise the one it has that a
@@ -84,6 +87,9 @@ struct LutFormat
     int defaultScale = kScaleReals;
     LutEntryCount entryCount = nullptr; // formats whose files hold set sizes; null: any size
     LutSniffer sniff = nullptr;         // claims a file among formats sharing an extension
+    LutRecogniser recognise = nullptr;  // tells its files by their content; null: cannot
+    bool holdsShaper = false;           // a file holds a 1D shaper in front of its 3D table
+    bool holdsDomain = false;           // a file holds the input span its table covers
 
     constexpr LutFormat() = default;
     constexpr LutFormat(LutFormatId id_, const char *name_, const char *label_, const char *extensions_)
@@ -105,6 +111,9 @@ struct LutFormat
     constexpr LutFormat scale(int s) const { return with([&](LutFormat &f) { f.defaultScale = s; }); }
     constexpr LutFormat sizes(LutEntryCount count) const { return with([&](LutFormat &f) { f.entryCount = count; }); }
     constexpr LutFormat sniffer(LutSniffer s) const { return with([&](LutFormat &f) { f.sniff = s; }); }
+    constexpr LutFormat recogniser(LutRecogniser r) const { return with([&](LutFormat &f) { f.recognise = r; }); }
+    constexpr LutFormat shaper() const { return with([&](LutFormat &f) { f.holdsShaper = true; }); }
+    constexpr LutFormat domain() const { return with([&](LutFormat &f) { f.holdsDomain = true; }); }
 
     bool canRead() const { return reader != nullptr; }
     bool canWrite() const { return writer != nullptr; }
@@ -129,6 +138,8 @@ private:
 namespace LutFormats {
 
 constexpr int kCount = int(LutFormatId::Count);
+// How much of a file a LutRecogniser sees.
+constexpr int kRecogniseBytes = 1 << 16;
 
 // Every row, in identifier order (kCount of them).
 const LutFormat *all();
