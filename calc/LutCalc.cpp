@@ -170,6 +170,25 @@ void LutCalc::evaluate(const Read_LUTFile *source, double rgb[3])
     }
 }
 
+QString LutCalc::evaluationLimit(const Read_LUTFile *source, qint64 colours)
+{
+    const qint64 cost = source->meaning.evaluate ? source->meaning.evaluateCost : 0;
+    if (cost <= 0)
+        return QString();
+    if (cost > kMaxProcessNodes)
+        return QStringLiteral("its process list has %1 nodes, more than the %2 a list may have")
+            .arg(cost)
+            .arg(kMaxProcessNodes);
+    // Both factors are below 2^31 here, so the product cannot overflow.
+    if (colours <= kMaxEvaluationSteps / cost)
+        return QString();
+    return QStringLiteral("%1 colours through %2 steps each is %3 evaluation steps, more than the %4 one run may take")
+        .arg(colours)
+        .arg(cost)
+        .arg(double(colours) * double(cost), 0, 'g', 3)
+        .arg(kMaxEvaluationSteps);
+}
+
 bool LutCalc::bakeCube(const Read_LUTFile *source, Read_LUTFile *destination)
 {
     const int m = destination->size3D;
@@ -177,17 +196,24 @@ bool LutCalc::bakeCube(const Read_LUTFile *source, Read_LUTFile *destination)
         return false;
     if (!hasTable3D(source) && !hasTable1D(source) && !source->meaning.evaluate)
         return false;
-    for (int i = 0; i < m; ++i) {
-        for (int j = 0; j < m; ++j) {
-            for (int k = 0; k < m; ++k) {
-                double rgb[3] = {double(i) / (m - 1), double(j) / (m - 1), double(k) / (m - 1)};
-                evaluate(source, rgb);
-                float *entry = destination->table3D[i][j][k];
-                for (int c = 0; c < 3; ++c)
-                    entry[c] = float(rgb[c]);
+    const QString limit = evaluationLimit(source, qint64(m) * m * m);
+    if (!limit.isEmpty())
+        return destination->fail(limit);
+    // Planes of the first index side by side: every entry depends on its
+    // own lattice point only, so the result does not depend on the threads.
+    LutParallel::forRanges(m, 1, [&](qint64 first, qint64 end) {
+        for (int i = int(first); i < int(end); ++i) {
+            for (int j = 0; j < m; ++j) {
+                for (int k = 0; k < m; ++k) {
+                    double rgb[3] = {double(i) / (m - 1), double(j) / (m - 1), double(k) / (m - 1)};
+                    evaluate(source, rgb);
+                    float *entry = destination->table3D[i][j][k];
+                    for (int c = 0; c < 3; ++c)
+                        entry[c] = float(rgb[c]);
+                }
             }
         }
-    }
+    });
     return true;
 }
 
@@ -197,13 +223,18 @@ bool LutCalc::bake1D(const Read_LUTFile *source, Read_LUTFile *destination)
     if (m < 2 || destination->table1D.size() != m || hasTransform3D(source)
         || !(hasTable1D(source) || source->meaning.evaluate))
         return false;
-    for (int i = 0; i < m; ++i) {
-        const double t = double(i) / (m - 1);
-        double rgb[3] = {t, t, t};
-        evaluate(source, rgb);
-        for (int c = 0; c < 3; ++c)
-            destination->table1D[i][c] = float(rgb[c]);
-    }
+    const QString limit = evaluationLimit(source, m);
+    if (!limit.isEmpty())
+        return destination->fail(limit);
+    LutParallel::forRanges(m, 1 << 12, [&](qint64 first, qint64 end) {
+        for (int i = int(first); i < int(end); ++i) {
+            const double t = double(i) / (m - 1);
+            double rgb[3] = {t, t, t};
+            evaluate(source, rgb);
+            for (int c = 0; c < 3; ++c)
+                destination->table1D[i][c] = float(rgb[c]);
+        }
+    });
     return true;
 }
 

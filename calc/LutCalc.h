@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+#include <QtGlobal>
+
 class LutTable3D;
 class Read_LUTFile;
 
@@ -45,13 +48,25 @@ public:
     // True when source's transform mixes channels (a 3D table or an
     // evaluation of its own), so a 1D table cannot hold it.
     static bool hasTransform3D(const Read_LUTFile *source);
+    // The most evaluation steps (LutMeaning::evaluateCost per colour, times
+    // the colours) a bake or --apply takes on: at about 25 ns a step (a
+    // Matrix node) that is under a minute on one processor. A bake of a
+    // 40-node list on a 256-point lattice is 671 million steps, a list of
+    // kMaxProcessNodes on the 33-point lattice 359 million.
+    static constexpr qint64 kMaxEvaluationSteps = qint64(1) << 31;
+    // Why evaluating source's transform at `colours` colours is refused (a
+    // list longer than kMaxProcessNodes, or more than kMaxEvaluationSteps
+    // steps), "" when it is not. A transform without evaluateCost passes.
+    static QString evaluationLimit(const Read_LUTFile *source, qint64 colours);
+
     // Fills destination's cube (allocated at its size M >= 2) with source's
-    // transform at (i, j, k) / (M - 1). False, writing nothing, when source
-    // holds no transform.
+    // transform at (i, j, k) / (M - 1), on the threads of LutParallel.
+    // False, writing nothing, when source holds no transform, or with
+    // destination's errorString set when evaluationLimit refuses it.
     static bool bakeCube(const Read_LUTFile *source, Read_LUTFile *destination);
     // Fills destination's 1D table (allocated, at least 2 entries) with
     // source's transform at i / (M - 1) on every channel. False when the
-    // transform mixes channels or source has no 1D table.
+    // transform mixes channels or source has no 1D table, or as bakeCube.
     static bool bake1D(const Read_LUTFile *source, Read_LUTFile *destination);
 
     // Trilinear interpolation of table (n points per axis, n >= 1) at a

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <QStringList>
 
 #include <functional>
@@ -30,6 +31,12 @@ private:
     // The slope of the smooth curve at knot k (at least three knots).
     double slopeAt(size_t k) const;
 };
+
+// The most process nodes a file's transform may have: far more than any
+// list a program writes (a few dozen), few enough that parsing stays
+// quick and a bake of a short list on any lattice stays within
+// LutCalc::kMaxEvaluationSteps. A reader refuses a list that is longer.
+constexpr int kMaxProcessNodes = 10000;
 
 // What a file means beyond the tables that the plain reading keeps. Every
 // read records it; the bake path (LutCalc::bake) evaluates it, and the
@@ -68,6 +75,11 @@ struct LutMeaning
     // the channels apart (a 1D transform) has evaluateSize3D 0.
     int evaluateSize3D = 0;
     int evaluateSize1D = 0;
+    // The steps evaluate takes for one colour (for a process list, its
+    // nodes), for a file that supplies evaluate; 0 otherwise. The bake and
+    // --apply refuse a transform whose steps over all the colours they
+    // evaluate would pass LutCalc::kMaxEvaluationSteps.
+    qint64 evaluateCost = 0;
 
     // What the file calls its shaper, for notes ("csp pre-LUT").
     QString shaperName;
