@@ -37,6 +37,23 @@ QString keywordArguments(QString line, const QString &keyword)
     return line;
 }
 
+// Why a size line gives no size. When the number taken from it (0 for
+// none) is not what the line says (a number beyond the integers, or no
+// number), the reason names the line's own text.
+QString sizeError(const QString &line, const QString &keyword, int taken, const QString &reason, const char *what,
+                  int limit)
+{
+    const QString text = keywordArguments(line, keyword).trimmed();
+    if (text == QString::number(taken))
+        return reason;
+    bool digits = !text.isEmpty();
+    for (const QChar c : text)
+        digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    if (digits)
+        return QStringLiteral("%1 %2 is above the limit of %3").arg(QLatin1String(what), text).arg(limit);
+    return QStringLiteral("\"%1\" is not a %2").arg(text, QLatin1String(what));
+}
+
 bool isSkippedDataLine(const QByteArray &line)
 {
     return line.isEmpty() || line.at(0) == '#' || line.at(0) == 'x';
@@ -75,8 +92,11 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         } else if (line.startsWith(QLatin1Char('x'))) {
             qCDebug(lcLutRead) << "x:" << line;
         } else if (line.contains(QLatin1String("LUT_3D_SIZE"))) {
-            if (!setSize3D(sizeValue(line, QStringLiteral("LUT_3D_SIZE")), headerOnly))
-                return fail(QStringLiteral("line %1: LUT_3D_SIZE: %2").arg(in.lineNumber()).arg(errorString));
+            const int n = sizeValue(line, QStringLiteral("LUT_3D_SIZE"));
+            if (!setSize3D(n, headerOnly))
+                return fail(QStringLiteral("line %1: LUT_3D_SIZE: %2")
+                                .arg(in.lineNumber())
+                                .arg(sizeError(line, QStringLiteral("LUT_3D_SIZE"), n, errorString, "cube size", kMaxCubeSize)));
         } else if (line.contains(QLatin1String("TITLE"))) {
             qCDebug(lcLutRead) << "TITLE:" << line;
         } else if (line.contains(QLatin1String("DOMAIN_MIN"))) {
@@ -96,8 +116,11 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
                 haveDomain = true;
             }
         } else if (line.contains(QLatin1String("LUT_1D_SIZE"))) {
-            if (!setSize1D(sizeValue(line, QStringLiteral("LUT_1D_SIZE")), headerOnly))
-                return fail(QStringLiteral("line %1: LUT_1D_SIZE: %2").arg(in.lineNumber()).arg(errorString));
+            const int n = sizeValue(line, QStringLiteral("LUT_1D_SIZE"));
+            if (!setSize1D(n, headerOnly))
+                return fail(QStringLiteral("line %1: LUT_1D_SIZE: %2")
+                                .arg(in.lineNumber())
+                                .arg(sizeError(line, QStringLiteral("LUT_1D_SIZE"), n, errorString, "1D size", kMax1DSize)));
         } else if (line.contains(QLatin1String("LUT_1D_INPUT_RANGE"))) {
             float lo = 0.0f, hi = 0.0f;
             if (LutScan::scan(keywordArguments(line, QStringLiteral("LUT_1D_INPUT_RANGE")), "%f %f", &lo, &hi)
