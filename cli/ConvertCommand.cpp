@@ -2,6 +2,7 @@
 
 #include "ChromaductBuild.h"
 #include "lut/LutConversion.h"
+#include "lut/LutFileNames.h"
 #include "lut/LutFormats.h"
 #include "lut/LutImageCodec.h"
 #include "lut/LutParallel.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -117,9 +119,14 @@ const char kHelp[] =
 
 const char kStandardStream[] = "-";
 
+// The reason the first write to standard output failed (errno), 0 while none has.
+int outputErrno = 0;
+
+// Text goes out with file names in their own bytes (LutFileNames).
 void printOut(const QString &text)
 {
-    std::fputs(text.toUtf8().constData(), stdout);
+    if (std::fputs(LutFileNames::toBytes(text).constData(), stdout) < 0 && outputErrno == 0)
+        outputErrno = errno ? errno : EIO;
 }
 
 // Where this thread's messages go instead of stderr: a batch converts
@@ -134,9 +141,9 @@ void printError(const QString &file, const QString &reason)
         line += file + QLatin1String(": ");
     line += reason + QLatin1Char('\n');
     if (messageSink)
-        *messageSink += line.toUtf8();
+        *messageSink += LutFileNames::toBytes(line);
     else
-        std::fputs(line.toUtf8().constData(), stderr);
+        std::fputs(LutFileNames::toBytes(line).constData(), stderr);
 }
 
 int usageError(const QString &reason)
@@ -197,9 +204,14 @@ QString scaleText(const LutFormat *format)
     return format->defaultScale == kScaleByLength ? QStringLiteral("by length") : QString::number(format->defaultScale);
 }
 
+// The most of standard input that is copied: above the largest file a
+// reader takes in any format (a 256-point cube written with nine digits a
+// value is about 600 MB), so a stream that never ends stops here.
+constexpr qint64 kMaxStandardInput = qint64(1) << 30;
+
 // Standard input, copied to a temporary file so that every reader can read
 // it (and read it again) like any other file. False with a reason when it
-// cannot be read.
+// cannot be read or holds more than kMaxStandardInput bytes.
 bool spoolStandardInput(QTemporaryFile *spool, QString *reason)
 {
     QFile in;
@@ -207,10 +219,17 @@ bool spoolStandardInput(QTemporaryFile *spool, QString *reason)
         *reason = in.isOpen() ? spool->errorString() : in.errorString();
         return false;
     }
+    qint64 total = 0;
     for (;;) {
         const QByteArray block = in.read(1 << 16);
         if (block.isEmpty())
             break;
+        total += block.size();
+        if (total > kMaxStandardInput) {
+            *reason = QStringLiteral("it holds more than %1 MiB, more than a LUT file of any format takes")
+                          .arg(kMaxStandardInput >> 20);
+            return false;
+        }
         if (spool->write(block) != block.size()) {
             *reason = spool->errorString();
             return false;
@@ -292,8 +311,18 @@ int convertOne(const QString &input, const QString &output, const LutConversion:
 // the same input as in a run of one input after the other; the chains run
 // side by side. Messages are held per input and printed in input order, as
 // soon as every input before has printed its own.
-int convertBatch(const QStringList &inputs, const LutConversion::Request &settings, int jobs)
+int convertBatch(const QStringList &inputs, LutConversion::Request settings, int jobs)
 {
+    // The files of the run, known before anything is written: no output is
+    // written over any of them (by any name: links count), so every input
+    // stays as it was, whatever the order of the conversions.
+    QSet<QByteArray> inputFiles;
+    for (const QString &input : inputs) {
+        const QByteArray identity = LutFileNames::identity(input);
+        if (!identity.isEmpty())
+            inputFiles.insert(identity);
+    }
+    settings.runInputs = &inputFiles;
     QHash<QString, int> chainOf;
     std::vector<std::vector<int>> chains;
     for (int i = 0; i < inputs.size(); ++i) {
@@ -500,7 +529,9 @@ QString helpText()
 
 } // namespace
 
-int run(const QStringList &arguments)
+namespace {
+
+int runCommand(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
@@ -633,7 +664,8 @@ int run(const QStringList &arguments)
             return usageError(QStringLiteral("--out-dir names its files after the inputs: it cannot read standard input"));
         settings.outputDir = parser.value(outDirOption);
         // A missing directory is made; if that fails, every write reports it.
-        QDir().mkpath(settings.outputDir);
+        QString ignored;
+        LutFileNames::makePath(settings.outputDir, &ignored);
         return convertBatch(positional, settings, jobs);
     }
 
@@ -644,6 +676,22 @@ int run(const QStringList &arguments)
     settings.to = outFormats.first();
     QSet<QString> written;
     return convertOne(positional[0], positional[1], settings, &written);
+}
+
+} // namespace
+
+int run(const QStringList &arguments)
+{
+    outputErrno = 0;
+    const int status = runCommand(arguments);
+    // What went to standard output through stdio (--info, --formats,
+    // --help) is checked like any other output.
+    if (std::fflush(stdout) != 0 && outputErrno == 0)
+        outputErrno = errno ? errno : EIO;
+    if (outputErrno == 0)
+        return status;
+    printError(QStringLiteral("standard output"), QStringLiteral("write failed: %1").arg(qt_error_string(outputErrno)));
+    return status == kExitSuccess ? kExitWriteFailed : status;
 }
 
 } // namespace ConvertCommand

@@ -1,14 +1,39 @@
 #include "cli/ConvertCommand.h"
+#include "lut/LutFileNames.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+#include <csignal>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 int main(int argc, char *argv[])
 {
+    // A standard stream that is closed (">&-") is held by /dev/null opened
+    // for reading, before anything else can take its number: the first file
+    // opened would get it, and standard output would write into that file.
+    // Writes to it fail, and standard output says it is not open for writing.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0)
+            continue;
+        const int held = ::open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != fd) {
+            ::dup2(held, fd);
+            ::close(held);
+        }
+    }
+    // A reader that goes away (a pipe into "head") makes a write fail with
+    // "Broken pipe", which the writer reports, instead of ending the
+    // program without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     // The readers' diagnostics ("file:-----" ...) would drown the one-line
     // messages on stderr, which say all there is to say; QT_LOGGING_RULES can
     // still turn them back on. The toolkit's warnings stay visible.
     QLoggingCategory::setFilterRules(QStringLiteral("chromaduct.*=false"));
-    return ConvertCommand::run(QCoreApplication::arguments());
+    // The arguments as the system gave them: a file name that is not UTF-8
+    // keeps its bytes (QCoreApplication::arguments() would replace them).
+    return ConvertCommand::run(LutFileNames::arguments(argc, argv));
 }

@@ -8,6 +8,7 @@
 // Values above 1.0 are brought into range per channel: each channel of a
 // table is divided by the largest value it takes.
 
+#include "lut/LutFileNames.h"
 #include "lut/LutScan.h"
 #include "lut/Read_LUTFile.h"
 
@@ -82,9 +83,10 @@ void raiseMaximum(float maximum[3], const float v[3])
 
 bool Read_LUTFile::readLook(QString fileName, bool /*headerOnly: always read whole*/)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return fail(QStringLiteral("cannot open: %1").arg(file.errorString()));
+    QFile file;
+    QString reason;
+    if (!LutFileNames::openForReading(file, fileName, &reason))
+        return fail(QStringLiteral("cannot open: %1").arg(reason));
     applyDefaultOrder(LutFormatId::Look);
 
     QXmlStreamReader xml(&file);

@@ -1,6 +1,7 @@
 #include "lut/LutConversion.h"
 
 #include "calc/LutCalc.h"
+#include "lut/LutFileNames.h"
 #include "lut/LutFileOptions.h"
 #include "lut/LutTable.h"
 #include "lut/Read_LUTFile.h"
@@ -90,6 +91,14 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
         return failure(Status::WriteFailed, outName,
                        QStringLiteral("already written from another input of this run; %1 is not written over it")
                            .arg(inName));
+
+    // An input of the run is never written over, not even by its own output.
+    if (request.runInputs && output != QLatin1String(kStandardStream)) {
+        const QByteArray target = LutFileNames::identity(output);
+        if (!target.isEmpty() && request.runInputs->contains(target))
+            return failure(Status::WriteFailed, outName,
+                           QStringLiteral("is an input of this run; %1 is not written over it").arg(inName));
+    }
 
     Read_LUTFile &resampled = out->resampled;
     const Read_LUTFile *source = &lut;

@@ -56,6 +56,10 @@ struct Request
     int scale = 0;                 // 0: the output format's default
     Order outOrder;
     QString sourcePath;            // the file the table came from, for formats that name it
+    // The inputs of a run of several (LutFileNames::identity of each): an
+    // output that is one of them (this input's own file too) is refused
+    // before anything is written over it.
+    const QSet<QByteArray> *runInputs = nullptr;
 };
 
 struct Result

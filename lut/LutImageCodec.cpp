@@ -1,5 +1,6 @@
 #include "lut/LutImageCodec.h"
 
+#include "lut/LutFileNames.h"
 #include "lut/LutParallel.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
@@ -92,8 +93,9 @@ bool acceptsModule(const ModuleApi &api, QString *why)
 
 QByteArray rasterFormat(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    QString error;
+    if (!LutFileNames::openForReading(file, path, &error))
         return QByteArray();
     return rasterFormatOf(file.read(8));
 }

@@ -37,6 +37,16 @@ int cubeSizeOf(const QString &path, LutFormatId formatId);
 // The cube size a LUT image of formatId holds nearest to n.
 int heldSize(LutFormatId formatId, int n);
 
+// The pictures --apply takes. Every output is written a row at a time and
+// a PNG or JPEG picture is read so, so memory is a few rows; a picture the
+// toolkit decodes whole (BMP, TIFF, an interlaced PNG) takes at most
+// kMaxDecodedBytes. The pixel count bounds the time: at 30 to 60 million
+// pixels a second on one processor (a 3D table, 8 bits, PNG in and out),
+// the largest picture takes half a minute to a minute per processor.
+constexpr qint64 kMaxPicturePixels = qint64(1) << 30; // 1073741824, e.g. 32768 x 32768
+constexpr int kMaxPictureWidth = 1 << 20;              // 1048576 pixels in a row
+constexpr qint64 kMaxDecodedBytes = qint64(1) << 30;   // 1 GiB
+
 // --apply: the picture inPath through lut into outPath (ImageApply::apply)
 // on the threads of LutParallel::threads(). Returns 0 when done, 1 when the
 // input failed, 2 when the output failed, with the reason; notes are said

@@ -1,8 +1,8 @@
 #include "lut/LutLog.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFileNames.h"
 
 #include <QDebug>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -21,14 +21,11 @@ LutTextInput::LutTextInput(const QString &path)
 bool LutTextInput::open(const QString &path)
 {
     close();
-    m_file.setFileName(path);
+    m_path = path;
     qCDebug(lcLutRead) << "file:-----" << path;
     m_error.clear();
-    if (QFileInfo(path).isDir()) {
-        m_error = qt_error_string(EISDIR);
-        return false;
-    }
-    return m_file.open(QIODevice::ReadOnly);
+    // By the name's own bytes; a folder is refused with the system's reason.
+    return LutFileNames::openForReading(m_file, path, &m_error);
 }
 
 void LutTextInput::close()

@@ -69,7 +69,7 @@ public:
     qint64 lineNumber() const { return m_lineNumber; }
     // Why open failed, in the system's words ("Is a directory").
     QString errorString() const { return m_error.isEmpty() ? m_file.errorString() : m_error; }
-    QString path() const { return m_file.fileName(); }
+    QString path() const { return m_path; }
 
 private:
     // Reads more of the file behind what is left in the buffer; false at
@@ -82,6 +82,7 @@ private:
     // The file is read in large blocks and split at line ends here, which is
     // much cheaper than asking the device for one line at a time.
     mutable QFile m_file;
+    QString m_path;
     QString m_error; // set where the file has no reason of its own
     mutable QByteArray m_buffer;
     mutable int m_begin = 0; // first unread byte of the buffer

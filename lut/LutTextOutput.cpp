@@ -1,6 +1,8 @@
 #include "lut/LutTextOutput.h"
 
-#include <QFileInfo>
+#include "lut/LutFileNames.h"
+
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <charconv>
@@ -8,6 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -200,6 +206,95 @@ int formatLutReal(char *buffer, int capacity, double v, QTextStream::RealNumberN
     return int(result.ptr - buffer);
 }
 
+// A write-only device on a file descriptor. Each write goes to the system
+// at once (the streams above gather large blocks) and is repeated until all
+// of it is written, so a short write is followed by the one that says why;
+// the first failure's reason is kept and every later write fails.
+class LutOutputDevice : public QIODevice
+{
+public:
+    LutOutputDevice(int fd, bool closeAtEnd) : m_fd(fd), m_close(closeAtEnd)
+    {
+        struct stat info;
+        m_seekable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    ~LutOutputDevice() override { closeDescriptor(); }
+
+    bool isSequential() const override { return !m_seekable; }
+    bool failed() const { return m_errno != 0; }
+    int descriptor() const { return m_fd; }
+
+    bool seek(qint64 pos) override
+    {
+        if (failed() || !m_seekable)
+            return false;
+        if (::lseek(m_fd, off_t(pos), SEEK_SET) < 0)
+            return fail(errno);
+        return QIODevice::seek(pos);
+    }
+    qint64 size() const override
+    {
+        struct stat info;
+        return m_seekable && ::fstat(m_fd, &info) == 0 ? qint64(info.st_size) : pos();
+    }
+    // Closes the descriptor; false, with the reason kept, when the system
+    // reports a failure there (a delayed write error).
+    bool closeDescriptor()
+    {
+        if (m_fd < 0 || !m_close)
+            return !failed();
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0 && errno != EINTR)
+            return fail(errno);
+        return !failed();
+    }
+    // Writes what the file holds to its disk; false with the reason.
+    bool sync()
+    {
+        if (failed())
+            return false;
+        if (m_seekable && ::fsync(m_fd) != 0 && errno != EINVAL)
+            return fail(errno);
+        return true;
+    }
+    bool fail(int error)
+    {
+        if (m_errno == 0) {
+            m_errno = error;
+            setErrorString(qt_error_string(error));
+        }
+        return false;
+    }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        if (failed() || m_fd < 0)
+            return -1;
+        qint64 done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(m_fd, data + done, size_t(qMin<qint64>(size - done, qint64(1) << 30)));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                fail(n < 0 ? errno : EIO);
+                return -1;
+            }
+            done += n;
+        }
+        return done;
+    }
+
+private:
+    int m_fd;
+    bool m_close;
+    bool m_seekable = false;
+    int m_errno = 0;
+};
+
 LutTextOutput::LutTextOutput(const QString &path)
     : m_path(path)
 {
@@ -207,60 +302,109 @@ LutTextOutput::LutTextOutput(const QString &path)
 
 LutTextOutput::~LutTextOutput()
 {
-    // An uncommitted QSaveFile discards its temporary file when it goes;
-    // what the stream still holds is dropped with it.
+    // Without a commit the temporary file goes; what the stream still holds
+    // is dropped with it.
     if (m_stream)
         m_stream->discard();
+    m_stream.reset();
+    discard();
+}
+
+QIODevice *LutTextOutput::device() const
+{
+    return m_device.get();
+}
+
+void LutTextOutput::discard()
+{
+    m_device.reset();
+    if (!m_temporary.isEmpty())
+        ::unlink(m_temporary.constData());
+    m_temporary.clear();
 }
 
 bool LutTextOutput::open()
 {
-    const QFileInfo info(m_path);
     if (m_path.isEmpty()) {
         m_error = QStringLiteral("no file name");
         return false;
     }
     if (m_path == QLatin1String("-")) {
-        auto standardOutput = std::make_unique<QFile>();
-        if (!standardOutput->open(1, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
-            m_error = standardOutput->errorString();
+        const int mode = ::fcntl(STDOUT_FILENO, F_GETFL);
+        if (mode < 0 || (mode & O_ACCMODE) == O_RDONLY) {
+            m_error = QStringLiteral("it is closed or open only for reading");
             return false;
         }
-        m_device = std::move(standardOutput);
-    } else {
-        if (info.isDir()) {
-            m_error = qt_error_string(EISDIR);
-            return false;
-        }
-        if (info.exists() && !info.isFile())
-            m_device = std::make_unique<QFile>(m_path);
-        else
-            m_device = std::make_unique<QSaveFile>(m_path);
-        if (!m_device->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            return false;
+        std::fflush(stdout);
+        m_device = std::make_unique<LutOutputDevice>(STDOUT_FILENO, false);
+        m_stream = std::make_unique<LutTextStream>(m_device.get());
+        return true;
     }
+    QByteArray target = LutFileNames::toBytes(m_path);
+    struct stat info;
+    bool exists = ::lstat(target.constData(), &info) == 0;
+    if (exists && S_ISLNK(info.st_mode)) {
+        // The file the link points at, when there is one; a dangling link
+        // is replaced by the file.
+        if (char *resolved = ::realpath(target.constData(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+        exists = ::stat(target.constData(), &info) == 0;
+    }
+    if (exists && S_ISDIR(info.st_mode)) {
+        m_error = qt_error_string(EISDIR);
+        return false;
+    }
+    int fd = -1;
+    if (exists && !S_ISREG(info.st_mode)) {
+        do {
+            fd = ::open(target.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+    } else {
+        // A name of its own beside the target, so that the rename stays
+        // within one file system; created with the permissions the umask
+        // leaves, or given the replaced file's.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const QByteArray name = target + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 36) + ".tmp";
+            fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                m_temporary = name;
+                break;
+            }
+            if (errno != EEXIST && errno != EINTR)
+                break;
+        }
+        if (fd >= 0 && exists)
+            ::fchmod(fd, info.st_mode & 07777);
+    }
+    if (fd < 0) {
+        m_error = qt_error_string(errno);
+        return false;
+    }
+    m_target = target;
+    m_device = std::make_unique<LutOutputDevice>(fd, true);
     m_stream = std::make_unique<LutTextStream>(m_device.get());
     return true;
 }
 
 bool LutTextOutput::commit()
 {
-    if (!m_device || !m_device->isOpen() || !m_stream)
+    if (!m_device || !m_stream)
         return false;
-    const bool streamed = m_stream->flush();
+    m_stream->flush();
     m_stream.reset();
-    if (auto *save = dynamic_cast<QSaveFile *>(m_device.get())) {
-        if (streamed)
-            return save->commit();
-        save->cancelWriting();
+    LutOutputDevice &device = *m_device;
+    const bool written = device.sync() && device.closeDescriptor();
+    if (!written || (!m_temporary.isEmpty() && ::rename(m_temporary.constData(), m_target.constData()) != 0)) {
+        if (written)
+            device.fail(errno);
+        m_error = device.errorString();
+        discard();
         return false;
     }
-    // QFile keeps written text in its own buffer until it is flushed.
-    const bool ok = streamed && m_device->flush() && m_device->error() == QFileDevice::NoError;
-    if (!ok)
-        m_error = m_device->errorString();
-    m_device->close();
-    return ok;
+    m_temporary.clear();
+    return true;
 }
 
 QString LutTextOutput::errorString() const

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QFile>
 #include <QLatin1String>
-#include <QSaveFile>
 #include <QString>
 #include <QTextStream>
 
@@ -106,14 +105,24 @@ LutTextStream &LutTextStream::integer(T v)
     return *this;
 }
 
-// The one way every text writer produces its file.
+class LutOutputDevice;
+
+// The one way every writer produces its file.
 //
-// A regular file is written through QSaveFile: the text goes to a temporary
-// file that replaces the target only when commit() succeeds, so a failed
-// write never leaves a truncated LUT behind. Anything else that already
-// exists under the name (a device such as /dev/null, a FIFO) is opened and
-// written in place, since it cannot be replaced. The name "-" stands for
-// standard output.
+// A regular file is written to a temporary file beside it (under the
+// target's own bytes, see LutFileNames) that replaces the target only when
+// commit() succeeds: a failed write never leaves a truncated file behind,
+// and the old file stays. A symbolic link is followed, so the file it points
+// at is replaced and the link stays; a new file gets the permissions the
+// umask allows, a replaced one keeps its own. Anything else that already
+// exists under the name (a device such as /dev/null, a FIFO) is written in
+// place, since it cannot be replaced. The name "-" stands for standard
+// output.
+//
+// Every byte goes to the system through one device that keeps the system's
+// reason for the first write that failed ("No space left on device",
+// "Broken pipe"); after that every write fails, and commit() fails with that
+// reason, whatever the writer on top noticed of it.
 class LutTextOutput
 {
 public:
@@ -122,17 +131,23 @@ public:
 
     bool open();
     LutTextStream &stream() { return *m_stream; }
-    // The open device itself, for writers of binary files (LUT images).
-    QIODevice *device() const { return m_device.get(); }
+    // The open device itself, for writers of binary files (images). It can
+    // seek when the output is a regular file.
+    QIODevice *device() const;
     // Flushes the stream and puts the file in place; false when any write failed.
     bool commit();
     // Why open or commit failed, in the system's words ("No space left on device").
     QString errorString() const;
 
 private:
+    // Drops the temporary file, if any.
+    void discard();
+
     QString m_path;
-    QString m_error; // set where the device has no reason of its own
-    std::unique_ptr<QFileDevice> m_device;
+    QString m_error;
+    QByteArray m_target;    // the file a commit replaces (a link's target)
+    QByteArray m_temporary; // the file written until then; empty when written in place
+    std::unique_ptr<LutOutputDevice> m_device;
     std::unique_ptr<LutTextStream> m_stream;
 };
 
