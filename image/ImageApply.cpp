@@ -2,6 +2,8 @@
 
 #include "calc/LutCalc.h"
 #include "image/LutImageInput.h"
+#include "image/ImageRows.h"
+#include "image/LutJpeg.h"
 #include "image/LutPng.h"
 #include "lut/LutImageCodec.h"
 #include "lut/LutParallel.h"
@@ -11,8 +13,6 @@
 
 #include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
-#include <QImageWriter>
 #include <QRgba64>
 
 #include <algorithm>
@@ -28,16 +28,18 @@ constexpr int kChannels = 4;
 // The pixels of one band: enough to keep every thread busy, small enough
 // that a band of a very wide picture stays a few MB.
 constexpr qint64 kBandPixels = 1 << 18;
-// A picture the toolkit decodes whole may take at most this much memory
-// (at 8 bytes a pixel for 16 bits); a header claiming more is refused
-// before any pixel is decoded.
-constexpr qint64 kMaxDecodedBytes = qint64(1) << 30;
+using LutImageCodec::kMaxDecodedBytes;
+using LutImageCodec::kMaxPicturePixels;
+using LutImageCodec::kMaxPictureWidth;
 
-// A picture handed out one scan line at a time.
+// A picture handed out one scan line at a time. open() reads the header
+// only; start() decodes what must be decoded before the first row (a
+// picture decoded whole), once the size has been checked.
 class RowReader
 {
 public:
     virtual ~RowReader() = default;
+    virtual bool start() { return true; }
     // Reads the next scan line into row (width * 4 codes). False when the
     // picture cannot be decoded, with errorString saying why.
     virtual bool readRow(quint16 *row) = 0;
@@ -52,20 +54,7 @@ protected:
     QString reason;
 };
 
-class RowWriter
-{
-public:
-    virtual ~RowWriter() = default;
-    virtual bool writeRow(const quint16 *row) = 0;
-    // Ends the picture; everything is in the device afterwards.
-    virtual bool finish() = 0;
-    virtual QString errorString() const { return reason; }
-
-protected:
-    QString reason;
-};
-
-// --- PNG, row by row -----------------------------------------------------------
+// --- Rows as the file holds them ---------------------------------------------
 
 class PngRowReader final : public RowReader
 {
@@ -88,147 +77,111 @@ private:
     PngReader m_png;
 };
 
-class PngRowWriter final : public RowWriter
-{
-public:
-    bool open(QIODevice *device, int width, int height, int bits, bool alpha)
-    {
-        // The fastest deflate: on a large photograph it takes a fifth less
-        // time than level 3 for a file 1% larger.
-        return m_png.open(device, width, height, bits, alpha, 1);
-    }
-    bool writeRow(const quint16 *row) override { return m_png.writeRow(row); }
-    bool finish() override { return m_png.finish(); }
-    QString errorString() const override { return m_png.errorString(); }
-
-private:
-    PngWriter m_png;
-};
-
-// --- Pictures decoded whole ------------------------------------------------------
-
-// A picture decoded whole (interlaced PNG by libpng, the other types by
-// the toolkit), held as RGBA8888 or RGBA64 and handed out a row at a time.
-class WholeImageReader final : public RowReader
+class JpegRowReader final : public RowReader
 {
 public:
     bool open(const QString &path)
     {
-        QImageReader reader;
-        if (!LutImageInput::open(reader, path, &reason, LutImageInput::Pictures))
+        if (!m_jpeg.open(path, kMaxDecodedBytes))
             return false;
-        const QSize size = reader.size();
-        if (!size.isValid() || size.isEmpty()) {
-            reason = QStringLiteral("cannot read the image header: %1").arg(reader.errorString());
+        width = m_jpeg.width();
+        height = m_jpeg.height();
+        return true;
+    }
+    bool readRow(quint16 *row) override { return m_jpeg.readRow(row); }
+    QString errorString() const override { return m_jpeg.errorString(); }
+
+private:
+    JpegReader m_jpeg;
+};
+
+// --- Pictures decoded whole ------------------------------------------------------
+
+// A picture decoded whole (an interlaced PNG by libpng, BMP and TIFF by the
+// toolkit) and handed out a row at a time in the codes of its depth. The
+// decoded image is all it holds: rows are converted one at a time.
+class WholeImageReader final : public RowReader
+{
+public:
+    // The toolkit's raster: the header now, the pixels in start().
+    bool open(const QString &path)
+    {
+        m_raster = std::make_unique<LutImageInput::Raster>();
+        if (!m_raster->open(path, LutImageInput::Pictures, &reason))
+            return false;
+        const QSize size = m_raster->size(&reason);
+        if (!size.isValid())
+            return false;
+        if (size.isEmpty()) {
+            reason = QStringLiteral("cannot read the image header: the picture has no pixels");
             return false;
         }
-        if (!fitsInMemory(size.width(), size.height()))
-            return false;
-        QImage image = reader.read();
-        if (image.isNull()) {
-            reason = QStringLiteral("cannot load the image: %1").arg(reader.errorString());
-            return false;
-        }
-        const bool sixteen = LutImageInput::isSixteenBit(image.format());
-        alpha = image.hasAlphaChannel();
-        return take(std::move(image).convertToFormat(sixteen ? QImage::Format_RGBA64 : QImage::Format_RGBA8888));
+        width = size.width();
+        height = size.height();
+        // What the decoded image takes: the pixel format the header
+        // announces, or 8 bytes a pixel (the most) when it announces none.
+        const QImage::Format format = m_raster->imageFormat();
+        const int depth = format == QImage::Format_Invalid ? 64 : QImage::toPixelFormat(format).bitsPerPixel();
+        m_bytes = qint64(width) * height * std::max(1, depth / 8);
+        return true;
     }
 
-    bool open(PngReader &png)
+    // An interlaced PNG, whose rows arrive only all at once.
+    bool open(std::unique_ptr<PngRowReader> png, PngReader *reader)
     {
-        alpha = png.hasAlpha();
-        if (!fitsInMemory(png.width(), png.height()))
-            return false;
-        QImage image;
-        if (!png.readImage(&image)) {
-            reason = png.errorString();
+        m_png = std::move(png);
+        m_pngReader = reader;
+        width = m_png->width;
+        height = m_png->height;
+        m_bytes = qint64(width) * height * (m_png->bits == 16 ? 8 : 4);
+        return true;
+    }
+
+    bool start() override
+    {
+        if (m_bytes > kMaxDecodedBytes) {
+            reason = QStringLiteral("%1 x %2 pixels take %3 MB decoded whole, above the limit of %4 MB; a PNG that is "
+                                    "not interlaced and a JPEG are read row by row")
+                         .arg(width)
+                         .arg(height)
+                         .arg(m_bytes >> 20)
+                         .arg(kMaxDecodedBytes >> 20);
             return false;
         }
-        return take(std::move(image));
+        if (m_pngReader) {
+            if (!m_pngReader->readImage(&m_image)) {
+                reason = m_pngReader->errorString();
+                return false;
+            }
+        } else {
+            m_image = m_raster->read(&reason);
+            if (m_image.isNull())
+                return false;
+            if (m_image.size() != QSize(width, height)) {
+                reason = QStringLiteral("cannot load the image: it holds %1 x %2 pixels, its header %3 x %4")
+                             .arg(m_image.width())
+                             .arg(m_image.height())
+                             .arg(width)
+                             .arg(height);
+                return false;
+            }
+        }
+        bits = LutImageInput::isSixteenBit(m_image.format()) ? 16 : 8;
+        alpha = m_image.hasAlphaChannel();
+        return true;
     }
 
     bool readRow(quint16 *row) override
     {
-        imageRowCodes(m_image, m_row++, row);
+        ImageRows::rowCodes(m_image, m_row++, row);
         return true;
     }
 
 private:
-    bool fitsInMemory(int w, int h)
-    {
-        if (qint64(w) * h * 8 <= kMaxDecodedBytes)
-            return true;
-        reason = QStringLiteral("%1 x %2 pixels is too large to decode whole (at most %3 MB); a PNG that is not "
-                                "interlaced is read row by row at any size")
-                     .arg(w)
-                     .arg(h)
-                     .arg(kMaxDecodedBytes >> 20);
-        return false;
-    }
-
-    bool take(QImage image)
-    {
-        if (image.isNull()) {
-            reason = QStringLiteral("out of memory converting the image");
-            return false;
-        }
-        m_image = std::move(image);
-        bits = m_image.format() == QImage::Format_RGBA64 ? 16 : 8;
-        width = m_image.width();
-        height = m_image.height();
-        return true;
-    }
-
-    QImage m_image;
-    int m_row = 0;
-};
-
-class WholeImageWriter final : public RowWriter
-{
-public:
-    bool open(QIODevice *device, const QByteArray &format, int width, int height, int bits, bool alpha)
-    {
-        m_device = device;
-        m_format = format;
-        m_bits = bits;
-        m_image = QImage(width, height,
-                         bits == 16 ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
-                                    : (alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32));
-        if (m_image.isNull()) {
-            reason = QStringLiteral("out of memory for a %1 x %2 image").arg(width).arg(height);
-            return false;
-        }
-        return true;
-    }
-
-    bool writeRow(const quint16 *row) override
-    {
-        uchar *line = m_image.scanLine(m_row++);
-        for (int x = 0; x < m_image.width(); ++x) {
-            const quint16 *p = row + kChannels * qint64(x);
-            if (m_bits == 16)
-                reinterpret_cast<QRgba64 *>(line)[x] = QRgba64::fromRgba64(p[0], p[1], p[2], p[3]);
-            else
-                reinterpret_cast<QRgb *>(line)[x] = qRgba(p[0], p[1], p[2], p[3]);
-        }
-        return true;
-    }
-
-    bool finish() override
-    {
-        QImageWriter writer(m_device, m_format);
-        if (m_format == "jpeg")
-            writer.setQuality(95);
-        if (writer.write(m_image))
-            return true;
-        reason = writer.errorString();
-        return false;
-    }
-
-private:
-    QIODevice *m_device = nullptr;
-    QByteArray m_format;
-    int m_bits = 8;
+    std::unique_ptr<LutImageInput::Raster> m_raster;
+    std::unique_ptr<PngRowReader> m_png;
+    PngReader *m_pngReader = nullptr;
+    qint64 m_bytes = 0;
     QImage m_image;
     int m_row = 0;
 };
@@ -264,19 +217,15 @@ void transformBand(const Read_LUTFile &lut, const quint16 *in, quint16 *out, qin
     });
 }
 
-// The output types by extension: the toolkit's format name, whether it
-// holds 16 bits, and whether it is streamed through libpng.
+// The output types by extension and the image type that writes them.
 struct OutputType
 {
     const char *extension;
     const char *format;
-    bool sixteenBit;
-    bool streamed;
 };
 
 const OutputType kOutputTypes[] = {
-    {"png", "png", true, true},    {"tif", "tiff", true, false}, {"tiff", "tiff", true, false},
-    {"jpg", "jpeg", false, false}, {"jpeg", "jpeg", false, false}, {"bmp", "bmp", false, false},
+    {"png", "png"}, {"tif", "tiff"}, {"tiff", "tiff"}, {"jpg", "jpeg"}, {"jpeg", "jpeg"}, {"bmp", "bmp"},
 };
 
 const OutputType *outputTypeOf(const QString &path)
@@ -297,9 +246,11 @@ Result failure(Status status, const QString &reason)
     return result;
 }
 
+// The reader of the picture at path, its header read.
 std::unique_ptr<RowReader> openInput(const QString &path, QString *reason)
 {
-    if (LutImageCodec::rasterFormat(path) == "png") {
+    const QByteArray type = LutImageCodec::rasterFormat(path);
+    if (type == "png") {
         auto png = std::make_unique<PngRowReader>();
         if (!png->open(path)) {
             *reason = png->errorString();
@@ -309,11 +260,17 @@ std::unique_ptr<RowReader> openInput(const QString &path, QString *reason)
             return png;
         // An interlaced PNG has no rows to stream: it is decoded whole.
         auto whole = std::make_unique<WholeImageReader>();
-        if (!whole->open(png->png())) {
-            *reason = whole->errorString();
+        PngReader *reader = &png->png();
+        whole->open(std::move(png), reader);
+        return whole;
+    }
+    if (type == "jpeg") {
+        auto jpeg = std::make_unique<JpegRowReader>();
+        if (!jpeg->open(path)) {
+            *reason = jpeg->errorString();
             return nullptr;
         }
-        return whole;
+        return jpeg;
     }
     auto whole = std::make_unique<WholeImageReader>();
     if (!whole->open(path)) {
@@ -321,6 +278,21 @@ std::unique_ptr<RowReader> openInput(const QString &path, QString *reason)
         return nullptr;
     }
     return whole;
+}
+
+// Why a picture of the reader's size is not taken ("" when it is): the
+// width a row may have, the pixels a picture may have, and the evaluation
+// steps of a transform that supplies its own evaluation.
+QString sizeProblem(const RowReader &reader, const Read_LUTFile &lut)
+{
+    const qint64 pixels = qint64(reader.width) * reader.height;
+    const QString size = QStringLiteral("%1 x %2 pixels").arg(reader.width).arg(reader.height);
+    if (reader.width > kMaxPictureWidth)
+        return QStringLiteral("%1: wider than %2 pixels, the widest row --apply takes").arg(size).arg(kMaxPictureWidth);
+    if (pixels > kMaxPicturePixels)
+        return QStringLiteral("%1: more than %2 pixels, the most --apply takes").arg(size).arg(kMaxPicturePixels);
+    const QString work = LutCalc::evaluationLimit(&lut, pixels);
+    return work.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(size, work);
 }
 
 } // namespace
@@ -343,10 +315,17 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
     const std::unique_ptr<RowReader> reader = openInput(inPath, &reason);
     if (!reader)
         return failure(Status::InputFailed, reason);
+    // Refused before a pixel is decoded or a byte written.
+    reason = sizeProblem(*reader, lut);
+    if (!reason.isEmpty())
+        return failure(Status::InputFailed, reason);
+    if (!reader->start())
+        return failure(Status::InputFailed, reader->errorString());
 
     Result result;
+    const QByteArray format(type->format);
     int bits = options.outputBits ? options.outputBits : reader->bits;
-    if (bits == 16 && !type->sixteenBit) {
+    if (bits == 16 && !ImageRows::holdsSixteenBits(format)) {
         if (options.outputBits == 16)
             return failure(Status::OutputFailed, QStringLiteral("a %1 file holds 8 bits per channel, not 16")
                                                      .arg(QString::fromLatin1(type->format).toUpper()));
@@ -358,19 +337,12 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
     LutTextOutput out(outPath);
     if (!out.open())
         return failure(Status::OutputFailed, QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    std::unique_ptr<RowWriter> writer;
-    bool opened = false;
-    if (type->streamed) {
-        auto png = std::make_unique<PngRowWriter>();
-        opened = png->open(out.device(), reader->width, reader->height, bits, reader->alpha);
-        writer = std::move(png);
-    } else {
-        auto whole = std::make_unique<WholeImageWriter>();
-        opened = whole->open(out.device(), type->format, reader->width, reader->height, bits, reader->alpha);
-        writer = std::move(whole);
-    }
-    if (!opened)
-        return failure(Status::OutputFailed, writer->errorString());
+    // The fastest deflate for a PNG: on a large photograph it takes a fifth
+    // less time than level 3 for a file 1% larger.
+    const std::unique_ptr<RowWriter> writer =
+        ImageRows::open(format, out.device(), reader->width, reader->height, bits, reader->alpha, 1, &reason);
+    if (!writer)
+        return failure(Status::OutputFailed, reason);
 
     const int inMax = (1 << reader->bits) - 1;
     const int outMax = (1 << bits) - 1;

@@ -13,6 +13,7 @@
 #include "image/LutImageFormat.h"
 
 #include "lut/LutImageCodec.h"
+#include "image/ImageRows.h"
 #include "image/LutImageInput.h"
 #include "image/LutPng.h"
 #include "lut/LutTable.h"
@@ -22,8 +23,6 @@
 
 #include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
-#include <QImageWriter>
 #include <QRgba64>
 
 #include <cstring>
@@ -205,23 +204,19 @@ QImage loadImage(const QString &fileName, const LutImageLayout &layout, QString 
         return QImage();
     }
 
-    QImageReader reader;
-    if (!LutImageInput::open(reader, fileName, error))
+    LutImageInput::Raster raster;
+    if (!raster.open(fileName, LutImageInput::LutImages, error))
         return QImage();
-    const QSize announced = reader.size();
-    if (!announced.isValid()) {
-        *error = QStringLiteral("cannot read the image header: %1").arg(reader.errorString());
+    const QSize announced = raster.size(error);
+    if (!announced.isValid())
         return QImage();
-    }
     if (layout.cubeSize(announced) == 0)
         return wrongSize(announced);
-    if (layout.colourOnly && holdsNoColour(reader.imageFormat()))
+    if (layout.colourOnly && holdsNoColour(raster.imageFormat()))
         return noColour();
-    image = reader.read();
-    if (image.isNull()) {
-        *error = QStringLiteral("cannot load the image: %1").arg(reader.errorString());
+    image = raster.read(error);
+    if (image.isNull())
         return QImage();
-    }
     if (image.size() != announced)
         return wrongSize(image.size());
     if (layout.colourOnly && holdsNoColour(image))
@@ -331,16 +326,10 @@ bool write(Write_LUTFile &writer, const QString &fileName, const Read_LUTFile &l
     LutTextOutput out(fileName);
     if (!out.open())
         return writer.fail(QStringLiteral("cannot open for writing: %1").arg(out.errorString()));
-    if (type == "png") {
-        // zlib's usual level: a LUT image is small and kept.
-        QString error;
-        if (!writePngImage(out.device(), image, 6, &error))
-            return writer.fail(error);
-    } else {
-        QImageWriter imageWriter(out.device(), type);
-        if (!imageWriter.write(image))
-            return writer.fail(QStringLiteral("cannot write the image: %1").arg(imageWriter.errorString()));
-    }
+    // zlib's usual level for a PNG: a LUT image is small and kept.
+    QString error;
+    if (!ImageRows::writeImage(out.device(), type, image, 6, &error))
+        return writer.fail(error);
     if (!out.commit())
         return writer.fail(QStringLiteral("write failed: %1").arg(out.errorString()));
     return true;

@@ -1,29 +1,164 @@
 #include "image/LutImageInput.h"
 
+#include "image/LutTiff.h"
+#include "lut/LutFileNames.h"
 #include "lut/LutImageCodec.h"
 
-#include <QFile>
-#include <QImageReader>
+#include <QtEndian>
+
+#include <vector>
+
+#include <unistd.h>
 
 namespace LutImageInput {
 
-bool open(QImageReader &reader, const QString &path, QString *error, Kind kind)
+namespace {
+
+// Reads size bytes at offset without moving the file's position.
+bool readAt(int fd, qint64 offset, uchar *data, qint64 size)
 {
-    const QByteArray format = LutImageCodec::rasterFormat(path);
-    if (format.isEmpty() || (kind == LutImages && format == "jpeg")) {
-        QFile file(path);
-        *error = !file.open(QIODevice::ReadOnly) ? QStringLiteral("cannot open: %1").arg(file.errorString())
-            : kind == LutImages                  ? QStringLiteral("not a PNG, BMP or TIFF image")
-                                                 : QStringLiteral("not a PNG, TIFF, JPEG or BMP image");
+    return ::pread(fd, data, size_t(size), off_t(offset)) == ssize_t(size);
+}
+
+// Walks the run-length codes of an RLE8 or RLE4 BMP from offset, without
+// decoding them: whether they reach the end-of-bitmap code or the last row
+// before the file ends. The file is read a block at a time.
+bool rleComplete(int fd, qint64 offset, qint64 fileSize, qint64 rows, bool rle4)
+{
+    constexpr qint64 kBlock = 1 << 16;
+    std::vector<uchar> block(static_cast<size_t>(kBlock));
+    qint64 blockStart = -kBlock;
+    // The byte at position p of the file; -1 past its end.
+    const auto byteAt = [&](qint64 p) -> int {
+        if (p >= fileSize)
+            return -1;
+        if (p < blockStart || p >= blockStart + kBlock) {
+            blockStart = p;
+            if (!readAt(fd, p, block.data(), qMin(kBlock, fileSize - p)))
+                return -1;
+        }
+        return block[size_t(p - blockStart)];
+    };
+    qint64 row = 0;
+    for (qint64 p = offset;;) {
+        const int count = byteAt(p), code = byteAt(p + 1);
+        if (count < 0 || code < 0)
+            return false;
+        p += 2;
+        if (count > 0)
+            continue; // a run of count pixels
+        if (code == 0) {
+            if (++row >= rows)
+                return true;
+        } else if (code == 1) {
+            return true;
+        } else if (code == 2) {
+            const int dy = byteAt(p + 1);
+            if (dy < 0)
+                return false;
+            row += dy;
+            p += 2;
+        } else {
+            // code pixels given one by one, padded to a whole word
+            const qint64 bytes = rle4 ? (code + 1) / 2 : code;
+            p += (bytes + 1) / 2 * 2;
+        }
+    }
+}
+
+// Why a BMP does not hold the pixels its header declares ("" when it
+// does, or when its compression cannot be told without decoding).
+QString bmpShortfall(int fd, qint64 fileSize)
+{
+    uchar header[34] = {};
+    if (fileSize < qint64(sizeof header) || !readAt(fd, 0, header, sizeof header))
+        return QString();
+    const qint64 dataOffset = qFromLittleEndian<quint32>(header + 10);
+    const quint32 infoSize = qFromLittleEndian<quint32>(header + 14);
+    qint64 width, height;
+    int bits;
+    quint32 compression = 0;
+    if (infoSize == 12) {
+        width = qFromLittleEndian<quint16>(header + 18);
+        height = qFromLittleEndian<quint16>(header + 20);
+        bits = qFromLittleEndian<quint16>(header + 24);
+    } else {
+        width = qFromLittleEndian<qint32>(header + 18);
+        height = qFromLittleEndian<qint32>(header + 22);
+        bits = qFromLittleEndian<quint16>(header + 28);
+        compression = qFromLittleEndian<quint32>(header + 30);
+    }
+    height = qAbs(height); // a negative height is a top-down BMP
+    if (width <= 0 || height <= 0 || bits <= 0)
+        return QString(); // the decoder says what is wrong
+    const QString cutShort = QStringLiteral("the file ends before the image does");
+    if (compression == 0 || compression == 3 || compression == 6) {
+        // Uncompressed rows (bit fields too), each padded to whole words.
+        const qint64 stride = (width * bits + 31) / 32 * 4;
+        const qint64 held = fileSize > dataOffset ? (fileSize - dataOffset) / stride : 0;
+        if (held < height)
+            return QStringLiteral("%1: it holds %2 of its %3 rows").arg(cutShort).arg(held).arg(height);
+        return QString();
+    }
+    if (compression == 1 || compression == 2) {
+        if (dataOffset >= fileSize || !rleComplete(fd, dataOffset, fileSize, height, compression == 2))
+            return cutShort;
+    }
+    return QString();
+}
+
+} // namespace
+
+bool Raster::open(const QString &path, Kind kind, QString *error)
+{
+    LutTiff::quiet();
+    QString reason;
+    if (!LutFileNames::openForReading(m_file, path, &reason)) {
+        *error = QStringLiteral("cannot open: %1").arg(reason);
+        return false;
+    }
+    m_type = LutImageCodec::rasterFormatOf(m_file.peek(8));
+    if (m_type.isEmpty() || (kind == LutImages && m_type == "jpeg")) {
+        *error = kind == LutImages ? QStringLiteral("not a PNG, BMP or TIFF image")
+                                   : QStringLiteral("not a PNG, TIFF, JPEG or BMP image");
         return false;
     }
     // With the format given and detection off, neither the content nor the
     // file name can bring in another decoder.
-    reader.setAutoDetectImageFormat(false);
-    reader.setDecideFormatFromContent(false);
-    reader.setFormat(format);
-    reader.setFileName(path);
+    m_reader.setAutoDetectImageFormat(false);
+    m_reader.setDecideFormatFromContent(false);
+    m_reader.setFormat(m_type);
+    m_reader.setDevice(&m_file);
     return true;
+}
+
+QSize Raster::size(QString *error)
+{
+    LutTiff::clearError();
+    const QSize size = m_reader.size();
+    if (!size.isValid()) {
+        const QString tiff = LutTiff::lastError();
+        *error = QStringLiteral("cannot read the image header: %1").arg(tiff.isEmpty() ? m_reader.errorString() : tiff);
+    }
+    return size;
+}
+
+QImage Raster::read(QString *error)
+{
+    if (m_type == "bmp") {
+        const QString shortfall = bmpShortfall(int(m_file.handle()), m_file.size());
+        if (!shortfall.isEmpty()) {
+            *error = QStringLiteral("cannot load the image: %1").arg(shortfall);
+            return QImage();
+        }
+    }
+    LutTiff::clearError();
+    QImage image = m_reader.read();
+    if (image.isNull()) {
+        const QString tiff = LutTiff::lastError();
+        *error = QStringLiteral("cannot load the image: %1").arg(tiff.isEmpty() ? m_reader.errorString() : tiff);
+    }
+    return image;
 }
 
 bool isSixteenBit(QImage::Format format)

@@ -12,10 +12,10 @@
 #include "image/LutPreview.h"
 #include "image/LutImageFormat.h"
 #include "image/LutImageInput.h"
+#include "image/LutPng.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
-#include <QImageReader>
 
 namespace {
 
@@ -48,11 +48,15 @@ bool write(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, 
 int cubeSizeOf(const QString &path, LutFormatId formatId)
 {
     const LutImageLayout *layout = layoutOf(formatId);
-    QImageReader reader;
-    QString error;
-    if (!layout || !LutImageInput::open(reader, path, &error))
+    if (!layout)
         return 0;
-    return layout->cubeSize(reader.size());
+    QString error;
+    if (LutImageCodec::rasterFormat(path) == "png") {
+        PngReader png;
+        return png.open(path) ? layout->cubeSize(QSize(png.width(), png.height())) : 0;
+    }
+    LutImageInput::Raster raster;
+    return raster.open(path, LutImageInput::LutImages, &error) ? layout->cubeSize(raster.size(&error)) : 0;
 }
 
 int heldSize(LutFormatId formatId, int n)

@@ -1,8 +1,7 @@
 #include "image/LutPng.h"
 
-#include "image/LutImageInput.h"
+#include "lut/LutFileNames.h"
 
-#include <QFile>
 #include <QIODevice>
 #include <QImage>
 #include <QRgba64>
@@ -93,9 +92,10 @@ PngReader::~PngReader() = default;
 bool PngReader::open(const QString &path)
 {
     State &s = *d;
-    s.file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    QString reason;
+    s.file = LutFileNames::openStream(path, &reason);
     if (!s.file) {
-        s.error = QStringLiteral("cannot open: %1").arg(qt_error_string(errno));
+        s.error = QStringLiteral("cannot open: %1").arg(reason);
         return false;
     }
     s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s.message, PngMessage::onError, PngMessage::onWarning);
@@ -291,44 +291,4 @@ bool PngWriter::finish()
 QString PngWriter::errorString() const
 {
     return d->error;
-}
-
-void imageRowCodes(const QImage &image, int y, quint16 *codes)
-{
-    const uchar *line = image.constScanLine(y);
-    const bool sixteen = image.depth() == 64;
-    for (int x = 0; x < image.width(); ++x) {
-        quint16 *out = codes + kChannels * size_t(x);
-        if (sixteen) {
-            QRgba64 pixel;
-            std::memcpy(&pixel, line + 8 * size_t(x), sizeof pixel);
-            out[0] = pixel.red();
-            out[1] = pixel.green();
-            out[2] = pixel.blue();
-            out[3] = pixel.alpha();
-        } else {
-            std::copy_n(line + kChannels * size_t(x), kChannels, out);
-        }
-    }
-}
-
-bool writePngImage(QIODevice *device, const QImage &image, int compression, QString *error)
-{
-    const bool sixteen = LutImageInput::isSixteenBit(image.format());
-    const bool alpha = image.hasAlphaChannel();
-    // Formats whose pixels are four channels in red, green, blue, alpha
-    // order (no copy when the image has one already).
-    const QImage rgba = image.convertToFormat(sixteen ? (alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
-                                                      : (alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888));
-    PngWriter png;
-    std::vector<quint16> codes(size_t(rgba.width()) * kChannels);
-    bool written = !rgba.isNull() && png.open(device, rgba.width(), rgba.height(), sixteen ? 16 : 8, alpha, compression);
-    for (int y = 0; written && y < rgba.height(); ++y) {
-        imageRowCodes(rgba, y, codes.data());
-        written = png.writeRow(codes.data());
-    }
-    if (written && png.finish())
-        return true;
-    *error = rgba.isNull() ? QStringLiteral("out of memory converting the image") : png.errorString();
-    return false;
 }

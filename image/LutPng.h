@@ -68,12 +68,3 @@ private:
     struct State;
     std::unique_ptr<State> d;
 };
-
-// Row y of an image in RGBA8888, RGBX8888, RGBA64 or RGBX64 as width * 4
-// red, green, blue, alpha codes.
-void imageRowCodes(const QImage &image, int y, quint16 *codes);
-
-// Writes image as a PNG on device: 16 bits per channel for the toolkit's
-// 16-bit formats, else 8, with alpha when the image has it. False with a
-// reason in *error.
-bool writePngImage(QIODevice *device, const QImage &image, int compression, QString *error);

@@ -1,7 +1,7 @@
 #include "image/LutPreview.h"
 
 #include "calc/LutCalc.h"
-#include "image/LutPng.h"
+#include "image/ImageRows.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
@@ -204,7 +204,7 @@ bool write(const Read_LUTFile &lut, const QString &outPath, QString *reason)
         *reason = QStringLiteral("cannot open for writing: %1").arg(out.errorString());
         return false;
     }
-    if (!writePngImage(out.device(), sheet, 6, reason))
+    if (!ImageRows::writeImage(out.device(), "png", sheet, 6, reason))
         return false;
     if (!out.commit()) {
         *reason = QStringLiteral("write failed: %1").arg(out.errorString());
