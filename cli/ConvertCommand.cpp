@@ -1,6 +1,7 @@
 #include "cli/ConvertCommand.h"
 
 #include "ChromaductBuild.h"
+#include "calc/LutCalc.h"
 #include "lut/LutConversion.h"
 #include "lut/LutFileNames.h"
 #include "lut/LutFormats.h"
@@ -111,6 +112,13 @@ const char kHelp[] =
     "entries and an indexed 1D lut 256: other tables are resampled to the next\n"
     "such length, with a note on stderr. LUT images hold 8-bit (--scale 255) or\n"
     "16-bit codes (PNG or TIFF; a BMP holds 8 bits). Every other format holds reals.\n"
+    "\n"
+    "Limits: --apply takes pictures of up to %2 pixels (32768 x 32768),\n"
+    "rows of up to %3 pixels. It reads and writes a row at a time, but decodes a\n"
+    "BMP, TIFF or interlaced PNG picture whole, in at most %4 MB. A transform\n"
+    "evaluated as a whole (a clf or ctf process list) has at most %5 nodes and\n"
+    "takes at most %6 evaluation steps: its nodes times the colours of the\n"
+    "lattice or the pixels of the picture. Standard input is read up to %7 MiB.\n"
     "\n"
     "Exit status: 0 success; 1 an input could not be read; 2 an output could not\n"
     "be written, the format has no writer or cannot hold the table, or the input\n"
@@ -524,7 +532,14 @@ QString helpText()
         if (format->canWrite() && format->takesScale())
             scaled << QStringLiteral("%1 (%2)").arg(QLatin1String(format->name), scaleText(format));
     }
-    return QString::fromLatin1(kHelp).arg(scaled.join(QStringLiteral(", ")));
+    return QString::fromLatin1(kHelp)
+        .arg(scaled.join(QStringLiteral(", ")))
+        .arg(LutImageCodec::kMaxPicturePixels)
+        .arg(LutImageCodec::kMaxPictureWidth)
+        .arg(LutImageCodec::kMaxDecodedBytes >> 20)
+        .arg(kMaxProcessNodes)
+        .arg(LutCalc::kMaxEvaluationSteps)
+        .arg(kMaxStandardInput >> 20);
 }
 
 } // namespace

@@ -9,12 +9,15 @@ class Read_LUTFile;
 // this file touches is decoded or encoded here (or in LutPreview), so the
 // command line needs the toolkit's image support only on this road.
 //
-// The picture is processed in bands of scan lines: a non-interlaced PNG is
-// decoded and encoded row by row (libpng), so its size costs a few bands of
-// memory however large it is; TIFF, JPEG, BMP and interlaced PNG pictures
-// are decoded whole by the toolkit. Each band is spread over the threads.
-// Every pixel is computed on its own, so the result does not depend on the
-// thread count.
+// The picture is processed in bands of scan lines. Every output type is
+// encoded row by row (ImageRows), and a non-interlaced PNG or a JPEG is
+// decoded so, so such a picture costs a few bands of memory however large
+// it is; TIFF, BMP and interlaced PNG pictures are decoded whole (at most
+// LutImageCodec::kMaxDecodedBytes). A picture above the size bounds of
+// LutImageCodec, or whose transform would take more evaluation steps than
+// LutCalc allows, is refused before a pixel is decoded or a byte written.
+// Each band is spread over the threads. Every pixel is computed on its own,
+// so the result does not depend on the thread count.
 namespace ImageApply {
 
 struct Options

@@ -40,9 +40,10 @@ int heldSize(LutFormatId formatId, int n);
 // The pictures --apply takes. Every output is written a row at a time and
 // a PNG or JPEG picture is read so, so memory is a few rows; a picture the
 // toolkit decodes whole (BMP, TIFF, an interlaced PNG) takes at most
-// kMaxDecodedBytes. The pixel count bounds the time: at 30 to 60 million
-// pixels a second on one processor (a 3D table, 8 bits, PNG in and out),
-// the largest picture takes half a minute to a minute per processor.
+// kMaxDecodedBytes. The pixel count bounds the time: 400 million pixels
+// (20000 x 20000, 8 bits, a PNG into PNG, TIFF, JPEG or BMP) take 30 to 40 s
+// on two processors, so the largest picture takes a minute or two; the
+// largest stitched panoramas are of this size.
 constexpr qint64 kMaxPicturePixels = qint64(1) << 30; // 1073741824, e.g. 32768 x 32768
 constexpr int kMaxPictureWidth = 1 << 20;              // 1048576 pixels in a row
 constexpr qint64 kMaxDecodedBytes = qint64(1) << 30;   // 1 GiB
