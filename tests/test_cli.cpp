@@ -107,7 +107,7 @@ private slots:
             {{path("missing.cube"), out}, 1, 0, "cannot open: No such file or directory", out},
             {{file("huge.cube", "TITLE \"x\"\nLUT_3D_SIZE 300\n0 0 0\n"), out}, 1, 0,
              "line 2: LUT_3D_SIZE: cube size 300 is above the limit of 256", out},
-            {{file("comment.cube", "LUT_3D_SIZE 2 # two\n0 0 0\n"), out}, 1, 0, "line 1: LUT_3D_SIZE:", out},
+            {{file("comment.cube", "LUT_3D_SIZE 2 # two\n0 0 0\n"), out}, 1, 0, "line 1: LUT_3D_SIZE \"2 # two\" is not a whole number", out},
             {{file("short.cube", "LUT_3D_SIZE 3\n0 0 0\n1 1 1\n"), out}, 1, 0,
              "the file ends after 2 of 27 cube entries", out},
             {{file("empty.cube", ""), out}, 1, 0, "", out},
