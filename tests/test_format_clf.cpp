@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 #include "calc/LutCalc.h"
+#include "formats/clf/ClfHalf.h"
 #include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
@@ -305,6 +306,31 @@ private slots:
                      qPrintable(QString(c.name) + ": " + lut.errorString));
             QVERIFY2(lut.table3D.isNull() && lut.table1D.isNull() && !lut.meaning.evaluate, c.name);
         }
+    }
+
+    // The half-float helpers behind rawHalfs and half-domain tables: every finite pattern reads back as itself,
+    // a value between two halfs takes the one towards zero, and the ends and specials are where IEEE puts them.
+    void halfFloats()
+    {
+        for (unsigned bits = 0; bits < 0x10000u; ++bits) {
+            const double x = LutClf::halfToDouble(bits);
+            if ((bits & 0x7c00u) == 0x7c00u) {
+                QCOMPARE(std::isnan(x), (bits & 0x3ffu) != 0);
+                continue;
+            }
+            QCOMPARE(LutClf::halfBitsTowardZero(x), bits);
+            if ((bits & 0x7fffu) < 0x7bffu) {
+                const double between = (x + LutClf::halfToDouble(bits + 1)) / 2;
+                QCOMPARE(LutClf::halfBitsTowardZero(between), bits);
+            }
+        }
+        QCOMPARE(LutClf::halfToDouble(0x3c00), 1.0);
+        QCOMPARE(LutClf::halfToDouble(0xc000), -2.0);
+        QCOMPARE(LutClf::halfToDouble(0x0001), std::ldexp(1.0, -24));
+        QCOMPARE(LutClf::halfToDouble(0x7bff), 65504.0);
+        QVERIFY(std::isinf(LutClf::halfToDouble(0xfc00)) && LutClf::halfToDouble(0xfc00) < 0);
+        QCOMPARE(LutClf::halfBitsTowardZero(1e9), 0x7bffu);
+        QCOMPARE(LutClf::halfBitsTowardZero(-INFINITY), 0xfbffu);
     }
 
     // Nesting as deep as the file likes inside skipped metadata is read without recursion.
