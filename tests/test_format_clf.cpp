@@ -219,6 +219,20 @@ private slots:
             "<LUT1D inBitDepth=\"16i\" outBitDepth=\"10i\"><Array dim=\"3 3\">0 40 100 700 500 600 1023 980 900</Array></LUT1D>\n"
             "<Range inBitDepth=\"10i\" outBitDepth=\"10i\"><maxInValue>900</maxInValue><maxOutValue>900</maxOutValue></Range>\n"
             "<LUT3D inBitDepth=\"10i\" outBitDepth=\"8i\">" + cubeArray(3, 255.0) + "</LUT3D>\n") << false << 17;
+        // Metadata at the top (the SMPTE Id among it) and in every node is read past.
+        const QByteArray about = "<Description>about</Description>";
+        QTest::newRow("metadata everywhere") << processList(
+            "<Id>urn:uuid:2f2b5a2e-8f33-4d0f-9a4c-0c4c6a8a1f00</Id>" + about + "<InputDescriptor>ACEScct</InputDescriptor>"
+            "<OutputDescriptor>Rec.709</OutputDescriptor><Info><AppRelease>1</AppRelease><Copyright>x</Copyright>"
+            "<Unknown a=\"1\"><Deeper/></Unknown></Info>\n"
+            "<Matrix " + f32 + ">" + about + "<Array dim=\"3 3\">0.9 0.1 0 0 1 0 0.05 0 0.95</Array></Matrix>\n"
+            "<Range " + f32 + ">" + about + "<minInValue>0</minInValue><maxInValue>1</maxInValue><minOutValue>0.05</minOutValue>"
+            "<maxOutValue>0.95</maxOutValue></Range>\n<ASC_CDL " + f32 + ">" + about + "<SOPNode>" + about
+            + "<Slope>1.1 1 0.9</Slope><Offset>0 0.01 0</Offset><Power>1 1.2 1</Power></SOPNode><SatNode>" + about
+            + "<Saturation>0.9</Saturation></SatNode></ASC_CDL>\n<Log " + f32 + " style=\"linToLog\">" + about
+            + "<LogParams base=\"10\" linSideOffset=\"0.1\"/></Log>\n<Exponent " + f32 + " style=\"basicMirrorFwd\">" + about
+            + "<ExponentParams exponent=\"1.5\"/></Exponent>\n<LUT1D " + f32 + ">" + about + "<Array dim=\"3 1\">0 0.6 1</Array>"
+            "</LUT1D>\n" + QByteArray(lut3D).replace("<Array", about + "<Array")) << false << 17;
     }
     void listsEvaluateAsPeer()
     {

@@ -318,8 +318,11 @@ bool ProcessListParser::attributeNumber(const QXmlStreamAttributes &attributes, 
 
 bool ProcessListParser::parse()
 {
-    // The root element, then its children: metadata, which is skipped, and
-    // the process nodes.
+    // The root element, then its children: metadata, which is skipped with
+    // everything in it, and the process nodes. Id is the list's identifier
+    // element of the SMPTE form of the format (ST 2136-1); Info holds any
+    // elements its writer likes. Metadata inside a node (Description) is
+    // skipped by the node's own reading.
     for (QXmlStreamReader::TokenType token = next(); token != QXmlStreamReader::StartElement; token = next()) {
         if (token == QXmlStreamReader::Invalid)
             return false;
@@ -340,7 +343,7 @@ bool ProcessListParser::parse()
     static const struct
     {
         const char *text;
-    } kMetadata[] = {{"Description"}, {"InputDescriptor"}, {"OutputDescriptor"}, {"Info"}};
+    } kMetadata[] = {{"Description"}, {"InputDescriptor"}, {"OutputDescriptor"}, {"Info"}, {"Id"}};
     const bool read = readChildren([this] {
         if (lookUp(kMetadata, m_xml.name()))
             return skipElement();
