@@ -99,6 +99,19 @@ const Entry *lookUp(const Entry (&table)[N], const QStringRef &name)
     return nullptr;
 }
 
+// The same for an attribute value: styles and bit depths are matched
+// whatever their case, as the peer does ("monCurveFwd" in CLF files,
+// "moncurveFwd" in CTF files).
+template <typename Entry, size_t N>
+const Entry *lookUpValue(const Entry (&table)[N], const QStringRef &value)
+{
+    for (const Entry &entry : table) {
+        if (value.compare(QLatin1String(entry.text), Qt::CaseInsensitive) == 0)
+            return &entry;
+    }
+    return nullptr;
+}
+
 // 0, 1, 2 for a channel attribute of "R", "G", "B"; -1 for none (all
 // channels); -2 for anything else.
 int channelOf(const QXmlStreamAttributes &attributes)
@@ -296,7 +309,7 @@ template <typename Entry, size_t N>
 const Entry *ProcessListParser::parseStyle(const Entry (&table)[N], const Entry *fallback)
 {
     const QStringRef style = m_xml.attributes().value(QLatin1String("style"));
-    const Entry *entry = style.isNull() && fallback ? fallback : lookUp(table, style);
+    const Entry *entry = style.isNull() && fallback ? fallback : lookUpValue(table, style);
     if (!entry)
         fail(QStringLiteral("%1 style=\"%2\" is not evaluated").arg(elementName()).arg(style));
     return entry;
@@ -372,7 +385,7 @@ bool ProcessListParser::parseBitDepth(const QXmlStreamAttributes &attributes, co
     const QStringRef value = attributes.value(QLatin1String(name));
     if (value.isNull())
         return fail(QStringLiteral("<%1> has no %2").arg(elementName(), QLatin1String(name)));
-    const auto *depth = lookUp(kDepths, value);
+    const auto *depth = lookUpValue(kDepths, value);
     if (!depth)
         return fail(QStringLiteral("%1=\"%2\" is not a bit depth").arg(QLatin1String(name)).arg(value));
     *scale = depth->scale;
@@ -389,7 +402,7 @@ bool ProcessListParser::parseNode(NodeKind kind)
         return false;
     // Each node takes its input at the depth the node before gives its output.
     const QString inDepth = attributes.value(QLatin1String("inBitDepth")).toString();
-    if (!m_lastOutDepth.isEmpty() && inDepth != m_lastOutDepth)
+    if (!m_lastOutDepth.isEmpty() && inDepth.compare(m_lastOutDepth, Qt::CaseInsensitive) != 0)
         return fail(QStringLiteral("inBitDepth=\"%1\" differs from the outBitDepth=\"%2\" before it")
                         .arg(inDepth, m_lastOutDepth));
     m_lastOutDepth = attributes.value(QLatin1String("outBitDepth")).toString();
