@@ -229,6 +229,39 @@ private slots:
             "<LUT1D inBitDepth=\"16i\" outBitDepth=\"10i\"><Array dim=\"3 3\">0 40 100 700 500 600 1023 980 900</Array></LUT1D>\n"
             "<Range inBitDepth=\"10i\" outBitDepth=\"10i\"><maxInValue>900</maxInValue><maxOutValue>900</maxOutValue></Range>\n"
             "<LUT3D inBitDepth=\"10i\" outBitDepth=\"8i\">" + cubeArray(3, 255.0) + "</LUT3D>\n") << false << 17;
+        // Bit depths changing from node to node: each node states its values in the units of its own depths.
+        auto lut1D = [](const char *in, const char *out, double scale, int n, double gamma) {
+            QByteArray t = "<LUT1D inBitDepth=\"" + QByteArray(in) + "\" outBitDepth=\"" + out + "\"><Array dim=\""
+                           + QByteArray::number(n) + " 1\">";
+            for (int i = 0; i < n; ++i)
+                t += QByteArray::number(std::pow(i / (n - 1.0), gamma) * scale, 'g', 9) + ' ';
+            return t + "</Array></LUT1D>\n";
+        };
+        QTest::newRow("depths: LUT1D chain, raw halfs") << processList(
+            lut1D("16f", "8i", 255, 6, 0.7) + lut1D("8i", "10i", 1023, 9, 1.6) + lut1D("10i", "12i", 4095, 4, 0.5)
+            + lut1D("12i", "16i", 65535, 17, 1.3)
+            + "<LUT1D inBitDepth=\"16i\" outBitDepth=\"10i\" rawHalfs=\"true\"><Array dim=\"3 3\">0 0 0 "
+              "24574 24576 24528 25598 25596 25584</Array></LUT1D>\n" // 0; 511.5, 512, 500; 1023, 1022, 1016
+            + lut1D("10i", "32f", 1, 5, 1.1)) << false << 17;
+        const QByteArray sop = "<SOPNode><Slope>1.3 0.9 1.1</Slope><Offset>-0.05 0.02 0.1</Offset><Power>1.2 0.8 1.0</Power>"
+                               "</SOPNode><SatNode><Saturation>1.2</Saturation></SatNode>";
+        QTest::newRow("depths: ASC_CDL chain") << processList(
+            "<ASC_CDL inBitDepth=\"16f\" outBitDepth=\"10i\" style=\"Fwd\">" + sop + "</ASC_CDL>\n"
+            "<ASC_CDL inBitDepth=\"10i\" outBitDepth=\"12i\" style=\"RevNoClamp\">" + sop + "</ASC_CDL>\n"
+            "<ASC_CDL inBitDepth=\"12i\" outBitDepth=\"8i\" style=\"FwdNoClamp\">" + sop + "</ASC_CDL>\n") << false << 17;
+        QTest::newRow("depths: Range, Log, Exponent, Matrix, LUT3D") << processList(
+            "<Range inBitDepth=\"8i\" outBitDepth=\"16f\"><minInValue>10</minInValue><maxInValue>240</maxInValue>"
+            "<minOutValue>0.02</minOutValue><maxOutValue>0.98</maxOutValue></Range>\n"
+            "<Log inBitDepth=\"16f\" outBitDepth=\"10i\" style=\"cameraLinToLog\"><LogParams base=\"2\" logSideSlope=\"0.2\" "
+            "logSideOffset=\"0.6\" linSideSlope=\"1.1\" linSideOffset=\"0.01\" linSideBreak=\"0.05\"/></Log>\n"
+            "<Exponent inBitDepth=\"10i\" outBitDepth=\"10i\" style=\"monCurveFwd\"><ExponentParams exponent=\"2.4\" "
+            "offset=\"0.055\"/></Exponent>\n"
+            // One pair of limits given in two depths: 0.1 of the range either way, as near as decimals go.
+            "<Range inBitDepth=\"10i\" outBitDepth=\"8i\"><minInValue>102.3</minInValue><minOutValue>25.5</minOutValue></Range>\n"
+            "<LUT3D inBitDepth=\"8i\" outBitDepth=\"16i\">" + cubeArray(4, 65535.0) + "</LUT3D>\n"
+            "<Matrix inBitDepth=\"16i\" outBitDepth=\"12i\"><Array dim=\"3 4\">0.06 0.002 0 40 0 0.0625 0 0 0.001 0 0.06 -20"
+            "</Array></Matrix>\n<Exponent inBitDepth=\"12i\" outBitDepth=\"32f\" style=\"basicRev\"><ExponentParams "
+            "exponent=\"1.2\"/></Exponent>\n") << false << 17;
         // Styles and bit depths in any case: the CLF spellings of the monitor-curve styles ("monCurve"), others
         // in capitals; negative inputs through every mirror and pass-through style.
         QTest::newRow("style spellings") << processList(

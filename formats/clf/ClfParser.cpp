@@ -123,6 +123,14 @@ int channelOf(const QXmlStreamAttributes &attributes)
     return channel.size() == 1 && c >= 0 ? c : -2;
 }
 
+// True when two normalised values differ by more than a millionth (of the
+// larger magnitude, or absolutely near zero): the tolerance within which the
+// peer takes a Range's in and out limits for the same value.
+bool differ(double a, double b)
+{
+    return std::fabs(a) < 1e-3 ? std::fabs(a - b) > 1e-6 : std::fabs(1.0 - b / a) > 1e-6;
+}
+
 // A LUT1D or LUT3D while its children are read.
 struct LutRead
 {
@@ -526,8 +534,9 @@ bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut)
         return fail(is3D ? QStringLiteral("out of memory for a cube of size %1").arg(size)
                          : QStringLiteral("out of memory for a 1D table of size %1").arg(size));
     float *data = is3D ? lut.table3D.data() : lut.table1D.data();
-    // Raw halfs are the bit patterns of real outputs, whatever the output depth.
-    const double outScale = lut.rawHalfs ? 1.0 : node.outScale;
+    // Raw halfs are the bit patterns of the values, which are in the units
+    // of the output depth like any others (as the peer reads them).
+    const double outScale = node.outScale;
     qint64 count = 0;
     const bool read = readText([&](const char *token, int length, qint64 tokenLine) {
         double v = 0.0;
@@ -624,8 +633,10 @@ bool ProcessListParser::parseRange(Node &node, Range &range)
             return failAt(node.line, QStringLiteral("a Range needs maxInValue above minInValue"));
     } else if (!range.clamp) {
         return failAt(node.line, QStringLiteral("a noClamp Range needs all four values"));
-    } else if ((range.hasMin && range.minIn != range.minOut) || (range.hasMax && range.maxIn != range.maxOut)) {
-        // With one pair only, the Range is a clamp and maps values onto themselves.
+    } else if ((range.hasMin && differ(range.minIn, range.minOut)) || (range.hasMax && differ(range.maxIn, range.maxOut))) {
+        // With one pair only, the Range is a clamp and maps values onto
+        // themselves. The pair may be given in two bit depths, so the two
+        // normalised values are compared within a millionth.
         return failAt(node.line, QStringLiteral("a Range with one pair of values needs the same value in and out"));
     }
     return true;
