@@ -317,7 +317,10 @@ private slots:
         for (char e = 'b'; e <= 'k'; ++e)
             bomb += QByteArray("<!ENTITY ") + e + " \"" + QByteArray("&").append(char(e - 1)).append(';').repeated(16) + "\">\n";
         bomb += "]>\n<ProcessList id=\"b\" compCLFversion=\"3\"><Description>&k;</Description></ProcessList>\n";
-        const struct { const char *name; QByteArray text; const char *reason; } cases[] = {
+        const QByteArray clf2 = "compCLFversion=\"2.0\"", matrix = "<Matrix " + f32 + "><Array dim=\"3 3\">1 0 0 0 1 0 0 0 1</Array></Matrix>";
+        const QByteArray sop = "<SOPNode><Slope>1 1 1</Slope><Offset>0 0 0</Offset><Power>1 1 1</Power></SOPNode>";
+        const QByteArray lut1D = "<LUT1D " + f32 + "><Array dim=\"2 1\">0 1</Array></LUT1D>";
+        const struct { const char *name; QByteArray text; const char *reason; const char *file = "bad.clf"; } cases[] = {
             {"truncated", processList(lut3D).chopped(40), "Premature end of document"},
             {"wrong nesting", processList("<Range " + f32 + "><minInValue>0</maxInValue></Range>"), "line 3: "},
             {"fewer values", processList(QByteArray(lut3D).replace("0.5 0.5 0.5", "0.5 0.5")),
@@ -353,7 +356,7 @@ private slots:
             {"film log", processList("<Log " + f32 + " style=\"linToLog\"><LogParams gamma=\"0.6\" refWhite=\"685\"/></Log>"),
              "film-style parameters"},
             {"index map", processList("<LUT1D " + f32 + "><IndexMap dim=\"2\">0@0 0.5</IndexMap>"
-                                      "<Array dim=\"2 1\">0 1</Array></LUT1D>"), "IndexMap entry \"0.5\""},
+                                      "<Array dim=\"2 1\">0 1</Array></LUT1D>", clf2), "IndexMap entry \"0.5\""},
             {"camera log", processList("<Log " + f32 + " style=\"cameraLinToLog\"><LogParams/></Log>"),
              "need a linSideBreak"},
             {"cdl reverse", processList("<ASC_CDL " + f32 + " style=\"Rev\"><SatNode><Saturation>0"
@@ -370,13 +373,58 @@ private slots:
              "interpolation=\"cubic\" is not evaluated"},
             {"moncurve", processList("<Exponent " + f32 + " style=\"moncurveFwd\"><ExponentParams exponent=\"2.2\"/></Exponent>"),
              "needs exponent and offset"},
+            // The rules of the lists' versions and of each node's parameters.
+            {"no id", QByteArray(processList(matrix)).replace(" id=\"t\"", ""), "line 2: the ProcessList needs an id attribute"},
+            {"two versions", processList(matrix, "compCLFversion=\"3\" version=\"1.7\""), "compCLFversion or version, not both"},
+            {"no CLF version", processList(matrix, ""), "line 2: a CLF ProcessList needs its compCLFversion"},
+            {"not a version", processList(matrix, "compCLFversion=\"3.x\""), "compCLFversion=\"3.x\" is not a version number"},
+            {"newer version", processList(matrix, "compCLFversion=\"4\""), "newer than the versions read (up to 3)"},
+            {"Log in CLF 2", processList("<Log " + f32 + " style=\"log10\"/>", clf2),
+             "line 3: a Log node needs compCLFversion 3 or later; this list has compCLFversion=\"2.0\""},
+            {"Exponent in CLF 2", processList("<Exponent " + f32 + " style=\"basicFwd\"><ExponentParams exponent=\"2\"/>"
+                                              "</Exponent>", clf2), "line 3: a <Exponent> node needs compCLFversion 3"},
+            {"IndexMap in CLF 3", processList("<LUT1D " + f32 + "><IndexMap dim=\"2\">0@0 1@1</IndexMap><Array dim=\"2 1\">0 1"
+                                              "</Array></LUT1D>"), "line 3: <IndexMap> is read in CLF 2 lists"},
+            {"IndexMap count", processList("<LUT1D " + f32 + "><IndexMap dim=\"3\">0@0 1@1</IndexMap><Array dim=\"2 1\">0 1"
+                                           "</Array></LUT1D>", clf2), "the IndexMap holds 2 entries, dim=\"3\" gives 3"},
+            {"IndexMap of a LUT3D", processList(QByteArray(lut3D).replace("<Array", "<IndexMap dim=\"2\">0@0 1@1</IndexMap><Array"),
+                                                clf2), "an <IndexMap> of a LUT3D is not evaluated"},
+            {"ASC_CDL in CTF 1.2", processList("<ASC_CDL " + f32 + ">" + sop + "</ASC_CDL>", ""),
+             "line 3: an ASC_CDL node needs version 1.3 or later; this list has version 1.2 (none given)", "bad.ctf"},
+            {"noClamp in CTF 1.3", processList("<Range " + f32 + " style=\"noClamp\"><minInValue>0</minInValue><maxInValue>1"
+                                               "</maxInValue><minOutValue>0</minOutValue><maxOutValue>2</maxOutValue></Range>",
+                                               "version=\"1.3\""), "style=\"noClamp\" needs version 1.7 or later"},
+            {"mirror Gamma in CTF 1.7", processList("<Gamma " + f32 + " style=\"basicMirrorFwd\"><GammaParams gamma=\"2\"/></Gamma>",
+                                                    "version=\"1.7\""), "style=\"basicMirrorFwd\" needs version 2.0 or later"},
+            {"film-style Log", processList("<Log " + f32 + " style=\"linToLog\"/>", "version=\"1.3\""),
+             "before version 2.0 a Log of style=\"linToLog\" takes film-style parameters"},
+            {"offset of a basic style", processList("<Exponent " + f32 + " style=\"basicFwd\"><ExponentParams exponent=\"2\" "
+                                                    "offset=\"0.1\"/></Exponent>"),
+             "line 3: offset= is a parameter of the moncurve styles only, not of style=\"basicFwd\""},
+            {"break of linToLog", processList("<Log " + f32 + " style=\"linToLog\"><LogParams base=\"10\" linSideBreak=\"0.1\"/>"
+                                              "</Log>"), "linSideBreak= is a parameter of the camera styles only"},
+            {"halfDomain false", processList(QByteArray(lut1D).replace("<LUT1D ", "<LUT1D halfDomain=\"false\" ")),
+             "halfDomain=\"false\" is not \"true\""},
+            {"rawHalfs yes", processList(QByteArray(lut1D).replace("<LUT1D ", "<LUT1D rawHalfs=\"yes\" ")),
+             "rawHalfs=\"yes\" is not \"true\""},
+            {"rawHalfs of a LUT3D", processList(QByteArray(lut3D).replace("<LUT3D ", "<LUT3D rawHalfs=\"true\" ")),
+             "rawHalfs= is an attribute of LUT1D, not of LUT3D"},
+            {"negative slope", processList("<ASC_CDL " + f32 + ">" + QByteArray(sop).replace("<Slope>1 ", "<Slope>-1 ") + "</ASC_CDL>"),
+             "needs slopes and saturation of 0 or more"},
+            {"falling Range", processList("<Range " + f32 + "><minInValue>0</minInValue><maxInValue>1</maxInValue><minOutValue>1"
+                                          "</minOutValue><maxOutValue>0</maxOutValue></Range>"), "maxOutValue at or above minOutValue"},
         };
         for (const auto &c : cases) {
             Read_LUTFile lut;
-            QVERIFY2(!readList(lut, file("bad.clf", c.text)), c.name);
+            const QString bad = file(c.file, c.text);
+            QVERIFY2(!readList(lut, bad), c.name);
             QVERIFY2(lut.errorString.startsWith("line ") && lut.errorString.contains(c.reason),
                      qPrintable(QString(c.name) + ": " + lut.errorString));
             QVERIFY2(lut.table3D.isNull() && lut.table1D.isNull() && !lut.meaning.evaluate, c.name);
+            // The command line: exit 1 and that reason as its one line.
+            const TestSupport::ProcessResult r = TestSupport::runConvert({bad, path("bad.cube")});
+            QVERIFY2(r.exitCode == 1 && r.err == "chromaduct-convert: " + bad.toUtf8() + ": " + lut.errorString.toUtf8() + '\n',
+                     qPrintable(QString(c.name) + ": " + r.err));
         }
     }
 

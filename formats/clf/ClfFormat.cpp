@@ -127,7 +127,7 @@ bool readProcessList(Read_LUTFile *lut, const QString &fileName, bool headerOnly
     lut->applyDefaultOrder(formatId);
     std::vector<Node> nodes;
     QString error;
-    if (!parseProcessList(file, nodes, error))
+    if (!parseProcessList(file, formatId == kClfFormat, nodes, error))
         return lut->fail(error);
     if (readIntoTables(lut, nodes, headerOnly))
         return true;

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include <charconv>
 #include <cstring>
 
 namespace LutClf {
@@ -131,6 +132,25 @@ bool differ(double a, double b)
     return std::fabs(a) < 1e-3 ? std::fabs(a - b) > 1e-6 : std::fabs(1.0 - b / a) > 1e-6;
 }
 
+// MAJOR[.MINOR[.REVISION]] as major * 100 + minor (the revision does not
+// change what a list may hold); -1 for anything else.
+int versionNumber(const QStringRef &text)
+{
+    const QByteArray latin = text.trimmed().toLatin1();
+    const char *p = latin.constData();
+    const char *end = p + latin.size();
+    int parts[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        const auto r = std::from_chars(p, end, parts[i]);
+        if (r.ec != std::errc() || parts[i] > 99 || (r.ptr != end && *r.ptr != '.'))
+            return -1;
+        if (r.ptr == end)
+            return parts[0] * 100 + parts[1];
+        p = r.ptr + 1;
+    }
+    return -1;
+}
+
 // A LUT1D or LUT3D while its children are read.
 struct LutRead
 {
@@ -152,7 +172,7 @@ struct LutRead
 class ProcessListParser
 {
 public:
-    explicit ProcessListParser(QFile *file) : m_file(file) {}
+    ProcessListParser(QFile *file, bool clfFile) : m_file(file), m_clfFile(clfFile) {}
 
     bool parse();
     std::vector<Node> nodes;
@@ -187,6 +207,12 @@ private:
     template <typename Entry, size_t N>
     const Entry *parseStyle(const Entry (&table)[N], const Entry *fallback = nullptr);
 
+    // Reads the root element's attributes: the id and the version, which
+    // decides the nodes and styles the list may hold.
+    bool parseRoot();
+    // Fails, naming what needs which version, unless the list's version is
+    // at least least (see m_version).
+    bool needVersion(int least, const QString &what);
     bool parseNode(NodeKind kind);
     bool parseBitDepth(const QXmlStreamAttributes &attributes, const char *name, double *scale);
     bool parseLut(Node &node, bool is3D);
@@ -199,7 +225,14 @@ private:
     bool parseExponent(Node &node, Exponent &exponent, bool gammaNames);
 
     QFile *m_file;
+    bool m_clfFile;
     QXmlStreamReader m_xml;
+    // The list's version as the transform format numbers them, major * 100
+    // + minor: a CLF list (compCLFversion) of version 2.0 or before reads as
+    // 1.7, a later one as 2.0; a CTF list without a version is 1.2.
+    int m_version = 102;
+    bool m_clf = false;      // the list gives compCLFversion
+    QString m_versionText;   // as the file gives it, for messages
     QString m_lastOutDepth; // the outBitDepth of the node before
     qint64 m_fedSinceToken = 0;
     bool m_failed = false;
@@ -353,6 +386,8 @@ bool ProcessListParser::parse()
     if (m_xml.name() != QLatin1String("ProcessList"))
         return fail(QStringLiteral("the root element is <%1>, not <ProcessList>").arg(elementName()));
     const qint64 rootLine = m_xml.lineNumber();
+    if (!parseRoot())
+        return false;
 
     static const struct
     {
@@ -381,6 +416,49 @@ bool ProcessListParser::parse()
             return false;
     }
     return true;
+}
+
+bool ProcessListParser::parseRoot()
+{
+    const QXmlStreamAttributes attributes = m_xml.attributes();
+    if (attributes.value(QLatin1String("id")).trimmed().isEmpty())
+        return fail(QStringLiteral("the ProcessList needs an id attribute"));
+    const QStringRef clfVersion = attributes.value(QLatin1String("compCLFversion"));
+    const QStringRef ctfVersion = attributes.value(QLatin1String("version"));
+    if (!clfVersion.isNull() && !ctfVersion.isNull())
+        return fail(QStringLiteral("a ProcessList gives compCLFversion or version, not both"));
+    if (clfVersion.isNull() && ctfVersion.isNull()) {
+        // The transform format's oldest lists had no version; a CLF list
+        // always states the one it keeps to.
+        if (m_clfFile)
+            return fail(QStringLiteral("a CLF ProcessList needs its compCLFversion"));
+        m_versionText = QStringLiteral("version 1.2 (none given)");
+        return true;
+    }
+    m_clf = !clfVersion.isNull();
+    const QStringRef text = m_clf ? clfVersion : ctfVersion;
+    const QLatin1String name(m_clf ? "compCLFversion" : "version");
+    const int version = versionNumber(text);
+    m_versionText = QStringLiteral("%1=\"%2\"").arg(name).arg(text);
+    if (version < 0)
+        return fail(QStringLiteral("%1 is not a version number").arg(m_versionText));
+    // The newest versions this reader knows: CLF 3, the transform format's 2.
+    if (version >= (m_clf ? 400 : 300))
+        return fail(QStringLiteral("%1 is newer than the versions read (up to %2)")
+                        .arg(m_versionText, QLatin1String(m_clf ? "3" : "2")));
+    m_version = !m_clf ? version : version <= 200 ? 107 : 200;
+    return true;
+}
+
+bool ProcessListParser::needVersion(int least, const QString &what)
+{
+    if (m_version >= least)
+        return true;
+    // CLF lists before 3 read as the transform format's 1.7, so what needs
+    // 2.0 there needs CLF 3.
+    const QString needed = m_clf ? QStringLiteral("compCLFversion 3 or later")
+                                 : QStringLiteral("version %1.%2 or later").arg(least / 100).arg(least % 100);
+    return fail(QStringLiteral("%1 needs %2; this list has %3").arg(what, needed, m_versionText));
 }
 
 bool ProcessListParser::parseBitDepth(const QXmlStreamAttributes &attributes, const char *name, double *scale)
@@ -414,6 +492,14 @@ bool ProcessListParser::parseNode(NodeKind kind)
         return fail(QStringLiteral("inBitDepth=\"%1\" differs from the outBitDepth=\"%2\" before it")
                         .arg(inDepth, m_lastOutDepth));
     m_lastOutDepth = attributes.value(QLatin1String("outBitDepth")).toString();
+    // The nodes each version introduced: ASC_CDL and Log came with the
+    // transform format's 1.3; CLF lists had neither Log nor Exponent before 3.
+    if (kind == NodeKind::Cdl && !needVersion(103, QStringLiteral("an ASC_CDL node")))
+        return false;
+    if (kind == NodeKind::Log && !needVersion(m_clf ? 200 : 103, QStringLiteral("a Log node")))
+        return false;
+    if (kind == NodeKind::Exponent && m_clf && !needVersion(200, QStringLiteral("a <%1> node").arg(elementName())))
+        return false;
     bool ok = false;
     switch (kind) {
     case NodeKind::Lut1D:
@@ -453,8 +539,20 @@ bool ProcessListParser::parseLut(Node &node, bool is3D)
     if (!interpolation.isEmpty() && !lut.trilinear
         && interpolation != QLatin1String(is3D ? "tetrahedral" : "linear"))
         return fail(QStringLiteral("interpolation=\"%1\" is not evaluated").arg(interpolation));
-    lut.halfDomain = !is3D && attributes.value(QLatin1String("halfDomain")) == QLatin1String("true");
-    lut.rawHalfs = attributes.value(QLatin1String("rawHalfs")) == QLatin1String("true");
+    // halfDomain and rawHalfs are flags of a LUT1D that are either "true"
+    // or absent; the peer reads a LUT3D's values as numbers whatever it says.
+    for (const char *flag : {"halfDomain", "rawHalfs"}) {
+        const QStringRef value = attributes.value(QLatin1String(flag));
+        if (value.isNull())
+            continue;
+        if (is3D)
+            return fail(QStringLiteral("%1= is an attribute of LUT1D, not of LUT3D").arg(QLatin1String(flag)));
+        if (value.compare(QLatin1String("true"), Qt::CaseInsensitive) != 0)
+            return fail(QStringLiteral("%1=\"%2\" is not \"true\" (the only value it takes; leave it out otherwise)")
+                            .arg(QLatin1String(flag))
+                            .arg(value));
+        (flag[0] == 'h' ? lut.halfDomain : lut.rawHalfs) = true;
+    }
     const QStringRef hue = attributes.value(QLatin1String("hueAdjust"));
     if (!hue.isEmpty() && hue != QLatin1String("none"))
         return fail(QStringLiteral("hueAdjust=\"%1\" is not evaluated").arg(hue));
@@ -465,8 +563,16 @@ bool ProcessListParser::parseLut(Node &node, bool is3D)
                 return fail(QStringLiteral("a second <Array>"));
             return parseLutArray(node, lut);
         }
-        if (is3D || m_xml.name() != QLatin1String("IndexMap"))
+        if (m_xml.name() != QLatin1String("IndexMap"))
             return skipElement();
+        // The transform format had IndexMap from 1.7 (CLF 2) and dropped it
+        // with 2.0 (CLF 3), whose readers ignore it.
+        if (m_version < 107 || m_version >= 200)
+            return fail(QStringLiteral("<IndexMap> is read in CLF 2 lists and transform lists from 1.7 before 2.0; "
+                                       "this list has %1")
+                            .arg(m_versionText));
+        if (is3D)
+            return fail(QStringLiteral("an <IndexMap> of a LUT3D is not evaluated"));
         if (lut.hasArray || lut.hasIndexMap || lut.halfDomain)
             return fail(QStringLiteral("an <IndexMap> comes once, before the <Array> of a LUT1D over 0..1"));
         lut.hasIndexMap = true;
@@ -573,8 +679,14 @@ bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut)
 
 bool ProcessListParser::parseIndexMap(const Node &node, LutCurve &curve)
 {
-    // Pairs "input@index", input values in input units.
-    return readText([&](const char *token, int length, qint64 line) {
+    // dim="N": the number of pairs "input@index" that follow, input values
+    // in input units.
+    const qint64 line = m_xml.lineNumber();
+    const QStringRef dimText = m_xml.attributes().value(QLatin1String("dim"));
+    double dim = 0.0;
+    if (!textToNumber(dimText, &dim) || !(dim >= 1.0 && dim <= double(kMax1DSize)) || dim != std::floor(dim))
+        return fail(QStringLiteral("IndexMap dim=\"%1\" is not its number of entries").arg(dimText));
+    const bool read = readText([&](const char *token, int length, qint64 line) {
         const char *at = static_cast<const char *>(std::memchr(token, '@', size_t(length)));
         double input = 0.0, index = 0.0;
         if (!at || !tokenToNumber(token, int(at - token), &input)
@@ -587,6 +699,12 @@ bool ProcessListParser::parseIndexMap(const Node &node, LutCurve &curve)
         curve.y.push_back(index);
         return true;
     });
+    if (read && double(curve.x.size()) != dim)
+        return failAt(line, QStringLiteral("the IndexMap holds %1 entries, dim=\"%2\" gives %3")
+                                .arg(curve.x.size())
+                                .arg(dimText)
+                                .arg(dim));
+    return read;
 }
 
 // --- Range and Matrix -------------------------------------------------------
@@ -602,6 +720,9 @@ bool ProcessListParser::parseRange(Node &node, Range &range)
     if (!style)
         return false;
     range.clamp = style->clamp;
+    // Readers before 1.7 know no style and clamp whatever it says.
+    if (!range.clamp && !needVersion(107, QStringLiteral("a Range of style=\"noClamp\"")))
+        return false;
     struct
     {
         const char *text;
@@ -631,6 +752,8 @@ bool ProcessListParser::parseRange(Node &node, Range &range)
     if (range.hasMin && range.hasMax) {
         if (!(range.maxIn > range.minIn))
             return failAt(node.line, QStringLiteral("a Range needs maxInValue above minInValue"));
+        if (range.maxOut < range.minOut)
+            return failAt(node.line, QStringLiteral("a Range needs maxOutValue at or above minOutValue"));
     } else if (!range.clamp) {
         return failAt(node.line, QStringLiteral("a noClamp Range needs all four values"));
     } else if ((range.hasMin && differ(range.minIn, range.minOut)) || (range.hasMax && differ(range.maxIn, range.maxOut))) {
@@ -712,6 +835,9 @@ bool ProcessListParser::parseCdl(Node &node, Cdl &cdl)
     if (!read)
         return false;
     const bool reverse = cdl.style == CdlStyle::Rev || cdl.style == CdlStyle::RevNoClamp;
+    // The CDL's slopes and saturation are 0 or more.
+    if (!(cdl.slope[0] >= 0.0 && cdl.slope[1] >= 0.0 && cdl.slope[2] >= 0.0 && cdl.saturation >= 0.0))
+        return failAt(node.line, QStringLiteral("an ASC_CDL needs slopes and saturation of 0 or more"));
     for (int c = 0; c < 3; ++c) {
         if (!(cdl.power[c] > 0.0) || (reverse && cdl.slope[c] == 0.0))
             return failAt(node.line,
@@ -737,9 +863,23 @@ bool ProcessListParser::parseLog(Node &node, Log &log)
         return false;
     log.style = style->style;
     const bool camera = log.style == LogStyle::CameraLinToLog || log.style == LogStyle::CameraLogToLin;
+    const bool plain = log.style == LogStyle::Log10 || log.style == LogStyle::Log2 || log.style == LogStyle::AntiLog10
+                       || log.style == LogStyle::AntiLog2;
+    // Before 2.0 the transform format's Log took film-style parameters
+    // (LogParams gamma, refWhite, ...): only the plain styles, which take
+    // none, mean the same there.
+    const bool filmStyle = !m_clf && m_version < 200;
+    if (filmStyle && !plain)
+        return fail(QStringLiteral("before version 2.0 a Log of style=\"%1\" takes film-style parameters, which are "
+                                   "not evaluated; this list has %2")
+                        .arg(QLatin1String(style->text), m_versionText));
     const bool read = readChildren([&] {
         if (m_xml.name() != QLatin1String("LogParams"))
             return skipElement();
+        if (filmStyle)
+            return fail(QStringLiteral("before version 2.0 LogParams are film-style parameters, which are not "
+                                       "evaluated; this list has %1")
+                            .arg(m_versionText));
         const QXmlStreamAttributes attributes = m_xml.attributes();
         // The film-style parameters of older transform files are another model.
         for (const char *film : {"gamma", "refWhite", "refBlack", "highlight", "shadow"}) {
@@ -757,6 +897,9 @@ bool ProcessListParser::parseLog(Node &node, Log &log)
             || !attributeNumber(attributes, "linSideBreak", &p.linSideBreak, &hasBreak)
             || !attributeNumber(attributes, "linearSlope", &p.linearSlope, &hasSlope))
             return false;
+        if (!camera && (hasBreak || hasSlope))
+            return fail(QStringLiteral("%1= is a parameter of the camera styles only, not of style=\"%2\"")
+                            .arg(QLatin1String(hasBreak ? "linSideBreak" : "linearSlope"), QLatin1String(style->text)));
         if (!(p.base > 0.0) || p.base == 1.0 || p.logSideSlope == 0.0 || p.linSideSlope == 0.0)
             return fail(QStringLiteral("LogParams need a positive base other than 1 and slopes other than 0"));
         if (camera) {
@@ -810,6 +953,10 @@ bool ProcessListParser::parseExponent(Node &node, Exponent &exponent, bool gamma
     exponent.reverse = style->reverse;
     const bool moncurve =
         exponent.style == ExponentStyle::Moncurve || exponent.style == ExponentStyle::MoncurveMirror;
+    // The mirror and pass-through styles came with 2.0 (and CLF 3).
+    if (exponent.style != ExponentStyle::Basic && exponent.style != ExponentStyle::Moncurve
+        && !needVersion(200, QStringLiteral("style=\"%1\"").arg(QLatin1String(style->text))))
+        return false;
     // The transform format's older Gamma node names the same parameters
     // GammaParams and gamma.
     const QLatin1String paramsName(gammaNames ? "GammaParams" : "ExponentParams");
@@ -824,6 +971,10 @@ bool ProcessListParser::parseExponent(Node &node, Exponent &exponent, bool gamma
         if (!attributeNumber(attributes, exponentName, &g, &hasExponent)
             || !attributeNumber(attributes, "offset", &o, &hasOffset))
             return false;
+        // Only the monitor-curve styles have an offset.
+        if (!moncurve && hasOffset)
+            return fail(QStringLiteral("offset= is a parameter of the moncurve styles only, not of style=\"%1\"")
+                            .arg(QLatin1String(style->text)));
         if (!hasExponent || (moncurve && !hasOffset))
             return fail(QStringLiteral("%1 needs %2%3").arg(paramsName, QLatin1String(exponentName),
                                                               QLatin1String(moncurve ? " and offset" : "")));
@@ -848,9 +999,9 @@ bool ProcessListParser::parseExponent(Node &node, Exponent &exponent, bool gamma
 
 } // namespace
 
-bool parseProcessList(QFile &file, std::vector<Node> &nodes, QString &error)
+bool parseProcessList(QFile &file, bool clfFile, std::vector<Node> &nodes, QString &error)
 {
-    ProcessListParser parser(&file);
+    ProcessListParser parser(&file, clfFile);
     const bool ok = parser.parse();
     nodes = std::move(parser.nodes);
     error = parser.error;

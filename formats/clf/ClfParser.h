@@ -16,8 +16,9 @@ class QFile;
 namespace LutClf {
 
 // Reads the ProcessList in file (opened for reading) into nodes, in file
-// order. False, with error set to "line N: reason", when the file is not a
-// ProcessList with at least one node that can be evaluated.
-bool parseProcessList(QFile &file, std::vector<Node> &nodes, QString &error);
+// order; clfFile tells a .clf file from a .ctf one. False, with error set to
+// "line N: reason", when the file is not a ProcessList with at least one
+// node that can be evaluated, or breaks a rule of its version.
+bool parseProcessList(QFile &file, bool clfFile, std::vector<Node> &nodes, QString &error);
 
 } // namespace LutClf
