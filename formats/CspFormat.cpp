@@ -12,6 +12,7 @@
 #include "calc/LutCalc.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 
 #include <QRegularExpression>
@@ -210,4 +211,11 @@ bool Read_LUTFile::readRectangularCsp(LutTextInput &in, const int sizes[3])
     };
     meaning.evaluateSize3D = std::max({sizes[0], sizes[1], sizes[2]});
     return true;
+}
+
+// The file's first line is its signature.
+bool Read_LUTFile::recognisesCsp(const QByteArray &head)
+{
+    const QList<QByteArray> lines = LutHead::lines(head);
+    return !lines.isEmpty() && lines.first() == "CSPLUTV100";
 }

@@ -18,6 +18,7 @@
 #include "lut/LutParallel.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -259,4 +260,10 @@ bool Write_LUTFile::writeDiscreet1D(QString fileName, Read_LUTFile *lut)
             }
         }
     });
+}
+
+// The header line "LUT: tables length" stands before the table.
+bool Read_LUTFile::recognisesDiscreet1D(const QByteArray &head)
+{
+    return LutHead::firstContentLine(head).startsWith("LUT:");
 }

@@ -14,6 +14,7 @@
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -162,4 +163,10 @@ bool Write_LUTFile::writeSpi1D(QString fileName, Read_LUTFile *lut)
         }
         stream << "}" << '\n';
     });
+}
+
+bool Read_LUTFile::recognisesSpi1D(const QByteArray &head)
+{
+    const QByteArray line = LutHead::firstContentLine(head);
+    return line.startsWith("Version") || line.startsWith("Components") || line.startsWith('{');
 }

@@ -173,3 +173,17 @@ int codeScaleFor(int entries);
 QString fileDialogFilter();
 
 } // namespace LutFormats
+
+// Helpers of the recognisers: the first bytes of a file as lines.
+namespace LutHead {
+
+// The lines of head, trimmed, empty ones left out (the last, perhaps cut
+// short, too when head fills kRecogniseBytes).
+QList<QByteArray> lines(const QByteArray &head);
+// The first of them that is no "#" comment and, for XML, no declaration or
+// comment; empty when there is none.
+QByteArray firstContentLine(const QByteArray &head);
+// Whether line starts with word, followed by a blank or the line's end.
+bool startsWithWord(const QByteArray &line, const char *word);
+
+} // namespace LutHead
