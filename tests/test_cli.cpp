@@ -146,6 +146,66 @@ private slots:
         }
     }
 
+    // Text that is no LUT is refused with the reason, under .cube and under an unknown extension alike (no
+    // output left); what a format's content says decides for an unknown extension; keywords stand at a line's start.
+    void noLutIsRefusedAndContentDecides()
+    {
+        QByteArray binary(600, '\0');
+        for (int i = 0; i < binary.size(); ++i)
+            binary[i] = char(i * 37 % 256);
+        // The reason under an unknown extension where its content names another reader.
+        const struct { const char *name; QByteArray text; const char *reason, *otherReason; } refused[] = {
+            {"garbage", "garbage\n", "no LUT data found: not a cube file", nullptr},
+            {"three-lines", "0.1 0.2 0.3\n0.4 0.5 0.6\n0.7 0.8 0.9\n", "3 data lines without a size line", nullptr},
+            {"one-point", "LUT_3D_SIZE 1\n0 0 0\n", "line 1: LUT_3D_SIZE 1: a table has at least 2 points per axis", nullptr},
+            {"matrix", "1 0 0 0\n0 1 0 0\n0 0 1 0\n", "line 1: a data line of a cube file is three numbers",
+             "the file ends after 0 of 64 cube entries"}, // a 3dl shaper line, by its content
+            {"binary", binary, "line 1: binary data, not cube text", nullptr},
+            {"short-entry", "LUT_3D_SIZE 2\n0 0 0\n1 0\n", "line 3: cube entry 2 is not three numbers", nullptr},
+        };
+        for (const auto &r : refused) {
+            for (const char *extension : {".cube", ".txt"}) {
+                const QString in = file(QString(r.name) + extension, r.text), out = path("refused.cube");
+                const ProcessResult result = runConvert({in, out});
+                QVERIFY2(result.exitCode == 1 && result.err.count('\n') == 1 && !QFile::exists(out)
+                             && result.err.startsWith("chromaduct-convert: " + in.toUtf8() + ": ")
+                             && result.err.contains(QString(extension) == ".txt" && r.otherReason ? r.otherReason : r.reason),
+                         qPrintable(in + ": " + result.err));
+            }
+        }
+        // A 3dl and a spi1d under names that say nothing are read as what they are.
+        QByteArray threeDl = "0 256 512 768 1023\n";
+        for (int i = 0; i < 125; ++i)
+            threeDl += QByteArray::number(i / 25 * 1023) + ' ' + QByteArray::number(i / 5 % 5 * 1023) + ' '
+                + QByteArray::number(i % 5 * 1023) + '\n';
+        const QString spi1d = file("curve.dat", "Version 1\nFrom 0 1\nLength 2\nComponents 1\n{\n0\n0.5\n}\n");
+        QVERIFY(runConvert({"--info", file("grade.lutfile", threeDl)}).out.contains("format: 3dl (3)\nsize3D: 5\n"));
+        QVERIFY(runConvert({"--info", spi1d}).out.contains("format: spi1d (12)\nsize3D: 0\nsize1D: 2\n"));
+        // A TITLE that holds a keyword is a title.
+        const QString titled = file("titled.cube", "TITLE \"made for LUT_3D_SIZE 33 monitors\"\nLUT_3D_SIZE 2\n" + cubeBody(2));
+        QVERIFY(runConvert({"--info", titled}).out.contains("size3D: 2\n"));
+    }
+
+    // By default a conversion keeps what the file means: values above 1 survive in reals, a 1D input stays 1D
+    // (as a 1D cube), a format of codes clamps with one note; --plain clamps on reading and says what it left out.
+    void defaultReadingKeepsTheMeaning()
+    {
+        const QString bright = file("bright.cube", "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1.25 1 1\n");
+        QVERIFY(runConvert({bright, path("bright-out.cube")}).exitCode == 0);
+        QVERIFY(readFile(path("bright-out.cube")).contains("1.250000"));
+        const ProcessResult codes = runConvert({bright, path("bright.mga")});
+        QCOMPARE(codes.err, "chromaduct-convert: " + bright.toUtf8()
+                     + ": note: 1 value outside 0..1 clamped to the pandora format's codes 0..4095\n");
+        const ProcessResult plain = runConvert({"--plain", bright, path("plain.cube")});
+        QVERIFY2(plain.err.contains("note: 1 value outside 0..1 clamped; --bake applies what the file means"), plain.err.constData());
+        QVERIFY(!readFile(path("plain.cube")).contains("1.250000"));
+        const QString spi1d = file("range.spi1d", "Version 1\nFrom -0.125 1.125\nLength 2\nComponents 1\n{\n0\n1\n}\n");
+        QCOMPARE(runConvert({spi1d, path("range.cube")}).exitCode, 0);
+        QVERIFY(readFile(path("range.cube")).startsWith("TITLE \nLUT_1D_SIZE 2\n"));
+        QVERIFY(runConvert({"--3d", "--size", "5", spi1d, path("range3d.cube")}).out.isEmpty());
+        QVERIFY(readFile(path("range3d.cube")).contains("LUT_3D_SIZE 5\n"));
+    }
+
     void helpVersionInfoFormats()
     {
         QCOMPARE(runConvert({"-V"}).out, QByteArray("chromaduct-convert 1.3.30\n"));
