@@ -177,7 +177,13 @@ private slots:
         const auto half = [](float v) { const qfloat16 h(v); quint16 bits; std::memcpy(&bits, &h, 2); return double(bits); };
         const auto input = [](int i) { quint16 bits = quint16(i); qfloat16 h; std::memcpy(static_cast<void *>(&h), &bits, 2); return double(h); };
         const auto legal = [](double t, int c) { return 0.0625 + (0.855 - 0.05 * c) * std::pow(t > 0 ? std::min(t, 1.0) : 0.0, 0.7); };
-        const struct { const char *header; int n; std::function<double(int, int)> value; } files[] = {
+        // Without a depth in the header, a name NAME_<in>to<out> gives it (16fp: half floats); the header's wins.
+        const struct { const char *header; int n; std::function<double(int, int)> value; const char *name = "legal-range"; } files[] = {
+            {"LUT: 3 1024", 1024, [&](int i, int c) { return std::round(65535 * legal(i / 1023.0, c)); }, "grade_10to16"},
+            {"LUT: 3 4096", 4096, [&](int i, int c) { return std::round(1023 * legal(i / 4095.0, c)); }, "grade_12to10"},
+            {"LUT: 3 1024", 1024, [&](int i, int c) { return half(float(legal(i / 1023.0, c))); }, "grade_10to16fp"},
+            {"LUT: 3 65536", 65536, [&](int i, int c) { return std::round(4095 * legal(input(i), c)); }, "grade_16fpto12"},
+            {"LUT: 3 1024 4096", 1024, [&](int i, int c) { return std::round(4095 * legal(i / 1023.0, c)); }, "grade_10to16"},
             {"LUT: 3 1024", 1024, [&](int i, int c) { return std::round(1023 * legal(i / 1023.0, c)); }},
             {"LUT: 3 256", 256, [&](int i, int c) { return std::round(255 * legal(i / 255.0, c)); }},
             {"LUT: 3 4096", 4096, [&](int i, int c) { return std::round(4095 * legal(i / 4095.0, c)); }},
@@ -190,11 +196,12 @@ private slots:
             for (int k = 0; k < 3 * f.n; ++k)
                 text += QByteArray::number(f.value(k % f.n, k / f.n)) + '\n';
             Read_LUTFile lut;
-            LutFileOptions options{TestSupport::writeFile(path("legal-range.lut"), text), LutFormatId::Discreet1D};
+            LutFileOptions options{TestSupport::writeFile(path(QString(f.name) + ".lut"), text), LutFormatId::Discreet1D};
             QString error;
             const std::vector<float> baked = peerBake(options.path, 1, f.n, path("peer.cube"), &error);
-            QVERIFY2(lut.readLut(options, false) && lut.size1D == f.n && !baked.empty(), qPrintable(f.header + lut.errorString + error));
-            COMPARE_TABLES(QString(f.header) + ": ", tableOf(lut.table1D), f.n, tableOf(baked), 2e-6);
+            const QString what = QString(f.name) + " " + f.header + ": ";
+            QVERIFY2(lut.readLut(options, false) && lut.size1D == f.n && !baked.empty(), qPrintable(what + lut.errorString + error));
+            COMPARE_TABLES(what, tableOf(lut.table1D), f.n, tableOf(baked), 2e-6);
             QVERIFY(lut.table1D[f.n - 1][0] < 0.93f); // not stretched to 1.0
         }
     }
