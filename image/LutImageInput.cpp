@@ -14,6 +14,8 @@ namespace LutImageInput {
 
 namespace {
 
+constexpr qint64 kMaxBmpPixels = qint64(16384) * 16384;
+
 // Reads size bytes at offset without moving the file's position.
 bool readAt(int fd, qint64 offset, uchar *data, qint64 size)
 {
@@ -66,29 +68,44 @@ bool rleComplete(int fd, qint64 offset, qint64 fileSize, qint64 rows, bool rle4)
     }
 }
 
+// What a BMP's header declares; false when the file is too short for one.
+struct BmpHeader
+{
+    qint64 dataOffset = 0, width = 0, height = 0;
+    int bits = 0;
+    quint32 compression = 0;
+};
+
+bool readBmpHeader(int fd, qint64 fileSize, BmpHeader *h)
+{
+    uchar header[34] = {};
+    if (fileSize < qint64(sizeof header) || !readAt(fd, 0, header, sizeof header))
+        return false;
+    h->dataOffset = qFromLittleEndian<quint32>(header + 10);
+    if (qFromLittleEndian<quint32>(header + 14) == 12) {
+        h->width = qFromLittleEndian<quint16>(header + 18);
+        h->height = qFromLittleEndian<quint16>(header + 20);
+        h->bits = qFromLittleEndian<quint16>(header + 24);
+    } else {
+        h->width = qFromLittleEndian<qint32>(header + 18);
+        h->height = qFromLittleEndian<qint32>(header + 22);
+        h->bits = qFromLittleEndian<quint16>(header + 28);
+        h->compression = qFromLittleEndian<quint32>(header + 30);
+    }
+    h->height = qAbs(h->height); // a negative height is a top-down BMP
+    return true;
+}
+
 // Why a BMP does not hold the pixels its header declares ("" when it
 // does, or when its compression cannot be told without decoding).
 QString bmpShortfall(int fd, qint64 fileSize)
 {
-    uchar header[34] = {};
-    if (fileSize < qint64(sizeof header) || !readAt(fd, 0, header, sizeof header))
+    BmpHeader h;
+    if (!readBmpHeader(fd, fileSize, &h))
         return QString();
-    const qint64 dataOffset = qFromLittleEndian<quint32>(header + 10);
-    const quint32 infoSize = qFromLittleEndian<quint32>(header + 14);
-    qint64 width, height;
-    int bits;
-    quint32 compression = 0;
-    if (infoSize == 12) {
-        width = qFromLittleEndian<quint16>(header + 18);
-        height = qFromLittleEndian<quint16>(header + 20);
-        bits = qFromLittleEndian<quint16>(header + 24);
-    } else {
-        width = qFromLittleEndian<qint32>(header + 18);
-        height = qFromLittleEndian<qint32>(header + 22);
-        bits = qFromLittleEndian<quint16>(header + 28);
-        compression = qFromLittleEndian<quint32>(header + 30);
-    }
-    height = qAbs(height); // a negative height is a top-down BMP
+    const qint64 dataOffset = h.dataOffset, width = h.width, height = h.height;
+    const int bits = h.bits;
+    const quint32 compression = h.compression;
     if (width <= 0 || height <= 0 || bits <= 0)
         return QString(); // the decoder says what is wrong
     const QString cutShort = QStringLiteral("the file ends before the image does");
@@ -139,6 +156,16 @@ QSize Raster::size(QString *error)
     if (!size.isValid()) {
         const QString tiff = LutTiff::lastError();
         *error = QStringLiteral("cannot read the image header: %1").arg(tiff.isEmpty() ? m_reader.errorString() : tiff);
+        // The toolkit's BMP decoder refuses more than 16384 x 16384 pixels
+        // with no reason of its own: name the size instead.
+        BmpHeader h;
+        if (m_type == "bmp" && readBmpHeader(int(m_file.handle()), m_file.size(), &h)
+            && h.width * h.height > qint64(kMaxBmpPixels))
+            *error = QStringLiteral("cannot read the image header: %1 x %2 pixels: more than the %3 pixels "
+                                    "(16384 x 16384) a BMP may have")
+                         .arg(h.width)
+                         .arg(h.height)
+                         .arg(kMaxBmpPixels);
     }
     return size;
 }

@@ -188,6 +188,9 @@ private slots:
     {
         if (!m_full.isEmpty())
             TestSupport::runProcess(QStringLiteral("umount"), {m_full});
+        // QDir decodes names by the locale and cannot remove the ones that
+        // are not UTF-8; rm takes them as bytes.
+        TestSupport::runProcess(QStringLiteral("rm"), {QStringLiteral("-rf"), QStringLiteral("--"), m_dir.path()});
     }
 
     // Every writer on a full disk: status 2, "No space left on device" in one
@@ -317,6 +320,7 @@ private slots:
         for (const QByteArray &whole : {rle8(4), tiff(40, 30, 3600)}) {
             const ProcessResult r = runConvert({"--apply", lut, file("whole", whole), path("o.png")});
             QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
+            QVERIFY(QFile::remove(path("o.png")));
         }
     }
 
@@ -330,7 +334,9 @@ private slots:
             {"long.png", pngHeader(1000000, 3000), "1000000 x 3000 pixels: more than 1073741824 pixels"},
             {"huge.jpg", jpegHeader(65000, 65000), "65000 x 65000 pixels: more than 1073741824 pixels"},
             {"wide.tif", tiff(2000000, 1, 0), "2000000 x 1 pixels: wider than 1048576 pixels"},
-            {"whole.bmp", bmp(20000, 20000, 24, 0, QByteArray(), QByteArray(1000, '\0')),
+            {"wide.bmp", bmp(20000, 20000, 24, 0, QByteArray(), QByteArray(1000, '\0')),
+             "20000 x 20000 pixels: more than the 268435456 pixels (16384 x 16384) a BMP may have"},
+            {"whole.tif", tiff(20000, 20000, 1000),
              "20000 x 20000 pixels take 1525 MB decoded whole, above the limit of 1024 MB"},
         };
         for (const auto &c : cases) {
@@ -386,12 +392,8 @@ private slots:
     void longProcessLists()
     {
         const QString tooLong = file("long.clf", matrixList(kMaxProcessNodes + 1));
-        Read_LUTFile lut;
-        LutFileOptions options{tooLong, LutFormatId::Clf};
-        if (lut.readLut(options, false) && lut.meaning.evaluateCost == 0)
-            QSKIP("the CLF reader does not count its nodes into LutMeaning::evaluateCost yet");
-        const ProcessResult r = runConvert({tooLong, path("long.cube")});
-        QVERIFY2((r.exitCode == 1 || r.exitCode == 2) && r.err.count('\n') == 1 && r.err.contains("10000"), r.err.constData());
+        checkFailure(runConvert({tooLong, path("long.cube")}), 1, tooLong,
+                     "line 10003: the process list has more than 10000 nodes", "long");
         const QString thousand = file("thousand.clf", matrixList(1000));
         checkFailure(runConvert({thousand, path("long.cube"), "--size", "256"}), 2, thousand,
                      "16777216 colours through 1000 steps each", "thousand");

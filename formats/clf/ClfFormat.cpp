@@ -147,6 +147,7 @@ bool readProcessList(Read_LUTFile *lut, const QString &fileName, bool headerOnly
     }
     lut->meaning.evaluateSize3D = mixes ? (size3D > 0 ? size3D : 33) : 0;
     lut->meaning.evaluateSize1D = mixes ? 0 : (size1D > 0 ? size1D : 4096);
+    lut->meaning.evaluateCost = qint64(nodes.size()); // the bake's bound counts nodes x colours
     const auto list = std::make_shared<const std::vector<Node>>(std::move(nodes));
     lut->meaning.evaluate = [list](double rgb[3]) {
         for (const Node &node : *list)

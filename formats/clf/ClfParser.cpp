@@ -480,6 +480,9 @@ bool ProcessListParser::parseBitDepth(const QXmlStreamAttributes &attributes, co
 
 bool ProcessListParser::parseNode(NodeKind kind)
 {
+    // A longer list is refused as it is read, before its nodes take memory.
+    if (nodes.size() >= size_t(kMaxProcessNodes))
+        return fail(QStringLiteral("the process list has more than %1 nodes").arg(kMaxProcessNodes));
     const QXmlStreamAttributes attributes = m_xml.attributes();
     Node node;
     node.line = m_xml.lineNumber();
