@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cfloat>
 #include <cmath>
 
 namespace {
@@ -42,6 +43,38 @@ QByteArray cubeArray(int n, double scale = 1.0)
     return text + "</Array>\n";
 }
 
+// A smooth cube whose gamut lies inside 0..1 and whose map is invertible, in the list's order.
+QByteArray invertibleCubeArray(int n)
+{
+    const QByteArray size = QByteArray::number(n);
+    QByteArray text = "<Array dim=\"" + size + ' ' + size + ' ' + size + " 3\">\n";
+    for (int i = 0; i < n * n * n; ++i) {
+        const double r = i / (n * n) / (n - 1.0), g = i / n % n / (n - 1.0), b = i % n / (n - 1.0);
+        for (double v : {0.05 + 0.9 * (0.8 * std::pow(r, 1.2) + 0.2 * g), 0.02 + 0.95 * (0.7 * g + 0.2 * r + 0.1 * b * b),
+                         0.1 + 0.85 * (0.9 * std::pow(b, 0.8) + 0.1 * r)})
+            text += QByteArray::number(v, 'g', 9) + ' ';
+        text += '\n';
+    }
+    return text + "</Array>\n";
+}
+
+// The 65536 entries of a half-domain table of the signed square root (times 0.8), infinite beyond 30000 and at the
+// infinities, NaN at the NaNs.
+QByteArray halfDomainArray()
+{
+    QByteArray text = "<Array dim=\"65536 1\">\n";
+    for (unsigned h = 0; h < 65536; ++h) {
+        const double x = LutClf::halfToDouble(h);
+        if (std::isnan(x))
+            text += "nan\n";
+        else if (std::fabs(x) > 30000)
+            text += x > 0 ? "inf\n" : "-inf\n";
+        else
+            text += QByteArray::number(std::copysign(std::sqrt(std::fabs(x)) * 0.8, x), 'g', 9) + '\n';
+    }
+    return text + "</Array>\n";
+}
+
 // "" when our bake of lut at size n matches the peer's bake of path within tolerance (relative above 1).
 QString compareWithPeer(const Read_LUTFile &lut, const QString &path, int n, const QString &out, double tolerance)
 {
@@ -55,7 +88,9 @@ QString compareWithPeer(const Read_LUTFile &lut, const QString &path, int n, con
     for (size_t k = 0; k < peer.values.size(); ++k) {
         const size_t line = k / 3; // red fastest
         const double mine = ours.table3D[int(line % n)][int(line / n % n)][int(line / n / n)][k % 3];
-        if (!(std::fabs(mine - peer.values[k]) <= tolerance * std::max(1.0, std::fabs(mine))))
+        // The peer writes an infinity as the largest float.
+        const double theirs = std::fabs(peer.values[k]) >= FLT_MAX ? std::copysign(INFINITY, peer.values[k]) : peer.values[k];
+        if (mine != theirs && !(std::fabs(mine - theirs) <= tolerance * std::max(1.0, std::fabs(mine))))
             return QStringLiteral("%1: line %2 channel %3: peer %4, ours %5").arg(path).arg(line).arg(k % 3)
                 .arg(peer.values[k], 0, 'g', 9).arg(mine, 0, 'g', 9);
     }
@@ -289,6 +324,26 @@ private slots:
             + "<LogParams base=\"10\" linSideOffset=\"0.1\"/></Log>\n<Exponent " + f32 + " style=\"basicMirrorFwd\">" + about
             + "<ExponentParams exponent=\"1.5\"/></Exponent>\n<LUT1D " + f32 + ">" + about + "<Array dim=\"3 1\">0 0.6 1</Array>"
             "</LUT1D>\n" + QByteArray(lut3D).replace("<Array", about + "<Array")) << false << 17;
+        // The transform format's own nodes (its lists only: a CLF list refuses them).
+        const QByteArray ctf2 = "version=\"2\"";
+        QTest::newRow("InverseLUT1D: flat parts, a reversal, falling, 10i") << processList(
+            "<InverseLUT1D inBitDepth=\"10i\" outBitDepth=\"32f\"><Array dim=\"7 3\">0 0 1023  80 50 900  300 50 800  300 400 500  "
+            "700 400 200  900 800 100  1000 1023 100</Array></InverseLUT1D>\n", ctf2) << false << 17;
+        QTest::newRow("InverseLUT1D over the half floats") << processList(
+            "<Matrix " + f32 + "><Array dim=\"3 4\">2 0 0 -0.5 0 1.5 0 -0.2 0 0 1 0</Array></Matrix>\n"
+            "<InverseLUT1D " + f32 + " halfDomain=\"true\">" + halfDomainArray() + "</InverseLUT1D>\n", ctf2) << false << 23;
+        QTest::newRow("LUT1D over the half floats, infinities") << processList(
+            "<Matrix " + f32 + "><Array dim=\"3 4\">40000 0 0 -0.5 0 1 0 -0.2 0 0 1 0</Array></Matrix>\n"
+            "<LUT1D " + f32 + " halfDomain=\"true\">" + halfDomainArray() + "</LUT1D>\n", ctf2) << false << 23;
+        QTest::newRow("InverseLUT3D, points outside the gamut") << processList(
+            "<InverseLUT3D " + f32 + ">" + invertibleCubeArray(9) + "</InverseLUT3D>\n", ctf2) << false << 17;
+        QTest::newRow("hueAdjust dw3, LUT1D and InverseLUT1D") << processList(
+            "<LUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"5 3\">0 0.013 0.11 0.31 0.23 0.19 0.53 0.61 0.43 0.83 0.71 0.73 "
+            "1 0.97 0.91</Array></LUT1D>\n"
+            // Channels that the LUT1D made equal would be ordered by roundings: the Matrix parts them.
+            "<Matrix " + f32 + "><Array dim=\"3 4\">0.97 0.01 0 0.011 0 0.93 0.02 0.023 0.01 0 0.95 0.031</Array></Matrix>\n"
+            "<InverseLUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"4 3\">0.01 0.05 0 0.21 0.33 0.41 0.67 0.59 0.53 1 0.93 "
+            "0.97</Array></InverseLUT1D>\n", ctf2) << false << 17;
     }
     void listsEvaluateAsPeer()
     {
@@ -298,6 +353,8 @@ private slots:
         QFETCH(bool, tables);
         QFETCH(int, size);
         for (const char *extension : {".clf", ".ctf"}) {
+            if (extension[1] == 'c' && extension[2] == 'l' && !text.contains("compCLFversion"))
+                continue; // a list of the transform format
             const QString list = file(QString("list") + extension, text);
             Read_LUTFile lut;
             QVERIFY2(readList(lut, list), qPrintable(lut.errorString));
@@ -368,7 +425,14 @@ private slots:
             {"channel", processList("<Exponent " + f32 + " style=\"basicFwd\"><ExponentParams "
                                     "channel=\"A\" exponent=\"2\"/></Exponent>"), "channel is not R, G or B"},
             {"hue", processList(QByteArray(lut3D).replace("LUT3D", "LUT1D").replace("2 2 2 3", "8 3").replace("<LUT1D ",
-                                "<LUT1D hueAdjust=\"dw3\" ")), "hueAdjust=\"dw3\" is not evaluated"},
+                                "<LUT1D hueAdjust=\"dw4\" "), "version=\"2\""), "hueAdjust=\"dw4\" is not evaluated", "bad.ctf"},
+            {"hue in CLF", processList(QByteArray(lut3D).replace("LUT3D", "LUT1D").replace("2 2 2 3", "8 3").replace("<LUT1D ",
+                                "<LUT1D hueAdjust=\"dw3\" ")), "hueAdjust= belongs to the transform format"},
+            {"inverse in CLF", processList(QByteArray(lut3D).replace("LUT3D", "InverseLUT3D")),
+             "line 3: a <InverseLUT3D> node belongs to the transform format, not to CLF"},
+            {"inverse cube size", processList(QByteArray(lut3D).replace("LUT3D", "InverseLUT3D").replace("2 2 2 3", "130 130 130 3"),
+                                              "version=\"2\""), "line 3: an InverseLUT3D of 130 points per axis is above the 129",
+             "bad.ctf"},
             {"interpolation", processList(QByteArray(lut3D).replace("<LUT3D ", "<LUT3D interpolation=\"cubic\" ")),
              "interpolation=\"cubic\" is not evaluated"},
             {"moncurve", processList("<Exponent " + f32 + " style=\"moncurveFwd\"><ExponentParams exponent=\"2.2\"/></Exponent>"),

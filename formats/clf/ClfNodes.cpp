@@ -29,19 +29,47 @@ double lookUpHalfDomain(const LutTable1D &table, int channel, double x)
     const unsigned b1 = b0 + 1;
     const double x1 = halfToDouble(b1);
     const double y1 = table[int(b1)][channel];
-    return y0 + (y1 - y0) * (std::fabs(x) - std::fabs(x0)) / (std::fabs(x1) - std::fabs(x0));
+    const double t = (std::fabs(x) - std::fabs(x0)) / (std::fabs(x1) - std::fabs(x0));
+    // Weighted so that an infinite entry gives an infinity, not a NaN.
+    return y0 == y1 ? y0 : y0 * (1.0 - t) + y1 * t;
 }
 
 void Lut1D::apply(double rgb[3]) const
 {
-    for (int c = 0; c < 3; ++c) {
-        if (halfDomain) {
-            rgb[c] = lookUpHalfDomain(table, c, rgb[c]);
-        } else {
-            const double position = indexMap.evaluate(rgb[c]);
-            rgb[c] = LutCalc::sample1D(table.data(), table.size(), c, position);
-        }
+    auto curve = [this](int c, double x) {
+        if (halfDomain)
+            return lookUpHalfDomain(table, c, x);
+        return LutCalc::sample1D(table.data(), table.size(), c, indexMap.evaluate(x));
+    };
+    if (hueAdjust) {
+        applyKeepingHue(rgb, curve);
+        return;
     }
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = curve(c, rgb[c]);
+}
+
+void InverseLut1D::apply(double rgb[3]) const
+{
+    auto curveOf = [this](int c, double y) {
+        if (!halfDomain)
+            return curve[c].invert(y);
+        // The positive halfs take the outputs on the side of the output for
+        // zero that the curve rises (or falls) to.
+        return curve[c].rising() == (y >= atZero[c]) ? curve[c].invert(y) : negative[c].invert(y);
+    };
+    if (hueAdjust) {
+        applyKeepingHue(rgb, curveOf);
+        return;
+    }
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = curveOf(c, rgb[c]);
+}
+
+void InverseLut3D::apply(double rgb[3]) const
+{
+    const double y[3] = {clamp01(rgb[0]), clamp01(rgb[1]), clamp01(rgb[2])};
+    cube->invert(y, rgb);
 }
 
 void Lut3D::apply(double rgb[3]) const

@@ -20,7 +20,11 @@ namespace {
 constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
 constexpr qint64 kReadBlock = 1 << 20;
 
-enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent };
+enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D };
+
+// The largest InverseLUT3D inverted: the search structure of its inverse
+// takes some forty bytes a lattice point.
+constexpr int kMaxInverseCubeSize = 129;
 
 // --- Numbers ----------------------------------------------------------------
 
@@ -215,9 +219,12 @@ private:
     bool needVersion(int least, const QString &what);
     bool parseNode(NodeKind kind);
     bool parseBitDepth(const QXmlStreamAttributes &attributes, const char *name, double *scale);
-    bool parseLut(Node &node, bool is3D);
-    bool parseLutArray(const Node &node, LutRead &lut);
+    bool parseLut(Node &node, bool is3D, bool inverse);
+    bool parseLutArray(const Node &node, LutRead &lut, bool inverse);
     bool parseIndexMap(const Node &node, LutCurve &curve);
+    // Makes node the inverse of the table read: an InverseLUT1D or
+    // InverseLUT3D.
+    bool makeInverse(Node &node, LutRead &lut, bool hueAdjust);
     bool parseRange(Node &node, Range &range);
     bool parseMatrix(Node &node, Matrix &matrix);
     bool parseCdl(Node &node, Cdl &cdl);
@@ -395,7 +402,8 @@ bool ProcessListParser::parse()
         NodeKind kind;
     } kNodes[] = {{"LUT1D", NodeKind::Lut1D},       {"LUT3D", NodeKind::Lut3D},     {"Range", NodeKind::Range},
                   {"Matrix", NodeKind::Matrix},     {"ASC_CDL", NodeKind::Cdl},     {"Log", NodeKind::Log},
-                  {"Exponent", NodeKind::Exponent}, {"Gamma", NodeKind::Exponent}};
+                  {"Exponent", NodeKind::Exponent}, {"Gamma", NodeKind::Exponent},
+                  {"InverseLUT1D", NodeKind::InverseLut1D}, {"InverseLUT3D", NodeKind::InverseLut3D}};
     static const struct
     {
         const char *text;
@@ -500,11 +508,19 @@ bool ProcessListParser::parseNode(NodeKind kind)
         return false;
     if (kind == NodeKind::Exponent && m_clf && !needVersion(200, QStringLiteral("a <%1> node").arg(elementName())))
         return false;
+    // The transform format's own nodes are not part of CLF.
+    const bool ctfOnly = kind == NodeKind::InverseLut1D || kind == NodeKind::InverseLut3D;
+    if (ctfOnly && m_clf)
+        return fail(QStringLiteral("a <%1> node belongs to the transform format, not to CLF; this list has %2")
+                        .arg(elementName(), m_versionText));
     bool ok = false;
     switch (kind) {
     case NodeKind::Lut1D:
     case NodeKind::Lut3D:
-        ok = parseLut(node, kind == NodeKind::Lut3D);
+    case NodeKind::InverseLut1D:
+    case NodeKind::InverseLut3D:
+        ok = parseLut(node, kind == NodeKind::Lut3D || kind == NodeKind::InverseLut3D,
+                      kind == NodeKind::InverseLut1D || kind == NodeKind::InverseLut3D);
         break;
     case NodeKind::Range:
         ok = parseRange(node, node.op.emplace<Range>());
@@ -529,9 +545,10 @@ bool ProcessListParser::parseNode(NodeKind kind)
 
 // --- LUT1D and LUT3D --------------------------------------------------------
 
-bool ProcessListParser::parseLut(Node &node, bool is3D)
+bool ProcessListParser::parseLut(Node &node, bool is3D, bool inverse)
 {
     const QXmlStreamAttributes attributes = m_xml.attributes();
+    const QString nodeName = elementName();
     LutRead lut;
     lut.is3D = is3D;
     const QStringRef interpolation = attributes.value(QLatin1String("interpolation"));
@@ -553,15 +570,21 @@ bool ProcessListParser::parseLut(Node &node, bool is3D)
                             .arg(value));
         (flag[0] == 'h' ? lut.halfDomain : lut.rawHalfs) = true;
     }
+    // hueAdjust="dw3" keeps the hue through a LUT1D (of the transform
+    // format's lists).
     const QStringRef hue = attributes.value(QLatin1String("hueAdjust"));
-    if (!hue.isEmpty() && hue != QLatin1String("none"))
+    const bool hueAdjust = hue.compare(QLatin1String("dw3"), Qt::CaseInsensitive) == 0;
+    if (!hue.isEmpty() && hue.compare(QLatin1String("none"), Qt::CaseInsensitive) != 0 && (!hueAdjust || is3D))
         return fail(QStringLiteral("hueAdjust=\"%1\" is not evaluated").arg(hue));
+    if (hueAdjust && m_clf)
+        return fail(QStringLiteral("hueAdjust= belongs to the transform format's LUT1D, not to CLF; this list has %1")
+                        .arg(m_versionText));
 
     const bool read = readChildren([&] {
         if (m_xml.name() == QLatin1String("Array")) {
             if (lut.hasArray)
                 return fail(QStringLiteral("a second <Array>"));
-            return parseLutArray(node, lut);
+            return parseLutArray(node, lut, inverse);
         }
         if (m_xml.name() != QLatin1String("IndexMap"))
             return skipElement();
@@ -571,8 +594,8 @@ bool ProcessListParser::parseLut(Node &node, bool is3D)
             return fail(QStringLiteral("<IndexMap> is read in CLF 2 lists and transform lists from 1.7 before 2.0; "
                                        "this list has %1")
                             .arg(m_versionText));
-        if (is3D)
-            return fail(QStringLiteral("an <IndexMap> of a LUT3D is not evaluated"));
+        if (is3D || inverse)
+            return fail(QStringLiteral("an <IndexMap> of a %1 is not evaluated").arg(nodeName));
         if (lut.hasArray || lut.hasIndexMap || lut.halfDomain)
             return fail(QStringLiteral("an <IndexMap> comes once, before the <Array> of a LUT1D over 0..1"));
         lut.hasIndexMap = true;
@@ -582,6 +605,8 @@ bool ProcessListParser::parseLut(Node &node, bool is3D)
         return false;
     if (!lut.hasArray)
         return failAt(node.line, QStringLiteral("no <Array>"));
+    if (inverse)
+        return makeInverse(node, lut, hueAdjust);
     if (is3D) {
         Lut3D &lut3D = node.op.emplace<Lut3D>();
         lut3D.table = std::move(lut.table3D);
@@ -601,10 +626,49 @@ bool ProcessListParser::parseLut(Node &node, bool is3D)
     lut1D.table = std::move(lut.table1D);
     lut1D.halfDomain = lut.halfDomain;
     lut1D.indexMap = std::move(lut.indexMap);
+    lut1D.hueAdjust = hueAdjust;
     return true;
 }
 
-bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut)
+bool ProcessListParser::makeInverse(Node &node, LutRead &lut, bool hueAdjust)
+{
+    if (lut.is3D) {
+        const int n = lut.table3D.size();
+        auto cube = std::make_shared<LutInverse::Cube>();
+        if (!cube->build(lut.table3D.data(), n))
+            return failAt(node.line, QStringLiteral("out of memory for the inverse of a cube of size %1").arg(n));
+        node.op.emplace<InverseLut3D>().cube = std::move(cube);
+        return true;
+    }
+    InverseLut1D &inverse = node.op.emplace<InverseLut1D>();
+    inverse.halfDomain = lut.halfDomain;
+    inverse.hueAdjust = hueAdjust;
+    const LutTable1D &table = lut.table1D;
+    for (int c = 0; c < 3; ++c) {
+        if (!lut.halfDomain) {
+            inverse.curve[c] = LutInverse::Curve::uniform(table.data() + c, table.size(), 3);
+            continue;
+        }
+        // The positive halfs up to the largest (65504), rising when the
+        // output for 1 is above the output for 0; the negative halfs from -0
+        // to -65504 the other way, carrying on from the output for +0.
+        std::vector<double> x, y, negativeX, negativeY;
+        for (unsigned bits = 0; bits <= 0x7bffu; ++bits) {
+            x.push_back(halfToDouble(bits));
+            y.push_back(table[int(bits)][c]);
+            negativeX.push_back(halfToDouble(bits | 0x8000u));
+            negativeY.push_back(table[int(bits | 0x8000u)][c]);
+        }
+        const double atZero = table[0][c];
+        const int direction = atZero < table[0x3c00][c] ? 1 : -1;
+        inverse.atZero[c] = atZero;
+        inverse.curve[c] = LutInverse::Curve(std::move(x), std::move(y), direction);
+        inverse.negative[c] = LutInverse::Curve(std::move(negativeX), std::move(negativeY), -direction, atZero);
+    }
+    return true;
+}
+
+bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut, bool inverse)
 {
     const bool is3D = lut.is3D;
     const qint64 line = m_xml.lineNumber();
@@ -625,6 +689,10 @@ bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut)
         return fail(QStringLiteral("Array size %1 is outside 2..%2").arg(d[0]).arg(limit));
     const int size = int(d[0]);
     const int components = int(d[is3D ? 3 : 1]);
+    if (inverse && is3D && size > kMaxInverseCubeSize)
+        return fail(QStringLiteral("an InverseLUT3D of %1 points per axis is above the %2 inverted")
+                        .arg(size)
+                        .arg(kMaxInverseCubeSize));
     if (lut.halfDomain && size != 65536)
         return fail(QStringLiteral("a half-domain LUT1D needs 65536 entries, not %1").arg(size));
     const qint64 expected = (is3D ? qint64(size) * size * size : qint64(size)) * components;
@@ -641,8 +709,10 @@ bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut)
                          : QStringLiteral("out of memory for a 1D table of size %1").arg(size));
     float *data = is3D ? lut.table3D.data() : lut.table1D.data();
     // Raw halfs are the bit patterns of the values, which are in the units
-    // of the output depth like any others (as the peer reads them).
-    const double outScale = node.outScale;
+    // of the output depth like any others (as the peer reads them). An
+    // inverse table holds the outputs of the table it inverts: they are in
+    // the units of its input depth.
+    const double outScale = inverse ? node.inScale : node.outScale;
     qint64 count = 0;
     const bool read = readText([&](const char *token, int length, qint64 tokenLine) {
         double v = 0.0;
