@@ -324,6 +324,12 @@ private slots:
             + "<LogParams base=\"10\" linSideOffset=\"0.1\"/></Log>\n<Exponent " + f32 + " style=\"basicMirrorFwd\">" + about
             + "<ExponentParams exponent=\"1.5\"/></Exponent>\n<LUT1D " + f32 + ">" + about + "<Array dim=\"3 1\">0 0.6 1</Array>"
             "</LUT1D>\n" + QByteArray(lut3D).replace("<Array", about + "<Array")) << false << 17;
+        // Alpha starts at 0 in the peer's bakes and the alpha rows keep it there, so the alpha columns do not show.
+        QTest::newRow("Matrix 4x4 and 4x5: alpha left out") << processList(
+            "<Matrix inBitDepth=\"10i\" outBitDepth=\"32f\"><Array dim=\"4 4\">0.0009 0.0001 0 0.3  0.00005 0.0008 0.0001 0.2  "
+            "0 0.0002 0.0007 0.1  0 0 0 0.5</Array></Matrix>\n<Matrix inBitDepth=\"32f\" outBitDepth=\"12i\"><Array "
+            "dim=\"4 5 4\">3000 500 0 100 40  0 3500 200 100 -20  100 0 3900 100 60  0 0 0 4095 0</Array></Matrix>\n")
+            << false << 17;
         // The transform format's own nodes (its lists only: a CLF list refuses them).
         const QByteArray ctf2 = "version=\"2\"";
         QTest::newRow("InverseLUT1D: flat parts, a reversal, falling, 10i") << processList(
@@ -420,8 +426,8 @@ private slots:
                                         "</Saturation></SatNode></ASC_CDL>"), "saturation 0 cannot be reversed"},
             {"noClamp pair", processList("<Range " + f32 + " style=\"noClamp\"><maxInValue>1"
                                          "</maxInValue><maxOutValue>1</maxOutValue></Range>"), "noClamp Range needs all four"},
-            {"matrix dim", processList("<Matrix " + f32 + "><Array dim=\"4 4\">1</Array></Matrix>"),
-             "dim=\"3 3\" or \"3 4\", not \"4 4\""},
+            {"matrix dim", processList("<Matrix " + f32 + "><Array dim=\"4 4 3\">1</Array></Matrix>"),
+             "\"4 4\" or \"4 5\", not \"4 4 3\""},
             {"channel", processList("<Exponent " + f32 + " style=\"basicFwd\"><ExponentParams "
                                     "channel=\"A\" exponent=\"2\"/></Exponent>"), "channel is not R, G or B"},
             {"hue", processList(QByteArray(lut3D).replace("LUT3D", "LUT1D").replace("2 2 2 3", "8 3").replace("<LUT1D ",

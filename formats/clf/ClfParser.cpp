@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -841,22 +842,34 @@ bool ProcessListParser::parseMatrix(Node &node, Matrix &matrix)
     const bool read = readChildren([&] {
         if (m_xml.name() != QLatin1String("Array"))
             return skipElement();
-        // "3 3", or "3 4" with the offsets as a fourth column; older files
-        // add the number of components: "3 3 3", "3 4 3".
+        // "3 3", or "3 4" with the offsets as a fourth column; "4 4" and
+        // "4 5" add a row and a column for alpha, which are read and left
+        // out (the colours' alpha is taken as 0, as the peer bakes them).
+        // Older files add the number of components: "3 3 3", "3 4 3",
+        // "4 4 4", "4 5 4".
         const QString dim = m_xml.attributes().value(QLatin1String("dim")).toString().simplified();
-        const int columns = dim == QLatin1String("3 3") || dim == QLatin1String("3 3 3")   ? 3
-                            : dim == QLatin1String("3 4") || dim == QLatin1String("3 4 3") ? 4
-                                                                                            : 0;
-        if (!columns || haveArray)
-            return fail(QStringLiteral("a Matrix needs one Array of dim=\"3 3\" or \"3 4\", not \"%1\"").arg(dim));
+        static const struct
+        {
+            const char *text;
+            int rows, columns;
+        } kDims[] = {{"3 3", 3, 3},   {"3 4", 3, 4},   {"4 4", 4, 4},   {"4 5", 4, 5},
+                     {"3 3 3", 3, 3}, {"3 4 3", 3, 4}, {"4 4 4", 4, 4}, {"4 5 4", 4, 5}};
+        const auto *shape = std::find_if(std::begin(kDims), std::end(kDims),
+                                         [&](const auto &d) { return dim == QLatin1String(d.text); });
+        if (shape == std::end(kDims) || haveArray)
+            return fail(QStringLiteral("a Matrix needs one Array of dim=\"3 3\", \"3 4\", \"4 4\" or \"4 5\", not \"%1\"")
+                            .arg(dim));
         haveArray = true;
-        double values[12];
-        if (!readNumbers(values, 3 * columns, QStringLiteral("the Matrix Array")))
+        const int rows = shape->rows, columns = shape->columns;
+        double values[20];
+        if (!readNumbers(values, rows * columns, QStringLiteral("the Matrix Array")))
             return false;
+        // The offsets are the last column of "3 4" and "4 5".
+        const bool offsets = columns == rows + 1;
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 3; ++c)
                 matrix.m[r][c] = values[r * columns + c] * node.inScale / node.outScale;
-            matrix.m[r][3] = columns == 4 ? values[r * columns + 3] / node.outScale : 0.0;
+            matrix.m[r][3] = offsets ? values[r * columns + columns - 1] / node.outScale : 0.0;
         }
         return true;
     });
