@@ -343,6 +343,35 @@ private slots:
             "<LUT1D " + f32 + " halfDomain=\"true\">" + halfDomainArray() + "</LUT1D>\n", ctf2) << false << 23;
         QTest::newRow("InverseLUT3D, points outside the gamut") << processList(
             "<InverseLUT3D " + f32 + ">" + invertibleCubeArray(9) + "</InverseLUT3D>\n", ctf2) << false << 17;
+        const QByteArray filmLog =
+            "<Log inBitDepth=\"32f\" outBitDepth=\"10i\" style=\"linToLog\"><LogParams gamma=\"0.6\" refWhite=\"685\" "
+            "refBlack=\"95\" highlight=\"1\" shadow=\"0\"/></Log>\n<Log inBitDepth=\"10i\" outBitDepth=\"32f\" "
+            "style=\"logToLin\"><LogParams channel=\"R\" gamma=\"0.55\" refWhite=\"695\" refBlack=\"90\" highlight=\"0.9\" "
+            "shadow=\"0.01\"/><LogParams channel=\"G\" gamma=\"0.6\" refWhite=\"685\" refBlack=\"95\" highlight=\"1\" "
+            "shadow=\"0\"/><LogParams channel=\"B\" gamma=\"0.65\" refWhite=\"680\" refBlack=\"100\" highlight=\"1.1\" "
+            "shadow=\"-0.01\"/></Log>\n";
+        QTest::newRow("film-style Log, 1.3") << processList(filmLog, "version=\"1.3\"") << false << 17;
+        QTest::newRow("film-style Log, 2") << processList(filmLog, ctf2) << false << 17;
+        auto ec = [](const char *style, const char *params) {
+            return "<ExposureContrast " + f32 + " style=\"" + style + "\"><ECParams " + params + "/>"
+                   "<DynamicParameter param=\"EXPOSURE\"/></ExposureContrast>\n";
+        };
+        // logRev with its own logExposureStep is left out: the peer takes the default step for its exposure.
+        QTest::newRow("ExposureContrast styles") << processList(
+            ec("linear", "exposure=\"0.5\" contrast=\"1.2\" gamma=\"0.9\" pivot=\"0.18\"")
+            + ec("videoRev", "exposure=\"-0.3\" contrast=\"0.8\" pivot=\"0.4\"")
+            + ec("video", "exposure=\"0.2\" contrast=\"1\" pivot=\"0.3\"")
+            + ec("linearRev", "exposure=\"0.4\" contrast=\"1.3\" gamma=\"1.1\" pivot=\"0.25\"")
+            + ec("log", "exposure=\"0.3\" contrast=\"1.1\" pivot=\"0.2\" logExposureStep=\"0.1\" logMidGray=\"0.42\"")
+            + ec("log", "exposure=\"0.5\" contrast=\"1.2\" pivot=\"0.18\"")
+            + ec("logRev", "exposure=\"0.1\" contrast=\"0.7\" gamma=\"1.2\" pivot=\"0.3\" logMidGray=\"0.4\""), ctf2)
+            << false << 17;
+        QTest::newRow("Gamma with alpha parameters") << processList(
+            "<Gamma " + f32 + " style=\"basicFwd\"><GammaParams gamma=\"2.2\"/><GammaParams channel=\"A\" gamma=\"1.5\"/>"
+            "</Gamma>\n<Gamma " + f32 + " style=\"moncurveRev\"><GammaParams channel=\"R\" gamma=\"2.4\" offset=\"0.055\"/>"
+            "<GammaParams channel=\"G\" gamma=\"2.2\" offset=\"0.099\"/><GammaParams channel=\"B\" gamma=\"2.0\" "
+            "offset=\"0.1\"/><GammaParams channel=\"A\" gamma=\"1.8\" offset=\"0.05\"/></Gamma>\n", "version=\"1.5\"")
+            << false << 17;
         QTest::newRow("hueAdjust dw3, LUT1D and InverseLUT1D") << processList(
             "<LUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"5 3\">0 0.013 0.11 0.31 0.23 0.19 0.53 0.61 0.43 0.83 0.71 0.73 "
             "1 0.97 0.91</Array></LUT1D>\n"
@@ -434,6 +463,21 @@ private slots:
                                 "<LUT1D hueAdjust=\"dw4\" "), "version=\"2\""), "hueAdjust=\"dw4\" is not evaluated", "bad.ctf"},
             {"hue in CLF", processList(QByteArray(lut3D).replace("LUT3D", "LUT1D").replace("2 2 2 3", "8 3").replace("<LUT1D ",
                                 "<LUT1D hueAdjust=\"dw3\" ")), "hueAdjust= belongs to the transform format"},
+            {"film Log mixed", processList("<Log " + f32 + " style=\"linToLog\"><LogParams gamma=\"0.6\" refWhite=\"685\" "
+                                           "refBlack=\"95\" highlight=\"1\" shadow=\"0\" base=\"10\"/></Log>", "version=\"2\""),
+             "mix film-style parameters", "bad.ctf"},
+            {"film Log values", processList("<Log " + f32 + " style=\"logToLin\"><LogParams gamma=\"0.6\" refWhite=\"85\" "
+                                            "refBlack=\"95\" highlight=\"1\" shadow=\"0\"/></Log>", "version=\"1.3\""),
+             "refWhite above refBlack", "bad.ctf"},
+            {"alpha before 1.5", processList("<Gamma " + f32 + " style=\"basicFwd\"><GammaParams gamma=\"2\"/><GammaParams "
+                                             "channel=\"A\" gamma=\"2\"/></Gamma>", "version=\"1.3\""),
+             "channel is not R, G or B", "bad.ctf"},
+            {"EC params", processList("<ExposureContrast " + f32 + " style=\"video\"><ECParams exposure=\"1\" "
+                                      "contrast=\"1\"/></ExposureContrast>", "version=\"2\""),
+             "line 3: ECParams need exposure, contrast and pivot", "bad.ctf"},
+            {"EC style", processList("<ExposureContrast " + f32 + " style=\"lin\"><ECParams exposure=\"1\" contrast=\"1\" "
+                                     "pivot=\"1\"/></ExposureContrast>", "version=\"2\""),
+             "ExposureContrast style=\"lin\" is not evaluated", "bad.ctf"},
             {"inverse in CLF", processList(QByteArray(lut3D).replace("LUT3D", "InverseLUT3D")),
              "line 3: a <InverseLUT3D> node belongs to the transform format, not to CLF"},
             {"inverse cube size", processList(QByteArray(lut3D).replace("LUT3D", "InverseLUT3D").replace("2 2 2 3", "130 130 130 3"),
@@ -467,7 +511,7 @@ private slots:
             {"mirror Gamma in CTF 1.7", processList("<Gamma " + f32 + " style=\"basicMirrorFwd\"><GammaParams gamma=\"2\"/></Gamma>",
                                                     "version=\"1.7\""), "style=\"basicMirrorFwd\" needs version 2.0 or later"},
             {"film-style Log", processList("<Log " + f32 + " style=\"linToLog\"/>", "version=\"1.3\""),
-             "before version 2.0 a Log of style=\"linToLog\" takes film-style parameters"},
+             "line 3: film-style LogParams needed for every channel"},
             {"offset of a basic style", processList("<Exponent " + f32 + " style=\"basicFwd\"><ExponentParams exponent=\"2\" "
                                                     "offset=\"0.1\"/></Exponent>"),
              "line 3: offset= is a parameter of the moncurve styles only, not of style=\"basicFwd\""},

@@ -230,4 +230,41 @@ void Exponent::apply(double rgb[3]) const
     }
 }
 
+void ExposureContrast::apply(double rgb[3]) const
+{
+    // The smallest pivot and contrast taken, as the peer's.
+    constexpr double kMinimum = 0.001;
+    const double c = std::max(kMinimum, contrast * gamma);
+    const double pivotIn = std::max(kMinimum, pivot);
+    if (style == ExposureContrastStyle::Log) {
+        // out = (in + exposure - pivot) * contrast + pivot, in log units: an
+        // exposure step a stop, the pivot where 0.18 would be.
+        const double logPivot = std::max(0.0, std::log2(pivotIn / 0.18) * logExposureStep + logMidGray);
+        const double shift = exposure * logExposureStep;
+        for (int i = 0; i < 3; ++i) {
+            if (!reverse) {
+                rgb[i] = rgb[i] * c + (shift - logPivot) * c + logPivot;
+            } else {
+                const double inverse = std::max(kMinimum, 1.0 / (contrast * gamma));
+                rgb[i] = rgb[i] * inverse + logPivot - logPivot * inverse - shift;
+            }
+        }
+        return;
+    }
+    // Video values are linear ones through a 1/1.83 power.
+    constexpr double kVideoPower = 0.54644808743169393;
+    const bool video = style == ExposureContrastStyle::Video;
+    const double gain = video ? std::pow(std::exp2(exposure), kVideoPower) : std::exp2(exposure);
+    const double p = video ? std::pow(pivotIn, kVideoPower) : pivotIn;
+    for (int i = 0; i < 3; ++i) {
+        double &v = rgb[i];
+        if (c == 1.0)
+            v = reverse ? v / gain : v * gain;
+        else if (!reverse)
+            v = std::pow(std::max(0.0, v * gain / p), c) * p;
+        else
+            v = std::pow(std::max(0.0, v / p), 1.0 / c) * p / gain;
+    }
+}
+
 } // namespace LutClf

@@ -153,7 +153,28 @@ struct Exponent
     bool mixesChannels() const { return false; }
 };
 
-using Operation = std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D>;
+enum class ExposureContrastStyle { Linear, Video, Log };
+
+// An ExposureContrast: an exposure in stops and a contrast (times gamma)
+// about a pivot, for linear, video or logarithmic encodings, or the
+// reverse. Dynamic parameters take the values the file states.
+struct ExposureContrast
+{
+    ExposureContrastStyle style = ExposureContrastStyle::Linear;
+    bool reverse = false;
+    double exposure = 0.0;
+    double contrast = 1.0;
+    double gamma = 1.0;
+    double pivot = 0.18;
+    double logExposureStep = 0.088;
+    double logMidGray = 0.435;
+
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return false; }
+};
+
+using Operation =
+    std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast>;
 
 // One node of the list: its operation, where the file gives it, and the
 // scales of its bit depths (the largest code of an integer depth, 1 for a

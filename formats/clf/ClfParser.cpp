@@ -21,7 +21,7 @@ namespace {
 constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
 constexpr qint64 kReadBlock = 1 << 20;
 
-enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D };
+enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast };
 
 // The largest InverseLUT3D inverted: the search structure of its inverse
 // takes some forty bytes a lattice point.
@@ -231,6 +231,7 @@ private:
     bool parseCdl(Node &node, Cdl &cdl);
     bool parseLog(Node &node, Log &log);
     bool parseExponent(Node &node, Exponent &exponent, bool gammaNames);
+    bool parseExposureContrast(Node &node, ExposureContrast &ec);
 
     QFile *m_file;
     bool m_clfFile;
@@ -404,7 +405,8 @@ bool ProcessListParser::parse()
     } kNodes[] = {{"LUT1D", NodeKind::Lut1D},       {"LUT3D", NodeKind::Lut3D},     {"Range", NodeKind::Range},
                   {"Matrix", NodeKind::Matrix},     {"ASC_CDL", NodeKind::Cdl},     {"Log", NodeKind::Log},
                   {"Exponent", NodeKind::Exponent}, {"Gamma", NodeKind::Exponent},
-                  {"InverseLUT1D", NodeKind::InverseLut1D}, {"InverseLUT3D", NodeKind::InverseLut3D}};
+                  {"InverseLUT1D", NodeKind::InverseLut1D}, {"InverseLUT3D", NodeKind::InverseLut3D},
+                  {"ExposureContrast", NodeKind::ExposureContrast}};
     static const struct
     {
         const char *text;
@@ -510,7 +512,8 @@ bool ProcessListParser::parseNode(NodeKind kind)
     if (kind == NodeKind::Exponent && m_clf && !needVersion(200, QStringLiteral("a <%1> node").arg(elementName())))
         return false;
     // The transform format's own nodes are not part of CLF.
-    const bool ctfOnly = kind == NodeKind::InverseLut1D || kind == NodeKind::InverseLut3D;
+    const bool ctfOnly = kind == NodeKind::InverseLut1D || kind == NodeKind::InverseLut3D
+                         || kind == NodeKind::ExposureContrast;
     if (ctfOnly && m_clf)
         return fail(QStringLiteral("a <%1> node belongs to the transform format, not to CLF; this list has %2")
                         .arg(elementName(), m_versionText));
@@ -525,6 +528,9 @@ bool ProcessListParser::parseNode(NodeKind kind)
         break;
     case NodeKind::Range:
         ok = parseRange(node, node.op.emplace<Range>());
+        break;
+    case NodeKind::ExposureContrast:
+        ok = parseExposureContrast(node, node.op.emplace<ExposureContrast>());
         break;
     case NodeKind::Matrix:
         ok = parseMatrix(node, node.op.emplace<Matrix>());
@@ -948,27 +954,78 @@ bool ProcessListParser::parseLog(Node &node, Log &log)
     const bool camera = log.style == LogStyle::CameraLinToLog || log.style == LogStyle::CameraLogToLin;
     const bool plain = log.style == LogStyle::Log10 || log.style == LogStyle::Log2 || log.style == LogStyle::AntiLog10
                        || log.style == LogStyle::AntiLog2;
-    // Before 2.0 the transform format's Log took film-style parameters
-    // (LogParams gamma, refWhite, ...): only the plain styles, which take
-    // none, mean the same there.
-    const bool filmStyle = !m_clf && m_version < 200;
-    if (filmStyle && !plain)
-        return fail(QStringLiteral("before version 2.0 a Log of style=\"%1\" takes film-style parameters, which are "
-                                   "not evaluated; this list has %2")
+    // The transform format's lists also take film-style parameters for
+    // linToLog and logToLin (gamma, refWhite, refBlack, highlight and
+    // shadow, a Cineon-like model); before 2.0 they are the only kind, and
+    // the other styles than the plain ones are unknown.
+    const bool before2 = !m_clf && m_version < 200;
+    const bool filmStyles = log.style == LogStyle::LinToLog || log.style == LogStyle::LogToLin;
+    if (before2 && !plain && !filmStyles)
+        return fail(QStringLiteral("before version 2.0 a Log knows no style=\"%1\"; this list has %2")
                         .arg(QLatin1String(style->text), m_versionText));
+    bool film = false, others = false; // the kinds of LogParams given
+    bool filmSet[3] = {false, false, false};
     const bool read = readChildren([&] {
         if (m_xml.name() != QLatin1String("LogParams"))
             return skipElement();
-        if (filmStyle)
-            return fail(QStringLiteral("before version 2.0 LogParams are film-style parameters, which are not "
-                                       "evaluated; this list has %1")
-                            .arg(m_versionText));
         const QXmlStreamAttributes attributes = m_xml.attributes();
-        // The film-style parameters of older transform files are another model.
-        for (const char *film : {"gamma", "refWhite", "refBlack", "highlight", "shadow"}) {
-            if (attributes.hasAttribute(QLatin1String(film)))
-                return fail(QStringLiteral("LogParams %1= (film-style parameters) are not evaluated")
-                                .arg(QLatin1String(film)));
+        static const char *const kFilm[] = {"gamma", "refWhite", "refBlack", "highlight", "shadow"};
+        static const char *const kClf[] = {"base", "logSideSlope", "logSideOffset", "linSideSlope", "linSideOffset",
+                                           "linSideBreak", "linearSlope"};
+        bool anyFilm = false, anyClf = false;
+        for (const char *name : kFilm)
+            anyFilm = anyFilm || attributes.hasAttribute(QLatin1String(name));
+        for (const char *name : kClf)
+            anyClf = anyClf || attributes.hasAttribute(QLatin1String(name));
+        const int only = channelOf(attributes);
+        if (only == -2)
+            return fail(QStringLiteral("LogParams channel is not R, G or B"));
+        if (m_clf && anyFilm)
+            return fail(QStringLiteral("LogParams %1= and the other film-style parameters are not part of CLF; this "
+                                       "list has %2")
+                            .arg(QLatin1String(kFilm[0]), m_versionText));
+        if (before2 || anyFilm) {
+            if (!filmStyles)
+                return fail(QStringLiteral("film-style LogParams belong to linToLog and logToLin, not to "
+                                           "style=\"%1\"")
+                                .arg(QLatin1String(style->text)));
+            if (anyClf || others)
+                return fail(QStringLiteral("LogParams mix film-style parameters (gamma, refWhite, ...) with the "
+                                           "others (base, logSideSlope, ...)"));
+            double v[5];
+            for (int i = 0; i < 5; ++i) {
+                bool present = false;
+                if (!attributeNumber(attributes, kFilm[i], &v[i], &present))
+                    return false;
+                if (!present)
+                    return fail(QStringLiteral("film-style LogParams need gamma, refWhite, refBlack, highlight and "
+                                               "shadow; %1= is missing")
+                                    .arg(QLatin1String(kFilm[i])));
+            }
+            const double gamma = v[0], refWhite = v[1], refBlack = v[2], highlight = v[3], shadow = v[4];
+            if (!(gamma > 0.01) || !(refWhite > refBlack) || !(highlight > shadow))
+                return fail(QStringLiteral("film-style LogParams need gamma above 0.01, refWhite above refBlack and "
+                                           "highlight above shadow"));
+            // The film model as a logarithm of base 10: refWhite and refBlack
+            // are 10-bit codes, 0.002 density a code, gamma the film's.
+            const double density = 0.002 * 1023.0 / gamma;
+            const double blackToWhite = std::min((refBlack - refWhite) / 1023.0 * density, -0.0001);
+            const double gain = (highlight - shadow) / (1.0 - std::pow(10.0, blackToWhite));
+            const double offset = gain - (highlight - shadow);
+            LogParams p;
+            p.base = 10.0;
+            p.logSideSlope = 1.0 / density;
+            p.linSideSlope = 1.0 / gain;
+            p.linSideOffset = (offset - shadow) / gain;
+            p.logSideOffset = refWhite / 1023.0;
+            film = true;
+            for (int c = 0; c < 3; ++c) {
+                if (only < 0 || only == c) {
+                    log.params[c] = p;
+                    filmSet[c] = true;
+                }
+            }
+            return skipElement();
         }
         LogParams p;
         bool hasBreak = false, hasSlope = false;
@@ -997,19 +1054,23 @@ bool ProcessListParser::parseLog(Node &node, Log &log)
             if (p.linearSlope == 0.0)
                 return fail(QStringLiteral("linearSlope must not be 0"));
         }
-        const int only = channelOf(attributes);
-        if (only == -2)
-            return fail(QStringLiteral("LogParams channel is not R, G or B"));
+        if (film)
+            return fail(QStringLiteral("LogParams mix film-style parameters (gamma, refWhite, ...) with the "
+                                       "others (base, logSideSlope, ...)"));
+        others = true;
         for (int c = 0; c < 3; ++c) {
             if (only < 0 || only == c)
                 log.params[c] = p;
         }
         return skipElement();
     });
-    if (read && camera
-        && std::isnan(log.params[0].linSideBreak + log.params[1].linSideBreak + log.params[2].linSideBreak))
+    if (!read)
+        return false;
+    if (camera && std::isnan(log.params[0].linSideBreak + log.params[1].linSideBreak + log.params[2].linSideBreak))
         return failAt(node.line, QStringLiteral("the camera Log styles need LogParams for every channel"));
-    return read;
+    if ((film || (before2 && filmStyles)) && !(filmSet[0] && filmSet[1] && filmSet[2]))
+        return failAt(node.line, QStringLiteral("film-style LogParams needed for every channel"));
+    return true;
 }
 
 bool ProcessListParser::parseExponent(Node &node, Exponent &exponent, bool gammaNames)
@@ -1063,6 +1124,11 @@ bool ProcessListParser::parseExponent(Node &node, Exponent &exponent, bool gamma
                                                               QLatin1String(moncurve ? " and offset" : "")));
         if (moncurve ? !(g >= 1.0 && o >= 0.0) : !(g > 0.0))
             return fail(QStringLiteral("%1 %2 is outside the style's range").arg(QLatin1String(exponentName)).arg(g));
+        // The transform format's lists from 1.5 on may give alpha its own
+        // parameters, which are read and left out.
+        if (!m_clf && m_version >= 105
+            && attributes.value(QLatin1String("channel")).compare(QLatin1String("A"), Qt::CaseInsensitive) == 0)
+            return skipElement();
         const int only = channelOf(attributes);
         if (only == -2)
             return fail(QStringLiteral("%1 channel is not R, G or B").arg(paramsName));
@@ -1078,6 +1144,43 @@ bool ProcessListParser::parseExponent(Node &node, Exponent &exponent, bool gamma
     if (read && !(set[0] && set[1] && set[2]))
         return failAt(node.line, QStringLiteral("%1 needed for every channel").arg(paramsName));
     return read;
+}
+
+bool ProcessListParser::parseExposureContrast(Node &node, ExposureContrast &ec)
+{
+    static const struct
+    {
+        const char *text;
+        ExposureContrastStyle style;
+        bool reverse;
+    } kStyles[] = {{"linear", ExposureContrastStyle::Linear, false}, {"linearRev", ExposureContrastStyle::Linear, true},
+                   {"video", ExposureContrastStyle::Video, false},   {"videoRev", ExposureContrastStyle::Video, true},
+                   {"log", ExposureContrastStyle::Log, false},       {"logRev", ExposureContrastStyle::Log, true}};
+    const auto *style = parseStyle(kStyles);
+    if (!style)
+        return false;
+    ec.style = style->style;
+    ec.reverse = style->reverse;
+    bool haveParams = false;
+    // ECParams holds the values; DynamicParameter elements mark some of them
+    // as an application's to change, and the values stated are taken.
+    const bool read = readChildren([&] {
+        if (m_xml.name() != QLatin1String("ECParams"))
+            return skipElement();
+        const QXmlStreamAttributes attributes = m_xml.attributes();
+        bool hasExposure = false, hasContrast = false, hasPivot = false;
+        if (!attributeNumber(attributes, "exposure", &ec.exposure, &hasExposure)
+            || !attributeNumber(attributes, "contrast", &ec.contrast, &hasContrast)
+            || !attributeNumber(attributes, "gamma", &ec.gamma) || !attributeNumber(attributes, "pivot", &ec.pivot, &hasPivot)
+            || !attributeNumber(attributes, "logExposureStep", &ec.logExposureStep)
+            || !attributeNumber(attributes, "logMidGray", &ec.logMidGray))
+            return false;
+        if (!hasExposure || !hasContrast || !hasPivot)
+            return fail(QStringLiteral("ECParams need exposure, contrast and pivot"));
+        haveParams = true;
+        return skipElement();
+    });
+    return read && (haveParams || failAt(node.line, QStringLiteral("an ExposureContrast without <ECParams>")));
 }
 
 } // namespace
