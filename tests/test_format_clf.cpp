@@ -372,6 +372,28 @@ private slots:
             "<GammaParams channel=\"G\" gamma=\"2.2\" offset=\"0.099\"/><GammaParams channel=\"B\" gamma=\"2.0\" "
             "offset=\"0.1\"/><GammaParams channel=\"A\" gamma=\"1.8\" offset=\"0.05\"/></Gamma>\n", "version=\"1.5\"")
             << false << 17;
+        // Every FixedFunction style, behind Matrix nodes that make negative values for the ACES look styles and keep the
+        // colour-space conversions away from their poles (where float roundings of the peer would decide).
+        auto fixed = [](const QByteArray &styles, const char *matrix) {
+            QByteArray text;
+            for (const QByteArray &style : styles.split(' '))
+                text += "<Matrix " + f32 + "><Array dim=\"3 4\">" + matrix + "</Array></Matrix>\n<FixedFunction " + f32
+                        + " style=\"" + QByteArray(style).replace('|', ' ').replace('\'', '"') + "\"/>\n";
+            return text;
+        };
+        const char *spread = "1.3 -0.2 0.1 -0.1 0.1 1.2 -0.2 0 -0.1 0.2 1.4 -0.15";
+        const char *positive = "0.9 0.1 0.05 0.02 0.1 0.8 0.1 0.03 0.05 0.1 0.9 0.04";
+        for (const char *styles : {"RedMod03Fwd RedMod03Rev RedMod10Fwd RedMod10Rev", "Glow03Fwd Glow03Rev Glow10Fwd Glow10Rev",
+                                   "DarkToDim10 DimToDark10"})
+            QTest::newRow(styles) << processList(fixed(styles, spread), ctf2) << false << 17;
+        for (const char *styles : {"Surround'|params='0.78 Rec2100SurroundFwd'|params='0.9 Rec2100SurroundRev'|params='1.3",
+                                   "GamutComp13Fwd'|params='1.147|1.264|1.312|0.815|0.803|0.88|1.2 "
+                                   "GamutComp13Rev'|params='1.2|1.1|1.3|0.8|0.85|0.9|1.5",
+                                   "RGB_TO_HSV HSV_TO_RGB XYZ_TO_xyY xyY_TO_XYZ", "XYZ_TO_uvY uvY_TO_XYZ XYZ_TO_LUV LUV_TO_XYZ"})
+            QTest::newRow(styles) << processList(fixed(styles, positive), ctf2) << false << 17;
+        QTest::newRow("ACES node") << processList(
+            "<ACES " + f32 + " style=\"RedMod03Fwd\"/>\n<ACES " + f32 + " style=\"Surround\"><ACESParams gamma=\"0.9\"/></ACES>\n"
+            "<ACES " + f32 + " style=\"Glow10Rev\"/>\n", "version=\"1.5\"") << false << 17;
         QTest::newRow("hueAdjust dw3, LUT1D and InverseLUT1D") << processList(
             "<LUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"5 3\">0 0.013 0.11 0.31 0.23 0.19 0.53 0.61 0.43 0.83 0.71 0.73 "
             "1 0.97 0.91</Array></LUT1D>\n"
@@ -427,8 +449,7 @@ private slots:
             {"not a list", "<?xml version=\"1.0\"?><LUT3D/>", "not <ProcessList>"},
             {"empty", "", "Premature end of document"},
             {"no nodes", processList("<Description>x</Description>"), "holds no process node"},
-            {"unknown node", processList("<FixedFunction " + f32 + " style=\"RGB_TO_HSV\"/>"),
-             "line 3: cannot evaluate a <FixedFunction> node"},
+            {"unknown node", processList("<Warp " + f32 + " style=\"RGB_TO_HSV\"/>"), "line 3: cannot evaluate a <Warp> node"},
             {"bit depth", processList(QByteArray(lut3D).replace("inBitDepth=\"32f\"", "inBitDepth=\"9i\"")),
              "inBitDepth=\"9i\" is not a bit depth"},
             {"not a number", processList(QByteArray(lut3D).replace("0.5 0.5 0.5", "0.5 0.5x 0.5")),
@@ -478,6 +499,16 @@ private slots:
             {"EC style", processList("<ExposureContrast " + f32 + " style=\"lin\"><ECParams exposure=\"1\" contrast=\"1\" "
                                      "pivot=\"1\"/></ExposureContrast>", "version=\"2\""),
              "ExposureContrast style=\"lin\" is not evaluated", "bad.ctf"},
+            {"FixedFunction params", processList("<FixedFunction " + f32 + " style=\"RGB_TO_HSV\" params=\"1\"/>", "version=\"2\""),
+             "line 3: <FixedFunction> style=\"RGB_TO_HSV\" takes 0 parameters, not 1", "bad.ctf"},
+            {"ACES params", processList("<ACES " + f32 + " style=\"Surround\"/>", "version=\"1.7\""),
+             "<ACES> style=\"Surround\" takes 1 parameters, not 0", "bad.ctf"},
+            {"surround gamma", processList("<FixedFunction " + f32 + " style=\"Rec2100SurroundFwd\" params=\"200\"/>",
+                                           "version=\"2\""), "outside 0.01..100", "bad.ctf"},
+            {"FixedFunction before 2", processList("<FixedFunction " + f32 + " style=\"RGB_TO_HSV\"/>", "version=\"1.7\""),
+             "a <FixedFunction> node needs version 2.0 or later", "bad.ctf"},
+            {"gamut compression", processList("<FixedFunction " + f32 + " style=\"GamutComp13Fwd\" params=\"1 1.2 1.3 0.8 "
+                                              "0.8 0.8 1.2\"/>", "version=\"2\""), "limits in 1.001..65504", "bad.ctf"},
             {"inverse in CLF", processList(QByteArray(lut3D).replace("LUT3D", "InverseLUT3D")),
              "line 3: a <InverseLUT3D> node belongs to the transform format, not to CLF"},
             {"inverse cube size", processList(QByteArray(lut3D).replace("LUT3D", "InverseLUT3D").replace("2 2 2 3", "130 130 130 3"),

@@ -173,8 +173,27 @@ struct ExposureContrast
     bool mixesChannels() const { return false; }
 };
 
-using Operation =
-    std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast>;
+enum class FixedStyle {
+    RedMod03Fwd, RedMod03Rev, RedMod10Fwd, RedMod10Rev, Glow03Fwd, Glow03Rev, Glow10Fwd, Glow10Rev,
+    DarkToDim10, DimToDark10, GamutComp13Fwd, GamutComp13Rev, Rec2100SurroundFwd, Rec2100SurroundRev,
+    RgbToHsv, HsvToRgb, XyzToXyY, XyYToXyz, XyzToUvY, UvYToXyz, XyzToLuv, LuvToXyz
+};
+
+// A FixedFunction (or the older ACES node): one of the named functions of
+// the ACES look and output transforms and of colour-space conversions, with
+// its parameters (the surround's gamma; the gamut compression's limits,
+// thresholds and power).
+struct FixedFunction
+{
+    FixedStyle style = FixedStyle::RgbToHsv;
+    double params[7] = {0, 0, 0, 0, 0, 0, 0};
+
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return true; }
+};
+
+using Operation = std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D,
+                               ExposureContrast, FixedFunction>;
 
 // One node of the list: its operation, where the file gives it, and the
 // scales of its bit depths (the largest code of an integer depth, 1 for a

@@ -21,7 +21,7 @@ namespace {
 constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
 constexpr qint64 kReadBlock = 1 << 20;
 
-enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast };
+enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction };
 
 // The largest InverseLUT3D inverted: the search structure of its inverse
 // takes some forty bytes a lattice point.
@@ -232,6 +232,7 @@ private:
     bool parseLog(Node &node, Log &log);
     bool parseExponent(Node &node, Exponent &exponent, bool gammaNames);
     bool parseExposureContrast(Node &node, ExposureContrast &ec);
+    bool parseFixedFunction(Node &node, FixedFunction &function, bool acesNode);
 
     QFile *m_file;
     bool m_clfFile;
@@ -406,7 +407,8 @@ bool ProcessListParser::parse()
                   {"Matrix", NodeKind::Matrix},     {"ASC_CDL", NodeKind::Cdl},     {"Log", NodeKind::Log},
                   {"Exponent", NodeKind::Exponent}, {"Gamma", NodeKind::Exponent},
                   {"InverseLUT1D", NodeKind::InverseLut1D}, {"InverseLUT3D", NodeKind::InverseLut3D},
-                  {"ExposureContrast", NodeKind::ExposureContrast}};
+                  {"ExposureContrast", NodeKind::ExposureContrast}, {"FixedFunction", NodeKind::FixedFunction},
+                  {"ACES", NodeKind::FixedFunction}};
     static const struct
     {
         const char *text;
@@ -513,7 +515,7 @@ bool ProcessListParser::parseNode(NodeKind kind)
         return false;
     // The transform format's own nodes are not part of CLF.
     const bool ctfOnly = kind == NodeKind::InverseLut1D || kind == NodeKind::InverseLut3D
-                         || kind == NodeKind::ExposureContrast;
+                         || kind == NodeKind::ExposureContrast || kind == NodeKind::FixedFunction;
     if (ctfOnly && m_clf)
         return fail(QStringLiteral("a <%1> node belongs to the transform format, not to CLF; this list has %2")
                         .arg(elementName(), m_versionText));
@@ -531,6 +533,9 @@ bool ProcessListParser::parseNode(NodeKind kind)
         break;
     case NodeKind::ExposureContrast:
         ok = parseExposureContrast(node, node.op.emplace<ExposureContrast>());
+        break;
+    case NodeKind::FixedFunction:
+        ok = parseFixedFunction(node, node.op.emplace<FixedFunction>(), m_xml.name() == QLatin1String("ACES"));
         break;
     case NodeKind::Matrix:
         ok = parseMatrix(node, node.op.emplace<Matrix>());
@@ -1181,6 +1186,87 @@ bool ProcessListParser::parseExposureContrast(Node &node, ExposureContrast &ec)
         return skipElement();
     });
     return read && (haveParams || failAt(node.line, QStringLiteral("an ExposureContrast without <ECParams>")));
+}
+
+bool ProcessListParser::parseFixedFunction(Node &node, FixedFunction &function, bool acesNode)
+{
+    // The ACES node (from 1.5) is the older form, with the surround's gamma
+    // in an ACESParams element; FixedFunction (from 2.0) gives its
+    // parameters in a params attribute.
+    if (!needVersion(acesNode ? 105 : 200, QStringLiteral("a <%1> node").arg(elementName())))
+        return false;
+    static const struct
+    {
+        const char *text;
+        FixedStyle style;
+        int params;
+    } kStyles[] = {{"RedMod03Fwd", FixedStyle::RedMod03Fwd, 0},
+                   {"RedMod03Rev", FixedStyle::RedMod03Rev, 0},
+                   {"RedMod10Fwd", FixedStyle::RedMod10Fwd, 0},
+                   {"RedMod10Rev", FixedStyle::RedMod10Rev, 0},
+                   {"Glow03Fwd", FixedStyle::Glow03Fwd, 0},
+                   {"Glow03Rev", FixedStyle::Glow03Rev, 0},
+                   {"Glow10Fwd", FixedStyle::Glow10Fwd, 0},
+                   {"Glow10Rev", FixedStyle::Glow10Rev, 0},
+                   {"DarkToDim10", FixedStyle::DarkToDim10, 0},
+                   {"DimToDark10", FixedStyle::DimToDark10, 0},
+                   {"GamutComp13Fwd", FixedStyle::GamutComp13Fwd, 7},
+                   {"GamutComp13Rev", FixedStyle::GamutComp13Rev, 7},
+                   {"Surround", FixedStyle::Rec2100SurroundFwd, 1}, // the older name
+                   {"Rec2100SurroundFwd", FixedStyle::Rec2100SurroundFwd, 1},
+                   {"Rec2100SurroundRev", FixedStyle::Rec2100SurroundRev, 1},
+                   {"RGB_TO_HSV", FixedStyle::RgbToHsv, 0},
+                   {"HSV_TO_RGB", FixedStyle::HsvToRgb, 0},
+                   {"XYZ_TO_xyY", FixedStyle::XyzToXyY, 0},
+                   {"xyY_TO_XYZ", FixedStyle::XyYToXyz, 0},
+                   {"XYZ_TO_uvY", FixedStyle::XyzToUvY, 0},
+                   {"uvY_TO_XYZ", FixedStyle::UvYToXyz, 0},
+                   {"XYZ_TO_LUV", FixedStyle::XyzToLuv, 0},
+                   {"LUV_TO_XYZ", FixedStyle::LuvToXyz, 0}};
+    const auto *style = parseStyle(kStyles);
+    if (!style)
+        return false;
+    function.style = style->style;
+    int count = 0;
+    const QString name = elementName();
+    if (!acesNode) {
+        const QStringRef params = m_xml.attributes().value(QLatin1String("params"));
+        for (const QStringRef &field : params.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            double v = 0.0;
+            if (count == 7 || !textToNumber(field, &v) || !std::isfinite(v))
+                return fail(QStringLiteral("params=\"%1\" is not a list of up to 7 finite numbers").arg(params));
+            function.params[count++] = v;
+        }
+    }
+    const bool read = readChildren([&] {
+        if (!acesNode || m_xml.name() != QLatin1String("ACESParams"))
+            return skipElement();
+        bool present = false;
+        if (!attributeNumber(m_xml.attributes(), "gamma", &function.params[0], &present))
+            return false;
+        count = present ? 1 : count;
+        return skipElement();
+    });
+    if (!read)
+        return false;
+    if (count != style->params)
+        return failAt(node.line, QStringLiteral("<%1> style=\"%2\" takes %3 parameters, not %4")
+                                     .arg(name, QLatin1String(style->text))
+                                     .arg(style->params)
+                                     .arg(count));
+    const double *p = function.params;
+    if (style->params == 1 && !(p[0] >= 0.01 && p[0] <= 100.0))
+        return failAt(node.line, QStringLiteral("the surround's gamma %1 is outside 0.01..100").arg(p[0]));
+    if (style->params == 7) {
+        for (int c = 0; c < 3; ++c) {
+            if (!(p[c] >= 1.001 && p[c] <= 65504.0) || !(p[3 + c] >= 0.0 && p[3 + c] <= 0.9995))
+                return failAt(node.line, QStringLiteral("the gamut compression needs limits in 1.001..65504 and "
+                                                        "thresholds in 0..0.9995"));
+        }
+        if (!(p[6] >= 1.0 && p[6] <= 65504.0))
+            return failAt(node.line, QStringLiteral("the gamut compression needs a power in 1..65504"));
+    }
+    return true;
 }
 
 } // namespace
