@@ -72,7 +72,8 @@ bool readIntoTables(Read_LUTFile *lut, const std::vector<Node> &nodes, bool head
         ++i;
     if (i < nodes.size() && (lut3D = std::get_if<Lut3D>(&nodes[i].op)))
         ++i;
-    if (i != nodes.size() || (!lut1D && !lut3D) || (lut1D && lut1D->halfDomain) || (lut3D && lut3D->trilinear))
+    if (i != nodes.size() || (!lut1D && !lut3D) || (lut1D && (lut1D->halfDomain || lut1D->hueAdjust))
+        || (lut3D && lut3D->trilinear))
         return false;
     const bool indexed = lut1D && !lut1D->indexMap.isEmpty();
     double lo = 0.0, hi = 1.0;

@@ -29,19 +29,47 @@ double lookUpHalfDomain(const LutTable1D &table, int channel, double x)
     const unsigned b1 = b0 + 1;
     const double x1 = halfToDouble(b1);
     const double y1 = table[int(b1)][channel];
-    return y0 + (y1 - y0) * (std::fabs(x) - std::fabs(x0)) / (std::fabs(x1) - std::fabs(x0));
+    const double t = (std::fabs(x) - std::fabs(x0)) / (std::fabs(x1) - std::fabs(x0));
+    // Weighted so that an infinite entry gives an infinity, not a NaN.
+    return y0 == y1 ? y0 : y0 * (1.0 - t) + y1 * t;
 }
 
 void Lut1D::apply(double rgb[3]) const
 {
-    for (int c = 0; c < 3; ++c) {
-        if (halfDomain) {
-            rgb[c] = lookUpHalfDomain(table, c, rgb[c]);
-        } else {
-            const double position = indexMap.evaluate(rgb[c]);
-            rgb[c] = LutCalc::sample1D(table.data(), table.size(), c, position);
-        }
+    auto curve = [this](int c, double x) {
+        if (halfDomain)
+            return lookUpHalfDomain(table, c, x);
+        return LutCalc::sample1D(table.data(), table.size(), c, indexMap.evaluate(x));
+    };
+    if (hueAdjust) {
+        applyKeepingHue(rgb, curve);
+        return;
     }
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = curve(c, rgb[c]);
+}
+
+void InverseLut1D::apply(double rgb[3]) const
+{
+    auto curveOf = [this](int c, double y) {
+        if (!halfDomain)
+            return curve[c].invert(y);
+        // The positive halfs take the outputs on the side of the output for
+        // zero that the curve rises (or falls) to.
+        return curve[c].rising() == (y >= atZero[c]) ? curve[c].invert(y) : negative[c].invert(y);
+    };
+    if (hueAdjust) {
+        applyKeepingHue(rgb, curveOf);
+        return;
+    }
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = curveOf(c, rgb[c]);
+}
+
+void InverseLut3D::apply(double rgb[3]) const
+{
+    const double y[3] = {clamp01(rgb[0]), clamp01(rgb[1]), clamp01(rgb[2])};
+    cube->invert(y, rgb);
 }
 
 void Lut3D::apply(double rgb[3]) const
@@ -199,6 +227,291 @@ void Exponent::apply(double rgb[3]) const
             rgb[c] = std::copysign(moncurve(std::fabs(x), g, o, reverse), x);
             break;
         }
+    }
+}
+
+void ExposureContrast::apply(double rgb[3]) const
+{
+    // The smallest pivot and contrast taken, as the peer's.
+    constexpr double kMinimum = 0.001;
+    const double c = std::max(kMinimum, contrast * gamma);
+    const double pivotIn = std::max(kMinimum, pivot);
+    if (style == ExposureContrastStyle::Log) {
+        // out = (in + exposure - pivot) * contrast + pivot, in log units: an
+        // exposure step a stop, the pivot where 0.18 would be.
+        const double logPivot = std::max(0.0, std::log2(pivotIn / 0.18) * logExposureStep + logMidGray);
+        const double shift = exposure * logExposureStep;
+        for (int i = 0; i < 3; ++i) {
+            if (!reverse) {
+                rgb[i] = rgb[i] * c + (shift - logPivot) * c + logPivot;
+            } else {
+                const double inverse = std::max(kMinimum, 1.0 / (contrast * gamma));
+                rgb[i] = rgb[i] * inverse + logPivot - logPivot * inverse - shift;
+            }
+        }
+        return;
+    }
+    // Video values are linear ones through a 1/1.83 power.
+    constexpr double kVideoPower = 0.54644808743169393;
+    const bool video = style == ExposureContrastStyle::Video;
+    const double gain = video ? std::pow(std::exp2(exposure), kVideoPower) : std::exp2(exposure);
+    const double p = video ? std::pow(pivotIn, kVideoPower) : pivotIn;
+    for (int i = 0; i < 3; ++i) {
+        double &v = rgb[i];
+        if (c == 1.0)
+            v = reverse ? v / gain : v * gain;
+        else if (!reverse)
+            v = std::pow(std::max(0.0, v * gain / p), c) * p;
+        else
+            v = std::pow(std::max(0.0, v / p), 1.0 / c) * p / gain;
+    }
+}
+
+namespace {
+
+// How saturated a colour is, safe for dark and negative values: the noise
+// limit keeps dark noise from counting as saturated.
+double saturationWeight(const double rgb[3], double noiseLimit)
+{
+    const double lo = std::min({rgb[0], rgb[1], rgb[2]});
+    const double hi = std::max({rgb[0], rgb[1], rgb[2]});
+    return (std::max(1e-10, hi) - std::max(1e-10, lo)) / std::max(noiseLimit, hi);
+}
+
+// The weight of the red modifier's hue window: a quadratic B-spline over the
+// hue angle, centred on red, of the width that invWidth (4 / width in
+// radians) gives.
+double hueWeight(const double rgb[3], double invWidth)
+{
+    const double a = 2.0 * rgb[0] - (rgb[1] + rgb[2]);
+    const double b = std::sqrt(3.0) * (rgb[1] - rgb[2]);
+    const double knot = std::atan2(b, a) * invWidth + 2.0;
+    const int j = int(knot); // toward zero, as the peer's
+    static const double kBasis[4][4] = {
+        {0.25, 0.00, 0.00, 0.00}, {-0.75, 0.75, 0.75, 0.25}, {0.75, -1.50, 0.00, 1.00}, {-0.25, 0.75, -0.75, 0.25}};
+    if (j < 0 || j >= 4)
+        return 0.0;
+    const double t = knot - j;
+    const double *c = kBasis[j];
+    return c[3] + t * (c[2] + t * (c[1] + t * c[0]));
+}
+
+// The red modifiers of the ACES 0.3 and 1.0 look transforms: red pulled
+// toward the pivot by hue and saturation; the 0.3 one keeps the hue by
+// moving the middle channel with it.
+void redModifier(double rgb[3], double scale, double invWidth, bool keepHue, bool reverse)
+{
+    constexpr double pivot = 0.03;
+    const double oneMinusScale = 1.0 - scale;
+    const double red = rgb[0];
+    const double weight = hueWeight(rgb, invWidth);
+    if (!(weight > 0.0))
+        return;
+    double newRed;
+    if (!reverse) {
+        newRed = red + weight * saturationWeight(rgb, 1e-2) * (pivot - red) * oneMinusScale;
+    } else {
+        const double minChannel = std::min(rgb[1], rgb[2]);
+        const double a = weight * oneMinusScale - 1.0;
+        const double b = red - weight * (pivot + minChannel) * oneMinusScale;
+        const double c = weight * pivot * minChannel * oneMinusScale;
+        newRed = (-b - std::sqrt(b * b - 4.0 * a * c)) / (2.0 * a);
+    }
+    if (keepHue) {
+        if (rgb[1] >= rgb[2])
+            rgb[1] = (rgb[1] - rgb[2]) / std::max(1e-10, red - rgb[2]) * (newRed - rgb[2]) + rgb[2];
+        else
+            rgb[2] = (rgb[2] - rgb[1]) / std::max(1e-10, red - rgb[1]) * (newRed - rgb[1]) + rgb[1];
+    }
+    rgb[0] = newRed;
+}
+
+// The glow of the ACES 0.3 and 1.0 look transforms: dark, saturated colours
+// gain up to gain, fading out from two thirds of mid to twice mid in a
+// luma-chroma measure.
+void glow(double rgb[3], double gain, double mid, bool reverse)
+{
+    const double chroma = std::sqrt(rgb[2] * (rgb[2] - rgb[1]) + rgb[1] * (rgb[1] - rgb[0]) + rgb[0] * (rgb[0] - rgb[2]));
+    const double yc = (rgb[0] + rgb[1] + rgb[2] + 1.75 * chroma) / 3.0;
+    const double x = (saturationWeight(rgb, 1e-2) - 0.4) * 5.0;
+    const double sign = std::copysign(1.0, x);
+    const double t = std::max(0.0, 1.0 - 0.5 * sign * x);
+    const double g = gain * (1.0 + sign * (1.0 - t * t)) * 0.5;
+    double factor;
+    if (yc >= mid * 2.0)
+        factor = 0.0;
+    else if (!reverse)
+        factor = yc <= mid * 2.0 / 3.0 ? g : g * (mid / yc - 0.5);
+    else
+        factor = yc <= (1.0 + g) * mid * 2.0 / 3.0 ? -g / (1.0 + g) : g * (mid / yc - 0.5) / (g * 0.5 - 1.0);
+    for (int c = 0; c < 3; ++c)
+        rgb[c] *= 1.0 + factor;
+}
+
+// Scales the colour by Y^(gamma - 1), Y its luminance by the weights given
+// (at least minimum): the dark-to-dim and surround adjustments.
+void surround(double rgb[3], const double weights[3], double minimum, double gamma)
+{
+    const double y = std::max(minimum, weights[0] * rgb[0] + weights[1] * rgb[1] + weights[2] * rgb[2]);
+    const double factor = std::pow(y, gamma - 1.0);
+    for (int c = 0; c < 3; ++c)
+        rgb[c] *= factor;
+}
+
+// The ACES 1.3 gamut compression of one channel: its distance from the
+// achromatic (the largest channel) compressed beyond the threshold, so that
+// the limit lands on the gamut's boundary.
+double gamutCompress(double value, double achromatic, double threshold, double scale, double power, bool reverse)
+{
+    if (achromatic == 0.0)
+        return 0.0;
+    const double distance = (achromatic - value) / std::fabs(achromatic);
+    if (distance < threshold)
+        return value;
+    double compressed;
+    const double nd = (distance - threshold) / scale;
+    const double p = std::pow(nd, power);
+    if (!reverse)
+        compressed = threshold + scale * nd / std::pow(1.0 + p, 1.0 / power);
+    else if (distance >= threshold + scale) // beyond the asymptote
+        compressed = distance;
+    else
+        compressed = threshold + scale * std::pow(-(p / (p - 1.0)), 1.0 / power);
+    return achromatic - compressed * std::fabs(achromatic);
+}
+
+// The D65 white's u' and v', by which CIE Luv is centred.
+constexpr double kWhiteU = 0.19783001, kWhiteV = 0.46831999;
+
+} // namespace
+
+void FixedFunction::apply(double rgb[3]) const
+{
+    const double r = rgb[0], g = rgb[1], b = rgb[2];
+    switch (style) {
+    case FixedStyle::RedMod03Fwd:
+    case FixedStyle::RedMod03Rev:
+        redModifier(rgb, 0.85, 1.9098593171027443, true, style == FixedStyle::RedMod03Rev);
+        return;
+    case FixedStyle::RedMod10Fwd:
+    case FixedStyle::RedMod10Rev:
+        redModifier(rgb, 0.82, 1.6976527263135504, false, style == FixedStyle::RedMod10Rev);
+        return;
+    case FixedStyle::Glow03Fwd:
+    case FixedStyle::Glow03Rev:
+        glow(rgb, 0.075, 0.1, style == FixedStyle::Glow03Rev);
+        return;
+    case FixedStyle::Glow10Fwd:
+    case FixedStyle::Glow10Rev:
+        glow(rgb, 0.05, 0.08, style == FixedStyle::Glow10Rev);
+        return;
+    case FixedStyle::DarkToDim10:
+    case FixedStyle::DimToDark10: {
+        // Luminance of AP1 primaries.
+        static const double kAp1[3] = {0.27222871678091454, 0.67408176581114831, 0.053689517407937051};
+        surround(rgb, kAp1, 1e-10, style == FixedStyle::DarkToDim10 ? 0.9811 : 1.0192640913260627);
+        return;
+    }
+    case FixedStyle::Rec2100SurroundFwd:
+    case FixedStyle::Rec2100SurroundRev: {
+        static const double kRec2100[3] = {0.2627, 0.6780, 0.0593};
+        surround(rgb, kRec2100, 1e-4, style == FixedStyle::Rec2100SurroundFwd ? params[0] : 1.0 / params[0]);
+        return;
+    }
+    case FixedStyle::GamutComp13Fwd:
+    case FixedStyle::GamutComp13Rev: {
+        const double power = params[6];
+        const double achromatic = std::max({r, g, b});
+        for (int c = 0; c < 3; ++c) {
+            const double limit = params[c], threshold = params[3 + c];
+            // The scale that puts the limit on the gamut's boundary (1).
+            const double scale =
+                (limit - threshold) / std::pow(std::pow((1.0 - threshold) / (limit - threshold), -power) - 1.0, 1.0 / power);
+            rgb[c] = gamutCompress(rgb[c], achromatic, threshold, scale, power, style == FixedStyle::GamutComp13Rev);
+        }
+        return;
+    }
+    case FixedStyle::RgbToHsv: {
+        // Extended to any values: hue 0..1; saturation 0..1 when the
+        // channels share a sign, 1..2 when they do not.
+        const double lo = std::min({r, g, b}), hi = std::max({r, g, b});
+        double value = hi, saturation = 0.0, hue = 0.0;
+        if (lo != hi) {
+            const double delta = hi - lo;
+            if (hi != 0.0)
+                saturation = delta / hi;
+            hue = r == hi ? (g - b) / delta : g == hi ? 2.0 + (b - r) / delta : 4.0 + (r - g) / delta;
+            if (hue < 0.0)
+                hue += 6.0;
+            hue /= 6.0;
+        }
+        if (lo < 0.0)
+            value += lo;
+        if (-lo > hi)
+            saturation = (hi - lo) / -lo;
+        rgb[0] = hue, rgb[1] = saturation, rgb[2] = value;
+        return;
+    }
+    case FixedStyle::HsvToRgb: {
+        constexpr double kMaxSaturation = 1.999;
+        const double hue = (r - std::floor(r)) * 6.0;
+        const double saturation = std::min(std::max(g, 0.0), kMaxSaturation);
+        const double value = b;
+        const double red = std::min(std::max(std::fabs(hue - 3.0) - 1.0, 0.0), 1.0);
+        const double green = std::min(std::max(2.0 - std::fabs(hue - 2.0), 0.0), 1.0);
+        const double blue = std::min(std::max(2.0 - std::fabs(hue - 4.0), 0.0), 1.0);
+        double hi = value, lo = value * (1.0 - saturation);
+        if (saturation > 1.0) {
+            lo = value * (1.0 - saturation) / (2.0 - saturation);
+            hi = value - lo;
+        }
+        if (value < 0.0) {
+            lo = value / (2.0 - saturation);
+            hi = value - lo;
+        }
+        const double delta = hi - lo;
+        rgb[0] = red * delta + lo, rgb[1] = green * delta + lo, rgb[2] = blue * delta + lo;
+        return;
+    }
+    case FixedStyle::XyzToXyY: {
+        const double sum = r + g + b;
+        const double d = sum == 0.0 ? 0.0 : 1.0 / sum;
+        rgb[0] = r * d, rgb[1] = g * d, rgb[2] = g;
+        return;
+    }
+    case FixedStyle::XyYToXyz: {
+        const double d = g == 0.0 ? 0.0 : 1.0 / g;
+        rgb[0] = b * r * d, rgb[1] = b, rgb[2] = b * (1.0 - r - g) * d;
+        return;
+    }
+    case FixedStyle::XyzToUvY:
+    case FixedStyle::XyzToLuv: {
+        const double sum = r + 15.0 * g + 3.0 * b;
+        const double d = sum == 0.0 ? 0.0 : 1.0 / sum;
+        const double u = 4.0 * r * d, v = 9.0 * g * d;
+        if (style == FixedStyle::XyzToUvY) {
+            rgb[0] = u, rgb[1] = v, rgb[2] = g;
+            return;
+        }
+        // L* on 0..1 for Y on 0..1.
+        const double l = g <= 0.008856451679 ? 9.0329629629629608 * g : 1.16 * std::cbrt(g) - 0.16;
+        rgb[0] = l, rgb[1] = 13.0 * l * (u - kWhiteU), rgb[2] = 13.0 * l * (v - kWhiteV);
+        return;
+    }
+    case FixedStyle::UvYToXyz: {
+        const double d = g == 0.0 ? 0.0 : 1.0 / g;
+        rgb[0] = 9.0 / 4.0 * b * r * d, rgb[1] = b, rgb[2] = 3.0 / 4.0 * b * (4.0 - r - 20.0 / 3.0 * g) * d;
+        return;
+    }
+    case FixedStyle::LuvToXyz: {
+        const double d = r == 0.0 ? 0.0 : 1.0 / (13.0 * r);
+        const double u = g * d + kWhiteU, v = b * d + kWhiteV;
+        const double cube = (r + 0.16) / 1.16;
+        const double y = r <= 0.08 ? 0.11070564598794539 * r : cube * cube * cube;
+        const double dd = v == 0.0 ? 0.0 : 0.25 / v;
+        rgb[0] = 9.0 * y * u * dd, rgb[1] = y, rgb[2] = y * (12.0 - 3.0 * u - 20.0 * v) * dd;
+        return;
+    }
     }
 }
 

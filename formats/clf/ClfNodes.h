@@ -10,12 +10,14 @@
 // A node kind is a struct with apply(rgb) and mixesChannels(), and an
 // alternative of Operation.
 
+#include "calc/LutInverse.h"
 #include "lut/LutMeaning.h"
 #include "lut/LutTable.h"
 
 #include <QtGlobal>
 
 #include <cmath>
+#include <memory>
 #include <variant>
 
 namespace LutClf {
@@ -29,9 +31,38 @@ struct Lut1D
     bool halfDomain = false;
     // An IndexMap: input values to table positions 0..1 (empty for none).
     LutCurve indexMap;
+    // hueAdjust="dw3": the middle channel is put back where it stood
+    // between the smallest and the largest, which keeps the hue.
+    bool hueAdjust = false;
 
     void apply(double rgb[3]) const;
-    bool mixesChannels() const { return false; }
+    bool mixesChannels() const { return hueAdjust; }
+};
+
+// An InverseLUT1D: the exact inverse of the LUT1D its Array gives, channel
+// by channel (calc/LutInverse). Over the half floats, each channel has a
+// curve for the positive and one for the negative halfs, divided at the
+// output for zero.
+struct InverseLut1D
+{
+    LutInverse::Curve curve[3];
+    bool halfDomain = false;
+    LutInverse::Curve negative[3];
+    double atZero[3] = {0.0, 0.0, 0.0};
+    bool hueAdjust = false;
+
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return hueAdjust; }
+};
+
+// An InverseLUT3D: the exact inverse of the tetrahedral interpolation of the
+// LUT3D its Array gives; inputs are clamped to 0..1 first.
+struct InverseLut3D
+{
+    std::shared_ptr<const LutInverse::Cube> cube;
+
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return true; }
 };
 
 // A LUT3D: N x N x N entries, red slowest, over the input cube 0..1.
@@ -122,7 +153,47 @@ struct Exponent
     bool mixesChannels() const { return false; }
 };
 
-using Operation = std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent>;
+enum class ExposureContrastStyle { Linear, Video, Log };
+
+// An ExposureContrast: an exposure in stops and a contrast (times gamma)
+// about a pivot, for linear, video or logarithmic encodings, or the
+// reverse. Dynamic parameters take the values the file states.
+struct ExposureContrast
+{
+    ExposureContrastStyle style = ExposureContrastStyle::Linear;
+    bool reverse = false;
+    double exposure = 0.0;
+    double contrast = 1.0;
+    double gamma = 1.0;
+    double pivot = 0.18;
+    double logExposureStep = 0.088;
+    double logMidGray = 0.435;
+
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return false; }
+};
+
+enum class FixedStyle {
+    RedMod03Fwd, RedMod03Rev, RedMod10Fwd, RedMod10Rev, Glow03Fwd, Glow03Rev, Glow10Fwd, Glow10Rev,
+    DarkToDim10, DimToDark10, GamutComp13Fwd, GamutComp13Rev, Rec2100SurroundFwd, Rec2100SurroundRev,
+    RgbToHsv, HsvToRgb, XyzToXyY, XyYToXyz, XyzToUvY, UvYToXyz, XyzToLuv, LuvToXyz
+};
+
+// A FixedFunction (or the older ACES node): one of the named functions of
+// the ACES look and output transforms and of colour-space conversions, with
+// its parameters (the surround's gamma; the gamut compression's limits,
+// thresholds and power).
+struct FixedFunction
+{
+    FixedStyle style = FixedStyle::RgbToHsv;
+    double params[7] = {0, 0, 0, 0, 0, 0, 0};
+
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return true; }
+};
+
+using Operation = std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D,
+                               ExposureContrast, FixedFunction>;
 
 // One node of the list: its operation, where the file gives it, and the
 // scales of its bit depths (the largest code of an integer depth, 1 for a
@@ -155,5 +226,22 @@ double lookUpHalfDomain(const LutTable1D &table, int channel, double x);
 // through zero below the point where the two meet with the same slope.
 double moncurve(double x, double g, double o, bool reverse);
 double applyLog(LogStyle style, const LogParams &p, double x);
+// Applies curve(channel, value) to each channel of rgb, then puts the middle
+// channel back at the fraction of the way from the smallest to the largest
+// where it stood before (the hue adjustment "dw3").
+template <typename Curve>
+void applyKeepingHue(double rgb[3], Curve &&curve)
+{
+    // The order of the channels, ties broken as the peer breaks them.
+    const int ab = rgb[0] > rgb[1], bc = rgb[1] > rgb[2], ac = rgb[0] > rgb[2];
+    static const int kOrder[] = {2, 1, 0, 2, 1, 0, 2, 1, 2, 0, 1, 2};
+    int k = ab * 5 + bc * 4 - ac * 3 + 3;
+    const int max = kOrder[k], mid = kOrder[k + 1], min = kOrder[k + 2];
+    const double chroma = rgb[max] - rgb[min];
+    const double fraction = chroma == 0.0 ? 0.0 : (rgb[mid] - rgb[min]) / chroma;
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = curve(c, rgb[c]);
+    rgb[mid] = fraction * (rgb[max] - rgb[min]) + rgb[min];
+}
 
 } // namespace LutClf
