@@ -46,7 +46,7 @@ const char kHelp[] =
     "tiled LUT images when square with 64, 512 or 4096 pixels a side, else strips.\n"
     "\n"
     "Options:\n"
-    "  -f, --from FORMAT      input format: identifier 0-19 or name; default: chosen\n"
+    "  -f, --from FORMAT      input format: identifier 0-23 or name; default: chosen\n"
     "                         from INPUT's extension (and contents where formats share\n"
     "                         one); cube for any other extension\n"
     "  -t, --to FORMAT        output format; default: chosen from OUTPUT's extension\n"
@@ -74,6 +74,11 @@ const char kHelp[] =
     "                         then its table, on the output's lattice (--size;\n"
     "                         default: the input's size, 33 for a 3D output of a\n"
     "                         1D input), keeping values outside 0..1\n"
+    "      --cccid ID         the ColorCorrection of a .ccc, .cdl or .cc input to take:\n"
+    "                         its id, else its position from 0; default: the first.\n"
+    "                         An ASC CDL grade is baked on the output's lattice\n"
+    "                         (default 33 points per axis; 4096 entries for a 1D\n"
+    "                         output of a grade without saturation)\n"
     "  -j, --jobs N           use at most N threads (default: one per processor);\n"
     "                         with --out-dir, N inputs are converted at a time, with\n"
     "                         the outputs, messages (in input order) and exit status\n"
@@ -101,7 +106,7 @@ const char kHelp[] =
     "\n"
     "Formats: cube, tiled-image, strip-image, 3dl, pandora, look, discreet1d,\n"
     "lut1d, davlut, csp, truelight, itx, spi1d, spi3d, csvlog, zyt1d, zyt3d, clf,\n"
-    "ctf, hald (identifiers 0 to 19 in that order).\n"
+    "ctf, hald, cc, ccc, cdl, icc (identifiers 0 to 23 in that order).\n"
     "\n"
     "Formats that take --scale, and what they write without it: %1. \"By length\"\n"
     "is the depth the entry count implies: 255 for 256 entries, 1023 for 1024,\n"
@@ -514,6 +519,7 @@ int run(const QStringList &arguments)
     const QCommandLineOption scaleOption(QStringLiteral("scale"), QString(), QStringLiteral("N"));
     const QCommandLineOption jobsOption({QStringLiteral("j"), QStringLiteral("jobs")}, QString(), QStringLiteral("N"));
     const QCommandLineOption bakeOption(QStringLiteral("bake"));
+    const QCommandLineOption cccidOption(QStringLiteral("cccid"), QString(), QStringLiteral("ID"));
     const QCommandLineOption applyOption(QStringLiteral("apply"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption previewOption(QStringLiteral("preview"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
@@ -521,7 +527,7 @@ int run(const QStringList &arguments)
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, applyOption, previewOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, cccidOption, applyOption, previewOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -543,6 +549,7 @@ int run(const QStringList &arguments)
 
     LutConversion::Request settings;
     settings.bake = parser.isSet(bakeOption);
+    settings.cccid = parser.value(cccidOption);
     if (parser.isSet(fromOption)) {
         settings.from = LutFormats::byName(parser.value(fromOption));
         if (!settings.from)

@@ -48,6 +48,7 @@ struct Request
     // Read what the file means (shapers, input ranges, values outside 0..1)
     // and evaluate it on the output's lattice, instead of the tables alone.
     bool bake = false;
+    QString cccid;                   // the ColorCorrection a CDL input's reader takes; empty: the first
 
     QString output;                // the file to write ("-": standard output)
     QString outputDir;             // no output: a file in this folder named after the input

@@ -110,7 +110,8 @@ private slots:
                 const TestSupport::ProcessResult r = TestSupport::runConvert({source, out, "--to", format->name});
                 // Refused with one line, no file: the other dimension, or one channel for three that differ.
                 const int dimension = format->dimension ? format->dimension : s.dimension; // 0: either
-                if (dimension != s.dimension || (id == 14 && !s.grey)) {
+                // A .cc file holds an ASC CDL grade, never a table.
+                if (dimension != s.dimension || (id == 14 && !s.grey) || format->is(LutFormatId::CdlCc)) {
                     QVERIFY2(r.exitCode == 2 && r.err.count('\n') == 1 && !QFile::exists(out), qPrintable(what + r.err));
                     continue;
                 }
@@ -135,13 +136,22 @@ private slots:
                     return sourceValue(s, k, c) + (sourceValue(s, k + 1, c) - sourceValue(s, k, c)) * (x - k);
                 };
                 const double tolerance = (scale > 1 ? 0.5 / scale : 5e-7) + 3e-7;
-                Read_LUTFile back;
+                Read_LUTFile back, profile;
                 LutFileOptions options{out, LutFormatId(id)};
-                QVERIFY2(back.readLut(options, false) && (dimension == 3 ? back.size3D : back.size1D) == length,
+                // An ICC profile reads as its transform, the CLUT in 16 bits (1/32768 a step), baked here at its nodes.
+                const bool icc = format->is(LutFormatId::Icc);
+                options.bake = icc;
+                QVERIFY2(back.readLut(options, false) && (icc || (dimension == 3 ? back.size3D : back.size1D) == length),
                          qPrintable(what + back.errorString));
-                COMPARE_TABLES(what, dimension == 3 ? tableOf(back.table3D) : tableOf(back.table1D), entries, want, tolerance);
-                // itx reads as the cube it is; a Hald CLUT is told by its name, and this one's size is a tiled image's
-                QCOMPARE(LutFormats::forContent(out)->number(), id == 11 ? 0 : id == 19 ? 1 : id);
+                QVERIFY(!icc || (profile.setSize3D(length, false) && LutCalc::bakeCube(&back, &profile)));
+                COMPARE_TABLES(what, dimension == 3 ? tableOf(icc ? profile.table3D : back.table3D) : tableOf(back.table1D), entries,
+                               want, icc ? 0.5 / 32768 + 1e-6 : tolerance);
+                // itx reads as the cube it is; a Hald CLUT is told by its name, and this one's size is a tiled image's;
+                // an ICC profile by its signature
+                if (format->recognise)
+                    QVERIFY(format->recognise(TestSupport::readFile(out).left(LutFormats::kRecogniseBytes)));
+                else
+                    QCOMPARE(LutFormats::forContent(out)->number(), id == 11 ? 0 : id == 19 ? 1 : id);
                 ++compared;
                 if (!kPeerExtensions[id])
                     continue;
@@ -153,8 +163,8 @@ private slots:
             }
         }
         // 3D formats (three of them LUT images) for the grade; 1D formats for both curves, csv log for the grey one;
-        // clf and ctf for all three
-        QCOMPARE(compared, 9 + 5 + 4 + 6);
+        // clf and ctf for all three; icc for the grade
+        QCOMPARE(compared, 9 + 5 + 4 + 6 + 1);
         QCOMPARE(peerCompared, 4 + 2 + 2 + 6);
     }
 
