@@ -279,6 +279,17 @@ private slots:
         QVERIFY(TestSupport::readFile(path("odd.grade")).contains("<ColorCorrection id=\"odd &amp; &lt;1&gt;\">"));
     }
 
+    // Each kind of file is told by its root element, after a declaration and comments.
+    void recognisedByContent()
+    {
+        const QByteArray heads[] = {kDeclaration + "<!-- a -->\n" + correction("a", kSoft), kTwoShots,
+                                    decisionList("<ColorDecision/>"), "<ProcessList>", "<ColorCorrectionX/>"};
+        const LutFormatId kinds[] = {LutFormatId::CdlCc, LutFormatId::CdlCcc, LutFormatId::CdlList};
+        for (int h = 0; h < 5; ++h)
+            for (int k = 0; k < 3; ++k)
+                QVERIFY2(LutFormats::row(kinds[k]).recognise(heads[h]) == (h == k), qPrintable(QString("%1 %2").arg(h).arg(k)));
+    }
+
     // Bad files fail with a reason (the line where there is one) and leave no transform.
     void badInputFails()
     {
