@@ -95,6 +95,19 @@ struct LutFormat
     bool holdsShaper = false;           // a file holds a 1D shaper in front of its 3D table
     bool holdsDomain = false;           // a file holds the input span its table covers
 
+private:
+    // Defined before the setters that use it: clang (14) cannot evaluate a
+    // call of a member template defined further down the class in a
+    // constant expression.
+    template <typename Change>
+    constexpr LutFormat with(Change change) const
+    {
+        LutFormat copy = *this;
+        change(copy);
+        return copy;
+    }
+
+public:
     constexpr LutFormat() = default;
     constexpr LutFormat(LutFormatId id_, const char *name_, const char *label_, const char *extensions_)
         : id(id_), name(name_), label(label_), extensions(extensions_)
@@ -129,14 +142,6 @@ struct LutFormat
     bool is(LutFormatId other) const { return id == other; }
     QStringList extensionList() const;
 
-private:
-    template <typename Change>
-    constexpr LutFormat with(Change change) const
-    {
-        LutFormat copy = *this;
-        change(copy);
-        return copy;
-    }
 };
 
 namespace LutFormats {
