@@ -346,10 +346,8 @@ bool readCdlFile(Read_LUTFile *lut, const QString &fileName, LutFormatId formatI
         return lut->fail(QStringLiteral("%1 bytes: more than the %2 MiB a CDL file is read up to")
                              .arg(file.size())
                              .arg(kMaxFileBytes >> 20));
-    // A file that does not say how big it is (a pipe) is read up to the bound.
-    const QByteArray text = file.read(kMaxFileBytes + 1);
-    if (text.size() > kMaxFileBytes)
-        return lut->fail(QStringLiteral("more than the %1 MiB a CDL file is read up to").arg(kMaxFileBytes >> 20));
+    // Inputs are files (standard input is copied to one), whose size is known.
+    const QByteArray text = file.readAll();
     CdlParser parser(text);
     if (!parser.parse())
         return lut->fail(parser.error);

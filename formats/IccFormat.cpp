@@ -140,9 +140,12 @@ bool readProfile(Read_LUTFile *lut, const QString &fileName)
     if (!file.open(QIODevice::ReadOnly))
         return lut->fail(QStringLiteral("cannot open: %1").arg(file.errorString()));
     lut->applyDefaultOrder(LutFormatId::Icc);
-    const QByteArray bytes = file.read(kMaxProfileBytes + 1);
-    if (bytes.size() > kMaxProfileBytes)
-        return lut->fail(QStringLiteral("more than the %1 MiB an ICC profile is read up to").arg(kMaxProfileBytes >> 20));
+    // Inputs are files (standard input is copied to one), whose size is known.
+    if (file.size() > kMaxProfileBytes)
+        return lut->fail(QStringLiteral("%1 bytes: more than the %2 MiB an ICC profile is read up to")
+                             .arg(file.size())
+                             .arg(kMaxProfileBytes >> 20));
+    const QByteArray bytes = file.readAll();
 
     auto held = std::make_shared<IccTransform>();
     const cmsContext context = held->context.get();
