@@ -26,6 +26,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <lcms2.h>
 #include <lcms2_plugin.h>
@@ -97,12 +98,14 @@ struct ProfileCloser
 };
 using Profile = std::unique_ptr<void, ProfileCloser>;
 
-QString signatureText(cmsUInt32Number signature)
+QString signatureText(quint32 signature)
 {
     QString text;
     for (int shift = 24; shift >= 0; shift -= 8) {
         const char c = char((signature >> shift) & 0xff);
-        text += c >= 0x20 && c < 0x7f ? QChar::fromLatin1(c) : QChar('?');
+        if (c < 0x20 || c >= 0x7f)
+            return QStringLiteral("0x%1").arg(signature, 8, 16, QLatin1Char('0'));
+        text += QChar::fromLatin1(c);
     }
     return text.trimmed();
 }
@@ -147,6 +150,9 @@ bool readProfile(Read_LUTFile *lut, const QString &fileName)
                              .arg(kMaxProfileBytes >> 20));
     const QByteArray bytes = file.readAll();
 
+    // The header alone takes 128 bytes, then the count of tags.
+    if (bytes.size() < 132)
+        return lut->fail(QStringLiteral("%1 bytes: too short for an ICC profile, whose header takes 128").arg(bytes.size()));
     auto held = std::make_shared<IccTransform>();
     const cmsContext context = held->context.get();
     if (!context)
@@ -154,16 +160,17 @@ bool readProfile(Read_LUTFile *lut, const QString &fileName)
     const Profile profile(cmsOpenProfileFromMemTHR(context, bytes.constData(), cmsUInt32Number(bytes.size())));
     if (!profile)
         return lut->fail(QStringLiteral("not an ICC profile Little CMS can open%1").arg(held->context.message()));
-    const cmsColorSpaceSignature space = cmsGetColorSpace(profile.get());
+    // The header's signatures as numbers, from the bytes (the library hands
+    // them over as enumerations, which hold only the values they name).
+    const auto signature = [&bytes](int at) { return qFromBigEndian<quint32>(bytes.constData() + at); };
+    const quint32 kind = signature(12), space = signature(16), pcs = signature(20);
     if (space != cmsSigRgbData)
         return lut->fail(QStringLiteral("a profile of %1 data: only RGB profiles are read").arg(signatureText(space)));
-    const cmsProfileClassSignature kind = cmsGetDeviceClass(profile.get());
     if (kind != cmsSigDisplayClass && kind != cmsSigInputClass && kind != cmsSigColorSpaceClass
         && kind != cmsSigOutputClass)
         return lut->fail(QStringLiteral("a profile of class %1 (a device link, abstract or named colour profile): it "
                                         "holds no transform from device RGB to the connection space")
                              .arg(signatureText(kind)));
-    const cmsColorSpaceSignature pcs = cmsGetPCS(profile.get());
     if (pcs != cmsSigXYZData && pcs != cmsSigLabData)
         return lut->fail(QStringLiteral("a connection space of %1, neither XYZ nor Lab").arg(signatureText(pcs)));
 

@@ -320,7 +320,7 @@ private slots:
     {
         QVERIFY(save(matrixTrc(kRec709, 6504, gammaCurve(2.2)), path("good.icc")));
         const QByteArray good = TestSupport::readFile(path("good.icc"));
-        QByteArray signature(128, '\0');
+        QByteArray signature(132, '\0');
         signature.replace(36, 4, "acsp");
         cmsHPROFILE noTransform = cmsCreateProfilePlaceholder(nullptr);
         cmsSetDeviceClass(noTransform, cmsSigDisplayClass);
@@ -329,8 +329,9 @@ private slots:
         cmsToneCurve *linear = cmsBuildGamma(nullptr, 1.0);
         cmsToneCurve *curves[3] = {linear, linear, linear};
         const struct { const char *name; std::function<bool(const QString &)> make; const char *reason; } cases[] = {
-            {"empty", [](const QString &p) { return !TestSupport::writeFile(p, "").isEmpty(); }, "not an ICC profile Little CMS can open"},
-            {"a header of zeros", [&](const QString &p) { return !TestSupport::writeFile(p, signature).isEmpty(); }, "not an ICC profile"},
+            {"empty", [](const QString &p) { return !TestSupport::writeFile(p, "").isEmpty(); }, "0 bytes: too short for an ICC profile"},
+            {"a header of zeros", [&](const QString &p) { return !TestSupport::writeFile(p, signature).isEmpty(); },
+             "a profile of 0x00000000 data: only RGB profiles are read"},
             {"cut short", [&](const QString &p) { return !TestSupport::writeFile(p, good.left(good.size() / 2)).isEmpty(); },
              "not an ICC profile|holds no transform"},
             {"grey", [&](const QString &p) { return save(cmsCreateGrayProfile(cmsD50_xyY(), linear), p); },
