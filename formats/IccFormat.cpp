@@ -32,7 +32,10 @@
 #include <lcms2_plugin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -47,11 +50,15 @@ constexpr int kMaxClutPoints = 255;
 constexpr int kBakeSize3D = 33;
 
 // A Little CMS context of its own for each profile, whose error messages
-// are kept for the reason of a failure (the default is to drop them).
+// are kept for the reason of a failure (the default is to drop them), and
+// whose memory has a budget: the library allocates the tables a tag
+// declares before it reads them, so a few bytes declaring a CLUT of eleven
+// inputs would take it hundreds of MB (and seconds of zeroing). A file's
+// tables take no more than a few times its size.
 class IccContext
 {
 public:
-    IccContext() : m_context(cmsCreateContext(nullptr, this))
+    explicit IccContext(size_t budget = SIZE_MAX) : m_budget(budget), m_context(cmsCreateContext(&kMemory, this))
     {
         if (m_context)
             cmsSetLogErrorHandlerTHR(m_context, &IccContext::log);
@@ -69,20 +76,97 @@ public:
     QString message() const { return m_message.isEmpty() ? QString() : QStringLiteral(": ") + m_message; }
 
 private:
+    // Every block carries its size and the context that counted it (none
+    // for the context's own first block, made before it has its data).
+    struct alignas(16) Block
+    {
+        IccContext *owner;
+        size_t size;
+    };
+
+    static IccContext *ownerOf(cmsContext context) { return static_cast<IccContext *>(cmsGetContextUserData(context)); }
+    bool take(size_t size)
+    {
+        size_t used = m_used.load();
+        do {
+            if (size > m_budget - used)
+                return false;
+        } while (!m_used.compare_exchange_weak(used, used + size));
+        return true;
+    }
+    void give(size_t size) { m_used -= size; }
+
+    static void *allocate(cmsContext context, cmsUInt32Number size)
+    {
+        IccContext *owner = ownerOf(context);
+        if (owner && !owner->take(size)) {
+            owner->m_message = QStringLiteral("the profile's tables would take more than %1 MiB").arg(owner->m_budget >> 20);
+            return nullptr;
+        }
+        auto *block = static_cast<Block *>(std::malloc(sizeof(Block) + size));
+        if (!block) {
+            if (owner)
+                owner->give(size);
+            return nullptr;
+        }
+        *block = {owner, size};
+        return block + 1;
+    }
+    static void release(cmsContext, void *data)
+    {
+        if (!data)
+            return;
+        Block *block = static_cast<Block *>(data) - 1;
+        if (block->owner)
+            block->owner->give(block->size);
+        std::free(block);
+    }
+    static void *reallocate(cmsContext context, void *data, cmsUInt32Number size)
+    {
+        if (!data)
+            return allocate(context, size);
+        Block *block = static_cast<Block *>(data) - 1;
+        IccContext *owner = block->owner;
+        const size_t old = block->size;
+        if (owner && !owner->take(size))
+            return nullptr;
+        auto *moved = static_cast<Block *>(std::realloc(block, sizeof(Block) + size));
+        if (!moved) {
+            if (owner)
+                owner->give(size);
+            return nullptr;
+        }
+        if (owner)
+            owner->give(old);
+        moved->size = size;
+        return moved + 1;
+    }
     static void log(cmsContext context, cmsUInt32Number, const char *text)
     {
-        auto *self = static_cast<IccContext *>(cmsGetContextUserData(context));
-        if (self && text)
+        IccContext *self = ownerOf(context);
+        if (self && text && self->m_message.isEmpty())
             self->m_message = QString::fromLocal8Bit(text);
     }
 
-    cmsContext m_context;
+    static cmsPluginMemHandler kMemory;
+    const size_t m_budget;
+    std::atomic<size_t> m_used{0};
     QString m_message;
+    cmsContext m_context;
 };
+
+cmsPluginMemHandler IccContext::kMemory = {{cmsPluginMagicNumber, 2000, cmsPluginMemHandlerSig, nullptr},
+                                           &IccContext::allocate,
+                                           &IccContext::release,
+                                           &IccContext::reallocate,
+                                           nullptr,
+                                           nullptr,
+                                           nullptr};
 
 // A transform with the context it was made in, released together.
 struct IccTransform
 {
+    explicit IccTransform(size_t budget) : context(budget) {}
     IccContext context;
     cmsHTRANSFORM transform = nullptr;
     ~IccTransform()
@@ -153,7 +237,7 @@ bool readProfile(Read_LUTFile *lut, const QString &fileName)
     // The header alone takes 128 bytes, then the count of tags.
     if (bytes.size() < 132)
         return lut->fail(QStringLiteral("%1 bytes: too short for an ICC profile, whose header takes 128").arg(bytes.size()));
-    auto held = std::make_shared<IccTransform>();
+    auto held = std::make_shared<IccTransform>(size_t(8) * size_t(bytes.size()) + (size_t(32) << 20));
     const cmsContext context = held->context.get();
     if (!context)
         return lut->fail(QStringLiteral("out of memory for the colour management library"));
