@@ -12,6 +12,8 @@
 #include <QImage>
 #include <QtEndian>
 
+#include <lcms2.h>
+
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -294,6 +296,93 @@ void addProcessListSeeds(SeedWriter &seeds)
     }
 }
 
+// ASC CDL grades: the ASC's own example, one per file kind, a collection
+// and a decision list with several corrections and the older SATNode name.
+void addCdlSeeds(SeedWriter &seeds)
+{
+    const QByteArray asc = "<ColorCorrection id=\"cc03340\">\n<SOPNode>\n<Description>change +1 red, contrast boost"
+                           "</Description>\n<Slope>1.2 1.3 1.4</Slope>\n<Offset>0.3 0.0 0.0</Offset>\n<Power>1.0 1.0 1.0"
+                           "</Power>\n</SOPNode>\n<SatNode>\n<Saturation>1.2</Saturation>\n</SatNode>\n</ColorCorrection>\n";
+    const QByteArray second = "<ColorCorrection id=\"b\"><SOPNode><Slope>0.9 1 1.1</Slope><Offset>-0.05 0 0.05</Offset>"
+                              "<Power>1.2 1 0.8</Power></SOPNode><SATNode><Saturation>0.5</Saturation></SATNode>"
+                              "</ColorCorrection>\n";
+    const QByteArray declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    seeds.add(LutFormatId::CdlCc, QStringLiteral("valid-asc.cc"), declaration + asc);
+    seeds.add(LutFormatId::CdlCc, QStringLiteral("valid-sat-only.cc"),
+              "<ColorCorrection><SatNode><Saturation>0.8</Saturation></SatNode></ColorCorrection>");
+    seeds.add(LutFormatId::CdlCcc, QStringLiteral("valid-two.ccc"),
+              declaration + "<ColorCorrectionCollection xmlns=\"urn:ASC:CDL:v1.2\">\n<Description>seed</Description>\n"
+                  + asc + second + "</ColorCorrectionCollection>\n");
+    seeds.add(LutFormatId::CdlList, QStringLiteral("valid-two.cdl"),
+              declaration + "<ColorDecisionList xmlns=\"urn:ASC:CDL:v1.2\">\n<ColorDecision><MediaRef ref=\"a.dpx\"/>"
+                  + asc + "</ColorDecision>\n<ColorDecision>" + second + "</ColorDecision>\n"
+                  + "<ColorDecision><ColorCorrectionRef ref=\"b\"/></ColorDecision>\n</ColorDecisionList>\n");
+}
+
+QByteArray savedProfile(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    QByteArray bytes;
+    if (profile && cmsSaveProfileToMem(profile, nullptr, &size) && size > 0) {
+        bytes.resize(int(size));
+        if (!cmsSaveProfileToMem(profile, bytes.data(), &size))
+            bytes.clear();
+    }
+    if (profile)
+        cmsCloseProfile(profile);
+    return bytes;
+}
+
+// ICC profiles made by Little CMS (the writer adds CLUT profiles of the model
+// cube): matrix/TRC with a gamma and with the sRGB curve, a version 2
+// LUT-based one with a Lab connection space, each also cut short.
+void addIccSeeds(SeedWriter &seeds)
+{
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    cmsCIExyY d65;
+    cmsWhitePointFromTemp(&d65, 6504);
+    const double srgb[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
+    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve *parametric = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+    cmsToneCurve *gammas[3] = {gamma, gamma, gamma};
+    cmsToneCurve *parametrics[3] = {parametric, parametric, parametric};
+    const std::pair<QString, QByteArray> profiles[] = {
+        {QStringLiteral("gamma22"), savedProfile(cmsCreateRGBProfile(&d65, &primaries, gammas))},
+        {QStringLiteral("srgb-curve"), savedProfile(cmsCreateRGBProfile(&d65, &primaries, parametrics))},
+        {QStringLiteral("lab-clut"), [&] {
+             // The gamma profile's transform into Lab, sampled on a 5-point CLUT.
+             cmsHPROFILE source = cmsCreateRGBProfile(&d65, &primaries, gammas);
+             cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+             cmsHTRANSFORM toLab = cmsCreateTransform(source, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+             cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+             cmsSetProfileVersion(profile, 2.4);
+             cmsSetDeviceClass(profile, cmsSigDisplayClass);
+             cmsSetColorSpace(profile, cmsSigRgbData);
+             cmsSetPCS(profile, cmsSigLabData);
+             cmsPipeline *pipeline = cmsPipelineAlloc(nullptr, 3, 3);
+             cmsStage *clut = cmsStageAllocCLut16bit(nullptr, 5, 3, 3, nullptr);
+             cmsStageSampleCLut16bit(clut, [](const cmsUInt16Number in[], cmsUInt16Number out[], void *cargo) {
+                 cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), in, out, 1);
+                 return 1;
+             }, toLab, 0);
+             cmsPipelineInsertStage(pipeline, cmsAT_END, clut);
+             cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+             cmsWriteTag(profile, cmsSigAToB0Tag, pipeline);
+             cmsPipelineFree(pipeline);
+             cmsDeleteTransform(toLab);
+             cmsCloseProfile(lab);
+             cmsCloseProfile(source);
+             return savedProfile(profile);
+         }()},
+    };
+    cmsFreeToneCurve(gamma);
+    cmsFreeToneCurve(parametric);
+    for (const auto &profile : profiles) {
+        seeds.add(LutFormatId::Icc, QStringLiteral("valid-%1.icc").arg(profile.first), profile.second);
+        seeds.add(LutFormatId::Icc, QStringLiteral("cut-%1.icc").arg(profile.first), profile.second.left(profile.second.size() / 2));
+    }
+}
+
 // The model cube as a LUT image: tiled (square tiles, one per slowest
 // index, read left to right and top to bottom) or a strip of slices.
 QImage modelImage(LutFormatId format, int n)
@@ -441,6 +530,8 @@ int write(const QString &dir)
     addWrittenSeeds(seeds);
     addTextSeeds(seeds);
     addProcessListSeeds(seeds);
+    addCdlSeeds(seeds);
+    addIccSeeds(seeds);
     addImageSeeds(seeds);
     return seeds.result();
 }
