@@ -422,6 +422,66 @@ private slots:
         }
     }
 
+    // References: the named list's nodes in the Reference's place, files named from the referencing one's folder
+    // (and basePath); the peer resolves them from its working folder, so it is run from the lists' own.
+    void referencesRead()
+    {
+        const QByteArray ctf2 = "version=\"2\"", ref = "<Reference " + f32 + " path=\"";
+        QDir(m_dir.path()).mkpath("sub");
+        file("sub/inner.ctf", processList("<Matrix " + f32 + "><Array dim=\"3 4\">0.5 0.1 0 0.02 0 0.9 0.1 0 0.2 0 0.7 0.05"
+                                          "</Array></Matrix>\n", ctf2));
+        file("mid.ctf", processList(ref + "sub/inner.ctf\"/>\n<Log " + f32 + " style=\"antiLog2\"/>\n", ctf2));
+        const QString outer = file("outer.ctf", processList("<Exponent " + f32 + " style=\"basicMirrorFwd\"><ExponentParams "
+                                   "exponent=\"1.8\"/></Exponent>\n" + ref + "mid.ctf\"/>\n" + ref + "sub/inner.ctf\"/>\n", ctf2));
+        Read_LUTFile lut;
+        QVERIFY2(readList(lut, outer), qPrintable(lut.errorString));
+        if (m_peer) {
+            const QString here = QDir::currentPath();
+            QDir::setCurrent(m_dir.path());
+            const QString f = compareWithPeer(lut, outer, 17, path("ref.cube"), 1e-5);
+            QDir::setCurrent(here);
+            QVERIFY2(f.isEmpty(), qPrintable(f));
+        }
+        // The same files named through basePath, and from a list in another folder, evaluate alike.
+        Read_LUTFile cube, based, nested;
+        QVERIFY(cube.setSize3D(9, false) && based.setSize3D(9, false) && nested.setSize3D(9, false));
+        const QString viaBase = file("based.ctf", processList("<Reference " + f32 + " basePath=\"sub\" path=\"inner.ctf\"/>\n", ctf2));
+        const QString fromSub = file("sub/up.ctf", processList(ref + "inner.ctf\"/>\n", ctf2));
+        const QString direct = file("direct.ctf", processList(ref + "sub/inner.ctf\"/>\n", ctf2));
+        Read_LUTFile a, b, c;
+        QVERIFY(readList(a, direct) && readList(b, viaBase) && readList(c, fromSub));
+        QVERIFY(LutCalc::bakeCube(&a, &cube) && LutCalc::bakeCube(&b, &based) && LutCalc::bakeCube(&c, &nested));
+        QVERIFY(std::equal(cube.table3D.data(), cube.table3D.data() + 729 * 3, based.table3D.data()));
+        QVERIFY(std::equal(cube.table3D.data(), cube.table3D.data() + 729 * 3, nested.table3D.data()));
+        QVERIFY(cube.table3D[8][0][0][0] != 1.0f);
+
+        // Refused with the chain of files that leads to the fault.
+        file("loop-a.ctf", processList(ref + "loop-b.ctf\"/>\n", ctf2));
+        file("loop-b.ctf", processList(ref + "loop-a.ctf\"/>\n", ctf2));
+        file("bad-inner.ctf", processList("<Warp " + f32 + "/>\n", ctf2));
+        const struct { const char *name; QByteArray text; const char *reason; } cases[] = {
+            {"cycle", processList(ref + "loop-a.ctf\"/>\n", ctf2),
+             "line 3: in loop-a.ctf, line 3: in loop-b.ctf, line 3: the Reference path=\"loop-a.ctf\" refers back to a list "
+             "that refers to it (refs.ctf -> loop-a.ctf -> loop-b.ctf -> loop-a.ctf)"},
+            {"itself", processList(ref + "refs.ctf\"/>\n", ctf2), "refers back to a list that refers to it (refs.ctf -> refs.ctf)"},
+            {"missing", processList(ref + "sub/none.ctf\"/>\n", ctf2), "line 3: the Reference path=\"sub/none.ctf\" names no file"},
+            {"a folder", processList(ref + "sub\"/>\n", ctf2), "names no file"},
+            {"alias", processList("<Reference " + f32 + " alias=\"look\"/>\n", ctf2),
+             "line 3: a Reference by alias=\"look\" needs a configuration (refs.ctf -> alias look)"},
+            {"no path", processList("<Reference " + f32 + "/>\n", ctf2), "line 3: a Reference needs a path"},
+            {"inverted", processList("<Reference " + f32 + " path=\"mid.ctf\" inverted=\"true\"/>\n", ctf2),
+             "inverted=\"true\" is not evaluated"},
+            {"bad node inside", processList("<Log " + f32 + " style=\"log2\"/>\n" + ref + "bad-inner.ctf\"/>\n", ctf2),
+             "line 4: in bad-inner.ctf, line 3: cannot evaluate a <Warp> node"},
+            {"in CLF", processList(ref + "mid.ctf\"/>\n"), "line 3: a <Reference> node belongs to the transform format"},
+        };
+        for (const auto &c : cases) {
+            Read_LUTFile bad;
+            QVERIFY2(!readList(bad, file("refs.ctf", c.text)) && bad.errorString.contains(c.reason),
+                     qPrintable(QString(c.name) + ": " + bad.errorString));
+        }
+    }
+
     // Bad input: a clean failure that names the line, never a crash or an allocation the file does not hold.
     void badInputFails()
     {

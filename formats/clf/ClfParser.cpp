@@ -3,7 +3,9 @@
 #include "formats/clf/ClfHalf.h"
 #include "lut/LutScan.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -21,7 +23,12 @@ namespace {
 constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
 constexpr qint64 kReadBlock = 1 << 20;
 
-enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction };
+enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction, Reference };
+
+// The most files a list may read through its references, itself among
+// them (a list that refers to another twice at each level would otherwise
+// grow exponentially).
+constexpr int kMaxReferencedFiles = 64;
 
 // The largest InverseLUT3D inverted: the search structure of its inverse
 // takes some forty bytes a lattice point.
@@ -177,7 +184,12 @@ struct LutRead
 class ProcessListParser
 {
 public:
-    ProcessListParser(QFile *file, bool clfFile) : m_file(file), m_clfFile(clfFile) {}
+    // chain: the files that refer to this one, outermost first, this one
+    // last (canonical paths); filesRead counts the files of the whole read.
+    ProcessListParser(QFile *file, bool clfFile, QStringList chain, int *filesRead)
+        : m_file(file), m_clfFile(clfFile), m_chain(std::move(chain)), m_filesRead(filesRead)
+    {
+    }
 
     bool parse();
     std::vector<Node> nodes;
@@ -233,9 +245,14 @@ private:
     bool parseExponent(Node &node, Exponent &exponent, bool gammaNames);
     bool parseExposureContrast(Node &node, ExposureContrast &ec);
     bool parseFixedFunction(Node &node, FixedFunction &function, bool acesNode);
+    // Reads the list a Reference names and puts its nodes in the
+    // Reference's place.
+    bool parseReference(const Node &node);
 
     QFile *m_file;
     bool m_clfFile;
+    QStringList m_chain;
+    int *m_filesRead;
     QXmlStreamReader m_xml;
     // The list's version as the transform format numbers them, major * 100
     // + minor: a CLF list (compCLFversion) of version 2.0 or before reads as
@@ -408,7 +425,7 @@ bool ProcessListParser::parse()
                   {"Exponent", NodeKind::Exponent}, {"Gamma", NodeKind::Exponent},
                   {"InverseLUT1D", NodeKind::InverseLut1D}, {"InverseLUT3D", NodeKind::InverseLut3D},
                   {"ExposureContrast", NodeKind::ExposureContrast}, {"FixedFunction", NodeKind::FixedFunction},
-                  {"ACES", NodeKind::FixedFunction}};
+                  {"ACES", NodeKind::FixedFunction}, {"Reference", NodeKind::Reference}};
     static const struct
     {
         const char *text;
@@ -515,12 +532,17 @@ bool ProcessListParser::parseNode(NodeKind kind)
         return false;
     // The transform format's own nodes are not part of CLF.
     const bool ctfOnly = kind == NodeKind::InverseLut1D || kind == NodeKind::InverseLut3D
-                         || kind == NodeKind::ExposureContrast || kind == NodeKind::FixedFunction;
+                         || kind == NodeKind::ExposureContrast || kind == NodeKind::FixedFunction
+                         || kind == NodeKind::Reference;
     if (ctfOnly && m_clf)
         return fail(QStringLiteral("a <%1> node belongs to the transform format, not to CLF; this list has %2")
                         .arg(elementName(), m_versionText));
+    if (kind == NodeKind::Reference)
+        return parseReference(node);
     bool ok = false;
     switch (kind) {
+    case NodeKind::Reference:
+        break;
     case NodeKind::Lut1D:
     case NodeKind::Lut3D:
     case NodeKind::InverseLut1D:
@@ -1269,11 +1291,65 @@ bool ProcessListParser::parseFixedFunction(Node &node, FixedFunction &function, 
     return true;
 }
 
+bool ProcessListParser::parseReference(const Node &node)
+{
+    const QXmlStreamAttributes attributes = m_xml.attributes();
+    auto chainText = [this](const QString &last) {
+        QStringList names;
+        for (const QString &path : m_chain)
+            names << QFileInfo(path).fileName();
+        return (names << last).join(QStringLiteral(" -> "));
+    };
+    // An alias names a file through a configuration's search paths, which a
+    // file on its own does not have.
+    const QString alias = attributes.value(QLatin1String("alias")).toString();
+    if (!alias.isEmpty())
+        return fail(QStringLiteral("a Reference by alias=\"%1\" needs a configuration (%2)")
+                        .arg(alias, chainText(QStringLiteral("alias %1").arg(alias))));
+    const QString path = attributes.value(QLatin1String("path")).toString();
+    if (path.isEmpty())
+        return fail(QStringLiteral("a Reference needs a path"));
+    const QStringRef inverted = attributes.value(QLatin1String("inverted"));
+    if (!inverted.isEmpty() && inverted.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
+        return fail(QStringLiteral("a Reference inverted=\"%1\" is not evaluated").arg(inverted));
+    // path is relative to basePath, and basePath (or path, when there is
+    // none) to the folder of the file that holds the Reference.
+    const QDir here = QFileInfo(m_file->fileName()).absoluteDir();
+    const QString basePath = attributes.value(QLatin1String("basePath")).toString();
+    const QDir base(basePath.isEmpty() ? here.absolutePath() : here.absoluteFilePath(basePath));
+    const QString target = QDir::cleanPath(base.absoluteFilePath(path));
+    const QString canonical = QFileInfo(target).canonicalFilePath();
+    if (canonical.isEmpty() || !QFileInfo(canonical).isFile())
+        return fail(QStringLiteral("the Reference path=\"%1\" names no file: %2 (%3)")
+                        .arg(path, target, chainText(QFileInfo(target).fileName())));
+    if (m_chain.contains(canonical))
+        return fail(QStringLiteral("the Reference path=\"%1\" refers back to a list that refers to it (%2)")
+                        .arg(path, chainText(QFileInfo(canonical).fileName())));
+    if (++*m_filesRead > kMaxReferencedFiles)
+        return fail(QStringLiteral("more than %1 files read through References").arg(kMaxReferencedFiles));
+    if (!skipElement())
+        return false;
+    QFile file(canonical);
+    if (!file.open(QIODevice::ReadOnly))
+        return failAt(node.line, QStringLiteral("the Reference path=\"%1\" cannot be opened: %2 (%3)")
+                                     .arg(path, file.errorString(), chainText(QFileInfo(canonical).fileName())));
+    ProcessListParser inner(&file, canonical.endsWith(QLatin1String(".clf"), Qt::CaseInsensitive),
+                            QStringList(m_chain) << canonical, m_filesRead);
+    if (!inner.parse())
+        // Each level adds its file and line: "line 3: in mid.ctf, line 4: in
+        // inner.ctf, line 9: reason".
+        return failAt(node.line, QStringLiteral("in %1, %2").arg(QFileInfo(canonical).fileName(), inner.error));
+    for (Node &n : inner.nodes)
+        nodes.push_back(std::move(n));
+    return true;
+}
+
 } // namespace
 
 bool parseProcessList(QFile &file, bool clfFile, std::vector<Node> &nodes, QString &error)
 {
-    ProcessListParser parser(&file, clfFile);
+    int filesRead = 1;
+    ProcessListParser parser(&file, clfFile, QStringList(QFileInfo(file.fileName()).canonicalFilePath()), &filesRead);
     const bool ok = parser.parse();
     nodes = std::move(parser.nodes);
     error = parser.error;
