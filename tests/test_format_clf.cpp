@@ -394,6 +394,20 @@ private slots:
         QTest::newRow("ACES node") << processList(
             "<ACES " + f32 + " style=\"RedMod03Fwd\"/>\n<ACES " + f32 + " style=\"Surround\"><ACESParams gamma=\"0.9\"/></ACES>\n"
             "<ACES " + f32 + " style=\"Glow10Rev\"/>\n", "version=\"1.5\"") << false << 17;
+        // Every control in every style (each style reads the ones it uses), then with pivots and a clamp; a Matrix
+        // in front takes the inputs beyond 0..1.
+        const QByteArray controls = "<Brightness rgb=\"0.1 -2 3\" master=\"5\"/><Contrast rgb=\"1.1 0.9 1.2\" master=\"1.05\"/>"
+            "<Gamma rgb=\"1.1 0.9 1.3\" master=\"0.95\"/><Offset rgb=\"0.01 -0.02 0.03\" master=\"0.02\"/><Exposure "
+            "rgb=\"0.2 -0.3 0.1\" master=\"0.5\"/><Lift rgb=\"0.01 0.02 -0.03\" master=\"0.01\"/><Gain rgb=\"1.1 0.9 1.2\" "
+            "master=\"1.05\"/><Saturation master=\"1.2\"/>";
+        for (const char *style : {"log", "logRev", "linear", "linearRev", "video", "videoRev"}) {
+            const QByteArray primary = "<GradingPrimary " + f32 + " style=\"" + style + "\">";
+            QTest::newRow(qPrintable(QString("GradingPrimary %1").arg(style))) << processList(
+                "<Matrix " + f32 + "><Array dim=\"3 4\">1.2 0 0 -0.1 0 1.1 0 -0.05 0 0 1.3 -0.15</Array></Matrix>\n"
+                + primary + controls + "</GradingPrimary>\n" + primary + "<Description>d</Description>" + controls
+                + "<Pivot contrast=\"0.3\" black=\"0.05\" white=\"0.9\"/><Clamp black=\"-0.05\" white=\"1.1\"/>"
+                "</GradingPrimary>\n", ctf2) << false << 17;
+        }
         QTest::newRow("hueAdjust dw3, LUT1D and InverseLUT1D") << processList(
             "<LUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"5 3\">0 0.013 0.11 0.31 0.23 0.19 0.53 0.61 0.43 0.83 0.71 0.73 "
             "1 0.97 0.91</Array></LUT1D>\n"
@@ -578,6 +592,20 @@ private slots:
              "interpolation=\"cubic\" is not evaluated"},
             {"moncurve", processList("<Exponent " + f32 + " style=\"moncurveFwd\"><ExponentParams exponent=\"2.2\"/></Exponent>"),
              "needs exponent and offset"},
+            {"GradingPrimary gamma", processList("<GradingPrimary " + f32 + " style=\"video\"><Gamma rgb=\"1 1 1\" "
+                                                 "master=\"0.001\"/></GradingPrimary>", "version=\"2\""),
+             "line 3: a GradingPrimary gamma below 0.01", "bad.ctf"},
+            {"GradingPrimary rgb", processList("<GradingPrimary " + f32 + " style=\"log\">\n<Lift rgb=\"1 1\" master=\"0\"/>"
+                                               "</GradingPrimary>", "version=\"2\""),
+             "line 4: <Lift> rgb=\"1 1\" is not 3 finite numbers", "bad.ctf"},
+            {"GradingPrimary attribute", processList("<GradingPrimary " + f32 + " style=\"log\"><Clamp black=\"0\" "
+                                                     "grey=\"1\"/></GradingPrimary>", "version=\"2\""),
+             "<Clamp> has no attribute grey=", "bad.ctf"},
+            {"GradingPrimary pivots", processList("<GradingPrimary " + f32 + " style=\"logRev\"><Pivot black=\"0.5\"/>"
+                                                  "<Pivot white=\"0.5\"/></GradingPrimary>", "version=\"2\""),
+             "black pivot 0.01 or more below its white pivot", "bad.ctf"},
+            {"GradingPrimary before 2", processList("<GradingPrimary " + f32 + " style=\"log\"/>", "version=\"1.7\""),
+             "line 3: a <GradingPrimary> node needs version 2.0 or later", "bad.ctf"},
             // The rules of the lists' versions and of each node's parameters.
             {"no id", QByteArray(processList(matrix)).replace(" id=\"t\"", ""), "line 2: the ProcessList needs an id attribute"},
             {"two versions", processList(matrix, "compCLFversion=\"3\" version=\"1.7\""), "compCLFversion or version, not both"},

@@ -230,6 +230,72 @@ void Exponent::apply(double rgb[3]) const
     }
 }
 
+void GradingPrimary::apply(double rgb[3]) const
+{
+    // Saturation about Rec.709 luma (the reverse divides by it, 0 taken as
+    // 1, as the peer's).
+    auto saturate = [rgb](double s) {
+        if (s == 1.0)
+            return;
+        const double luma = 0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2];
+        for (int i = 0; i < 3; ++i)
+            rgb[i] = luma + s * (rgb[i] - luma);
+    };
+    // A power of the distance from the black pivot, as a fraction of the
+    // distance between the pivots, keeping its sign.
+    const double span = pivotWhite - pivotBlack;
+    auto gamma = [&](double x, double g) {
+        if (g == 1.0)
+            return x;
+        const double d = x - pivotBlack;
+        return std::pow(std::fabs(d) / span, g) * std::copysign(1.0, d) * span + pivotBlack;
+    };
+    auto linearContrast = [&](double x, double c) {
+        return c == 1.0 ? x : std::pow(std::fabs(x / pivot), c) * std::copysign(pivot, x);
+    };
+    auto clamp = [&] {
+        for (int i = 0; i < 3; ++i)
+            rgb[i] = std::min(std::max(rgb[i], clampBlack), clampWhite);
+    };
+    if (!reverse) {
+        for (int i = 0; i < 3; ++i) {
+            double &x = rgb[i];
+            switch (style) {
+            case GradingStyle::Log:
+                x = gamma((x + add[i] - pivot) * scale[i] + pivot, power[i]);
+                break;
+            case GradingStyle::Linear:
+                x = linearContrast((x + add[i]) * scale[i], power[i]);
+                break;
+            case GradingStyle::Video:
+                x = gamma((x + add[i] - pivotBlack) * scale[i] + pivotBlack, power[i]);
+                break;
+            }
+        }
+        saturate(saturation);
+        clamp();
+        return;
+    }
+    // The reverse: the terms (already inverted by the parser) in the
+    // opposite order.
+    clamp();
+    saturate(1.0 / (saturation != 0.0 ? saturation : 1.0));
+    for (int i = 0; i < 3; ++i) {
+        double &x = rgb[i];
+        switch (style) {
+        case GradingStyle::Log:
+            x = (gamma(x, power[i]) - pivot) * scale[i] + pivot + add[i];
+            break;
+        case GradingStyle::Linear:
+            x = linearContrast(x, power[i]) * scale[i] + add[i];
+            break;
+        case GradingStyle::Video:
+            x = (gamma(x, power[i]) - pivotBlack) * scale[i] + pivotBlack + add[i];
+            break;
+        }
+    }
+}
+
 void ExposureContrast::apply(double rgb[3]) const
 {
     // The smallest pivot and contrast taken, as the peer's.

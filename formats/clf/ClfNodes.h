@@ -192,8 +192,35 @@ struct FixedFunction
     bool mixesChannels() const { return true; }
 };
 
+enum class GradingStyle { Log, Linear, Video };
+
+// A GradingPrimary: the primary corrections of a grading panel for log,
+// linear or video encodings, or their reverse. The parser combines each
+// control's channel and master values into the per-channel terms applied:
+//   log:    x + brightness, contrast about pivot, gamma between the black
+//           and white pivots;
+//   linear: (x + offset) * 2^exposure, a contrast power about pivot;
+//   video:  x + offset + lift, a slope about the black pivot (from lift
+//           and gain), gamma between the pivots;
+// then saturation about Rec.709 luma and the clamp.
+struct GradingPrimary
+{
+    GradingStyle style = GradingStyle::Log;
+    bool reverse = false;
+    double add[3] = {0.0, 0.0, 0.0};
+    double scale[3] = {1.0, 1.0, 1.0};
+    double power[3] = {1.0, 1.0, 1.0};
+    double pivot = 0.5;
+    double pivotBlack = 0.0, pivotWhite = 1.0;
+    double saturation = 1.0;
+    double clampBlack = -INFINITY, clampWhite = INFINITY;
+
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return saturation != 1.0; }
+};
+
 using Operation = std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D,
-                               ExposureContrast, FixedFunction>;
+                               ExposureContrast, FixedFunction, GradingPrimary>;
 
 // One node of the list: its operation, where the file gives it, and the
 // scales of its bit depths (the largest code of an integer depth, 1 for a

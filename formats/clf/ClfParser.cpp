@@ -23,7 +23,7 @@ namespace {
 constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
 constexpr qint64 kReadBlock = 1 << 20;
 
-enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction, Reference };
+enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction, Reference, GradingPrimary };
 
 // The most files a list may read through its references, itself among
 // them (a list that refers to another twice at each level would otherwise
@@ -245,6 +245,10 @@ private:
     bool parseExponent(Node &node, Exponent &exponent, bool gammaNames);
     bool parseExposureContrast(Node &node, ExposureContrast &ec);
     bool parseFixedFunction(Node &node, FixedFunction &function, bool acesNode);
+    bool parseGradingPrimary(GradingPrimary &primary);
+    // The numbers of attribute name, which must be there, exactly count of
+    // them.
+    bool attributeNumbers(const QXmlStreamAttributes &attributes, const char *name, double *numbers, int count);
     // Reads the list a Reference names and puts its nodes in the
     // Reference's place.
     bool parseReference(const Node &node);
@@ -425,7 +429,8 @@ bool ProcessListParser::parse()
                   {"Exponent", NodeKind::Exponent}, {"Gamma", NodeKind::Exponent},
                   {"InverseLUT1D", NodeKind::InverseLut1D}, {"InverseLUT3D", NodeKind::InverseLut3D},
                   {"ExposureContrast", NodeKind::ExposureContrast}, {"FixedFunction", NodeKind::FixedFunction},
-                  {"ACES", NodeKind::FixedFunction}, {"Reference", NodeKind::Reference}};
+                  {"ACES", NodeKind::FixedFunction}, {"Reference", NodeKind::Reference},
+                  {"GradingPrimary", NodeKind::GradingPrimary}};
     static const struct
     {
         const char *text;
@@ -533,7 +538,7 @@ bool ProcessListParser::parseNode(NodeKind kind)
     // The transform format's own nodes are not part of CLF.
     const bool ctfOnly = kind == NodeKind::InverseLut1D || kind == NodeKind::InverseLut3D
                          || kind == NodeKind::ExposureContrast || kind == NodeKind::FixedFunction
-                         || kind == NodeKind::Reference;
+                         || kind == NodeKind::Reference || kind == NodeKind::GradingPrimary;
     if (ctfOnly && m_clf)
         return fail(QStringLiteral("a <%1> node belongs to the transform format, not to CLF; this list has %2")
                         .arg(elementName(), m_versionText));
@@ -558,6 +563,9 @@ bool ProcessListParser::parseNode(NodeKind kind)
         break;
     case NodeKind::FixedFunction:
         ok = parseFixedFunction(node, node.op.emplace<FixedFunction>(), m_xml.name() == QLatin1String("ACES"));
+        break;
+    case NodeKind::GradingPrimary:
+        ok = parseGradingPrimary(node.op.emplace<GradingPrimary>());
         break;
     case NodeKind::Matrix:
         ok = parseMatrix(node, node.op.emplace<Matrix>());
@@ -1288,6 +1296,152 @@ bool ProcessListParser::parseFixedFunction(Node &node, FixedFunction &function, 
         if (!(p[6] >= 1.0 && p[6] <= 65504.0))
             return failAt(node.line, QStringLiteral("the gamut compression needs a power in 1..65504"));
     }
+    return true;
+}
+
+bool ProcessListParser::attributeNumbers(const QXmlStreamAttributes &attributes, const char *name, double *numbers,
+                                         int count)
+{
+    const QLatin1String key(name);
+    const QStringRef text = attributes.value(key);
+    if (text.isNull())
+        return fail(QStringLiteral("<%1> needs %2=").arg(elementName(), key));
+    const QVector<QStringRef> fields = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    bool ok = fields.size() == count;
+    for (int i = 0; ok && i < count; ++i)
+        ok = textToNumber(fields[i], &numbers[i]) && std::isfinite(numbers[i]);
+    if (!ok)
+        return fail(QStringLiteral("<%1> %2=\"%3\" is not %4 finite number%5")
+                        .arg(elementName(), key, text.toString()).arg(count).arg(count == 1 ? "" : "s"));
+    return true;
+}
+
+bool ProcessListParser::parseGradingPrimary(GradingPrimary &primary)
+{
+    if (!needVersion(200, QStringLiteral("a <GradingPrimary> node")))
+        return false;
+    static const struct
+    {
+        const char *text;
+        GradingStyle style;
+        bool reverse;
+    } kStyles[] = {{"log", GradingStyle::Log, false},       {"logRev", GradingStyle::Log, true},
+                   {"linear", GradingStyle::Linear, false}, {"linearRev", GradingStyle::Linear, true},
+                   {"video", GradingStyle::Video, false},   {"videoRev", GradingStyle::Video, true}};
+    const auto *style = parseStyle(kStyles);
+    if (!style)
+        return false;
+    const qint64 line = m_xml.lineNumber();
+    // The controls as the file gives them: red, green, blue and master.
+    enum { Brightness, Contrast, Gamma, Offset, Exposure, Lift, Gain, Controls };
+    static const struct
+    {
+        const char *text;
+    } kControls[] = {{"Brightness"}, {"Contrast"}, {"Gamma"}, {"Offset"}, {"Exposure"}, {"Lift"}, {"Gain"}};
+    double rgbm[Controls][4] = {{0, 0, 0, 0}, {1, 1, 1, 1}, {1, 1, 1, 1}, {0, 0, 0, 0},
+                                {0, 0, 0, 0}, {0, 0, 0, 0}, {1, 1, 1, 1}};
+    double pivot = style->style == GradingStyle::Log ? -0.2 : 0.18, pivotBlack = 0.0, pivotWhite = 1.0;
+    double saturation = 1.0, clampBlack = -INFINITY, clampWhite = INFINITY;
+    // Each element's attributes: those it may have, those it needs (all, or
+    // at least one).
+    auto attributesOf = [this](const QXmlStreamAttributes &attributes, std::initializer_list<const char *> names,
+                               bool needAll) {
+        int found = 0;
+        for (const QXmlStreamAttribute &a : attributes) {
+            if (std::none_of(names.begin(), names.end(), [&](const char *n) { return a.name() == QLatin1String(n); }))
+                return fail(QStringLiteral("<%1> has no attribute %2=").arg(elementName(), a.name().toString()));
+            ++found;
+        }
+        if (needAll ? found < int(names.size()) : found == 0)
+            return fail(QStringLiteral("<%1> needs %2").arg(elementName(), QStringList([&] {
+                QStringList l;
+                for (const char *n : names)
+                    l << QLatin1String(n) + QLatin1Char('=');
+                return l;
+            }()).join(needAll ? QLatin1String(" and ") : QLatin1String(" or "))));
+        return true;
+    };
+    const bool read = readChildren([&] {
+        const QXmlStreamAttributes attributes = m_xml.attributes();
+        bool present = false;
+        if (const auto *control = lookUp(kControls, m_xml.name())) {
+            double *values = rgbm[control - kControls];
+            if (!attributesOf(attributes, {"rgb", "master"}, true) || !attributeNumbers(attributes, "rgb", values, 3)
+                || !attributeNumbers(attributes, "master", values + 3, 1))
+                return false;
+        } else if (m_xml.name() == QLatin1String("Saturation")) {
+            if (!attributesOf(attributes, {"master"}, true) || !attributeNumbers(attributes, "master", &saturation, 1))
+                return false;
+        } else if (m_xml.name() == QLatin1String("Pivot")) {
+            if (!attributesOf(attributes, {"contrast", "black", "white"}, false)
+                || !attributeNumber(attributes, "contrast", &pivot, &present)
+                || !attributeNumber(attributes, "black", &pivotBlack, &present)
+                || !attributeNumber(attributes, "white", &pivotWhite, &present))
+                return false;
+        } else if (m_xml.name() == QLatin1String("Clamp")) {
+            if (!attributesOf(attributes, {"black", "white"}, false)
+                || !attributeNumber(attributes, "black", &clampBlack, &present)
+                || !attributeNumber(attributes, "white", &clampWhite, &present))
+                return false;
+        }
+        // Description, DynamicParameter and anything else are read past: a
+        // dynamic node takes the values the file states, as ExposureContrast
+        // does (OpenColorIO 2.1 leaves a dynamic GradingPrimary at its
+        // defaults instead).
+        return skipElement();
+    });
+    if (!read)
+        return false;
+
+    // The peer's bounds: gammas (in the log and video styles) and linear
+    // contrasts of 0.01 or more, pivots a hundredth apart, clamps in order.
+    constexpr double kLeast = 0.01 - 1e-6;
+    const bool linear = style->style == GradingStyle::Linear;
+    const double *bounded = rgbm[linear ? Contrast : Gamma];
+    if (std::any_of(bounded, bounded + 4, [](double v) { return v < kLeast; }))
+        return failAt(line, QStringLiteral("a GradingPrimary %1 below 0.01").arg(linear ? "contrast" : "gamma"));
+    if (pivotWhite - pivotBlack < kLeast)
+        return failAt(line, QStringLiteral("a GradingPrimary needs its black pivot 0.01 or more below its white pivot"));
+    if (clampBlack > clampWhite)
+        return failAt(line, QStringLiteral("a GradingPrimary clamps black above white"));
+
+    GradingPrimary &p = primary;
+    p.style = style->style;
+    p.reverse = style->reverse;
+    p.pivotBlack = pivotBlack;
+    p.pivotWhite = pivotWhite;
+    p.saturation = saturation;
+    p.clampBlack = clampBlack;
+    p.clampWhite = clampWhite;
+    const bool rev = p.reverse;
+    auto sum = [&](int control, int c) { return rgbm[control][3] + rgbm[control][c]; };
+    auto product = [&](int control, int c) { return rgbm[control][3] * rgbm[control][c]; };
+    auto nonZero = [](double v) { return v == 0.0 ? 1.0 : v; };
+    for (int c = 0; c < 3; ++c) {
+        switch (p.style) {
+        case GradingStyle::Log:
+            // Brightness in steps of 6.25 ten-bit codes.
+            p.add[c] = (rev ? -1.0 : 1.0) * sum(Brightness, c) * 6.25 / 1023.0;
+            p.scale[c] = rev ? 1.0 / nonZero(product(Contrast, c)) : product(Contrast, c);
+            p.power[c] = rev ? product(Gamma, c) : 1.0 / product(Gamma, c);
+            break;
+        case GradingStyle::Linear:
+            p.add[c] = (rev ? -1.0 : 1.0) * sum(Offset, c);
+            p.scale[c] = rev ? 1.0 / std::exp2(sum(Exposure, c)) : std::exp2(sum(Exposure, c));
+            p.power[c] = rev ? 1.0 / product(Contrast, c) : product(Contrast, c);
+            break;
+        case GradingStyle::Video: {
+            p.add[c] = (rev ? -1.0 : 1.0) * (sum(Offset, c) + sum(Lift, c));
+            // Lift moves black and gain white; the slope about the black
+            // pivot that joins them.
+            const double den = pivotWhite / nonZero(product(Gain, c)) + sum(Lift, c) - pivotBlack;
+            p.scale[c] = rev ? den / (pivotWhite - pivotBlack) : (pivotWhite - pivotBlack) / nonZero(den);
+            p.power[c] = rev ? product(Gamma, c) : 1.0 / product(Gamma, c);
+            break;
+        }
+        }
+    }
+    p.pivot = p.style == GradingStyle::Log ? 0.5 + pivot * 0.5 : 0.18 * std::exp2(pivot);
     return true;
 }
 
