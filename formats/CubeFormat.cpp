@@ -11,6 +11,7 @@
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -298,9 +299,40 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
 
 bool Write_LUTFile::writeCube(QString fileName, Read_LUTFile *lut)
 {
+    // A LUT of a 1D table alone is a 1D cube file: LUT_1D_SIZE, the input
+    // range when it is not 0..1, and one line of three values per entry.
+    if (lut->size3D < 1 && lut->size1D >= 1) {
+        // Under the format's own order a 1D line is red, green, blue, as the
+        // reader takes it.
+        if (defaultOrder)
+            tableOrderRGB = dataOrderRGB;
+        return writeTable1DFile(fileName, lut, LutFormatId::Cube, [&](LutTextStream &stream) {
+            stream.setRealNumberNotation(QTextStream::FixedNotation);
+            stream.setRealNumberPrecision(6);
+            stream << "TITLE " << '\n' << "LUT_1D_SIZE " << lut->size1D << '\n';
+            const LutMeaning &m = lut->meaning;
+            if (!m.inputSpan1DIsUnit()) {
+                stream << "LUT_1D_INPUT_RANGE " << m.inputMin1D[0] << ' ' << m.inputMax1D[0] << '\n';
+            }
+            const QString separator = QStringLiteral(" ");
+            for (int i = 0; i < lut->size1D; ++i) {
+                writeLut1DEntry(lut->table1D, stream, i, 1, separator);
+                stream << '\n';
+            }
+        });
+    }
     // The cube writer always uses the orders it was given.
     return writeCubeFile(
         fileName, lut, LutFormatId::Cube,
         [lut](LutTextStream &stream) { stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n'; },
         QStringLiteral(" "), outputScale);
+}
+
+// A cube file's first line past its comments is one of its keywords (a
+// headerless file is not told from other tables by its content).
+bool Read_LUTFile::recognisesCube(const QByteArray &head)
+{
+    QByteArray arguments;
+    const Keyword keyword = keywordOf(LutHead::firstContentLine(head), &arguments);
+    return keyword != Keyword::None && keyword != Keyword::Mesh && keyword != Keyword::Mesh3D;
 }

@@ -9,6 +9,7 @@
 // table is divided by the largest value it takes.
 
 #include "lut/LutScan.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 
 #include <QFile>
@@ -210,4 +211,10 @@ bool Read_LUTFile::readLook(QString fileName, bool /*headerOnly: always read who
     if (!xmlError.isEmpty())
         return fail(QStringLiteral("no LUT read before an XML error: %1").arg(xmlError));
     return fail(QStringLiteral("no \"LUT\" or \"LUT1D\" element with a size"));
+}
+
+// An XML file whose root is a look element.
+bool Read_LUTFile::recognisesLook(const QByteArray &head)
+{
+    return LutHead::firstContentLine(head).startsWith('<') && head.contains("<look");
 }

@@ -12,6 +12,7 @@
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 
 #include <QDebug>
@@ -203,5 +204,24 @@ bool Read_LUTFile::read3dl(QString fileName, bool headerOnly)
 
     resetDomainMax3D();
     in.close();
+    return true;
+}
+
+// A 3dl file begins with its "3DMESH" / "Mesh" header or with its shaper
+// line of four or more integer input codes.
+bool Read_LUTFile::recognises3dl(const QByteArray &head)
+{
+    const QByteArray line = LutHead::firstContentLine(head);
+    if (line.startsWith("3DMESH") || line.startsWith("Mesh"))
+        return true;
+    const QList<QByteArray> fields = line.simplified().split(' ');
+    if (fields.size() < 4)
+        return false;
+    for (const QByteArray &field : fields) {
+        bool ok = false;
+        field.toLongLong(&ok);
+        if (!ok)
+            return false;
+    }
     return true;
 }

@@ -7,6 +7,7 @@
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 
 #include <QDebug>
@@ -155,4 +156,16 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
     if (size3D >= 1 || size1D > 0)
         return true;
     return fail(QStringLiteral("no usable \"width\" or \"lutLength\" line"));
+}
+
+// Truelight keeps its structure in "# keyword" lines.
+bool Read_LUTFile::recognisesTruelight(const QByteArray &head)
+{
+    for (const QByteArray &line : LutHead::lines(head)) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 3 && fields[0] == "#"
+            && (fields[1] == "iDims" || fields[1] == "oDims" || fields[1] == "lutLength"))
+            return true;
+    }
+    return false;
 }

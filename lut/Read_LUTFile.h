@@ -110,6 +110,25 @@ public:
     bool readCtf(QString fileName, bool headerOnly);
     bool readHald(QString fileName, bool headerOnly);
 
+    // Recognisers (each in its format's file): whether head, a file's first
+    // bytes, is a file of the format (see LutRecogniser).
+    static bool recognisesCube(const QByteArray &head);
+    static bool recognises3dl(const QByteArray &head);
+    static bool recognisesPandora(const QByteArray &head);
+    static bool recognisesLook(const QByteArray &head);
+    static bool recognisesDiscreet1D(const QByteArray &head);
+    static bool recognisesLut1D(const QByteArray &head);
+    static bool recognisesDavLut(const QByteArray &head);
+    static bool recognisesCsp(const QByteArray &head);
+    static bool recognisesTruelight(const QByteArray &head);
+    static bool recognisesSpi1D(const QByteArray &head);
+    static bool recognisesSpi3D(const QByteArray &head);
+    static bool recognisesCsvLog(const QByteArray &head);
+    static bool recognisesZyt1D(const QByteArray &head);
+    static bool recognisesZyt3D(const QByteArray &head);
+    static bool recognisesClf(const QByteArray &head);
+    static bool recognisesCtf(const QByteArray &head);
+
     // Shared by the line-oriented readers whose cube entries follow each
     // other in file order (first index slowest, third fastest).
     // Malformed: a parser refused a line (see EntryValues); errorString names it.

@@ -21,6 +21,7 @@
 
 #include "formats/clf/ClfNodes.h"
 #include "formats/clf/ClfParser.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -234,4 +235,18 @@ bool Write_LUTFile::writeClf(QString fileName, Read_LUTFile *lut)
 bool Write_LUTFile::writeCtf(QString fileName, Read_LUTFile *lut)
 {
     return writeProcessList(this, fileName, lut, LutFormatId::Ctf);
+}
+
+// A process list: the Common LUT Format's root has a compCLFversion, the
+// transform format's a version.
+bool Read_LUTFile::recognisesClf(const QByteArray &head)
+{
+    const int root = head.indexOf("<ProcessList");
+    return root >= 0 && head.indexOf("compCLFversion", root) > root
+        && head.indexOf("compCLFversion", root) < qMax(head.indexOf('>', root), root);
+}
+
+bool Read_LUTFile::recognisesCtf(const QByteArray &head)
+{
+    return head.contains("<ProcessList") && !recognisesClf(head);
 }
