@@ -408,6 +408,25 @@ private slots:
                 + "<Pivot contrast=\"0.3\" black=\"0.05\" white=\"0.9\"/><Clamp black=\"-0.05\" white=\"1.1\"/>"
                 "</GradingPrimary>\n", ctf2) << false << 17;
         }
+        // Curves per channel and the master in every style; slopes given, slopes that the fit must scale down (a
+        // falling middle), flat ends (the reverse gives their knot), and the linear style without its log encoding.
+        const QByteArray curves = "<Red><ControlPoints>0 0 0.3 0.4 0.7 0.6 1 1</ControlPoints><Slopes>1 0.5 0.5 1</Slopes>"
+            "</Red><Green><ControlPoints>0 0.1 0.2 0.15 0.5 0.6 0.8 0.7 1 0.95</ControlPoints></Green><Blue><ControlPoints>"
+            "-0.1 0 0.5 0.45 1.1 1.2</ControlPoints></Blue><Master><ControlPoints>0 0 0.4 0.5 1 1</ControlPoints></Master>";
+        const QByteArray linearCurves = "<Red><ControlPoints>-7 -7 -3 -2 0 0.5 3 2.5 7 7</ControlPoints></Red><Master>"
+            "<ControlPoints>-6 -6.5 0 0 6 6.2</ControlPoints></Master>";
+        for (const char *style : {"log", "logRev", "linear", "linearRev", "video", "videoRev"}) {
+            const bool linear = QByteArray(style).startsWith("linear");
+            QTest::newRow(qPrintable(QString("GradingRGBCurve %1").arg(style))) << processList(
+                "<GradingRGBCurve " + f32 + " style=\"" + style + "\">" + (linear ? linearCurves : curves)
+                + "</GradingRGBCurve>\n", ctf2) << false << 17;
+        }
+        const QByteArray odd = "<Red><ControlPoints>0 0 0.3 0.9 0.7 0.1 1 1</ControlPoints></Red><Green><ControlPoints>0 0 "
+            "0.5 0.5 1 0.5</ControlPoints></Green>";
+        QTest::newRow("GradingRGBCurve: falling, flat, no log encoding") << processList(
+            "<GradingRGBCurve " + f32 + " style=\"log\">" + odd + "</GradingRGBCurve>\n<GradingRGBCurve " + f32
+            + " style=\"logRev\">" + odd + "</GradingRGBCurve>\n<GradingRGBCurve " + f32 + " style=\"linear\" "
+            "bypassLinToLog=\"true\">" + linearCurves + "</GradingRGBCurve>\n", ctf2) << false << 17;
         QTest::newRow("hueAdjust dw3, LUT1D and InverseLUT1D") << processList(
             "<LUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"5 3\">0 0.013 0.11 0.31 0.23 0.19 0.53 0.61 0.43 0.83 0.71 0.73 "
             "1 0.97 0.91</Array></LUT1D>\n"
@@ -606,6 +625,22 @@ private slots:
              "black pivot 0.01 or more below its white pivot", "bad.ctf"},
             {"GradingPrimary before 2", processList("<GradingPrimary " + f32 + " style=\"log\"/>", "version=\"1.7\""),
              "line 3: a <GradingPrimary> node needs version 2.0 or later", "bad.ctf"},
+            {"curve pairs", processList("<GradingRGBCurve " + f32 + " style=\"log\"><Red>\n<ControlPoints>0 0 1</ControlPoints></Red></GradingRGBCurve>",
+                                        "version=\"2\""), "line 4: Red ControlPoints hold 3 numbers, not pairs", "bad.ctf"},
+            {"curve x", processList("<GradingRGBCurve " + f32 + " style=\"log\"><Blue><ControlPoints>0 0 0.5 0.2 0.5 0.4 1 1</ControlPoints></Blue>"
+                                    "</GradingRGBCurve>", "version=\"2\""), "Blue ControlPoints: x 0.5 does not rise from 0.5",
+             "bad.ctf"},
+            {"curve slopes", processList("<GradingRGBCurve " + f32 + " style=\"log\"><Red><ControlPoints>0 0 1 1</ControlPoints><Slopes>1 1 1</Slopes>"
+                                         "</Red></GradingRGBCurve>", "version=\"2\""), "Red Slopes hold 3 numbers, one a "
+             "control point (2)", "bad.ctf"},
+            {"curve knots", processList("<GradingRGBCurve " + f32 + " style=\"log\"><Master><ControlPoints>" + [] {
+                QByteArray points;
+                for (int i = 0; i <= 30; ++i)
+                    points += QByteArray::number(i / 30.0) + ' ' + QByteArray::number(std::pow(i / 30.0, 1.5)) + ' ';
+                return points;
+            }() + "</ControlPoints></Master></GradingRGBCurve>", "version=\"2\""), "curves need 61 knots, more than 60", "bad.ctf"},
+            {"curve bypass", processList("<GradingRGBCurve " + f32 + " style=\"linear\" bypassLinToLog=\"yes\"/>", "version=\"2\""),
+             "bypassLinToLog=\"yes\" is not \"true\"", "bad.ctf"},
             // The rules of the lists' versions and of each node's parameters.
             {"no id", QByteArray(processList(matrix)).replace(" id=\"t\"", ""), "line 2: the ProcessList needs an id attribute"},
             {"two versions", processList(matrix, "compCLFversion=\"3\" version=\"1.7\""), "compCLFversion or version, not both"},

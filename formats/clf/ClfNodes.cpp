@@ -230,6 +230,185 @@ void Exponent::apply(double rgb[3]) const
     }
 }
 
+// --- GradingRGBCurve ----------------------------------------------------------
+
+namespace {
+
+// The slopes at the control points when the file gives none: at an inner
+// point the mean of the two secants' slopes weighted by their lengths
+// (a run of secants of one slope counting as one long secant), at the ends
+// the slope that makes the end piece's curvature even, never below 0.01.
+std::vector<float> estimateSlopes(const std::vector<float> &x, const std::vector<float> &y)
+{
+    const size_t n = x.size();
+    std::vector<float> secant(n - 1), length(n - 1);
+    for (size_t i = 0; i + 1 < n; ++i) {
+        const float dx = x[i + 1] - x[i], dy = y[i + 1] - y[i];
+        secant[i] = dy / dx;
+        length[i] = std::sqrt(dx * dx + dy * dy);
+    }
+    if (n == 2)
+        return {secant[0], secant[0]};
+    for (size_t i = 0;;) {
+        size_t j = i;
+        float run = length[i];
+        while (j < n - 2 && std::fabs(secant[j + 1] - secant[j]) < 1e-6f)
+            run += length[++j];
+        for (size_t k = i; k <= j; ++k)
+            length[k] = run;
+        if (j >= n - 3)
+            break;
+        i = j + 1;
+    }
+    std::vector<float> slopes(n, 0.0f);
+    for (size_t k = 1; k + 1 < n; ++k)
+        slopes[k] = (length[k] * secant[k] + length[k - 1] * secant[k - 1]) / (length[k] + length[k - 1]);
+    slopes[n - 1] = std::max(0.01f, 0.5f * (3.0f * secant[n - 2] - slopes[n - 2]));
+    slopes[0] = std::max(0.01f, 0.5f * (3.0f * secant[0] - slopes[1]));
+    return slopes;
+}
+
+// One or two quadratic pieces between each pair of points with the given
+// slopes at both ends; two, split at a knot ksi, when one piece cannot
+// meet both slopes.
+void fitPieces(const std::vector<float> &x, const std::vector<float> &y, const std::vector<float> &slopes,
+               GradingSpline &s)
+{
+    s = GradingSpline();
+    s.knots.push_back(x[0]);
+    for (size_t i = 0; i + 1 < x.size(); ++i) {
+        const float dx = x[i + 1] - x[i], secant = (y[i + 1] - y[i]) / dx;
+        const float s0 = slopes[i], s1 = slopes[i + 1];
+        if (std::fabs((s0 + s1) - 2.0f * secant) < 1e-6f) {
+            s.c.push_back(y[i]);
+            s.b.push_back(s0);
+            s.a.push_back(0.5f * (s1 - s0) / dx);
+        } else {
+            const float aa = s0 - secant, bb = s1 - secant;
+            float ksi = 0.0f;
+            if (aa * bb >= 0.0f)
+                ksi = (x[i] + x[i + 1]) * 0.5f;
+            else if (std::fabs(aa) > std::fabs(bb))
+                ksi = x[i + 1] + aa * dx / (s1 - s0);
+            else
+                ksi = x[i] + bb * dx / (s1 - s0);
+            const float sBar = (2.0f * secant - s1) + (s1 - s0) * (ksi - x[i]) / dx;
+            const float eta = (sBar - s0) / (ksi - x[i]);
+            s.c.push_back(y[i]);
+            s.b.push_back(s0);
+            s.a.push_back(0.5f * eta);
+            s.c.push_back(y[i] + s0 * (ksi - x[i]) + 0.5f * eta * (ksi - x[i]) * (ksi - x[i]));
+            s.b.push_back(sBar);
+            s.a.push_back(0.5f * (s1 - sBar) / (x[i + 1] - ksi));
+            s.knots.push_back(ksi);
+        }
+        s.knots.push_back(x[i + 1]);
+    }
+}
+
+// Where a split piece would fall between its points, scales that pair's
+// slopes down towards the secant; true when any was.
+bool adjustSlopes(const std::vector<float> &x, const std::vector<float> &y, std::vector<float> &slopes,
+                  const std::vector<float> &knots)
+{
+    bool adjusted = false;
+    for (size_t i = 0, j = 0; j < knots.size() && i + 1 < x.size(); ++j) {
+        if (x[i] == knots[j])
+            continue;
+        const float ksi = knots[j], dx = x[i + 1] - x[i];
+        const float sBar = (2.0f * (y[i + 1] - y[i]) - (ksi - x[i]) * slopes[i] - (x[i + 1] - ksi) * slopes[i + 1]) / dx;
+        if (sBar < 0.0f) {
+            adjusted = true;
+            const float secant = (y[i + 1] - y[i]) / dx;
+            const float blend = ((ksi - x[i]) * slopes[i] + (x[i + 1] - ksi) * slopes[i + 1]) / dx;
+            const float aim = std::min(secant, 0.01f * 0.5f * (slopes[i] + slopes[i + 1]));
+            const float adjust = (2.0f * secant - aim) / blend;
+            slopes[i] *= adjust;
+            slopes[i + 1] *= adjust;
+        }
+        ++i;
+    }
+    return adjusted;
+}
+
+} // namespace
+
+void fitGradingSpline(const std::vector<float> &x, const std::vector<float> &y, const std::vector<float> &given,
+                      GradingSpline &spline)
+{
+    spline = GradingSpline();
+    const bool identity = std::equal(x.begin(), x.end(), y.begin())
+                          && std::all_of(given.begin(), given.end(), [](float v) { return v == 0.0f; });
+    if (x.size() < 2 || identity)
+        return;
+    std::vector<float> slopes = std::any_of(given.begin(), given.end(), [](float v) { return v != 0.0f; })
+                                    ? given
+                                    : estimateSlopes(x, y);
+    fitPieces(x, y, slopes, spline);
+    if (adjustSlopes(x, y, slopes, spline.knots))
+        fitPieces(x, y, slopes, spline);
+}
+
+double GradingSpline::apply(double x) const
+{
+    if (a.empty())
+        return x;
+    const size_t last = a.size() - 1;
+    if (x <= knots.front())
+        return (x - knots.front()) * b[0] + c[0];
+    if (x >= knots.back()) {
+        const double t = double(knots.back()) - knots[last];
+        const double slope = 2.0 * a[last] * t + b[last];
+        return (x - knots.back()) * slope + (a[last] * t + b[last]) * t + c[last];
+    }
+    size_t i = 0;
+    while (i < last && !(x < knots[i + 1]))
+        ++i;
+    const double t = x - knots[i];
+    return (a[i] * t + b[i]) * t + c[i];
+}
+
+double GradingSpline::applyReverse(double y) const
+{
+    if (a.empty())
+        return y;
+    const size_t last = a.size() - 1;
+    const double tEnd = double(knots.back()) - knots[last];
+    const double endY = (a[last] * tEnd + b[last]) * tEnd + c[last];
+    // Flat ends give their knot.
+    if (y <= c[0])
+        return std::fabs(b[0]) < 1e-5 ? knots.front() : (y - c[0]) / b[0] + knots.front();
+    if (y >= endY) {
+        const double slope = 2.0 * a[last] * tEnd + b[last];
+        return std::fabs(slope) < 1e-5 ? knots.back() : (y - endY) / slope + knots.back();
+    }
+    size_t i = 0;
+    while (i < last && !(y < c[i + 1]))
+        ++i;
+    // The root of a t^2 + b t + (c - y) in the piece, in the form that
+    // stays exact when a is small.
+    const double c0 = c[i] - y;
+    return knots[i] + (-2.0 * c0) / (std::sqrt(double(b[i]) * b[i] - 4.0 * a[i] * c0) + b[i]);
+}
+
+void GradingRgbCurve::apply(double rgb[3]) const
+{
+    // The linear style's log encoding: log2 about 0.18 above a small break,
+    // a straight line below it that meets it there.
+    constexpr double kShift = -0.000157849851665374, kGain = 363.034608563, kOffset = -7.0;
+    if (linToLog) {
+        for (int i = 0; i < 3; ++i)
+            rgb[i] = rgb[i] < 0.0041318374739483946 ? rgb[i] * kGain + kOffset
+                                                    : std::log2((rgb[i] + kShift) / (0.18 + kShift));
+    }
+    for (int i = 0; i < 3; ++i)
+        rgb[i] = reverse ? curves[i].applyReverse(curves[3].applyReverse(rgb[i])) : curves[3].apply(curves[i].apply(rgb[i]));
+    if (linToLog) {
+        for (int i = 0; i < 3; ++i)
+            rgb[i] = rgb[i] < -5.5 ? (rgb[i] - kOffset) / kGain : std::exp2(rgb[i]) * (0.18 + kShift) - kShift;
+    }
+}
+
 void GradingPrimary::apply(double rgb[3]) const
 {
     // Saturation about Rec.709 luma (the reverse divides by it, 0 taken as

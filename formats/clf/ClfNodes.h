@@ -19,6 +19,7 @@
 #include <cmath>
 #include <memory>
 #include <variant>
+#include <vector>
 
 namespace LutClf {
 
@@ -219,8 +220,39 @@ struct GradingPrimary
     bool mixesChannels() const { return saturation != 1.0; }
 };
 
+// One curve of a GradingRGBCurve: a quadratic spline through the control
+// points, continued by straight lines beyond the first and last knots;
+// empty for an identity curve. knots has one entry more than a, b and c,
+// the coefficients of each piece: (a t + b) t + c, t from the piece's knot.
+struct GradingSpline
+{
+    std::vector<float> knots, a, b, c;
+
+    double apply(double x) const;
+    double applyReverse(double y) const;
+};
+
+// Fits spline to the control points (x rising, at least two) and slopes
+// (all 0: estimated from the points), as the peer fits them, in single
+// precision, whose branches on near-equal slopes decide the knots.
+void fitGradingSpline(const std::vector<float> &x, const std::vector<float> &y, const std::vector<float> &slopes,
+                      GradingSpline &spline);
+
+// A GradingRGBCurve: a curve per channel, then the master curve on all
+// three (the reverse undoes them in the opposite order). In the linear
+// style the curves work on a logarithmic encoding of the values.
+struct GradingRgbCurve
+{
+    GradingSpline curves[4]; // red, green, blue, master
+    bool reverse = false;
+    bool linToLog = false;
+
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return false; }
+};
+
 using Operation = std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D,
-                               ExposureContrast, FixedFunction, GradingPrimary>;
+                               ExposureContrast, FixedFunction, GradingPrimary, GradingRgbCurve>;
 
 // One node of the list: its operation, where the file gives it, and the
 // scales of its bit depths (the largest code of an integer depth, 1 for a

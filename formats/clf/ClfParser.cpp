@@ -9,6 +9,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <cfloat>
 #include <charconv>
 #include <cstring>
 
@@ -23,7 +24,7 @@ namespace {
 constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
 constexpr qint64 kReadBlock = 1 << 20;
 
-enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction, Reference, GradingPrimary };
+enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction, Reference, GradingPrimary, GradingRgbCurve };
 
 // The most files a list may read through its references, itself among
 // them (a list that refers to another twice at each level would otherwise
@@ -246,6 +247,7 @@ private:
     bool parseExposureContrast(Node &node, ExposureContrast &ec);
     bool parseFixedFunction(Node &node, FixedFunction &function, bool acesNode);
     bool parseGradingPrimary(GradingPrimary &primary);
+    bool parseGradingRgbCurve(GradingRgbCurve &curve);
     // The numbers of attribute name, which must be there, exactly count of
     // them.
     bool attributeNumbers(const QXmlStreamAttributes &attributes, const char *name, double *numbers, int count);
@@ -430,7 +432,7 @@ bool ProcessListParser::parse()
                   {"InverseLUT1D", NodeKind::InverseLut1D}, {"InverseLUT3D", NodeKind::InverseLut3D},
                   {"ExposureContrast", NodeKind::ExposureContrast}, {"FixedFunction", NodeKind::FixedFunction},
                   {"ACES", NodeKind::FixedFunction}, {"Reference", NodeKind::Reference},
-                  {"GradingPrimary", NodeKind::GradingPrimary}};
+                  {"GradingPrimary", NodeKind::GradingPrimary}, {"GradingRGBCurve", NodeKind::GradingRgbCurve}};
     static const struct
     {
         const char *text;
@@ -538,7 +540,8 @@ bool ProcessListParser::parseNode(NodeKind kind)
     // The transform format's own nodes are not part of CLF.
     const bool ctfOnly = kind == NodeKind::InverseLut1D || kind == NodeKind::InverseLut3D
                          || kind == NodeKind::ExposureContrast || kind == NodeKind::FixedFunction
-                         || kind == NodeKind::Reference || kind == NodeKind::GradingPrimary;
+                         || kind == NodeKind::Reference || kind == NodeKind::GradingPrimary
+                         || kind == NodeKind::GradingRgbCurve;
     if (ctfOnly && m_clf)
         return fail(QStringLiteral("a <%1> node belongs to the transform format, not to CLF; this list has %2")
                         .arg(elementName(), m_versionText));
@@ -566,6 +569,9 @@ bool ProcessListParser::parseNode(NodeKind kind)
         break;
     case NodeKind::GradingPrimary:
         ok = parseGradingPrimary(node.op.emplace<GradingPrimary>());
+        break;
+    case NodeKind::GradingRgbCurve:
+        ok = parseGradingRgbCurve(node.op.emplace<GradingRgbCurve>());
         break;
     case NodeKind::Matrix:
         ok = parseMatrix(node, node.op.emplace<Matrix>());
@@ -1442,6 +1448,111 @@ bool ProcessListParser::parseGradingPrimary(GradingPrimary &primary)
         }
     }
     p.pivot = p.style == GradingStyle::Log ? 0.5 + pivot * 0.5 : 0.18 * std::exp2(pivot);
+    return true;
+}
+
+bool ProcessListParser::parseGradingRgbCurve(GradingRgbCurve &rgbCurve)
+{
+    if (!needVersion(200, QStringLiteral("a <GradingRGBCurve> node")))
+        return false;
+    static const struct
+    {
+        const char *text;
+        GradingStyle style;
+        bool reverse;
+    } kStyles[] = {{"log", GradingStyle::Log, false},       {"logRev", GradingStyle::Log, true},
+                   {"linear", GradingStyle::Linear, false}, {"linearRev", GradingStyle::Linear, true},
+                   {"video", GradingStyle::Video, false},   {"videoRev", GradingStyle::Video, true}};
+    const auto *style = parseStyle(kStyles);
+    if (!style)
+        return false;
+    const qint64 line = m_xml.lineNumber();
+    const QStringRef bypass = m_xml.attributes().value(QLatin1String("bypassLinToLog"));
+    if (!bypass.isNull() && bypass.compare(QLatin1String("true"), Qt::CaseInsensitive) != 0)
+        return fail(QStringLiteral("bypassLinToLog=\"%1\" is not \"true\"").arg(bypass));
+    // The peer's bound on the knots of all four curves together (a curve of
+    // n points has n to 2n - 1), which bounds the points read too.
+    constexpr int kMaxKnots = 60, kMaxNumbers = 2 * kMaxKnots;
+    static const struct
+    {
+        const char *text;
+    } kCurves[] = {{"Red"}, {"Green"}, {"Blue"}, {"Master"}};
+    // Each curve starts as the style's identity, three points.
+    const float far = style->style == GradingStyle::Linear ? 7.0f : 1.0f, near = style->style == GradingStyle::Linear ? -7.0f : 0.0f;
+    struct Points
+    {
+        std::vector<float> x, y, slopes;
+    } points[4];
+    for (Points &p : points)
+        p = {{near, (near + far) / 2, far}, {near, (near + far) / 2, far}, {0.0f, 0.0f, 0.0f}};
+    auto readFloats = [this](std::vector<float> &values, const QString &what) {
+        values.clear();
+        return readText([&](const char *token, int length, qint64 tokenLine) {
+            double v = 0.0;
+            if (!tokenToNumber(token, length, &v) || !std::isfinite(v) || std::fabs(v) > FLT_MAX)
+                return failAt(tokenLine, QStringLiteral("%1: \"%2\" is not a finite number")
+                                             .arg(what, QLatin1String(token, length)));
+            if (int(values.size()) == kMaxNumbers)
+                return failAt(tokenLine, QStringLiteral("%1 holds more than %2 numbers").arg(what).arg(kMaxNumbers));
+            values.push_back(float(v));
+            return true;
+        });
+    };
+    const bool read = readChildren([&] {
+        const auto *curve = lookUp(kCurves, m_xml.name());
+        if (!curve)
+            return skipElement(); // Description, DynamicParameter (the values stated are taken)
+        Points &p = points[curve - kCurves];
+        const QString name = elementName();
+        return readChildren([&] {
+            std::vector<float> values;
+            const qint64 at = m_xml.lineNumber();
+            if (m_xml.name() == QLatin1String("ControlPoints")) {
+                if (!readFloats(values, name + QStringLiteral(" ControlPoints")))
+                    return false;
+                if (values.size() % 2 != 0 || values.size() < 4)
+                    return failAt(at, QStringLiteral("%1 ControlPoints hold %2 numbers, not pairs of x and y for two "
+                                                     "points or more").arg(name).arg(values.size()));
+                p.x.clear();
+                p.y.clear();
+                for (size_t k = 0; k < values.size(); k += 2) {
+                    // Each point right of the one before: a repeated x has
+                    // no slope between the two.
+                    if (!p.x.empty() && !(values[k] > p.x.back()))
+                        return failAt(at, QStringLiteral("%1 ControlPoints: x %2 does not rise from %3")
+                                              .arg(name).arg(values[k]).arg(p.x.back()));
+                    p.x.push_back(values[k]);
+                    p.y.push_back(values[k + 1]);
+                }
+                p.slopes.resize(p.x.size(), 0.0f);
+                return true;
+            }
+            if (m_xml.name() == QLatin1String("Slopes")) {
+                if (!readFloats(values, name + QStringLiteral(" Slopes")))
+                    return false;
+                if (values.size() != p.x.size())
+                    return failAt(at, QStringLiteral("%1 Slopes hold %2 numbers, one a control point (%3)")
+                                          .arg(name).arg(values.size()).arg(p.x.size()));
+                p.slopes = values;
+                return true;
+            }
+            return skipElement();
+        });
+    });
+    if (!read)
+        return false;
+    int knots = 0;
+    bool identity = true;
+    for (int k = 0; k < 4; ++k) {
+        fitGradingSpline(points[k].x, points[k].y, points[k].slopes, rgbCurve.curves[k]);
+        knots += int(rgbCurve.curves[k].knots.size());
+        identity = identity && rgbCurve.curves[k].a.empty();
+    }
+    if (knots > kMaxKnots)
+        return failAt(line, QStringLiteral("a GradingRGBCurve whose curves need %1 knots, more than %2").arg(knots).arg(kMaxKnots));
+    rgbCurve.reverse = style->reverse;
+    // Curves that all leave the values alone skip the log encoding too.
+    rgbCurve.linToLog = style->style == GradingStyle::Linear && bypass.isNull() && !identity;
     return true;
 }
 

@@ -260,7 +260,7 @@ void addProcessListSeeds(SeedWriter &seeds)
         "<Gamma " + f32 + " style=\"moncurveFwd\"><GammaParams gamma=\"2.4\" offset=\"0.055\"/></Gamma>\n"
         "<Log " + f32 + " style=\"antiLog10\"/>\n<ASC_CDL " + f32 + " style=\"v1.2_Rev\">" + sop + "</ASC_CDL>\n";
     // The transform format's 2.0 nodes: inverse tables, ExposureContrast,
-    // FixedFunction, GradingPrimary (every control) and a Reference that
+    // FixedFunction, GradingPrimary (every control), GradingRGBCurve and a Reference that
     // names a list beside the input (there is none); a Reference to the
     // fuzzer's input itself is the loop.
     const QByteArray ctf2 =
@@ -275,7 +275,9 @@ void addProcessListSeeds(SeedWriter &seeds)
         "master=\"0.02\"/><Exposure rgb=\"0.2 -0.3 0.1\" master=\"0.5\"/><Lift rgb=\"0.01 0.02 -0.03\" master=\"0.01\"/>"
         "<Gain rgb=\"1.1 0.9 1.2\" master=\"1.05\"/><Saturation master=\"1.2\"/><Pivot contrast=\"0.3\" black=\"0.05\" "
         "white=\"0.9\"/><Clamp black=\"-0.05\" white=\"1.1\"/></GradingPrimary>\n"
-        "<Reference " + f32 + " basePath=\"sub\" path=\"graded.ctf\"/>\n";
+        "<GradingRGBCurve " + f32 + " style=\"linearRev\"><Red><ControlPoints>-7 -7 -3 -2 0 0.5 3 2.5 7 7</ControlPoints>"
+        "<Slopes>1 0.5 0.5 0.5 1</Slopes></Red><Master><ControlPoints>0 0 0.3 0.9 0.7 0.1 1 1</ControlPoints></Master>"
+        "</GradingRGBCurve>\n<Reference " + f32 + " basePath=\"sub\" path=\"graded.ctf\"/>\n";
     auto list = [](const char *version, const QByteArray &body) {
         return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"seed\" " + QByteArray(version) + ">\n" + body
                + "</ProcessList>\n";
