@@ -427,6 +427,24 @@ private slots:
             "<GradingRGBCurve " + f32 + " style=\"log\">" + odd + "</GradingRGBCurve>\n<GradingRGBCurve " + f32
             + " style=\"logRev\">" + odd + "</GradingRGBCurve>\n<GradingRGBCurve " + f32 + " style=\"linear\" "
             "bypassLinToLog=\"true\">" + linearCurves + "</GradingRGBCurve>\n", ctf2) << false << 17;
+        // Every zone of GradingTone, moved up in one list and down in the other, in every style; a Matrix in front
+        // spreads the inputs beyond the zones (far beyond in the linear styles, to the whites' quadratic).
+        const QByteArray zonesUp = "<Blacks rgb=\"1.1 0.9 1.2\" master=\"1.05\" start=\"0.4\" width=\"0.4\"/><Shadows "
+            "rgb=\"0.8 1.3 1.1\" master=\"0.9\" start=\"0.5\" pivot=\"0.05\"/><Midtones rgb=\"1.2 0.85 1.1\" master=\"1.1\" "
+            "center=\"0.4\" width=\"0.6\"/><Highlights rgb=\"1.3 0.8 1.1\" master=\"0.9\" start=\"0.3\" pivot=\"1\"/><Whites "
+            "rgb=\"0.9 1.2 1.05\" master=\"1.1\" start=\"0.4\" width=\"0.5\"/><SContrast master=\"1.3\"/>";
+        const QByteArray zonesDown = "<Blacks rgb=\"0.8 1.3 0.95\" master=\"0.9\" start=\"0.3\" width=\"0.2\"/><Shadows "
+            "rgb=\"1.2 0.7 1\" master=\"1.15\" start=\"0.45\" pivot=\"0.1\"/><Midtones rgb=\"0.85 1.2 0.9\" master=\"0.8\" "
+            "center=\"0.7\" width=\"0.3\"/><Highlights rgb=\"0.7 1.25 1\" master=\"1.2\" start=\"0.5\" pivot=\"0.9\"/><Whites "
+            "rgb=\"1.3 0.8 1.1\" master=\"0.85\" start=\"0.6\" width=\"0.3\"/><SContrast master=\"0.6\"/>";
+        for (const char *style : {"log", "logRev", "linear", "linearRev", "video", "videoRev"}) {
+            const bool linear = QByteArray(style).startsWith("linear");
+            for (const QByteArray &zones : {zonesUp, zonesDown})
+                QTest::newRow(qPrintable(QString("GradingTone %1 %2").arg(style, &zones == &zonesUp ? "up" : "down")))
+                    << processList("<Matrix " + f32 + "><Array dim=\"3 4\">" + QByteArray(linear ? "12 0 0 -6 0 14 0 -7.5 0 0 13 "
+                       "-6.5" : "1.6 0 0 -0.3 0 1.5 0 -0.25 0 0 1.7 -0.35") + "</Array></Matrix>\n<GradingTone " + f32 + " style=\""
+                       + style + "\">" + zones + "</GradingTone>\n", ctf2) << false << 17;
+        }
         QTest::newRow("hueAdjust dw3, LUT1D and InverseLUT1D") << processList(
             "<LUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"5 3\">0 0.013 0.11 0.31 0.23 0.19 0.53 0.61 0.43 0.83 0.71 0.73 "
             "1 0.97 0.91</Array></LUT1D>\n"
@@ -641,6 +659,15 @@ private slots:
             }() + "</ControlPoints></Master></GradingRGBCurve>", "version=\"2\""), "curves need 61 knots, more than 60", "bad.ctf"},
             {"curve bypass", processList("<GradingRGBCurve " + f32 + " style=\"linear\" bypassLinToLog=\"yes\"/>", "version=\"2\""),
              "bypassLinToLog=\"yes\" is not \"true\"", "bad.ctf"},
+            {"tone zone", processList("<GradingTone " + f32 + " style=\"log\"><Shadows rgb=\"1 1 1\" master=\"1.85\" "
+                                      "start=\"0.5\" pivot=\"0\"/></GradingTone>", "version=\"2\""),
+             "line 3: GradingTone shadows outside 0.2..1.8", "bad.ctf"},
+            {"tone pivot", processList("<GradingTone " + f32 + " style=\"video\"><Highlights rgb=\"1 1 1\" master=\"1\" "
+                                       "start=\"0.995\" pivot=\"1\"/></GradingTone>", "version=\"2\""),
+             "highlights start less than 0.01 below their pivot", "bad.ctf"},
+            {"tone attribute", processList("<GradingTone " + f32 + " style=\"log\">\n<Midtones rgb=\"1 1 1\" master=\"1\" "
+                                           "start=\"0.4\" width=\"0.6\"/></GradingTone>", "version=\"2\""),
+             "line 4: <Midtones> has no attribute start=", "bad.ctf"},
             // The rules of the lists' versions and of each node's parameters.
             {"no id", QByteArray(processList(matrix)).replace(" id=\"t\"", ""), "line 2: the ProcessList needs an id attribute"},
             {"two versions", processList(matrix, "compCLFversion=\"3\" version=\"1.7\""), "compCLFversion or version, not both"},

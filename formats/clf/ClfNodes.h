@@ -251,8 +251,45 @@ struct GradingRgbCurve
     bool mixesChannels() const { return false; }
 };
 
+// A GradingTone: tonal zones moved per channel and for all three (master):
+// midtones about a centre, highlights and shadows about their pivots,
+// whites and blacks beyond them, and an s-shaped contrast about the
+// style's pivot, as the peer's grading tone; values, starts and widths as
+// the file gives them.
+struct GradingTone
+{
+    enum Zone { Blacks, Shadows, Midtones, Highlights, Whites, Zones };
+    // Per zone: red, green, blue, master, start (or centre), width (or pivot).
+    double zones[Zones][6] = {};
+    double sContrast = 1.0;
+    GradingStyle style = GradingStyle::Log;
+    bool reverse = false;
+
+    // Derives the curves' points and slopes from the values above, in
+    // single precision as the peer does.
+    void prepare();
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return false; }
+
+    // Derived by prepare(); for each of red, green, blue and master.
+    struct Curve3
+    {
+        float x0 = 0, x1 = 0, x2 = 0, y0 = 0, y1 = 0, y2 = 0, m0 = 1, m2 = 1;
+    };
+    struct EndCurve
+    {
+        float x0 = 0, x1 = 0, y0 = 0, y1 = 0, m0 = 1, m1 = 1, gain = 1;
+    };
+    bool identity = true;
+    float midX[4][6] = {}, midY[4][6] = {}, midM[4][6] = {};
+    Curve3 highlightShadow[2][4];
+    EndCurve whiteBlack[2][4];
+    float scX[2][4] = {}, scY[2][4] = {}, scM[2][2] = {};
+    float scPivot = 0.4f, scContrast = 1.0f;
+};
+
 using Operation = std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D,
-                               ExposureContrast, FixedFunction, GradingPrimary, GradingRgbCurve>;
+                               ExposureContrast, FixedFunction, GradingPrimary, GradingRgbCurve, GradingTone>;
 
 // One node of the list: its operation, where the file gives it, and the
 // scales of its bit depths (the largest code of an integer depth, 1 for a

@@ -24,7 +24,7 @@ namespace {
 constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
 constexpr qint64 kReadBlock = 1 << 20;
 
-enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction, Reference, GradingPrimary, GradingRgbCurve };
+enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction, Reference, GradingPrimary, GradingRgbCurve, GradingTone };
 
 // The most files a list may read through its references, itself among
 // them (a list that refers to another twice at each level would otherwise
@@ -248,6 +248,7 @@ private:
     bool parseFixedFunction(Node &node, FixedFunction &function, bool acesNode);
     bool parseGradingPrimary(GradingPrimary &primary);
     bool parseGradingRgbCurve(GradingRgbCurve &curve);
+    bool parseGradingTone(GradingTone &tone);
     // The numbers of attribute name, which must be there, exactly count of
     // them.
     bool attributeNumbers(const QXmlStreamAttributes &attributes, const char *name, double *numbers, int count);
@@ -432,7 +433,8 @@ bool ProcessListParser::parse()
                   {"InverseLUT1D", NodeKind::InverseLut1D}, {"InverseLUT3D", NodeKind::InverseLut3D},
                   {"ExposureContrast", NodeKind::ExposureContrast}, {"FixedFunction", NodeKind::FixedFunction},
                   {"ACES", NodeKind::FixedFunction}, {"Reference", NodeKind::Reference},
-                  {"GradingPrimary", NodeKind::GradingPrimary}, {"GradingRGBCurve", NodeKind::GradingRgbCurve}};
+                  {"GradingPrimary", NodeKind::GradingPrimary}, {"GradingRGBCurve", NodeKind::GradingRgbCurve},
+                  {"GradingTone", NodeKind::GradingTone}};
     static const struct
     {
         const char *text;
@@ -541,7 +543,7 @@ bool ProcessListParser::parseNode(NodeKind kind)
     const bool ctfOnly = kind == NodeKind::InverseLut1D || kind == NodeKind::InverseLut3D
                          || kind == NodeKind::ExposureContrast || kind == NodeKind::FixedFunction
                          || kind == NodeKind::Reference || kind == NodeKind::GradingPrimary
-                         || kind == NodeKind::GradingRgbCurve;
+                         || kind == NodeKind::GradingRgbCurve || kind == NodeKind::GradingTone;
     if (ctfOnly && m_clf)
         return fail(QStringLiteral("a <%1> node belongs to the transform format, not to CLF; this list has %2")
                         .arg(elementName(), m_versionText));
@@ -572,6 +574,9 @@ bool ProcessListParser::parseNode(NodeKind kind)
         break;
     case NodeKind::GradingRgbCurve:
         ok = parseGradingRgbCurve(node.op.emplace<GradingRgbCurve>());
+        break;
+    case NodeKind::GradingTone:
+        ok = parseGradingTone(node.op.emplace<GradingTone>());
         break;
     case NodeKind::Matrix:
         ok = parseMatrix(node, node.op.emplace<Matrix>());
@@ -1553,6 +1558,89 @@ bool ProcessListParser::parseGradingRgbCurve(GradingRgbCurve &rgbCurve)
     rgbCurve.reverse = style->reverse;
     // Curves that all leave the values alone skip the log encoding too.
     rgbCurve.linToLog = style->style == GradingStyle::Linear && bypass.isNull() && !identity;
+    return true;
+}
+
+bool ProcessListParser::parseGradingTone(GradingTone &tone)
+{
+    if (!needVersion(200, QStringLiteral("a <GradingTone> node")))
+        return false;
+    static const struct
+    {
+        const char *text;
+        GradingStyle style;
+        bool reverse;
+    } kStyles[] = {{"log", GradingStyle::Log, false},       {"logRev", GradingStyle::Log, true},
+                   {"linear", GradingStyle::Linear, false}, {"linearRev", GradingStyle::Linear, true},
+                   {"video", GradingStyle::Video, false},   {"videoRev", GradingStyle::Video, true}};
+    const auto *style = parseStyle(kStyles);
+    if (!style)
+        return false;
+    const qint64 line = m_xml.lineNumber();
+    tone.style = style->style;
+    tone.reverse = style->reverse;
+    // The zones' elements, the names of their start and width attributes,
+    // and each style's defaults for them.
+    static const struct
+    {
+        const char *text;
+        const char *start, *width;
+        double log[2], linear[2], video[2];
+    } kZones[] = {{"Blacks", "start", "width", {0.4, 0.4}, {0.0, 4.0}, {0.4, 0.4}},
+                  {"Shadows", "start", "pivot", {0.5, 0.0}, {2.0, -7.0}, {0.6, 0.0}},
+                  {"Midtones", "center", "width", {0.4, 0.6}, {0.0, 8.0}, {0.4, 0.7}},
+                  {"Highlights", "start", "pivot", {0.3, 1.0}, {-2.0, 9.0}, {0.2, 1.0}},
+                  {"Whites", "start", "width", {0.4, 0.5}, {0.0, 8.0}, {0.5, 0.5}}};
+    for (int z = 0; z < GradingTone::Zones; ++z) {
+        const auto &k = kZones[z];
+        const double *defaults = tone.style == GradingStyle::Log ? k.log : tone.style == GradingStyle::Linear ? k.linear : k.video;
+        double *v = tone.zones[z];
+        v[0] = v[1] = v[2] = v[3] = 1.0;
+        v[4] = defaults[0];
+        v[5] = defaults[1];
+    }
+    const bool read = readChildren([&] {
+        const QXmlStreamAttributes attributes = m_xml.attributes();
+        const auto *zone = lookUp(kZones, m_xml.name());
+        if (zone) {
+            double *v = tone.zones[zone - kZones];
+            for (const QXmlStreamAttribute &a : attributes) {
+                if (a.name() != QLatin1String("rgb") && a.name() != QLatin1String("master")
+                    && a.name() != QLatin1String(zone->start) && a.name() != QLatin1String(zone->width))
+                    return fail(QStringLiteral("<%1> has no attribute %2=").arg(elementName(), a.name().toString()));
+            }
+            if (!attributeNumbers(attributes, "rgb", v, 3) || !attributeNumbers(attributes, "master", v + 3, 1)
+                || !attributeNumbers(attributes, zone->start, v + 4, 1) || !attributeNumbers(attributes, zone->width, v + 5, 1))
+                return false;
+        } else if (m_xml.name() == QLatin1String("SContrast")) {
+            if (attributes.size() != 1 || !attributeNumbers(attributes, "master", &tone.sContrast, 1))
+                return fail(QStringLiteral("<SContrast> needs master= alone"));
+        }
+        return skipElement(); // Description, DynamicParameter (the values stated are taken)
+    });
+    if (!read)
+        return false;
+    // The peer's bounds: blacks, midtones and whites in 0.1..1.9, shadows
+    // and highlights in 0.2..1.8, widths of 0.01 or more, starts a
+    // hundredth away from the pivots, s-contrast in 0.01..1.99.
+    constexpr double kError = 1e-6;
+    for (int z = 0; z < GradingTone::Zones; ++z) {
+        const bool sh = z == GradingTone::Shadows || z == GradingTone::Highlights;
+        const double lo = (sh ? 0.2 : 0.1) - kError, hi = (sh ? 1.8 : 1.9) + kError;
+        const double *v = tone.zones[z];
+        if (std::any_of(v, v + 4, [&](double x) { return !(x >= lo && x <= hi); }))
+            return failAt(line, QStringLiteral("GradingTone %1 outside %2..%3")
+                                    .arg(QString(kZones[z].text).toLower()).arg(sh ? 0.2 : 0.1).arg(sh ? 1.8 : 1.9));
+        if (!sh && v[5] < 0.01 - kError)
+            return failAt(line, QStringLiteral("GradingTone %1 width below 0.01").arg(QString(kZones[z].text).toLower()));
+    }
+    if (tone.zones[GradingTone::Shadows][4] < tone.zones[GradingTone::Shadows][5] + 0.01 - kError)
+        return failAt(line, QStringLiteral("GradingTone shadows start less than 0.01 above their pivot"));
+    if (tone.zones[GradingTone::Highlights][4] > tone.zones[GradingTone::Highlights][5] - 0.01 + kError)
+        return failAt(line, QStringLiteral("GradingTone highlights start less than 0.01 below their pivot"));
+    if (!(tone.sContrast >= 0.01 - kError && tone.sContrast <= 1.99 - kError))
+        return failAt(line, QStringLiteral("GradingTone s-contrast outside 0.01..1.99"));
+    tone.prepare();
     return true;
 }
 

@@ -260,9 +260,9 @@ void addProcessListSeeds(SeedWriter &seeds)
         "<Gamma " + f32 + " style=\"moncurveFwd\"><GammaParams gamma=\"2.4\" offset=\"0.055\"/></Gamma>\n"
         "<Log " + f32 + " style=\"antiLog10\"/>\n<ASC_CDL " + f32 + " style=\"v1.2_Rev\">" + sop + "</ASC_CDL>\n";
     // The transform format's 2.0 nodes: inverse tables, ExposureContrast,
-    // FixedFunction, GradingPrimary (every control), GradingRGBCurve and a Reference that
-    // names a list beside the input (there is none); a Reference to the
-    // fuzzer's input itself is the loop.
+    // FixedFunction, GradingPrimary (every control), GradingRGBCurve,
+    // GradingTone and a Reference that names a list beside the input (there
+    // is none); a Reference to the fuzzer's input itself is the loop.
     const QByteArray ctf2 =
         "<InverseLUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"4 3\">0 0.05 0 0.2 0.3 0.4 0.6 0.6 0.5 1 0.9 1</Array>"
         "</InverseLUT1D>\n<InverseLUT3D " + f32 + "><Array dim=\"2 2 2 3\">0.05 0 0 0 0 1 0 1 0 0 1 1 1 0 0 1 0 1 1 1 0 "
@@ -277,7 +277,11 @@ void addProcessListSeeds(SeedWriter &seeds)
         "white=\"0.9\"/><Clamp black=\"-0.05\" white=\"1.1\"/></GradingPrimary>\n"
         "<GradingRGBCurve " + f32 + " style=\"linearRev\"><Red><ControlPoints>-7 -7 -3 -2 0 0.5 3 2.5 7 7</ControlPoints>"
         "<Slopes>1 0.5 0.5 0.5 1</Slopes></Red><Master><ControlPoints>0 0 0.3 0.9 0.7 0.1 1 1</ControlPoints></Master>"
-        "</GradingRGBCurve>\n<Reference " + f32 + " basePath=\"sub\" path=\"graded.ctf\"/>\n";
+        "</GradingRGBCurve>\n<GradingTone " + f32 + " style=\"linear\"><Blacks rgb=\"1.1 0.9 1.2\" master=\"1.05\" "
+        "start=\"0\" width=\"4\"/><Shadows rgb=\"0.8 1.3 1.1\" master=\"0.9\" start=\"2\" pivot=\"-7\"/><Midtones "
+        "rgb=\"1.2 0.85 1.1\" master=\"1.1\" center=\"0\" width=\"8\"/><Highlights rgb=\"1.3 0.8 1.1\" master=\"0.9\" "
+        "start=\"-2\" pivot=\"9\"/><Whites rgb=\"0.9 1.2 1.05\" master=\"1.1\" start=\"0\" width=\"8\"/><SContrast "
+        "master=\"0.7\"/></GradingTone>\n<Reference " + f32 + " basePath=\"sub\" path=\"graded.ctf\"/>\n";
     auto list = [](const char *version, const QByteArray &body) {
         return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"seed\" " + QByteArray(version) + ">\n" + body
                + "</ProcessList>\n";
