@@ -394,6 +394,57 @@ private slots:
         QTest::newRow("ACES node") << processList(
             "<ACES " + f32 + " style=\"RedMod03Fwd\"/>\n<ACES " + f32 + " style=\"Surround\"><ACESParams gamma=\"0.9\"/></ACES>\n"
             "<ACES " + f32 + " style=\"Glow10Rev\"/>\n", "version=\"1.5\"") << false << 17;
+        // Every control in every style (each style reads the ones it uses), then with pivots and a clamp; a Matrix
+        // in front takes the inputs beyond 0..1.
+        const QByteArray controls = "<Brightness rgb=\"0.1 -2 3\" master=\"5\"/><Contrast rgb=\"1.1 0.9 1.2\" master=\"1.05\"/>"
+            "<Gamma rgb=\"1.1 0.9 1.3\" master=\"0.95\"/><Offset rgb=\"0.01 -0.02 0.03\" master=\"0.02\"/><Exposure "
+            "rgb=\"0.2 -0.3 0.1\" master=\"0.5\"/><Lift rgb=\"0.01 0.02 -0.03\" master=\"0.01\"/><Gain rgb=\"1.1 0.9 1.2\" "
+            "master=\"1.05\"/><Saturation master=\"1.2\"/>";
+        for (const char *style : {"log", "logRev", "linear", "linearRev", "video", "videoRev"}) {
+            const QByteArray primary = "<GradingPrimary " + f32 + " style=\"" + style + "\">";
+            QTest::newRow(qPrintable(QString("GradingPrimary %1").arg(style))) << processList(
+                "<Matrix " + f32 + "><Array dim=\"3 4\">1.2 0 0 -0.1 0 1.1 0 -0.05 0 0 1.3 -0.15</Array></Matrix>\n"
+                + primary + controls + "</GradingPrimary>\n" + primary + "<Description>d</Description>" + controls
+                + "<Pivot contrast=\"0.3\" black=\"0.05\" white=\"0.9\"/><Clamp black=\"-0.05\" white=\"1.1\"/>"
+                "</GradingPrimary>\n", ctf2) << false << 17;
+        }
+        // Curves per channel and the master in every style; slopes given, slopes that the fit must scale down (a
+        // falling middle), flat ends (the reverse gives their knot), and the linear style without its log encoding.
+        const QByteArray curves = "<Red><ControlPoints>0 0 0.3 0.4 0.7 0.6 1 1</ControlPoints><Slopes>1 0.5 0.5 1</Slopes>"
+            "</Red><Green><ControlPoints>0 0.1 0.2 0.15 0.5 0.6 0.8 0.7 1 0.95</ControlPoints></Green><Blue><ControlPoints>"
+            "-0.1 0 0.5 0.45 1.1 1.2</ControlPoints></Blue><Master><ControlPoints>0 0 0.4 0.5 1 1</ControlPoints></Master>";
+        const QByteArray linearCurves = "<Red><ControlPoints>-7 -7 -3 -2 0 0.5 3 2.5 7 7</ControlPoints></Red><Master>"
+            "<ControlPoints>-6 -6.5 0 0 6 6.2</ControlPoints></Master>";
+        for (const char *style : {"log", "logRev", "linear", "linearRev", "video", "videoRev"}) {
+            const bool linear = QByteArray(style).startsWith("linear");
+            QTest::newRow(qPrintable(QString("GradingRGBCurve %1").arg(style))) << processList(
+                "<GradingRGBCurve " + f32 + " style=\"" + style + "\">" + (linear ? linearCurves : curves)
+                + "</GradingRGBCurve>\n", ctf2) << false << 17;
+        }
+        const QByteArray odd = "<Red><ControlPoints>0 0 0.3 0.9 0.7 0.1 1 1</ControlPoints></Red><Green><ControlPoints>0 0 "
+            "0.5 0.5 1 0.5</ControlPoints></Green>";
+        QTest::newRow("GradingRGBCurve: falling, flat, no log encoding") << processList(
+            "<GradingRGBCurve " + f32 + " style=\"log\">" + odd + "</GradingRGBCurve>\n<GradingRGBCurve " + f32
+            + " style=\"logRev\">" + odd + "</GradingRGBCurve>\n<GradingRGBCurve " + f32 + " style=\"linear\" "
+            "bypassLinToLog=\"true\">" + linearCurves + "</GradingRGBCurve>\n", ctf2) << false << 17;
+        // Every zone of GradingTone, moved up in one list and down in the other, in every style; a Matrix in front
+        // spreads the inputs beyond the zones (far beyond in the linear styles, to the whites' quadratic).
+        const QByteArray zonesUp = "<Blacks rgb=\"1.1 0.9 1.2\" master=\"1.05\" start=\"0.4\" width=\"0.4\"/><Shadows "
+            "rgb=\"0.8 1.3 1.1\" master=\"0.9\" start=\"0.5\" pivot=\"0.05\"/><Midtones rgb=\"1.2 0.85 1.1\" master=\"1.1\" "
+            "center=\"0.4\" width=\"0.6\"/><Highlights rgb=\"1.3 0.8 1.1\" master=\"0.9\" start=\"0.3\" pivot=\"1\"/><Whites "
+            "rgb=\"0.9 1.2 1.05\" master=\"1.1\" start=\"0.4\" width=\"0.5\"/><SContrast master=\"1.3\"/>";
+        const QByteArray zonesDown = "<Blacks rgb=\"0.8 1.3 0.95\" master=\"0.9\" start=\"0.3\" width=\"0.2\"/><Shadows "
+            "rgb=\"1.2 0.7 1\" master=\"1.15\" start=\"0.45\" pivot=\"0.1\"/><Midtones rgb=\"0.85 1.2 0.9\" master=\"0.8\" "
+            "center=\"0.7\" width=\"0.3\"/><Highlights rgb=\"0.7 1.25 1\" master=\"1.2\" start=\"0.5\" pivot=\"0.9\"/><Whites "
+            "rgb=\"1.3 0.8 1.1\" master=\"0.85\" start=\"0.6\" width=\"0.3\"/><SContrast master=\"0.6\"/>";
+        for (const char *style : {"log", "logRev", "linear", "linearRev", "video", "videoRev"}) {
+            const bool linear = QByteArray(style).startsWith("linear");
+            for (const QByteArray &zones : {zonesUp, zonesDown})
+                QTest::newRow(qPrintable(QString("GradingTone %1 %2").arg(style, &zones == &zonesUp ? "up" : "down")))
+                    << processList("<Matrix " + f32 + "><Array dim=\"3 4\">" + QByteArray(linear ? "12 0 0 -6 0 14 0 -7.5 0 0 13 "
+                       "-6.5" : "1.6 0 0 -0.3 0 1.5 0 -0.25 0 0 1.7 -0.35") + "</Array></Matrix>\n<GradingTone " + f32 + " style=\""
+                       + style + "\">" + zones + "</GradingTone>\n", ctf2) << false << 17;
+        }
         QTest::newRow("hueAdjust dw3, LUT1D and InverseLUT1D") << processList(
             "<LUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"5 3\">0 0.013 0.11 0.31 0.23 0.19 0.53 0.61 0.43 0.83 0.71 0.73 "
             "1 0.97 0.91</Array></LUT1D>\n"
@@ -419,6 +470,66 @@ private slots:
             QCOMPARE(bool(lut.meaning.evaluate), !tables);
             const QString f = compareWithPeer(lut, list, size, path("list.cube"), 1e-5);
             QVERIFY2(f.isEmpty(), qPrintable(f));
+        }
+    }
+
+    // References: the named list's nodes in the Reference's place, files named from the referencing one's folder
+    // (and basePath); the peer resolves them from its working folder, so it is run from the lists' own.
+    void referencesRead()
+    {
+        const QByteArray ctf2 = "version=\"2\"", ref = "<Reference " + f32 + " path=\"";
+        QDir(m_dir.path()).mkpath("sub");
+        file("sub/inner.ctf", processList("<Matrix " + f32 + "><Array dim=\"3 4\">0.5 0.1 0 0.02 0 0.9 0.1 0 0.2 0 0.7 0.05"
+                                          "</Array></Matrix>\n", ctf2));
+        file("mid.ctf", processList(ref + "sub/inner.ctf\"/>\n<Log " + f32 + " style=\"antiLog2\"/>\n", ctf2));
+        const QString outer = file("outer.ctf", processList("<Exponent " + f32 + " style=\"basicMirrorFwd\"><ExponentParams "
+                                   "exponent=\"1.8\"/></Exponent>\n" + ref + "mid.ctf\"/>\n" + ref + "sub/inner.ctf\"/>\n", ctf2));
+        Read_LUTFile lut;
+        QVERIFY2(readList(lut, outer), qPrintable(lut.errorString));
+        if (m_peer) {
+            const QString here = QDir::currentPath();
+            QDir::setCurrent(m_dir.path());
+            const QString f = compareWithPeer(lut, outer, 17, path("ref.cube"), 1e-5);
+            QDir::setCurrent(here);
+            QVERIFY2(f.isEmpty(), qPrintable(f));
+        }
+        // The same files named through basePath, and from a list in another folder, evaluate alike.
+        Read_LUTFile cube, based, nested;
+        QVERIFY(cube.setSize3D(9, false) && based.setSize3D(9, false) && nested.setSize3D(9, false));
+        const QString viaBase = file("based.ctf", processList("<Reference " + f32 + " basePath=\"sub\" path=\"inner.ctf\"/>\n", ctf2));
+        const QString fromSub = file("sub/up.ctf", processList(ref + "inner.ctf\"/>\n", ctf2));
+        const QString direct = file("direct.ctf", processList(ref + "sub/inner.ctf\"/>\n", ctf2));
+        Read_LUTFile a, b, c;
+        QVERIFY(readList(a, direct) && readList(b, viaBase) && readList(c, fromSub));
+        QVERIFY(LutCalc::bakeCube(&a, &cube) && LutCalc::bakeCube(&b, &based) && LutCalc::bakeCube(&c, &nested));
+        QVERIFY(std::equal(cube.table3D.data(), cube.table3D.data() + 729 * 3, based.table3D.data()));
+        QVERIFY(std::equal(cube.table3D.data(), cube.table3D.data() + 729 * 3, nested.table3D.data()));
+        QVERIFY(cube.table3D[8][0][0][0] != 1.0f);
+
+        // Refused with the chain of files that leads to the fault.
+        file("loop-a.ctf", processList(ref + "loop-b.ctf\"/>\n", ctf2));
+        file("loop-b.ctf", processList(ref + "loop-a.ctf\"/>\n", ctf2));
+        file("bad-inner.ctf", processList("<Warp " + f32 + "/>\n", ctf2));
+        const struct { const char *name; QByteArray text; const char *reason; } cases[] = {
+            {"cycle", processList(ref + "loop-a.ctf\"/>\n", ctf2),
+             "line 3: in loop-a.ctf, line 3: in loop-b.ctf, line 3: the Reference path=\"loop-a.ctf\" refers back to a list "
+             "that refers to it (refs.ctf -> loop-a.ctf -> loop-b.ctf -> loop-a.ctf)"},
+            {"itself", processList(ref + "refs.ctf\"/>\n", ctf2), "refers back to a list that refers to it (refs.ctf -> refs.ctf)"},
+            {"missing", processList(ref + "sub/none.ctf\"/>\n", ctf2), "line 3: the Reference path=\"sub/none.ctf\" names no file"},
+            {"a folder", processList(ref + "sub\"/>\n", ctf2), "names no file"},
+            {"alias", processList("<Reference " + f32 + " alias=\"look\"/>\n", ctf2),
+             "line 3: a Reference by alias=\"look\" needs a configuration (refs.ctf -> alias look)"},
+            {"no path", processList("<Reference " + f32 + "/>\n", ctf2), "line 3: a Reference needs a path"},
+            {"inverted", processList("<Reference " + f32 + " path=\"mid.ctf\" inverted=\"true\"/>\n", ctf2),
+             "inverted=\"true\" is not evaluated"},
+            {"bad node inside", processList("<Log " + f32 + " style=\"log2\"/>\n" + ref + "bad-inner.ctf\"/>\n", ctf2),
+             "line 4: in bad-inner.ctf, line 3: cannot evaluate a <Warp> node"},
+            {"in CLF", processList(ref + "mid.ctf\"/>\n"), "line 3: a <Reference> node belongs to the transform format"},
+        };
+        for (const auto &c : cases) {
+            Read_LUTFile bad;
+            QVERIFY2(!readList(bad, file("refs.ctf", c.text)) && bad.errorString.contains(c.reason),
+                     qPrintable(QString(c.name) + ": " + bad.errorString));
         }
     }
 
@@ -518,6 +629,45 @@ private slots:
              "interpolation=\"cubic\" is not evaluated"},
             {"moncurve", processList("<Exponent " + f32 + " style=\"moncurveFwd\"><ExponentParams exponent=\"2.2\"/></Exponent>"),
              "needs exponent and offset"},
+            {"GradingPrimary gamma", processList("<GradingPrimary " + f32 + " style=\"video\"><Gamma rgb=\"1 1 1\" "
+                                                 "master=\"0.001\"/></GradingPrimary>", "version=\"2\""),
+             "line 3: a GradingPrimary gamma below 0.01", "bad.ctf"},
+            {"GradingPrimary rgb", processList("<GradingPrimary " + f32 + " style=\"log\">\n<Lift rgb=\"1 1\" master=\"0\"/>"
+                                               "</GradingPrimary>", "version=\"2\""),
+             "line 4: <Lift> rgb=\"1 1\" is not 3 finite numbers", "bad.ctf"},
+            {"GradingPrimary attribute", processList("<GradingPrimary " + f32 + " style=\"log\"><Clamp black=\"0\" "
+                                                     "grey=\"1\"/></GradingPrimary>", "version=\"2\""),
+             "<Clamp> has no attribute grey=", "bad.ctf"},
+            {"GradingPrimary pivots", processList("<GradingPrimary " + f32 + " style=\"logRev\"><Pivot black=\"0.5\"/>"
+                                                  "<Pivot white=\"0.5\"/></GradingPrimary>", "version=\"2\""),
+             "black pivot 0.01 or more below its white pivot", "bad.ctf"},
+            {"GradingPrimary before 2", processList("<GradingPrimary " + f32 + " style=\"log\"/>", "version=\"1.7\""),
+             "line 3: a <GradingPrimary> node needs version 2.0 or later", "bad.ctf"},
+            {"curve pairs", processList("<GradingRGBCurve " + f32 + " style=\"log\"><Red>\n<ControlPoints>0 0 1</ControlPoints></Red></GradingRGBCurve>",
+                                        "version=\"2\""), "line 4: Red ControlPoints hold 3 numbers, not pairs", "bad.ctf"},
+            {"curve x", processList("<GradingRGBCurve " + f32 + " style=\"log\"><Blue><ControlPoints>0 0 0.5 0.2 0.5 0.4 1 1</ControlPoints></Blue>"
+                                    "</GradingRGBCurve>", "version=\"2\""), "Blue ControlPoints: x 0.5 does not rise from 0.5",
+             "bad.ctf"},
+            {"curve slopes", processList("<GradingRGBCurve " + f32 + " style=\"log\"><Red><ControlPoints>0 0 1 1</ControlPoints><Slopes>1 1 1</Slopes>"
+                                         "</Red></GradingRGBCurve>", "version=\"2\""), "Red Slopes hold 3 numbers, one a "
+             "control point (2)", "bad.ctf"},
+            {"curve knots", processList("<GradingRGBCurve " + f32 + " style=\"log\"><Master><ControlPoints>" + [] {
+                QByteArray points;
+                for (int i = 0; i <= 30; ++i)
+                    points += QByteArray::number(i / 30.0) + ' ' + QByteArray::number(std::pow(i / 30.0, 1.5)) + ' ';
+                return points;
+            }() + "</ControlPoints></Master></GradingRGBCurve>", "version=\"2\""), "curves need 61 knots, more than 60", "bad.ctf"},
+            {"curve bypass", processList("<GradingRGBCurve " + f32 + " style=\"linear\" bypassLinToLog=\"yes\"/>", "version=\"2\""),
+             "bypassLinToLog=\"yes\" is not \"true\"", "bad.ctf"},
+            {"tone zone", processList("<GradingTone " + f32 + " style=\"log\"><Shadows rgb=\"1 1 1\" master=\"1.85\" "
+                                      "start=\"0.5\" pivot=\"0\"/></GradingTone>", "version=\"2\""),
+             "line 3: GradingTone shadows outside 0.2..1.8", "bad.ctf"},
+            {"tone pivot", processList("<GradingTone " + f32 + " style=\"video\"><Highlights rgb=\"1 1 1\" master=\"1\" "
+                                       "start=\"0.995\" pivot=\"1\"/></GradingTone>", "version=\"2\""),
+             "highlights start less than 0.01 below their pivot", "bad.ctf"},
+            {"tone attribute", processList("<GradingTone " + f32 + " style=\"log\">\n<Midtones rgb=\"1 1 1\" master=\"1\" "
+                                           "start=\"0.4\" width=\"0.6\"/></GradingTone>", "version=\"2\""),
+             "line 4: <Midtones> has no attribute start=", "bad.ctf"},
             // The rules of the lists' versions and of each node's parameters.
             {"no id", QByteArray(processList(matrix)).replace(" id=\"t\"", ""), "line 2: the ProcessList needs an id attribute"},
             {"two versions", processList(matrix, "compCLFversion=\"3\" version=\"1.7\""), "compCLFversion or version, not both"},

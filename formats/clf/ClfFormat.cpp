@@ -1,6 +1,8 @@
 // The Common LUT Format (identifier 17, ".clf") and the Color Transform
 // Format that extends it (identifier 18, ".ctf"): an XML ProcessList whose
-// process nodes (LUT1D, LUT3D, Range, Matrix, ASC_CDL, Log, Exponent) are
+// process nodes (LUT1D, LUT3D, Range, Matrix, ASC_CDL, Log, Exponent, and in
+// the transform format also the inverse tables, ExposureContrast,
+// FixedFunction, the grading nodes and References to other lists) are
 // applied to a colour one after the other.
 //
 // This file is the glue between the list and the LUT container. ClfParser

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <memory>
 #include <variant>
+#include <vector>
 
 namespace LutClf {
 
@@ -192,8 +193,103 @@ struct FixedFunction
     bool mixesChannels() const { return true; }
 };
 
+enum class GradingStyle { Log, Linear, Video };
+
+// A GradingPrimary: the primary corrections of a grading panel for log,
+// linear or video encodings, or their reverse. The parser combines each
+// control's channel and master values into the per-channel terms applied:
+//   log:    x + brightness, contrast about pivot, gamma between the black
+//           and white pivots;
+//   linear: (x + offset) * 2^exposure, a contrast power about pivot;
+//   video:  x + offset + lift, a slope about the black pivot (from lift
+//           and gain), gamma between the pivots;
+// then saturation about Rec.709 luma and the clamp.
+struct GradingPrimary
+{
+    GradingStyle style = GradingStyle::Log;
+    bool reverse = false;
+    double add[3] = {0.0, 0.0, 0.0};
+    double scale[3] = {1.0, 1.0, 1.0};
+    double power[3] = {1.0, 1.0, 1.0};
+    double pivot = 0.5;
+    double pivotBlack = 0.0, pivotWhite = 1.0;
+    double saturation = 1.0;
+    double clampBlack = -INFINITY, clampWhite = INFINITY;
+
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return saturation != 1.0; }
+};
+
+// One curve of a GradingRGBCurve: a quadratic spline through the control
+// points, continued by straight lines beyond the first and last knots;
+// empty for an identity curve. knots has one entry more than a, b and c,
+// the coefficients of each piece: (a t + b) t + c, t from the piece's knot.
+struct GradingSpline
+{
+    std::vector<float> knots, a, b, c;
+
+    double apply(double x) const;
+    double applyReverse(double y) const;
+};
+
+// Fits spline to the control points (x rising, at least two) and slopes
+// (all 0: estimated from the points), as the peer fits them, in single
+// precision, whose branches on near-equal slopes decide the knots.
+void fitGradingSpline(const std::vector<float> &x, const std::vector<float> &y, const std::vector<float> &slopes,
+                      GradingSpline &spline);
+
+// A GradingRGBCurve: a curve per channel, then the master curve on all
+// three (the reverse undoes them in the opposite order). In the linear
+// style the curves work on a logarithmic encoding of the values.
+struct GradingRgbCurve
+{
+    GradingSpline curves[4]; // red, green, blue, master
+    bool reverse = false;
+    bool linToLog = false;
+
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return false; }
+};
+
+// A GradingTone: tonal zones moved per channel and for all three (master):
+// midtones about a centre, highlights and shadows about their pivots,
+// whites and blacks beyond them, and an s-shaped contrast about the
+// style's pivot, as the peer's grading tone; values, starts and widths as
+// the file gives them.
+struct GradingTone
+{
+    enum Zone { Blacks, Shadows, Midtones, Highlights, Whites, Zones };
+    // Per zone: red, green, blue, master, start (or centre), width (or pivot).
+    double zones[Zones][6] = {};
+    double sContrast = 1.0;
+    GradingStyle style = GradingStyle::Log;
+    bool reverse = false;
+
+    // Derives the curves' points and slopes from the values above, in
+    // single precision as the peer does.
+    void prepare();
+    void apply(double rgb[3]) const;
+    bool mixesChannels() const { return false; }
+
+    // Derived by prepare(); for each of red, green, blue and master.
+    struct Curve3
+    {
+        float x0 = 0, x1 = 0, x2 = 0, y0 = 0, y1 = 0, y2 = 0, m0 = 1, m2 = 1;
+    };
+    struct EndCurve
+    {
+        float x0 = 0, x1 = 0, y0 = 0, y1 = 0, m0 = 1, m1 = 1, gain = 1;
+    };
+    bool identity = true;
+    float midX[4][6] = {}, midY[4][6] = {}, midM[4][6] = {};
+    Curve3 highlightShadow[2][4];
+    EndCurve whiteBlack[2][4];
+    float scX[2][4] = {}, scY[2][4] = {}, scM[2][2] = {};
+    float scPivot = 0.4f, scContrast = 1.0f;
+};
+
 using Operation = std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D,
-                               ExposureContrast, FixedFunction>;
+                               ExposureContrast, FixedFunction, GradingPrimary, GradingRgbCurve, GradingTone>;
 
 // One node of the list: its operation, where the file gives it, and the
 // scales of its bit depths (the largest code of an integer depth, 1 for a

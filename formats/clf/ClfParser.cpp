@@ -3,10 +3,13 @@
 #include "formats/clf/ClfHalf.h"
 #include "lut/LutScan.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <cfloat>
 #include <charconv>
 #include <cstring>
 
@@ -21,7 +24,12 @@ namespace {
 constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
 constexpr qint64 kReadBlock = 1 << 20;
 
-enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction };
+enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction, Reference, GradingPrimary, GradingRgbCurve, GradingTone };
+
+// The most files a list may read through its references, itself among
+// them (a list that refers to another twice at each level would otherwise
+// grow exponentially).
+constexpr int kMaxReferencedFiles = 64;
 
 // The largest InverseLUT3D inverted: the search structure of its inverse
 // takes some forty bytes a lattice point.
@@ -177,7 +185,12 @@ struct LutRead
 class ProcessListParser
 {
 public:
-    ProcessListParser(QFile *file, bool clfFile) : m_file(file), m_clfFile(clfFile) {}
+    // chain: the files that refer to this one, outermost first, this one
+    // last (canonical paths); filesRead counts the files of the whole read.
+    ProcessListParser(QFile *file, bool clfFile, QStringList chain, int *filesRead)
+        : m_file(file), m_clfFile(clfFile), m_chain(std::move(chain)), m_filesRead(filesRead)
+    {
+    }
 
     bool parse();
     std::vector<Node> nodes;
@@ -233,9 +246,20 @@ private:
     bool parseExponent(Node &node, Exponent &exponent, bool gammaNames);
     bool parseExposureContrast(Node &node, ExposureContrast &ec);
     bool parseFixedFunction(Node &node, FixedFunction &function, bool acesNode);
+    bool parseGradingPrimary(GradingPrimary &primary);
+    bool parseGradingRgbCurve(GradingRgbCurve &curve);
+    bool parseGradingTone(GradingTone &tone);
+    // The numbers of attribute name, which must be there, exactly count of
+    // them.
+    bool attributeNumbers(const QXmlStreamAttributes &attributes, const char *name, double *numbers, int count);
+    // Reads the list a Reference names and puts its nodes in the
+    // Reference's place.
+    bool parseReference(const Node &node);
 
     QFile *m_file;
     bool m_clfFile;
+    QStringList m_chain;
+    int *m_filesRead;
     QXmlStreamReader m_xml;
     // The list's version as the transform format numbers them, major * 100
     // + minor: a CLF list (compCLFversion) of version 2.0 or before reads as
@@ -408,7 +432,9 @@ bool ProcessListParser::parse()
                   {"Exponent", NodeKind::Exponent}, {"Gamma", NodeKind::Exponent},
                   {"InverseLUT1D", NodeKind::InverseLut1D}, {"InverseLUT3D", NodeKind::InverseLut3D},
                   {"ExposureContrast", NodeKind::ExposureContrast}, {"FixedFunction", NodeKind::FixedFunction},
-                  {"ACES", NodeKind::FixedFunction}};
+                  {"ACES", NodeKind::FixedFunction}, {"Reference", NodeKind::Reference},
+                  {"GradingPrimary", NodeKind::GradingPrimary}, {"GradingRGBCurve", NodeKind::GradingRgbCurve},
+                  {"GradingTone", NodeKind::GradingTone}};
     static const struct
     {
         const char *text;
@@ -515,12 +541,18 @@ bool ProcessListParser::parseNode(NodeKind kind)
         return false;
     // The transform format's own nodes are not part of CLF.
     const bool ctfOnly = kind == NodeKind::InverseLut1D || kind == NodeKind::InverseLut3D
-                         || kind == NodeKind::ExposureContrast || kind == NodeKind::FixedFunction;
+                         || kind == NodeKind::ExposureContrast || kind == NodeKind::FixedFunction
+                         || kind == NodeKind::Reference || kind == NodeKind::GradingPrimary
+                         || kind == NodeKind::GradingRgbCurve || kind == NodeKind::GradingTone;
     if (ctfOnly && m_clf)
         return fail(QStringLiteral("a <%1> node belongs to the transform format, not to CLF; this list has %2")
                         .arg(elementName(), m_versionText));
+    if (kind == NodeKind::Reference)
+        return parseReference(node);
     bool ok = false;
     switch (kind) {
+    case NodeKind::Reference:
+        break;
     case NodeKind::Lut1D:
     case NodeKind::Lut3D:
     case NodeKind::InverseLut1D:
@@ -536,6 +568,15 @@ bool ProcessListParser::parseNode(NodeKind kind)
         break;
     case NodeKind::FixedFunction:
         ok = parseFixedFunction(node, node.op.emplace<FixedFunction>(), m_xml.name() == QLatin1String("ACES"));
+        break;
+    case NodeKind::GradingPrimary:
+        ok = parseGradingPrimary(node.op.emplace<GradingPrimary>());
+        break;
+    case NodeKind::GradingRgbCurve:
+        ok = parseGradingRgbCurve(node.op.emplace<GradingRgbCurve>());
+        break;
+    case NodeKind::GradingTone:
+        ok = parseGradingTone(node.op.emplace<GradingTone>());
         break;
     case NodeKind::Matrix:
         ok = parseMatrix(node, node.op.emplace<Matrix>());
@@ -1269,11 +1310,399 @@ bool ProcessListParser::parseFixedFunction(Node &node, FixedFunction &function, 
     return true;
 }
 
+bool ProcessListParser::attributeNumbers(const QXmlStreamAttributes &attributes, const char *name, double *numbers,
+                                         int count)
+{
+    const QLatin1String key(name);
+    const QStringRef text = attributes.value(key);
+    if (text.isNull())
+        return fail(QStringLiteral("<%1> needs %2=").arg(elementName(), key));
+    const QVector<QStringRef> fields = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    bool ok = fields.size() == count;
+    for (int i = 0; ok && i < count; ++i)
+        ok = textToNumber(fields[i], &numbers[i]) && std::isfinite(numbers[i]);
+    if (!ok)
+        return fail(QStringLiteral("<%1> %2=\"%3\" is not %4 finite number%5")
+                        .arg(elementName(), key, text.toString()).arg(count).arg(count == 1 ? "" : "s"));
+    return true;
+}
+
+bool ProcessListParser::parseGradingPrimary(GradingPrimary &primary)
+{
+    if (!needVersion(200, QStringLiteral("a <GradingPrimary> node")))
+        return false;
+    static const struct
+    {
+        const char *text;
+        GradingStyle style;
+        bool reverse;
+    } kStyles[] = {{"log", GradingStyle::Log, false},       {"logRev", GradingStyle::Log, true},
+                   {"linear", GradingStyle::Linear, false}, {"linearRev", GradingStyle::Linear, true},
+                   {"video", GradingStyle::Video, false},   {"videoRev", GradingStyle::Video, true}};
+    const auto *style = parseStyle(kStyles);
+    if (!style)
+        return false;
+    const qint64 line = m_xml.lineNumber();
+    // The controls as the file gives them: red, green, blue and master.
+    enum { Brightness, Contrast, Gamma, Offset, Exposure, Lift, Gain, Controls };
+    static const struct
+    {
+        const char *text;
+    } kControls[] = {{"Brightness"}, {"Contrast"}, {"Gamma"}, {"Offset"}, {"Exposure"}, {"Lift"}, {"Gain"}};
+    double rgbm[Controls][4] = {{0, 0, 0, 0}, {1, 1, 1, 1}, {1, 1, 1, 1}, {0, 0, 0, 0},
+                                {0, 0, 0, 0}, {0, 0, 0, 0}, {1, 1, 1, 1}};
+    double pivot = style->style == GradingStyle::Log ? -0.2 : 0.18, pivotBlack = 0.0, pivotWhite = 1.0;
+    double saturation = 1.0, clampBlack = -INFINITY, clampWhite = INFINITY;
+    // Each element's attributes: those it may have, those it needs (all, or
+    // at least one).
+    auto attributesOf = [this](const QXmlStreamAttributes &attributes, std::initializer_list<const char *> names,
+                               bool needAll) {
+        int found = 0;
+        for (const QXmlStreamAttribute &a : attributes) {
+            if (std::none_of(names.begin(), names.end(), [&](const char *n) { return a.name() == QLatin1String(n); }))
+                return fail(QStringLiteral("<%1> has no attribute %2=").arg(elementName(), a.name().toString()));
+            ++found;
+        }
+        if (needAll ? found < int(names.size()) : found == 0)
+            return fail(QStringLiteral("<%1> needs %2").arg(elementName(), QStringList([&] {
+                QStringList l;
+                for (const char *n : names)
+                    l << QLatin1String(n) + QLatin1Char('=');
+                return l;
+            }()).join(needAll ? QLatin1String(" and ") : QLatin1String(" or "))));
+        return true;
+    };
+    const bool read = readChildren([&] {
+        const QXmlStreamAttributes attributes = m_xml.attributes();
+        bool present = false;
+        if (const auto *control = lookUp(kControls, m_xml.name())) {
+            double *values = rgbm[control - kControls];
+            if (!attributesOf(attributes, {"rgb", "master"}, true) || !attributeNumbers(attributes, "rgb", values, 3)
+                || !attributeNumbers(attributes, "master", values + 3, 1))
+                return false;
+        } else if (m_xml.name() == QLatin1String("Saturation")) {
+            if (!attributesOf(attributes, {"master"}, true) || !attributeNumbers(attributes, "master", &saturation, 1))
+                return false;
+        } else if (m_xml.name() == QLatin1String("Pivot")) {
+            if (!attributesOf(attributes, {"contrast", "black", "white"}, false)
+                || !attributeNumber(attributes, "contrast", &pivot, &present)
+                || !attributeNumber(attributes, "black", &pivotBlack, &present)
+                || !attributeNumber(attributes, "white", &pivotWhite, &present))
+                return false;
+        } else if (m_xml.name() == QLatin1String("Clamp")) {
+            if (!attributesOf(attributes, {"black", "white"}, false)
+                || !attributeNumber(attributes, "black", &clampBlack, &present)
+                || !attributeNumber(attributes, "white", &clampWhite, &present))
+                return false;
+        }
+        // Description, DynamicParameter and anything else are read past: a
+        // dynamic node takes the values the file states, as ExposureContrast
+        // does (OpenColorIO 2.1 leaves a dynamic GradingPrimary at its
+        // defaults instead).
+        return skipElement();
+    });
+    if (!read)
+        return false;
+
+    // The peer's bounds: gammas (in the log and video styles) and linear
+    // contrasts of 0.01 or more, pivots a hundredth apart, clamps in order.
+    constexpr double kLeast = 0.01 - 1e-6;
+    const bool linear = style->style == GradingStyle::Linear;
+    const double *bounded = rgbm[linear ? Contrast : Gamma];
+    if (std::any_of(bounded, bounded + 4, [](double v) { return v < kLeast; }))
+        return failAt(line, QStringLiteral("a GradingPrimary %1 below 0.01").arg(linear ? "contrast" : "gamma"));
+    if (pivotWhite - pivotBlack < kLeast)
+        return failAt(line, QStringLiteral("a GradingPrimary needs its black pivot 0.01 or more below its white pivot"));
+    if (clampBlack > clampWhite)
+        return failAt(line, QStringLiteral("a GradingPrimary clamps black above white"));
+
+    GradingPrimary &p = primary;
+    p.style = style->style;
+    p.reverse = style->reverse;
+    p.pivotBlack = pivotBlack;
+    p.pivotWhite = pivotWhite;
+    p.saturation = saturation;
+    p.clampBlack = clampBlack;
+    p.clampWhite = clampWhite;
+    const bool rev = p.reverse;
+    auto sum = [&](int control, int c) { return rgbm[control][3] + rgbm[control][c]; };
+    auto product = [&](int control, int c) { return rgbm[control][3] * rgbm[control][c]; };
+    auto nonZero = [](double v) { return v == 0.0 ? 1.0 : v; };
+    for (int c = 0; c < 3; ++c) {
+        switch (p.style) {
+        case GradingStyle::Log:
+            // Brightness in steps of 6.25 ten-bit codes.
+            p.add[c] = (rev ? -1.0 : 1.0) * sum(Brightness, c) * 6.25 / 1023.0;
+            p.scale[c] = rev ? 1.0 / nonZero(product(Contrast, c)) : product(Contrast, c);
+            p.power[c] = rev ? product(Gamma, c) : 1.0 / product(Gamma, c);
+            break;
+        case GradingStyle::Linear:
+            p.add[c] = (rev ? -1.0 : 1.0) * sum(Offset, c);
+            p.scale[c] = rev ? 1.0 / std::exp2(sum(Exposure, c)) : std::exp2(sum(Exposure, c));
+            p.power[c] = rev ? 1.0 / product(Contrast, c) : product(Contrast, c);
+            break;
+        case GradingStyle::Video: {
+            p.add[c] = (rev ? -1.0 : 1.0) * (sum(Offset, c) + sum(Lift, c));
+            // Lift moves black and gain white; the slope about the black
+            // pivot that joins them.
+            const double den = pivotWhite / nonZero(product(Gain, c)) + sum(Lift, c) - pivotBlack;
+            p.scale[c] = rev ? den / (pivotWhite - pivotBlack) : (pivotWhite - pivotBlack) / nonZero(den);
+            p.power[c] = rev ? product(Gamma, c) : 1.0 / product(Gamma, c);
+            break;
+        }
+        }
+    }
+    p.pivot = p.style == GradingStyle::Log ? 0.5 + pivot * 0.5 : 0.18 * std::exp2(pivot);
+    return true;
+}
+
+bool ProcessListParser::parseGradingRgbCurve(GradingRgbCurve &rgbCurve)
+{
+    if (!needVersion(200, QStringLiteral("a <GradingRGBCurve> node")))
+        return false;
+    static const struct
+    {
+        const char *text;
+        GradingStyle style;
+        bool reverse;
+    } kStyles[] = {{"log", GradingStyle::Log, false},       {"logRev", GradingStyle::Log, true},
+                   {"linear", GradingStyle::Linear, false}, {"linearRev", GradingStyle::Linear, true},
+                   {"video", GradingStyle::Video, false},   {"videoRev", GradingStyle::Video, true}};
+    const auto *style = parseStyle(kStyles);
+    if (!style)
+        return false;
+    const qint64 line = m_xml.lineNumber();
+    const QStringRef bypass = m_xml.attributes().value(QLatin1String("bypassLinToLog"));
+    if (!bypass.isNull() && bypass.compare(QLatin1String("true"), Qt::CaseInsensitive) != 0)
+        return fail(QStringLiteral("bypassLinToLog=\"%1\" is not \"true\"").arg(bypass));
+    // The peer's bound on the knots of all four curves together (a curve of
+    // n points has n to 2n - 1), which bounds the points read too.
+    constexpr int kMaxKnots = 60, kMaxNumbers = 2 * kMaxKnots;
+    static const struct
+    {
+        const char *text;
+    } kCurves[] = {{"Red"}, {"Green"}, {"Blue"}, {"Master"}};
+    // Each curve starts as the style's identity, three points.
+    const float far = style->style == GradingStyle::Linear ? 7.0f : 1.0f, near = style->style == GradingStyle::Linear ? -7.0f : 0.0f;
+    struct Points
+    {
+        std::vector<float> x, y, slopes;
+    } points[4];
+    for (Points &p : points)
+        p = {{near, (near + far) / 2, far}, {near, (near + far) / 2, far}, {0.0f, 0.0f, 0.0f}};
+    auto readFloats = [this](std::vector<float> &values, const QString &what) {
+        values.clear();
+        return readText([&](const char *token, int length, qint64 tokenLine) {
+            double v = 0.0;
+            if (!tokenToNumber(token, length, &v) || !std::isfinite(v) || std::fabs(v) > FLT_MAX)
+                return failAt(tokenLine, QStringLiteral("%1: \"%2\" is not a finite number")
+                                             .arg(what, QLatin1String(token, length)));
+            if (int(values.size()) == kMaxNumbers)
+                return failAt(tokenLine, QStringLiteral("%1 holds more than %2 numbers").arg(what).arg(kMaxNumbers));
+            values.push_back(float(v));
+            return true;
+        });
+    };
+    const bool read = readChildren([&] {
+        const auto *curve = lookUp(kCurves, m_xml.name());
+        if (!curve)
+            return skipElement(); // Description, DynamicParameter (the values stated are taken)
+        Points &p = points[curve - kCurves];
+        const QString name = elementName();
+        return readChildren([&] {
+            std::vector<float> values;
+            const qint64 at = m_xml.lineNumber();
+            if (m_xml.name() == QLatin1String("ControlPoints")) {
+                if (!readFloats(values, name + QStringLiteral(" ControlPoints")))
+                    return false;
+                if (values.size() % 2 != 0 || values.size() < 4)
+                    return failAt(at, QStringLiteral("%1 ControlPoints hold %2 numbers, not pairs of x and y for two "
+                                                     "points or more").arg(name).arg(values.size()));
+                p.x.clear();
+                p.y.clear();
+                for (size_t k = 0; k < values.size(); k += 2) {
+                    // Each point right of the one before: a repeated x has
+                    // no slope between the two.
+                    if (!p.x.empty() && !(values[k] > p.x.back()))
+                        return failAt(at, QStringLiteral("%1 ControlPoints: x %2 does not rise from %3")
+                                              .arg(name).arg(values[k]).arg(p.x.back()));
+                    p.x.push_back(values[k]);
+                    p.y.push_back(values[k + 1]);
+                }
+                p.slopes.resize(p.x.size(), 0.0f);
+                return true;
+            }
+            if (m_xml.name() == QLatin1String("Slopes")) {
+                if (!readFloats(values, name + QStringLiteral(" Slopes")))
+                    return false;
+                if (values.size() != p.x.size())
+                    return failAt(at, QStringLiteral("%1 Slopes hold %2 numbers, one a control point (%3)")
+                                          .arg(name).arg(values.size()).arg(p.x.size()));
+                p.slopes = values;
+                return true;
+            }
+            return skipElement();
+        });
+    });
+    if (!read)
+        return false;
+    int knots = 0;
+    bool identity = true;
+    for (int k = 0; k < 4; ++k) {
+        fitGradingSpline(points[k].x, points[k].y, points[k].slopes, rgbCurve.curves[k]);
+        knots += int(rgbCurve.curves[k].knots.size());
+        identity = identity && rgbCurve.curves[k].a.empty();
+    }
+    if (knots > kMaxKnots)
+        return failAt(line, QStringLiteral("a GradingRGBCurve whose curves need %1 knots, more than %2").arg(knots).arg(kMaxKnots));
+    rgbCurve.reverse = style->reverse;
+    // Curves that all leave the values alone skip the log encoding too.
+    rgbCurve.linToLog = style->style == GradingStyle::Linear && bypass.isNull() && !identity;
+    return true;
+}
+
+bool ProcessListParser::parseGradingTone(GradingTone &tone)
+{
+    if (!needVersion(200, QStringLiteral("a <GradingTone> node")))
+        return false;
+    static const struct
+    {
+        const char *text;
+        GradingStyle style;
+        bool reverse;
+    } kStyles[] = {{"log", GradingStyle::Log, false},       {"logRev", GradingStyle::Log, true},
+                   {"linear", GradingStyle::Linear, false}, {"linearRev", GradingStyle::Linear, true},
+                   {"video", GradingStyle::Video, false},   {"videoRev", GradingStyle::Video, true}};
+    const auto *style = parseStyle(kStyles);
+    if (!style)
+        return false;
+    const qint64 line = m_xml.lineNumber();
+    tone.style = style->style;
+    tone.reverse = style->reverse;
+    // The zones' elements, the names of their start and width attributes,
+    // and each style's defaults for them.
+    static const struct
+    {
+        const char *text;
+        const char *start, *width;
+        double log[2], linear[2], video[2];
+    } kZones[] = {{"Blacks", "start", "width", {0.4, 0.4}, {0.0, 4.0}, {0.4, 0.4}},
+                  {"Shadows", "start", "pivot", {0.5, 0.0}, {2.0, -7.0}, {0.6, 0.0}},
+                  {"Midtones", "center", "width", {0.4, 0.6}, {0.0, 8.0}, {0.4, 0.7}},
+                  {"Highlights", "start", "pivot", {0.3, 1.0}, {-2.0, 9.0}, {0.2, 1.0}},
+                  {"Whites", "start", "width", {0.4, 0.5}, {0.0, 8.0}, {0.5, 0.5}}};
+    for (int z = 0; z < GradingTone::Zones; ++z) {
+        const auto &k = kZones[z];
+        const double *defaults = tone.style == GradingStyle::Log ? k.log : tone.style == GradingStyle::Linear ? k.linear : k.video;
+        double *v = tone.zones[z];
+        v[0] = v[1] = v[2] = v[3] = 1.0;
+        v[4] = defaults[0];
+        v[5] = defaults[1];
+    }
+    const bool read = readChildren([&] {
+        const QXmlStreamAttributes attributes = m_xml.attributes();
+        const auto *zone = lookUp(kZones, m_xml.name());
+        if (zone) {
+            double *v = tone.zones[zone - kZones];
+            for (const QXmlStreamAttribute &a : attributes) {
+                if (a.name() != QLatin1String("rgb") && a.name() != QLatin1String("master")
+                    && a.name() != QLatin1String(zone->start) && a.name() != QLatin1String(zone->width))
+                    return fail(QStringLiteral("<%1> has no attribute %2=").arg(elementName(), a.name().toString()));
+            }
+            if (!attributeNumbers(attributes, "rgb", v, 3) || !attributeNumbers(attributes, "master", v + 3, 1)
+                || !attributeNumbers(attributes, zone->start, v + 4, 1) || !attributeNumbers(attributes, zone->width, v + 5, 1))
+                return false;
+        } else if (m_xml.name() == QLatin1String("SContrast")) {
+            if (attributes.size() != 1 || !attributeNumbers(attributes, "master", &tone.sContrast, 1))
+                return fail(QStringLiteral("<SContrast> needs master= alone"));
+        }
+        return skipElement(); // Description, DynamicParameter (the values stated are taken)
+    });
+    if (!read)
+        return false;
+    // The peer's bounds: blacks, midtones and whites in 0.1..1.9, shadows
+    // and highlights in 0.2..1.8, widths of 0.01 or more, starts a
+    // hundredth away from the pivots, s-contrast in 0.01..1.99.
+    constexpr double kError = 1e-6;
+    for (int z = 0; z < GradingTone::Zones; ++z) {
+        const bool sh = z == GradingTone::Shadows || z == GradingTone::Highlights;
+        const double lo = (sh ? 0.2 : 0.1) - kError, hi = (sh ? 1.8 : 1.9) + kError;
+        const double *v = tone.zones[z];
+        if (std::any_of(v, v + 4, [&](double x) { return !(x >= lo && x <= hi); }))
+            return failAt(line, QStringLiteral("GradingTone %1 outside %2..%3")
+                                    .arg(QString(kZones[z].text).toLower()).arg(sh ? 0.2 : 0.1).arg(sh ? 1.8 : 1.9));
+        if (!sh && v[5] < 0.01 - kError)
+            return failAt(line, QStringLiteral("GradingTone %1 width below 0.01").arg(QString(kZones[z].text).toLower()));
+    }
+    if (tone.zones[GradingTone::Shadows][4] < tone.zones[GradingTone::Shadows][5] + 0.01 - kError)
+        return failAt(line, QStringLiteral("GradingTone shadows start less than 0.01 above their pivot"));
+    if (tone.zones[GradingTone::Highlights][4] > tone.zones[GradingTone::Highlights][5] - 0.01 + kError)
+        return failAt(line, QStringLiteral("GradingTone highlights start less than 0.01 below their pivot"));
+    if (!(tone.sContrast >= 0.01 - kError && tone.sContrast <= 1.99 - kError))
+        return failAt(line, QStringLiteral("GradingTone s-contrast outside 0.01..1.99"));
+    tone.prepare();
+    return true;
+}
+
+bool ProcessListParser::parseReference(const Node &node)
+{
+    const QXmlStreamAttributes attributes = m_xml.attributes();
+    auto chainText = [this](const QString &last) {
+        QStringList names;
+        for (const QString &path : m_chain)
+            names << QFileInfo(path).fileName();
+        return (names << last).join(QStringLiteral(" -> "));
+    };
+    // An alias names a file through a configuration's search paths, which a
+    // file on its own does not have.
+    const QString alias = attributes.value(QLatin1String("alias")).toString();
+    if (!alias.isEmpty())
+        return fail(QStringLiteral("a Reference by alias=\"%1\" needs a configuration (%2)")
+                        .arg(alias, chainText(QStringLiteral("alias %1").arg(alias))));
+    const QString path = attributes.value(QLatin1String("path")).toString();
+    if (path.isEmpty())
+        return fail(QStringLiteral("a Reference needs a path"));
+    const QStringRef inverted = attributes.value(QLatin1String("inverted"));
+    if (!inverted.isEmpty() && inverted.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
+        return fail(QStringLiteral("a Reference inverted=\"%1\" is not evaluated").arg(inverted));
+    // path is relative to basePath, and basePath (or path, when there is
+    // none) to the folder of the file that holds the Reference.
+    const QDir here = QFileInfo(m_file->fileName()).absoluteDir();
+    const QString basePath = attributes.value(QLatin1String("basePath")).toString();
+    const QDir base(basePath.isEmpty() ? here.absolutePath() : here.absoluteFilePath(basePath));
+    const QString target = QDir::cleanPath(base.absoluteFilePath(path));
+    const QString canonical = QFileInfo(target).canonicalFilePath();
+    if (canonical.isEmpty() || !QFileInfo(canonical).isFile())
+        return fail(QStringLiteral("the Reference path=\"%1\" names no file: %2 (%3)")
+                        .arg(path, target, chainText(QFileInfo(target).fileName())));
+    if (m_chain.contains(canonical))
+        return fail(QStringLiteral("the Reference path=\"%1\" refers back to a list that refers to it (%2)")
+                        .arg(path, chainText(QFileInfo(canonical).fileName())));
+    if (++*m_filesRead > kMaxReferencedFiles)
+        return fail(QStringLiteral("more than %1 files read through References").arg(kMaxReferencedFiles));
+    if (!skipElement())
+        return false;
+    QFile file(canonical);
+    if (!file.open(QIODevice::ReadOnly))
+        return failAt(node.line, QStringLiteral("the Reference path=\"%1\" cannot be opened: %2 (%3)")
+                                     .arg(path, file.errorString(), chainText(QFileInfo(canonical).fileName())));
+    ProcessListParser inner(&file, canonical.endsWith(QLatin1String(".clf"), Qt::CaseInsensitive),
+                            QStringList(m_chain) << canonical, m_filesRead);
+    if (!inner.parse())
+        // Each level adds its file and line: "line 3: in mid.ctf, line 4: in
+        // inner.ctf, line 9: reason".
+        return failAt(node.line, QStringLiteral("in %1, %2").arg(QFileInfo(canonical).fileName(), inner.error));
+    for (Node &n : inner.nodes)
+        nodes.push_back(std::move(n));
+    return true;
+}
+
 } // namespace
 
 bool parseProcessList(QFile &file, bool clfFile, std::vector<Node> &nodes, QString &error)
 {
-    ProcessListParser parser(&file, clfFile);
+    int filesRead = 1;
+    ProcessListParser parser(&file, clfFile, QStringList(QFileInfo(file.fileName()).canonicalFilePath()), &filesRead);
     const bool ok = parser.parse();
     nodes = std::move(parser.nodes);
     error = parser.error;

@@ -261,6 +261,29 @@ void addProcessListSeeds(SeedWriter &seeds)
     const QByteArray older =
         "<Gamma " + f32 + " style=\"moncurveFwd\"><GammaParams gamma=\"2.4\" offset=\"0.055\"/></Gamma>\n"
         "<Log " + f32 + " style=\"antiLog10\"/>\n<ASC_CDL " + f32 + " style=\"v1.2_Rev\">" + sop + "</ASC_CDL>\n";
+    // The transform format's 2.0 nodes: inverse tables, ExposureContrast,
+    // FixedFunction, GradingPrimary (every control), GradingRGBCurve,
+    // GradingTone and a Reference that names a list beside the input (there
+    // is none); a Reference to the fuzzer's input itself is the loop.
+    const QByteArray ctf2 =
+        "<InverseLUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"4 3\">0 0.05 0 0.2 0.3 0.4 0.6 0.6 0.5 1 0.9 1</Array>"
+        "</InverseLUT1D>\n<InverseLUT3D " + f32 + "><Array dim=\"2 2 2 3\">0.05 0 0 0 0 1 0 1 0 0 1 1 1 0 0 1 0 1 1 1 0 "
+        "0.9 0.9 0.9</Array></InverseLUT3D>\n<ExposureContrast " + f32 + " style=\"log\"><ECParams exposure=\"0.5\" "
+        "contrast=\"1.2\" pivot=\"0.18\" logExposureStep=\"0.09\" logMidGray=\"0.4\"/><DynamicParameter "
+        "param=\"EXPOSURE\"/></ExposureContrast>\n<FixedFunction " + f32 + " style=\"GamutComp13Fwd\" params=\"1.15 1.2 "
+        "1.4 0.8 0.85 0.9 1.2\"/>\n<ACES " + f32 + " style=\"Surround\"><ACESParams gamma=\"0.9\"/></ACES>\n"
+        "<GradingPrimary " + f32 + " style=\"videoRev\"><Brightness rgb=\"0.1 -2 3\" master=\"5\"/><Contrast rgb=\"1.1 "
+        "0.9 1.2\" master=\"1.05\"/><Gamma rgb=\"1.1 0.9 1.3\" master=\"0.95\"/><Offset rgb=\"0.01 -0.02 0.03\" "
+        "master=\"0.02\"/><Exposure rgb=\"0.2 -0.3 0.1\" master=\"0.5\"/><Lift rgb=\"0.01 0.02 -0.03\" master=\"0.01\"/>"
+        "<Gain rgb=\"1.1 0.9 1.2\" master=\"1.05\"/><Saturation master=\"1.2\"/><Pivot contrast=\"0.3\" black=\"0.05\" "
+        "white=\"0.9\"/><Clamp black=\"-0.05\" white=\"1.1\"/></GradingPrimary>\n"
+        "<GradingRGBCurve " + f32 + " style=\"linearRev\"><Red><ControlPoints>-7 -7 -3 -2 0 0.5 3 2.5 7 7</ControlPoints>"
+        "<Slopes>1 0.5 0.5 0.5 1</Slopes></Red><Master><ControlPoints>0 0 0.3 0.9 0.7 0.1 1 1</ControlPoints></Master>"
+        "</GradingRGBCurve>\n<GradingTone " + f32 + " style=\"linear\"><Blacks rgb=\"1.1 0.9 1.2\" master=\"1.05\" "
+        "start=\"0\" width=\"4\"/><Shadows rgb=\"0.8 1.3 1.1\" master=\"0.9\" start=\"2\" pivot=\"-7\"/><Midtones "
+        "rgb=\"1.2 0.85 1.1\" master=\"1.1\" center=\"0\" width=\"8\"/><Highlights rgb=\"1.3 0.8 1.1\" master=\"0.9\" "
+        "start=\"-2\" pivot=\"9\"/><Whites rgb=\"0.9 1.2 1.05\" master=\"1.1\" start=\"0\" width=\"8\"/><SContrast "
+        "master=\"0.7\"/></GradingTone>\n<Reference " + f32 + " basePath=\"sub\" path=\"graded.ctf\"/>\n";
     auto list = [](const char *version, const QByteArray &body) {
         return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"seed\" " + QByteArray(version) + ">\n" + body
                + "</ProcessList>\n";
@@ -291,6 +314,9 @@ void addProcessListSeeds(SeedWriter &seeds)
         seeds.add(format->id, QStringLiteral("valid-nodes") + extension, list("compCLFversion=\"3\"", nodes));
         seeds.add(format->id, QStringLiteral("valid-indexmap") + extension, list("compCLFversion=\"2.0\"", indexed));
         seeds.add(format->id, QStringLiteral("valid-older") + extension, list("version=\"1.7\"", older));
+        seeds.add(format->id, QStringLiteral("nodes-of-2.0") + extension, list("version=\"2\"", ctf2));
+        seeds.add(format->id, QStringLiteral("refused-reference-loop") + extension,
+                  list("version=\"2\"", "<Reference " + f32 + " path=\"input" + extension.toUtf8() + "\"/>\n"));
         for (const auto &r : refused)
             seeds.add(format->id, QStringLiteral("refused-%1%2").arg(QLatin1String(r.name), extension), list(r.version, r.body));
     }
