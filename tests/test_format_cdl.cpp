@@ -220,12 +220,12 @@ private slots:
     {
         const QString saturated = file("sat.cc", correction("s", kSoft)), plain = file("plain.cc", correction("p", kNoSat));
         struct { QString input, output; int size3D, size1D; } cases[] = {
-            {saturated, path("sat.cube"), 33, 0}, {plain, path("plain.cube"), 33, 0},
+            {saturated, path("sat.cube"), 33, 0}, {plain, path("plain.cube"), 0, 4096},
             {saturated, path("sat.clf"), 33, 0},  {plain, path("plain.clf"), 0, 4096},
         };
         for (const auto &c : cases) {
             const TestSupport::ProcessResult r = TestSupport::runConvert({c.input, c.output});
-            QVERIFY2(r.exitCode == 0 && r.err.contains("note: baked on the output's lattice"), r.err.constData());
+            QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
             Read_LUTFile back;
             LutFileOptions options{c.output, LutFormats::forInput(c.output)->id};
             QVERIFY(back.readLut(options, false));

@@ -309,10 +309,12 @@ private slots:
         QVERIFY(isRead(first, path("display.icc")) && isRead(second, path("again.icm")));
         QVERIFY(bake(first, kN, &firstBake) && bake(second, kN, &secondBake));
         QVERIFY(largestDifference(valuesOf(firstBake), valuesOf(secondBake), kN * kN * kN) <= 0.5 / 32768 + 1e-7);
-        // A 1D table alone has no CLUT.
-        const TestSupport::ProcessResult curve = TestSupport::runConvert(
-            {TestSupport::writeFile(path("c.spi1d"), "Version 1\nFrom 0 1\nLength 2\nComponents 1\n{\n0\n1\n}\n"), path("c.icc")});
-        QVERIFY2(curve.exitCode == 2 && curve.err.contains("holds no 3D table, which the icc output needs"), curve.err.constData());
+        // A 1D table alone is baked on a CLUT; the plain reading has none to write.
+        const QString spi1d = TestSupport::writeFile(path("c.spi1d"), "Version 1\nFrom 0 1\nLength 2\nComponents 1\n{\n0\n1\n}\n");
+        const TestSupport::ProcessResult curve = TestSupport::runConvert({spi1d, path("c.icc")});
+        QVERIFY2(curve.exitCode == 0 && QFile::exists(path("c.icc")), curve.err.constData());
+        const TestSupport::ProcessResult plain = TestSupport::runConvert({"--plain", spi1d, path("p.icc")});
+        QVERIFY2(plain.exitCode == 2 && plain.err.contains("holds no 3D table, which the icc output needs"), plain.err.constData());
     }
 
     // Profiles that are not RGB to a connection space, or not profiles, fail with a reason and no transform.
