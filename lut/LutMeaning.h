@@ -1,10 +1,13 @@
 #pragma once
 
+#include "lut/LutCdl.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 // A per-channel curve given by its knots: x rising strictly, y the value at
@@ -80,6 +83,11 @@ struct LutMeaning
     // --apply refuse a transform whose steps over all the colours they
     // evaluate would pass LutCalc::kMaxEvaluationSteps.
     qint64 evaluateCost = 0;
+
+    // The ASC CDL grade that the whole transform is, when it is one (a .cc,
+    // .ccc or .cdl file): what the .cc writer writes. Kept by a bake of the
+    // transform, whose table stands for the same grade.
+    std::optional<LutCdl> cdl;
 
     // What the file calls its shaper, for notes ("csp pre-LUT").
     QString shaperName;

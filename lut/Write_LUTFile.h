@@ -53,6 +53,8 @@ public:
     bool writeLutImageTiled(QString fileName, Read_LUTFile *lut);
     bool writeLutImageStrip(QString fileName, Read_LUTFile *lut);
     bool writeHald(QString fileName, Read_LUTFile *lut);
+    bool writeCdlCc(QString fileName, Read_LUTFile *lut);
+    bool writeIcc(QString fileName, Read_LUTFile *lut);
 
     // The 3D entry that loop indices (p, q, r) stand for: table[p][q][r]
     // when tableOrderRGB is set, table[r][q][p] when clear. Its channels go

@@ -130,7 +130,7 @@ private slots:
         };
         const QStringList usage[] = {{}, {good}, {good, out, "third"}, {"--info"}, {"--out-dir", dir},
             {good, out, "--size", "1"}, {good, out, "--size", "257"}, {good, out, "--size", "big"},
-            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "20"},
+            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "99"},
             {good, out, "--in-order", "RGB"}, {good, out, "--out-order", "RGB/GBR"}, {good, out, "--bogus"},
             {good, out, "--size"}, {"--info", "--formats"}, {good, out, "--scale", "4095"}, {good, path("x.spi1d"), "--scale", "2"},
             {good, out, "--size", "300"}, {"--out-dir", dir, "-"}, {"--out-dir", dir, good, "--scale", "1023"},
@@ -252,7 +252,11 @@ private slots:
                             "16\tzyt3d\t.zyt3d Ostavel专用格式3D\t3D\tyes\tyes\treals\n"
                             "17\tclf\t.clf Common LUT Format\t3D/1D\tyes\tyes\treals\n"
                             "18\tctf\t.ctf Color Transform Format\t3D/1D\tyes\tyes\treals\n"
-                            "19\thald\tHald CLUT\t3D\tyes\tyes\t65535\n"));
+                            "19\thald\tHald CLUT\t3D\tyes\tyes\t65535\n"
+                            "20\tcc\t.cc ASC CDL ColorCorrection\t3D/1D\tyes\tyes\treals\n"
+                            "21\tccc\t.ccc ASC CDL ColorCorrectionCollection\t3D/1D\tyes\tno\t-\n"
+                            "22\tcdl\t.cdl ASC CDL ColorDecisionList\t3D/1D\tyes\tno\t-\n"
+                            "23\ticc\tICC profile\t3D\tyes\tyes\treals\n"));
     }
 
     // Each input on its own: a failure is reported, the others are written,
