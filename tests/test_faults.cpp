@@ -207,13 +207,18 @@ private slots:
         const QString cube = file("in.cube", cubeText(3)), curve = file("in.spi1d", curveText(1024));
         const QString picture = path("picture.png");
         QVERIFY(LutPreview::testPicture(40, 30).save(picture));
+        // The cc writer holds a grade alone.
+        const QString grade = file("in.cc", "<ColorCorrection id=\"g\"><SOPNode><Slope>1.1 1 0.9</Slope>"
+                                            "<Offset>0 0 0</Offset><Power>1 1 1</Power></SOPNode></ColorCorrection>\n");
 
         struct Case { QStringList arguments; QString output; };
         QVector<Case> cases;
         for (int id = 0; id < LutFormats::kCount; ++id) {
             const LutFormat *format = LutFormats::byId(id);
             if (format->canWrite())
-                cases.push_back({{format->dimension == 1 ? curve : cube, "--to", format->name}, "out." + QString(format->name)});
+                cases.push_back({{id == int(LutFormatId::CdlCc) ? grade : format->dimension == 1 ? curve : cube, "--to",
+                                  format->name},
+                                 "out." + QString(format->name)});
         }
         cases.push_back({{cube, "--to", "tiled-image", "--scale", "255"}, "out.bmp"});
         cases.push_back({{cube, "--to", "strip-image"}, "out.tif"});
