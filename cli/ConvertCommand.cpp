@@ -111,7 +111,7 @@ const char kHelp[] =
     "\n"
     "Formats: cube, tiled-image, strip-image, 3dl, pandora, look, discreet1d,\n"
     "lut1d, davlut, csp, truelight, itx, spi1d, spi3d, csvlog, zyt1d, zyt3d, clf,\n"
-    "ctf, hald (identifiers 0 to 19 in that order).\n"
+    "ctf, hald, houdini, vf, spimtx, vlt (identifiers 0 to 23 in that order).\n"
     "\n"
     "Formats that take --scale, and what they write without it: %1. \"By length\"\n"
     "is the depth the entry count implies: 255 for 256 entries, 1023 for 1024,\n"

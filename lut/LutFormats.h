@@ -30,6 +30,10 @@ enum class LutFormatId : int {
     Clf,
     Ctf,
     Hald,
+    Houdini,
+    Vf,
+    Spimtx,
+    Vlt,
     Count
 };
 

@@ -53,6 +53,10 @@ public:
     bool writeLutImageTiled(QString fileName, Read_LUTFile *lut);
     bool writeLutImageStrip(QString fileName, Read_LUTFile *lut);
     bool writeHald(QString fileName, Read_LUTFile *lut);
+    bool writeHoudini(QString fileName, Read_LUTFile *lut);
+    bool writeVf(QString fileName, Read_LUTFile *lut);
+    bool writeSpimtx(QString fileName, Read_LUTFile *lut);
+    bool writeVlt(QString fileName, Read_LUTFile *lut);
 
     // The 3D entry that loop indices (p, q, r) stand for: table[p][q][r]
     // when tableOrderRGB is set, table[r][q][p] when clear. Its channels go

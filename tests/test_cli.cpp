@@ -128,7 +128,7 @@ private slots:
         };
         const QStringList usage[] = {{}, {good}, {good, out, "third"}, {"--info"}, {"--out-dir", dir},
             {good, out, "--size", "1"}, {good, out, "--size", "257"}, {good, out, "--size", "big"},
-            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "20"},
+            {good, out, "--scale", "0"}, {good, out, "--to", "nosuch"}, {good, out, "--from", "99"},
             {good, out, "--in-order", "RGB"}, {good, out, "--out-order", "RGB/GBR"}, {good, out, "--bogus"},
             {good, out, "--size"}, {"--info", "--formats"}, {good, out, "--scale", "4095"}, {good, path("x.spi1d"), "--scale", "2"},
             {good, out, "--size", "300"}, {"--out-dir", dir, "-"}, {"--out-dir", dir, good, "--scale", "1023"},
@@ -216,7 +216,7 @@ private slots:
              {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--jobs", "--info", "--formats"})
             QVERIFY2(help.out.contains(option), option);
         QVERIFY(help.out.contains("take --scale, and what they write without it: tiled-image (65535), strip-image (65535), "
-                                  "pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535)."));
+                                  "pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535), vlt (4095)."));
 
         // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does);
         // then what the plain reading leaves out: the shaper, the input ranges, clamped values.
@@ -250,7 +250,9 @@ private slots:
                             "16\tzyt3d\t.zyt3d Ostavel专用格式3D\t3D\tyes\tyes\treals\n"
                             "17\tclf\t.clf Common LUT Format\t3D/1D\tyes\tyes\treals\n"
                             "18\tctf\t.ctf Color Transform Format\t3D/1D\tyes\tyes\treals\n"
-                            "19\thald\tHald CLUT\t3D\tyes\tyes\t65535\n"));
+                            "19\thald\tHald CLUT\t3D\tyes\tyes\t65535\n"
+                            "20\thoudini\t.lut Houdini\t3D/1D\tyes\tyes\treals\n21\tvf\t.vf Nuke\t3D\tyes\tyes\treals\n"
+                            "22\tspimtx\t.spimtx matrix\t3D\tyes\tyes\treals\n23\tvlt\t.vlt Varicam\t3D\tyes\tyes\t4095\n"));
     }
 
     // Each input on its own: a failure is reported, the others are written,
