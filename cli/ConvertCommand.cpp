@@ -46,7 +46,7 @@ const char kHelp[] =
     "tiled LUT images when square with 64, 512 or 4096 pixels a side, else strips.\n"
     "\n"
     "Options:\n"
-    "  -f, --from FORMAT      input format: identifier 0-19 or name; default: chosen\n"
+    "  -f, --from FORMAT      input format: identifier 0-23 or name; default: chosen\n"
     "                         from INPUT's extension (and contents where formats share\n"
     "                         one); for any other extension, from its contents (the\n"
     "                         first format that recognises them, else cube)\n"
@@ -84,6 +84,11 @@ const char kHelp[] =
     "      --3d               a format of either dimension (cube, clf, ctf) holds the\n"
     "                         transform as a 3D table even when it is 1D (by default\n"
     "                         a 1D transform stays a 1D table)\n"
+    "      --cccid ID         the ColorCorrection of a .ccc, .cdl or .cc input to take:\n"
+    "                         its id, else its position from 0; default: the first.\n"
+    "                         An ASC CDL grade is baked on the output's lattice\n"
+    "                         (default 33 points per axis; 4096 entries for a 1D\n"
+    "                         output of a grade without saturation)\n"
     "  -j, --jobs N           use at most N threads (default: one per processor);\n"
     "                         with --out-dir, N inputs are converted at a time, with\n"
     "                         the outputs, messages (in input order) and exit status\n"
@@ -111,7 +116,8 @@ const char kHelp[] =
     "\n"
     "Formats: cube, tiled-image, strip-image, 3dl, pandora, look, discreet1d,\n"
     "lut1d, davlut, csp, truelight, itx, spi1d, spi3d, csvlog, zyt1d, zyt3d, clf,\n"
-    "ctf, hald, houdini, vf, spimtx, vlt (identifiers 0 to 23 in that order).\n"
+    "ctf, hald, cc, ccc, cdl, icc, houdini, vf, spimtx, vlt (identifiers 0 to 27\n"
+    "in that order).\n"
     "\n"
     "Formats that take --scale, and what they write without it: %1. \"By length\"\n"
     "is the depth the entry count implies: 255 for 256 entries, 1023 for 1024,\n"
@@ -528,6 +534,7 @@ int run(const QStringList &arguments)
     const QCommandLineOption bakeOption(QStringLiteral("bake"));
     const QCommandLineOption plainOption(QStringLiteral("plain"));
     const QCommandLineOption force3DOption(QStringLiteral("3d"));
+    const QCommandLineOption cccidOption(QStringLiteral("cccid"), QString(), QStringLiteral("ID"));
     const QCommandLineOption applyOption(QStringLiteral("apply"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption previewOption(QStringLiteral("preview"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
@@ -535,7 +542,7 @@ int run(const QStringList &arguments)
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, plainOption, force3DOption, applyOption, previewOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -560,6 +567,7 @@ int run(const QStringList &arguments)
         return usageError(QStringLiteral("--bake and --plain cannot be used together"));
     settings.bake = !parser.isSet(plainOption);
     settings.force3D = parser.isSet(force3DOption);
+    settings.cccid = parser.value(cccidOption);
     if (parser.isSet(fromOption)) {
         settings.from = LutFormats::byName(parser.value(fromOption));
         if (!settings.from)

@@ -72,6 +72,64 @@ int lut1DEntries(int, bool)
     return 256;
 }
 
+// An ICC profile has its signature "acsp" at byte 36.
+bool recogniseIcc(const QByteArray &head)
+{
+    return head.size() >= 40 && head.mid(36, 4) == "acsp";
+}
+
+// The name of the first element of an XML text (after a declaration,
+// comments and processing instructions), or nothing.
+QByteArray firstElement(const QByteArray &head)
+{
+    int at = 0;
+    for (;;) {
+        while (at < head.size() && (head[at] == ' ' || head[at] == '\t' || head[at] == '\r' || head[at] == '\n'))
+            ++at;
+        if (head.mid(at, 3) == "\xef\xbb\xbf") { // a byte order mark
+            at += 3;
+            continue;
+        }
+        if (head.mid(at, 4) == "<!--" || head.mid(at, 2) == "<?") {
+            const bool comment = head[at + 1] == '!';
+            const int end = head.indexOf(comment ? "-->" : "?>", at);
+            if (end < 0)
+                return QByteArray();
+            at = end + (comment ? 3 : 2);
+            continue;
+        }
+        if (at >= head.size() || head[at] != '<')
+            return QByteArray();
+        int end = ++at;
+        while (end < head.size() && head[end] != ' ' && head[end] != '>' && head[end] != '/' && head[end] != '\t'
+               && head[end] != '\r' && head[end] != '\n')
+            ++end;
+        return head.mid(at, end - at);
+    }
+}
+
+// The three ASC CDL files by their root element.
+bool recogniseCdlCc(const QByteArray &head)
+{
+    return firstElement(head) == "ColorCorrection";
+}
+
+bool recogniseCdlCcc(const QByteArray &head)
+{
+    return firstElement(head) == "ColorCorrectionCollection";
+}
+
+bool recogniseCdlList(const QByteArray &head)
+{
+    return firstElement(head) == "ColorDecisionList";
+}
+
+// A CLUT has at most 255 points per axis.
+int iccClutPoints(int n, bool)
+{
+    return n > 255 ? 255 : n;
+}
+
 // A vlt file holds a 17-point cube.
 int vltSize(int, bool)
 {
@@ -177,6 +235,28 @@ constexpr LutFormat kRows[] = {
         .writes(&W::writeHald, kRgbBgr)
         .scale(65535)
         .sizes(haldSize),
+    // ASC CDL grades (formats/CdlFormat.cpp): a transform of their own that
+    // a conversion bakes; only a grade writes a .cc file.
+    LutFormat(Id::CdlCc, "cc", ".cc ASC CDL ColorCorrection", ".cc")
+        .dimensions(0)
+        .reads(&R::readCdlCc, kRgbRgb)
+        .writes(&W::writeCdlCc, kRgbRgb)
+        .recogniser(recogniseCdlCc),
+    LutFormat(Id::CdlCcc, "ccc", ".ccc ASC CDL ColorCorrectionCollection", ".ccc")
+        .dimensions(0)
+        .reads(&R::readCdlCcc, kRgbRgb)
+        .recogniser(recogniseCdlCcc),
+    LutFormat(Id::CdlList, "cdl", ".cdl ASC CDL ColorDecisionList", ".cdl")
+        .dimensions(0)
+        .reads(&R::readCdlList, kRgbRgb)
+        .recogniser(recogniseCdlList),
+    // RGB profiles through Little CMS (formats/IccFormat.cpp): device RGB to
+    // PCS XYZ, written as a display profile's CLUT.
+    LutFormat(Id::Icc, "icc", "ICC profile", ".icc .icm")
+        .reads(&R::readIcc, kRgbRgb)
+        .writes(&W::writeIcc, kRgbRgb)
+        .sizes(iccClutPoints)
+        .recogniser(recogniseIcc),
     // A .lut file of a 1D, 3D or 3D+1D table under a keyword header; told
     // from a Discreet lut by its content (LutFormats::forInput).
     LutFormat(Id::Houdini, "houdini", ".lut Houdini", ".lut")

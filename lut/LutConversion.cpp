@@ -219,6 +219,10 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
                                      QLatin1String(outFormat->name))
                                 .arg(scale);
     }
+    // A baked table stands for the same transform: a grade the file is
+    // stays known to the writers (the .cc writer writes it).
+    if (bake && source == &resampled)
+        resampled.meaning.cdl = lut.meaning.cdl;
     out->table = source;
     out->size3D = outSize;
     out->scale = scale;
@@ -308,6 +312,7 @@ Result read(const Request &request, Read_LUTFile *lut)
     options.dataOrderRGB = request.inOrder.dataRGB;
     options.tableOrderRGB = request.inOrder.tableRGB;
     options.bake = request.bake;
+    options.cccid = request.cccid;
     Result result;
     result.readAs = format;
     if (lut->readLut(options, false))

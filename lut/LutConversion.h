@@ -54,6 +54,7 @@ struct Request
     // The input must hold a 3D table of its own (the window writes nothing
     // for a 1D-only file).
     bool require3DTable = false;
+    QString cccid;                   // the ColorCorrection a CDL input's reader takes; empty: the first
 
     QString output;                // the file to write ("-": standard output)
     QString outputDir;             // no output: a file in this folder named after the input

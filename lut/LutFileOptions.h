@@ -17,5 +17,6 @@ struct LutFileOptions
     int outputScale = 1;       // writing: 1 writes normalised reals, 2 or more integers
     int size3D = 0;            // writing: the cube size to write
     bool bake = false;         // reading: keep what the file means for LutCalc::bake
+    QString cccid = QString(); // reading: the ColorCorrection of a CDL file to take (empty: the first)
     QString sourcePath = QString(); // writing: the file the table came from, for formats that name it
 };

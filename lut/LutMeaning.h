@@ -1,9 +1,12 @@
 #pragma once
 
+#include "lut/LutCdl.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 // A per-channel curve given by its knots: x rising strictly, y the value at
@@ -80,6 +83,10 @@ struct LutMeaning
     // the channels apart (a 1D transform) has evaluateSize3D 0.
     int evaluateSize3D = 0;
     int evaluateSize1D = 0;
+    // The ASC CDL grade that the whole transform is, when it is one (a .cc,
+    // .ccc or .cdl file): what the .cc writer writes. Kept by a bake of the
+    // transform, whose table stands for the same grade.
+    std::optional<LutCdl> cdl;
 
     // Set when the whole transform is one matrix (a spimtx file, a process
     // list of one Matrix); evaluate then applies it. Writers of matrix

@@ -77,6 +77,7 @@ bool Read_LUTFile::readLut(LutFileOptions &options, bool headerOnly)
                        << (tableOrderRGB ? "true" : "false");
     errorString.clear();
     bakeRead = options.bake;
+    cccid = options.cccid;
     meaning = LutMeaning();
 
     const LutFormat *format = LutFormats::byId(int(options.format));

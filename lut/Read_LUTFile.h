@@ -51,6 +51,9 @@ public:
     // them, and readers whose ranges are input spans record them in meaning
     // and keep the values as the file gives them.
     bool bakeRead = false;
+    // The ColorCorrection a CDL file's reader takes (LutFileOptions::cccid):
+    // an id, or a position from 0; empty for the first.
+    QString cccid;
     // What the file means beyond the tables, recorded by every read.
     LutMeaning meaning;
     // What the plain reading of the file left out, for an output of the
@@ -109,6 +112,10 @@ public:
     bool readClf(QString fileName, bool headerOnly);
     bool readCtf(QString fileName, bool headerOnly);
     bool readHald(QString fileName, bool headerOnly);
+    bool readCdlCc(QString fileName, bool headerOnly);
+    bool readCdlCcc(QString fileName, bool headerOnly);
+    bool readCdlList(QString fileName, bool headerOnly);
+    bool readIcc(QString fileName, bool headerOnly);
     bool readHoudini(QString fileName, bool headerOnly);
     bool readVf(QString fileName, bool headerOnly);
     bool readSpimtx(QString fileName, bool headerOnly);

@@ -53,6 +53,8 @@ public:
     bool writeLutImageTiled(QString fileName, Read_LUTFile *lut);
     bool writeLutImageStrip(QString fileName, Read_LUTFile *lut);
     bool writeHald(QString fileName, Read_LUTFile *lut);
+    bool writeCdlCc(QString fileName, Read_LUTFile *lut);
+    bool writeIcc(QString fileName, Read_LUTFile *lut);
     bool writeHoudini(QString fileName, Read_LUTFile *lut);
     bool writeVf(QString fileName, Read_LUTFile *lut);
     bool writeSpimtx(QString fileName, Read_LUTFile *lut);

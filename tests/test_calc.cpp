@@ -1,11 +1,14 @@
-// Tetrahedral sampling and resampling of a container's cube.
+// Tetrahedral sampling and resampling of a container's cube, and the exact inverses of 1D and 3D tables.
 
 #include "calc/LutCalc.h"
+#include "calc/LutInverse.h"
 #include "lut/Read_LUTFile.h"
 
 #include <QTest>
 
 #include <cmath>
+#include <functional>
+#include <vector>
 
 namespace {
 
@@ -48,6 +51,8 @@ private slots:
     void sampleClampsOutsideTheDomain();
     void gridPointsAndResampling();
     void resampleRefusesMissingTablesAndTinySizes();
+    void curveInverses();
+    void cubeRoundTrips();
 };
 
 void TestCalc::sampleUsesTheRightTetrahedron()
@@ -130,6 +135,129 @@ void TestCalc::resampleRefusesMissingTablesAndTinySizes()
     QVERIFY(!LutCalc::resampleCube(&source, &single)); // a 1-point lattice has no step
     QVERIFY(!LutCalc::resampleCube(&source, &headerOnly));
     QCOMPARE(destination.table3D[1][1][1][1], 0.25f);
+}
+
+// A curve's inverse: rising, falling, flat parts inside and at the ends, a reversal, and knots off the lattice.
+void TestCalc::curveInverses()
+{
+    const struct {
+        const char *name;
+        std::vector<float> y;
+        std::vector<std::pair<double, double>> outputToInput;
+    } cases[] = {
+        {"rising", {0.0f, 0.1f, 0.4f, 1.0f}, {{0.25, 1.5 / 3}, {0.1, 1.0 / 3}, {0.7, 2.5 / 3}, {-1.0, 0.0}, {2.0, 1.0}}},
+        {"falling", {1.0f, 0.5f, 0.0f}, {{0.75, 0.25}, {0.25, 0.75}, {1.5, 0.0}}},
+        // A flat part inside takes its first knot; flat ends take the knot nearest the middle.
+        {"flat parts", {0.2f, 0.2f, 0.5f, 0.5f, 0.5f, 0.8f, 0.8f}, {{0.5, 2.0 / 6}, {0.2, 1.0 / 6}, {0.0, 1.0 / 6},
+                                                                  {0.8, 5.0 / 6}, {0.65, 4.5 / 6}}},
+        // A reversal is flattened to the knot before it.
+        {"reversal", {0.0f, 0.6f, 0.4f, 1.0f}, {{0.5, 5.0 / 18}, {0.6, 1.0 / 3}, {0.8, 2.5 / 3}}},
+        {"constant", {0.3f, 0.3f}, {{0.3, 0.0}, {0.9, 0.0}}},
+    };
+    for (const auto &c : cases) {
+        const LutInverse::Curve curve = LutInverse::Curve::uniform(c.y.data(), int(c.y.size()));
+        for (const auto &[y, x] : c.outputToInput)
+            QVERIFY2(std::fabs(curve.invert(y) - x) < 1e-6,
+                     qPrintable(QStringLiteral("%1: %2 -> %3, not %4").arg(c.name).arg(y).arg(curve.invert(y)).arg(x)));
+    }
+    // Knots at their own inputs (falling ones, as the negative half floats run).
+    const LutInverse::Curve knots({0.0, -1.0, -4.0}, {0.0, -2.0, -3.0}, -1);
+    QCOMPARE(knots.invert(-1.0), -0.5);
+    QCOMPARE(knots.invert(-2.5), -2.5);
+    QCOMPARE(knots.invert(-9.0), -4.0);
+    // A rising table followed by its inverse is the identity at every entry and between them.
+    std::vector<float> rgb(33 * 3);
+    for (int i = 0; i < 33 * 3; ++i)
+        rgb[size_t(i)] = float(std::pow(i / 3 / 32.0, 1.0 + i % 3 * 0.6));
+    for (int ch = 0; ch < 3; ++ch) {
+        const LutInverse::Curve channel = LutInverse::Curve::uniform(rgb.data() + ch, 33, 3);
+        for (int i = 0; i <= 320; ++i) {
+            const double x = i / 320.0;
+            QVERIFY(std::fabs(channel.invert(LutCalc::sample1D(rgb.data(), 33, ch, x)) - x) < 1e-5);
+        }
+    }
+}
+
+// A cube followed by its inverse is the identity at every lattice point (and between them) for smooth, invertible
+// tables of several sizes; points outside the gamut take the nearest point of it; tables that cannot be inverted
+// everywhere still give inputs in 0..1.
+void TestCalc::cubeRoundTrips()
+{
+    using Map = std::function<void(double, double, double, double *)>;
+    const struct {
+        const char *name;
+        int n;
+        Map f;
+    } cases[] = {
+        {"cross-talk", 17, [](double r, double g, double b, double *o) {
+             o[0] = 0.05 + 0.9 * (0.8 * std::pow(r, 1.2) + 0.2 * g);
+             o[1] = 0.02 + 0.95 * (0.7 * g + 0.2 * r + 0.1 * b * b);
+             o[2] = 0.1 + 0.85 * (0.9 * std::pow(b, 0.8) + 0.1 * r);
+         }},
+        {"gamma per channel", 33, [](double r, double g, double b, double *o) {
+             o[0] = std::pow(r, 2.2), o[1] = std::pow(g, 0.6), o[2] = b;
+         }},
+        {"rotation beyond 0..1", 5, [](double r, double g, double b, double *o) {
+             o[0] = 1.2 * r - 0.1 * g, o[1] = 0.1 * r + 1.1 * g - 0.1 * b, o[2] = -0.2 + 1.3 * b + 0.05 * r;
+         }},
+    };
+    for (const auto &c : cases) {
+        const int n = c.n;
+        std::vector<float> grid(size_t(n) * n * n * 3);
+        for (int i = 0; i < n * n * n; ++i) {
+            double out[3];
+            c.f(i / (n * n) / (n - 1.0), i / n % n / (n - 1.0), i % n / (n - 1.0), out);
+            for (int ch = 0; ch < 3; ++ch)
+                grid[size_t(i) * 3 + ch] = float(out[ch]);
+        }
+        LutInverse::Cube cube;
+        QVERIFY(cube.build(grid.data(), n));
+        const int sizes[3] = {n, n, n};
+        const int m = 2 * n - 1; // the lattice points and the middles of the cells
+        double worst = 0.0;
+        for (int i = 0; i < m * m * m; ++i) {
+            const double x[3] = {i / (m * m) / (m - 1.0), i / m % m / (m - 1.0), i % m / (m - 1.0)};
+            const double position[3] = {x[0] * (n - 1), x[1] * (n - 1), x[2] * (n - 1)};
+            float y[3];
+            LutCalc::sampleGrid(grid.data(), sizes, position, y);
+            const double target[3] = {y[0], y[1], y[2]};
+            double back[3];
+            cube.invert(target, back);
+            for (int ch = 0; ch < 3; ++ch)
+                worst = std::max(worst, std::fabs(back[ch] - x[ch]));
+        }
+        QVERIFY2(worst < 1e-4, qPrintable(QStringLiteral("%1: %2 off").arg(c.name).arg(worst)));
+    }
+    // Outside the gamut of a table that squeezes 0..1 into 0.1..0.9: the nearest point of the gamut's inverse.
+    std::vector<float> squeeze(3 * 27);
+    for (int i = 0; i < 27 * 3; ++i)
+        squeeze[size_t(i)] = float(0.1 + 0.4 * (i / 3 / (i % 3 == 0 ? 9 : i % 3 == 1 ? 3 : 1) % 3));
+    LutInverse::Cube cube;
+    QVERIFY(cube.build(squeeze.data(), 3));
+    const double points[][6] = {{0.0, 0.5, 0.5, 0.0, 0.5, 0.5}, {1.0, 1.0, 0.3, 1.0, 1.0, 0.25}, {-5.0, 0.7, 9.0, 0.0, 0.75, 1.0}};
+    for (const auto &p : points) {
+        double x[3];
+        cube.invert(p, x);
+        for (int ch = 0; ch < 3; ++ch)
+            QVERIFY2(std::fabs(x[ch] - p[3 + ch]) < 1e-6, qPrintable(QStringLiteral("%1 %2 %3: %4 %5 %6").arg(p[0]).arg(p[1])
+                                                                        .arg(p[2]).arg(x[0]).arg(x[1]).arg(x[2])));
+    }
+    // A table that folds over itself, and a constant one: inputs in 0..1, found in bounded time.
+    std::vector<float> fold(3 * 64), constant(3 * 64, 0.5f);
+    for (int i = 0; i < 64 * 3; ++i)
+        fold[size_t(i)] = float(std::sin(i * 1.7) * 2.0);
+    for (const std::vector<float> *table : {&fold, &constant}) {
+        QVERIFY(cube.build(table->data(), 4));
+        for (int i = 0; i < 125; ++i) {
+            const double y[3] = {i / 25 / 4.0, i / 5 % 5 / 4.0, i % 5 / 4.0};
+            double x[3];
+            cube.invert(y, x);
+            for (double v : x)
+                QVERIFY(v >= 0.0 && v <= 1.0);
+        }
+    }
+    QVERIFY(!cube.build(squeeze.data(), 1));
+    QVERIFY(cube.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCalc)

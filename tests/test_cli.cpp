@@ -251,8 +251,11 @@ private slots:
                             "17\tclf\t.clf Common LUT Format\t3D/1D\tyes\tyes\treals\n"
                             "18\tctf\t.ctf Color Transform Format\t3D/1D\tyes\tyes\treals\n"
                             "19\thald\tHald CLUT\t3D\tyes\tyes\t65535\n"
-                            "20\thoudini\t.lut Houdini\t3D/1D\tyes\tyes\treals\n21\tvf\t.vf Nuke\t3D\tyes\tyes\treals\n"
-                            "22\tspimtx\t.spimtx matrix\t3D\tyes\tyes\treals\n23\tvlt\t.vlt Varicam\t3D\tyes\tyes\t4095\n"));
+                            "20\tcc\t.cc ASC CDL ColorCorrection\t3D/1D\tyes\tyes\treals\n"
+                            "21\tccc\t.ccc ASC CDL ColorCorrectionCollection\t3D/1D\tyes\tno\t-\n"
+                            "22\tcdl\t.cdl ASC CDL ColorDecisionList\t3D/1D\tyes\tno\t-\n"
+                            "23\ticc\tICC profile\t3D\tyes\tyes\treals\n"                            "24\thoudini\t.lut Houdini\t3D/1D\tyes\tyes\treals\n25\tvf\t.vf Nuke\t3D\tyes\tyes\treals\n"
+                            "26\tspimtx\t.spimtx matrix\t3D\tyes\tyes\treals\n27\tvlt\t.vlt Varicam\t3D\tyes\tyes\t4095\n"));
     }
 
     // Each input on its own: a failure is reported, the others are written,

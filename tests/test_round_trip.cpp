@@ -53,8 +53,8 @@ QByteArray sourceText(const Source &s)
 // The extension ociobakelut reads a format by, by identifier; null where it does not read it.
 const char *const kPeerExtensions[LutFormats::kCount] = {"cube", nullptr, nullptr, nullptr, "mga", nullptr, "lut", nullptr,
                                                          nullptr, nullptr, nullptr, "itx", "spi1d", "spi3d", nullptr,
-                                                         nullptr, nullptr, "clf", "ctf", nullptr, "lut", "vf",
-                                                         nullptr, nullptr};
+                                                         nullptr, nullptr, "clf", "ctf", nullptr, nullptr, nullptr,
+                                                         nullptr, nullptr, "lut", "vf", nullptr, nullptr};
 
 // "" when got(i, c) is want(i, c) within tolerance for every entry and channel, else the first difference.
 QString difference(const std::function<double(int, int)> &got, int entries, const std::function<double(int, int)> &want, double tolerance)
@@ -113,8 +113,8 @@ private slots:
                 // differ. A curve for a 3D format is baked on a 33-point lattice, each axis through its curve.
                 const int dimension = format->dimension ? format->dimension : s.dimension; // 0: either
                 const bool curveOnCube = dimension == 3 && s.dimension == 1;
-                // spimtx holds a matrix, and a table is none.
-                if (dimension < s.dimension || (id == 14 && !s.grey) || id == int(LutFormatId::Spimtx)) {
+                // A .cc file holds an ASC CDL grade and spimtx a matrix, never a table.
+                if (dimension < s.dimension || (id == 14 && !s.grey) || format->is(LutFormatId::CdlCc) || format->is(LutFormatId::Spimtx)) {
                     QVERIFY2(r.exitCode == 2 && r.err.count('\n') == 1 && !QFile::exists(out), qPrintable(what + r.err));
                     continue;
                 }
@@ -146,13 +146,18 @@ private slots:
                     return curveAt(double(i) / (length - 1), c);
                 };
                 const double tolerance = (scale > 1 ? 0.5 / scale : 5e-7) + 3e-7;
-                Read_LUTFile back;
+                Read_LUTFile back, profile;
                 LutFileOptions options{out, LutFormatId(id)};
-                QVERIFY2(back.readLut(options, false) && (dimension == 3 ? back.size3D : back.size1D) == length,
+                // An ICC profile reads as its transform, the CLUT in 16 bits (1/32768 a step), baked here at its nodes.
+                const bool icc = format->is(LutFormatId::Icc);
+                options.bake = icc;
+                QVERIFY2(back.readLut(options, false) && (icc || (dimension == 3 ? back.size3D : back.size1D) == length),
                          qPrintable(what + back.errorString));
-                COMPARE_TABLES(what, dimension == 3 ? tableOf(back.table3D) : tableOf(back.table1D), entries, want, tolerance);
+                QVERIFY(!icc || (profile.setSize3D(length, false) && LutCalc::bakeCube(&back, &profile)));
+                COMPARE_TABLES(what, dimension == 3 ? tableOf(icc ? profile.table3D : back.table3D) : tableOf(back.table1D), entries,
+                               want, icc ? 0.5 / 32768 + 1e-6 : tolerance);
                 // itx reads as the cube it is; a Hald CLUT is told by its name, by content a tiled image when
-                // its size is one (16, 64, 256 points), else a strip
+                // its size is one (16, 64, 256 points), else a strip; an ICC profile by its signature
                 const int tiledOrStrip = length == 16 || length == 64 || length == 256 ? 1 : 2;
                 QCOMPARE(LutFormats::forContent(out)->number(), id == 11 ? 0 : id == 19 ? tiledOrStrip : id);
                 ++compared;
@@ -166,11 +171,11 @@ private slots:
                 ++peerCompared;
             }
         }
-        // The grade: the 8 3D-only formats (three of them LUT images), cube, clf and ctf; each curve: the same,
-        // and the 1D formats (5 for the grey curve, 4 without csv log for the other). The peer reads
+        // The grade: the 8 3D-only formats (three of them LUT images), cube, clf, ctf and icc; each curve: the
+        // same, and the 1D formats (5 for the grey curve, 4 without csv log for the other). The peer reads
         // cube, mga, itx, spi3d, clf and ctf, and for curves also the Discreet lut and spi1d.
-        // Added: houdini (either dimension), vf and vlt (3D); the peer reads houdini (a curve for all channels) and vf.
-        QCOMPARE(compared, 14 + (11 + 3 + 5) + (11 + 3 + 4));
+        // Then houdini (either dimension), vf and vlt (3D); the peer reads houdini (a curve for all channels) and vf.
+        QCOMPARE(compared, 15 + (12 + 3 + 5) + (12 + 3 + 4));
         QCOMPARE(peerCompared, 8 + 10 + 9);
     }
 

@@ -1,6 +1,8 @@
 // The Common LUT Format (identifier 17, ".clf") and the Color Transform
 // Format that extends it (identifier 18, ".ctf"): an XML ProcessList whose
-// process nodes (LUT1D, LUT3D, Range, Matrix, ASC_CDL, Log, Exponent) are
+// process nodes (LUT1D, LUT3D, Range, Matrix, ASC_CDL, Log, Exponent, and in
+// the transform format also the inverse tables, ExposureContrast,
+// FixedFunction, the grading nodes and References to other lists) are
 // applied to a colour one after the other.
 //
 // This file is the glue between the list and the LUT container. ClfParser
@@ -72,7 +74,8 @@ bool readIntoTables(Read_LUTFile *lut, const std::vector<Node> &nodes, bool head
         ++i;
     if (i < nodes.size() && (lut3D = std::get_if<Lut3D>(&nodes[i].op)))
         ++i;
-    if (i != nodes.size() || (!lut1D && !lut3D) || (lut1D && lut1D->halfDomain) || (lut3D && lut3D->trilinear))
+    if (i != nodes.size() || (!lut1D && !lut3D) || (lut1D && (lut1D->halfDomain || lut1D->hueAdjust))
+        || (lut3D && lut3D->trilinear))
         return false;
     const bool indexed = lut1D && !lut1D->indexMap.isEmpty();
     double lo = 0.0, hi = 1.0;

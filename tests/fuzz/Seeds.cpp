@@ -12,6 +12,8 @@
 #include <QImage>
 #include <QtEndian>
 
+#include <lcms2.h>
+
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -270,6 +272,29 @@ void addProcessListSeeds(SeedWriter &seeds)
     const QByteArray older =
         "<Gamma " + f32 + " style=\"moncurveFwd\"><GammaParams gamma=\"2.4\" offset=\"0.055\"/></Gamma>\n"
         "<Log " + f32 + " style=\"antiLog10\"/>\n<ASC_CDL " + f32 + " style=\"v1.2_Rev\">" + sop + "</ASC_CDL>\n";
+    // The transform format's 2.0 nodes: inverse tables, ExposureContrast,
+    // FixedFunction, GradingPrimary (every control), GradingRGBCurve,
+    // GradingTone and a Reference that names a list beside the input (there
+    // is none); a Reference to the fuzzer's input itself is the loop.
+    const QByteArray ctf2 =
+        "<InverseLUT1D " + f32 + " hueAdjust=\"dw3\"><Array dim=\"4 3\">0 0.05 0 0.2 0.3 0.4 0.6 0.6 0.5 1 0.9 1</Array>"
+        "</InverseLUT1D>\n<InverseLUT3D " + f32 + "><Array dim=\"2 2 2 3\">0.05 0 0 0 0 1 0 1 0 0 1 1 1 0 0 1 0 1 1 1 0 "
+        "0.9 0.9 0.9</Array></InverseLUT3D>\n<ExposureContrast " + f32 + " style=\"log\"><ECParams exposure=\"0.5\" "
+        "contrast=\"1.2\" pivot=\"0.18\" logExposureStep=\"0.09\" logMidGray=\"0.4\"/><DynamicParameter "
+        "param=\"EXPOSURE\"/></ExposureContrast>\n<FixedFunction " + f32 + " style=\"GamutComp13Fwd\" params=\"1.15 1.2 "
+        "1.4 0.8 0.85 0.9 1.2\"/>\n<ACES " + f32 + " style=\"Surround\"><ACESParams gamma=\"0.9\"/></ACES>\n"
+        "<GradingPrimary " + f32 + " style=\"videoRev\"><Brightness rgb=\"0.1 -2 3\" master=\"5\"/><Contrast rgb=\"1.1 "
+        "0.9 1.2\" master=\"1.05\"/><Gamma rgb=\"1.1 0.9 1.3\" master=\"0.95\"/><Offset rgb=\"0.01 -0.02 0.03\" "
+        "master=\"0.02\"/><Exposure rgb=\"0.2 -0.3 0.1\" master=\"0.5\"/><Lift rgb=\"0.01 0.02 -0.03\" master=\"0.01\"/>"
+        "<Gain rgb=\"1.1 0.9 1.2\" master=\"1.05\"/><Saturation master=\"1.2\"/><Pivot contrast=\"0.3\" black=\"0.05\" "
+        "white=\"0.9\"/><Clamp black=\"-0.05\" white=\"1.1\"/></GradingPrimary>\n"
+        "<GradingRGBCurve " + f32 + " style=\"linearRev\"><Red><ControlPoints>-7 -7 -3 -2 0 0.5 3 2.5 7 7</ControlPoints>"
+        "<Slopes>1 0.5 0.5 0.5 1</Slopes></Red><Master><ControlPoints>0 0 0.3 0.9 0.7 0.1 1 1</ControlPoints></Master>"
+        "</GradingRGBCurve>\n<GradingTone " + f32 + " style=\"linear\"><Blacks rgb=\"1.1 0.9 1.2\" master=\"1.05\" "
+        "start=\"0\" width=\"4\"/><Shadows rgb=\"0.8 1.3 1.1\" master=\"0.9\" start=\"2\" pivot=\"-7\"/><Midtones "
+        "rgb=\"1.2 0.85 1.1\" master=\"1.1\" center=\"0\" width=\"8\"/><Highlights rgb=\"1.3 0.8 1.1\" master=\"0.9\" "
+        "start=\"-2\" pivot=\"9\"/><Whites rgb=\"0.9 1.2 1.05\" master=\"1.1\" start=\"0\" width=\"8\"/><SContrast "
+        "master=\"0.7\"/></GradingTone>\n<Reference " + f32 + " basePath=\"sub\" path=\"graded.ctf\"/>\n";
     auto list = [](const char *version, const QByteArray &body) {
         return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"seed\" " + QByteArray(version) + ">\n" + body
                + "</ProcessList>\n";
@@ -300,8 +325,98 @@ void addProcessListSeeds(SeedWriter &seeds)
         seeds.add(format->id, QStringLiteral("valid-nodes") + extension, list("compCLFversion=\"3\"", nodes));
         seeds.add(format->id, QStringLiteral("valid-indexmap") + extension, list("compCLFversion=\"2.0\"", indexed));
         seeds.add(format->id, QStringLiteral("valid-older") + extension, list("version=\"1.7\"", older));
+        seeds.add(format->id, QStringLiteral("nodes-of-2.0") + extension, list("version=\"2\"", ctf2));
+        seeds.add(format->id, QStringLiteral("refused-reference-loop") + extension,
+                  list("version=\"2\"", "<Reference " + f32 + " path=\"input" + extension.toUtf8() + "\"/>\n"));
         for (const auto &r : refused)
             seeds.add(format->id, QStringLiteral("refused-%1%2").arg(QLatin1String(r.name), extension), list(r.version, r.body));
+    }
+}
+
+// ASC CDL grades: the ASC's own example, one per file kind, a collection
+// and a decision list with several corrections and the older SATNode name.
+void addCdlSeeds(SeedWriter &seeds)
+{
+    const QByteArray asc = "<ColorCorrection id=\"cc03340\">\n<SOPNode>\n<Description>change +1 red, contrast boost"
+                           "</Description>\n<Slope>1.2 1.3 1.4</Slope>\n<Offset>0.3 0.0 0.0</Offset>\n<Power>1.0 1.0 1.0"
+                           "</Power>\n</SOPNode>\n<SatNode>\n<Saturation>1.2</Saturation>\n</SatNode>\n</ColorCorrection>\n";
+    const QByteArray second = "<ColorCorrection id=\"b\"><SOPNode><Slope>0.9 1 1.1</Slope><Offset>-0.05 0 0.05</Offset>"
+                              "<Power>1.2 1 0.8</Power></SOPNode><SATNode><Saturation>0.5</Saturation></SATNode>"
+                              "</ColorCorrection>\n";
+    const QByteArray declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    seeds.add(LutFormatId::CdlCc, QStringLiteral("valid-asc.cc"), declaration + asc);
+    seeds.add(LutFormatId::CdlCc, QStringLiteral("valid-sat-only.cc"),
+              "<ColorCorrection><SatNode><Saturation>0.8</Saturation></SatNode></ColorCorrection>");
+    seeds.add(LutFormatId::CdlCcc, QStringLiteral("valid-two.ccc"),
+              declaration + "<ColorCorrectionCollection xmlns=\"urn:ASC:CDL:v1.2\">\n<Description>seed</Description>\n"
+                  + asc + second + "</ColorCorrectionCollection>\n");
+    seeds.add(LutFormatId::CdlList, QStringLiteral("valid-two.cdl"),
+              declaration + "<ColorDecisionList xmlns=\"urn:ASC:CDL:v1.2\">\n<ColorDecision><MediaRef ref=\"a.dpx\"/>"
+                  + asc + "</ColorDecision>\n<ColorDecision>" + second + "</ColorDecision>\n"
+                  + "<ColorDecision><ColorCorrectionRef ref=\"b\"/></ColorDecision>\n</ColorDecisionList>\n");
+}
+
+QByteArray savedProfile(cmsHPROFILE profile)
+{
+    cmsUInt32Number size = 0;
+    QByteArray bytes;
+    if (profile && cmsSaveProfileToMem(profile, nullptr, &size) && size > 0) {
+        bytes.resize(int(size));
+        if (!cmsSaveProfileToMem(profile, bytes.data(), &size))
+            bytes.clear();
+    }
+    if (profile)
+        cmsCloseProfile(profile);
+    return bytes;
+}
+
+// ICC profiles made by Little CMS (the writer adds CLUT profiles of the model
+// cube): matrix/TRC with a gamma and with the sRGB curve, a version 2
+// LUT-based one with a Lab connection space, each also cut short.
+void addIccSeeds(SeedWriter &seeds)
+{
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    cmsCIExyY d65;
+    cmsWhitePointFromTemp(&d65, 6504);
+    const double srgb[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
+    cmsToneCurve *gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve *parametric = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+    cmsToneCurve *gammas[3] = {gamma, gamma, gamma};
+    cmsToneCurve *parametrics[3] = {parametric, parametric, parametric};
+    const std::pair<QString, QByteArray> profiles[] = {
+        {QStringLiteral("gamma22"), savedProfile(cmsCreateRGBProfile(&d65, &primaries, gammas))},
+        {QStringLiteral("srgb-curve"), savedProfile(cmsCreateRGBProfile(&d65, &primaries, parametrics))},
+        {QStringLiteral("lab-clut"), [&] {
+             // The gamma profile's transform into Lab, sampled on a 5-point CLUT.
+             cmsHPROFILE source = cmsCreateRGBProfile(&d65, &primaries, gammas);
+             cmsHPROFILE lab = cmsCreateLab4Profile(nullptr);
+             cmsHTRANSFORM toLab = cmsCreateTransform(source, TYPE_RGB_16, lab, TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+             cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+             cmsSetProfileVersion(profile, 2.4);
+             cmsSetDeviceClass(profile, cmsSigDisplayClass);
+             cmsSetColorSpace(profile, cmsSigRgbData);
+             cmsSetPCS(profile, cmsSigLabData);
+             cmsPipeline *pipeline = cmsPipelineAlloc(nullptr, 3, 3);
+             cmsStage *clut = cmsStageAllocCLut16bit(nullptr, 5, 3, 3, nullptr);
+             cmsStageSampleCLut16bit(clut, [](const cmsUInt16Number in[], cmsUInt16Number out[], void *cargo) {
+                 cmsDoTransform(static_cast<cmsHTRANSFORM>(cargo), in, out, 1);
+                 return 1;
+             }, toLab, 0);
+             cmsPipelineInsertStage(pipeline, cmsAT_END, clut);
+             cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
+             cmsWriteTag(profile, cmsSigAToB0Tag, pipeline);
+             cmsPipelineFree(pipeline);
+             cmsDeleteTransform(toLab);
+             cmsCloseProfile(lab);
+             cmsCloseProfile(source);
+             return savedProfile(profile);
+         }()},
+    };
+    cmsFreeToneCurve(gamma);
+    cmsFreeToneCurve(parametric);
+    for (const auto &profile : profiles) {
+        seeds.add(LutFormatId::Icc, QStringLiteral("valid-%1.icc").arg(profile.first), profile.second);
+        seeds.add(LutFormatId::Icc, QStringLiteral("cut-%1.icc").arg(profile.first), profile.second.left(profile.second.size() / 2));
     }
 }
 
@@ -452,6 +567,8 @@ int write(const QString &dir)
     addWrittenSeeds(seeds);
     addTextSeeds(seeds);
     addProcessListSeeds(seeds);
+    addCdlSeeds(seeds);
+    addIccSeeds(seeds);
     addTransformSeeds(seeds);
     addImageSeeds(seeds);
     return seeds.result();
