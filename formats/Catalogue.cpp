@@ -130,6 +130,12 @@ int iccClutPoints(int n, bool)
     return n > 255 ? 255 : n;
 }
 
+// A vlt file holds a 17-point cube.
+int vltSize(int, bool)
+{
+    return 17;
+}
+
 constexpr LutFormat kRows[] = {
     // A cube file holds a 3D table (with a 1D shaper in front of it) or a
     // 1D table alone.
@@ -251,6 +257,30 @@ constexpr LutFormat kRows[] = {
         .writes(&W::writeIcc, kRgbRgb)
         .sizes(iccClutPoints)
         .recogniser(recogniseIcc),
+    // A .lut file of a 1D, 3D or 3D+1D table under a keyword header; told
+    // from a Discreet lut by its content (LutFormats::forInput).
+    LutFormat(Id::Houdini, "houdini", ".lut Houdini", ".lut")
+        .dimensions(0)
+        .reads(&R::readHoudini, kRgbBgr)
+        .recogniser(&R::recognisesHoudini)
+        .writes(&W::writeHoudini, kRgbBgr)
+        .domain(),
+    LutFormat(Id::Vf, "vf", ".vf Nuke", ".vf")
+        .reads(&R::readVf, kRgbRgb)
+        .recogniser(&R::recognisesVf)
+        .writes(&W::writeVf, kRgbRgb),
+    // A matrix, not a table: read as a transform, written only for one.
+    LutFormat(Id::Spimtx, "spimtx", ".spimtx matrix", ".spimtx")
+        .reads(&R::readSpimtx, kRgbRgb)
+        .recogniser(&R::recognisesSpimtx)
+        .writes(&W::writeSpimtx),
+    // 17-point cubes of 12-bit codes.
+    LutFormat(Id::Vlt, "vlt", ".vlt Varicam", ".vlt")
+        .reads(&R::readVlt, kRgbBgr)
+        .recogniser(&R::recognisesVlt)
+        .writes(&W::writeVlt, kRgbBgr)
+        .scale(4095)
+        .sizes(vltSize),
 };
 
 constexpr bool rowsInIdentifierOrder()

@@ -344,5 +344,6 @@ bool Read_LUTFile::recognisesCube(const QByteArray &head)
 {
     QByteArray arguments;
     const Keyword keyword = keywordOf(LutHead::firstContentLine(head), &arguments);
-    return keyword != Keyword::None && keyword != Keyword::Mesh && keyword != Keyword::Mesh3D;
+    // A vlt file's comments stand before its LUT_3D_SIZE line.
+    return keyword != Keyword::None && keyword != Keyword::Mesh && keyword != Keyword::Mesh3D && !recognisesVlt(head);
 }

@@ -180,5 +180,6 @@ bool Write_LUTFile::writeSpi1D(QString fileName, Read_LUTFile *lut)
 bool Read_LUTFile::recognisesSpi1D(const QByteArray &head)
 {
     const QByteArray line = LutHead::firstContentLine(head);
-    return line.startsWith("Version") || line.startsWith("Components") || line.startsWith('{');
+    // A Houdini lut begins with "Version" too.
+    return (line.startsWith("Version") && !recognisesHoudini(head)) || line.startsWith("Components") || line.startsWith('{');
 }

@@ -147,6 +147,9 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
                 return failure(Status::WriteFailed, inName,
                                QStringLiteral("cannot bake on a lattice of size %1: %2").arg(outSize).arg(resampled.errorString));
             source = &resampled;
+            // A matrix stays one, for the writers of matrix formats.
+            resampled.meaning.hasMatrix = lut.meaning.hasMatrix;
+            resampled.meaning.matrix = lut.meaning.matrix;
         } else if (outSize != lut.size3D) {
             if (!resampled.setSize3D(outSize, false) || !LutCalc::resampleCube(&lut, &resampled))
                 return failure(Status::WriteFailed, inName,
@@ -181,6 +184,8 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
                 return failure(Status::WriteFailed, inName,
                                QStringLiteral("cannot bake %1 entries: %2").arg(length).arg(resampled.errorString));
             source = &resampled;
+            resampled.meaning.hasMatrix = lut.meaning.hasMatrix;
+            resampled.meaning.matrix = lut.meaning.matrix;
         } else if (length != lut.size1D) {
             if (!resampled.setSize1D(length, false) || !LutCalc::resample1D(&lut, &resampled))
                 return failure(Status::WriteFailed, inName,

@@ -69,6 +69,14 @@ const LutFormat *forInput(const QString &path)
     const QString extension = extensionOf(path);
     const LutFormat *fallback = nullptr;
     bool known = false;
+    // A Houdini lut shares ".lut" with the Discreet 1D format and holds a
+    // "LUT:" line too: its header tells it, before the sniffers look.
+    const LutFormat &houdini = row(LutFormatId::Houdini);
+    if (!extension.isEmpty() && houdini.extensionList().contains(extension)) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly) && houdini.recognise(file.read(kRecogniseBytes)))
+            return &houdini;
+    }
     for (int id = 0; id < kCount; ++id) {
         const LutFormat &format = all()[id];
         if (extension.isEmpty() || !format.extensionList().contains(extension))

@@ -34,6 +34,10 @@ enum class LutFormatId : int {
     CdlCcc,
     CdlList,
     Icc,
+    Houdini,
+    Vf,
+    Spimtx,
+    Vlt,
     Count
 };
 

@@ -83,3 +83,33 @@ bool LutMeaning::inputSpan1DIsUnit() const
 {
     return isUnitSpan(inputMin1D, inputMax1D);
 }
+
+void LutMatrix::apply(double rgb[3]) const
+{
+    double out[3];
+    for (int r = 0; r < 3; ++r)
+        out[r] = m[r][0] * rgb[0] + m[r][1] * rgb[1] + m[r][2] * rgb[2] + offset[r];
+    std::copy(out, out + 3, rgb);
+}
+
+bool LutMatrix::mixesChannels() const
+{
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            if (r != c && m[r][c] != 0.0)
+                return true;
+        }
+    }
+    return false;
+}
+
+void LutMeaning::setMatrix(const LutMatrix &m)
+{
+    hasMatrix = true;
+    matrix = m;
+    // A matrix is exact on any lattice: the sizes are those a bake of a
+    // table-less transform uses.
+    evaluateSize3D = m.mixesChannels() ? 33 : 0;
+    evaluateSize1D = m.mixesChannels() ? 0 : 4096;
+    evaluate = [m](double rgb[3]) { m.apply(rgb); };
+}

@@ -54,6 +54,18 @@ constexpr int kMaxProcessNodes = 10000;
 //      interpolation.
 // A file whose transform has other steps (process lists) supplies the whole
 // transform as evaluate instead.
+// An affine transform of a colour: out = m x in + offset, rows red, green,
+// blue.
+struct LutMatrix
+{
+    double m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    double offset[3] = {0.0, 0.0, 0.0};
+
+    void apply(double rgb[3]) const;
+    // True when a channel's output depends on another channel's input.
+    bool mixesChannels() const;
+};
+
 struct LutMeaning
 {
     LutCurve shaper[3];
@@ -88,6 +100,15 @@ struct LutMeaning
     // .ccc or .cdl file): what the .cc writer writes. Kept by a bake of the
     // transform, whose table stands for the same grade.
     std::optional<LutCdl> cdl;
+
+    // Set when the whole transform is one matrix (a spimtx file, a process
+    // list of one Matrix); evaluate then applies it. Writers of matrix
+    // formats write it; the tables a conversion bakes from it keep it.
+    bool hasMatrix = false;
+    LutMatrix matrix;
+    // Makes the transform the matrix: sets it, evaluate and the lattice
+    // sizes a bake uses (a 3D lattice when it mixes the channels).
+    void setMatrix(const LutMatrix &m);
 
     // What the file calls its shaper, for notes ("csp pre-LUT").
     QString shaperName;

@@ -116,6 +116,10 @@ public:
     bool readCdlCcc(QString fileName, bool headerOnly);
     bool readCdlList(QString fileName, bool headerOnly);
     bool readIcc(QString fileName, bool headerOnly);
+    bool readHoudini(QString fileName, bool headerOnly);
+    bool readVf(QString fileName, bool headerOnly);
+    bool readSpimtx(QString fileName, bool headerOnly);
+    bool readVlt(QString fileName, bool headerOnly);
 
     // Recognisers (each in its format's file): whether head, a file's first
     // bytes, is a file of the format (see LutRecogniser).
@@ -135,6 +139,10 @@ public:
     static bool recognisesZyt3D(const QByteArray &head);
     static bool recognisesClf(const QByteArray &head);
     static bool recognisesCtf(const QByteArray &head);
+    static bool recognisesHoudini(const QByteArray &head);
+    static bool recognisesVf(const QByteArray &head);
+    static bool recognisesSpimtx(const QByteArray &head);
+    static bool recognisesVlt(const QByteArray &head);
 
     // Shared by the line-oriented readers whose cube entries follow each
     // other in file order (first index slowest, third fastest).

@@ -55,6 +55,10 @@ public:
     bool writeHald(QString fileName, Read_LUTFile *lut);
     bool writeCdlCc(QString fileName, Read_LUTFile *lut);
     bool writeIcc(QString fileName, Read_LUTFile *lut);
+    bool writeHoudini(QString fileName, Read_LUTFile *lut);
+    bool writeVf(QString fileName, Read_LUTFile *lut);
+    bool writeSpimtx(QString fileName, Read_LUTFile *lut);
+    bool writeVlt(QString fileName, Read_LUTFile *lut);
 
     // The 3D entry that loop indices (p, q, r) stand for: table[p][q][r]
     // when tableOrderRGB is set, table[r][q][p] when clear. Its channels go

@@ -218,7 +218,7 @@ private slots:
              {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--jobs", "--info", "--formats"})
             QVERIFY2(help.out.contains(option), option);
         QVERIFY(help.out.contains("take --scale, and what they write without it: tiled-image (65535), strip-image (65535), "
-                                  "pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535)."));
+                                  "pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535), vlt (4095)."));
 
         // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does);
         // then what the plain reading leaves out: the shaper, the input ranges, clamped values.
@@ -256,7 +256,8 @@ private slots:
                             "20\tcc\t.cc ASC CDL ColorCorrection\t3D/1D\tyes\tyes\treals\n"
                             "21\tccc\t.ccc ASC CDL ColorCorrectionCollection\t3D/1D\tyes\tno\t-\n"
                             "22\tcdl\t.cdl ASC CDL ColorDecisionList\t3D/1D\tyes\tno\t-\n"
-                            "23\ticc\tICC profile\t3D\tyes\tyes\treals\n"));
+                            "23\ticc\tICC profile\t3D\tyes\tyes\treals\n"                            "24\thoudini\t.lut Houdini\t3D/1D\tyes\tyes\treals\n25\tvf\t.vf Nuke\t3D\tyes\tyes\treals\n"
+                            "26\tspimtx\t.spimtx matrix\t3D\tyes\tyes\treals\n27\tvlt\t.vlt Varicam\t3D\tyes\tyes\t4095\n"));
     }
 
     // Each input on its own: a failure is reported, the others are written,

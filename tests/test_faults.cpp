@@ -210,14 +210,22 @@ private slots:
         // The cc writer holds a grade alone.
         const QString grade = file("in.cc", "<ColorCorrection id=\"g\"><SOPNode><Slope>1.1 1 0.9</Slope>"
                                             "<Offset>0 0 0</Offset><Power>1 1 1</Power></SOPNode></ColorCorrection>\n");
+        // The spimtx writer holds a matrix alone.
+        const QString matrix = file("in.spimtx", "0.9 0.05 0.05 0\n0.05 0.9 0.05 0\n0.05 0.05 0.9 0\n");
+        auto input = [&](int id, const LutFormat *format) {
+            if (id == int(LutFormatId::CdlCc))
+                return grade;
+            if (id == int(LutFormatId::Spimtx))
+                return matrix;
+            return format->dimension == 1 ? curve : cube;
+        };
 
         struct Case { QStringList arguments; QString output; };
         QVector<Case> cases;
         for (int id = 0; id < LutFormats::kCount; ++id) {
             const LutFormat *format = LutFormats::byId(id);
             if (format->canWrite())
-                cases.push_back({{id == int(LutFormatId::CdlCc) ? grade : format->dimension == 1 ? curve : cube, "--to",
-                                  format->name},
+                cases.push_back({{input(id, format), "--to", format->name},
                                  "out." + QString(format->name)});
         }
         cases.push_back({{cube, "--to", "tiled-image", "--scale", "255"}, "out.bmp"});

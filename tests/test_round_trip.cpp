@@ -53,7 +53,8 @@ QByteArray sourceText(const Source &s)
 // The extension ociobakelut reads a format by, by identifier; null where it does not read it.
 const char *const kPeerExtensions[LutFormats::kCount] = {"cube", nullptr, nullptr, nullptr, "mga", nullptr, "lut", nullptr,
                                                          nullptr, nullptr, nullptr, "itx", "spi1d", "spi3d", nullptr,
-                                                         nullptr, nullptr, "clf", "ctf", nullptr};
+                                                         nullptr, nullptr, "clf", "ctf", nullptr, nullptr, nullptr,
+                                                         nullptr, nullptr, "lut", "vf", nullptr, nullptr};
 
 // "" when got(i, c) is want(i, c) within tolerance for every entry and channel, else the first difference.
 QString difference(const std::function<double(int, int)> &got, int entries, const std::function<double(int, int)> &want, double tolerance)
@@ -112,8 +113,8 @@ private slots:
                 // differ. A curve for a 3D format is baked on a 33-point lattice, each axis through its curve.
                 const int dimension = format->dimension ? format->dimension : s.dimension; // 0: either
                 const bool curveOnCube = dimension == 3 && s.dimension == 1;
-                // A .cc file holds an ASC CDL grade, never a table.
-                if (dimension < s.dimension || (id == 14 && !s.grey) || format->is(LutFormatId::CdlCc)) {
+                // A .cc file holds an ASC CDL grade and spimtx a matrix, never a table.
+                if (dimension < s.dimension || (id == 14 && !s.grey) || format->is(LutFormatId::CdlCc) || format->is(LutFormatId::Spimtx)) {
                     QVERIFY2(r.exitCode == 2 && r.err.count('\n') == 1 && !QFile::exists(out), qPrintable(what + r.err));
                     continue;
                 }
@@ -160,7 +161,8 @@ private slots:
                 const int tiledOrStrip = length == 16 || length == 64 || length == 256 ? 1 : 2;
                 QCOMPARE(LutFormats::forContent(out)->number(), id == 11 ? 0 : id == 19 ? tiledOrStrip : id);
                 ++compared;
-                if (!kPeerExtensions[id])
+                // The peer reads a Houdini 1D table of one curve for all channels only.
+                if (!kPeerExtensions[id] || (id == int(LutFormatId::Houdini) && dimension == 1 && !s.grey))
                     continue;
                 QString error;
                 const std::vector<float> baked = peerBake(out, dimension, length, path("peer.cube"), &error);
@@ -172,8 +174,9 @@ private slots:
         // The grade: the 8 3D-only formats (three of them LUT images), cube, clf, ctf and icc; each curve: the
         // same, and the 1D formats (5 for the grey curve, 4 without csv log for the other). The peer reads
         // cube, mga, itx, spi3d, clf and ctf, and for curves also the Discreet lut and spi1d.
-        QCOMPARE(compared, 12 + (9 + 3 + 5) + (9 + 3 + 4));
-        QCOMPARE(peerCompared, 6 + 8 + 8);
+        // Then houdini (either dimension), vf and vlt (3D); the peer reads houdini (a curve for all channels) and vf.
+        QCOMPARE(compared, 15 + (12 + 3 + 5) + (12 + 3 + 4));
+        QCOMPARE(peerCompared, 8 + 10 + 9);
     }
 
     // Discreet files of codes not made by us, legal range, read as OpenColorIO reads them: by the output depth the

@@ -151,6 +151,19 @@ bool readProcessList(Read_LUTFile *lut, const QString &fileName, bool headerOnly
     lut->meaning.evaluateSize3D = mixes ? (size3D > 0 ? size3D : 33) : 0;
     lut->meaning.evaluateSize1D = mixes ? 0 : (size1D > 0 ? size1D : 4096);
     lut->meaning.evaluateCost = qint64(nodes.size()); // the bake's bound counts nodes x colours
+    // A single Matrix is a matrix transform (its bit depths scale its
+    // coefficients, which keeps it one).
+    if (nodes.size() == 1) {
+        if (const Matrix *matrix = std::get_if<Matrix>(&nodes[0].op)) {
+            LutMatrix m;
+            for (int r = 0; r < 3; ++r) {
+                std::copy(matrix->m[r], matrix->m[r] + 3, m.m[r]);
+                m.offset[r] = matrix->m[r][3];
+            }
+            lut->meaning.setMatrix(m);
+            return true;
+        }
+    }
     const auto list = std::make_shared<const std::vector<Node>>(std::move(nodes));
     lut->meaning.evaluate = [list](double rgb[3]) {
         for (const Node &node : *list)

@@ -229,6 +229,17 @@ void addTextSeeds(SeedWriter &seeds)
     }
 }
 
+// Matrix files (no table for the writers to write them from), and Houdini
+// files of the layouts the writer does not write (3D+1D, one curve per block).
+void addTransformSeeds(SeedWriter &seeds)
+{
+    seeds.add(LutFormatId::Spimtx, QStringLiteral("valid-mix.spimtx"), "1.1 -0.1 0 655.35\n0.05 0.9 0.05 0\n0 0.2 0.8 -1000\n");
+    seeds.add(LutFormatId::Spimtx, QStringLiteral("valid-one-line.spimtx"), "1 0 0 0 0 1 0 0 0 0 1 0\n");
+    QByteArray pre = "Version\t\t3\nFormat\t\tany\nType\t\t3D+1D\nFrom\t\t0.0 2.0\nTo\t\t0 1\nBlack\t\t0\nWhite\t\t1\n"
+                     "Length\t\t3 4\nLUT:\nPre {\n\t0\n\t0.5\n\t0.75\n\t1\n}\n3D {\n" + cubeLines(3, false, 1, false) + "}\n";
+    seeds.add(LutFormatId::Houdini, QStringLiteral("valid-pre.lut"), pre);
+}
+
 // Process lists whose nodes no table holds (they are evaluated node by
 // node), for the readers of both list formats.
 void addProcessListSeeds(SeedWriter &seeds)
@@ -558,6 +569,7 @@ int write(const QString &dir)
     addProcessListSeeds(seeds);
     addCdlSeeds(seeds);
     addIccSeeds(seeds);
+    addTransformSeeds(seeds);
     addImageSeeds(seeds);
     return seeds.result();
 }
