@@ -175,7 +175,10 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
         if (lut.meaning.evaluate) {
             result.notes << QStringLiteral("note: baked on the output's lattice: its transform has steps that no table holds");
         } else {
-            const QStringList losses = lut.plainReadingLosses(dimension);
+            // A writer handed the container read writes its shaper and spans
+            // (the csp and Truelight writers) where the format holds them.
+            const bool frontKept = source == &lut && outFormat->writesShaper;
+            const QStringList losses = lut.plainReadingLosses(dimension, frontKept);
             if (!losses.isEmpty())
                 result.notes << QStringLiteral("note: %1; --bake applies what the file means")
                                     .arg(losses.join(QStringLiteral(", ")));

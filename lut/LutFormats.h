@@ -30,6 +30,7 @@ enum class LutFormatId : int {
     Clf,
     Ctf,
     Hald,
+    Flame,
     Count
 };
 
@@ -90,6 +91,10 @@ struct LutFormat
     LutRecogniser recognise = nullptr;  // tells its files by their content; null: cannot
     bool holdsShaper = false;           // a file holds a 1D shaper in front of its 3D table
     bool holdsDomain = false;           // a file holds the input span its table covers
+    // The writer writes what stands in front of the table it writes (the
+    // shaper, a 1D table in front of the cube, the input spans) into the
+    // file, so a conversion that hands it the container read keeps them.
+    bool writesShaper = false;
 
     constexpr LutFormat() = default;
     constexpr LutFormat(LutFormatId id_, const char *name_, const char *label_, const char *extensions_)
@@ -114,6 +119,7 @@ struct LutFormat
     constexpr LutFormat recogniser(LutRecogniser r) const { return with([&](LutFormat &f) { f.recognise = r; }); }
     constexpr LutFormat shaper() const { return with([&](LutFormat &f) { f.holdsShaper = true; }); }
     constexpr LutFormat domain() const { return with([&](LutFormat &f) { f.holdsDomain = true; }); }
+    constexpr LutFormat shaperWritten() const { return with([&](LutFormat &f) { f.writesShaper = true; }); }
 
     bool canRead() const { return reader != nullptr; }
     bool canWrite() const { return writer != nullptr; }
