@@ -266,7 +266,9 @@ bool checkThreeDl(Write_LUTFile *writer, const Read_LUTFile *lut, const char *la
                                 .arg(QLatin1String(layout))
                                 .arg(writer->outputScale < 2 ? QStringLiteral("reals")
                                                              : QStringLiteral("codes of scale %1").arg(writer->outputScale)));
-    if (lut->size3D >= 1 && lut->size3D < 4)
+    if (lut->size3D < 1 || lut->table3D.size() != lut->size3D)
+        return writer->fail(QStringLiteral("the LUT holds no 3D table to write"));
+    if (lut->size3D < 4)
         return writer->fail(QStringLiteral("a %1 file holds 4 points per axis or more, not %2: its line of %2 input "
                                            "codes would read as an entry")
                                 .arg(QLatin1String(layout))
@@ -304,18 +306,16 @@ bool Write_LUTFile::writeFlame(QString fileName, Read_LUTFile *lut)
     // Without a mesh line the depth is the one the largest code suggests:
     // below half the scale readers take a smaller one (and read a brighter
     // table), so such a table goes to the layout that states its depth.
-    if (n >= 1 && lut->table3D.size() == n) {
-        long long largest = 0;
-        const float *values = lut->table3D.data();
-        for (qint64 i = 0, count = qint64(n) * n * n * 3; i < count; ++i)
-            largest = std::max(largest, lutCode(double(values[i]), outputScale));
-        if (largest < (outputScale + 1) / 2)
-            return fail(QStringLiteral("its largest code, %1, is below half of %2: a flame file gives no output depth, "
-                                       "and readers take the depth its largest code suggests; the 3dl format (Lustre's "
-                                       "layout, --to 3dl) states it")
-                            .arg(largest)
-                            .arg(outputScale));
-    }
+    long long largest = 0;
+    const float *values = lut->table3D.data();
+    for (qint64 i = 0, count = qint64(n) * n * n * 3; i < count; ++i)
+        largest = std::max(largest, lutCode(double(values[i]), outputScale));
+    if (largest < (outputScale + 1) / 2)
+        return fail(QStringLiteral("its largest code, %1, is below half of %2: a flame file gives no output depth, "
+                                   "and readers take the depth its largest code suggests; the 3dl format (Lustre's "
+                                   "layout, --to 3dl) states it")
+                        .arg(largest)
+                        .arg(outputScale));
     return writeCubeFile(fileName, lut, LutFormatId::Flame, [n](LutTextStream &stream) { writeShaperLine(stream, n); },
                          QStringLiteral(" "), outputScale);
 }

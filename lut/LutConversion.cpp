@@ -176,8 +176,8 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
             result.notes << QStringLiteral("note: baked on the output's lattice: its transform has steps that no table holds");
         } else {
             // A writer handed the container read writes its shaper and spans
-            // (the csp and Truelight writers) where the format holds them.
-            const bool frontKept = source == &lut && outFormat->writesShaper;
+            // (the csp and Truelight writers) where its tables are the file's.
+            const bool frontKept = source == &lut && outFormat->writesShaper && Write_LUTFile::frontWritable(lut, dimension == 3);
             const QStringList losses = lut.plainReadingLosses(dimension, frontKept);
             if (!losses.isEmpty())
                 result.notes << QStringLiteral("note: %1; --bake applies what the file means")

@@ -391,8 +391,31 @@ void Write_LUTFile::writeLut1DValue(const LutTable1D &table, LutTextStream &stre
         writeSeparator(stream, SeparatorBytes(separator));
 }
 
+bool Write_LUTFile::frontWritable(const Read_LUTFile &lut, bool for3D)
+{
+    if (lut.bakeRead)
+        return true;
+    const auto unit = [](const float lo[3], const float hi[3]) {
+        return lo[0] == 0.0f && lo[1] == 0.0f && lo[2] == 0.0f && hi[0] == 1.0f && hi[1] == 1.0f && hi[2] == 1.0f;
+    };
+    const LutMeaning &meaning = lut.meaning;
+    const bool unit1D = unit(lut.domainMin1D, lut.domainMax1D) && meaning.inputSpan1DIsUnit();
+    if (!for3D)
+        return unit1D;
+    const bool table1DInFront = meaning.table1DFeeds3D && lut.size1D >= 1 && lut.table1D.size() == lut.size1D;
+    return unit(lut.domainMin3D, lut.domainMax3D) && meaning.inputSpan3DIsUnit() && (!table1DInFront || unit1D);
+}
+
 QString Write_LUTFile::frontCurves(const Read_LUTFile &lut, bool for3D, LutCurve curves[3])
 {
+    if (!frontWritable(lut, for3D)) {
+        for (int c = 0; c < 3; ++c) {
+            curves[c] = LutCurve();
+            curves[c].x = {0.0, 1.0};
+            curves[c].y = {0.0, 1.0};
+        }
+        return QString();
+    }
     const LutMeaning &meaning = lut.meaning;
     const int n1D = lut.size1D >= 1 && lut.table1D.size() == lut.size1D ? lut.size1D : 0;
     const bool table1DInFront = for3D && meaning.table1DFeeds3D && n1D > 0;

@@ -129,11 +129,18 @@ public:
     // to the table's input on 0..1 (a lattice position, or a position along
     // the 1D table): the container's shaper, then its 1D table when that
     // feeds the cube, then the table's input span. Without any of them the
-    // curve is the identity on two knots, 0 and 1. A shaper followed by a 1D
-    // table is composed at the shaper's knots. Returns an empty string, or
-    // why the container's shaper is no curve (the plain reading of a csp
-    // file does not check its knots).
+    // curve is the identity on two knots, 0 and 1, and so it is when
+    // frontWritable is false. A shaper followed by a 1D table is composed at
+    // the shaper's knots. Returns an empty string, or why the container's
+    // shaper is no curve (the plain reading of a csp file does not check
+    // its knots).
     static QString frontCurves(const Read_LUTFile &lut, bool for3D, LutCurve curves[3]);
+    // Whether the tables lut holds are the file's own, so that what stands
+    // in front of them can be written with them: a read for baking, or a
+    // plain reading whose domains and input spans (of the table written and
+    // of a 1D table in front of the cube) are 0..1. A plain reading divides
+    // the values by any other domain, which the front would then misplace.
+    static bool frontWritable(const Read_LUTFile &lut, bool for3D);
 
     // Writes a whole 3D text file, the one path of every cube-shaped writer:
     // checks that lut holds the table its size claims, opens the output,
