@@ -399,6 +399,12 @@ bool Write_LUTFile::frontWritable(const Read_LUTFile &lut, bool for3D)
         return lo[0] == 0.0f && lo[1] == 0.0f && lo[2] == 0.0f && hi[0] == 1.0f && hi[1] == 1.0f && hi[2] == 1.0f;
     };
     const LutMeaning &meaning = lut.meaning;
+    // The plain reading of a csp file divides the table by the range of its
+    // pre-LUT's outputs: a shaper must map onto the whole table.
+    for (const LutCurve &shaper : meaning.shaper) {
+        if (!shaper.isEmpty() && !(std::fabs(shaper.y.front()) <= 1e-6 && std::fabs(shaper.y.back() - 1.0) <= 1e-6))
+            return false;
+    }
     const bool unit1D = unit(lut.domainMin1D, lut.domainMax1D) && meaning.inputSpan1DIsUnit();
     if (!for3D)
         return unit1D;

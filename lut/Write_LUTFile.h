@@ -138,8 +138,9 @@ public:
     // Whether the tables lut holds are the file's own, so that what stands
     // in front of them can be written with them: a read for baking, or a
     // plain reading whose domains and input spans (of the table written and
-    // of a 1D table in front of the cube) are 0..1. A plain reading divides
-    // the values by any other domain, which the front would then misplace.
+    // of a 1D table in front of the cube) are 0..1 and whose shaper maps
+    // onto 0..1. A plain reading divides the values by any other domain (a
+    // csp file's by its pre-LUT's outputs), which the front would misplace.
     static bool frontWritable(const Read_LUTFile &lut, bool for3D);
 
     // Writes a whole 3D text file, the one path of every cube-shaped writer:
