@@ -567,14 +567,10 @@ void MainWindow::slotInputButton()
         return;
     inputPath = names.first();
 
-    LutFileOptions options;
-    options.path = inputPath;
-    options.format = LutFormatId::Cube;
-    options.defaultOrder = true;
-    options.dataOrderRGB = true;
-    options.tableOrderRGB = true;
+    LutConversion::Request request;
+    request.input = inputPath;
     Read_LUTFile header;
-    if (!header.readLut(options, true)) {
+    if (!LutConversion::readHeader(request, &header)) {
         qDebug() << "header read failed:" << header.errorString;
         return;
     }
@@ -601,7 +597,10 @@ void MainWindow::slotWriteLut()
     const QString rgb = QStringLiteral("RGB");
     LutConversion::Request request;
     request.input = inputPath;
-    request.from = &LutFormats::row(LutFormatId::Cube);
+    // The format the catalogue chooses (extension, then content), read for
+    // what the file means, as the command line reads it; the file must hold
+    // a cube of its own.
+    request.require3DTable = true;
     request.inOrder.defaultOrder = inputDefaultOrderBox->isChecked();
     request.inOrder.dataRGB = inputDataOrderBox->currentText() == rgb;
     request.inOrder.tableRGB = inputTableOrderBox->currentText() == rgb;
@@ -631,6 +630,7 @@ void MainWindow::runExport(const LutConversion::Request &request)
         showWarning(QStringLiteral("Error"), QStringLiteral("File Error!"), failureDetail(result.file, result.reason));
         break;
     case LutConversion::Status::WriteFailed:
+    case LutConversion::Status::Usage:
         qDebug() << "export failed:" << result.reason;
         showWarning(QStringLiteral("Error"), QStringLiteral("Format not supported !"),
                     failureDetail(result.file, result.reason));

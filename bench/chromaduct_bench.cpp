@@ -346,8 +346,8 @@ int main(int argc, char *argv[])
          {QStringLiteral("--to"), QStringLiteral("discreet1d"), QStringLiteral("--size"), QStringLiteral("4096"),
           path("in4101.spi1d"), path("o6b.lut")},
          peer("in4101.spi1d", "resolve_cube", 0, "p6b.cube"), 1.5, 0.0),
-        job(QStringLiteral("65 -> 33 cube --bake"),
-         {QStringLiteral("--bake"), path("in65.cube"), path("o7.cube"), QStringLiteral("--size"), QStringLiteral("33")},
+        job(QStringLiteral("65 -> 33 cube --plain"),
+         {QStringLiteral("--plain"), path("in65.cube"), path("o7.cube"), QStringLiteral("--size"), QStringLiteral("33")},
          {}, 0.0, 0.0),
         job(QStringLiteral("4096x4096 tiled image -> 33"),
          {path("tiled4096.png"), path("o8.cube"), QStringLiteral("--size"), QStringLiteral("33")}, {}, 0.0, 350.0),
@@ -377,7 +377,7 @@ int main(int argc, char *argv[])
     std::printf("  %-30s %9s %9s %8s %8s %9s %8s  %s\n", "job", "ours", "peer", "ratio", "target", "peak RSS",
                 "target", "");
     QJsonArray jobArray;
-    double plainMs = -1.0, bakeMs = -1.0;
+    double plainMs = -1.0, meaningMs = -1.0; // --plain, and the default reading of what the file means
     bool anyFailed = false;
     for (const Job &job : jobs) {
         const double ours = job.failed ? -1.0 : median(job.oursMs);
@@ -396,9 +396,9 @@ int main(int argc, char *argv[])
                     qPrintable(job.rssTargetMB > 0 ? QStringLiteral("< %1 MB").arg(job.rssTargetMB) : QStringLiteral("-")),
                     qPrintable(verdict(met)));
         if (job.name == QLatin1String("65 -> 33 cube"))
+            meaningMs = ours;
+        if (job.name == QLatin1String("65 -> 33 cube --plain"))
             plainMs = ours;
-        if (job.name == QLatin1String("65 -> 33 cube --bake"))
-            bakeMs = ours;
         QJsonObject entry;
         entry.insert(QStringLiteral("job"), job.name);
         entry.insert(QStringLiteral("oursMs"), ours);
@@ -411,9 +411,9 @@ int main(int argc, char *argv[])
         jobArray.append(entry);
     }
     json.insert(QStringLiteral("jobs"), jobArray);
-    if (plainMs > 0 && bakeMs > 0)
-        std::printf("  ratio --bake / plain: %.2fx (target: 1.5x or less)\n", bakeMs / plainMs);
-    json.insert(QStringLiteral("bakeOverPlain"), plainMs > 0 && bakeMs > 0 ? bakeMs / plainMs : -1.0);
+    if (plainMs > 0 && meaningMs > 0)
+        std::printf("  ratio default / --plain: %.2fx (target: 1.5x or less)\n", meaningMs / plainMs);
+    json.insert(QStringLiteral("defaultOverPlain"), plainMs > 0 && meaningMs > 0 ? meaningMs / plainMs : -1.0);
     const double startupMs = median(startup);
     std::printf("  %-30s %9s %27s %8s  %s\n", "start-up (--formats)", qPrintable(figure(startupMs, " ms", 2)), "",
                 "<= 2.5 ms", qPrintable(verdict(startupMs > 0 && startupMs <= 2.5)));

@@ -48,10 +48,12 @@ const char kHelp[] =
     "Options:\n"
     "  -f, --from FORMAT      input format: identifier 0-20 or name; default: chosen\n"
     "                         from INPUT's extension (and contents where formats share\n"
-    "                         one); cube for any other extension\n"
+    "                         one); for any other extension, from its contents (the\n"
+    "                         first format that recognises them, else cube)\n"
     "  -t, --to FORMAT        output format; default: chosen from OUTPUT's extension\n"
-    "                         (cube for an unknown one; with --out-dir: cube, or\n"
-    "                         spi1d for an input that holds a 1D table only)\n"
+    "                         (an unknown one is a usage error; cube for standard\n"
+    "                         output; with --out-dir: cube, or spi1d for an input\n"
+    "                         that holds a 1D table only)\n"
     "      --out-dir DIR      convert each INPUT on its own into DIR (made if missing),\n"
     "                         named after the input with the output format's\n"
     "                         first extension\n"
@@ -67,13 +69,21 @@ const char kHelp[] =
     "                         order; for cube it means data RGB, table BGR: the\n"
     "                         standard layout, each line red green blue with red\n"
     "                         varying fastest\n"
-    "      --bake             convert what the input means: apply its shaper (csp\n"
-    "                         pre-LUT, a cube's 1D table in front of its 3D table,\n"
-    "                         Truelight input LUT) and input ranges (cube\n"
+    "      --plain            convert the tables alone, as the container stores them:\n"
+    "                         values clamped to 0..1, shapers and input ranges not\n"
+    "                         applied (a note says what that left out). By default\n"
+    "                         a conversion converts what the input means: its shaper\n"
+    "                         (csp pre-LUT, a cube's 1D table in front of its 3D\n"
+    "                         table, Truelight input LUT) and input ranges (cube\n"
     "                         DOMAIN_MIN/MAX, LUT_3D/1D_INPUT_RANGE, spi1d From),\n"
     "                         then its table, on the output's lattice (--size;\n"
     "                         default: the input's size, 33 for a 3D output of a\n"
-    "                         1D input), keeping values outside 0..1\n"
+    "                         1D input), keeping values outside 0..1 (a format of\n"
+    "                         codes clamps them, with a note of how many)\n"
+    "      --bake             the default reading, what the input means\n"
+    "      --3d               a format of either dimension (cube, clf, ctf) holds the\n"
+    "                         transform as a 3D table even when it is 1D (by default\n"
+    "                         a 1D transform stays a 1D table)\n"
     "  -j, --jobs N           use at most N threads (default: one per processor);\n"
     "                         with --out-dir, N inputs are converted at a time, with\n"
     "                         the outputs, messages (in input order) and exit status\n"
@@ -81,7 +91,7 @@ const char kHelp[] =
     "      --scale N          output scale: 1 writes normalised reals, 2 or more\n"
     "                         integer codes (255, 1023, 4095, ...); only formats whose\n"
     "                         files hold codes take a scale above 1 (see below)\n"
-    "      --apply LUT        apply what LUT means (read as --bake reads it: 3D\n"
+    "      --apply LUT        apply what LUT means (read as a conversion reads it: 3D\n"
     "                         tables tetrahedral, 1D linear, in floating point) to\n"
     "                         the picture IN (PNG, TIFF, JPEG or BMP; 8 or 16 bits\n"
     "                         per channel; alpha kept) and write OUT, its type from\n"
@@ -284,6 +294,8 @@ int convertOne(const QString &input, const QString &output, const LutConversion:
         return kExitReadFailed;
     request.output = output;
     const LutConversion::Result result = LutConversion::convert(request, written);
+    if (result.status == LutConversion::Status::Usage)
+        return usageError(result.reason);
     if (result.status != LutConversion::Status::Done) {
         printError(result.file, result.reason);
         return result.status == LutConversion::Status::ReadFailed ? kExitReadFailed : kExitWriteFailed;
@@ -410,7 +422,7 @@ int printInfo(const QStringList &inputs, const LutConversion::Request &settings)
     return status;
 }
 
-// Reads the LUT of --apply and --preview for what it means (as --bake
+// Reads the LUT of --apply and --preview for what it means (even with --plain
 // does); prints the failure and returns false.
 bool readLutToApply(const QString &lutPath, LutConversion::Request settings, Read_LUTFile *lut)
 {
@@ -522,6 +534,8 @@ int run(const QStringList &arguments)
     const QCommandLineOption scaleOption(QStringLiteral("scale"), QString(), QStringLiteral("N"));
     const QCommandLineOption jobsOption({QStringLiteral("j"), QStringLiteral("jobs")}, QString(), QStringLiteral("N"));
     const QCommandLineOption bakeOption(QStringLiteral("bake"));
+    const QCommandLineOption plainOption(QStringLiteral("plain"));
+    const QCommandLineOption force3DOption(QStringLiteral("3d"));
     const QCommandLineOption applyOption(QStringLiteral("apply"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption previewOption(QStringLiteral("preview"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
@@ -529,7 +543,7 @@ int run(const QStringList &arguments)
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, applyOption, previewOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, plainOption, force3DOption, applyOption, previewOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -550,7 +564,10 @@ int run(const QStringList &arguments)
     }
 
     LutConversion::Request settings;
-    settings.bake = parser.isSet(bakeOption);
+    if (parser.isSet(bakeOption) && parser.isSet(plainOption))
+        return usageError(QStringLiteral("--bake and --plain cannot be used together"));
+    settings.bake = !parser.isSet(plainOption);
+    settings.force3D = parser.isSet(force3DOption);
     if (parser.isSet(fromOption)) {
         settings.from = LutFormats::byName(parser.value(fromOption));
         if (!settings.from)
@@ -611,7 +628,18 @@ int run(const QStringList &arguments)
     } else if (intoDirectory) {
         outFormats << &LutFormats::row(LutFormatId::Cube) << &LutFormats::row(LutFormatId::Spi1D);
     } else if (positional.size() == 2) {
-        const LutFormat *byExtension = LutFormats::forOutput(positional[1]);
+        // Standard output has no name and takes cube; a file's name must name
+        // its format, or --to must.
+        const QString &output = positional[1];
+        const LutFormat *byExtension = LutFormats::forOutput(output);
+        if (!byExtension && output != QLatin1String(kStandardStream)) {
+            const QString suffix = QFileInfo(output).suffix();
+            return usageError(suffix.isEmpty()
+                                  ? QStringLiteral("the output %1 has no extension to tell its format: give --to FORMAT")
+                                        .arg(output)
+                                  : QStringLiteral("the output %1 has the unknown extension \".%2\": give --to FORMAT")
+                                        .arg(output, suffix));
+        }
         outFormats << (byExtension ? byExtension : &LutFormats::row(LutFormatId::Cube));
     }
     if (parser.isSet(sizeOption)) {

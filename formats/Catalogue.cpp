@@ -81,7 +81,15 @@ int lut1DEntries(int, bool)
 }
 
 constexpr LutFormat kRows[] = {
-    LutFormat(Id::Cube, "cube", ".cube", ".cube").reads(&R::readCube, kRgbBgr).writes(&W::writeCube).shaper().domain(),
+    // A cube file holds a 3D table (with a 1D shaper in front of it) or a
+    // 1D table alone.
+    LutFormat(Id::Cube, "cube", ".cube", ".cube")
+        .dimensions(0)
+        .reads(&R::readCube, kRgbBgr)
+        .recogniser(&R::recognisesCube)
+        .writes(&W::writeCube)
+        .shaper()
+        .domain(),
     // LUT images hold 8- or 16-bit codes; they are written with 16 unless
     // told otherwise.
     LutFormat(Id::TiledImage, "tiled-image", "texture-base 64X64 512X512...", ".png .bmp .tif .tiff")
@@ -99,17 +107,23 @@ constexpr LutFormat kRows[] = {
     // row), both read by one reader; 12-bit codes unless told otherwise.
     LutFormat(Id::ThreeDl, "3dl", ".3dl", ".3dl")
         .reads(&R::read3dl, kRgbRgb)
+        .recogniser(&R::recognises3dl)
         .writes(&W::write3dl, kRgbRgb)
         .scale(4095)
         .sizes(threeDlSize),
     LutFormat(Id::Pandora, "pandora", ".mga .m3d pandora", ".mga .m3d")
         .reads(&R::readPandora, kRgbRgb)
+        .recogniser(&R::recognisesPandora)
         .writes(&W::writePandora, kRgbRgb)
         .scale(4095),
-    LutFormat(Id::Look, "look", ".look", ".look").reads(&R::readLook, kRgbBgr).writes(&W::writeLook, kRgbBgr),
+    LutFormat(Id::Look, "look", ".look", ".look")
+        .reads(&R::readLook, kRgbBgr)
+        .recogniser(&R::recognisesLook)
+        .writes(&W::writeLook, kRgbBgr),
     LutFormat(Id::Discreet1D, "discreet1d", ".lut 1D Discreet", ".lut")
         .dimensions(1)
         .reads(&R::readDiscreet1D, kRgbRgb)
+        .recogniser(&R::recognisesDiscreet1D)
         .writes(&W::writeDiscreet1D, kRgbRgb)
         .scale(kScaleByLength)
         .sizes(discreet1DEntries)
@@ -117,22 +131,26 @@ constexpr LutFormat kRows[] = {
     LutFormat(Id::Lut1D, "lut1d", ".lut 1D", ".lut")
         .dimensions(1)
         .reads(&R::readLut1D, kRgbRgb)
+        .recogniser(&R::recognisesLut1D)
         .writes(&W::writeLut1D, kRgbRgb)
         .scale(255)
         .sizes(lut1DEntries),
     LutFormat(Id::DavLut, "davlut", ".davLut 3DLut", ".davlut")
         .reads(&R::readDavLut, kRgbRgb)
+        .recogniser(&R::recognisesDavLut)
         .writes(&W::writeDavLut, kRgbRgb),
     // A csp file holds a 3D or a 1D table, behind its pre-LUT.
     LutFormat(Id::Csp, "csp", ".csp", ".csp")
         .dimensions(0)
         .reads(&R::readCsp, kRgbBgr)
+        .recogniser(&R::recognisesCsp)
         .writes(&W::writeCsp, kRgbBgr)
         .shaper()
         .domain()
         .shaperWritten(),
     LutFormat(Id::Truelight, "truelight", ".cub Truelight Cube", ".cub")
         .reads(&R::readTruelightCube, kRgbBgr)
+        .recogniser(&R::recognisesTruelight)
         .writes(&W::writeTruelightCube, kRgbBgr)
         .shaper()
         .shaperWritten(),
@@ -142,32 +160,38 @@ constexpr LutFormat kRows[] = {
     LutFormat(Id::Spi1D, "spi1d", ".spi1d", ".spi1d")
         .dimensions(1)
         .reads(&R::readSpi1D, kRgbRgb)
+        .recogniser(&R::recognisesSpi1D)
         .writes(&W::writeSpi1D, kRgbRgb)
         .domain(),
-    LutFormat(Id::Spi3D, "spi3d", ".spi3d", ".spi3d").reads(&R::readSpi3D, kRgbRgb).writes(&W::writeSpi3D, kRgbRgb),
+    LutFormat(Id::Spi3D, "spi3d", ".spi3d", ".spi3d").reads(&R::readSpi3D, kRgbRgb).recogniser(&R::recognisesSpi3D).writes(&W::writeSpi3D, kRgbRgb),
     LutFormat(Id::CsvLog, "csvlog", ".csv log", ".csv")
         .dimensions(1)
         .reads(&R::readCsvLog, kRgbRgb)
+        .recogniser(&R::recognisesCsvLog)
         .writes(&W::writeCsvLog, kRgbRgb)
         .scale(kScaleByLength),
     LutFormat(Id::Zyt1D, "zyt1d", ".zyt1d Ostavel专用格式1D", ".zyt1d")
         .dimensions(1)
         .reads(&R::readZyt1D, kRgbRgb)
+        .recogniser(&R::recognisesZyt1D)
         .writes(&W::writeZyt1D, kRgbRgb),
     LutFormat(Id::Zyt3D, "zyt3d", ".zyt3d Ostavel专用格式3D", ".zyt3d")
         .reads(&R::readZyt3D, kRgbRgb)
+        .recogniser(&R::recognisesZyt3D)
         .writes(&W::writeZyt3D, kRgbRgb),
     // The XML process lists hold a 3D or a 1D table, or a transform of their
     // own; the window's dialogs do not offer them.
     LutFormat(Id::Clf, "clf", ".clf Common LUT Format", ".clf")
         .dimensions(0)
         .reads(&R::readClf, kRgbRgb)
+        .recogniser(&R::recognisesClf)
         .writes(&W::writeClf, kRgbRgb)
         .shaper()
         .domain(),
     LutFormat(Id::Ctf, "ctf", ".ctf Color Transform Format", ".ctf")
         .dimensions(0)
         .reads(&R::readCtf, kRgbRgb)
+        .recogniser(&R::recognisesCtf)
         .writes(&W::writeCtf, kRgbRgb)
         .shaper()
         .domain(),

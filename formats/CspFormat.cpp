@@ -1,6 +1,7 @@
 // The csp format (identifier 9, ".csp"). A csp file begins with
-// the tag line "CSPLUTV100" and a type line ("3D" or "1D"), carries a
-// metadata block, a pre-LUT (a shaper curve per channel) and then the table:
+// the tag line "CSPLUTV100" and a type line ("3D" or "1D"), may carry a
+// metadata block (the writer's names the source), then a pre-LUT (a shaper
+// curve per channel) and then the table:
 // a size line and one entry of three numbers per line, red varying fastest.
 //
 // The plain reading keeps of each channel's pre-LUT only the first and last
@@ -18,6 +19,7 @@
 #include "calc/LutCalc.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -28,6 +30,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -160,20 +163,19 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
     else
         return fail(QStringLiteral("line 2: the type line must be \"3D\" or \"1D\""));
 
-    // Metadata: everything up to "BEGIN METADATA", then everything up to
-    // "END METADATA", is skipped. A file without the block has no table.
-    bool metadataBegun = false;
-    bool metadataEnded = false;
-    while (!in.atEnd() && !metadataEnded) {
-        const QString line = in.readLine().trimmed();
-        if (!metadataBegun)
-            metadataBegun = line == QLatin1String("BEGIN METADATA");
-        else
-            metadataEnded = line == QLatin1String("END METADATA");
-    }
-    if (!metadataEnded) {
-        return fail(metadataBegun ? QStringLiteral("the file ends inside the metadata block")
-                                  : QStringLiteral("no \"BEGIN METADATA\" line"));
+    // An optional metadata block, "BEGIN METADATA" to "END METADATA", is
+    // skipped. Without one, the first line that is not blank begins the
+    // pre-LUT.
+    QString pending;
+    while (!in.atEnd() && pending.isEmpty())
+        pending = in.readLine().trimmed();
+    if (pending == QLatin1String("BEGIN METADATA")) {
+        bool metadataEnded = false;
+        while (!in.atEnd() && !metadataEnded)
+            metadataEnded = in.readLine().trimmed() == QLatin1String("END METADATA");
+        if (!metadataEnded)
+            return fail(QStringLiteral("the file ends inside the metadata block"));
+        pending.clear();
     }
 
     // Pre-LUT: per channel a count line, an input-values line and an
@@ -190,8 +192,8 @@ bool Read_LUTFile::readCsp(QString fileName, bool /*headerOnly: csp is always re
     enum { Count, Inputs, Outputs } next = Count;
     QStringList inputs;
     int channel = 0;
-    while (channel < 3 && !in.atEnd()) {
-        const QStringList fields = fieldsOf(in.readLine().trimmed());
+    while (channel < 3 && (!pending.isEmpty() || !in.atEnd())) {
+        const QStringList fields = fieldsOf(pending.isEmpty() ? in.readLine().trimmed() : std::exchange(pending, QString()));
         if (fields.isEmpty())
             continue;
         if (next == Count && fields.size() == 1) {
@@ -351,4 +353,11 @@ bool Write_LUTFile::writeCsp(QString fileName, Read_LUTFile *lut)
             stream << '\n';
         }
     });
+}
+
+// The file's first line is its signature.
+bool Read_LUTFile::recognisesCsp(const QByteArray &head)
+{
+    const QList<QByteArray> lines = LutHead::lines(head);
+    return !lines.isEmpty() && lines.first() == "CSPLUTV100";
 }

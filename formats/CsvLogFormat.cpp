@@ -8,6 +8,7 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -128,4 +129,12 @@ bool Write_LUTFile::writeCsvLog(QString fileName, Read_LUTFile *lut)
             stream << '\n';
         }
     });
+}
+
+// The first line is "index,value".
+bool Read_LUTFile::recognisesCsvLog(const QByteArray &head)
+{
+    int index = 0;
+    double value = 0;
+    return LutScan::scan(LutHead::firstContentLine(head), "%d,%lf", &index, &value) == 2;
 }

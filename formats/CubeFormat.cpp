@@ -1,12 +1,17 @@
-// The cube format (identifier 0, ".cube"): a 3D table, an optional 1D table
-// and their domains, one entry of three numbers per line, the innermost loop
-// index varying fastest; a file with both tables gives the 1D entries first. The reader is tolerant: it skips comments, works
-// out the size of a headerless file from its number of data lines, and
-// reads integer data after a "Mesh" line.
+// The cube format (".cube"): a 3D table, an optional 1D table and their
+// domains, one entry of three numbers per line, the innermost loop index
+// varying fastest; a file with both tables gives the 1D entries first.
+// Keywords stand at the start of a line. The reader skips comments and
+// lines of unknown words, works out the size of a headerless file from its
+// number of data lines (N^3 lines of three numbers, N at least 2), and reads
+// integer data after a "Mesh" line. What is no cube is refused with the
+// line and the reason: a binary file, a data line that is not three
+// numbers, a size below 2, a headerless file whose line count is no cube.
 
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -17,29 +22,77 @@
 
 namespace {
 
+// The keywords, recognised as the first word of a trimmed line. TITLE comes
+// first: its text may hold any of the others.
+enum class Keyword { None, Title, Size3D, Size1D, DomainMin, DomainMax, Range1D, Range3D, Mesh, Mesh3D };
 
-// The number on a size line: the keyword and one blank (or tab) after it are
-// removed and the rest must be a decimal integer alone; anything else is 0.
-int sizeValue(QString line, const QString &keyword)
+const struct
 {
-    line.remove(keyword + QLatin1Char(' '));
-    line.remove(keyword + QLatin1Char('\t'));
-    bool ok = false;
-    const int value = line.trimmed().toInt(&ok);
-    return ok ? value : 0;
+    const char *word;
+    Keyword keyword;
+} kKeywords[] = {{"TITLE", Keyword::Title},          {"LUT_3D_SIZE", Keyword::Size3D},
+                 {"LUT_1D_SIZE", Keyword::Size1D},   {"DOMAIN_MIN", Keyword::DomainMin},
+                 {"DOMAIN_MAX", Keyword::DomainMax}, {"LUT_1D_INPUT_RANGE", Keyword::Range1D},
+                 {"LUT_3D_INPUT_RANGE", Keyword::Range3D}};
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
 }
 
-// The text after a keyword, for scanning its numbers.
-QString keywordArguments(QString line, const QString &keyword)
+// The keyword a trimmed line starts with, and in *arguments the text after
+// it. "Mesh" introduces integer data whatever follows it (as "Mesh 4 12");
+// a "3DMESH" line belongs to that header too.
+Keyword keywordOf(const QByteArray &line, QByteArray *arguments)
 {
-    line.remove(keyword + QLatin1Char(' '));
-    line.remove(keyword + QLatin1Char('\t'));
-    return line;
+    for (const auto &k : kKeywords) {
+        const int length = int(std::strlen(k.word));
+        if (line.startsWith(k.word) && (line.size() == length || isBlank(line.at(length)))) {
+            *arguments = line.mid(length);
+            return k.keyword;
+        }
+    }
+    if (line.startsWith("Mesh")) {
+        *arguments = line.mid(4);
+        return Keyword::Mesh;
+    }
+    if (line.startsWith("3DMESH"))
+        return Keyword::Mesh3D;
+    return Keyword::None;
 }
 
-bool isSkippedDataLine(const QByteArray &line)
+// A line that can only be an entry: it starts as a number does.
+bool startsLikeANumber(const QByteArray &line)
 {
-    return line.isEmpty() || line.at(0) == '#' || line.at(0) == 'x';
+    const char c = line.isEmpty() ? '\0' : line.at(0);
+    return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.';
+}
+
+// The number on a size line: a decimal integer alone; anything else is 0
+// (and so refused as a size), with the text kept for the message.
+int sizeValue(const QByteArray &arguments, bool *ok)
+{
+    return arguments.trimmed().toInt(ok);
+}
+
+// An entry line: exactly three numbers (integers after a "Mesh" line,
+// divided by its scale). 0 for a line that is no entry (empty, a comment,
+// a keyword or a word), -1 for one that starts like an entry but is not
+// three numbers.
+int entryValues(const QByteArray &line, float *w, bool mesh, int meshScale)
+{
+    if (!startsLikeANumber(line))
+        return 0;
+    int converted;
+    if (!mesh) {
+        converted = LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]);
+    } else {
+        int iv[3] = {0, 0, 0};
+        converted = LutScan::scan(line, "%d %d %d", &iv[0], &iv[1], &iv[2]);
+        for (int c = 0; c < converted; ++c)
+            w[c] = float(iv[c]) / float(meshScale);
+    }
+    return converted == 3 && LutScan::fieldCount(line) == 3 ? 3 : -1;
 }
 
 bool domainIsValid(const float lo[3], const float hi[3])
@@ -66,72 +119,114 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
     // LUT_1D_INPUT_RANGE came, to tell which table a domain belongs to.
     double inputRange3D[6] = {0.0, 0.0, 0.0, 1.0, 1.0, 1.0};
     bool haveDomain = false, have1DRange = false;
-    while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
+    QByteArray line, arguments;
+    const auto sizeLine = [&](const char *keyword, bool is3D) {
+        bool ok = false;
+        const int n = sizeValue(arguments, &ok);
+        if (!ok)
+            return fail(QStringLiteral("line %1: %2 \"%3\" is not a whole number")
+                            .arg(in.lineNumber())
+                            .arg(QLatin1String(keyword), QString::fromUtf8(arguments.trimmed().left(40))));
+        if (n < 2)
+            return fail(QStringLiteral("line %1: %2 %3: a table has at least 2 %4")
+                            .arg(in.lineNumber())
+                            .arg(QLatin1String(keyword))
+                            .arg(n)
+                            .arg(is3D ? QStringLiteral("points per axis") : QStringLiteral("entries")));
+        if (!(is3D ? setSize3D(n, headerOnly) : setSize1D(n, headerOnly)))
+            return fail(QStringLiteral("line %1: %2: %3").arg(in.lineNumber()).arg(QLatin1String(keyword), errorString));
+        return true;
+    };
+    while (in.readTrimmedLine(line)) {
         if (line.isEmpty())
             continue;
-        if (line.startsWith(QLatin1Char('#'))) {
-            qCDebug(lcLutRead) << "#:" << line;
-        } else if (line.startsWith(QLatin1Char('x'))) {
-            qCDebug(lcLutRead) << "x:" << line;
-        } else if (line.contains(QLatin1String("LUT_3D_SIZE"))) {
-            if (!setSize3D(sizeValue(line, QStringLiteral("LUT_3D_SIZE")), headerOnly))
-                return fail(QStringLiteral("line %1: LUT_3D_SIZE: %2").arg(in.lineNumber()).arg(errorString));
-        } else if (line.contains(QLatin1String("TITLE"))) {
+        if (std::memchr(line.constData(), '\0', size_t(line.size())))
+            return fail(QStringLiteral("line %1: binary data, not cube text").arg(in.lineNumber()));
+        if (line.startsWith('#') || line.startsWith('x')) {
+            qCDebug(lcLutRead) << "skipped:" << line;
+            continue;
+        }
+        switch (keywordOf(line, &arguments)) {
+        case Keyword::Title:
             qCDebug(lcLutRead) << "TITLE:" << line;
-        } else if (line.contains(QLatin1String("DOMAIN_MIN"))) {
+            break;
+        case Keyword::Size3D:
+            if (!sizeLine("LUT_3D_SIZE", true))
+                return false;
+            break;
+        case Keyword::Size1D:
+            if (!sizeLine("LUT_1D_SIZE", false))
+                return false;
+            break;
+        case Keyword::DomainMin:
+        case Keyword::DomainMax: {
             float v[3] = {0.0f, 0.0f, 0.0f};
-            if (LutScan::scan(keywordArguments(line, QStringLiteral("DOMAIN_MIN")), "%f %f %f", &v[0], &v[1],
-                              &v[2]) >= 1) {
+            if (LutScan::scan(arguments, "%f %f %f", &v[0], &v[1], &v[2]) >= 1) {
+                float *domain = keywordOf(line, &arguments) == Keyword::DomainMin ? domainMin3D : domainMax3D;
                 for (int c = 0; c < 3; ++c)
-                    domainMin3D[c] = v[c];
+                    domain[c] = v[c];
                 haveDomain = true;
             }
-        } else if (line.contains(QLatin1String("DOMAIN_MAX"))) {
-            float v[3] = {0.0f, 0.0f, 0.0f};
-            if (LutScan::scan(keywordArguments(line, QStringLiteral("DOMAIN_MAX")), "%f %f %f", &v[0], &v[1],
-                              &v[2]) >= 1) {
-                for (int c = 0; c < 3; ++c)
-                    domainMax3D[c] = v[c];
-                haveDomain = true;
-            }
-        } else if (line.contains(QLatin1String("LUT_1D_SIZE"))) {
-            if (!setSize1D(sizeValue(line, QStringLiteral("LUT_1D_SIZE")), headerOnly))
-                return fail(QStringLiteral("line %1: LUT_1D_SIZE: %2").arg(in.lineNumber()).arg(errorString));
-        } else if (line.contains(QLatin1String("LUT_1D_INPUT_RANGE"))) {
+            break;
+        }
+        case Keyword::Range1D: {
             float lo = 0.0f, hi = 0.0f;
-            if (LutScan::scan(keywordArguments(line, QStringLiteral("LUT_1D_INPUT_RANGE")), "%f %f", &lo, &hi)
-                >= 1) {
+            if (LutScan::scan(arguments, "%f %f", &lo, &hi) >= 1) {
                 for (int c = 0; c < 3; ++c) {
                     domainMin1D[c] = lo;
                     domainMax1D[c] = hi;
                 }
                 have1DRange = true;
             }
-        } else if (line.contains(QLatin1String("LUT_3D_INPUT_RANGE"))) {
+            break;
+        }
+        case Keyword::Range3D: {
             // The 3D table's input span; only a read for baking applies it.
             double lo = 0.0, hi = 0.0;
-            if (LutScan::scan(keywordArguments(line, QStringLiteral("LUT_3D_INPUT_RANGE")), "%lf %lf", &lo, &hi) == 2) {
+            if (LutScan::scan(arguments, "%lf %lf", &lo, &hi) == 2) {
                 for (int c = 0; c < 3; ++c) {
                     inputRange3D[c] = lo;
                     inputRange3D[c + 3] = hi;
                 }
             }
-        } else if (line.startsWith(QLatin1String("Mesh"))) {
+            break;
+        }
+        case Keyword::Mesh: {
             // "Mesh a b": integers follow, scaled by 2^b. Without two sane
             // integers the scale stays 1.
             meshIntegerMode = true;
             int a = 0, b = 0;
-            if (LutScan::scan(line.mid(5), "%d %d", &a, &b) == 2 && b >= 0 && b <= 30)
+            if (LutScan::scan(arguments, "%d %d", &a, &b) == 2 && b >= 0 && b <= 30)
                 meshIntegerScale = int(std::pow(2.0, b));
-        } else {
-            ++dataLines;
-            if (size3D >= 1)
-                break;
+            break;
         }
+        case Keyword::Mesh3D:
+            break;
+        case Keyword::None:
+            if (!startsLikeANumber(line)) {
+                qCDebug(lcLutRead) << "skipped:" << line;
+                break;
+            }
+            // Without a size line, every data line counts towards the size,
+            // so each must be an entry.
+            if (size3D < 1 && size1D < 1) {
+                float w[3];
+                if (entryValues(line, w, meshIntegerMode, meshIntegerScale) < 0)
+                    return fail(QStringLiteral("line %1: a data line of a cube file is three numbers")
+                                    .arg(in.lineNumber()));
+            }
+            ++dataLines;
+            break;
+        }
+        if (size3D >= 1 && dataLines > 0)
+            break;
     }
     if (in.atEnd() && dataLines != 0 && size3D == 0 && size1D == 0) {
-        const int n = int(std::pow(double(dataLines), 0.3333333333333333) + 0.5);
+        const int n = int(std::lround(std::cbrt(double(dataLines))));
+        if (n < 2 || qint64(n) * n * n != dataLines)
+            return fail(QStringLiteral("%1 data lines without a size line: a cube without one holds N x N x N lines "
+                                       "for N of 2 or more")
+                            .arg(dataLines));
         if (!setSize3D(n, headerOnly))
             return fail(QStringLiteral("%1 data lines without a size line: %2").arg(dataLines).arg(errorString));
     }
@@ -165,14 +260,16 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         }
         meaning.table1DFeeds3D = size3D >= 1 && size1D >= 1;
 
-        // Keyword lines convert nothing and are skipped here like comments.
+        // Keyword lines are no entries and are skipped here like comments.
         // A file that holds both tables gives the 1D entries (a shaper)
-        // first and the 3D entries after them. The working values carry
-        // over from one table to the next.
+        // first and the 3D entries after them.
+        const bool mesh = meshIntegerMode;
+        const int meshScale = meshIntegerScale;
+        const auto values = [mesh, meshScale](const QByteArray &line, float *w) {
+            return entryValues(line, w, mesh, meshScale);
+        };
         float v[3] = {0.0f, 0.0f, 0.0f};
-        const EntriesRead entries1D = readEntryValues1D(in, v, [](const QByteArray &line, float *w) {
-            return isSkippedDataLine(line) ? 0 : scanEntryValues(line, w);
-        });
+        const EntriesRead entries1D = readEntryValues1D(in, v, values);
         // However the entries end, the values stored so far are normalised:
         // both domain maxima go back to 1.0 (the resampler reads the 3D one).
         if (entries1D != EntriesRead::Complete) {
@@ -183,22 +280,7 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
                 return fail(QStringLiteral("the file ends before its %1 cube entries").arg(qint64(size3D) * size3D * size3D));
             return entries1D == EntriesRead::LastMissing;
         }
-
-        const bool mesh = meshIntegerMode;
-        const int meshScale = meshIntegerScale;
-        const EntriesRead entries = readEntryValues3D(in, v, [mesh, meshScale](const QByteArray &line, float *w) {
-            // memchr finds no "M" on a data line long before a substring search would.
-            if (isSkippedDataLine(line)
-                || (std::memchr(line.constData(), 'M', size_t(line.size())) && line.contains("MESH")))
-                return 0;
-            if (!mesh)
-                return LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]);
-            int iv[3] = {0, 0, 0};
-            const int converted = LutScan::scan(line, "%d %d %d", &iv[0], &iv[1], &iv[2]);
-            for (int c = 0; c < converted; ++c)
-                w[c] = float(iv[c]) / float(meshScale);
-            return converted;
-        });
+        const EntriesRead entries = readEntryValues3D(in, v, values);
         if (entries != EntriesRead::Complete) {
             resetDomainMax3D();
             resetDomainMax1D();
@@ -212,14 +294,45 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
     in.close();
     if (size3D >= 1 || size1D >= 1)
         return true;
-    return fail(QStringLiteral("no LUT data found"));
+    return fail(QStringLiteral("no LUT data found: not a cube file"));
 }
 
 bool Write_LUTFile::writeCube(QString fileName, Read_LUTFile *lut)
 {
+    // A LUT of a 1D table alone is a 1D cube file: LUT_1D_SIZE, the input
+    // range when it is not 0..1, and one line of three values per entry.
+    if (lut->size3D < 1 && lut->size1D >= 1) {
+        // Under the format's own order a 1D line is red, green, blue, as the
+        // reader takes it.
+        if (defaultOrder)
+            tableOrderRGB = dataOrderRGB;
+        return writeTable1DFile(fileName, lut, LutFormatId::Cube, [&](LutTextStream &stream) {
+            stream.setRealNumberNotation(QTextStream::FixedNotation);
+            stream.setRealNumberPrecision(6);
+            stream << "TITLE " << '\n' << "LUT_1D_SIZE " << lut->size1D << '\n';
+            const LutMeaning &m = lut->meaning;
+            if (!m.inputSpan1DIsUnit()) {
+                stream << "LUT_1D_INPUT_RANGE " << m.inputMin1D[0] << ' ' << m.inputMax1D[0] << '\n';
+            }
+            const QString separator = QStringLiteral(" ");
+            for (int i = 0; i < lut->size1D; ++i) {
+                writeLut1DEntry(lut->table1D, stream, i, 1, separator);
+                stream << '\n';
+            }
+        });
+    }
     // The cube writer always uses the orders it was given.
     return writeCubeFile(
         fileName, lut, LutFormatId::Cube,
         [lut](LutTextStream &stream) { stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n'; },
         QStringLiteral(" "), outputScale);
+}
+
+// A cube file's first line past its comments is one of its keywords (a
+// headerless file is not told from other tables by its content).
+bool Read_LUTFile::recognisesCube(const QByteArray &head)
+{
+    QByteArray arguments;
+    const Keyword keyword = keywordOf(LutHead::firstContentLine(head), &arguments);
+    return keyword != Keyword::None && keyword != Keyword::Mesh && keyword != Keyword::Mesh3D;
 }

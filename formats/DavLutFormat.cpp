@@ -4,6 +4,7 @@
 // channels of each line and puts the fastest file index last in the table
 // (blue varies fastest).
 
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -22,4 +23,9 @@ bool Write_LUTFile::writeDavLut(QString fileName, Read_LUTFile *lut)
     return writeCubeFile(
         fileName, lut, LutFormatId::DavLut, [lut](LutTextStream &stream) { stream << "# Authors: ostavel" << '\n' << '\n' << "3DLUTSIZE " << lut->size3D << '\n'; },
         QStringLiteral(" "), outputScale);
+}
+
+bool Read_LUTFile::recognisesDavLut(const QByteArray &head)
+{
+    return LutHead::firstContentLine(head).startsWith("3DLUTSIZE");
 }

@@ -10,18 +10,24 @@
 // values), or else the depth the entry count implies: 256 entries are 8-bit
 // codes, 1024 10-bit and 4096 12-bit, spread evenly over the input; 65536
 // entries are indexed by the half-float codes of the input and hold 16-bit
-// codes. That is how other software reads these files. A file of reals
-// within 0..1 (what this tool writes at scale 1) keeps its values.
+// codes. A header without a depth leaves it to the file's name, by the
+// convention NAME_<in>to<out>.lut (8, 10, 12, 16, or 16f / 16fp for half
+// floats): "_10to16" holds 16-bit codes, "_12to16fp" half-float values, as
+// long as the input depth is the one the entry count implies. That is how
+// other software reads these files. A file of reals within 0..1 (what this
+// tool writes at scale 1) keeps its values.
 
 #include "calc/LutCalc.h"
 #include "lut/LutLog.h"
 #include "lut/LutParallel.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -71,6 +77,27 @@ double halfInput(unsigned i)
 {
     const float x = halfToFloat(i);
     return x > 1.0f ? 1.0 : (x > 0.0f ? double(x) : 0.0);
+}
+
+// The depths a name of the convention NAME_<in>to<out> gives, as table sizes
+// (half floats as kHalfEntries with half set); false when it gives none.
+bool depthsFromName(const QString &fileName, int *in, int *out, bool *outHalf)
+{
+    static const QRegularExpression convention(QStringLiteral("(\\d+)(fp|f)?to(\\d+)(fp|f)?$"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = convention.match(QFileInfo(fileName).completeBaseName());
+    if (!match.hasMatch())
+        return false;
+    const auto size = [](const QString &bits, bool half) {
+        const int b = bits.toInt();
+        if (half)
+            return b == 16 ? kHalfEntries : 0;
+        return b == 8 ? 256 : b == 10 ? 1024 : b == 12 ? 4096 : b == 16 ? 65536 : 0;
+    };
+    *in = size(match.captured(1), !match.captured(2).isEmpty());
+    *outHalf = !match.captured(4).isEmpty();
+    *out = size(match.captured(3), *outHalf);
+    return *in > 0 && *out > 0;
 }
 
 } // namespace
@@ -162,6 +189,21 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
 
     if (!haveHeader)
         return fail(QStringLiteral("no LUT: header"));
+    // No depth in the header: the file's name may give it.
+    int nameIn = 0, nameOut = 0;
+    bool nameHalf = false;
+    if (depth == 0 && depthsFromName(fileName, &nameIn, &nameOut, &nameHalf) && nameIn == n) {
+        depth = nameOut;
+        halfValues = nameHalf;
+        for (size_t i = 0; halfValues && i < values; ++i) {
+            const double v = scratch[i];
+            if (!(v >= 0.0 && v <= 65535.0 && v == std::floor(v)))
+                return fail(QStringLiteral("value %1 (%2) is not a half-float code (0 to 65535), as the name's \"16fp\" "
+                                           "output depth asks")
+                                .arg(qint64(i) + 1)
+                                .arg(v));
+        }
+    }
     if (values < scratch.size())
         return fail(QStringLiteral("the file ends after %1 of %2 values").arg(qint64(values)).arg(qint64(scratch.size())));
 
@@ -259,4 +301,10 @@ bool Write_LUTFile::writeDiscreet1D(QString fileName, Read_LUTFile *lut)
             }
         }
     });
+}
+
+// The header line "LUT: tables length" stands before the table.
+bool Read_LUTFile::recognisesDiscreet1D(const QByteArray &head)
+{
+    return LutHead::firstContentLine(head).startsWith("LUT:");
 }

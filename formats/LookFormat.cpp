@@ -12,6 +12,7 @@
 // 24 digits a line: every float as it is held.
 
 #include "lut/LutScan.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -234,4 +235,10 @@ bool Write_LUTFile::writeLook(QString fileName, Read_LUTFile *lut)
         }
         stream << "    \"</data>\n  </LUT>\n</look>\n";
     });
+}
+
+// An XML file whose root is a look element.
+bool Read_LUTFile::recognisesLook(const QByteArray &head)
+{
+    return LutHead::firstContentLine(head).startsWith('<') && head.contains("<look");
 }

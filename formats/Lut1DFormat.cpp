@@ -7,6 +7,7 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -90,4 +91,9 @@ bool Write_LUTFile::writeLut1D(QString fileName, Read_LUTFile *lut)
             stream << '\n';
         }
     });
+}
+
+bool Read_LUTFile::recognisesLut1D(const QByteArray &head)
+{
+    return LutHead::firstContentLine(head).startsWith("Index");
 }

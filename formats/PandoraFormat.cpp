@@ -8,6 +8,7 @@
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -133,4 +134,11 @@ bool Write_LUTFile::writePandora(QString fileName, Read_LUTFile *lut)
     // Each line starts with its entry number and a tab.
     return writeCubeFile(fileName, lut, LutFormatId::Pandora, header, QStringLiteral("\t"), outputScale,
                          [](LutTextStream &stream, int, int, int, qint64 entry) { stream << entry << '\t'; });
+}
+
+bool Read_LUTFile::recognisesPandora(const QByteArray &head)
+{
+    const QList<QByteArray> lines = LutHead::lines(head);
+    return (!lines.isEmpty() && lines.first().startsWith("#HEADER"))
+        || LutHead::firstContentLine(head).startsWith("channel");
 }

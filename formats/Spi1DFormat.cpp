@@ -14,6 +14,7 @@
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -88,17 +89,29 @@ bool Read_LUTFile::readSpi1D(QString fileName, bool headerOnly)
     // gives all three the same value, a two-component one leaves the third 0.
     std::vector<float> samples;
     samples.reserve(size_t(length) * 3);
+    // The block ends at "}"; a line in it that is not numbers, or a sample
+    // past the Length, is refused by its number.
     int i = 0;
-    while (i < length) {
-        if (in.atEnd())
-            return fail(QStringLiteral("the file ends after %1 of %2 samples").arg(i).arg(length));
+    for (;;) {
+        if (in.atEnd()) {
+            if (i < length)
+                return fail(QStringLiteral("the file ends after %1 of %2 samples").arg(i).arg(length));
+            break;
+        }
         const QByteArray line = in.readRawLine().trimmed();
-        if (line.isEmpty() || line.startsWith('}'))
+        if (line.isEmpty())
             continue;
+        if (line.startsWith('}')) {
+            if (i < length)
+                return fail(QStringLiteral("line %1: the block ends after %2 of %3 samples").arg(in.lineNumber()).arg(i).arg(length));
+            break;
+        }
         double v[3] = {0.0, 0.0, 0.0};
         const int converted = LutScan::scan(line, "%lf %lf %lf", &v[0], &v[1], &v[2]);
         if (converted < 1)
-            continue;
+            return fail(QStringLiteral("line %1: a sample line holds numbers only").arg(in.lineNumber()));
+        if (i == length)
+            return fail(QStringLiteral("line %1: more samples than the Length of %2").arg(in.lineNumber()).arg(length));
         if (converted < components)
             return fail(QStringLiteral("line %1: %2 of %3 components").arg(in.lineNumber()).arg(converted).arg(components));
         if (components == 1)
@@ -162,4 +175,10 @@ bool Write_LUTFile::writeSpi1D(QString fileName, Read_LUTFile *lut)
         }
         stream << "}" << '\n';
     });
+}
+
+bool Read_LUTFile::recognisesSpi1D(const QByteArray &head)
+{
+    const QByteArray line = LutHead::firstContentLine(head);
+    return line.startsWith("Version") || line.startsWith("Components") || line.startsWith('{');
 }

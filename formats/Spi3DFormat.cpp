@@ -7,6 +7,7 @@
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -141,4 +142,9 @@ bool Write_LUTFile::writeSpi3D(QString fileName, Read_LUTFile *lut)
                          [](LutTextStream &stream, int i, int j, int k, qint64) {
                              stream << i << ' ' << j << ' ' << k << ' ';
                          });
+}
+
+bool Read_LUTFile::recognisesSpi3D(const QByteArray &head)
+{
+    return LutHead::firstContentLine(head).startsWith("SPILUT");
 }

@@ -20,6 +20,7 @@
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -318,4 +319,23 @@ bool Write_LUTFile::writeFlame(QString fileName, Read_LUTFile *lut)
                         .arg(outputScale));
     return writeCubeFile(fileName, lut, LutFormatId::Flame, [n](LutTextStream &stream) { writeShaperLine(stream, n); },
                          QStringLiteral(" "), outputScale);
+}
+
+// A 3dl file begins with its "3DMESH" / "Mesh" header or with its shaper
+// line of four or more integer input codes.
+bool Read_LUTFile::recognises3dl(const QByteArray &head)
+{
+    const QByteArray line = LutHead::firstContentLine(head);
+    if (line.startsWith("3DMESH") || line.startsWith("Mesh"))
+        return true;
+    const QList<QByteArray> fields = line.simplified().split(' ');
+    if (fields.size() < 4)
+        return false;
+    for (const QByteArray &field : fields) {
+        bool ok = false;
+        field.toLongLong(&ok);
+        if (!ok)
+            return false;
+    }
+    return true;
 }

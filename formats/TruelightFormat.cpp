@@ -13,6 +13,7 @@
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -223,4 +224,16 @@ bool Write_LUTFile::writeTruelightCube(QString fileName, Read_LUTFile *lut)
     };
     return writeCubeFile(fileName, lut, LutFormatId::Truelight, header, QStringLiteral(" "), outputScale, LinePrefix(),
                          [](LutTextStream &stream) { stream << "# End\n"; });
+}
+
+// Truelight keeps its structure in "# keyword" lines.
+bool Read_LUTFile::recognisesTruelight(const QByteArray &head)
+{
+    for (const QByteArray &line : LutHead::lines(head)) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 3 && fields[0] == "#"
+            && (fields[1] == "iDims" || fields[1] == "oDims" || fields[1] == "lutLength"))
+            return true;
+    }
+    return false;
 }

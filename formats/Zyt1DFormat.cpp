@@ -5,6 +5,7 @@
 
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
+#include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -12,6 +13,31 @@
 
 namespace {
 
+
+} // namespace
+
+namespace {
+
+// The files of this tool's own formats, zyt1d and zyt3d (told apart here): "From lo hi" lines, then "Length N"
+// and its lines: N of them for a 1D table, N cubed for a cube. Returns the
+// dimension, 0 for another file.
+int zytDimension(const QByteArray &head)
+{
+    const QList<QByteArray> lines = LutHead::lines(head);
+    for (int i = 0; i < lines.size(); ++i) {
+        const QByteArray &line = lines[i];
+        if (line.startsWith("From"))
+            continue;
+        if (!line.startsWith("Length"))
+            return 0;
+        int n = -1;
+        LutScan::scan(line.mid(6), "%d", &n);
+        if (n < 0)
+            return 0;
+        return lines.size() - 1 - i > n ? 3 : 1;
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -85,4 +111,14 @@ bool Write_LUTFile::writeZyt1D(QString fileName, Read_LUTFile *lut)
             stream << '\n';
         }
     });
+}
+
+bool Read_LUTFile::recognisesZyt1D(const QByteArray &head)
+{
+    return zytDimension(head) == 1;
+}
+
+bool Read_LUTFile::recognisesZyt3D(const QByteArray &head)
+{
+    return zytDimension(head) == 3;
 }

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <algorithm>
 #include <new>
@@ -95,11 +96,25 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
     const Read_LUTFile *source = &lut;
     int outSize = 0;
     int scale = request.scale;
-    // A file whose steps no table holds is always baked.
-    const bool bake = request.bake || bool(lut.meaning.evaluate);
     // A format of either dimension writes a cube for a transform that mixes
     // the channels, else the 1D table.
-    const int dimension = outFormat->dimension ? outFormat->dimension : LutCalc::hasTransform3D(&lut) ? 3 : 1;
+    const int dimension = outFormat->dimension             ? outFormat->dimension
+        : request.force3D || LutCalc::hasTransform3D(&lut) ? 3
+                                                            : 1;
+    // A file whose steps no table holds is always baked. A file whose tables
+    // are its whole transform is resampled (or written as it is): the very
+    // values its evaluation would give, at a fraction of the cost.
+    const bool needsEvaluation = bool(lut.meaning.evaluate) || (dimension == 3 && !has3D)
+        || (dimension == 1 && LutCalc::hasTransform3D(&lut)) || !lut.plainReadingLosses(dimension).isEmpty();
+    const bool bake = lut.meaning.evaluate || (request.bake && needsEvaluation);
+    if (request.require3DTable && !has3D)
+        return failure(Status::WriteFailed, inName,
+                       QStringLiteral("holds no 3D table, which the %1 output needs").arg(QLatin1String(outFormat->name)));
+    if (dimension == 3 && request.size > kMaxCubeSize)
+        return failure(Status::Usage, QString(),
+                       QStringLiteral("--size must be a whole number from 2 to %1 for a 3D output, not %2")
+                           .arg(kMaxCubeSize)
+                           .arg(request.size));
     if (dimension == 3) {
         if (!has3D && !(bake && (has1D || lut.meaning.evaluate)))
             return failure(Status::WriteFailed, inName,
@@ -183,6 +198,24 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
                 result.notes << QStringLiteral("note: %1; --bake applies what the file means")
                                     .arg(losses.join(QStringLiteral(", ")));
         }
+    }
+    // Codes hold 0..1 only: what falls outside is clamped as it is written.
+    if (scale >= 2) {
+        long long outside = 0;
+        const auto count = [&outside](const float *values, qint64 n) {
+            for (qint64 i = 0; i < n; ++i)
+                outside += !(values[i] >= 0.0f && values[i] <= 1.0f);
+        };
+        if (dimension == 3)
+            count(source->table3D.data(), qint64(outSize) * outSize * outSize * 3);
+        else
+            count(source->table1D.data(), qint64(source->size1D) * 3);
+        if (outside > 0)
+            result.notes << QStringLiteral("note: %1 %2 outside 0..1 clamped to the %3 format's codes 0..%4")
+                                .arg(QLocale(QLocale::English).toString(outside),
+                                     outside == 1 ? QStringLiteral("value") : QStringLiteral("values"),
+                                     QLatin1String(outFormat->name))
+                                .arg(scale);
     }
     out->table = source;
     out->size3D = outSize;
@@ -282,6 +315,18 @@ Result read(const Request &request, Read_LUTFile *lut)
     result.reason = lut->errorString.isEmpty() ? QStringLiteral("cannot be read as %1").arg(formatNameAndId(format))
                                                : lut->errorString;
     return result;
+}
+
+bool readHeader(const Request &request, Read_LUTFile *lut)
+{
+    LutFileOptions options;
+    options.path = request.input;
+    options.format = inputFormat(request)->id;
+    options.defaultOrder = request.inOrder.defaultOrder;
+    options.dataOrderRGB = request.inOrder.dataRGB;
+    options.tableOrderRGB = request.inOrder.tableRGB;
+    options.bake = request.bake;
+    return lut->readLut(options, true);
 }
 
 Result convert(const Request &request, QSet<QString> *written)

@@ -24,6 +24,7 @@ enum class Status {
     Done = 0,
     ReadFailed = 1,  // the input could not be read
     WriteFailed = 2, // the output could not be written, or cannot hold what the input holds
+    Usage = 64,      // the request asks for what the output cannot be (a size beyond its bounds)
 };
 
 // How one side's channels and lattice points are ordered.
@@ -46,14 +47,20 @@ struct Request
     bool fromContent = false;        // the input has no name to go by (standard input)
     Order inOrder;
     // Read what the file means (shapers, input ranges, values outside 0..1)
-    // and evaluate it on the output's lattice, instead of the tables alone.
-    bool bake = false;
+    // and evaluate it on the output's lattice; off: the plain reading, the
+    // tables as the container stores them, clamped, nothing around them
+    // applied (with a note of what that left out).
+    bool bake = true;
+    // The input must hold a 3D table of its own (the window writes nothing
+    // for a 1D-only file).
+    bool require3DTable = false;
 
     QString output;                // the file to write ("-": standard output)
     QString outputDir;             // no output: a file in this folder named after the input
     const LutFormat *to = nullptr; // null: cube (spi1d for a 1D table only, into a folder)
     int size = 0;                  // the output's cube size or 1D length; 0: the input's own
     int scale = 0;                 // 0: the output format's default
+    bool force3D = false;          // a format of either dimension writes a cube even of a 1D transform
     Order outOrder;
     QString sourcePath;            // the file the table came from, for formats that name it
 };
@@ -78,6 +85,9 @@ const LutFormat *inputFormat(const Request &request);
 
 // Reads the input into lut as the conversion reads it.
 Result read(const Request &request, Read_LUTFile *lut);
+// Reads what the header of the input says (sizes, domains) into lut, in the
+// format the conversion would read it in; false with lut's errorString set.
+bool readHeader(const Request &request, Read_LUTFile *lut);
 
 // The whole conversion. written, when given, holds the outputs of a run of
 // several inputs: an output already in it is refused, one written is added.

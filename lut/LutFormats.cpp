@@ -4,6 +4,7 @@
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -67,10 +68,12 @@ const LutFormat *forInput(const QString &path)
         return hald;
     const QString extension = extensionOf(path);
     const LutFormat *fallback = nullptr;
+    bool known = false;
     for (int id = 0; id < kCount; ++id) {
         const LutFormat &format = all()[id];
         if (extension.isEmpty() || !format.extensionList().contains(extension))
             continue;
+        known = true;
         if (!format.sniff) {
             if (!fallback)
                 fallback = &format;
@@ -78,6 +81,8 @@ const LutFormat *forInput(const QString &path)
             return &format;
         }
     }
+    if (!known)
+        return forContent(path);
     return fallback ? fallback : &row(LutFormatId::Cube);
 }
 
@@ -102,77 +107,13 @@ const LutFormat *forContent(const QString &path)
     if (image == "png" || image == "bmp" || image == "tiff")
         return &row(row(LutFormatId::TiledImage).sniff(path) ? LutFormatId::TiledImage : LutFormatId::StripImage);
 
-    LutTextInput in;
-    if (!in.open(path))
-        return &row(LutFormatId::Cube);
-    auto format = [](LutFormatId id) { return &row(id); };
-    bool first = true;
-    int length = -1; // the number on a "Length" line, for the two formats of this tool
-    qint64 afterLength = 0;
-    for (int i = 0; i < 4096 && !in.atEnd(); ++i) {
-        const QByteArray line = in.readRawLine().trimmed();
-        if (line.isEmpty())
-            continue;
-        if (first && line == "CSPLUTV100")
-            return format(LutFormatId::Csp);
-        first = false;
-        if (length >= 0) {
-            // Lines of this tool's own formats: a Length of N followed by N
-            // lines is a 1D table, by N cubed a 3D one.
-            if (++afterLength > length)
-                return format(LutFormatId::Zyt3D);
-            continue;
-        }
-        // XML: a process list (the transform format's root has a version,
-        // the Common LUT Format's a compCLFversion), else a look file. A
-        // declaration or a comment on its own line says neither.
-        if (line.contains("<ProcessList"))
-            return format(line.contains("compCLFversion") ? LutFormatId::Clf : LutFormatId::Ctf);
-        if ((line.startsWith("<?xml") || line.startsWith("<!--")) && line.endsWith('>'))
-            continue;
-        if (line.startsWith('<'))
-            return format(LutFormatId::Look);
-        if (line.startsWith("SPILUT"))
-            return format(LutFormatId::Spi3D);
-        if (line.startsWith("LUT:"))
-            return format(LutFormatId::Discreet1D);
-        if (line.startsWith("Index"))
-            return format(LutFormatId::Lut1D);
-        if (line.startsWith("Version") || line.startsWith("Components") || line.startsWith('{'))
-            return format(LutFormatId::Spi1D);
-        if (line.startsWith("3DLUTSIZE"))
-            return format(LutFormatId::DavLut);
-        if (line.startsWith("LUT_3D_SIZE") || line.startsWith("LUT_1D_SIZE") || line.startsWith("TITLE")
-            || line.startsWith("DOMAIN_"))
-            return format(LutFormatId::Cube);
-        if (line.startsWith("channel") || line.startsWith("#HEADER"))
-            return format(LutFormatId::Pandora);
-        if (line.startsWith("3DMESH") || line.startsWith("Mesh"))
-            return format(LutFormatId::ThreeDl);
-        if (line.startsWith("From"))
-            continue;
-        if (line.startsWith("Length")) {
-            length = 0;
-            LutScan::scan(line.mid(6), "%d", &length);
-            continue;
-        }
-        if (line.startsWith('#')) {
-            // Truelight keeps its structure in "# keyword" lines.
-            const QList<QByteArray> fields = line.simplified().split(' ');
-            if (fields.size() >= 3 && fields[0] == "#"
-                && (fields[1] == "iDims" || fields[1] == "oDims" || fields[1] == "lutLength"))
-                return format(LutFormatId::Truelight);
-            continue;
-        }
-        int index = 0;
-        double value = 0;
-        if (LutScan::scan(line, "%d,%lf", &index, &value) == 2)
-            return format(LutFormatId::CsvLog);
-        // A 3dl file begins with its shaper line of four or more input codes;
-        // anything else is read as a (perhaps headerless) cube file.
-        return format(LutScan::fieldCount(line) >= 4 ? LutFormatId::ThreeDl : LutFormatId::Cube);
+    QFile file(path);
+    const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(kRecogniseBytes) : QByteArray();
+    for (int id = 0; id < kCount; ++id) {
+        if (all()[id].recognise && all()[id].recognise(head))
+            return &all()[id];
     }
-    return length >= 0 ? format(LutFormatId::Zyt1D) : format(LutFormatId::Cube);
+    return &row(LutFormatId::Cube);
 }
 
 int codeScaleFor(int entries)
@@ -191,3 +132,41 @@ QString fileDialogFilter()
 }
 
 } // namespace LutFormats
+
+namespace LutHead {
+
+QList<QByteArray> lines(const QByteArray &head)
+{
+    QList<QByteArray> result;
+    const QList<QByteArray> raw = head.split('\n');
+    // A head that fills the window may end inside a line.
+    const int whole = head.size() >= LutFormats::kRecogniseBytes ? raw.size() - 1 : raw.size();
+    for (int i = 0; i < whole; ++i) {
+        QByteArray line = raw[i].trimmed();
+        if (i == 0 && line.startsWith("\xef\xbb\xbf"))
+            line = line.mid(3).trimmed();
+        if (!line.isEmpty())
+            result << line;
+    }
+    return result;
+}
+
+QByteArray firstContentLine(const QByteArray &head)
+{
+    for (const QByteArray &line : lines(head)) {
+        if (line.startsWith('#'))
+            continue;
+        if ((line.startsWith("<?xml") || line.startsWith("<!--")) && line.endsWith('>'))
+            continue;
+        return line;
+    }
+    return QByteArray();
+}
+
+bool startsWithWord(const QByteArray &line, const char *word)
+{
+    const int length = int(qstrlen(word));
+    return line.startsWith(word) && (line.size() == length || line.at(length) == ' ' || line.at(length) == '\t');
+}
+
+} // namespace LutHead

@@ -96,6 +96,19 @@ struct LutFormat
     // file, so a conversion that hands it the container read keeps them.
     bool writesShaper = false;
 
+private:
+    // Defined before the setters that use it: clang (14) cannot evaluate a
+    // call of a member template defined further down the class in a
+    // constant expression.
+    template <typename Change>
+    constexpr LutFormat with(Change change) const
+    {
+        LutFormat copy = *this;
+        change(copy);
+        return copy;
+    }
+
+public:
     constexpr LutFormat() = default;
     constexpr LutFormat(LutFormatId id_, const char *name_, const char *label_, const char *extensions_)
         : id(id_), name(name_), label(label_), extensions(extensions_)
@@ -131,14 +144,6 @@ struct LutFormat
     bool is(LutFormatId other) const { return id == other; }
     QStringList extensionList() const;
 
-private:
-    template <typename Change>
-    constexpr LutFormat with(Change change) const
-    {
-        LutFormat copy = *this;
-        change(copy);
-        return copy;
-    }
 };
 
 namespace LutFormats {
@@ -179,3 +184,17 @@ int codeScaleFor(int entries);
 QString fileDialogFilter();
 
 } // namespace LutFormats
+
+// Helpers of the recognisers: the first bytes of a file as lines.
+namespace LutHead {
+
+// The lines of head, trimmed, empty ones left out (the last, perhaps cut
+// short, too when head fills kRecogniseBytes).
+QList<QByteArray> lines(const QByteArray &head);
+// The first of them that is no "#" comment and, for XML, no declaration or
+// comment; empty when there is none.
+QByteArray firstContentLine(const QByteArray &head);
+// Whether line starts with word, followed by a blank or the line's end.
+bool startsWithWord(const QByteArray &line, const char *word);
+
+} // namespace LutHead

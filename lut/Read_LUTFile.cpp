@@ -148,6 +148,7 @@ Read_LUTFile::EntriesRead Read_LUTFile::readEntryLines(LutTextInput &in, qint64 
     entries = 0;
     if (total <= 0)
         return EntriesRead::Complete;
+    bool malformed = false;
     const bool complete = in.readLines<LineValues>(
         parallel,
         // A block of about the rest of the table (a line of three values
@@ -155,13 +156,19 @@ Read_LUTFile::EntriesRead Read_LUTFile::readEntryLines(LutTextInput &in, qint64 
         [&] { return int(qBound<qint64>(1 << 14, (total - entries) * 48, LutTextInput::kMaxLineLength)); },
         [&](const QByteArray &line, LineValues &parsed) { parsed.count = values(line, parsed.values); },
         [&](const LineValues &parsed) {
-            if (parsed.count <= 0)
+            if (parsed.count < 0) {
+                malformed = true;
+                return false;
+            }
+            if (parsed.count == 0)
                 return true;
             for (int c = 0; c < parsed.count && c < 3; ++c)
                 v[c] = parsed.values[c];
             store(entries, v);
             return ++entries < total;
         });
+    if (malformed)
+        return EntriesRead::Malformed;
     if (complete)
         return EntriesRead::Complete;
     return entries == total - 1 ? EntriesRead::LastMissing : EntriesRead::Truncated;
@@ -187,6 +194,8 @@ Read_LUTFile::EntriesRead readTable3D(Read_LUTFile &lut, LutTextInput &in, float
         &stored);
     if (result == Read_LUTFile::EntriesRead::Truncated)
         lut.fail(QStringLiteral("the file ends after %1 of %2 cube entries").arg(stored).arg(total));
+    if (result == Read_LUTFile::EntriesRead::Malformed)
+        lut.fail(QStringLiteral("line %1: cube entry %2 is not three numbers").arg(in.lineNumber()).arg(stored + 1));
     return result;
 }
 
@@ -202,6 +211,8 @@ Read_LUTFile::EntriesRead readTable1D(Read_LUTFile &lut, LutTextInput &in, float
         &stored);
     if (result == Read_LUTFile::EntriesRead::Truncated)
         lut.fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(stored).arg(n));
+    if (result == Read_LUTFile::EntriesRead::Malformed)
+        lut.fail(QStringLiteral("line %1: 1D entry %2 is not three numbers").arg(in.lineNumber()).arg(stored + 1));
     return result;
 }
 

@@ -112,9 +112,29 @@ public:
     bool readCtf(QString fileName, bool headerOnly);
     bool readHald(QString fileName, bool headerOnly);
 
+    // Recognisers (each in its format's file): whether head, a file's first
+    // bytes, is a file of the format (see LutRecogniser).
+    static bool recognisesCube(const QByteArray &head);
+    static bool recognises3dl(const QByteArray &head);
+    static bool recognisesPandora(const QByteArray &head);
+    static bool recognisesLook(const QByteArray &head);
+    static bool recognisesDiscreet1D(const QByteArray &head);
+    static bool recognisesLut1D(const QByteArray &head);
+    static bool recognisesDavLut(const QByteArray &head);
+    static bool recognisesCsp(const QByteArray &head);
+    static bool recognisesTruelight(const QByteArray &head);
+    static bool recognisesSpi1D(const QByteArray &head);
+    static bool recognisesSpi3D(const QByteArray &head);
+    static bool recognisesCsvLog(const QByteArray &head);
+    static bool recognisesZyt1D(const QByteArray &head);
+    static bool recognisesZyt3D(const QByteArray &head);
+    static bool recognisesClf(const QByteArray &head);
+    static bool recognisesCtf(const QByteArray &head);
+
     // Shared by the line-oriented readers whose cube entries follow each
     // other in file order (first index slowest, third fastest).
-    enum class EntriesRead { Complete, LastMissing, Truncated };
+    // Malformed: a parser refused a line (see EntryValues); errorString names it.
+    enum class EntriesRead { Complete, LastMissing, Truncated, Malformed };
     // Reads size3D^3 entries from in: parse gets each trimmed line and the
     // working values (the caller's, which start as it set them) and returns true when the line yields an entry (values
     // a short line does not give keep the previous entry's); other lines are
@@ -131,7 +151,8 @@ public:
     // A parser of entry lines that keeps no state of its own: it gets a
     // trimmed line (valid during the call only, and not followed by a NUL)
     // and returns how many of the entry's values the line gives, first
-    // first, in values (0: the line is no entry). Those replace the working
+    // first, in values (0: the line is no entry; below 0: the line is a
+    // malformed entry, which ends the read). Those replace the working
     // values; the others keep the previous entry's. It may run on several
     // lines at once, on several threads.
     using EntryValues = std::function<int(const QByteArray &line, float values[3])>;

@@ -89,7 +89,7 @@ private slots:
                 const QString what = QStringLiteral("%1 at %2: ").arg(file).arg(n), ours = path("ours.cube"), peer = path("peer-out.cube");
                 QString error;
                 QVERIFY2(TestSupport::ociobake(peerInput, "iridas_cube", n, peer, &error), qPrintable(what + error));
-                const TestSupport::ProcessResult r = runConvert({"--bake", "-s", QString::number(n), file, ours});
+                const TestSupport::ProcessResult r = runConvert({"--3d", "-s", QString::number(n), file, ours});
                 QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), qPrintable(what + r.err));
                 const std::vector<float> want = TestSupport::parseCubeText(peer).values;
                 const double d = largestDifference(TestSupport::parseCubeText(ours).values, want);
@@ -152,7 +152,7 @@ private slots:
                 QVERIFY2(std::fabs(got[i] - k.want(p, int(i % 3))) <= 1e-6, qPrintable(QStringLiteral("%1: entry %2").arg(k.name).arg(i)));
             }
             // The rectangular table is refused by the plain reading.
-            const TestSupport::ProcessResult plain = runConvert({in, out});
+            const TestSupport::ProcessResult plain = runConvert({"--plain", in, out});
             if (QByteArray(k.name).endsWith("rectangular.csp")) {
                 QVERIFY(plain.exitCode == 1);
                 continue;

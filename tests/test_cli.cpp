@@ -108,23 +108,25 @@ private slots:
             {{path("missing.cube"), out}, 1, 0, "cannot open: No such file or directory", out},
             {{file("huge.cube", "TITLE \"x\"\nLUT_3D_SIZE 300\n0 0 0\n"), out}, 1, 0,
              "line 2: LUT_3D_SIZE: cube size 300 is above the limit of 256", out},
-            {{file("comment.cube", "LUT_3D_SIZE 2 # two\n0 0 0\n"), out}, 1, 0, "line 1: LUT_3D_SIZE:", out},
+            {{file("comment.cube", "LUT_3D_SIZE 2 # two\n0 0 0\n"), out}, 1, 0, "line 1: LUT_3D_SIZE \"2 # two\" is not a whole number", out},
             {{file("short.cube", "LUT_3D_SIZE 3\n0 0 0\n1 1 1\n"), out}, 1, 0,
              "the file ends after 2 of 27 cube entries", out},
             {{file("empty.cube", ""), out}, 1, 0, "", out},
             {{dir, out}, 1, 0, "cannot open: Is a directory", out},
             {{good, path("no/such/dir/out.cube")}, 2, 1, "cannot open", path("no/such/dir/out.cube")},
-            {{good, dir}, 2, 1, "cannot open for writing: Is a directory", QString()},
+            {{good, dir, "--to", "cube"}, 2, 1, "cannot open for writing: Is a directory", QString()},
             {{good, "/dev/full", "--to", "cube"}, 2, 1, "write failed: No space left on device", QString()},
             {{file("csv.cube", "LUT_1D_SIZE 2\n0.1 0.1 0.1\n0.4 0.4 0.4\n"), path("dark.csv")}, 2, 1, "codes of scale 255 whose largest is 102 would read back on the scale 127", path("dark.csv")},
             {{file("d.spi1d", "Length 2\nComponents 1\n{\n0\n1\n}\n"), path("x.lut"), "--to", "lut1d", "--size", "300"}, 2, 1,
              "the lut1d format has no place for a table of 300 entries (it holds 256)", path("x.lut")},
-            {{file("only1d.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n"), out}, 2, 0,
-             "holds no 3D table, which the cube output needs", out},
+            {{file("only1d.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n"), path("only1d.spi3d"), "--plain"}, 2, 0,
+             "holds no 3D table, which the spi3d output needs", path("only1d.spi3d")},
             {{good, path("x.3dl"), "--scale", "1000"}, 2, 1, "a 3dl file holds integer codes of 10, 12 or 16 bits (scale 1023, 4095 or 65535), not codes of scale 1000", path("x.3dl")},
             {{file("dark.cube", "LUT_3D_SIZE 4\n" + QByteArray("0.1 0.2 0.45\n").repeated(64)), path("dark.3dl"), "--to", "flame"}, 2, 1,
              "its largest code, 1843, is below half of 4095: a flame file gives no output depth", path("dark.3dl")},
-            {{good, path("1d.out"), "--to", "spi1d"}, 2, 0, "holds no 1D table, which the spi1d output needs",
+            {{good, path("1d.out"), "--to", "spi1d"}, 2, 0,
+             "its transform mixes the channels (a 3D table), which the spi1d output cannot hold", path("1d.out")},
+            {{good, path("1d.out"), "--to", "spi1d", "--plain"}, 2, 0, "holds no 1D table, which the spi1d output needs",
              path("1d.out")},
         };
         const QStringList usage[] = {{}, {good}, {good, out, "third"}, {"--info"}, {"--out-dir", dir},
@@ -133,7 +135,8 @@ private slots:
             {good, out, "--in-order", "RGB"}, {good, out, "--out-order", "RGB/GBR"}, {good, out, "--bogus"},
             {good, out, "--size"}, {"--info", "--formats"}, {good, out, "--scale", "4095"}, {good, path("x.spi1d"), "--scale", "2"},
             {good, out, "--size", "300"}, {"--out-dir", dir, "-"}, {"--out-dir", dir, good, "--scale", "1023"},
-            {good, out, "-j", "0"}, {good, out, "--jobs", "two"}};
+            {good, out, "-j", "0"}, {good, out, "--jobs", "two"}, {good, path("out.xyz")}, {good, path("out")},
+            {good, out, "--bake", "--plain"}};
         for (const QStringList &arguments : usage)
             cases.push_back({arguments, 64, -1, QString(), out});
         for (const Case &c : cases) {
@@ -144,6 +147,66 @@ private slots:
             QVERIFY2(r.err.startsWith("chromaduct-convert: " + message.toUtf8()), what.constData());
             QVERIFY2(c.output.isEmpty() || !QFile::exists(c.output), what.constData());
         }
+    }
+
+    // Text that is no LUT is refused with the reason, under .cube and under an unknown extension alike (no
+    // output left); what a format's content says decides for an unknown extension; keywords stand at a line's start.
+    void noLutIsRefusedAndContentDecides()
+    {
+        QByteArray binary(600, '\0');
+        for (int i = 0; i < binary.size(); ++i)
+            binary[i] = char(i * 37 % 256);
+        // The reason under an unknown extension where its content names another reader.
+        const struct { const char *name; QByteArray text; const char *reason, *otherReason; } refused[] = {
+            {"garbage", "garbage\n", "no LUT data found: not a cube file", nullptr},
+            {"three-lines", "0.1 0.2 0.3\n0.4 0.5 0.6\n0.7 0.8 0.9\n", "3 data lines without a size line", nullptr},
+            {"one-point", "LUT_3D_SIZE 1\n0 0 0\n", "line 1: LUT_3D_SIZE 1: a table has at least 2 points per axis", nullptr},
+            {"matrix", "1 0 0 0\n0 1 0 0\n0 0 1 0\n", "line 1: a data line of a cube file is three numbers",
+             "the file ends after 0 of 64 cube entries"}, // a 3dl shaper line, by its content
+            {"binary", binary, "line 1: binary data, not cube text", nullptr},
+            {"short-entry", "LUT_3D_SIZE 2\n0 0 0\n1 0\n", "line 3: cube entry 2 is not three numbers", nullptr},
+        };
+        for (const auto &r : refused) {
+            for (const char *extension : {".cube", ".txt"}) {
+                const QString in = file(QString(r.name) + extension, r.text), out = path("refused.cube");
+                const ProcessResult result = runConvert({in, out});
+                QVERIFY2(result.exitCode == 1 && result.err.count('\n') == 1 && !QFile::exists(out)
+                             && result.err.startsWith("chromaduct-convert: " + in.toUtf8() + ": ")
+                             && result.err.contains(QString(extension) == ".txt" && r.otherReason ? r.otherReason : r.reason),
+                         qPrintable(in + ": " + result.err));
+            }
+        }
+        // A 3dl and a spi1d under names that say nothing are read as what they are.
+        QByteArray threeDl = "0 256 512 768 1023\n";
+        for (int i = 0; i < 125; ++i)
+            threeDl += QByteArray::number(i / 25 * 1023) + ' ' + QByteArray::number(i / 5 % 5 * 1023) + ' '
+                + QByteArray::number(i % 5 * 1023) + '\n';
+        const QString spi1d = file("curve.dat", "Version 1\nFrom 0 1\nLength 2\nComponents 1\n{\n0\n0.5\n}\n");
+        QVERIFY(runConvert({"--info", file("grade.lutfile", threeDl)}).out.contains("format: 3dl (3)\nsize3D: 5\n"));
+        QVERIFY(runConvert({"--info", spi1d}).out.contains("format: spi1d (12)\nsize3D: 0\nsize1D: 2\n"));
+        // A TITLE that holds a keyword is a title.
+        const QString titled = file("titled.cube", "TITLE \"made for LUT_3D_SIZE 33 monitors\"\nLUT_3D_SIZE 2\n" + cubeBody(2));
+        QVERIFY(runConvert({"--info", titled}).out.contains("size3D: 2\n"));
+    }
+
+    // By default a conversion keeps what the file means: values above 1 survive in reals, a 1D input stays 1D
+    // (as a 1D cube), a format of codes clamps with one note; --plain clamps on reading and says what it left out.
+    void defaultReadingKeepsTheMeaning()
+    {
+        const QString bright = file("bright.cube", "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1.25 1 1\n");
+        QVERIFY(runConvert({bright, path("bright-out.cube")}).exitCode == 0);
+        QVERIFY(readFile(path("bright-out.cube")).contains("1.250000"));
+        const ProcessResult codes = runConvert({bright, path("bright.mga")});
+        QCOMPARE(codes.err, "chromaduct-convert: " + bright.toUtf8()
+                     + ": note: 1 value outside 0..1 clamped to the pandora format's codes 0..4095\n");
+        const ProcessResult plain = runConvert({"--plain", bright, path("plain.cube")});
+        QVERIFY2(plain.err.contains("note: 1 value outside 0..1 clamped; --bake applies what the file means"), plain.err.constData());
+        QVERIFY(!readFile(path("plain.cube")).contains("1.250000"));
+        const QString spi1d = file("range.spi1d", "Version 1\nFrom -0.125 1.125\nLength 2\nComponents 1\n{\n0\n1\n}\n");
+        QCOMPARE(runConvert({spi1d, path("range.cube")}).exitCode, 0);
+        QVERIFY(readFile(path("range.cube")).startsWith("TITLE \nLUT_1D_SIZE 2\n"));
+        QVERIFY(runConvert({"--3d", "--size", "5", spi1d, path("range3d.cube")}).out.isEmpty());
+        QVERIFY(readFile(path("range3d.cube")).contains("LUT_3D_SIZE 5\n"));
     }
 
     void helpVersionInfoFormats()
@@ -168,16 +231,18 @@ private slots:
         QCOMPARE(info.exitCode, 1);
         QVERIFY(info.err.count('\n') == 1 && info.err.startsWith("chromaduct-convert: " + missing.toUtf8() + ": "));
         QCOMPARE(QString::fromUtf8(info.out),
-                 QStringLiteral("file: %1\nformat: cube (0)\nsize3D: 2\nsize1D: 2\ndomainMin3D: 0.1 0.2 0.3\n"
-                                "domainMax3D: 1 1 1\ndomainMin1D: -0.5 -0.5 -0.5\ndomainMax1D: 1 1 1\n"
+                 QStringLiteral("file: %1\nformat: cube (0)\nsize3D: 2\nsize1D: 2\ndomainMin3D: 0 0 0\n"
+                                "domainMax3D: 1 1 1\ndomainMin1D: 0 0 0\ndomainMax1D: 1 1 1\n"
                                 "shaper1D: 2\ninputRange3D: 0.1 0.2 0.3 / 1 2 4\ninputRange1D: -0.5 -0.5 -0.5 / 2 2 2\n"
-                                "outOfRange: %3\n"
                                 "file: %2\nformat: cube (0)\nsize3D: 3\nsize1D: 0\ndomainMin3D: 0 0 0\n"
                                 "domainMax3D: 1 1 1\ndomainMin1D: 0 0 0\ndomainMax1D: 1 1 1\n")
-                     .arg(both, plain).arg(6));
+                     .arg(both, plain));
+        // The plain reading divides the values by the domains and clamps what falls outside.
+        QVERIFY(runConvert({"--info", "--plain", both}).out.contains("domainMin3D: 0.1 0.2 0.3\n"));
+        QVERIFY(runConvert({"--info", "--plain", both}).out.contains("outOfRange: 6\n"));
 
         QCOMPARE(runConvert({"--formats"}).out,
-                 QByteArray("0\tcube\t.cube\t3D\tyes\tyes\treals\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tyes\t65535\n"
+                 QByteArray("0\tcube\t.cube\t3D/1D\tyes\tyes\treals\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tyes\t65535\n"
                             "2\tstrip-image\tidentity Unwrapped Cube 1024X16\t3D\tyes\tyes\t65535\n3\t3dl\t.3dl\t3D\tyes\tyes\t4095\n"
                             "4\tpandora\t.mga .m3d pandora\t3D\tyes\tyes\t4095\n5\tlook\t.look\t3D\tyes\tyes\treals\n"
                             "6\tdiscreet1d\t.lut 1D Discreet\t1D\tyes\tyes\tby length\n7\tlut1d\t.lut 1D\t1D\tyes\tyes\t255\n"

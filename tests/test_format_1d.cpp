@@ -131,7 +131,7 @@ private slots:
             {Discreet, "LUT: 3 2 12\n0\n12\n6\n3\n0\n24\n"}, {Discreet, "LUT: 3 1\n0.5\ninf\n0\n"},
             {Discreet, "LUT: 1 2\n0.25\n0.75\n", 2, 1, 2, 0.75f}, {Discreet, "LUT: 4 2\n0\n.1\n.2\n.3\n.4\n.5\n.9\n.9\n", 2, 1, 2, 0.5f},
             {Discreet, "LUT: 4 2\n0\n.1\n.2\n.3\n.4\n.5\n.9\n"},
-            {Spi1D, "Components 1\nLength 3\nNote\nVersion 1\n{\n0.1\n\n0.4\n}\n0.9\n}\n", 3, 2, 0, 0.9f},
+            {Spi1D, "Components 1\nLength 3\nNote\nVersion 1\n{\n0.1\n\n0.4\n0.9\n}\n", 3, 2, 0, 0.9f},
             {Spi1D, "Length 1\nComponents 2\n{\n0.6 0.7\n}\n", 1, 0, 2, 0.0f},
             {Spi1D, "From -1 3\nLength 5\nComponents 1\n{\n-1\n0\n1\n2\n3\n}\n", 5, 3, 1, 0.75f},
             {Spi1D, "From 0 1\nLength 2\nComponents 1\n{\n-0.5\n4.5\n}\n", 2, 1, 0, 4.5f},
@@ -147,6 +147,9 @@ private slots:
             {Spi1D, "From 0 1\nComponents 1\n{\n0\n1\n}\n"}, {Spi1D, "Length 99999999\nComponents 1\n{\n0\n}\n"},
             {Spi1D, "Length -2\nComponents 1\n{\n0\n}\n"}, {Spi1D, "Length 1\nComponents 4\n{\n0 0 0 0\n}\n"}, {Zyt1D, "Length 3\n0 0 0\n"},
             {Spi1D, "From 1 1\nLength 2\nComponents 1\n{\n0\n1\n}\n"}, {Spi1D, "Length 3\nComponents 1\n{\n0\n0.5\n}\n"},
+            // The block ends at "}"; a sample past the Length or a line that is no numbers is refused.
+            {Spi1D, "Length 3\nComponents 1\n{\n0.1\n0.4\n}\n0.9\n}\n"}, {Spi1D, "Length 2\nComponents 1\n{\n0\n1\n2\n}\n"},
+            {Spi1D, "Length 2\nComponents 1\n{\n0\nx\n1\n}\n"},
             {Zyt1D, "Length 2000000\n0 0 0\n"}, {Zyt1D, "Length 1\n0 0 0\n1 1 1\n"}, {Zyt1D, "From 1 0\nLength 1\n0 0 0\n"},
             // csv log code values that no power of two reaches: a reason, no endless scale search.
             {CsvLog, "0,\t1e30\n"}, {CsvLog, "0,\t5\n1,\tinf\n"}, {CsvLog, "0,\tnan\n"}, {CsvLog, "0,\t4.7e18\n"},

@@ -237,6 +237,19 @@ private slots:
                              qPrintable(name + QStringLiteral(" [%1][%2]").arg(i).arg(c)));
         }
         QVERIFY(compared >= 4);
+        // The metadata block is optional: a file without one is the file with an empty one, here and in the peer.
+        const QByteArray body = preLut() + "2 2 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 0.9 0.8\n";
+        const QString bare = TestSupport::writeFile(m_dir.filePath("bare.csp"), "CSPLUTV100\n3D\n\n" + body);
+        Read_LUTFile withBlock, without;
+        QVERIFY(read(withBlock, kCsp, kHead3D + body) && readAs(without, bare, kCsp));
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(without.table3D[i >> 2][i >> 1 & 1][i & 1][0], withBlock.table3D[i >> 2][i >> 1 & 1][i & 1][0]);
+        const TestSupport::ProcessResult ours = TestSupport::runConvert({"--size", "5", bare, m_dir.filePath("bare.cube")});
+        QVERIFY2(ours.exitCode == 0, ours.err.constData());
+        const TestSupport::CubeText peer = ocioCube(bare, 5), mine = TestSupport::parseCubeText(m_dir.filePath("bare.cube"));
+        QCOMPARE(mine.values.size(), peer.values.size());
+        for (size_t i = 0; i < peer.values.size(); ++i)
+            QVERIFY2(std::fabs(mine.values[i] - peer.values[i]) < 1e-5f, qPrintable(QString::number(i)));
     }
 };
 

@@ -101,11 +101,12 @@ void TestFormatCube::meshIntegerDataAndShortLines()
     Read_LUTFile plain;
     QVERIFY(read("Mesh\n1 0 1\n" + QByteArray("0 0 0\n").repeated(7), plain));
     QCOMPARE(plain.table3D[0][0][0][0], 1.0f);
-    // Channels a short line does not give keep the previous entry's values.
-    Read_LUTFile shortLines;
-    QVERIFY(read("LUT_3D_SIZE 2\n0.5 0.5 0.5\n0.1 0.2\n0.3\n" + QByteArray("0 0 0\n").repeated(5), shortLines));
-    QCOMPARE(shortLines.table3D[1][0][0][2], 0.5f);
-    QCOMPARE(shortLines.table3D[0][1][0][1], 0.2f);
+    // An entry is three numbers: a short or long line is refused by number.
+    Read_LUTFile shortLine, longLine;
+    QVERIFY(!read("LUT_3D_SIZE 2\n0.5 0.5 0.5\n0.1 0.2\n" + QByteArray("0 0 0\n").repeated(6), shortLine));
+    QCOMPARE(shortLine.errorString, QStringLiteral("line 3: cube entry 2 is not three numbers"));
+    QVERIFY(!read("Mesh 4 12\n" + QByteArray("0 0 0\n").repeated(7) + "1 2 3 4\n", longLine));
+    QVERIFY(longLine.errorString.startsWith("line 9: "));
 }
 
 void TestFormatCube::missingEntriesAndHeaderOnly()

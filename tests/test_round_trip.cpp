@@ -108,31 +108,40 @@ private slots:
                 const QString ext = kPeerExtensions[id] ? kPeerExtensions[id] : format->name;
                 const QString out = path(QStringLiteral("%1-%2.%3").arg(s.name, format->name, ext)), what = out + ": ";
                 const TestSupport::ProcessResult r = TestSupport::runConvert({source, out, "--to", format->name});
-                // Refused with one line, no file: the other dimension, or one channel for three that differ.
+                // Refused with one line, no file: a cube for a 1D format, or one channel for three that
+                // differ. A curve for a 3D format is baked on a 33-point lattice, each axis through its curve.
                 const int dimension = format->dimension ? format->dimension : s.dimension; // 0: either
-                if (dimension != s.dimension || (id == 14 && !s.grey)) {
+                const bool curveOnCube = dimension == 3 && s.dimension == 1;
+                if (dimension < s.dimension || (id == 14 && !s.grey)) {
                     QVERIFY2(r.exitCode == 2 && r.err.count('\n') == 1 && !QFile::exists(out), qPrintable(what + r.err));
                     continue;
                 }
-                const int length = format->entriesFor(s.n, dimension == 3 || format->takesScale());
+                const int length = format->entriesFor(curveOnCube ? 33 : s.n, dimension == 3 || format->takesScale());
                 const int scale = format->defaultScale == 0 ? LutFormats::codeScaleFor(length) : format->defaultScale;
                 QVERIFY2(r.exitCode == 0 && r.out.isEmpty(), qPrintable(what + r.err));
-                QVERIFY2(r.err.isEmpty() == (length == s.n), qPrintable(what + r.err)); // a note when resampled
+                QVERIFY2(r.err.isEmpty() == (length == (curveOnCube ? 33 : s.n)), qPrintable(what + r.err)); // a note when resampled
                 const int entries = dimension == 3 ? length * length * length : length;
                 // Resampled, a cube is the source's, sampled at the new lattice; a curve the source's line
                 // between its two nearest entries.
                 Read_LUTFile grade, resampled;
                 LutFileOptions sourceOptions{source, LutFormatId::Cube};
-                QVERIFY(dimension != 3 || length == s.n || (grade.readLut(sourceOptions, false) && resampled.setSize3D(length, false)
-                                                            && LutCalc::resampleCube(&grade, &resampled)));
+                QVERIFY(dimension != 3 || curveOnCube || length == s.n
+                        || (grade.readLut(sourceOptions, false) && resampled.setSize3D(length, false)
+                            && LutCalc::resampleCube(&grade, &resampled)));
+                // A curve between its two nearest entries, at input t.
+                const auto curveAt = [&](double t, int c) {
+                    const double x = t * (s.n - 1);
+                    const int k = std::min(int(x), s.n - 2);
+                    return sourceValue(s, k, c) + (sourceValue(s, k + 1, c) - sourceValue(s, k, c)) * (x - k);
+                };
                 const auto want = [&](int i, int c) {
+                    if (curveOnCube)
+                        return curveAt(double(c == 0 ? i % length : c == 1 ? i / length % length : i / length / length) / (length - 1), c);
                     if (length == s.n)
                         return sourceValue(s, i, c);
                     if (dimension == 3)
                         return tableOf(resampled.table3D)(i, c);
-                    const double x = double(i) * (s.n - 1) / (length - 1);
-                    const int k = std::min(int(x), s.n - 2);
-                    return sourceValue(s, k, c) + (sourceValue(s, k + 1, c) - sourceValue(s, k, c)) * (x - k);
+                    return curveAt(double(i) / (length - 1), c);
                 };
                 const double tolerance = (scale > 1 ? 0.5 / scale : 5e-7) + 3e-7;
                 Read_LUTFile back;
@@ -140,23 +149,26 @@ private slots:
                 QVERIFY2(back.readLut(options, false) && (dimension == 3 ? back.size3D : back.size1D) == length,
                          qPrintable(what + back.errorString));
                 COMPARE_TABLES(what, dimension == 3 ? tableOf(back.table3D) : tableOf(back.table1D), entries, want, tolerance);
-                // itx reads as the cube it is; a Hald CLUT is told by its name, and this one's size is a tiled image's;
-                // Flame's layout of a 3dl file is a 3dl file
-                QCOMPARE(LutFormats::forContent(out)->number(), id == 11 ? 0 : id == 19 ? 1 : id == 20 ? 3 : id);
+                // itx reads as the cube it is; a Hald CLUT is told by its name, by content a tiled image when
+                // its size is one (16, 64, 256 points), else a strip; Flame's layout of a 3dl file is a 3dl file
+                const int tiledOrStrip = length == 16 || length == 64 || length == 256 ? 1 : 2;
+                QCOMPARE(LutFormats::forContent(out)->number(), id == 11 ? 0 : id == 19 ? tiledOrStrip : id == 20 ? 3 : id);
                 ++compared;
                 if (!kPeerExtensions[id])
                     continue;
                 QString error;
-                const std::vector<float> baked = peerBake(out, s.dimension, length, path("peer.cube"), &error);
+                const std::vector<float> baked = peerBake(out, dimension, length, path("peer.cube"), &error);
                 QVERIFY2(!baked.empty(), qPrintable(what + error));
                 COMPARE_TABLES(what + "ociobakelut: ", tableOf(baked), entries, want, tolerance + 1e-6);
                 ++peerCompared;
             }
         }
-        // 3D formats (three of them LUT images) for the grade; 1D formats for both curves, csv log for the grey one;
-        // clf, ctf and csp for all three
-        QCOMPARE(compared, 13 + 5 + 4 + 9);
-        QCOMPARE(peerCompared, 8 + 2 + 2 + 9);
+        // The grade: the 12 3D-only formats (three of them LUT images, two layouts of 3dl), cube, clf, ctf and
+        // csp; each curve: the same, and the 1D formats (5 for the grey curve, 4 without csv log for the other).
+        // The peer reads cube, both 3dl layouts, mga, look, cub, itx, spi3d, clf, ctf and csp, and for curves
+        // also the Discreet lut and spi1d.
+        QCOMPARE(compared, 16 + (12 + 4 + 5) + (12 + 4 + 4));
+        QCOMPARE(peerCompared, 11 + 13 + 13);
     }
 
     // Discreet files of codes not made by us, legal range, read as OpenColorIO reads them: by the output depth the
@@ -166,7 +178,13 @@ private slots:
         const auto half = [](float v) { const qfloat16 h(v); quint16 bits; std::memcpy(&bits, &h, 2); return double(bits); };
         const auto input = [](int i) { quint16 bits = quint16(i); qfloat16 h; std::memcpy(static_cast<void *>(&h), &bits, 2); return double(h); };
         const auto legal = [](double t, int c) { return 0.0625 + (0.855 - 0.05 * c) * std::pow(t > 0 ? std::min(t, 1.0) : 0.0, 0.7); };
-        const struct { const char *header; int n; std::function<double(int, int)> value; } files[] = {
+        // Without a depth in the header, a name NAME_<in>to<out> gives it (16fp: half floats); the header's wins.
+        const struct { const char *header; int n; std::function<double(int, int)> value; const char *name = "legal-range"; } files[] = {
+            {"LUT: 3 1024", 1024, [&](int i, int c) { return std::round(65535 * legal(i / 1023.0, c)); }, "grade_10to16"},
+            {"LUT: 3 4096", 4096, [&](int i, int c) { return std::round(1023 * legal(i / 4095.0, c)); }, "grade_12to10"},
+            {"LUT: 3 1024", 1024, [&](int i, int c) { return half(float(legal(i / 1023.0, c))); }, "grade_10to16fp"},
+            {"LUT: 3 65536", 65536, [&](int i, int c) { return std::round(4095 * legal(input(i), c)); }, "grade_16fpto12"},
+            {"LUT: 3 1024 4096", 1024, [&](int i, int c) { return std::round(4095 * legal(i / 1023.0, c)); }, "grade_10to16"},
             {"LUT: 3 1024", 1024, [&](int i, int c) { return std::round(1023 * legal(i / 1023.0, c)); }},
             {"LUT: 3 256", 256, [&](int i, int c) { return std::round(255 * legal(i / 255.0, c)); }},
             {"LUT: 3 4096", 4096, [&](int i, int c) { return std::round(4095 * legal(i / 4095.0, c)); }},
@@ -179,11 +197,12 @@ private slots:
             for (int k = 0; k < 3 * f.n; ++k)
                 text += QByteArray::number(f.value(k % f.n, k / f.n)) + '\n';
             Read_LUTFile lut;
-            LutFileOptions options{TestSupport::writeFile(path("legal-range.lut"), text), LutFormatId::Discreet1D};
+            LutFileOptions options{TestSupport::writeFile(path(QString(f.name) + ".lut"), text), LutFormatId::Discreet1D};
             QString error;
             const std::vector<float> baked = peerBake(options.path, 1, f.n, path("peer.cube"), &error);
-            QVERIFY2(lut.readLut(options, false) && lut.size1D == f.n && !baked.empty(), qPrintable(f.header + lut.errorString + error));
-            COMPARE_TABLES(QString(f.header) + ": ", tableOf(lut.table1D), f.n, tableOf(baked), 2e-6);
+            const QString what = QString(f.name) + " " + f.header + ": ";
+            QVERIFY2(lut.readLut(options, false) && lut.size1D == f.n && !baked.empty(), qPrintable(what + lut.errorString + error));
+            COMPARE_TABLES(what, tableOf(lut.table1D), f.n, tableOf(baked), 2e-6);
             QVERIFY(lut.table1D[f.n - 1][0] < 0.93f); // not stretched to 1.0
         }
     }

@@ -299,6 +299,33 @@ private slots:
         QCOMPARE(w.generate(), kOk);
         QVERIFY(maxDiff(parseCubeText(typed).values, in) < 2e-6);
     }
+
+    // Each input is read in its own format, as the command line reads it: a Lustre 3dl (codes after a Mesh line,
+    // 12-bit output) and a csp whose pre-LUT the plain cube reading would lose give the command line's cube.
+    void readsEachFormatAsTheCommandLine()
+    {
+        QByteArray lustre = "3DMESH\nMesh 2 12\n0 1023 2047 3071 4095\n";
+        for (int i = 0; i < 125; ++i) {
+            const int r = i / 25, g = i / 5 % 5, b = i % 5;
+            lustre += QByteArray::number(r * 900 + g * 80) + ' ' + QByteArray::number(g * 1000) + ' '
+                + QByteArray::number(b * 1000 + r * 20) + '\n';
+        }
+        QByteArray csp = "CSPLUTV100\n3D\n\n";
+        for (int c = 0; c < 3; ++c)
+            csp += "3\n0 0.25 1\n0 0.5 1\n";
+        csp += "\n2 2 2\n";
+        for (int i = 0; i < 8; ++i)
+            csp += QByteArray::number(i & 1) + ' ' + QByteArray::number(i >> 1 & 1) + ' ' + QByteArray::number(i >> 2) + '\n';
+        for (const auto &[name, text] : {std::pair<const char *, QByteArray>{"grade.3dl", lustre}, {"shaped.csp", csp}}) {
+            ScriptedWindow w;
+            const QString input = writeFile(path(name), text), ours = path(QString(name) + ".window.cube");
+            w.chooseInput({input}), w.chooseOutput(ours);
+            QCOMPARE(w.generate(), kOk);
+            const ProcessResult cli = runConvert({"--size", "17", "--out-order", "BGR/BGR", input, path("cli.cube")});
+            QVERIFY2(cli.exitCode == 0, cli.err.constData());
+            QCOMPARE(readFile(ours), readFile(path("cli.cube")));
+        }
+    }
 };
 
 QTEST_MAIN(TestWindow)

@@ -240,24 +240,65 @@ void addTextSeeds(SeedWriter &seeds)
 void addProcessListSeeds(SeedWriter &seeds)
 {
     const QByteArray f32 = "inBitDepth=\"32f\" outBitDepth=\"32f\"";
+    const QByteArray sop = "<SOPNode><Slope>1.2 0.9 1.1</Slope><Offset>-0.05 0.02 0.1</Offset>"
+                           "<Power>1.3 0.8 1.0</Power></SOPNode><SatNode><Saturation>1.4</Saturation></SatNode>";
+    // Every node kind of a CLF 3 list, with metadata, changing bit depths
+    // and a raw-half table.
     const QByteArray nodes =
+        "<Id>urn:uuid:0d5e4c9a-3b1f-4a2e-9c7d-6f8e2a1b3c4d</Id><Description>seed</Description>"
+        "<InputDescriptor>in</InputDescriptor><Info><Any a=\"1\"/></Info>\n"
         "<Range inBitDepth=\"10i\" outBitDepth=\"32f\"><minInValue>64</minInValue><maxInValue>940</maxInValue>"
         "<minOutValue>0</minOutValue><maxOutValue>1</maxOutValue></Range>\n"
-        "<Matrix " + f32 + "><Array dim=\"3 4\">1.1 0.1 0 -0.05 0 1 0 0 0.1 0 0.9 0.02</Array></Matrix>\n"
-        "<ASC_CDL " + f32 + " style=\"Fwd\"><SOPNode><Slope>1.2 0.9 1.1</Slope><Offset>-0.05 0.02 0.1</Offset>"
-        "<Power>1.3 0.8 1.0</Power></SOPNode><SatNode><Saturation>1.4</Saturation></SatNode></ASC_CDL>\n"
-        "<Log " + f32 + " style=\"cameraLinToLog\"><LogParams base=\"2\" logSideSlope=\"0.2\" logSideOffset=\"0.6\" "
-        "linSideSlope=\"1.1\" linSideOffset=\"0.01\" linSideBreak=\"0.05\"/></Log>\n"
-        "<Exponent " + f32 + " style=\"moncurveRev\"><ExponentParams exponent=\"2.2\" offset=\"0.099\"/></Exponent>\n"
+        "<Matrix " + f32 + "><Description>m</Description><Array dim=\"3 4\">1.1 0.1 0 -0.05 0 1 0 0 0.1 0 0.9 0.02"
+        "</Array></Matrix>\n<ASC_CDL inBitDepth=\"32f\" outBitDepth=\"10i\" style=\"Fwd\">" + sop + "</ASC_CDL>\n"
+        "<Log inBitDepth=\"10i\" outBitDepth=\"32f\" style=\"cameraLinToLog\"><LogParams base=\"2\" logSideSlope=\"0.2\" "
+        "logSideOffset=\"0.6\" linSideSlope=\"1.1\" linSideOffset=\"0.01\" linSideBreak=\"0.05\"/></Log>\n"
+        "<Exponent " + f32 + " style=\"monCurveRev\"><ExponentParams exponent=\"2.2\" offset=\"0.099\"/></Exponent>\n"
+        "<Exponent " + f32 + " style=\"basicPassThruFwd\"><ExponentParams exponent=\"1.2\"/></Exponent>\n"
+        "<LUT1D inBitDepth=\"32f\" outBitDepth=\"12i\" rawHalfs=\"true\"><Array dim=\"3 1\">0 26624 27647</Array></LUT1D>\n"
+        "<LUT3D inBitDepth=\"12i\" outBitDepth=\"32f\" interpolation=\"trilinear\"><Array dim=\"2 2 2 3\">0 0 0 0 0 1 "
+        "0 1 0 0 1 1 1 0 0 1 0 1 1 1 0 0.9 0.9 0.9</Array></LUT3D>\n";
+    // A CLF 2 list: its IndexMap.
+    const QByteArray indexed =
         "<LUT1D " + f32 + "><IndexMap dim=\"2\">-0.25@0 1.25@2</IndexMap><Array dim=\"3 3\">0 0.1 0 0.6 0.5 0.4 1 0.9 1"
-        "</Array></LUT1D>\n";
+        "</Array></LUT1D>\n<Range " + f32 + " style=\"noClamp\"><minInValue>0</minInValue><maxInValue>1</maxInValue>"
+        "<minOutValue>-0.1</minOutValue><maxOutValue>1.1</maxOutValue></Range>\n";
+    // The transform format before 2.0: Gamma, the plain Log styles.
+    const QByteArray older =
+        "<Gamma " + f32 + " style=\"moncurveFwd\"><GammaParams gamma=\"2.4\" offset=\"0.055\"/></Gamma>\n"
+        "<Log " + f32 + " style=\"antiLog10\"/>\n<ASC_CDL " + f32 + " style=\"v1.2_Rev\">" + sop + "</ASC_CDL>\n";
+    auto list = [](const char *version, const QByteArray &body) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"seed\" " + QByteArray(version) + ">\n" + body
+               + "</ProcessList>\n";
+    };
+    // Shapes the reader refuses, each for the rule it breaks, so that the
+    // fuzzer starts next to them.
+    const struct
+    {
+        const char *name;
+        const char *version;
+        QByteArray body;
+    } refused[] = {
+        {"offset-of-basic", "compCLFversion=\"3\"",
+         "<Exponent " + f32 + " style=\"basicFwd\"><ExponentParams exponent=\"2\" offset=\"0.1\"/></Exponent>\n"},
+        {"break-of-lintolog", "compCLFversion=\"3\"",
+         "<Log " + f32 + " style=\"linToLog\"><LogParams base=\"10\" linSideBreak=\"0.1\"/></Log>\n"},
+        {"log-in-clf2", "compCLFversion=\"2.0\"", "<Log " + f32 + " style=\"log10\"/>\n"},
+        {"indexmap-in-clf3", "compCLFversion=\"3\"", indexed},
+        {"halfdomain-false", "compCLFversion=\"3\"",
+         "<LUT1D " + f32 + " halfDomain=\"false\"><Array dim=\"2 1\">0 1</Array></LUT1D>\n"},
+        {"two-versions", "compCLFversion=\"3\" version=\"1.7\"", "<Log " + f32 + " style=\"log2\"/>\n"},
+    };
     for (const char *name : {"clf", "ctf"}) {
         const LutFormat *format = LutFormats::byName(QLatin1String(name));
         if (!format || !format->canRead())
             continue;
-        seeds.add(format->id, QStringLiteral("valid-nodes") + format->extensionList().value(0),
-                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"seed\" compCLFversion=\"3\">\n"
-                      + nodes + "</ProcessList>\n");
+        const QString extension = format->extensionList().value(0);
+        seeds.add(format->id, QStringLiteral("valid-nodes") + extension, list("compCLFversion=\"3\"", nodes));
+        seeds.add(format->id, QStringLiteral("valid-indexmap") + extension, list("compCLFversion=\"2.0\"", indexed));
+        seeds.add(format->id, QStringLiteral("valid-older") + extension, list("version=\"1.7\"", older));
+        for (const auto &r : refused)
+            seeds.add(format->id, QStringLiteral("refused-%1%2").arg(QLatin1String(r.name), extension), list(r.version, r.body));
     }
 }
 

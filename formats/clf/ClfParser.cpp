@@ -1,43 +1,15 @@
-// The Common LUT Format (identifier 17, ".clf") and the Color Transform
-// Format that extends it (identifier 18, ".ctf"): an XML ProcessList whose
-// process nodes (LUT1D, LUT3D, Range, Matrix, ASC_CDL, Log, Exponent) are
-// applied to a colour one after the other.
-//
-// Every node states the bit depth of its input and of its output
-// (inBitDepth, outBitDepth: "8i", "10i", "12i", "16i" for integer codes up to
-// 255, 1023, 4095 and 65535; "16f", "32f" for reals). Table values, Range
-// limits and Matrix coefficients are given in those units and normalised
-// here, so the list runs on normalised values from end to end, as a colour
-// pipeline applies it. ASC_CDL, Log and Exponent parameters do not depend on
-// the bit depths.
-//
-// A list the container can hold is read into its tables: one LUT3D or one
-// LUT1D, either of them behind a Range (which becomes the table's input
-// span), the LUT3D possibly behind a LUT1D shaper (the container's 1D table
-// in front of its 3D table) and the LUT1D possibly indexed through an
-// IndexMap (the container's shaper curves). Any other list is kept whole and
-// evaluated by meaning.evaluate, which the bake path samples.
-//
-// The writer puts a 3D table into a list with one LUT3D and a 1D table into
-// one LUT1D, reals with nine significant digits, which read back as the very
-// floats they came from.
+#include "formats/clf/ClfParser.h"
 
-#include "calc/LutCalc.h"
+#include "formats/clf/ClfHalf.h"
 #include "lut/LutScan.h"
-#include "lut/Read_LUTFile.h"
-#include "lut/Write_LUTFile.h"
 
-#include <QCryptographicHash>
 #include <QFile>
-#include <QFileInfo>
 #include <QXmlStreamReader>
 
-#include <algorithm>
-#include <cfloat>
-#include <cmath>
+#include <charconv>
 #include <cstring>
-#include <memory>
-#include <vector>
+
+namespace LutClf {
 
 namespace {
 
@@ -49,83 +21,6 @@ constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
 constexpr qint64 kReadBlock = 1 << 20;
 
 enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent };
-enum class CdlStyle { Fwd, Rev, FwdNoClamp, RevNoClamp };
-enum class LogStyle { Log10, Log2, AntiLog10, AntiLog2, LinToLog, LogToLin, CameraLinToLog, CameraLogToLin };
-enum class ExponentStyle { Basic, BasicMirror, BasicPassThru, Moncurve, MoncurveMirror };
-
-// The parameters of one channel of a Log node, with the derived values of
-// the camera styles' linear segment.
-struct LogParams
-{
-    double base = 2.0;
-    double logSideSlope = 1.0;
-    double logSideOffset = 0.0;
-    double linSideSlope = 1.0;
-    double linSideOffset = 0.0;
-    double linSideBreak = NAN; // camera styles only
-    double linearSlope = NAN;  // camera styles: derived when the file gives none
-    double logSideBreak = 0.0; // derived
-};
-
-struct ClfNode
-{
-    NodeKind kind = NodeKind::Range;
-    qint64 line = 0;
-    double inScale = 1.0;
-    double outScale = 1.0;
-
-    // LUT1D and LUT3D: the normalised table in a container of its own, in
-    // file order (red slowest for a LUT3D); an IndexMap (input values to
-    // table indices) becomes the shaper curves of that container.
-    std::shared_ptr<Read_LUTFile> table;
-    bool halfDomain = false;
-    bool trilinear = false;
-    bool hasIndexMap = false;
-    LutCurve indexMap;
-
-    // Range, normalised.
-    double minIn = 0.0, maxIn = 0.0, minOut = 0.0, maxOut = 0.0;
-    bool hasMin = false, hasMax = false, clamp = true;
-
-    // Matrix: three rows of three coefficients and an offset, normalised.
-    double matrix[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
-
-    // ASC_CDL.
-    CdlStyle cdlStyle = CdlStyle::Fwd;
-    double slope[3] = {1.0, 1.0, 1.0};
-    double offset[3] = {0.0, 0.0, 0.0};
-    double power[3] = {1.0, 1.0, 1.0};
-    double saturation = 1.0;
-
-    // Log.
-    LogStyle logStyle = LogStyle::Log10;
-    LogParams log[3];
-
-    // Exponent.
-    ExponentStyle exponentStyle = ExponentStyle::Basic;
-    bool reverse = false;
-    double exponent[3] = {1.0, 1.0, 1.0};
-    double exponentOffset[3] = {0.0, 0.0, 0.0};
-
-    int tableSize() const { return !table ? 0 : kind == NodeKind::Lut3D ? table->size3D : table->size1D; }
-    // True when the node makes one channel depend on another.
-    bool mixesChannels() const
-    {
-        if (kind == NodeKind::Lut3D)
-            return true;
-        if (kind == NodeKind::Cdl)
-            return saturation != 1.0;
-        if (kind == NodeKind::Matrix) {
-            for (int r = 0; r < 3; ++r) {
-                for (int c = 0; c < 3; ++c) {
-                    if (r != c && matrix[r][c] != 0.0)
-                        return true;
-                }
-            }
-        }
-        return false;
-    }
-};
 
 // --- Numbers ----------------------------------------------------------------
 
@@ -192,219 +87,7 @@ private:
     qint64 m_line = 0;
 };
 
-// --- Half floats ------------------------------------------------------------
-
-double halfToDouble(unsigned bits)
-{
-    const double sign = (bits & 0x8000u) ? -1.0 : 1.0;
-    const int exponent = int((bits >> 10) & 0x1fu);
-    const unsigned mantissa = bits & 0x3ffu;
-    if (exponent == 0)
-        return sign * std::ldexp(double(mantissa), -24);
-    if (exponent == 31)
-        return mantissa ? double(NAN) : sign * double(INFINITY);
-    return sign * std::ldexp(double(mantissa | 0x400u), exponent - 25);
-}
-
-// The bit pattern of the finite half float nearest to x towards zero, with
-// x's sign; magnitudes from the largest half (65504) on take the largest.
-unsigned halfBitsTowardZero(double x)
-{
-    const double a = std::fabs(x);
-    unsigned bits;
-    if (!(a < 65504.0)) {
-        bits = 0x7bffu;
-    } else if (a < std::ldexp(1.0, -14)) {
-        bits = unsigned(std::floor(std::ldexp(a, 24)));
-    } else {
-        int e = 0;
-        const double fraction = std::frexp(a, &e); // a = fraction * 2^e, fraction in [0.5, 1)
-        const unsigned mantissa = unsigned(std::floor((fraction * 2.0 - 1.0) * 1024.0));
-        bits = (unsigned(e - 1 + 15) << 10) | mantissa;
-    }
-    return std::signbit(x) ? bits | 0x8000u : bits;
-}
-
-// A LUT1D over the half-float domain: entry i holds the output for the half
-// whose bit pattern is i; between two halfs the output is interpolated
-// linearly, and beyond the largest half it is that half's output.
-double lookUpHalfDomain(const LutTable1D &table, int channel, double x)
-{
-    if (std::isnan(x))
-        return x;
-    const unsigned b0 = halfBitsTowardZero(x);
-    const double y0 = table[int(b0)][channel];
-    const double x0 = halfToDouble(b0);
-    if (x == x0 || (b0 & 0x7fffu) == 0x7bffu)
-        return y0;
-    const unsigned b1 = b0 + 1;
-    const double x1 = halfToDouble(b1);
-    const double y1 = table[int(b1)][channel];
-    return y0 + (y1 - y0) * (std::fabs(x) - std::fabs(x0)) / (std::fabs(x1) - std::fabs(x0));
-}
-
-// --- Evaluation -------------------------------------------------------------
-
-double clamp01(double v)
-{
-    return v < 0.0 ? 0.0 : v > 1.0 ? 1.0 : v;
-}
-
-void applyCdl(const ClfNode &node, double rgb[3])
-{
-    const bool clamp = node.cdlStyle == CdlStyle::Fwd || node.cdlStyle == CdlStyle::Rev;
-    auto luma = [](const double v[3]) { return 0.2126 * v[0] + 0.7152 * v[1] + 0.0722 * v[2]; };
-    // A negative value keeps its sign through the power of the unclamped styles.
-    auto power = [](double v, double p) { return v < 0.0 ? v : std::pow(v, p); };
-    if (node.cdlStyle == CdlStyle::Fwd || node.cdlStyle == CdlStyle::FwdNoClamp) {
-        for (int c = 0; c < 3; ++c) {
-            double v = rgb[c] * node.slope[c] + node.offset[c];
-            rgb[c] = power(clamp ? clamp01(v) : v, node.power[c]);
-        }
-        const double y = luma(rgb);
-        for (int c = 0; c < 3; ++c) {
-            const double v = y + node.saturation * (rgb[c] - y);
-            rgb[c] = clamp ? clamp01(v) : v;
-        }
-        return;
-    }
-    if (clamp) {
-        for (int c = 0; c < 3; ++c)
-            rgb[c] = clamp01(rgb[c]);
-    }
-    const double y = luma(rgb);
-    for (int c = 0; c < 3; ++c) {
-        double v = y + (rgb[c] - y) / node.saturation;
-        v = power(clamp ? clamp01(v) : v, 1.0 / node.power[c]);
-        v = (v - node.offset[c]) / node.slope[c];
-        rgb[c] = clamp ? clamp01(v) : v;
-    }
-}
-
-double applyLog(LogStyle style, const LogParams &p, double x)
-{
-    // Logarithms of values at or below zero take the smallest normal float.
-    auto logBase = [](double v, double base) { return std::log(std::max(v, double(FLT_MIN))) / std::log(base); };
-    switch (style) {
-    case LogStyle::Log10:
-        return std::log10(std::max(x, double(FLT_MIN)));
-    case LogStyle::Log2:
-        return std::log2(std::max(x, double(FLT_MIN)));
-    case LogStyle::AntiLog10:
-        return std::pow(10.0, x);
-    case LogStyle::AntiLog2:
-        return std::exp2(x);
-    case LogStyle::CameraLinToLog:
-        if (x <= p.linSideBreak)
-            return p.linearSlope * (x - p.linSideBreak) + p.logSideBreak;
-        Q_FALLTHROUGH();
-    case LogStyle::LinToLog:
-        return p.logSideSlope * logBase(p.linSideSlope * x + p.linSideOffset, p.base) + p.logSideOffset;
-    case LogStyle::CameraLogToLin:
-        if (x <= p.logSideBreak)
-            return (x - p.logSideBreak) / p.linearSlope + p.linSideBreak;
-        Q_FALLTHROUGH();
-    case LogStyle::LogToLin:
-        return (std::pow(p.base, (x - p.logSideOffset) / p.logSideSlope) - p.linSideOffset) / p.linSideSlope;
-    }
-    return x;
-}
-
-// The monitor curve: a power with an offset, continued by a straight line
-// through zero below the point where the two meet with the same slope.
-double moncurve(double x, double g, double o, bool reverse)
-{
-    if (g == 1.0) // the break moves to infinity: a straight line throughout
-        return reverse ? x * (1.0 + o) : x / (1.0 + o);
-    if (o == 0.0) {
-        if (x < 0.0)
-            return 0.0;
-        return std::pow(x, reverse ? 1.0 / g : g);
-    }
-    const double breakOut = std::pow(o * g / ((g - 1.0) * (1.0 + o)), g);
-    const double slope = breakOut * (g - 1.0) / o;
-    if (!reverse)
-        return x >= o / (g - 1.0) ? std::pow((x + o) / (1.0 + o), g) : x * slope;
-    return x >= breakOut ? (1.0 + o) * std::pow(x, 1.0 / g) - o : x / slope;
-}
-
-double applyExponent(const ClfNode &node, int c, double x)
-{
-    const double g = node.exponent[c];
-    const double o = node.exponentOffset[c];
-    switch (node.exponentStyle) {
-    case ExponentStyle::Basic:
-        return std::pow(std::max(x, 0.0), node.reverse ? 1.0 / g : g);
-    case ExponentStyle::BasicMirror:
-        return std::copysign(std::pow(std::fabs(x), node.reverse ? 1.0 / g : g), x);
-    case ExponentStyle::BasicPassThru:
-        return x < 0.0 ? x : std::pow(x, node.reverse ? 1.0 / g : g);
-    case ExponentStyle::Moncurve:
-        return moncurve(x, g, o, node.reverse);
-    case ExponentStyle::MoncurveMirror:
-        return std::copysign(moncurve(std::fabs(x), g, o, node.reverse), x);
-    }
-    return x;
-}
-
-void applyNode(const ClfNode &node, double rgb[3])
-{
-    switch (node.kind) {
-    case NodeKind::Lut1D:
-        if (node.halfDomain) {
-            for (int c = 0; c < 3; ++c)
-                rgb[c] = lookUpHalfDomain(node.table->table1D, c, rgb[c]);
-        } else {
-            LutCalc::evaluate(node.table.get(), rgb);
-        }
-        return;
-    case NodeKind::Lut3D:
-        if (node.trilinear) {
-            const int n = node.table->size3D;
-            const double position[3] = {rgb[0] * (n - 1), rgb[1] * (n - 1), rgb[2] * (n - 1)};
-            LutCalc::sampleTrilinear(node.table->table3D, position, rgb);
-        } else {
-            LutCalc::evaluate(node.table.get(), rgb);
-        }
-        return;
-    case NodeKind::Range:
-        for (int c = 0; c < 3; ++c) {
-            double v = rgb[c];
-            if (node.hasMin && node.hasMax) {
-                v = (v - node.minIn) * (node.maxOut - node.minOut) / (node.maxIn - node.minIn) + node.minOut;
-                if (node.clamp)
-                    v = std::min(std::max(v, node.minOut), node.maxOut);
-            } else if (node.hasMin) {
-                v = std::max(v, node.minOut);
-            } else {
-                v = std::min(v, node.maxOut);
-            }
-            rgb[c] = v;
-        }
-        return;
-    case NodeKind::Matrix: {
-        double out[3];
-        for (int r = 0; r < 3; ++r)
-            out[r] = node.matrix[r][0] * rgb[0] + node.matrix[r][1] * rgb[1] + node.matrix[r][2] * rgb[2]
-                     + node.matrix[r][3];
-        std::copy(out, out + 3, rgb);
-        return;
-    }
-    case NodeKind::Cdl:
-        applyCdl(node, rgb);
-        return;
-    case NodeKind::Log:
-        for (int c = 0; c < 3; ++c)
-            rgb[c] = applyLog(node.logStyle, node.log[c], rgb[c]);
-        return;
-    case NodeKind::Exponent:
-        for (int c = 0; c < 3; ++c)
-            rgb[c] = applyExponent(node, c, rgb[c]);
-        return;
-    }
-}
-
-// --- Parsing ----------------------------------------------------------------
+// --- Keywords ---------------------------------------------------------------
 
 // The entry of a keyword table whose text is name, or null.
 template <typename Entry, size_t N>
@@ -412,6 +95,19 @@ const Entry *lookUp(const Entry (&table)[N], const QStringRef &name)
 {
     for (const Entry &entry : table) {
         if (name == QLatin1String(entry.text))
+            return &entry;
+    }
+    return nullptr;
+}
+
+// The same for an attribute value: styles and bit depths are matched
+// whatever their case, as the peer does ("monCurveFwd" in CLF files,
+// "moncurveFwd" in CTF files).
+template <typename Entry, size_t N>
+const Entry *lookUpValue(const Entry (&table)[N], const QStringRef &value)
+{
+    for (const Entry &entry : table) {
+        if (value.compare(QLatin1String(entry.text), Qt::CaseInsensitive) == 0)
             return &entry;
     }
     return nullptr;
@@ -428,6 +124,47 @@ int channelOf(const QXmlStreamAttributes &attributes)
     return channel.size() == 1 && c >= 0 ? c : -2;
 }
 
+// True when two normalised values differ by more than a millionth (of the
+// larger magnitude, or absolutely near zero): the tolerance within which the
+// peer takes a Range's in and out limits for the same value.
+bool differ(double a, double b)
+{
+    return std::fabs(a) < 1e-3 ? std::fabs(a - b) > 1e-6 : std::fabs(1.0 - b / a) > 1e-6;
+}
+
+// MAJOR[.MINOR[.REVISION]] as major * 100 + minor (the revision does not
+// change what a list may hold); -1 for anything else.
+int versionNumber(const QStringRef &text)
+{
+    const QByteArray latin = text.trimmed().toLatin1();
+    const char *p = latin.constData();
+    const char *end = p + latin.size();
+    int parts[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        const auto r = std::from_chars(p, end, parts[i]);
+        if (r.ec != std::errc() || parts[i] > 99 || (r.ptr != end && *r.ptr != '.'))
+            return -1;
+        if (r.ptr == end)
+            return parts[0] * 100 + parts[1];
+        p = r.ptr + 1;
+    }
+    return -1;
+}
+
+// A LUT1D or LUT3D while its children are read.
+struct LutRead
+{
+    bool is3D = false;
+    bool halfDomain = false;
+    bool rawHalfs = false;
+    bool trilinear = false;
+    bool hasIndexMap = false;
+    bool hasArray = false;
+    LutCurve indexMap;
+    LutTable1D table1D;
+    LutTable3D table3D;
+};
+
 // Reads a ProcessList into its nodes. The XML is fed to the reader a block at
 // a time so that one endless token cannot take the memory (see
 // kMaxTokenBytes); a document type declaration is refused outright, which
@@ -435,10 +172,10 @@ int channelOf(const QXmlStreamAttributes &attributes)
 class ProcessListParser
 {
 public:
-    explicit ProcessListParser(QFile *file) : m_file(file) {}
+    ProcessListParser(QFile *file, bool clfFile) : m_file(file), m_clfFile(clfFile) {}
 
     bool parse();
-    std::vector<ClfNode> nodes;
+    std::vector<Node> nodes;
     QString error;
 
 private:
@@ -470,19 +207,32 @@ private:
     template <typename Entry, size_t N>
     const Entry *parseStyle(const Entry (&table)[N], const Entry *fallback = nullptr);
 
+    // Reads the root element's attributes: the id and the version, which
+    // decides the nodes and styles the list may hold.
+    bool parseRoot();
+    // Fails, naming what needs which version, unless the list's version is
+    // at least least (see m_version).
+    bool needVersion(int least, const QString &what);
     bool parseNode(NodeKind kind);
     bool parseBitDepth(const QXmlStreamAttributes &attributes, const char *name, double *scale);
-    bool parseLut(ClfNode &node);
-    bool parseLutArray(ClfNode &node, bool rawHalfs);
-    bool parseIndexMap(ClfNode &node);
-    bool parseRange(ClfNode &node);
-    bool parseMatrix(ClfNode &node);
-    bool parseCdl(ClfNode &node);
-    bool parseLog(ClfNode &node);
-    bool parseExponent(ClfNode &node, bool gammaNames);
+    bool parseLut(Node &node, bool is3D);
+    bool parseLutArray(const Node &node, LutRead &lut);
+    bool parseIndexMap(const Node &node, LutCurve &curve);
+    bool parseRange(Node &node, Range &range);
+    bool parseMatrix(Node &node, Matrix &matrix);
+    bool parseCdl(Node &node, Cdl &cdl);
+    bool parseLog(Node &node, Log &log);
+    bool parseExponent(Node &node, Exponent &exponent, bool gammaNames);
 
     QFile *m_file;
+    bool m_clfFile;
     QXmlStreamReader m_xml;
+    // The list's version as the transform format numbers them, major * 100
+    // + minor: a CLF list (compCLFversion) of version 2.0 or before reads as
+    // 1.7, a later one as 2.0; a CTF list without a version is 1.2.
+    int m_version = 102;
+    bool m_clf = false;      // the list gives compCLFversion
+    QString m_versionText;   // as the file gives it, for messages
     QString m_lastOutDepth; // the outBitDepth of the node before
     qint64 m_fedSinceToken = 0;
     bool m_failed = false;
@@ -600,7 +350,7 @@ template <typename Entry, size_t N>
 const Entry *ProcessListParser::parseStyle(const Entry (&table)[N], const Entry *fallback)
 {
     const QStringRef style = m_xml.attributes().value(QLatin1String("style"));
-    const Entry *entry = style.isNull() && fallback ? fallback : lookUp(table, style);
+    const Entry *entry = style.isNull() && fallback ? fallback : lookUpValue(table, style);
     if (!entry)
         fail(QStringLiteral("%1 style=\"%2\" is not evaluated").arg(elementName()).arg(style));
     return entry;
@@ -618,10 +368,15 @@ bool ProcessListParser::attributeNumber(const QXmlStreamAttributes &attributes, 
     return true;
 }
 
+// --- The list ---------------------------------------------------------------
+
 bool ProcessListParser::parse()
 {
-    // The root element, then its children: metadata, which is skipped, and
-    // the process nodes.
+    // The root element, then its children: metadata, which is skipped with
+    // everything in it, and the process nodes. Id is the list's identifier
+    // element of the SMPTE form of the format (ST 2136-1); Info holds any
+    // elements its writer likes. Metadata inside a node (Description) is
+    // skipped by the node's own reading.
     for (QXmlStreamReader::TokenType token = next(); token != QXmlStreamReader::StartElement; token = next()) {
         if (token == QXmlStreamReader::Invalid)
             return false;
@@ -631,6 +386,8 @@ bool ProcessListParser::parse()
     if (m_xml.name() != QLatin1String("ProcessList"))
         return fail(QStringLiteral("the root element is <%1>, not <ProcessList>").arg(elementName()));
     const qint64 rootLine = m_xml.lineNumber();
+    if (!parseRoot())
+        return false;
 
     static const struct
     {
@@ -642,7 +399,7 @@ bool ProcessListParser::parse()
     static const struct
     {
         const char *text;
-    } kMetadata[] = {{"Description"}, {"InputDescriptor"}, {"OutputDescriptor"}, {"Info"}};
+    } kMetadata[] = {{"Description"}, {"InputDescriptor"}, {"OutputDescriptor"}, {"Info"}, {"Id"}};
     const bool read = readChildren([this] {
         if (lookUp(kMetadata, m_xml.name()))
             return skipElement();
@@ -661,6 +418,49 @@ bool ProcessListParser::parse()
     return true;
 }
 
+bool ProcessListParser::parseRoot()
+{
+    const QXmlStreamAttributes attributes = m_xml.attributes();
+    if (attributes.value(QLatin1String("id")).trimmed().isEmpty())
+        return fail(QStringLiteral("the ProcessList needs an id attribute"));
+    const QStringRef clfVersion = attributes.value(QLatin1String("compCLFversion"));
+    const QStringRef ctfVersion = attributes.value(QLatin1String("version"));
+    if (!clfVersion.isNull() && !ctfVersion.isNull())
+        return fail(QStringLiteral("a ProcessList gives compCLFversion or version, not both"));
+    if (clfVersion.isNull() && ctfVersion.isNull()) {
+        // The transform format's oldest lists had no version; a CLF list
+        // always states the one it keeps to.
+        if (m_clfFile)
+            return fail(QStringLiteral("a CLF ProcessList needs its compCLFversion"));
+        m_versionText = QStringLiteral("version 1.2 (none given)");
+        return true;
+    }
+    m_clf = !clfVersion.isNull();
+    const QStringRef text = m_clf ? clfVersion : ctfVersion;
+    const QLatin1String name(m_clf ? "compCLFversion" : "version");
+    const int version = versionNumber(text);
+    m_versionText = QStringLiteral("%1=\"%2\"").arg(name).arg(text);
+    if (version < 0)
+        return fail(QStringLiteral("%1 is not a version number").arg(m_versionText));
+    // The newest versions this reader knows: CLF 3, the transform format's 2.
+    if (version >= (m_clf ? 400 : 300))
+        return fail(QStringLiteral("%1 is newer than the versions read (up to %2)")
+                        .arg(m_versionText, QLatin1String(m_clf ? "3" : "2")));
+    m_version = !m_clf ? version : version <= 200 ? 107 : 200;
+    return true;
+}
+
+bool ProcessListParser::needVersion(int least, const QString &what)
+{
+    if (m_version >= least)
+        return true;
+    // CLF lists before 3 read as the transform format's 1.7, so what needs
+    // 2.0 there needs CLF 3.
+    const QString needed = m_clf ? QStringLiteral("compCLFversion 3 or later")
+                                 : QStringLiteral("version %1.%2 or later").arg(least / 100).arg(least % 100);
+    return fail(QStringLiteral("%1 needs %2; this list has %3").arg(what, needed, m_versionText));
+}
+
 bool ProcessListParser::parseBitDepth(const QXmlStreamAttributes &attributes, const char *name, double *scale)
 {
     static const struct
@@ -671,7 +471,7 @@ bool ProcessListParser::parseBitDepth(const QXmlStreamAttributes &attributes, co
     const QStringRef value = attributes.value(QLatin1String(name));
     if (value.isNull())
         return fail(QStringLiteral("<%1> has no %2").arg(elementName(), QLatin1String(name)));
-    const auto *depth = lookUp(kDepths, value);
+    const auto *depth = lookUpValue(kDepths, value);
     if (!depth)
         return fail(QStringLiteral("%1=\"%2\" is not a bit depth").arg(QLatin1String(name)).arg(value));
     *scale = depth->scale;
@@ -681,38 +481,45 @@ bool ProcessListParser::parseBitDepth(const QXmlStreamAttributes &attributes, co
 bool ProcessListParser::parseNode(NodeKind kind)
 {
     const QXmlStreamAttributes attributes = m_xml.attributes();
-    ClfNode node;
-    node.kind = kind;
+    Node node;
     node.line = m_xml.lineNumber();
     if (!parseBitDepth(attributes, "inBitDepth", &node.inScale)
         || !parseBitDepth(attributes, "outBitDepth", &node.outScale))
         return false;
     // Each node takes its input at the depth the node before gives its output.
     const QString inDepth = attributes.value(QLatin1String("inBitDepth")).toString();
-    if (!m_lastOutDepth.isEmpty() && inDepth != m_lastOutDepth)
+    if (!m_lastOutDepth.isEmpty() && inDepth.compare(m_lastOutDepth, Qt::CaseInsensitive) != 0)
         return fail(QStringLiteral("inBitDepth=\"%1\" differs from the outBitDepth=\"%2\" before it")
                         .arg(inDepth, m_lastOutDepth));
     m_lastOutDepth = attributes.value(QLatin1String("outBitDepth")).toString();
+    // The nodes each version introduced: ASC_CDL and Log came with the
+    // transform format's 1.3; CLF lists had neither Log nor Exponent before 3.
+    if (kind == NodeKind::Cdl && !needVersion(103, QStringLiteral("an ASC_CDL node")))
+        return false;
+    if (kind == NodeKind::Log && !needVersion(m_clf ? 200 : 103, QStringLiteral("a Log node")))
+        return false;
+    if (kind == NodeKind::Exponent && m_clf && !needVersion(200, QStringLiteral("a <%1> node").arg(elementName())))
+        return false;
     bool ok = false;
     switch (kind) {
     case NodeKind::Lut1D:
     case NodeKind::Lut3D:
-        ok = parseLut(node);
+        ok = parseLut(node, kind == NodeKind::Lut3D);
         break;
     case NodeKind::Range:
-        ok = parseRange(node);
+        ok = parseRange(node, node.op.emplace<Range>());
         break;
     case NodeKind::Matrix:
-        ok = parseMatrix(node);
+        ok = parseMatrix(node, node.op.emplace<Matrix>());
         break;
     case NodeKind::Cdl:
-        ok = parseCdl(node);
+        ok = parseCdl(node, node.op.emplace<Cdl>());
         break;
     case NodeKind::Log:
-        ok = parseLog(node);
+        ok = parseLog(node, node.op.emplace<Log>());
         break;
     case NodeKind::Exponent:
-        ok = parseExponent(node, m_xml.name() == QLatin1String("Gamma"));
+        ok = parseExponent(node, node.op.emplace<Exponent>(), m_xml.name() == QLatin1String("Gamma"));
         break;
     }
     if (ok)
@@ -720,56 +527,86 @@ bool ProcessListParser::parseNode(NodeKind kind)
     return ok;
 }
 
-bool ProcessListParser::parseLut(ClfNode &node)
+// --- LUT1D and LUT3D --------------------------------------------------------
+
+bool ProcessListParser::parseLut(Node &node, bool is3D)
 {
     const QXmlStreamAttributes attributes = m_xml.attributes();
-    const bool is3D = node.kind == NodeKind::Lut3D;
+    LutRead lut;
+    lut.is3D = is3D;
     const QStringRef interpolation = attributes.value(QLatin1String("interpolation"));
-    node.trilinear = is3D && interpolation == QLatin1String("trilinear");
-    if (!interpolation.isEmpty() && !node.trilinear
+    lut.trilinear = is3D && interpolation == QLatin1String("trilinear");
+    if (!interpolation.isEmpty() && !lut.trilinear
         && interpolation != QLatin1String(is3D ? "tetrahedral" : "linear"))
         return fail(QStringLiteral("interpolation=\"%1\" is not evaluated").arg(interpolation));
-    node.halfDomain = !is3D && attributes.value(QLatin1String("halfDomain")) == QLatin1String("true");
-    const bool rawHalfs = attributes.value(QLatin1String("rawHalfs")) == QLatin1String("true");
+    // halfDomain and rawHalfs are flags of a LUT1D that are either "true"
+    // or absent; the peer reads a LUT3D's values as numbers whatever it says.
+    for (const char *flag : {"halfDomain", "rawHalfs"}) {
+        const QStringRef value = attributes.value(QLatin1String(flag));
+        if (value.isNull())
+            continue;
+        if (is3D)
+            return fail(QStringLiteral("%1= is an attribute of LUT1D, not of LUT3D").arg(QLatin1String(flag)));
+        if (value.compare(QLatin1String("true"), Qt::CaseInsensitive) != 0)
+            return fail(QStringLiteral("%1=\"%2\" is not \"true\" (the only value it takes; leave it out otherwise)")
+                            .arg(QLatin1String(flag))
+                            .arg(value));
+        (flag[0] == 'h' ? lut.halfDomain : lut.rawHalfs) = true;
+    }
     const QStringRef hue = attributes.value(QLatin1String("hueAdjust"));
     if (!hue.isEmpty() && hue != QLatin1String("none"))
         return fail(QStringLiteral("hueAdjust=\"%1\" is not evaluated").arg(hue));
 
-    LutCurve indexMap;
     const bool read = readChildren([&] {
         if (m_xml.name() == QLatin1String("Array")) {
-            if (node.table)
+            if (lut.hasArray)
                 return fail(QStringLiteral("a second <Array>"));
-            return parseLutArray(node, rawHalfs);
+            return parseLutArray(node, lut);
         }
-        if (is3D || m_xml.name() != QLatin1String("IndexMap"))
+        if (m_xml.name() != QLatin1String("IndexMap"))
             return skipElement();
-        if (node.table || node.hasIndexMap || node.halfDomain)
+        // The transform format had IndexMap from 1.7 (CLF 2) and dropped it
+        // with 2.0 (CLF 3), whose readers ignore it.
+        if (m_version < 107 || m_version >= 200)
+            return fail(QStringLiteral("<IndexMap> is read in CLF 2 lists and transform lists from 1.7 before 2.0; "
+                                       "this list has %1")
+                            .arg(m_versionText));
+        if (is3D)
+            return fail(QStringLiteral("an <IndexMap> of a LUT3D is not evaluated"));
+        if (lut.hasArray || lut.hasIndexMap || lut.halfDomain)
             return fail(QStringLiteral("an <IndexMap> comes once, before the <Array> of a LUT1D over 0..1"));
-        node.hasIndexMap = true;
-        return parseIndexMap(node);
+        lut.hasIndexMap = true;
+        return parseIndexMap(node, lut.indexMap);
     });
     if (!read)
         return false;
-    if (!node.table)
+    if (!lut.hasArray)
         return failAt(node.line, QStringLiteral("no <Array>"));
-    if (node.hasIndexMap) {
+    if (is3D) {
+        Lut3D &lut3D = node.op.emplace<Lut3D>();
+        lut3D.table = std::move(lut.table3D);
+        lut3D.trilinear = lut.trilinear;
+        return true;
+    }
+    if (lut.hasIndexMap) {
         // The map takes input values to table indices: as table positions
-        // 0..1, the shaper curves of the table's container.
-        for (double &index : node.indexMap.y)
-            index /= double(node.table->size1D - 1);
-        const QString problem = node.indexMap.problem();
+        // 0..1 they are what the table is looked up at.
+        for (double &index : lut.indexMap.y)
+            index /= double(lut.table1D.size() - 1);
+        const QString problem = lut.indexMap.problem();
         if (!problem.isEmpty())
             return failAt(node.line, QStringLiteral("IndexMap: %1").arg(problem));
-        for (LutCurve &shaper : node.table->meaning.shaper)
-            shaper = node.indexMap;
     }
+    Lut1D &lut1D = node.op.emplace<Lut1D>();
+    lut1D.table = std::move(lut.table1D);
+    lut1D.halfDomain = lut.halfDomain;
+    lut1D.indexMap = std::move(lut.indexMap);
     return true;
 }
 
-bool ProcessListParser::parseLutArray(ClfNode &node, bool rawHalfs)
+bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut)
 {
-    const bool is3D = node.kind == NodeKind::Lut3D;
+    const bool is3D = lut.is3D;
     const qint64 line = m_xml.lineNumber();
     const QString dim = m_xml.attributes().value(QLatin1String("dim")).toString().simplified();
     std::vector<double> d;
@@ -788,7 +625,7 @@ bool ProcessListParser::parseLutArray(ClfNode &node, bool rawHalfs)
         return fail(QStringLiteral("Array size %1 is outside 2..%2").arg(d[0]).arg(limit));
     const int size = int(d[0]);
     const int components = int(d[is3D ? 3 : 1]);
-    if (node.halfDomain && size != 65536)
+    if (lut.halfDomain && size != 65536)
         return fail(QStringLiteral("a half-domain LUT1D needs 65536 entries, not %1").arg(size));
     const qint64 expected = (is3D ? qint64(size) * size * size : qint64(size)) * components;
     // Every value takes at least a character and a blank: a dim the file
@@ -798,26 +635,27 @@ bool ProcessListParser::parseLutArray(ClfNode &node, bool rawHalfs)
                         .arg(dim)
                         .arg(expected));
 
-    node.table = std::make_shared<Read_LUTFile>();
-    Read_LUTFile &lut = *node.table;
-    if (!(is3D ? lut.setSize3D(size, false) : lut.setSize1D(size, false)))
-        return fail(lut.errorString);
+    lut.hasArray = true;
+    if (!(is3D ? lut.table3D.allocate(size) : lut.table1D.allocate(size)))
+        return fail(is3D ? QStringLiteral("out of memory for a cube of size %1").arg(size)
+                         : QStringLiteral("out of memory for a 1D table of size %1").arg(size));
     float *data = is3D ? lut.table3D.data() : lut.table1D.data();
-    // Raw halfs are the bit patterns of real outputs, whatever the output depth.
-    const double outScale = rawHalfs ? 1.0 : node.outScale;
+    // Raw halfs are the bit patterns of the values, which are in the units
+    // of the output depth like any others (as the peer reads them).
+    const double outScale = node.outScale;
     qint64 count = 0;
     const bool read = readText([&](const char *token, int length, qint64 tokenLine) {
         double v = 0.0;
         const QLatin1String text(token, length);
         // Only the entries of a half-domain table that stand for infinities
         // and NaNs may be other than finite.
-        if (!tokenToNumber(token, length, &v) || (!std::isfinite(v) && !node.halfDomain))
+        if (!tokenToNumber(token, length, &v) || (!std::isfinite(v) && !lut.halfDomain))
             return failAt(tokenLine, QStringLiteral("Array value \"%1\" is not a finite number").arg(text));
         if (count == expected)
             return failAt(tokenLine, QStringLiteral("the Array holds more than the %1 values of dim=\"%2\"")
                                          .arg(expected)
                                          .arg(dim));
-        if (rawHalfs) {
+        if (lut.rawHalfs) {
             if (!(v >= 0.0 && v <= 65535.0 && v == std::floor(v)))
                 return failAt(tokenLine,
                               QStringLiteral("raw half \"%1\" is not a whole number from 0 to 65535").arg(text));
@@ -839,11 +677,16 @@ bool ProcessListParser::parseLutArray(ClfNode &node, bool rawHalfs)
     return read;
 }
 
-bool ProcessListParser::parseIndexMap(ClfNode &node)
+bool ProcessListParser::parseIndexMap(const Node &node, LutCurve &curve)
 {
-    // Pairs "input@index", input values in input units.
-    LutCurve &curve = node.indexMap;
-    return readText([&](const char *token, int length, qint64 line) {
+    // dim="N": the number of pairs "input@index" that follow, input values
+    // in input units.
+    const qint64 line = m_xml.lineNumber();
+    const QStringRef dimText = m_xml.attributes().value(QLatin1String("dim"));
+    double dim = 0.0;
+    if (!textToNumber(dimText, &dim) || !(dim >= 1.0 && dim <= double(kMax1DSize)) || dim != std::floor(dim))
+        return fail(QStringLiteral("IndexMap dim=\"%1\" is not its number of entries").arg(dimText));
+    const bool read = readText([&](const char *token, int length, qint64 line) {
         const char *at = static_cast<const char *>(std::memchr(token, '@', size_t(length)));
         double input = 0.0, index = 0.0;
         if (!at || !tokenToNumber(token, int(at - token), &input)
@@ -856,9 +699,17 @@ bool ProcessListParser::parseIndexMap(ClfNode &node)
         curve.y.push_back(index);
         return true;
     });
+    if (read && double(curve.x.size()) != dim)
+        return failAt(line, QStringLiteral("the IndexMap holds %1 entries, dim=\"%2\" gives %3")
+                                .arg(curve.x.size())
+                                .arg(dimText)
+                                .arg(dim));
+    return read;
 }
 
-bool ProcessListParser::parseRange(ClfNode &node)
+// --- Range and Matrix -------------------------------------------------------
+
+bool ProcessListParser::parseRange(Node &node, Range &range)
 {
     static const struct
     {
@@ -868,14 +719,17 @@ bool ProcessListParser::parseRange(ClfNode &node)
     const auto *style = parseStyle(kStyles, &kStyles[0]);
     if (!style)
         return false;
-    node.clamp = style->clamp;
+    range.clamp = style->clamp;
+    // Readers before 1.7 know no style and clamp whatever it says.
+    if (!range.clamp && !needVersion(107, QStringLiteral("a Range of style=\"noClamp\"")))
+        return false;
     struct
     {
         const char *text;
         double *value;
         double scale;
-    } limits[] = {{"minInValue", &node.minIn, node.inScale}, {"maxInValue", &node.maxIn, node.inScale},
-                  {"minOutValue", &node.minOut, node.outScale}, {"maxOutValue", &node.maxOut, node.outScale}};
+    } limits[] = {{"minInValue", &range.minIn, node.inScale}, {"maxInValue", &range.maxIn, node.inScale},
+                  {"minOutValue", &range.minOut, node.outScale}, {"maxOutValue", &range.maxOut, node.outScale}};
     bool present[4] = {false, false, false, false};
     const bool read = readChildren([&] {
         const auto *limit = lookUp(limits, m_xml.name());
@@ -889,25 +743,29 @@ bool ProcessListParser::parseRange(ClfNode &node)
     });
     if (!read)
         return false;
-    node.hasMin = present[0];
-    node.hasMax = present[1];
+    range.hasMin = present[0];
+    range.hasMax = present[1];
     if (present[0] != present[2] || present[1] != present[3])
         return failAt(node.line, QStringLiteral("a Range needs its in and out values in pairs"));
-    if (!node.hasMin && !node.hasMax)
+    if (!range.hasMin && !range.hasMax)
         return failAt(node.line, QStringLiteral("a Range needs minimum or maximum values"));
-    if (node.hasMin && node.hasMax) {
-        if (!(node.maxIn > node.minIn))
+    if (range.hasMin && range.hasMax) {
+        if (!(range.maxIn > range.minIn))
             return failAt(node.line, QStringLiteral("a Range needs maxInValue above minInValue"));
-    } else if (!node.clamp) {
+        if (range.maxOut < range.minOut)
+            return failAt(node.line, QStringLiteral("a Range needs maxOutValue at or above minOutValue"));
+    } else if (!range.clamp) {
         return failAt(node.line, QStringLiteral("a noClamp Range needs all four values"));
-    } else if ((node.hasMin && node.minIn != node.minOut) || (node.hasMax && node.maxIn != node.maxOut)) {
-        // With one pair only, the Range is a clamp and maps values onto themselves.
+    } else if ((range.hasMin && differ(range.minIn, range.minOut)) || (range.hasMax && differ(range.maxIn, range.maxOut))) {
+        // With one pair only, the Range is a clamp and maps values onto
+        // themselves. The pair may be given in two bit depths, so the two
+        // normalised values are compared within a millionth.
         return failAt(node.line, QStringLiteral("a Range with one pair of values needs the same value in and out"));
     }
     return true;
 }
 
-bool ProcessListParser::parseMatrix(ClfNode &node)
+bool ProcessListParser::parseMatrix(Node &node, Matrix &matrix)
 {
     bool haveArray = false;
     const bool read = readChildren([&] {
@@ -927,15 +785,17 @@ bool ProcessListParser::parseMatrix(ClfNode &node)
             return false;
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 3; ++c)
-                node.matrix[r][c] = values[r * columns + c] * node.inScale / node.outScale;
-            node.matrix[r][3] = columns == 4 ? values[r * columns + 3] / node.outScale : 0.0;
+                matrix.m[r][c] = values[r * columns + c] * node.inScale / node.outScale;
+            matrix.m[r][3] = columns == 4 ? values[r * columns + 3] / node.outScale : 0.0;
         }
         return true;
     });
     return read && (haveArray || failAt(node.line, QStringLiteral("a Matrix without an <Array>")));
 }
 
-bool ProcessListParser::parseCdl(ClfNode &node)
+// --- ASC_CDL, Log, Exponent -------------------------------------------------
+
+bool ProcessListParser::parseCdl(Node &node, Cdl &cdl)
 {
     static const struct
     {
@@ -949,7 +809,7 @@ bool ProcessListParser::parseCdl(ClfNode &node)
     const auto *style = parseStyle(kStyles, &kStyles[0]);
     if (!style)
         return false;
-    node.cdlStyle = style->style;
+    cdl.style = style->style;
     // A SOPNode holds Slope, Offset and Power, three numbers each, and a
     // SatNode one Saturation; either node may be missing.
     const struct
@@ -957,8 +817,8 @@ bool ProcessListParser::parseCdl(ClfNode &node)
         const char *text;
         double *values;
         int count;
-    } kParts[] = {{"Slope", node.slope, 3}, {"Offset", node.offset, 3}, {"Power", node.power, 3},
-                  {"Saturation", &node.saturation, 1}};
+    } kParts[] = {{"Slope", cdl.slope, 3}, {"Offset", cdl.offset, 3}, {"Power", cdl.power, 3},
+                  {"Saturation", &cdl.saturation, 1}};
     const bool read = readChildren([&] {
         const bool sop = m_xml.name() == QLatin1String("SOPNode");
         if (!sop && m_xml.name() != QLatin1String("SatNode"))
@@ -974,18 +834,21 @@ bool ProcessListParser::parseCdl(ClfNode &node)
     });
     if (!read)
         return false;
-    const bool reverse = node.cdlStyle == CdlStyle::Rev || node.cdlStyle == CdlStyle::RevNoClamp;
+    const bool reverse = cdl.style == CdlStyle::Rev || cdl.style == CdlStyle::RevNoClamp;
+    // The CDL's slopes and saturation are 0 or more.
+    if (!(cdl.slope[0] >= 0.0 && cdl.slope[1] >= 0.0 && cdl.slope[2] >= 0.0 && cdl.saturation >= 0.0))
+        return failAt(node.line, QStringLiteral("an ASC_CDL needs slopes and saturation of 0 or more"));
     for (int c = 0; c < 3; ++c) {
-        if (!(node.power[c] > 0.0) || (reverse && node.slope[c] == 0.0))
+        if (!(cdl.power[c] > 0.0) || (reverse && cdl.slope[c] == 0.0))
             return failAt(node.line,
                           QStringLiteral("an ASC_CDL needs powers above 0 (and slopes other than 0 to reverse)"));
     }
-    if (reverse && node.saturation == 0.0)
+    if (reverse && cdl.saturation == 0.0)
         return failAt(node.line, QStringLiteral("an ASC_CDL with saturation 0 cannot be reversed"));
     return true;
 }
 
-bool ProcessListParser::parseLog(ClfNode &node)
+bool ProcessListParser::parseLog(Node &node, Log &log)
 {
     static const struct
     {
@@ -998,11 +861,25 @@ bool ProcessListParser::parseLog(ClfNode &node)
     const auto *style = parseStyle(kStyles);
     if (!style)
         return false;
-    node.logStyle = style->style;
-    const bool camera = node.logStyle == LogStyle::CameraLinToLog || node.logStyle == LogStyle::CameraLogToLin;
+    log.style = style->style;
+    const bool camera = log.style == LogStyle::CameraLinToLog || log.style == LogStyle::CameraLogToLin;
+    const bool plain = log.style == LogStyle::Log10 || log.style == LogStyle::Log2 || log.style == LogStyle::AntiLog10
+                       || log.style == LogStyle::AntiLog2;
+    // Before 2.0 the transform format's Log took film-style parameters
+    // (LogParams gamma, refWhite, ...): only the plain styles, which take
+    // none, mean the same there.
+    const bool filmStyle = !m_clf && m_version < 200;
+    if (filmStyle && !plain)
+        return fail(QStringLiteral("before version 2.0 a Log of style=\"%1\" takes film-style parameters, which are "
+                                   "not evaluated; this list has %2")
+                        .arg(QLatin1String(style->text), m_versionText));
     const bool read = readChildren([&] {
         if (m_xml.name() != QLatin1String("LogParams"))
             return skipElement();
+        if (filmStyle)
+            return fail(QStringLiteral("before version 2.0 LogParams are film-style parameters, which are not "
+                                       "evaluated; this list has %1")
+                            .arg(m_versionText));
         const QXmlStreamAttributes attributes = m_xml.attributes();
         // The film-style parameters of older transform files are another model.
         for (const char *film : {"gamma", "refWhite", "refBlack", "highlight", "shadow"}) {
@@ -1020,6 +897,9 @@ bool ProcessListParser::parseLog(ClfNode &node)
             || !attributeNumber(attributes, "linSideBreak", &p.linSideBreak, &hasBreak)
             || !attributeNumber(attributes, "linearSlope", &p.linearSlope, &hasSlope))
             return false;
+        if (!camera && (hasBreak || hasSlope))
+            return fail(QStringLiteral("%1= is a parameter of the camera styles only, not of style=\"%2\"")
+                            .arg(QLatin1String(hasBreak ? "linSideBreak" : "linearSlope"), QLatin1String(style->text)));
         if (!(p.base > 0.0) || p.base == 1.0 || p.logSideSlope == 0.0 || p.linSideSlope == 0.0)
             return fail(QStringLiteral("LogParams need a positive base other than 1 and slopes other than 0"));
         if (camera) {
@@ -1039,16 +919,17 @@ bool ProcessListParser::parseLog(ClfNode &node)
             return fail(QStringLiteral("LogParams channel is not R, G or B"));
         for (int c = 0; c < 3; ++c) {
             if (only < 0 || only == c)
-                node.log[c] = p;
+                log.params[c] = p;
         }
         return skipElement();
     });
-    if (read && camera && std::isnan(node.log[0].linSideBreak + node.log[1].linSideBreak + node.log[2].linSideBreak))
+    if (read && camera
+        && std::isnan(log.params[0].linSideBreak + log.params[1].linSideBreak + log.params[2].linSideBreak))
         return failAt(node.line, QStringLiteral("the camera Log styles need LogParams for every channel"));
     return read;
 }
 
-bool ProcessListParser::parseExponent(ClfNode &node, bool gammaNames)
+bool ProcessListParser::parseExponent(Node &node, Exponent &exponent, bool gammaNames)
 {
     static const struct
     {
@@ -1068,10 +949,14 @@ bool ProcessListParser::parseExponent(ClfNode &node, bool gammaNames)
     const auto *style = parseStyle(kStyles);
     if (!style)
         return false;
-    node.exponentStyle = style->style;
-    node.reverse = style->reverse;
+    exponent.style = style->style;
+    exponent.reverse = style->reverse;
     const bool moncurve =
-        node.exponentStyle == ExponentStyle::Moncurve || node.exponentStyle == ExponentStyle::MoncurveMirror;
+        exponent.style == ExponentStyle::Moncurve || exponent.style == ExponentStyle::MoncurveMirror;
+    // The mirror and pass-through styles came with 2.0 (and CLF 3).
+    if (exponent.style != ExponentStyle::Basic && exponent.style != ExponentStyle::Moncurve
+        && !needVersion(200, QStringLiteral("style=\"%1\"").arg(QLatin1String(style->text))))
+        return false;
     // The transform format's older Gamma node names the same parameters
     // GammaParams and gamma.
     const QLatin1String paramsName(gammaNames ? "GammaParams" : "ExponentParams");
@@ -1086,6 +971,10 @@ bool ProcessListParser::parseExponent(ClfNode &node, bool gammaNames)
         if (!attributeNumber(attributes, exponentName, &g, &hasExponent)
             || !attributeNumber(attributes, "offset", &o, &hasOffset))
             return false;
+        // Only the monitor-curve styles have an offset.
+        if (!moncurve && hasOffset)
+            return fail(QStringLiteral("offset= is a parameter of the moncurve styles only, not of style=\"%1\"")
+                            .arg(QLatin1String(style->text)));
         if (!hasExponent || (moncurve && !hasOffset))
             return fail(QStringLiteral("%1 needs %2%3").arg(paramsName, QLatin1String(exponentName),
                                                               QLatin1String(moncurve ? " and offset" : "")));
@@ -1096,8 +985,8 @@ bool ProcessListParser::parseExponent(ClfNode &node, bool gammaNames)
             return fail(QStringLiteral("%1 channel is not R, G or B").arg(paramsName));
         for (int c = 0; c < 3; ++c) {
             if (only < 0 || only == c) {
-                node.exponent[c] = g;
-                node.exponentOffset[c] = o;
+                exponent.exponent[c] = g;
+                exponent.offset[c] = o;
                 set[c] = true;
             }
         }
@@ -1108,197 +997,15 @@ bool ProcessListParser::parseExponent(ClfNode &node, bool gammaNames)
     return read;
 }
 
-// --- Reading into the container --------------------------------------------
-
-// The input span a Range gives the table behind it: the inputs that it maps
-// onto 0 and 1. Only a Range that maps linearly and upwards, and whose clamp
-// (if any) leaves 0..1 alone, is such a span; the table clamps its input to
-// 0..1 anyway.
-bool rangeSpan(const ClfNode &range, double *lo, double *hi)
-{
-    if (!range.hasMin || !range.hasMax)
-        return false;
-    const double scale = (range.maxOut - range.minOut) / (range.maxIn - range.minIn);
-    if (!(scale > 0.0) || (range.clamp && (range.minOut > 0.0 || range.maxOut < 1.0)))
-        return false;
-    *lo = range.minIn - range.minOut / scale;
-    *hi = range.minIn + (1.0 - range.minOut) / scale;
-    return std::isfinite(*lo) && std::isfinite(*hi) && *hi > *lo;
-}
-
-// Puts the list into lut's tables when it has one of the shapes they hold
-// (Range? LUT1D? LUT3D?, with at least one table); false, changing nothing,
-// when it has not.
-bool readIntoTables(Read_LUTFile *lut, const std::vector<ClfNode> &nodes, bool headerOnly)
-{
-    const ClfNode *range = nullptr;
-    const ClfNode *lut1D = nullptr;
-    const ClfNode *lut3D = nullptr;
-    size_t i = 0;
-    if (i < nodes.size() && nodes[i].kind == NodeKind::Range)
-        range = &nodes[i++];
-    if (i < nodes.size() && nodes[i].kind == NodeKind::Lut1D)
-        lut1D = &nodes[i++];
-    if (i < nodes.size() && nodes[i].kind == NodeKind::Lut3D)
-        lut3D = &nodes[i++];
-    if (i != nodes.size() || (!lut1D && !lut3D) || (lut1D && lut1D->halfDomain) || (lut3D && lut3D->trilinear))
-        return false;
-    double lo = 0.0, hi = 1.0;
-    // The container applies its shaper curves before the 1D table's span.
-    if (range && (!rangeSpan(*range, &lo, &hi) || (lut1D && lut1D->hasIndexMap)))
-        return false;
-
-    const float zero[3] = {0.0f, 0.0f, 0.0f};
-    const float one[3] = {1.0f, 1.0f, 1.0f};
-    if (lut1D) {
-        const Read_LUTFile &source = *lut1D->table;
-        if (!lut->setSize1D(source.size1D, headerOnly))
-            return false;
-        for (int e = 0; !headerOnly && e < source.size1D; ++e)
-            lut->storeEntry1D(e, source.table1D[e][0], source.table1D[e][1], source.table1D[e][2], zero, one);
-        for (int c = 0; c < 3; ++c) {
-            lut->meaning.shaper[c] = source.meaning.shaper[c];
-            lut->meaning.inputMin1D[c] = lo;
-            lut->meaning.inputMax1D[c] = hi;
-        }
-        if (lut1D->hasIndexMap)
-            lut->meaning.shaperName = QStringLiteral("LUT1D IndexMap");
-    }
-    if (lut3D) {
-        const Read_LUTFile &source = *lut3D->table;
-        const int n = source.size3D;
-        if (!lut->setSize3D(n, headerOnly))
-            return false;
-        for (int a = 0; !headerOnly && a < n; ++a) {
-            for (int b = 0; b < n; ++b) {
-                for (int c = 0; c < n; ++c) {
-                    const float *v = source.table3D[a][b][c];
-                    lut->storeEntry3D(a, b, c, v[0], v[1], v[2], zero, one);
-                }
-            }
-        }
-        if (!lut1D) {
-            std::fill(lut->meaning.inputMin3D, lut->meaning.inputMin3D + 3, lo);
-            std::fill(lut->meaning.inputMax3D, lut->meaning.inputMax3D + 3, hi);
-        }
-        lut->meaning.table1DFeeds3D = lut1D != nullptr;
-    }
-    return true;
-}
-
-bool readProcessList(Read_LUTFile *lut, const QString &fileName, bool headerOnly, LutFormatId formatId)
-{
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return lut->fail(QStringLiteral("cannot open: %1").arg(file.errorString()));
-    lut->applyDefaultOrder(formatId);
-    ProcessListParser parser(&file);
-    if (!parser.parse())
-        return lut->fail(parser.error);
-    if (readIntoTables(lut, parser.nodes, headerOnly))
-        return true;
-    if (!lut->errorString.isEmpty())
-        return false;
-
-    // Any other list is evaluated node by node. The lattice the bake path
-    // suggests: the largest LUT3D (or 33 points) when the list mixes the
-    // channels, else the longest LUT1D (or 4096 entries).
-    int size3D = 0, size1D = 0;
-    bool mixes = false;
-    for (const ClfNode &node : parser.nodes) {
-        mixes = mixes || node.mixesChannels();
-        if (node.kind == NodeKind::Lut3D)
-            size3D = std::max(size3D, node.tableSize());
-        else if (node.kind == NodeKind::Lut1D && !node.halfDomain)
-            size1D = std::max(size1D, node.tableSize());
-    }
-    lut->meaning.evaluateSize3D = mixes ? (size3D > 0 ? size3D : 33) : 0;
-    lut->meaning.evaluateSize1D = mixes ? 0 : (size1D > 0 ? size1D : 4096);
-    const auto list = std::make_shared<const std::vector<ClfNode>>(std::move(parser.nodes));
-    lut->meaning.evaluate = [list](double rgb[3]) {
-        for (const ClfNode &node : *list)
-            applyNode(node, rgb);
-    };
-    return true;
-}
-
-// --- Writing ----------------------------------------------------------------
-
-bool writeProcessList(Write_LUTFile *writer, const QString &fileName, const Read_LUTFile *lut, LutFormatId formatId)
-{
-    if (writer->outputScale >= 2)
-        return writer->fail(QStringLiteral("the %1 format holds reals: an output scale of %2 does not apply")
-                                .arg(formatId == LutFormatId::Clf ? QStringLiteral("clf") : QStringLiteral("ctf"))
-                                .arg(writer->outputScale));
-    const bool is3D = lut->size3D >= 1 && lut->table3D.size() == lut->size3D;
-    const bool is1D = !is3D && lut->size1D >= 1 && lut->table1D.size() == lut->size1D;
-    if (!is3D && !is1D)
-        return writer->fail(QStringLiteral("the LUT holds no table to write"));
-
-    // A stable id: the digest of the table.
-    QCryptographicHash digest(QCryptographicHash::Md5);
-    const float *data = is3D ? lut->table3D.data() : lut->table1D.data();
-    const qint64 values = is3D ? qint64(lut->size3D) * lut->size3D * lut->size3D * 3 : qint64(lut->size1D) * 3;
-    digest.addData(reinterpret_cast<const char *>(data), int(values * qint64(sizeof(float))));
-    const QString source = QFileInfo(writer->sourcePath).fileName();
-    const QString description = source.isEmpty() ? QStringLiteral("Written by chromaduct")
-                                                 : QStringLiteral("Converted from %1").arg(source.toHtmlEscaped());
-
-    auto write = [&](LutTextStream &stream) {
-        stream << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-               << "<ProcessList id=\"" << digest.result().toHex() << "\" "
-               << (formatId == LutFormatId::Clf ? "compCLFversion=\"3\"" : "version=\"1.3\"") << ">\n"
-               << "    <Description>" << description << "</Description>\n";
-        stream.setRealNumberNotation(QTextStream::SmartNotation);
-        stream.setRealNumberPrecision(9);
-        const QString separator = QStringLiteral(" ");
-        if (is3D) {
-            const int n = lut->size3D;
-            stream << "    <LUT3D inBitDepth=\"32f\" outBitDepth=\"32f\" interpolation=\"tetrahedral\">\n"
-                   << "        <Array dim=\"" << n << ' ' << n << ' ' << n << " 3\">\n";
-            // Blue varies fastest.
-            for (int r = 0; r < n; ++r) {
-                for (int g = 0; g < n; ++g) {
-                    for (int b = 0; b < n; ++b) {
-                        writer->writeLut3DEntryPrecise(lut->table3D, stream, r, g, b, separator);
-                        stream << '\n';
-                    }
-                }
-            }
-            stream << "        </Array>\n    </LUT3D>\n";
-        } else {
-            stream << "    <LUT1D inBitDepth=\"32f\" outBitDepth=\"32f\">\n"
-                   << "        <Array dim=\"" << lut->size1D << " 3\">\n";
-            for (int e = 0; e < lut->size1D; ++e) {
-                writer->writeLut1DEntry(lut->table1D, stream, e, 1, separator);
-                stream << '\n';
-            }
-            stream << "        </Array>\n    </LUT1D>\n";
-        }
-        stream << "</ProcessList>\n";
-    };
-    return is3D ? writer->writeTable3DFile(fileName, lut, formatId, write)
-                : writer->writeTable1DFile(fileName, lut, formatId, write);
-}
-
 } // namespace
 
-bool Read_LUTFile::readClf(QString fileName, bool headerOnly)
+bool parseProcessList(QFile &file, bool clfFile, std::vector<Node> &nodes, QString &error)
 {
-    return readProcessList(this, fileName, headerOnly, LutFormatId::Clf);
+    ProcessListParser parser(&file, clfFile);
+    const bool ok = parser.parse();
+    nodes = std::move(parser.nodes);
+    error = parser.error;
+    return ok;
 }
 
-bool Read_LUTFile::readCtf(QString fileName, bool headerOnly)
-{
-    return readProcessList(this, fileName, headerOnly, LutFormatId::Ctf);
-}
-
-bool Write_LUTFile::writeClf(QString fileName, Read_LUTFile *lut)
-{
-    return writeProcessList(this, fileName, lut, LutFormatId::Clf);
-}
-
-bool Write_LUTFile::writeCtf(QString fileName, Read_LUTFile *lut)
-{
-    return writeProcessList(this, fileName, lut, LutFormatId::Ctf);
-}
+} // namespace LutClf
