@@ -198,6 +198,36 @@ private slots:
         }
     }
 
+    // A plain reading divides a csp table by its pre-LUT's outputs: where they do not span 0..1 the pre-LUT cannot
+    // stand in front of the tables read, and a --plain conversion writes the identity and says what it left out;
+    // the default reading keeps the pre-LUT and the file means what its source means to OpenColorIO.
+    void frontOfPlainReadings()
+    {
+        QVERIFY2(TestSupport::haveOcio(), "ociobakelut is missing");
+        const QByteArray half = "2\n0 1\n0 0.5\n";
+        const QByteArray files[] = {"CSPLUTV100\n1D\n" + half + half + half + "3\n0 0 0\n0.2 0.3 0.4\n0.5 0.6 0.7\n",
+                                    "CSPLUTV100\n3D\n" + half + half + half + "2 2 2\n" + entries(8, [](int i) { return Rgb{{float(i % 2), float(i / 2 % 2), float(i / 4)}}; })};
+        for (const QByteArray &text : files) {
+            const QString source = TestSupport::writeFile(m_dir.filePath("half.csp"), text), out = m_dir.filePath("half-out.csp");
+            for (bool bake : {false, true}) {
+                Read_LUTFile lut;
+                LutFileOptions options{source, LutFormatId::Csp};
+                options.bake = bake;
+                QVERIFY2(lut.readLut(options, false), qPrintable(lut.errorString));
+                QCOMPARE(Write_LUTFile::frontWritable(lut, lut.size3D > 0), bake);
+                const TestSupport::ProcessResult r = TestSupport::runConvert({bake ? "--bake" : "--plain", source, out});
+                QVERIFY2(r.exitCode == 0 && r.err.contains("csp pre-LUT not applied") != bake, r.err.constData());
+                QCOMPARE(TestSupport::readFile(out).contains("0.000000 0.500000\n"), bake);
+                if (bake) {
+                    const TestSupport::CubeText want = ocioCube(source, 5), got = ocioCube(out, 5);
+                    QVERIFY(want.values.size() == 3 * 125 && got.values.size() == want.values.size());
+                    for (size_t i = 0; i < want.values.size(); ++i)
+                        QVERIFY2(std::fabs(got.values[i] - want.values[i]) <= 5e-6f, qPrintable(QString::number(i)));
+                }
+            }
+        }
+    }
+
     // OCIO's csp (9 points) and Truelight (17) bakes of corpus cubes read as OCIO's cube bake; corpus csp
     // files read as OCIO reads them where the pre-LUT is the identity (its curve is not applied).
     void matchesOpenColorIO()
