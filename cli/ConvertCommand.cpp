@@ -49,7 +49,7 @@ const char kHelp[] =
     "tiled LUT images when square with 64, 512 or 4096 pixels a side, else strips.\n"
     "\n"
     "Options:\n"
-    "  -f, --from FORMAT      input format: identifier 0-23 or name; default: chosen\n"
+    "  -f, --from FORMAT      input format: identifier 0-%8 or name; default: chosen\n"
     "                         from INPUT's extension (and contents where formats share\n"
     "                         one); for any other extension, from its contents (the\n"
     "                         first format that recognises them, else cube)\n"
@@ -117,10 +117,15 @@ const char kHelp[] =
     "  -h, --help             print this help\n"
     "  -V, --version          print the version\n"
     "\n"
-    "Formats: cube, tiled-image, strip-image, 3dl, pandora, look, discreet1d,\n"
-    "lut1d, davlut, csp, truelight, itx, spi1d, spi3d, csvlog, zyt1d, zyt3d, clf,\n"
-    "ctf, hald, cc, ccc, cdl, icc, houdini, vf, spimtx, vlt (identifiers 0 to 27\n"
-    "in that order).\n"
+    "%9\n"
+    "\n"
+    "A .3dl file is written in Lustre's layout (3dl: a mesh line with the input and\n"
+    "output depths, which Flame reads too); --to flame writes Flame's layout (no\n"
+    "mesh line: readers take the output depth from the largest code, so a table\n"
+    "whose largest code is below half the scale is refused). Both hold 10-, 12- or\n"
+    "16-bit codes (--scale 1023, 4095 or 65535) and 4 points per axis or more.\n"
+    "csp and Truelight files keep the input's shaper (csp pre-LUT, Truelight input\n"
+    "LUT, a cube's 1D table in front of its cube) and csp its input ranges.\n"
     "\n"
     "Formats that take --scale, and what they write without it: %1. \"By length\"\n"
     "is the depth the entry count implies: 255 for 256 entries, 1023 for 1024,\n"
@@ -542,6 +547,24 @@ void printFormats()
     printOut(text);
 }
 
+// "Formats: cube, ... (identifiers 0 to N in that order).", wrapped at 80 columns.
+QString formatNames()
+{
+    QStringList words{QStringLiteral("Formats:")};
+    for (int id = 0; id < LutFormats::kCount; ++id)
+        words << QLatin1String(LutFormats::byId(id)->name) + (id + 1 < LutFormats::kCount ? QStringLiteral(",") : QString());
+    words << QStringLiteral("(identifiers 0 to %1 in that order).").arg(LutFormats::kCount - 1).split(QLatin1Char(' '));
+    QString text, line;
+    for (const QString &word : words) {
+        if (!line.isEmpty() && line.size() + 1 + word.size() > 80) {
+            text += line + QLatin1Char('\n');
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return text + line;
+}
+
 QString helpText()
 {
     QStringList scaled;
@@ -557,7 +580,9 @@ QString helpText()
         .arg(LutImageCodec::kMaxDecodedBytes >> 20)
         .arg(kMaxProcessNodes)
         .arg(LutCalc::kMaxEvaluationSteps)
-        .arg(kMaxStandardInput >> 20);
+        .arg(kMaxStandardInput >> 20)
+        .arg(LutFormats::kCount - 1)
+        .arg(formatNames());
 }
 
 } // namespace

@@ -66,6 +66,14 @@ int discreet1DEntries(int n, bool codes)
     return 0;
 }
 
+// A 3dl file holds 4 points per axis or more: the line of input codes in
+// front of the entries has as many codes as the cube has points, and with
+// three codes it reads as an entry (with two, other readers refuse it).
+int threeDlSize(int n, bool)
+{
+    return n < 4 ? 4 : n;
+}
+
 // The indexed 1D lut has one line per 8-bit input level.
 int lut1DEntries(int, bool)
 {
@@ -158,13 +166,24 @@ constexpr LutFormat kRows[] = {
         .reads(&R::readLutImageStrip, kRgbBgr)
         .writes(&W::writeLutImageStrip, kRgbBgr)
         .scale(65535),
-    LutFormat(Id::ThreeDl, "3dl", ".3dl", ".3dl").reads(&R::read3dl, kRgbRgb).recogniser(&R::recognises3dl),
+    // The two layouts of .3dl files, Lustre's (this row, the one a .3dl name
+    // chooses: its mesh line states the output depth) and Flame's (the last
+    // row), both read by one reader; 12-bit codes unless told otherwise.
+    LutFormat(Id::ThreeDl, "3dl", ".3dl", ".3dl")
+        .reads(&R::read3dl, kRgbRgb)
+        .recogniser(&R::recognises3dl)
+        .writes(&W::write3dl, kRgbRgb)
+        .scale(4095)
+        .sizes(threeDlSize),
     LutFormat(Id::Pandora, "pandora", ".mga .m3d pandora", ".mga .m3d")
         .reads(&R::readPandora, kRgbRgb)
         .recogniser(&R::recognisesPandora)
         .writes(&W::writePandora, kRgbRgb)
         .scale(4095),
-    LutFormat(Id::Look, "look", ".look", ".look").reads(&R::readLook, kRgbBgr).recogniser(&R::recognisesLook),
+    LutFormat(Id::Look, "look", ".look", ".look")
+        .reads(&R::readLook, kRgbBgr)
+        .recogniser(&R::recognisesLook)
+        .writes(&W::writeLook, kRgbBgr),
     LutFormat(Id::Discreet1D, "discreet1d", ".lut 1D Discreet", ".lut")
         .dimensions(1)
         .reads(&R::readDiscreet1D, kRgbRgb)
@@ -184,8 +203,21 @@ constexpr LutFormat kRows[] = {
         .reads(&R::readDavLut, kRgbRgb)
         .recogniser(&R::recognisesDavLut)
         .writes(&W::writeDavLut, kRgbRgb),
-    LutFormat(Id::Csp, "csp", ".csp", ".csp").reads(&R::readCsp, kRgbBgr).recogniser(&R::recognisesCsp).shaper().domain(),
-    LutFormat(Id::Truelight, "truelight", ".cub Truelight Cube", ".cub").reads(&R::readTruelightCube, kRgbBgr).recogniser(&R::recognisesTruelight).shaper(),
+    // A csp file holds a 3D or a 1D table, behind its pre-LUT.
+    LutFormat(Id::Csp, "csp", ".csp", ".csp")
+        .dimensions(0)
+        .reads(&R::readCsp, kRgbBgr)
+        .recogniser(&R::recognisesCsp)
+        .writes(&W::writeCsp, kRgbBgr)
+        .shaper()
+        .domain()
+        .shaperWritten(),
+    LutFormat(Id::Truelight, "truelight", ".cub Truelight Cube", ".cub")
+        .reads(&R::readTruelightCube, kRgbBgr)
+        .recogniser(&R::recognisesTruelight)
+        .writes(&W::writeTruelightCube, kRgbBgr)
+        .shaper()
+        .shaperWritten(),
     LutFormat(Id::Itx, "itx", ".itx", ".itx").reads(&R::readItx, kRgbBgr).writes(&W::writeItx, kRgbBgr),
     // spi1d columns are red, green, blue, as its writer puts them: the reader
     // keeps them in file order.
@@ -281,6 +313,14 @@ constexpr LutFormat kRows[] = {
         .writes(&W::writeVlt, kRgbBgr)
         .scale(4095)
         .sizes(vltSize),
+    // Flame's layout of a .3dl file: no mesh line, so readers take the
+    // output depth from the largest code. Chosen by name (--to flame); a
+    // .3dl name is the 3dl row's.
+    LutFormat(Id::Flame, "flame", ".3dl Flame", ".3dl")
+        .reads(&R::read3dl, kRgbRgb)
+        .writes(&W::writeFlame, kRgbRgb)
+        .scale(4095)
+        .sizes(threeDlSize),
 };
 
 constexpr bool rowsInIdentifierOrder()

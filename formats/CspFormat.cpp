@@ -1,6 +1,7 @@
-// The csp format (identifier 9, ".csp"), read only. A csp file begins with
+// The csp format (identifier 9, ".csp"). A csp file begins with
 // the tag line "CSPLUTV100" and a type line ("3D" or "1D"), may carry a
-// metadata block, then a pre-LUT (a shaper curve per channel) and then the table:
+// metadata block (the writer's names the source), then a pre-LUT (a shaper
+// curve per channel) and then the table:
 // a size line and one entry of three numbers per line, red varying fastest.
 //
 // The plain reading keeps of each channel's pre-LUT only the first and last
@@ -8,13 +9,21 @@
 // 3D domain stays as the pre-LUT gave it after the read. A read for baking
 // records the curves and keeps the table's values, and reads tables whose
 // axes differ in size ("2 3 4"), which the plain reading refuses.
+//
+// The writer writes a 3D table when the LUT holds one, else its 1D table,
+// behind a pre-LUT made of what stands in front of that table: the LUT's
+// shaper, a cube file's 1D table in front of its cube, the table's input
+// span (two knots, the identity, when there is none). The metadata names
+// the file the table came from.
 
 #include "calc/LutCalc.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -31,6 +40,106 @@ QStringList fieldsOf(const QString &trimmedLine)
 {
     static const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
     return trimmedLine.split(whiteSpace, Qt::SkipEmptyParts);
+}
+
+// A pre-LUT line of a mebibyte at most is read whole: some 65,000 knots.
+constexpr size_t kMaxPreLutKnots = 65536;
+// A linear curve that bends gets this many knots at least, so that the
+// smooth interpolation of csp pre-LUTs keeps to its lines.
+constexpr size_t kLinearKnots = 1024;
+
+// Whether every inner knot of curve lies on the chord of its neighbours.
+bool isStraight(const LutCurve &curve)
+{
+    for (size_t i = 1; i + 1 < curve.x.size(); ++i) {
+        const double t = (curve.x[i] - curve.x[i - 1]) / (curve.x[i + 1] - curve.x[i - 1]);
+        const double chord = curve.y[i - 1] + (curve.y[i + 1] - curve.y[i - 1]) * t;
+        if (!(std::fabs(curve.y[i] - chord) <= 1e-9 * std::max(1.0, std::fabs(chord))))
+            return false;
+    }
+    return true;
+}
+
+// The knots a pre-LUT gets for curve. A smooth curve (a csp pre-LUT) keeps
+// its own; a linear one (a Truelight input LUT, a 1D table) that bends
+// gets evenly spaced knots between its own. A curve of more knots than a
+// line holds is sampled evenly instead.
+LutCurve preLutKnots(const LutCurve &curve)
+{
+    const size_t k = curve.x.size();
+    LutCurve knots;
+    knots.smooth = true;
+    if (k > kMaxPreLutKnots) {
+        for (size_t i = 0; i < kMaxPreLutKnots; ++i) {
+            const double x = curve.x.front() + (curve.x.back() - curve.x.front()) * double(i) / (kMaxPreLutKnots - 1);
+            knots.x.push_back(x);
+            knots.y.push_back(curve.evaluate(x));
+        }
+        return knots;
+    }
+    if (curve.smooth || k >= kLinearKnots || isStraight(curve)) {
+        knots.x = curve.x;
+        knots.y = curve.y;
+        return knots;
+    }
+    const size_t parts = (kLinearKnots + k - 2) / (k - 1);
+    for (size_t i = 0; i + 1 < k; ++i) {
+        for (size_t p = 0; p < parts; ++p) {
+            const double t = double(p) / parts;
+            knots.x.push_back(curve.x[i] + (curve.x[i + 1] - curve.x[i]) * t);
+            knots.y.push_back(curve.y[i] + (curve.y[i + 1] - curve.y[i]) * t);
+        }
+    }
+    knots.x.push_back(curve.x.back());
+    knots.y.push_back(curve.y.back());
+    return knots;
+}
+
+// The fewest decimals, six or more, that keep the inputs of knots apart.
+int inputDecimals(const LutCurve &knots)
+{
+    int decimals = 6;
+    for (; decimals < 12; ++decimals) {
+        const double unit = std::pow(10.0, decimals);
+        bool apart = true;
+        for (size_t i = 1; apart && i < knots.x.size(); ++i)
+            apart = std::round(knots.x[i] * unit) > std::round(knots.x[i - 1] * unit);
+        if (apart)
+            break;
+    }
+    return decimals;
+}
+
+// The pre-LUT: per channel the knot count, the inputs and the outputs.
+void writePreLut(LutTextStream &stream, const LutCurve curves[3])
+{
+    stream.setRealNumberNotation(QTextStream::FixedNotation);
+    for (int c = 0; c < 3; ++c) {
+        const LutCurve knots = preLutKnots(curves[c]);
+        stream.setRealNumberPrecision(inputDecimals(knots));
+        stream << qint64(knots.x.size()) << '\n';
+        for (const std::vector<double> *values : {&knots.x, &knots.y}) {
+            for (size_t i = 0; i < values->size(); ++i)
+                stream << (i > 0 ? " " : "") << (*values)[i];
+            stream << '\n';
+        }
+    }
+    stream.setRealNumberPrecision(6);
+    stream << '\n';
+}
+
+// The lines from the tag to the pre-LUT: the metadata names the source
+// (a name on one line: control characters become blanks).
+void writeCspHead(LutTextStream &stream, bool is3D, const QString &sourcePath)
+{
+    QString source = QFileInfo(sourcePath).fileName();
+    for (QChar &ch : source) {
+        if (ch.category() == QChar::Other_Control || ch == QChar::LineSeparator || ch == QChar::ParagraphSeparator)
+            ch = QLatin1Char(' ');
+    }
+    stream << "CSPLUTV100\n" << (is3D ? "3D" : "1D") << "\n\nBEGIN METADATA\n"
+           << (source.isEmpty() ? QStringLiteral("Written by chromaduct") : QStringLiteral("Converted from %1").arg(source))
+           << "\nEND METADATA\n\n";
 }
 
 } // namespace
@@ -211,6 +320,39 @@ bool Read_LUTFile::readRectangularCsp(LutTextInput &in, const int sizes[3])
     };
     meaning.evaluateSize3D = std::max({sizes[0], sizes[1], sizes[2]});
     return true;
+}
+
+bool Write_LUTFile::writeCsp(QString fileName, Read_LUTFile *lut)
+{
+    const bool is3D = lut->size3D >= 1 && lut->table3D.size() == lut->size3D;
+    const bool is1D = !is3D && lut->size1D >= 1 && lut->table1D.size() == lut->size1D;
+    if (!is3D && !is1D)
+        return fail(QStringLiteral("the LUT holds no table to write"));
+    LutCurve curves[3];
+    const QString problem = frontCurves(*lut, is3D, curves);
+    if (!problem.isEmpty())
+        return fail(problem);
+    if (is3D) {
+        const int n = lut->size3D;
+        auto header = [&](LutTextStream &stream) {
+            writeCspHead(stream, true, sourcePath);
+            writePreLut(stream, curves);
+            stream << n << ' ' << n << ' ' << n << '\n';
+        };
+        return writeCubeFile(fileName, lut, LutFormatId::Csp, header, QStringLiteral(" "), outputScale);
+    }
+    return writeTable1DFile(fileName, lut, LutFormatId::Csp, [&](LutTextStream &stream) {
+        writeCspHead(stream, false, sourcePath);
+        writePreLut(stream, curves);
+        stream << lut->size1D << '\n';
+        stream.setRealNumberNotation(QTextStream::FixedNotation);
+        const LineOrder1D lineOrder(this);
+        for (int i = 0; i < lut->size1D; ++i) {
+            for (int k = 0; k < 3; ++k)
+                writeLut1DValue(lut->table1D, stream, i, 1, k < 2 ? QStringLiteral(" ") : QString(), reversed1D() ? 2 - k : k);
+            stream << '\n';
+        }
+    });
 }
 
 // The file's first line is its signature.

@@ -1,4 +1,4 @@
-// The look format (identifier 5, ".look"), read only: an XML document whose
+// The look format (identifier 5, ".look"): an XML document whose
 // "LUT" element holds a 3D table and whose "LUT1D" element holds a 1D table,
 // each as a "size" and a "data" child. The data is hexadecimal text, 24
 // digits per entry: three single-precision floats, each as its four bytes
@@ -7,11 +7,15 @@
 //
 // Values above 1.0 are brought into range per channel: each channel of a
 // table is divided by the largest value it takes.
+//
+// The writer writes the 3D table alone, red varying fastest, one entry of
+// 24 digits a line: every float as it is held.
 
 #include "lut/LutFileNames.h"
 #include "lut/LutScan.h"
 #include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
 
 #include <QFile>
 #include <QXmlStreamReader>
@@ -213,6 +217,26 @@ bool Read_LUTFile::readLook(QString fileName, bool /*headerOnly: always read who
     if (!xmlError.isEmpty())
         return fail(QStringLiteral("no LUT read before an XML error: %1").arg(xmlError));
     return fail(QStringLiteral("no \"LUT\" or \"LUT1D\" element with a size"));
+}
+
+bool Write_LUTFile::writeLook(QString fileName, Read_LUTFile *lut)
+{
+    const int n = lut->size3D;
+    if (n < 1)
+        return fail(QStringLiteral("the LUT holds no 3D table to write"));
+    return writeTable3DFile(fileName, lut, LutFormatId::Look, [&](LutTextStream &stream) {
+        stream << "<?xml version=\"1.0\" ?>\n<look>\n  <LUT>\n    <size>\"" << n << "\"</size>\n    <data>\"\n";
+        for (int i = 0; i < n; ++i) {
+            for (int j = 0; j < n; ++j) {
+                for (int k = 0; k < n; ++k) {
+                    stream << "      ";
+                    writeLut3DEntryHex(lut->table3D, stream, i, j, k);
+                    stream << '\n';
+                }
+            }
+        }
+        stream << "    \"</data>\n  </LUT>\n</look>\n";
+    });
 }
 
 // An XML file whose root is a look element.

@@ -1,17 +1,26 @@
-// The Truelight cube format (identifier 10, ".cub"), read only. Its structure
+// The Truelight cube format (identifier 10, ".cub"). Its structure
 // lives in "#" lines whose second field is a keyword: the dimensions, the
 // cube width, the input LUT length, and the two sections "InputLUT" (a 1D
 // table, values on a scale of 0 to the cube size) and "Cube" (a 3D table,
 // red varying fastest). "End" closes the file.
+//
+// The writer's input LUT is what stands in front of the cube (the LUT's
+// shaper, a cube file's 1D table, the cube's input span) over the inputs
+// 0..1: at the shaper's own entries when they are those of an input LUT,
+// else at 1024 evenly spaced inputs (the identity when there is nothing,
+// as long as input LUTs commonly are).
 
 #include "lut/LutLog.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextInput.h"
 #include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
 
 #include <QDebug>
 #include <QRegularExpression>
+
+#include <cmath>
 
 namespace {
 
@@ -35,6 +44,23 @@ void recordInputLutShaper(Read_LUTFile *lut, float scale)
             curve.y[size_t(i)] = lut->table1D[i][c] * toUnit;
         }
     }
+}
+
+// The entries of an input LUT that samples a curve at other inputs.
+constexpr int kInputLutLength = 1024;
+
+// Whether curve is linear between knots spread evenly over 0..1: entries
+// an input LUT holds as they are.
+bool isInputLut(const LutCurve &curve)
+{
+    const size_t n = curve.x.size();
+    if (curve.smooth || n < 2 || n > size_t(kMax1DSize))
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (!(std::fabs(curve.x[i] - double(i) / (n - 1)) <= 1e-9))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -156,6 +182,48 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
     if (size3D >= 1 || size1D > 0)
         return true;
     return fail(QStringLiteral("no usable \"width\" or \"lutLength\" line"));
+}
+
+bool Write_LUTFile::writeTruelightCube(QString fileName, Read_LUTFile *lut)
+{
+    const int n = lut->size3D;
+    if (n < 2)
+        return fail(QStringLiteral("a Truelight cube holds 2 points per axis or more, not %1").arg(n));
+    LutCurve curves[3];
+    const QString problem = frontCurves(*lut, true, curves);
+    if (!problem.isEmpty())
+        return fail(problem);
+    // The input LUT's entries are lattice positions, 0 to n - 1, at inputs
+    // spread evenly over 0..1; all three channels share one length.
+    // (A straight line of two knots is sampled too: input LUTs are longer.)
+    bool ownEntries = curves[0].x.size() > 2;
+    for (const LutCurve &curve : curves)
+        ownEntries = ownEntries && isInputLut(curve) && curve.x.size() == curves[0].x.size();
+    const int length = ownEntries ? int(curves[0].x.size()) : kInputLutLength;
+    LutTable1D inputLut;
+    if (!inputLut.allocate(length))
+        return fail(QStringLiteral("out of memory for an input LUT of %1 entries").arg(length));
+    for (int i = 0; i < length; ++i) {
+        for (int c = 0; c < 3; ++c) {
+            const double y = ownEntries ? curves[c].y[size_t(i)] : curves[c].evaluate(double(i) / (length - 1));
+            inputLut[i][c] = float(y * (n - 1));
+        }
+    }
+    auto header = [&](LutTextStream &stream) {
+        stream << "# Truelight Cube v2.0\n# lutLength " << length << "\n# iDims 3\n# oDims 3\n# width " << n << ' ' << n
+               << ' ' << n << "\n\n# InputLUT\n";
+        stream.setRealNumberNotation(QTextStream::FixedNotation);
+        const LineOrder1D lineOrder(this);
+        for (int i = 0; i < length; ++i) {
+            for (int k = 0; k < 3; ++k)
+                writeLut1DValue(inputLut, stream, i, 1, k < 2 ? QStringLiteral(" ") : QString(),
+                                reversed1D() ? 2 - k : k);
+            stream << '\n';
+        }
+        stream << "\n# Cube\n";
+    };
+    return writeCubeFile(fileName, lut, LutFormatId::Truelight, header, QStringLiteral(" "), outputScale, LinePrefix(),
+                         [](LutTextStream &stream) { stream << "# End\n"; });
 }
 
 // Truelight keeps its structure in "# keyword" lines.

@@ -110,11 +110,17 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
     const int dimension = outFormat->dimension             ? outFormat->dimension
         : request.force3D || LutCalc::hasTransform3D(&lut) ? 3
                                                             : 1;
+    // A writer handed the container read writes its shaper and spans (the
+    // csp and Truelight writers) where its tables are the file's and keep
+    // their size: the file written then means what the input means, unbaked.
+    const int ownSize = dimension == 3 ? (has3D ? lut.size3D : 0) : (has1D ? lut.size1D : 0);
+    const bool frontKeepable = outFormat->writesShaper && ownSize > 0 && (request.size <= 0 || request.size == ownSize)
+        && outFormat->entriesFor(ownSize, dimension == 3) == ownSize && Write_LUTFile::frontWritable(lut, dimension == 3);
     // A file whose steps no table holds is always baked. A file whose tables
     // are its whole transform is resampled (or written as it is): the very
     // values its evaluation would give, at a fraction of the cost.
     const bool needsEvaluation = bool(lut.meaning.evaluate) || (dimension == 3 && !has3D)
-        || (dimension == 1 && LutCalc::hasTransform3D(&lut)) || !lut.plainReadingLosses(dimension).isEmpty();
+        || (dimension == 1 && LutCalc::hasTransform3D(&lut)) || !lut.plainReadingLosses(dimension, frontKeepable).isEmpty();
     const bool bake = lut.meaning.evaluate || (request.bake && needsEvaluation);
     if (request.require3DTable && !has3D)
         return failure(Status::WriteFailed, inName,
@@ -204,7 +210,7 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
         if (lut.meaning.evaluate) {
             result.notes << QStringLiteral("note: baked on the output's lattice: its transform has steps that no table holds");
         } else {
-            const QStringList losses = lut.plainReadingLosses(dimension);
+            const QStringList losses = lut.plainReadingLosses(dimension, frontKeepable && source == &lut);
             if (!losses.isEmpty())
                 result.notes << QStringLiteral("note: %1; --bake applies what the file means")
                                     .arg(losses.join(QStringLiteral(", ")));

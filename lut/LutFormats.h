@@ -38,6 +38,7 @@ enum class LutFormatId : int {
     Vf,
     Spimtx,
     Vlt,
+    Flame,
     Count
 };
 
@@ -98,6 +99,10 @@ struct LutFormat
     LutRecogniser recognise = nullptr;  // tells its files by their content; null: cannot
     bool holdsShaper = false;           // a file holds a 1D shaper in front of its 3D table
     bool holdsDomain = false;           // a file holds the input span its table covers
+    // The writer writes what stands in front of the table it writes (the
+    // shaper, a 1D table in front of the cube, the input spans) into the
+    // file, so a conversion that hands it the container read keeps them.
+    bool writesShaper = false;
 
 private:
     // Defined before the setters that use it: clang (14) cannot evaluate a
@@ -135,6 +140,7 @@ public:
     constexpr LutFormat recogniser(LutRecogniser r) const { return with([&](LutFormat &f) { f.recognise = r; }); }
     constexpr LutFormat shaper() const { return with([&](LutFormat &f) { f.holdsShaper = true; }); }
     constexpr LutFormat domain() const { return with([&](LutFormat &f) { f.holdsDomain = true; }); }
+    constexpr LutFormat shaperWritten() const { return with([&](LutFormat &f) { f.writesShaper = true; }); }
 
     bool canRead() const { return reader != nullptr; }
     bool canWrite() const { return writer != nullptr; }

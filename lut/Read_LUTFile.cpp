@@ -312,13 +312,24 @@ QString spanText(const double lo[3], const double hi[3])
     return QStringLiteral("%1..%2, %3..%4, %5..%6").arg(lo[0]).arg(hi[0]).arg(lo[1]).arg(hi[1]).arg(lo[2]).arg(hi[2]);
 }
 
+QString clampedText(long long count)
+{
+    return QStringLiteral("%1 %2 outside 0..1 clamped")
+        .arg(QLocale(QLocale::English).toString(count), count == 1 ? QStringLiteral("value") : QStringLiteral("values"));
+}
+
 } // namespace
 
-QStringList Read_LUTFile::plainReadingLosses(int outputDimension) const
+QStringList Read_LUTFile::plainReadingLosses(int outputDimension, bool frontKept) const
 {
     QStringList losses;
     if (meaning.evaluate)
         return losses; // such a file is always baked
+    if (frontKept) {
+        if (meaning.clampedValues > 0)
+            losses << clampedText(meaning.clampedValues);
+        return losses;
+    }
     bool shaperIsIdentity = true;
     for (const LutCurve &curve : meaning.shaper)
         shaperIsIdentity = shaperIsIdentity && curve.isIdentity();
@@ -343,8 +354,6 @@ QStringList Read_LUTFile::plainReadingLosses(int outputDimension) const
     if (has1D && !has3D && !meaning.inputSpan1DIsUnit())
         losses << QStringLiteral("1D input range %1 not applied").arg(spanText(meaning.inputMin1D, meaning.inputMax1D));
     if (meaning.clampedValues > 0)
-        losses << QStringLiteral("%1 %2 outside 0..1 clamped")
-                      .arg(QLocale(QLocale::English).toString(meaning.clampedValues),
-                           meaning.clampedValues == 1 ? QStringLiteral("value") : QStringLiteral("values"));
+        losses << clampedText(meaning.clampedValues);
     return losses;
 }

@@ -59,8 +59,10 @@ public:
     // What the plain reading of the file left out, for an output of the
     // given dimension (3 or 1), one phrase each ("csp pre-LUT not applied",
     // "12 values outside 0..1 clamped"); empty when the tables written keep
-    // the whole transform.
-    QStringList plainReadingLosses(int outputDimension) const;
+    // the whole transform. With frontKept the output holds what stands in
+    // front of its table (the shaper, a 1D table in front of the cube, the
+    // input spans), so only clamped values are lost.
+    QStringList plainReadingLosses(int outputDimension, bool frontKept = false) const;
 
     // Builds a zero-filled table of n points per axis (n entries) in table,
     // replacing any table it held. Does nothing when n <= 0. Returns false

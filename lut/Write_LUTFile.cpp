@@ -7,6 +7,7 @@
 
 #include <QLatin1String>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -212,7 +213,8 @@ bool writeTableFile(Write_LUTFile *writer, const QString &fileName, bool holdsTa
 
 bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *lut, LutFormatId formatId,
                                   const std::function<void(LutTextStream &)> &header, const QString &separator,
-                                  int scale, const LinePrefix &linePrefix)
+                                  int scale, const LinePrefix &linePrefix,
+                                  const std::function<void(LutTextStream &)> &footer)
 {
     return writeTable3DFile(fileName, lut, formatId, [&](LutTextStream &stream) {
         header(stream);
@@ -278,6 +280,8 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
                 writePlanes(block, b * planesPerBlock, qMin(n, (b + 1) * planesPerBlock));
             },
             [&](const LutTextStream &block) { stream.write(block.data(), block.size()); });
+        if (footer)
+            footer(stream);
     });
 }
 
@@ -343,6 +347,23 @@ void Write_LUTFile::writeLut3DEntryPrecise(const LutTable3D &table, LutTextStrea
     }
 }
 
+void Write_LUTFile::writeLut3DEntryHex(const LutTable3D &table, LutTextStream &stream, int p, int q, int r)
+{
+    static const char digits[] = "0123456789abcdef";
+    const float *entry = entry3D(table, p, q, r);
+    const int first = dataOrderRGB ? 0 : 2;
+    char *out = stream.reserve(24);
+    for (int i = 0; i < 3; ++i) {
+        quint32 bits;
+        std::memcpy(&bits, &entry[i == 1 ? 1 : i == 0 ? first : 2 - first], sizeof bits);
+        for (int byte = 0; byte < 4; ++byte, bits >>= 8) {
+            *out++ = digits[(bits >> 4) & 0xf];
+            *out++ = digits[bits & 0xf];
+        }
+    }
+    stream.commit(out);
+}
+
 void Write_LUTFile::writeLut1DEntry(const LutTable1D &table, LutTextStream &stream, int n, int scale,
                                     const QString &separator)
 {
@@ -368,4 +389,92 @@ void Write_LUTFile::writeLut1DValue(const LutTable1D &table, LutTextStream &stre
         writeReal(stream, table[n][channel], 0);
     if (!separator.isEmpty())
         writeSeparator(stream, SeparatorBytes(separator));
+}
+
+bool Write_LUTFile::frontWritable(const Read_LUTFile &lut, bool for3D)
+{
+    if (lut.bakeRead)
+        return true;
+    const auto unit = [](const float lo[3], const float hi[3]) {
+        return lo[0] == 0.0f && lo[1] == 0.0f && lo[2] == 0.0f && hi[0] == 1.0f && hi[1] == 1.0f && hi[2] == 1.0f;
+    };
+    const LutMeaning &meaning = lut.meaning;
+    // The plain reading of a csp file divides the table by the range of its
+    // pre-LUT's outputs: a shaper must map onto the whole table.
+    for (const LutCurve &shaper : meaning.shaper) {
+        if (!shaper.isEmpty() && !(std::fabs(shaper.y.front()) <= 1e-6 && std::fabs(shaper.y.back() - 1.0) <= 1e-6))
+            return false;
+    }
+    const bool unit1D = unit(lut.domainMin1D, lut.domainMax1D) && meaning.inputSpan1DIsUnit();
+    if (!for3D)
+        return unit1D;
+    const bool table1DInFront = meaning.table1DFeeds3D && lut.size1D >= 1 && lut.table1D.size() == lut.size1D;
+    return unit(lut.domainMin3D, lut.domainMax3D) && meaning.inputSpan3DIsUnit() && (!table1DInFront || unit1D);
+}
+
+QString Write_LUTFile::frontCurves(const Read_LUTFile &lut, bool for3D, LutCurve curves[3])
+{
+    if (!frontWritable(lut, for3D)) {
+        for (int c = 0; c < 3; ++c) {
+            curves[c] = LutCurve();
+            curves[c].x = {0.0, 1.0};
+            curves[c].y = {0.0, 1.0};
+        }
+        return QString();
+    }
+    const LutMeaning &meaning = lut.meaning;
+    const int n1D = lut.size1D >= 1 && lut.table1D.size() == lut.size1D ? lut.size1D : 0;
+    const bool table1DInFront = for3D && meaning.table1DFeeds3D && n1D > 0;
+    // A span that does not rise (the plain reading checks none of them)
+    // stands for the unit span.
+    const auto span = [](double lo, double hi, double *from, double *to) {
+        const bool usable = hi > lo && std::isfinite(hi - lo);
+        *from = usable ? lo : 0.0;
+        *to = usable ? hi : 1.0;
+    };
+    for (int c = 0; c < 3; ++c) {
+        LutCurve &curve = curves[c];
+        const LutCurve &shaper = meaning.shaper[c];
+        if (!shaper.isEmpty()) {
+            const QString problem = shaper.problem();
+            if (!problem.isEmpty())
+                return QStringLiteral("the %1 of channel %2: %3")
+                    .arg(meaning.shaperName.isEmpty() ? QStringLiteral("shaper") : meaning.shaperName)
+                    .arg(c)
+                    .arg(problem);
+        }
+        // The 1D table in front of the cube, as a curve over its span.
+        LutCurve table1D;
+        if (table1DInFront) {
+            double lo, hi;
+            span(meaning.inputMin1D[c], meaning.inputMax1D[c], &lo, &hi);
+            const int knots = std::max(n1D, 2);
+            for (int i = 0; i < knots; ++i) {
+                table1D.x.push_back(lo + (hi - lo) * i / (knots - 1));
+                table1D.y.push_back(lut.table1D[std::min(i, n1D - 1)][c]);
+            }
+        }
+        double lo, hi;
+        if (for3D)
+            span(meaning.inputMin3D[c], meaning.inputMax3D[c], &lo, &hi);
+        else
+            span(meaning.inputMin1D[c], meaning.inputMax1D[c], &lo, &hi);
+        if (!shaper.isEmpty()) {
+            curve = shaper;
+            if (table1DInFront) {
+                for (double &y : curve.y)
+                    y = table1D.evaluate(y);
+            }
+        } else if (table1DInFront) {
+            curve = table1D;
+        } else {
+            curve = LutCurve();
+            curve.x = {lo, hi};
+            curve.y = {lo, hi};
+        }
+        // Onto the table's input: its span becomes 0..1.
+        for (double &y : curve.y)
+            y = (y - lo) / (hi - lo);
+    }
+    return QString();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lut/LutFileOptions.h"
+#include "lut/LutMeaning.h"
 #include "lut/LutTable.h"
 #include "lut/LutTextOutput.h"
 
@@ -59,6 +60,11 @@ public:
     bool writeVf(QString fileName, Read_LUTFile *lut);
     bool writeSpimtx(QString fileName, Read_LUTFile *lut);
     bool writeVlt(QString fileName, Read_LUTFile *lut);
+    bool write3dl(QString fileName, Read_LUTFile *lut);
+    bool writeFlame(QString fileName, Read_LUTFile *lut);
+    bool writeLook(QString fileName, Read_LUTFile *lut);
+    bool writeCsp(QString fileName, Read_LUTFile *lut);
+    bool writeTruelightCube(QString fileName, Read_LUTFile *lut);
 
     // The 3D entry that loop indices (p, q, r) stand for: table[p][q][r]
     // when tableOrderRGB is set, table[r][q][p] when clear. Its channels go
@@ -84,6 +90,10 @@ public:
     // that it reads back as the very same float.
     void writeLut3DEntryPrecise(const LutTable3D &table, LutTextStream &stream, int p, int q, int r,
                                 const QString &separator);
+    // Writes the 3D entry that writeLut3DEntry picks, in the same channel
+    // order, as 24 hexadecimal digits: each float's four bytes, least
+    // significant first, as look files hold them (exact for every float).
+    void writeLut3DEntryHex(const LutTable3D &table, LutTextStream &stream, int p, int q, int r);
     // Writes the three channels of table[n], each followed by the separator,
     // in the stream's current notation (smart notation prints as "%g"), or as
     // integers for a scale of 2 or more. The channels are reversed exactly
@@ -99,16 +109,58 @@ public:
     // when the two order flags differ, the rule the container reads by.
     bool reversed1D() const { return dataOrderRGB != tableOrderRGB; }
 
+    // The writing side of Read_LUTFile::LineOrder1D: while one lives, under
+    // "Default Order" the table-order flag follows the data-order flag, so
+    // that the 1D lines of a format whose cube runs red fastest go out in
+    // the data order, as its reader reads them.
+    class LineOrder1D
+    {
+    public:
+        explicit LineOrder1D(Write_LUTFile *writer) : m_writer(writer), m_tableOrderRGB(writer->tableOrderRGB)
+        {
+            if (writer->defaultOrder)
+                writer->tableOrderRGB = writer->dataOrderRGB;
+        }
+        ~LineOrder1D() { m_writer->tableOrderRGB = m_tableOrderRGB; }
+        LineOrder1D(const LineOrder1D &) = delete;
+        LineOrder1D &operator=(const LineOrder1D &) = delete;
+
+    private:
+        Write_LUTFile *m_writer;
+        bool m_tableOrderRGB;
+    };
+
+    // What stands in front of the table a writer writes (the 3D table when
+    // for3D, else the 1D table), per channel, as one curve from the input
+    // to the table's input on 0..1 (a lattice position, or a position along
+    // the 1D table): the container's shaper, then its 1D table when that
+    // feeds the cube, then the table's input span. Without any of them the
+    // curve is the identity on two knots, 0 and 1, and so it is when
+    // frontWritable is false. A shaper followed by a 1D table is composed at
+    // the shaper's knots. Returns an empty string, or why the container's
+    // shaper is no curve (the plain reading of a csp file does not check
+    // its knots).
+    static QString frontCurves(const Read_LUTFile &lut, bool for3D, LutCurve curves[3]);
+    // Whether the tables lut holds are the file's own, so that what stands
+    // in front of them can be written with them: a read for baking, or a
+    // plain reading whose domains and input spans (of the table written and
+    // of a 1D table in front of the cube) are 0..1 and whose shaper maps
+    // onto 0..1. A plain reading divides the values by any other domain (a
+    // csp file's by its pre-LUT's outputs), which the front would misplace.
+    static bool frontWritable(const Read_LUTFile &lut, bool for3D);
+
     // Writes a whole 3D text file, the one path of every cube-shaped writer:
     // checks that lut holds the table its size claims, opens the output,
     // runs header, applies the default order of formatId, then writes one
     // line per entry (first loop index slowest, third fastest): linePrefix
     // (when given) with the indices and the running entry number, the entry
-    // through writeLut3DEntry with the separator and scale, and a line end.
+    // through writeLut3DEntry with the separator and scale, and a line end;
+    // then footer, when given.
     using LinePrefix = std::function<void(LutTextStream &, int i, int j, int k, qint64 entry)>;
     bool writeCubeFile(const QString &fileName, const Read_LUTFile *lut, LutFormatId formatId,
                        const std::function<void(LutTextStream &)> &header, const QString &separator, int scale,
-                       const LinePrefix &linePrefix = LinePrefix());
+                       const LinePrefix &linePrefix = LinePrefix(),
+                       const std::function<void(LutTextStream &)> &footer = std::function<void(LutTextStream &)>());
 
     // Writes a whole 3D text file whose writer lays out the body itself:
     // checks that lut holds the table its size claims, opens the output,

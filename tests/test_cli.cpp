@@ -89,8 +89,9 @@ private slots:
         for (const QString &source : {cube, spi1d})
             QVERIFY(runConvert({source, path("direct." + source.section('.', -1))}).exitCode == 0);
         for (const char *order : {"RGB/RGB", "RGB/BGR", "BGR/RGB", "BGR/BGR"})
-            for (const char *through : {"pandora", "spi3d", "zyt3d", "davlut", "zyt1d", "discreet1d"}) {
+            for (const char *through : {"pandora", "spi3d", "zyt3d", "davlut", "zyt1d", "discreet1d", "look", "truelight", "csp", "csp1d"}) {
                 const QString source = QByteArray(through).contains("1d") ? spi1d : cube, ext = source.section('.', -1);
+                through = QByteArray(through) == "csp1d" ? "csp" : through; // a csp file of either dimension
                 QVERIFY(runConvert({source, path("mid"), "--to", through, "--out-order", order, "--scale", "1"}).exitCode == 0
                         && runConvert({path("mid"), path("back." + ext), "--from", through, "--in-order", order}).exitCode == 0);
                 QVERIFY2(readFile(path("back." + ext)) == readFile(path("direct." + ext)), qPrintable(QString(order) + " " + through));
@@ -122,7 +123,9 @@ private slots:
              "the lut1d format has no place for a table of 300 entries (it holds 256)", path("x.lut")},
             {{file("only1d.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n"), path("only1d.spi3d"), "--plain"}, 2, 0,
              "holds no 3D table, which the spi3d output needs", path("only1d.spi3d")},
-            {{good, path("3dl.out"), "--to", "3dl"}, 2, 1, "the 3dl format has no writer", path("3dl.out")},
+            {{good, path("x.3dl"), "--scale", "1000"}, 2, 1, "a 3dl file holds integer codes of 10, 12 or 16 bits (scale 1023, 4095 or 65535), not codes of scale 1000", path("x.3dl")},
+            {{file("dark.cube", "LUT_3D_SIZE 4\n" + QByteArray("0.1 0.2 0.45\n").repeated(64)), path("dark.3dl"), "--to", "flame"}, 2, 1,
+             "its largest code, 1843, is below half of 4095: a flame file gives no output depth", path("dark.3dl")},
             {{good, path("1d.out"), "--to", "spi1d"}, 2, 0,
              "its transform mixes the channels (a 3D table), which the spi1d output cannot hold", path("1d.out")},
             {{good, path("1d.out"), "--to", "spi1d", "--plain"}, 2, 0, "holds no 1D table, which the spi1d output needs",
@@ -218,7 +221,7 @@ private slots:
              {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--jobs", "--info", "--formats"})
             QVERIFY2(help.out.contains(option), option);
         QVERIFY(help.out.contains("take --scale, and what they write without it: tiled-image (65535), strip-image (65535), "
-                                  "pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535), vlt (4095)."));
+                                  "3dl (4095), pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535), vlt (4095), flame (4095)."));
 
         // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does);
         // then what the plain reading leaves out: the shaper, the input ranges, clamped values.
@@ -242,11 +245,11 @@ private slots:
 
         QCOMPARE(runConvert({"--formats"}).out,
                  QByteArray("0\tcube\t.cube\t3D/1D\tyes\tyes\treals\n1\ttiled-image\ttexture-base 64X64 512X512...\t3D\tyes\tyes\t65535\n"
-                            "2\tstrip-image\tidentity Unwrapped Cube 1024X16\t3D\tyes\tyes\t65535\n3\t3dl\t.3dl\t3D\tyes\tno\t-\n"
-                            "4\tpandora\t.mga .m3d pandora\t3D\tyes\tyes\t4095\n5\tlook\t.look\t3D\tyes\tno\t-\n"
+                            "2\tstrip-image\tidentity Unwrapped Cube 1024X16\t3D\tyes\tyes\t65535\n3\t3dl\t.3dl\t3D\tyes\tyes\t4095\n"
+                            "4\tpandora\t.mga .m3d pandora\t3D\tyes\tyes\t4095\n5\tlook\t.look\t3D\tyes\tyes\treals\n"
                             "6\tdiscreet1d\t.lut 1D Discreet\t1D\tyes\tyes\tby length\n7\tlut1d\t.lut 1D\t1D\tyes\tyes\t255\n"
-                            "8\tdavlut\t.davLut 3DLut\t3D\tyes\tyes\treals\n9\tcsp\t.csp\t3D\tyes\tno\t-\n"
-                            "10\ttruelight\t.cub Truelight Cube\t3D\tyes\tno\t-\n11\titx\t.itx\t3D\tyes\tyes\treals\n"
+                            "8\tdavlut\t.davLut 3DLut\t3D\tyes\tyes\treals\n9\tcsp\t.csp\t3D/1D\tyes\tyes\treals\n"
+                            "10\ttruelight\t.cub Truelight Cube\t3D\tyes\tyes\treals\n11\titx\t.itx\t3D\tyes\tyes\treals\n"
                             "12\tspi1d\t.spi1d\t1D\tyes\tyes\treals\n13\tspi3d\t.spi3d\t3D\tyes\tyes\treals\n"
                             "14\tcsvlog\t.csv log\t1D\tyes\tyes\tby length\n15\tzyt1d\t.zyt1d Ostavel专用格式1D\t1D\tyes\tyes\treals\n"
                             "16\tzyt3d\t.zyt3d Ostavel专用格式3D\t3D\tyes\tyes\treals\n"
@@ -256,8 +259,10 @@ private slots:
                             "20\tcc\t.cc ASC CDL ColorCorrection\t3D/1D\tyes\tyes\treals\n"
                             "21\tccc\t.ccc ASC CDL ColorCorrectionCollection\t3D/1D\tyes\tno\t-\n"
                             "22\tcdl\t.cdl ASC CDL ColorDecisionList\t3D/1D\tyes\tno\t-\n"
-                            "23\ticc\tICC profile\t3D\tyes\tyes\treals\n"                            "24\thoudini\t.lut Houdini\t3D/1D\tyes\tyes\treals\n25\tvf\t.vf Nuke\t3D\tyes\tyes\treals\n"
-                            "26\tspimtx\t.spimtx matrix\t3D\tyes\tyes\treals\n27\tvlt\t.vlt Varicam\t3D\tyes\tyes\t4095\n"));
+                            "23\ticc\tICC profile\t3D\tyes\tyes\treals\n"
+                            "24\thoudini\t.lut Houdini\t3D/1D\tyes\tyes\treals\n25\tvf\t.vf Nuke\t3D\tyes\tyes\treals\n"
+                            "26\tspimtx\t.spimtx matrix\t3D\tyes\tyes\treals\n27\tvlt\t.vlt Varicam\t3D\tyes\tyes\t4095\n"
+                            "28\tflame\t.3dl Flame\t3D\tyes\tyes\t4095\n"));
     }
 
     // Each input on its own: a failure is reported, the others are written,

@@ -1,7 +1,9 @@
-// The csp and Truelight readers: synthetic files, bad input, OpenColorIO bakes and the corpus.
+// The csp and Truelight readers: synthetic files, bad input, OpenColorIO bakes and the corpus; their writers' shapers,
+// input spans and metadata.
 
 #include "TestSupport.h"
 #include "lut/Read_LUTFile.h"
+#include "lut/Write_LUTFile.h"
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -162,6 +164,68 @@ private slots:
         QFETCH(QByteArray, text);
         Read_LUTFile lut;
         QVERIFY(!read(lut, format, text) && !lut.errorString.isEmpty());
+    }
+
+    // A read for baking keeps the file's values and its input spans: written from it, a csp pre-LUT holds the spans (and
+    // a 1D table in front of the cube), a Truelight input LUT the spans over 0..1, so OpenColorIO reads the file written
+    // as it reads the source. The metadata names the source on one line.
+    void writersKeepSpans()
+    {
+        QVERIFY2(TestSupport::haveOcio(), "ociobakelut is missing");
+        const auto grade = [](int i, int n) { const float s = 1.0f / (n - 1); return Rgb{{1.3f * (i % n) * s - 0.1f, i / n % n * s * (0.5f + 0.2f * (i % n) * s), i / n / n * s}}; };
+        const QByteArray domain = "DOMAIN_MIN -0.5 0 0\nDOMAIN_MAX 1.5 2 1\nLUT_3D_SIZE 3\n" + entries(27, [&](int i) { return grade(i, 3); });
+        const QByteArray shaped = "LUT_1D_SIZE 5\nLUT_1D_INPUT_RANGE -0.1 1.4\nLUT_3D_SIZE 3\nLUT_3D_INPUT_RANGE -0.2 1.2\n"
+            + entries(5, [](int i) { return Rgb{{0.3f * i - 0.2f, 0.1f + 0.25f * i * i / 4, 0.3f * i}}; }) + entries(27, [&](int i) { return grade(i, 3); });
+        const struct { const char *name; QByteArray text; const char *to; } files[] = {
+            {"domain\x01 one.cube", domain, "csp"}, {"domain.cube", domain, "cub"}, {"shaped.cube", shaped, "csp"}};
+        for (const auto &f : files) {
+            const QString source = TestSupport::writeFile(m_dir.filePath(f.name), f.text), out = m_dir.filePath(QStringLiteral("spans-%1.%2").arg(QFileInfo(source).completeBaseName().size()).arg(f.to));
+            Read_LUTFile lut;
+            LutFileOptions options{source, LutFormatId::Cube};
+            options.bake = true;
+            QVERIFY2(lut.readLut(options, false), qPrintable(lut.errorString));
+            LutFileOptions o{out, LutFormatId(f.to[1] == 's' ? kCsp : kTruelight)};
+            o.sourcePath = source;
+            Write_LUTFile writer;
+            QVERIFY2(writer.writeLut(o, &lut), qPrintable(writer.errorString));
+            const QByteArray text = TestSupport::readFile(out);
+            QVERIFY(o.format != LutFormatId::Csp || text.contains("BEGIN METADATA\nConverted from " + QByteArray(f.name).replace('\x01', ' ') + "\nEND"));
+            const TestSupport::CubeText want = ocioCube(source, 17), got = ocioCube(out, 17);
+            QVERIFY2(want.values.size() == 3 * 17 * 17 * 17 && got.values.size() == want.values.size(), f.name);
+            for (size_t i = 0; i < want.values.size(); ++i)
+                QVERIFY2(std::fabs(got.values[i] - want.values[i]) <= 5e-6f,
+                         qPrintable(QStringLiteral("%1 -> %2 [%3]: %4, OCIO %5").arg(f.name, f.to).arg(i).arg(got.values[i]).arg(want.values[i])));
+        }
+    }
+
+    // A plain reading divides a csp table by its pre-LUT's outputs: where they do not span 0..1 the pre-LUT cannot
+    // stand in front of the tables read, and a --plain conversion writes the identity and says what it left out;
+    // the default reading keeps the pre-LUT and the file means what its source means to OpenColorIO.
+    void frontOfPlainReadings()
+    {
+        QVERIFY2(TestSupport::haveOcio(), "ociobakelut is missing");
+        const QByteArray half = "2\n0 1\n0 0.5\n";
+        const QByteArray files[] = {"CSPLUTV100\n1D\n" + half + half + half + "3\n0 0 0\n0.2 0.3 0.4\n0.5 0.6 0.7\n",
+                                    "CSPLUTV100\n3D\n" + half + half + half + "2 2 2\n" + entries(8, [](int i) { return Rgb{{float(i % 2), float(i / 2 % 2), float(i / 4)}}; })};
+        for (const QByteArray &text : files) {
+            const QString source = TestSupport::writeFile(m_dir.filePath("half.csp"), text), out = m_dir.filePath("half-out.csp");
+            for (bool bake : {false, true}) {
+                Read_LUTFile lut;
+                LutFileOptions options{source, LutFormatId::Csp};
+                options.bake = bake;
+                QVERIFY2(lut.readLut(options, false), qPrintable(lut.errorString));
+                QCOMPARE(Write_LUTFile::frontWritable(lut, lut.size3D > 0), bake);
+                const TestSupport::ProcessResult r = TestSupport::runConvert({bake ? "--bake" : "--plain", source, out});
+                QVERIFY2(r.exitCode == 0 && r.err.contains("csp pre-LUT not applied") != bake, r.err.constData());
+                QCOMPARE(TestSupport::readFile(out).contains("0.000000 0.500000\n"), bake);
+                if (bake) {
+                    const TestSupport::CubeText want = ocioCube(source, 5), got = ocioCube(out, 5);
+                    QVERIFY(want.values.size() == 3 * 125 && got.values.size() == want.values.size());
+                    for (size_t i = 0; i < want.values.size(); ++i)
+                        QVERIFY2(std::fabs(got.values[i] - want.values[i]) <= 5e-6f, qPrintable(QString::number(i)));
+                }
+            }
+        }
     }
 
     // OCIO's csp (9 points) and Truelight (17) bakes of corpus cubes read as OCIO's cube bake; corpus csp

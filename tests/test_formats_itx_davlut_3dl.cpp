@@ -1,4 +1,5 @@
-// The itx and davLut readers and writers and the 3dl reader, on their own and against OpenColorIO.
+// The itx and davLut readers and writers and the 3dl reader and writers (Lustre's and Flame's layouts), on their own
+// and against OpenColorIO.
 
 #include "TestSupport.h"
 #include "lut/Read_LUTFile.h"
@@ -9,7 +10,7 @@
 #include <cmath>
 namespace {
 using namespace TestSupport;
-constexpr int kThreeDl = 3, kDavLut = 8, kItx = 11;
+constexpr int kThreeDl = 3, kDavLut = 8, kItx = 11, kFlame = int(LutFormatId::Flame);
 enum Mode { Normal, HeaderOnly, ReversedOrder };
 QByteArray rep(const char *line, int n) { return QByteArray(line).repeated(n); }
 // Entry [a][b][c] = (a + 2b + 4c, 1 + a + b + c, 3a + c) / 64 (mod 1): channels differ, exact at six decimals.
@@ -40,7 +41,7 @@ class TestFormatsItxDavLut3dl : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_dir; int m_count = 0;
-    QString path(int f) { return m_dir.filePath(QStringLiteral("f%1.").arg(++m_count) + (f == kThreeDl ? "3dl" : f == kDavLut ? "davlut" : "itx")); }
+    QString path(int f) { return m_dir.filePath(QStringLiteral("f%1.").arg(++m_count) + (f == kThreeDl || f == kFlame ? "3dl" : f == kDavLut ? "davlut" : "itx")); }
     // Reads file into lut, or writes lut to it; the order flags (BGR, BGR) count only in ReversedOrder.
     bool io(int format, const QString &file, Read_LUTFile &lut, Mode mode = Normal, int scale = 0)
     {
@@ -70,6 +71,56 @@ private slots:
                                                                           "0.000000 0.250000 0.000000\n0.000000 0.250000 0.500000\n0.125000 0.000000 0.000000\n"
                                                                           "0.125000 0.000000 0.500000\n0.125000 0.250000 0.000000\n0.125000 0.250000 0.500000\n"));
         QVERIFY(write(kItx, lut, 1024).isEmpty() && write(kDavLut, lut, 4095).isEmpty());
+    }
+    // Both layouts at 10, 12 and 16 bits and sizes of 2^k + 1 and between, read back here and by OpenColorIO within half a
+    // code, in their own order and in the one the flags give; what they cannot hold is refused with no file.
+    void threeDlWriters()
+    {
+        QVERIFY2(haveOcio(), "ociobakelut is not installed");
+        QString error, mismatch;
+        for (const int format : {kThreeDl, kFlame})
+            for (const int size : {4, 10, 17})
+                for (const int scale : {1023, 4095, 65535}) {
+                    Read_LUTFile source, back, reversed;
+                    fillPattern(source, size);
+                    // White at the end: OpenColorIO takes the depth from the largest code, even after a mesh line.
+                    std::fill_n(source.table3D[size - 1][size - 1][size - 1], 3, 1.0f);
+                    // Half a code, and the six decimals of the cube files compared with.
+                    const float tolerance = 0.5f + 1e-6f * scale + 1e-3f;
+                    const QString file = write(format, source, scale), name = QStringLiteral("%1 %2 %3: ").arg(format).arg(size).arg(scale);
+                    const QByteArray text = readFile(file), shaper = size == 4 ? "0 341 682 1023\n" : size == 17 ? "0 64 128 " : "0 114 227 ";
+                    const QByteArray mesh = "3DMESH\nMesh " + QByteArray::number(size == 4 ? 1 : size == 10 ? 3 : 4) + ' '
+                        + QByteArray::number(scale == 1023 ? 10 : scale == 4095 ? 12 : 16) + '\n';
+                    QVERIFY2(format == kFlame ? text.startsWith(shaper) : text.startsWith(mesh + shaper) && text.endsWith("\nLUT8\ngamma 1.0\n"),
+                             qPrintable(name + text.left(80)));
+                    QVERIFY2(io(format, file, back) && back.size3D == size, qPrintable(name + back.errorString));
+                    QVERIFY2((mismatch = compareWithBake(back, write(kItx, source), scale, tolerance)).isEmpty(), qPrintable(name + mismatch));
+                    const QString cube = file + QStringLiteral(".cube");
+                    QVERIFY2(ociobake(file, QStringLiteral("iridas_cube"), size, cube, &error), qPrintable(name + error));
+                    QVERIFY2((mismatch = compareWithBake(source, cube, scale, tolerance)).isEmpty(), qPrintable(name + mismatch));
+                    // BGR data, BGR table: red fastest on each line, red last.
+                    QVERIFY(io(format, write(format, source, scale, ReversedOrder), reversed, ReversedOrder) && reversed.size3D == size);
+                    QVERIFY2((mismatch = compareWithBake(reversed, write(kItx, source), scale, tolerance)).isEmpty(), qPrintable(name + mismatch));
+                }
+        Read_LUTFile small, dark;
+        fillPattern(small, 3);
+        fillPattern(dark, 4);
+        for (int i = 0; i < 3 * 64; ++i)
+            dark.table3D.data()[i] *= 0.4f;
+        const struct { int format; Read_LUTFile *lut; int scale; const char *reason; } refused[] = {
+            {kThreeDl, &small, 4095, "4 points per axis or more, not 3"}, {kFlame, &small, 4095, "not 3"},
+            {kThreeDl, &dark, 1, "not reals"}, {kFlame, &dark, 255, "not codes of scale 255"}, {kThreeDl, &dark, 2000, "scale 2000"},
+            {kFlame, &dark, 4095, "largest code, 537, is below half of 4095"}}; // 0.4 x 21/64 x 4095
+        for (const auto &r : refused) {
+            LutFileOptions o;
+            o.path = path(r.format), o.format = LutFormatId(r.format), o.outputScale = r.scale;
+            Write_LUTFile writer;
+            QVERIFY2(!writer.writeLut(o, r.lut) && writer.errorString.contains(QLatin1String(r.reason)) && !QFile::exists(o.path),
+                     qPrintable(writer.errorString));
+        }
+        // Lustre's layout states the depth: a dark table reads back.
+        Read_LUTFile back;
+        QVERIFY(io(kThreeDl, write(kThreeDl, dark, 4095), back) && (mismatch = compareWithBake(back, write(kItx, dark), 4095, 0.501f)).isEmpty());
     }
     void readCases()
     {
@@ -113,6 +164,10 @@ private slots:
         cases.push_back({kThreeDl, "0 10 20 30 40\nMesh 3 10\nMesh 1 10\n" + rep("1023 1023 1023\n", 27), 3, {{26, 0, 1}}});
         cases.push_back({kThreeDl, "Mesh 1 12\n0 10 20 30 40\n" + rep("4095 0 0\n", 27), 3, {{1, 0, 1}}});
         cases.push_back({kThreeDl, "Mesh 1 10\n" + rep("1023 1023 1023\n", 26), 3, {{25, 0, 1}, {26, 0, 0}}});
+        // Right after a mesh line, a shaper line of more codes than the mesh's points, up to the next depth's, gives the
+        // size: writers round the depth down (10 points are "Mesh 3", and so are 16).
+        cases.push_back({kThreeDl, "3DMESH\nMesh 3 12\n" + rep("0 ", 10) + "\n" + rep("4095 0 0\n", 1000) + "LUT8\n", 10, {{999, 0, 1}}});
+        cases.push_back({kThreeDl, "Mesh 3 12\n" + rep("0 ", 16) + "\n" + rep("4095 0 0\n", 4096), 16, {{4095, 0, 1}}});
         cases.push_back({kThreeDl, "Mesh 1 10\n" + rep("1023 1023 1023\n", 25), 0, {}, "25 of 27"});
         // Lines past the last entry are not stored, but their 5 selects the range 7.
         cases.push_back({kThreeDl, "0 1\n" + rep("1 1 1\n", 8) + "bogus bogus bogus\n5 5 5\n", 2, {{7, 0, 1 / 7.f}}});
@@ -149,6 +204,7 @@ private slots:
         }
     }
     // OpenColorIO reads our itx to our values; its itx, flame and lustre bakes of corpus cubes read to its cube bake's (3dl: one 12-bit code).
+    // (Our 3dl and flame files against it: threeDlWriters.)
     void ocioAgrees()
     {
         QVERIFY2(haveOcio(), "ociobakelut is not installed");
@@ -168,7 +224,7 @@ private slots:
         for (const QString &name : dir.entryList({QStringLiteral("*.cube")}, QDir::Files, QDir::Name)) {
             const QString file = dir.filePath(name);
             if (!readFile(file).contains("LUT_3D_SIZE") || readFile(file).contains("LUT_1D_SIZE")) continue;
-            for (const int size : {2, 5, 17}) {
+            for (const int size : {2, 5, 10, 17}) { // 10: "Mesh 3", rounded down
                 const QString cube = path(kItx) + QStringLiteral(".cube");
                 QVERIFY2(ociobake(file, QStringLiteral("iridas_cube"), size, cube, &error), qPrintable(error));
                 const std::vector<float> ref = parseCubeText(cube).values;

@@ -125,7 +125,7 @@ void TestModel::dispatchCopiesFlagsAndRefuses()
     QVERIFY(!flags.readLut(options, false));
     QVERIFY(!flags.dataOrderRGB && flags.tableOrderRGB && !flags.defaultOrder);
 
-    // Unknown identifiers and formats without a writer create no file.
+    // Unknown identifiers, and writers given a LUT without a table or a scale their format does not take, create no file.
     for (int id : {LutFormats::kCount, -1, 1, 2, 3, 5, 9, 10}) {
         Read_LUTFile lut;
         options.format = LutFormatId(id);

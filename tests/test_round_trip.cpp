@@ -51,10 +51,10 @@ QByteArray sourceText(const Source &s)
 }
 
 // The extension ociobakelut reads a format by, by identifier; null where it does not read it.
-const char *const kPeerExtensions[LutFormats::kCount] = {"cube", nullptr, nullptr, nullptr, "mga", nullptr, "lut", nullptr,
-                                                         nullptr, nullptr, nullptr, "itx", "spi1d", "spi3d", nullptr,
+const char *const kPeerExtensions[LutFormats::kCount] = {"cube", nullptr, nullptr, "3dl", "mga", "look", "lut", nullptr,
+                                                         nullptr, "csp", "cub", "itx", "spi1d", "spi3d", nullptr,
                                                          nullptr, nullptr, "clf", "ctf", nullptr, nullptr, nullptr,
-                                                         nullptr, nullptr, "lut", "vf", nullptr, nullptr};
+                                                         nullptr, nullptr, "lut", "vf", nullptr, nullptr, "3dl"};
 
 // "" when got(i, c) is want(i, c) within tolerance for every entry and channel, else the first difference.
 QString difference(const std::function<double(int, int)> &got, int entries, const std::function<double(int, int)> &want, double tolerance)
@@ -157,9 +157,10 @@ private slots:
                 COMPARE_TABLES(what, dimension == 3 ? tableOf(icc ? profile.table3D : back.table3D) : tableOf(back.table1D), entries,
                                want, icc ? 0.5 / 32768 + 1e-6 : tolerance);
                 // itx reads as the cube it is; a Hald CLUT is told by its name, by content a tiled image when
-                // its size is one (16, 64, 256 points), else a strip; an ICC profile by its signature
+                // its size is one (16, 64, 256 points), else a strip; an ICC profile by its signature; Flame's
+                // layout of a 3dl file is a 3dl file
                 const int tiledOrStrip = length == 16 || length == 64 || length == 256 ? 1 : 2;
-                QCOMPARE(LutFormats::forContent(out)->number(), id == 11 ? 0 : id == 19 ? tiledOrStrip : id);
+                QCOMPARE(LutFormats::forContent(out)->number(), id == 11 ? 0 : id == 19 ? tiledOrStrip : format->is(LutFormatId::Flame) ? 3 : id);
                 ++compared;
                 // The peer reads a Houdini 1D table of one curve for all channels only.
                 if (!kPeerExtensions[id] || (id == int(LutFormatId::Houdini) && dimension == 1 && !s.grey))
@@ -171,12 +172,13 @@ private slots:
                 ++peerCompared;
             }
         }
-        // The grade: the 8 3D-only formats (three of them LUT images), cube, clf, ctf and icc; each curve: the
-        // same, and the 1D formats (5 for the grey curve, 4 without csv log for the other). The peer reads
-        // cube, mga, itx, spi3d, clf and ctf, and for curves also the Discreet lut and spi1d.
-        // Then houdini (either dimension), vf and vlt (3D); the peer reads houdini (a curve for all channels) and vf.
-        QCOMPARE(compared, 15 + (12 + 3 + 5) + (12 + 3 + 4));
-        QCOMPARE(peerCompared, 8 + 10 + 9);
+        // The grade: the 12 3D-only formats (three of them LUT images, two layouts of 3dl), cube, clf, ctf, csp
+        // and icc; each curve: the same, and the 1D formats (5 for the grey curve, 4 without csv log for the
+        // other). Then houdini (either dimension), vf and vlt (3D). The peer reads cube, both 3dl layouts, mga,
+        // look, cub, itx, spi3d, clf, ctf, csp and vf, houdini but for a curve of three channels, and for curves
+        // also the Discreet lut and spi1d.
+        QCOMPARE(compared, (17 + 3) + (17 + 3 + 5) + (17 + 3 + 4));
+        QCOMPARE(peerCompared, 13 + 15 + 14);
     }
 
     // Discreet files of codes not made by us, legal range, read as OpenColorIO reads them: by the output depth the
@@ -242,6 +244,40 @@ private slots:
             QVERIFY2(!peer.empty() && TestSupport::runConvert({"--bake", "-s", QString::number(n), shaped, path("baked.cube")}).exitCode == 0,
                      qPrintable(error));
             COMPARE_TABLES(QString("baked "), tableOf(TestSupport::parseCubeText(path("baked.cube")).values), n * n * n, tableOf(peer), 2e-6);
+        }
+    }
+
+    // The csp and Truelight writers put what stands in front of a cube into their files: a cube file's 1D table, a csp
+    // pre-LUT, a Truelight input LUT (each made by ociobakelut, within 0..1 so that nothing is clamped) reach the file
+    // written, which then means what the source means, to the peer and to --bake here; no note says anything was left out.
+    void shapersWritten()
+    {
+        const QString config = TestSupport::writeFile(path("mild.ocio"),
+            "ocio_profile_version: 1\nroles:\n  default: lin\n  reference: lin\ncolorspaces:\n  - !<ColorSpace>\n    name: lin\n"
+            "  - !<ColorSpace>\n    name: shaper\n    from_reference: !<ExponentTransform> {value: [0.5, 0.5, 0.5, 1]}\n"
+            "  - !<ColorSpace>\n    name: graded\n    from_reference: !<CDLTransform> {slope: [0.9, 0.95, 0.8], "
+            "offset: [0.05, 0.02, 0.1], power: [1.1, 1.0, 0.9], sat: 0.85}\n");
+        QStringList sources;
+        for (const char *format : {"resolve_cube", "cinespace"}) {
+            sources << path(QStringLiteral("mild.%1").arg(format[0] == 'r' ? "cube" : "csp"));
+            const TestSupport::ProcessResult r = TestSupport::runProcess("ociobakelut", {"--iconfig", config, "--inputspace", "lin",
+                "--outputspace", "graded", "--shaperspace", "shaper", "--format", format, "--cubesize", "9", "--shapersize", "9", sources.last()});
+            QVERIFY2(r.exitCode == 0, r.err.constData());
+        }
+        sources << path("mild-cube.cub"); // the Truelight file written from the first, its input LUT then written into a csp
+        const struct { int source; const char *to; } conversions[] = {{0, "csp"}, {0, "cub"}, {1, "csp"}, {1, "cub"}, {2, "csp"}};
+        for (const auto &c : conversions) {
+            const QString out = c.source == 0 && c.to[1] == 'u' ? sources[2] : path(QStringLiteral("mild-%1.%2").arg(c.source).arg(c.to));
+            const QString what = sources[c.source] + " -> " + out + ": ";
+            const TestSupport::ProcessResult r = TestSupport::runConvert({sources[c.source], out});
+            QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), qPrintable(what + r.err));
+            QString error;
+            const std::vector<float> want = peerBake(sources[c.source], 3, 17, path("want.cube"), &error),
+                                     peer = peerBake(out, 3, 17, path("peer.cube"), &error);
+            QVERIFY2(!want.empty() && !peer.empty() && TestSupport::runConvert({"--bake", "-s", "17", out, path("ours.cube")}).exitCode == 0,
+                     qPrintable(what + error));
+            COMPARE_TABLES(what + "ociobakelut: ", tableOf(peer), 17 * 17 * 17, tableOf(want), 5e-6);
+            COMPARE_TABLES(what + "--bake: ", tableOf(TestSupport::parseCubeText(path("ours.cube")).values), 17 * 17 * 17, tableOf(want), 5e-6);
         }
     }
 

@@ -117,9 +117,15 @@ int replay(const QStringList &files, const LutFormat *given, bool quiet)
 // The names of the formats this build can read, one a line.
 void listReaders()
 {
+    // A row that shares an earlier row's reader (flame: the 3dl reader) is
+    // fuzzed as that row.
     for (int id = 0; id < LutFormats::kCount; ++id) {
-        if (LutFormats::byId(id)->canRead())
-            std::printf("%s\n", LutFormats::byId(id)->name);
+        const LutFormat *format = LutFormats::byId(id);
+        bool shared = false;
+        for (int earlier = 0; earlier < id; ++earlier)
+            shared = shared || LutFormats::byId(earlier)->reader == format->reader;
+        if (format->canRead() && !shared)
+            std::printf("%s\n", format->name);
     }
 }
 

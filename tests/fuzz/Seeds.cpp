@@ -82,8 +82,8 @@ public:
     }
 
     // Writes lut with the format's own writer into dir/<format>/<name>,
-    // unless the writer refuses that table or scale.
-    void addWritten(LutFormatId formatId, const QString &name, Read_LUTFile *lut, bool defaultOrder, int scale)
+    // unless the writer refuses that table or scale; says whether it wrote.
+    bool addWritten(LutFormatId formatId, const QString &name, Read_LUTFile *lut, bool defaultOrder, int scale)
     {
         const QString folder = folderOf(formatId);
         LutFileOptions options;
@@ -94,10 +94,14 @@ public:
         options.outputScale = scale;
         options.size3D = lut->size3D;
         Write_LUTFile writer;
-        if (!QDir().mkpath(folder))
+        if (!QDir().mkpath(folder)) {
             m_failed = true;
-        else if (writer.writeLut(options, lut))
-            ++m_count;
+            return false;
+        }
+        if (!writer.writeLut(options, lut))
+            return false;
+        ++m_count;
+        return true;
     }
 
     int result() const { return m_failed ? -1 : m_count; }
@@ -136,9 +140,13 @@ void addWrittenSeeds(SeedWriter &seeds)
                 const QString stem = QStringLiteral("%1-%2%3-").arg(readable ? "valid" : "short", kind).arg(n);
                 const QString extension = format->extensionList().value(0);
                 const bool image = format->defaultScale == 65535;
-                seeds.addWritten(format->id, stem + QStringLiteral("own") + extension, &lut, true, image ? 65535 : 1);
+                // Formats of codes only (3dl) write their own scale where reals are refused.
+                const int own = image ? 65535 : 1, codes = format->defaultScale >= 2 ? format->defaultScale : 4095;
+                if (!seeds.addWritten(format->id, stem + QStringLiteral("own") + extension, &lut, true, own) && format->takesScale())
+                    seeds.addWritten(format->id, stem + QStringLiteral("own") + extension, &lut, true, codes);
                 if (n == 5 || n == 16 || (image && n == 9)) {
-                    seeds.addWritten(format->id, stem + QStringLiteral("bgr") + extension, &lut, false, image ? 65535 : 1);
+                    if (!seeds.addWritten(format->id, stem + QStringLiteral("bgr") + extension, &lut, false, own) && format->takesScale())
+                        seeds.addWritten(format->id, stem + QStringLiteral("bgr") + extension, &lut, false, codes);
                     seeds.addWritten(format->id, stem + QStringLiteral("codes") + extension, &lut, true, image ? 255 : 4095);
                 }
             }
