@@ -108,6 +108,7 @@ const char kHelp[] =
     "      --preview LUT      write OUT.png: a test picture before and after LUT,\n"
     "                         beside the output along the grey axis (for a 1D table\n"
     "                         its three curves)\n"
+    "  -q, --quiet            print no notes on stderr (errors are still printed)\n"
     "  -i, --info             print what each INPUT holds, then exit\n"
     "      --formats          print the catalogue, one format per line, tab-separated:\n"
     "                         identifier, name, label, dimension (3D, 1D, or 3D/1D:\n"
@@ -173,6 +174,15 @@ void printError(const QString &file, const QString &reason)
         *messageSink += LutFileNames::toBytes(line);
     else
         std::fputs(LutFileNames::toBytes(line).constData(), stderr);
+}
+
+// --quiet: notes are left out; errors are always printed.
+bool quietNotes = false;
+
+void printNote(const QString &file, const QString &note)
+{
+    if (!quietNotes)
+        printError(file, note);
 }
 
 int usageError(const QString &reason)
@@ -331,7 +341,7 @@ int convertOne(const QString &input, const QString &output, const LutConversion:
         return result.status == LutConversion::Status::ReadFailed ? kExitReadFailed : kExitWriteFailed;
     }
     for (const QString &note : result.notes)
-        printError(request.inputName, note);
+        printNote(request.inputName, note);
     return kExitSuccess;
 }
 
@@ -503,7 +513,7 @@ int applyToPicture(const QString &lutPath, const QStringList &files, const LutCo
         return kExitWriteFailed;
     }
     for (const QString &note : qAsConst(notes))
-        printError(files[1], note);
+        printNote(files[1], note);
     return kExitSuccess;
 }
 
@@ -608,12 +618,13 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption cccidOption(QStringLiteral("cccid"), QString(), QStringLiteral("ID"));
     const QCommandLineOption applyOption(QStringLiteral("apply"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption previewOption(QStringLiteral("preview"), QString(), QStringLiteral("LUT"));
+    const QCommandLineOption quietOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
     const QCommandLineOption formatsOption(QStringLiteral("formats"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, quietOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -633,6 +644,7 @@ int runCommand(const QStringList &arguments)
         return kExitSuccess;
     }
 
+    quietNotes = parser.isSet(quietOption);
     LutConversion::Request settings;
     if (parser.isSet(bakeOption) && parser.isSet(plainOption))
         return usageError(QStringLiteral("--bake and --plain cannot be used together"));
