@@ -92,6 +92,15 @@ const char kHelp[] =
     "                         An ASC CDL grade is baked on the output's lattice\n"
     "                         (default 33 points per axis; 4096 entries for a 1D\n"
     "                         output of a grade without saturation)\n"
+    "      --slope R,G,B      then an ASC CDL slope (one number: all three channels)\n"
+    "      --offset R,G,B     then an ASC CDL offset\n"
+    "      --power R,G,B      then an ASC CDL power\n"
+    "      --sat S            then an ASC CDL saturation (Rec. 709 luma). Each grade\n"
+    "                         option is one ASC CDL v1.2 grade (clamped to 0..1).\n"
+    "                         The grade options\n"
+    "                         apply after INPUT in command-line order; the chain\n"
+    "                         is baked on the output's lattice (--size; default:\n"
+    "                         INPUT's size), 3D when any step mixes the channels\n"
     "  -j, --jobs N           use at most N threads (default: one per processor);\n"
     "                         with --out-dir, N inputs are converted at a time, with\n"
     "                         the outputs, messages (in input order) and exit status\n"
@@ -220,6 +229,95 @@ bool parseInteger(const QString &text, int *value)
     bool ok = false;
     *value = text.trimmed().toInt(&ok);
     return ok;
+}
+
+// Three numbers "R,G,B" (one number stands for all three).
+bool parseTriple(const QString &text, double v[3])
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 1 && parts.size() != 3)
+        return false;
+    for (int c = 0; c < 3; ++c) {
+        bool ok = false;
+        v[c] = parts[parts.size() == 3 ? c : 0].trimmed().toDouble(&ok);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// The pipeline's steps in command-line order. The parser keeps each
+// option's values in order but not the order between options, so the
+// arguments are walked for the options' names (skipping the values of the
+// options that take one), and each name takes its option's next value.
+// Returns "" or why the steps cannot be had.
+QString pipelineSteps(const QStringList &arguments, const QCommandLineParser &parser,
+                      const QList<const QCommandLineOption *> &stepOptions,
+                      const QList<const QCommandLineOption *> &valueOptions, std::vector<LutConversion::Step> *steps)
+{
+    const auto find = [](const QList<const QCommandLineOption *> &options, const QString &name) -> const QCommandLineOption * {
+        for (const QCommandLineOption *option : options) {
+            if (option->names().contains(name))
+                return option;
+        }
+        return nullptr;
+    };
+    QHash<const QCommandLineOption *, int> used;
+    for (int a = 1; a < arguments.size(); ++a) {
+        const QString &argument = arguments[a];
+        if (argument == QLatin1String("--"))
+            break;
+        if (argument.startsWith(QLatin1String("--"))) {
+            const int equals = argument.indexOf(QLatin1Char('='));
+            const QString name = argument.mid(2, equals < 0 ? -1 : equals - 2);
+            const QCommandLineOption *step = find(stepOptions, name);
+            if (!step) {
+                if (equals < 0 && find(valueOptions, name))
+                    ++a;
+                continue;
+            }
+            const bool takesValue = !step->valueName().isEmpty();
+            if (takesValue && equals < 0)
+                ++a;
+            const QString value = takesValue ? parser.values(*step).value(used[step]++) : QString();
+            LutConversion::Step out;
+            if (name == QLatin1String("then") || name == QLatin1String("then-inverse")) {
+                out.kind = name == QLatin1String("then") ? LutConversion::Step::Kind::Apply
+                                                         : LutConversion::Step::Kind::ApplyInverse;
+                out.file = value;
+            } else if (name == QLatin1String("sat")) {
+                out.kind = LutConversion::Step::Kind::Grade;
+                bool ok = false;
+                out.grade.saturation = value.trimmed().toDouble(&ok);
+                if (!ok)
+                    return QStringLiteral("--sat takes a number, not \"%1\"").arg(value);
+            } else {
+                out.kind = LutConversion::Step::Kind::Grade;
+                double *target = name == QLatin1String("slope")    ? out.grade.slope
+                               : name == QLatin1String("offset") ? out.grade.offset
+                                                                 : out.grade.power;
+                if (!parseTriple(value, target))
+                    return QStringLiteral("--%1 takes three numbers R,G,B, not \"%2\"").arg(name, value);
+            }
+            if (out.kind == LutConversion::Step::Kind::Grade && !out.grade.problem().isEmpty())
+                return QStringLiteral("--%1 %2: %3").arg(name, value, out.grade.problem());
+            steps->push_back(out);
+        } else if (argument.size() > 1 && argument.startsWith(QLatin1Char('-'))) {
+            // Compacted short options: a value-taking one last takes the next argument.
+            const QCommandLineOption *last = find(valueOptions, argument.right(1));
+            bool inlineValue = false;
+            for (int k = 1; k + 1 < argument.size(); ++k)
+                inlineValue = inlineValue || find(valueOptions, argument.mid(k, 1));
+            if (last && !inlineValue)
+                ++a;
+        }
+    }
+    for (const QCommandLineOption *option : stepOptions) {
+        const int expected = option->valueName().isEmpty() ? (parser.isSet(*option) ? 1 : 0) : parser.values(*option).size();
+        if (!option->valueName().isEmpty() && used.value(option) != expected)
+            return QStringLiteral("cannot tell the order of the --%1 options").arg(option->names().last());
+    }
+    return QString();
 }
 
 QString formatTriple(const float v[3])
@@ -618,13 +716,17 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption cccidOption(QStringLiteral("cccid"), QString(), QStringLiteral("ID"));
     const QCommandLineOption applyOption(QStringLiteral("apply"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption previewOption(QStringLiteral("preview"), QString(), QStringLiteral("LUT"));
+    const QCommandLineOption slopeOption(QStringLiteral("slope"), QString(), QStringLiteral("R,G,B"));
+    const QCommandLineOption offsetOption(QStringLiteral("offset"), QString(), QStringLiteral("R,G,B"));
+    const QCommandLineOption powerOption(QStringLiteral("power"), QString(), QStringLiteral("R,G,B"));
+    const QCommandLineOption satOption(QStringLiteral("sat"), QString(), QStringLiteral("S"));
     const QCommandLineOption quietOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
     const QCommandLineOption formatsOption(QStringLiteral("formats"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, quietOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, slopeOption, offsetOption, powerOption, satOption, quietOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -680,6 +782,22 @@ int runCommand(const QStringList &arguments)
     if (parser.isSet(outOrderOption) && !parseOrder(parser.value(outOrderOption), &settings.outOrder))
         return usageError(QStringLiteral("--out-order must be \"default\" or DATA/TABLE with RGB or BGR each, not \"%1\"")
                               .arg(parser.value(outOrderOption)));
+
+    const QString stepsProblem = pipelineSteps(
+        arguments, parser, {&slopeOption, &offsetOption, &powerOption, &satOption},
+        {&fromOption, &toOption, &outDirOption, &sizeOption, &inOrderOption, &outOrderOption, &scaleOption, &jobsOption,
+         &cccidOption, &applyOption, &previewOption},
+        &settings.steps);
+    if (!stepsProblem.isEmpty())
+        return usageError(stepsProblem);
+    if (settings.inverse || !settings.steps.empty()) {
+        // The steps compose what the files mean, into a LUT file written.
+        for (const QCommandLineOption *option : {&plainOption, &applyOption, &previewOption, &infoOption}) {
+            if (parser.isSet(*option))
+                return usageError(QStringLiteral("--%1 cannot be used with --inverse, --then, --then-inverse or the grade options")
+                                      .arg(option->names().last()));
+        }
+    }
 
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(applyOption) || parser.isSet(previewOption)) {

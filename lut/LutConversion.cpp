@@ -1,6 +1,7 @@
 #include "lut/LutConversion.h"
 
 #include "calc/LutCalc.h"
+#include "calc/LutInverse.h"
 #include "lut/LutFileNames.h"
 #include "lut/LutFileOptions.h"
 #include "lut/LutTable.h"
@@ -12,6 +13,8 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -244,6 +247,197 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
     return result;
 }
 
+// --- Pipelines ----------------------------------------------------------------
+
+// One part of a pipeline: its transform of a colour (the shared pointers it
+// holds keep what it reads alive), whether it mixes the channels and the
+// evaluation steps it takes a colour.
+struct Part
+{
+    std::function<void(double rgb[3])> apply;
+    bool mixes = false;
+    qint64 cost = 1;
+};
+
+// The lattice the inverse of a transform without plain tables is built on.
+constexpr int kInverseLength1D = 4096;
+constexpr int kInverseSize3D = 65;
+
+bool isPlain(const Read_LUTFile &lut)
+{
+    return !lut.meaning.evaluate && !lut.meaning.hasShaper();
+}
+
+Part forwardPart(const std::shared_ptr<Read_LUTFile> &lut)
+{
+    Part part;
+    part.apply = [lut](double rgb[3]) { LutCalc::evaluate(lut.get(), rgb); };
+    part.mixes = LutCalc::hasTransform3D(lut.get());
+    part.cost = std::max<qint64>(1, lut->meaning.evaluate ? lut->meaning.evaluateCost : 1);
+    return part;
+}
+
+// The exact inverse of the linear interpolation of each channel: of the 1D
+// table itself over its input span when the file is that table alone, else
+// of the transform sampled at kInverseLength1D points over 0..1.
+Part inverse1D(const std::shared_ptr<Read_LUTFile> &lut)
+{
+    auto curves = std::make_shared<std::vector<LutInverse::Curve>>();
+    const bool direct = isPlain(*lut) && holds1D(*lut) && lut->size1D >= 2;
+    const int n = direct ? lut->size1D : std::max({kInverseLength1D, lut->size1D, lut->meaning.evaluateSize1D});
+    std::vector<double> samples(3 * size_t(n));
+    for (int i = 0; i < n; ++i) {
+        const double t = double(i) / (n - 1);
+        double rgb[3] = {t, t, t};
+        if (direct) {
+            for (int c = 0; c < 3; ++c)
+                rgb[c] = lut->table1D[i][c];
+        } else {
+            LutCalc::evaluate(lut.get(), rgb);
+        }
+        for (int c = 0; c < 3; ++c)
+            samples[3 * size_t(i) + c] = rgb[c];
+    }
+    for (int c = 0; c < 3; ++c) {
+        std::vector<double> x(static_cast<size_t>(n)), y(static_cast<size_t>(n));
+        const double lo = direct ? lut->meaning.inputMin1D[c] : 0.0;
+        const double hi = direct ? lut->meaning.inputMax1D[c] : 1.0;
+        for (int i = 0; i < n; ++i) {
+            x[size_t(i)] = lo + (hi - lo) * i / (n - 1);
+            y[size_t(i)] = samples[3 * size_t(i) + c];
+        }
+        curves->emplace_back(std::move(x), std::move(y));
+    }
+    Part part;
+    part.apply = [curves](double rgb[3]) {
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = (*curves)[size_t(c)].invert(rgb[c]);
+    };
+    return part;
+}
+
+// The inverse of the tetrahedral interpolation: of the 3D table itself over
+// its input span when the file is that table alone, else of the transform
+// baked on a lattice of its own size (kInverseSize3D at least). Colours
+// outside the table's gamut take (nearly) the nearest point of it.
+bool inverse3D(const std::shared_ptr<Read_LUTFile> &lut, Part *part, QString *reason)
+{
+    const bool direct = isPlain(*lut) && holds3D(*lut) && !(holds1D(*lut) && lut->meaning.table1DFeeds3D)
+        && lut->size3D >= 2;
+    auto cube = std::make_shared<LutInverse::Cube>();
+    double lo[3] = {0.0, 0.0, 0.0}, hi[3] = {1.0, 1.0, 1.0};
+    if (direct) {
+        for (int c = 0; c < 3; ++c) {
+            lo[c] = lut->meaning.inputMin3D[c];
+            hi[c] = lut->meaning.inputMax3D[c];
+        }
+        if (!cube->build(lut->table3D.data(), lut->size3D)) {
+            *reason = QStringLiteral("out of memory for the inverse of its table");
+            return false;
+        }
+    } else {
+        const int n = std::min(kMaxCubeSize, std::max({kInverseSize3D, lut->size3D, lut->meaning.evaluateSize3D}));
+        Read_LUTFile baked;
+        if (!baked.setSize3D(n, false) || !LutCalc::bakeCube(lut.get(), &baked)) {
+            *reason = QStringLiteral("cannot bake its transform to invert it: %1").arg(baked.errorString);
+            return false;
+        }
+        if (!cube->build(baked.table3D.data(), n)) {
+            *reason = QStringLiteral("out of memory for the inverse of its table");
+            return false;
+        }
+    }
+    part->apply = [cube, lo0 = lo[0], lo1 = lo[1], lo2 = lo[2], hi0 = hi[0], hi1 = hi[1], hi2 = hi[2]](double rgb[3]) {
+        const double y[3] = {rgb[0], rgb[1], rgb[2]};
+        double x[3];
+        cube->invert(y, x);
+        rgb[0] = lo0 + (hi0 - lo0) * x[0];
+        rgb[1] = lo1 + (hi1 - lo1) * x[1];
+        rgb[2] = lo2 + (hi2 - lo2) * x[2];
+    };
+    part->mixes = true;
+    part->cost = 8;
+    return true;
+}
+
+bool holdsTransform(const Read_LUTFile &lut)
+{
+    return holds3D(lut) || holds1D(lut) || lut.meaning.evaluate || lut.meaning.hasShaper();
+}
+
+// The part a file stands for in a pipeline, forward or inverted.
+bool partOf(const std::shared_ptr<Read_LUTFile> &lut, bool inverse, Part *part, QString *reason)
+{
+    if (!holdsTransform(*lut)) {
+        *reason = QStringLiteral("holds no table to apply");
+        return false;
+    }
+    if (!inverse) {
+        *part = forwardPart(lut);
+        return true;
+    }
+    if (!LutCalc::hasTransform3D(lut.get())) {
+        *part = inverse1D(lut);
+        return true;
+    }
+    return inverse3D(lut, part, reason);
+}
+
+// Makes composed the whole pipeline of request: the input (lut, or its
+// inverse), then every step in order, as one evaluate on the lattice sizes
+// the input suggests. A failure names the file it is about.
+Result compose(const Request &request, const std::shared_ptr<Read_LUTFile> &lut, Read_LUTFile *composed)
+{
+    const QString inName = request.inputName.isEmpty() ? request.input : request.inputName;
+    std::vector<Part> parts;
+    QString reason;
+    Part part;
+    if (!partOf(lut, request.inverse, &part, &reason))
+        return failure(Status::ReadFailed, inName, reason);
+    parts.push_back(part);
+    for (const Step &step : request.steps) {
+        if (step.kind == Step::Kind::Grade) {
+            const LutCdl grade = step.grade;
+            part.apply = [grade](double rgb[3]) { grade.apply(rgb); };
+            part.mixes = grade.mixesChannels();
+            part.cost = 1;
+            parts.push_back(part);
+            continue;
+        }
+        Request stepRequest;
+        stepRequest.input = step.file;
+        stepRequest.cccid = request.cccid;
+        auto stepLut = std::make_shared<Read_LUTFile>();
+        const Result read = LutConversion::read(stepRequest, stepLut.get());
+        if (read.status != Status::Done)
+            return read;
+        if (!partOf(stepLut, step.kind == Step::Kind::ApplyInverse, &part, &reason))
+            return failure(Status::ReadFailed, step.file, reason);
+        parts.push_back(part);
+    }
+    bool mixes = false;
+    qint64 cost = 0;
+    for (const Part &p : parts) {
+        mixes = mixes || p.mixes;
+        cost += p.cost;
+    }
+    LutMeaning &meaning = composed->meaning;
+    meaning.evaluate = [parts](double rgb[3]) {
+        for (const Part &p : parts)
+            p.apply(rgb);
+    };
+    meaning.evaluateCost = cost;
+    if (mixes) {
+        meaning.evaluateSize3D = holds3D(*lut) ? lut->size3D
+            : lut->meaning.evaluateSize3D > 0  ? lut->meaning.evaluateSize3D
+                                               : kDefaultBakeSize;
+    } else {
+        meaning.evaluateSize1D = holds1D(*lut) ? lut->size1D : std::max(2, lut->meaning.evaluateSize1D);
+    }
+    composed->bakeRead = true;
+    return Result();
+}
+
 // Where a conversion stands, for a failure that is thrown rather than
 // returned (memory, threads): which file it is about and what failed.
 struct Stage
@@ -254,15 +448,28 @@ struct Stage
 
 Result convertUnguarded(const Request &request, QSet<QString> *written, Stage *stage)
 {
-    Read_LUTFile lut;
-    Result result = read(request, &lut);
+    const bool pipeline = request.inverse || !request.steps.empty();
+    auto input = std::make_shared<Read_LUTFile>();
+    Request readRequest = request;
+    // A pipeline composes what each file means.
+    readRequest.bake = readRequest.bake || pipeline;
+    Result result = read(readRequest, input.get());
     if (result.status != Status::Done)
         return result;
+    Read_LUTFile composed;
+    if (pipeline) {
+        const LutFormat *readAs = result.readAs;
+        result = compose(readRequest, input, &composed);
+        result.readAs = readAs;
+        if (result.status != Status::Done)
+            return result;
+    }
+    const Read_LUTFile &lut = pipeline ? composed : *input;
 
     stage->status = Status::WriteFailed;
     Prepared prepared;
     const LutFormat *readAs = result.readAs;
-    result = prepare(request, lut, written, &prepared);
+    result = prepare(readRequest, lut, written, &prepared);
     result.readAs = readAs;
     result.output = prepared.output;
     if (result.status != Status::Done)

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "lut/LutCdl.h"
 #include "lut/LutFormats.h"
 
 #include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 class Read_LUTFile;
 
@@ -39,6 +42,17 @@ struct Order
     bool tableRGB = true;
 };
 
+// One step of a pipeline after the input, in the order given: a LUT file
+// applied (what it means, read as a conversion reads its input), a file's
+// inverse, or an ASC CDL grade.
+struct Step
+{
+    enum class Kind { Apply, ApplyInverse, Grade };
+    Kind kind = Kind::Apply;
+    QString file; // Apply, ApplyInverse
+    LutCdl grade; // Grade
+};
+
 struct Request
 {
     QString input;                   // the file to read
@@ -55,6 +69,12 @@ struct Request
     // for a 1D-only file).
     bool require3DTable = false;
     QString cccid;                   // the ColorCorrection a CDL input's reader takes; empty: the first
+    // A pipeline: the input's inverse instead of the input, then the steps
+    // in order. Either makes the conversion bake the whole chain, read for
+    // what each file means, as one transform on the output's lattice (3D
+    // when any part mixes the channels).
+    bool inverse = false;
+    std::vector<Step> steps;
 
     QString output;                // the file to write ("-": standard output)
     QString outputDir;             // no output: a file in this folder named after the input

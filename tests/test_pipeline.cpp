@@ -1,4 +1,5 @@
-// The command line's pipeline options: --quiet.
+// The command line's pipeline: --quiet and the ASC CDL grade options, against OpenColorIO's
+// ociobakelut.
 
 #include "TestSupport.h"
 #include <QTemporaryDir>
@@ -7,7 +8,8 @@
 
 namespace {
 
-// A non-separable grade within 0.05..0.9 on a 33-point cube (red fastest).
+// A non-separable grade within 0.05..0.9 on a 33-point cube (red fastest), and three curves of a
+// 256-entry spi1d within 0.01..0.96, all rising.
 QByteArray cubeText()
 {
     QByteArray text = "LUT_3D_SIZE 33\n";
@@ -20,19 +22,41 @@ QByteArray cubeText()
     return text;
 }
 
+QByteArray curveText()
+{
+    QByteArray text = "Version 1\nFrom 0.0 1.0\nLength 256\nComponents 3\n{\n";
+    for (int i = 0; i < 256; ++i) {
+        const double t = i / 255.0;
+        text += QByteArray::number(0.02 + 0.9 * std::pow(t, 0.6), 'g', 9) + " " + QByteArray::number(0.03 + 0.9 * std::pow(t, 1.3), 'g', 9)
+            + " " + QByteArray::number(0.01 + 0.95 * t, 'g', 9) + "\n";
+    }
+    return text + "}\n";
+}
+
+// The largest difference between two tables of the same length, or infinity when they differ in length.
+double largestDifference(const std::vector<float> &a, const std::vector<float> &b)
+{
+    if (a.size() != b.size() || a.empty())
+        return INFINITY;
+    double worst = 0.0;
+    for (size_t i = 0; i < a.size(); ++i)
+        worst = std::max(worst, std::fabs(double(a[i]) - double(b[i])));
+    return worst;
+}
+
 } // namespace
 
 class TestPipeline : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QString m_cube;
+    QString m_cube, m_curve;
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    // A in a list of arguments stands for the cube.
+    // A and B in a list of arguments stand for the cube and the curve.
     QStringList files(QStringList arguments) const
     {
         for (QString &a : arguments)
-            a = a == "A" ? m_cube : a;
+            a = a == "A" ? m_cube : a == "B" ? m_curve : a;
         return arguments;
     }
 
@@ -41,10 +65,38 @@ private slots:
     {
         QVERIFY2(TestSupport::haveOcio(), "ociobakelut (opencolorio-tools) is not installed");
         m_cube = TestSupport::writeFile(path("a.cube"), cubeText());
+        m_curve = TestSupport::writeFile(path("b.spi1d"), curveText());
+    }
+
+    // Each pipeline baked on a 33-point cube, by this program and by ociobakelut. The grades keep
+    // every value within 0..1, where ASC CDL v1.2's clamps and the peer's unclamped grade agree.
+    void againstPeer_data()
+    {
+        QTest::addColumn<QStringList>("ours");
+        QTest::addColumn<QStringList>("peer");
+        QTest::addColumn<double>("tolerance");
+        QTest::newRow("grade") << QStringList{"A", "--slope", "0.9,0.95,1", "--offset", "0.02,0.01,0", "--power", "1.1,1,0.9", "--sat", "0.8"}
+                               << QStringList{"--lut", "A", "--slope", "0.9", "0.95", "1", "--offset", "0.02", "0.01", "0",
+                                              "--power", "1.1", "1", "0.9", "--sat", "0.8"} << 1e-5;
+    }
+    void againstPeer()
+    {
+        QFETCH(QStringList, ours);
+        QFETCH(QStringList, peer);
+        QFETCH(double, tolerance);
+        const QString mine = path(QString(QTest::currentDataTag()) + ".cube"), theirs = path(QString(QTest::currentDataTag()) + "-peer.cube");
+        const TestSupport::ProcessResult r = TestSupport::runConvert(files(ours) << mine);
+        QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
+        const TestSupport::ProcessResult p = TestSupport::runProcess("ociobakelut", files(peer) << "--format" << "iridas_cube" << "--cubesize" << "33" << theirs);
+        QVERIFY2(p.exitCode == 0, p.err.constData());
+        const TestSupport::CubeText a = TestSupport::parseCubeText(mine), b = TestSupport::parseCubeText(theirs);
+        QCOMPARE(a.size, 33);
+        const double worst = largestDifference(a.values, b.values);
+        QVERIFY2(worst <= tolerance, qPrintable(QStringLiteral("largest difference %1").arg(worst)));
     }
 
     // --quiet drops the notes (here: a cube resampled to the 64 points a tiled image holds), not
-    // the errors.
+    // the errors; a bad pipeline is a usage error or names the file it could not read.
     void quietAndRefusals()
     {
         const QString image = path("tiled.png");
@@ -56,6 +108,10 @@ private slots:
         QCOMPARE(TestSupport::readFile(image), written);
         const struct { QStringList arguments; int exitCode; const char *says; } refusals[] = {
             {{"-q", "missing.cube", "x.cube"}, 1, "missing.cube: "},
+            {{"A", "--slope", "1,2", "x.cube"}, 64, "--slope takes three numbers"},
+            {{"A", "--sat", "-1", "x.cube"}, 64, "saturation"},
+            {{"A", "--power", "0,1,1", "x.cube"}, 64, "power"},
+            {{"A", "--sat", "0.9", "--plain", "x.cube"}, 64, "--plain cannot be used"},
         };
         for (const auto &refusal : refusals) {
             const TestSupport::ProcessResult r = TestSupport::runConvert(files(refusal.arguments));
