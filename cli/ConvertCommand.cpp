@@ -92,12 +92,19 @@ const char kHelp[] =
     "                         An ASC CDL grade is baked on the output's lattice\n"
     "                         (default 33 points per axis; 4096 entries for a 1D\n"
     "                         output of a grade without saturation)\n"
+    "      --then FILE        then apply FILE (what it means, read as INPUT is read);\n"
+    "                         repeatable\n"
+    "      --then-inverse FILE  then apply the inverse of FILE; repeatable\n"
+    "      --inverse          take the inverse of INPUT instead of INPUT. An inverse\n"
+    "                         is exact for a 1D transform; for a 3D one it inverts\n"
+    "                         the tetrahedral interpolation, colours outside the\n"
+    "                         table's gamut taking the nearest point of it\n"
     "      --slope R,G,B      then an ASC CDL slope (one number: all three channels)\n"
     "      --offset R,G,B     then an ASC CDL offset\n"
     "      --power R,G,B      then an ASC CDL power\n"
     "      --sat S            then an ASC CDL saturation (Rec. 709 luma). Each grade\n"
     "                         option is one ASC CDL v1.2 grade (clamped to 0..1).\n"
-    "                         The grade options\n"
+    "                         The steps (--then, --then-inverse, grade options)\n"
     "                         apply after INPUT in command-line order; the chain\n"
     "                         is baked on the output's lattice (--size; default:\n"
     "                         INPUT's size), 3D when any step mixes the channels\n"
@@ -716,6 +723,9 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption cccidOption(QStringLiteral("cccid"), QString(), QStringLiteral("ID"));
     const QCommandLineOption applyOption(QStringLiteral("apply"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption previewOption(QStringLiteral("preview"), QString(), QStringLiteral("LUT"));
+    const QCommandLineOption thenOption(QStringLiteral("then"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption thenInverseOption(QStringLiteral("then-inverse"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption inverseOption(QStringLiteral("inverse"));
     const QCommandLineOption slopeOption(QStringLiteral("slope"), QString(), QStringLiteral("R,G,B"));
     const QCommandLineOption offsetOption(QStringLiteral("offset"), QString(), QStringLiteral("R,G,B"));
     const QCommandLineOption powerOption(QStringLiteral("power"), QString(), QStringLiteral("R,G,B"));
@@ -726,7 +736,7 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, slopeOption, offsetOption, powerOption, satOption, quietOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, quietOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -783,8 +793,9 @@ int runCommand(const QStringList &arguments)
         return usageError(QStringLiteral("--out-order must be \"default\" or DATA/TABLE with RGB or BGR each, not \"%1\"")
                               .arg(parser.value(outOrderOption)));
 
+    settings.inverse = parser.isSet(inverseOption);
     const QString stepsProblem = pipelineSteps(
-        arguments, parser, {&slopeOption, &offsetOption, &powerOption, &satOption},
+        arguments, parser, {&thenOption, &thenInverseOption, &slopeOption, &offsetOption, &powerOption, &satOption},
         {&fromOption, &toOption, &outDirOption, &sizeOption, &inOrderOption, &outOrderOption, &scaleOption, &jobsOption,
          &cccidOption, &applyOption, &previewOption},
         &settings.steps);

@@ -1,5 +1,6 @@
-// The command line's pipeline: --quiet and the ASC CDL grade options, against OpenColorIO's
-// ociobakelut.
+// The command line's pipeline: --quiet, the ASC CDL grade options, --then, --then-inverse and
+// --inverse, against OpenColorIO's ociobakelut where it does the same, and the inverse of a table
+// composed with the table itself.
 
 #include "TestSupport.h"
 #include <QTemporaryDir>
@@ -75,9 +76,15 @@ private slots:
         QTest::addColumn<QStringList>("ours");
         QTest::addColumn<QStringList>("peer");
         QTest::addColumn<double>("tolerance");
+        QTest::newRow("chain") << QStringList{"A", "--then", "B"} << QStringList{"--lut", "A", "--lut", "B"} << 1e-5;
         QTest::newRow("grade") << QStringList{"A", "--slope", "0.9,0.95,1", "--offset", "0.02,0.01,0", "--power", "1.1,1,0.9", "--sat", "0.8"}
                                << QStringList{"--lut", "A", "--slope", "0.9", "0.95", "1", "--offset", "0.02", "0.01", "0",
                                               "--power", "1.1", "1", "0.9", "--sat", "0.8"} << 1e-5;
+        // Different options in command-line order: a power before the curve, an offset after it.
+        QTest::newRow("order") << QStringList{"A", "--power=1.3", "--then", "B", "--offset", "0.03,0,-0.01", "--sat", "0.9"}
+                               << QStringList{"--lut", "A", "--power", "1.3", "1.3", "1.3", "--lut", "B", "--offset", "0.03", "0", "-0.01", "--sat", "0.9"} << 1e-5;
+        QTest::newRow("1D inverse") << QStringList{"B", "--inverse", "--3d", "--size", "33"} << QStringList{"--invlut", "B"} << 1e-4;
+        QTest::newRow("then inverse") << QStringList{"A", "--then-inverse", "B"} << QStringList{"--lut", "A", "--invlut", "B"} << 1e-4;
     }
     void againstPeer()
     {
@@ -95,6 +102,33 @@ private slots:
         QVERIFY2(worst <= tolerance, qPrintable(QStringLiteral("largest difference %1").arg(worst)));
     }
 
+    // A table then its own inverse, and a curve's inverse then the curve, are the identity at
+    // the lattice points (1D output for the curves, 3D for the table).
+    void inverseOfItself_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("3D then inverse") << QStringList{"A", "--then-inverse", "A"};
+        QTest::newRow("3D inverse") << QStringList{"A", "--then", "A", "--then-inverse", "A", "--then-inverse", "A"};
+        QTest::newRow("1D inverse then curve") << QStringList{"B", "--inverse", "--then", "B", "--size", "33", "--3d"};
+    }
+    void inverseOfItself()
+    {
+        QFETCH(QStringList, arguments);
+        const QString out = path("identity.cube");
+        const TestSupport::ProcessResult r = TestSupport::runConvert(files(arguments) << out);
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        const TestSupport::CubeText cube = TestSupport::parseCubeText(out);
+        std::vector<float> identity;
+        for (int i = 0; i < 33 * 33 * 33; ++i)
+            identity.insert(identity.end(), {float(i % 33 / 32.0), float(i / 33 % 33 / 32.0), float(i / 1089 / 32.0)});
+        // The curve's inverse then the curve holds only the curve's range 0.01..0.96 of each channel.
+        const float lo[3] = {0.02f, 0.03f, 0.01f}, hi[3] = {0.92f, 0.93f, 0.96f};
+        for (size_t k = 0; arguments.first() == "B" && k < identity.size(); ++k)
+            identity[k] = std::min(std::max(identity[k], lo[k % 3]), hi[k % 3]);
+        const double worst = largestDifference(cube.values, identity);
+        QVERIFY2(worst <= 1e-4, qPrintable(QStringLiteral("largest difference %1").arg(worst)));
+    }
+
     // --quiet drops the notes (here: a cube resampled to the 64 points a tiled image holds), not
     // the errors; a bad pipeline is a usage error or names the file it could not read.
     void quietAndRefusals()
@@ -108,10 +142,11 @@ private slots:
         QCOMPARE(TestSupport::readFile(image), written);
         const struct { QStringList arguments; int exitCode; const char *says; } refusals[] = {
             {{"-q", "missing.cube", "x.cube"}, 1, "missing.cube: "},
+            {{"-q", "A", "--then", "missing.spi1d", "x.cube"}, 1, "missing.spi1d: "},
             {{"A", "--slope", "1,2", "x.cube"}, 64, "--slope takes three numbers"},
             {{"A", "--sat", "-1", "x.cube"}, 64, "saturation"},
             {{"A", "--power", "0,1,1", "x.cube"}, 64, "power"},
-            {{"A", "--sat", "0.9", "--plain", "x.cube"}, 64, "--plain cannot be used"},
+            {{"A", "--inverse", "--plain", "x.cube"}, 64, "--plain cannot be used"},
         };
         for (const auto &refusal : refusals) {
             const TestSupport::ProcessResult r = TestSupport::runConvert(files(refusal.arguments));
