@@ -108,6 +108,11 @@ const char kHelp[] =
     "                         apply after INPUT in command-line order; the chain\n"
     "                         is baked on the output's lattice (--size; default:\n"
     "                         INPUT's size), 3D when any step mixes the channels\n"
+    "      --in-range RANGE   \"legal\": the output takes legal-range input (codes 64\n"
+    "                         to 940 of 1023), scaled to 0..1 before INPUT;\n"
+    "                         \"full\" (the default): 0..1 as it is\n"
+    "      --out-range RANGE  \"legal\": the output gives legal-range values, 0..1\n"
+    "                         scaled to 64..940 of 1023 after the last step\n"
     "  -j, --jobs N           use at most N threads (default: one per processor);\n"
     "                         with --out-dir, N inputs are converted at a time, with\n"
     "                         the outputs, messages (in input order) and exit status\n"
@@ -730,13 +735,15 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption offsetOption(QStringLiteral("offset"), QString(), QStringLiteral("R,G,B"));
     const QCommandLineOption powerOption(QStringLiteral("power"), QString(), QStringLiteral("R,G,B"));
     const QCommandLineOption satOption(QStringLiteral("sat"), QString(), QStringLiteral("S"));
+    const QCommandLineOption inRangeOption(QStringLiteral("in-range"), QString(), QStringLiteral("RANGE"));
+    const QCommandLineOption outRangeOption(QStringLiteral("out-range"), QString(), QStringLiteral("RANGE"));
     const QCommandLineOption quietOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
     const QCommandLineOption formatsOption(QStringLiteral("formats"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, quietOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, inRangeOption, outRangeOption, quietOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -794,18 +801,27 @@ int runCommand(const QStringList &arguments)
                               .arg(parser.value(outOrderOption)));
 
     settings.inverse = parser.isSet(inverseOption);
+    for (const QCommandLineOption *option : {&inRangeOption, &outRangeOption}) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString range = parser.value(*option).trimmed().toLower();
+        if (range != QLatin1String("legal") && range != QLatin1String("full"))
+            return usageError(QStringLiteral("--%1 must be \"legal\" or \"full\", not \"%2\"")
+                                  .arg(option->names().last(), parser.value(*option)));
+        (option == &inRangeOption ? settings.inputLegal : settings.outputLegal) = range == QLatin1String("legal");
+    }
     const QString stepsProblem = pipelineSteps(
         arguments, parser, {&thenOption, &thenInverseOption, &slopeOption, &offsetOption, &powerOption, &satOption},
         {&fromOption, &toOption, &outDirOption, &sizeOption, &inOrderOption, &outOrderOption, &scaleOption, &jobsOption,
-         &cccidOption, &applyOption, &previewOption},
+         &cccidOption, &applyOption, &previewOption, &inRangeOption, &outRangeOption},
         &settings.steps);
     if (!stepsProblem.isEmpty())
         return usageError(stepsProblem);
-    if (settings.inverse || !settings.steps.empty()) {
+    if (settings.inverse || !settings.steps.empty() || settings.inputLegal || settings.outputLegal) {
         // The steps compose what the files mean, into a LUT file written.
         for (const QCommandLineOption *option : {&plainOption, &applyOption, &previewOption, &infoOption}) {
             if (parser.isSet(*option))
-                return usageError(QStringLiteral("--%1 cannot be used with --inverse, --then, --then-inverse or the grade options")
+                return usageError(QStringLiteral("--%1 cannot be used with --inverse, --then, --then-inverse, the grade options or a legal range")
                                       .arg(option->names().last()));
         }
     }

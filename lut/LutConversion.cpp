@@ -392,6 +392,15 @@ Result compose(const Request &request, const std::shared_ptr<Read_LUTFile> &lut,
     std::vector<Part> parts;
     QString reason;
     Part part;
+    // Legal range: codes 64..940 of 1023 stand for 0..1.
+    constexpr double kLegalLow = 64.0 / 1023.0, kLegalSpan = 876.0 / 1023.0;
+    if (request.inputLegal) {
+        part.apply = [](double rgb[3]) {
+            for (int c = 0; c < 3; ++c)
+                rgb[c] = (rgb[c] - kLegalLow) / kLegalSpan;
+        };
+        parts.push_back(part);
+    }
     if (!partOf(lut, request.inverse, &part, &reason))
         return failure(Status::ReadFailed, inName, reason);
     parts.push_back(part);
@@ -413,6 +422,15 @@ Result compose(const Request &request, const std::shared_ptr<Read_LUTFile> &lut,
             return read;
         if (!partOf(stepLut, step.kind == Step::Kind::ApplyInverse, &part, &reason))
             return failure(Status::ReadFailed, step.file, reason);
+        parts.push_back(part);
+    }
+    if (request.outputLegal) {
+        part.apply = [](double rgb[3]) {
+            for (int c = 0; c < 3; ++c)
+                rgb[c] = kLegalLow + kLegalSpan * rgb[c];
+        };
+        part.mixes = false;
+        part.cost = 1;
         parts.push_back(part);
     }
     bool mixes = false;
@@ -448,7 +466,7 @@ struct Stage
 
 Result convertUnguarded(const Request &request, QSet<QString> *written, Stage *stage)
 {
-    const bool pipeline = request.inverse || !request.steps.empty();
+    const bool pipeline = request.inverse || !request.steps.empty() || request.inputLegal || request.outputLegal;
     auto input = std::make_shared<Read_LUTFile>();
     Request readRequest = request;
     // A pipeline composes what each file means.

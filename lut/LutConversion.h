@@ -75,6 +75,12 @@ struct Request
     // when any part mixes the channels).
     bool inverse = false;
     std::vector<Step> steps;
+    // Legal range (codes 64..940 of 1023) on the input or output side: the
+    // LUT written takes (or gives) legal-range values, scaled to and from
+    // the full range 0..1 the input and steps work in. Either makes the
+    // conversion a pipeline.
+    bool inputLegal = false;
+    bool outputLegal = false;
 
     QString output;                // the file to write ("-": standard output)
     QString outputDir;             // no output: a file in this folder named after the input

@@ -1,5 +1,5 @@
-// The command line's pipeline: --quiet, the ASC CDL grade options, --then, --then-inverse and
-// --inverse, against OpenColorIO's ociobakelut where it does the same, and the inverse of a table
+// The command line's pipeline: --quiet, the ASC CDL grade options, --then, --then-inverse,
+// --inverse and the legal ranges, against OpenColorIO's ociobakelut where it does the same, and the inverse of a table
 // composed with the table itself.
 
 #include "TestSupport.h"
@@ -83,6 +83,13 @@ private slots:
         // Different options in command-line order: a power before the curve, an offset after it.
         QTest::newRow("order") << QStringList{"A", "--power=1.3", "--then", "B", "--offset", "0.03,0,-0.01", "--sat", "0.9"}
                                << QStringList{"--lut", "A", "--power", "1.3", "1.3", "1.3", "--lut", "B", "--offset", "0.03", "0", "-0.01", "--sat", "0.9"} << 1e-5;
+        // Legal range on either side: the peer's slope and offset that scale it.
+        QTest::newRow("out legal") << QStringList{"B", "--out-range", "legal", "--3d", "--size", "33"}
+                                   << QStringList{"--lut", "B", "--slope", "0.856304985", "0.856304985", "0.856304985",
+                                                  "--offset", "0.0625610948", "0.0625610948", "0.0625610948"} << 1e-5;
+        QTest::newRow("in legal") << QStringList{"B", "--in-range", "legal", "--3d", "--size", "33"}
+                                  << QStringList{"--slope", "1.16780822", "1.16780822", "1.16780822",
+                                                 "--offset", "-0.0730593607", "-0.0730593607", "-0.0730593607", "--lut", "B"} << 1e-5;
         QTest::newRow("1D inverse") << QStringList{"B", "--inverse", "--3d", "--size", "33"} << QStringList{"--invlut", "B"} << 1e-4;
         QTest::newRow("then inverse") << QStringList{"A", "--then-inverse", "B"} << QStringList{"--lut", "A", "--invlut", "B"} << 1e-4;
     }
@@ -147,6 +154,7 @@ private slots:
             {{"A", "--sat", "-1", "x.cube"}, 64, "saturation"},
             {{"A", "--power", "0,1,1", "x.cube"}, 64, "power"},
             {{"A", "--inverse", "--plain", "x.cube"}, 64, "--plain cannot be used"},
+            {{"A", "--in-range", "video", "x.cube"}, 64, "--in-range must be"},
         };
         for (const auto &refusal : refusals) {
             const TestSupport::ProcessResult r = TestSupport::runConvert(files(refusal.arguments));
