@@ -126,6 +126,8 @@ const char kHelp[] =
     "                         per channel; alpha kept) and write OUT, its type from\n"
     "                         its extension (.png, .tif, .tiff, .jpg, .jpeg, .bmp),\n"
     "                         in IN's depth or --scale 255 (8 bits) or 65535 (16)\n"
+    "      --quality Q        the quality of a JPEG OUT of --apply, 1 to 100;\n"
+    "                         default 95 (chroma always at full resolution, 4:4:4)\n"
     "      --preview LUT      write OUT.png: a test picture before and after LUT,\n"
     "                         beside the output along the grey axis (for a 1D table\n"
     "                         its three curves)\n"
@@ -604,22 +606,29 @@ bool readLutToApply(const QString &lutPath, LutConversion::Request settings, Rea
 }
 
 // --apply LUT IN OUT.
-int applyToPicture(const QString &lutPath, const QStringList &files, const LutConversion::Request &settings)
+// quality: --quality, 0 when not given.
+int applyToPicture(const QString &lutPath, const QStringList &files, const LutConversion::Request &settings, int quality)
 {
     if (files.size() != 2)
         return usageError(QStringLiteral("--apply needs a picture IN and an OUT to write, got %1 file arguments")
                               .arg(files.size()));
-    int outputBits = 0;
+    LutImageCodec::PictureOutput output;
     if (settings.scale == 255 || settings.scale == 65535)
-        outputBits = settings.scale == 255 ? 8 : 16;
+        output.bits = settings.scale == 255 ? 8 : 16;
     else if (settings.scale != 0)
         return usageError(QStringLiteral("--scale with --apply is 255 (8 bits) or 65535 (16 bits), not %1").arg(settings.scale));
+    if (quality != 0) {
+        const QString suffix = QFileInfo(files[1]).suffix().toLower();
+        if (suffix != QLatin1String("jpg") && suffix != QLatin1String("jpeg"))
+            return usageError(QStringLiteral("--quality is the quality of a JPEG picture (.jpg, .jpeg) written by --apply"));
+        output.jpegQuality = quality;
+    }
     Read_LUTFile lut;
     if (!readLutToApply(lutPath, settings, &lut))
         return kExitReadFailed;
     QString reason;
     QStringList notes;
-    const int status = LutImageCodec::applyToPicture(lut, files[0], files[1], outputBits, &reason, &notes);
+    const int status = LutImageCodec::applyToPicture(lut, files[0], files[1], output, &reason, &notes);
     if (status == 1) {
         printError(files[0], reason);
         return kExitReadFailed;
@@ -734,6 +743,7 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption cccidOption(QStringLiteral("cccid"), QString(), QStringLiteral("ID"));
     const QCommandLineOption applyOption(QStringLiteral("apply"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption previewOption(QStringLiteral("preview"), QString(), QStringLiteral("LUT"));
+    const QCommandLineOption qualityOption(QStringLiteral("quality"), QString(), QStringLiteral("Q"));
     const QCommandLineOption thenOption(QStringLiteral("then"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption thenInverseOption(QStringLiteral("then-inverse"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption inverseOption(QStringLiteral("inverse"));
@@ -749,7 +759,7 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, inRangeOption, outRangeOption, quietOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, qualityOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, inRangeOption, outRangeOption, quietOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -790,6 +800,14 @@ int runCommand(const QStringList &arguments)
         if (!parseInteger(parser.value(scaleOption), &settings.scale) || settings.scale < 1)
             return usageError(
                 QStringLiteral("--scale must be a whole number of 1 or more, not \"%1\"").arg(parser.value(scaleOption)));
+    }
+    int quality = 0;
+    if (parser.isSet(qualityOption)) {
+        if (!parseInteger(parser.value(qualityOption), &quality) || quality < 1 || quality > 100)
+            return usageError(
+                QStringLiteral("--quality must be a whole number from 1 to 100, not \"%1\"").arg(parser.value(qualityOption)));
+        if (!parser.isSet(applyOption))
+            return usageError(QStringLiteral("--quality is the quality of a JPEG picture written by --apply"));
     }
     int jobs = LutParallel::threads();
     if (parser.isSet(jobsOption)) {
@@ -844,7 +862,7 @@ int runCommand(const QStringList &arguments)
                                       .arg(option->names().last(),
                                            applying ? QStringLiteral("apply") : QStringLiteral("preview")));
         }
-        return applying ? applyToPicture(parser.value(applyOption), positional, settings)
+        return applying ? applyToPicture(parser.value(applyOption), positional, settings, quality)
                         : writePreview(parser.value(previewOption), positional, settings);
     }
     if (parser.isSet(infoOption)) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lut/LutImageCodec.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +26,7 @@ struct Options
 {
     int outputBits = 0; // 8 or 16; 0: the input picture's depth
     int threads = 0;    // 0: one per processor
+    int jpegQuality = LutImageCodec::kJpegQuality; // of a JPEG output, 1 to 100
 };
 
 enum class Status { Done, InputFailed, OutputFailed };

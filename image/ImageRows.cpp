@@ -4,6 +4,7 @@
 #include "image/LutJpeg.h"
 #include "image/LutPng.h"
 #include "image/LutTiff.h"
+#include "lut/LutImageCodec.h"
 
 #include <QIODevice>
 #include <QImage>
@@ -17,8 +18,6 @@
 namespace {
 
 constexpr int kChannels = 4;
-// What our JPEG files have always been written with.
-constexpr int kJpegQuality = 95;
 
 class PngRows final : public RowWriter
 {
@@ -53,7 +52,7 @@ private:
 class JpegRows final : public RowWriter
 {
 public:
-    bool open(QIODevice *device, int width, int height) { return m_jpeg.open(device, width, height, kJpegQuality); }
+    bool open(QIODevice *device, int width, int height, int quality) { return m_jpeg.open(device, width, height, quality); }
     bool writeRow(const quint16 *codes) override { return m_jpeg.writeRow(codes); }
     bool finish() override { return m_jpeg.finish(); }
     QString errorString() const override { return m_jpeg.errorString(); }
@@ -141,7 +140,7 @@ bool holdsSixteenBits(const QByteArray &type)
 }
 
 std::unique_ptr<RowWriter> open(const QByteArray &type, QIODevice *device, int width, int height, int bits, bool alpha,
-                                int pngLevel, QString *error)
+                                int pngLevel, int jpegQuality, QString *error)
 {
     std::unique_ptr<RowWriter> writer;
     bool opened = false;
@@ -155,7 +154,7 @@ std::unique_ptr<RowWriter> open(const QByteArray &type, QIODevice *device, int w
         writer = std::move(tiff);
     } else if (type == "jpeg") {
         auto jpeg = std::make_unique<JpegRows>();
-        opened = jpeg->open(device, width, height);
+        opened = jpeg->open(device, width, height, jpegQuality);
         writer = std::move(jpeg);
     } else if (type == "bmp") {
         auto bmp = std::make_unique<BmpRows>();
@@ -175,7 +174,7 @@ bool writeImage(QIODevice *device, const QByteArray &type, const QImage &image, 
 {
     const bool sixteen = LutImageInput::isSixteenBit(image.format()) && holdsSixteenBits(type);
     const std::unique_ptr<RowWriter> writer =
-        open(type, device, image.width(), image.height(), sixteen ? 16 : 8, image.hasAlphaChannel(), pngLevel, error);
+        open(type, device, image.width(), image.height(), sixteen ? 16 : 8, image.hasAlphaChannel(), pngLevel, LutImageCodec::kJpegQuality, error);
     if (!writer)
         return false;
     std::vector<quint16> codes(size_t(image.width()) * kChannels);

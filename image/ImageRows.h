@@ -32,14 +32,16 @@ bool holdsSixteenBits(const QByteArray &type);
 // A writer of type on device for a width x height picture of bits (8 or
 // 16; JPEG and BMP hold 8) per channel, with alpha where the type keeps it
 // (PNG, TIFF). pngLevel is the zlib level of a PNG (1 fastest, 9
-// smallest). TIFF and BMP files are written to a device that can seek (a
-// BMP's rows go bottom-up). Null with the reason in *error.
+// smallest), jpegQuality a JPEG's quality (1 to 100; its chroma is kept at
+// full resolution). TIFF and BMP files are written to a device that can
+// seek (a BMP's rows go bottom-up). Null with the reason in *error.
 std::unique_ptr<RowWriter> open(const QByteArray &type, QIODevice *device, int width, int height, int bits, bool alpha,
-                                int pngLevel, QString *error);
+                                int pngLevel, int jpegQuality, QString *error);
 
 // Writes image whole through the writer of type: 16 bits per channel for
 // the toolkit's 16-bit formats where the type holds them, else 8, with alpha
-// when the image has it. False with the reason in *error.
+// when the image has it, a JPEG at LutImageCodec::kJpegQuality. False with the reason in
+// *error.
 bool writeImage(QIODevice *device, const QByteArray &type, const QImage &image, int pngLevel, QString *error);
 
 // Row y of an image in RGBA8888, RGBX8888, RGBA64 or RGBX64 as width * 4

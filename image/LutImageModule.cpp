@@ -65,11 +65,12 @@ int heldSize(LutFormatId formatId, int n)
     return layout ? layout->heldSize(n) : 0;
 }
 
-int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits, int threads,
-                   QString *reason, QStringList *notes)
+int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath,
+                   const LutImageCodec::PictureOutput &output, int threads, QString *reason, QStringList *notes)
 {
     ImageApply::Options options;
-    options.outputBits = outputBits;
+    options.outputBits = output.bits;
+    options.jpegQuality = output.jpegQuality;
     options.threads = threads;
     const ImageApply::Result result = ImageApply::apply(lut, inPath, outPath, options);
     *reason = result.reason;

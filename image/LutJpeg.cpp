@@ -247,6 +247,12 @@ bool JpegWriter::open(QIODevice *device, int width, int height, int quality)
     s.info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&s.info);
     jpeg_set_quality(&s.info, quality, TRUE);
+    // Full-resolution chroma (4:4:4): the library's default halves it both
+    // ways, which smears every colour edge a LUT makes by a pixel.
+    for (int c = 0; c < s.info.num_components; ++c) {
+        s.info.comp_info[c].h_samp_factor = 1;
+        s.info.comp_info[c].v_samp_factor = 1;
+    }
     jpeg_start_compress(&s.info, TRUE);
     return true;
 }

@@ -141,11 +141,11 @@ int heldSize(LutFormatId formatId, int n)
     return api ? api->heldSize(formatId, n) : 0;
 }
 
-int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
+int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, const PictureOutput &output,
                    QString *reason, QStringList *notes)
 {
     const ModuleApi *api = images(reason);
-    return api ? api->applyToPicture(lut, inPath, outPath, outputBits, LutParallel::threads(), reason, notes) : 1;
+    return api ? api->applyToPicture(lut, inPath, outPath, output, LutParallel::threads(), reason, notes) : 1;
 }
 
 bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reason)

@@ -48,11 +48,21 @@ constexpr qint64 kMaxPicturePixels = qint64(1) << 30; // 1073741824, e.g. 32768 
 constexpr int kMaxPictureWidth = 1 << 20;              // 1048576 pixels in a row
 constexpr qint64 kMaxDecodedBytes = qint64(1) << 30;   // 1 GiB
 
+// The JPEG quality (1 to 100) of a picture written without one chosen.
+constexpr int kJpegQuality = 95;
+
+// How --apply writes its picture.
+struct PictureOutput
+{
+    int bits = 0;                   // 8 or 16 bits per channel; 0: the input's depth
+    int jpegQuality = kJpegQuality; // of a JPEG output
+};
+
 // --apply: the picture inPath through lut into outPath (ImageApply::apply)
 // on the threads of LutParallel::threads(). Returns 0 when done, 1 when the
 // input failed, 2 when the output failed, with the reason; notes are said
 // once the picture is written.
-int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
+int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, const PictureOutput &output,
                    QString *reason, QStringList *notes);
 // --preview: the contact sheet of lut as a PNG (LutPreview::write).
 bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reason);
@@ -69,8 +79,8 @@ struct ModuleApi
     bool (*write)(Write_LUTFile &writer, const QString &path, const Read_LUTFile &lut, LutFormatId formatId);
     int (*cubeSizeOf)(const QString &path, LutFormatId formatId);
     int (*heldSize)(LutFormatId formatId, int n);
-    int (*applyToPicture)(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, int outputBits,
-                          int threads, QString *reason, QStringList *notes);
+    int (*applyToPicture)(const Read_LUTFile &lut, const QString &inPath, const QString &outPath,
+                          const PictureOutput &output, int threads, QString *reason, QStringList *notes);
     bool (*writePreview)(const Read_LUTFile &lut, const QString &outPath, QString *reason);
 };
 

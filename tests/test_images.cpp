@@ -256,6 +256,28 @@ private slots:
         QVERIFY(eight.exitCode == 0 && QImage(path("dim8.png")).depth() == 32);
         const TestSupport::ProcessResult jpeg = runConvert({"--apply", dim, in16, path("dim.jpg")});
         QVERIFY2(jpeg.exitCode == 0 && jpeg.err.contains("note: written with 8 bits") && !QImage(path("dim.jpg")).isNull(), jpeg.err.constData());
+        // JPEG: full-resolution chroma, within 2% of the exact 8-bit result on a smooth picture at the default
+        // quality; --quality is what libjpeg is given (a lower one, a smaller file further off).
+        QImage smooth(256, 128, QImage::Format_RGB32);
+        for (int i = 0; i < 256 * 128; ++i)
+            smooth.setPixel(i % 256, i / 256, qRgb(i % 256, i / 256 * 2, (i % 256 + i / 128) / 3));
+        QVERIFY(smooth.save(path("smooth.png")));
+        QVERIFY(runConvert({"--apply", dim, path("smooth.png"), path("exact.png")}).exitCode == 0);
+        qint64 sizes[2];
+        int errors[2];
+        for (const int q : {0, 1}) {
+            QStringList arguments{"--apply", dim, path("smooth.png"), path("smooth.jpg")};
+            if (q)
+                arguments << "--quality" << "40";
+            QVERIFY(runConvert(arguments).exitCode == 0);
+            sizes[q] = QFileInfo(path("smooth.jpg")).size();
+            errors[q] = largestDifference(QImage(path("smooth.jpg")), QImage(path("exact.png")));
+            const TestSupport::ProcessResult sampling =
+                TestSupport::runProcess("identify", {"-format", "%[jpeg:sampling-factor]", path("smooth.jpg")});
+            QCOMPARE(sampling.out.trimmed(), QByteArray("1x1,1x1,1x1"));
+        }
+        QVERIFY2(errors[0] >= 0 && errors[0] <= 0.02 * 65535, qPrintable(QString::number(errors[0] / 65535.0)));
+        QVERIFY(sizes[1] < sizes[0] && errors[1] > errors[0]);
 
         // Threads: one, three and every core give the same bytes, on a picture of several bands.
         Read_LUTFile lut;
@@ -297,6 +319,9 @@ private slots:
             {{"--apply", lut, in, path("o.png"), "--scale", "4095"}, 64, -1, ""},
             {{"--apply", lut, in}, 64, -1, ""},
             {{"--preview", lut, path("o.png"), "--size", "17"}, 64, -1, ""},
+            {{"--apply", lut, in, path("o.png"), "--quality", "90"}, 64, -1, ""},
+            {{"--apply", lut, in, path("o.jpg"), "--quality", "101"}, 64, -1, ""},
+            {{lut, path("o.cube"), "--quality", "90"}, 64, -1, ""},
         };
         for (const auto &c : cases) {
             const TestSupport::ProcessResult r = runConvert(c.arguments);
