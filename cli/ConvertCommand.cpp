@@ -130,7 +130,13 @@ const char kHelp[] =
     "                         default 95 (chroma always at full resolution, 4:4:4)\n"
     "      --preview LUT      write OUT.png: a test picture before and after LUT,\n"
     "                         beside the output along the grey axis (for a 1D table\n"
-    "                         its three curves)\n"
+    "                         its three curves), captioned \"before\", \"after\" and\n"
+    "                         with LUT's file name\n"
+    "      --preview-input ENCODING  the test picture as \"display\" code values\n"
+    "                         (the default), \"log\" or \"linear\": for a LUT made\n"
+    "                         for log or scene-linear footage. Each display value d\n"
+    "                         is decoded to linear light d^2.4 (mid grey 0.18), for\n"
+    "                         log then encoded as (log2(x) + 9.72) / 17.52\n"
     "  -q, --quiet            print no notes on stderr (errors are still printed)\n"
     "  -i, --info             print what each INPUT holds, then exit\n"
     "      --formats          print the catalogue, one format per line, tab-separated:\n"
@@ -169,7 +175,7 @@ const char kHelp[] =
     "delivered as one 33-point Lustre 3dl of 12-bit codes, and its preview:\n"
     "  chromaduct-convert camera.cube --slope 0.98,1,0.96 --offset 0.01,0,0.02 \\\n"
     "      --sat 0.9 --then display.cube delivery.3dl\n"
-    "  chromaduct-convert --preview delivery.3dl delivery.png\n"
+    "  chromaduct-convert --preview delivery.3dl --preview-input log delivery.png\n"
     "\n"
     "Exit status: 0 success; 1 an input could not be read; 2 an output could not\n"
     "be written, the format has no writer or cannot hold the table, or the input\n"
@@ -643,7 +649,8 @@ int applyToPicture(const QString &lutPath, const QStringList &files, const LutCo
 }
 
 // --preview LUT OUT.png.
-int writePreview(const QString &lutPath, const QStringList &files, const LutConversion::Request &settings)
+int writePreview(const QString &lutPath, const QStringList &files, const LutConversion::Request &settings,
+                 LutImageCodec::PreviewInput input)
 {
     if (files.size() != 1)
         return usageError(QStringLiteral("--preview needs one OUT.png to write, got %1 file arguments").arg(files.size()));
@@ -658,7 +665,11 @@ int writePreview(const QString &lutPath, const QStringList &files, const LutConv
     if (!readLutToApply(lutPath, settings, &lut))
         return kExitReadFailed;
     QString reason;
-    if (!LutImageCodec::writePreview(lut, output, &reason)) {
+    LutImageCodec::PreviewSettings preview;
+    preview.input = input;
+    preview.title = lutPath == QLatin1String(kStandardStream) ? QStringLiteral("standard input")
+                                                              : QFileInfo(lutPath).fileName();
+    if (!LutImageCodec::writePreview(lut, output, preview, &reason)) {
         printError(output == QLatin1String(kStandardStream) ? QStringLiteral("standard output") : output, reason);
         return kExitWriteFailed;
     }
@@ -744,6 +755,7 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption applyOption(QStringLiteral("apply"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption previewOption(QStringLiteral("preview"), QString(), QStringLiteral("LUT"));
     const QCommandLineOption qualityOption(QStringLiteral("quality"), QString(), QStringLiteral("Q"));
+    const QCommandLineOption previewInputOption(QStringLiteral("preview-input"), QString(), QStringLiteral("ENCODING"));
     const QCommandLineOption thenOption(QStringLiteral("then"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption thenInverseOption(QStringLiteral("then-inverse"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption inverseOption(QStringLiteral("inverse"));
@@ -759,7 +771,7 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, qualityOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, inRangeOption, outRangeOption, quietOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, qualityOption, previewInputOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, inRangeOption, outRangeOption, quietOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -808,6 +820,19 @@ int runCommand(const QStringList &arguments)
                 QStringLiteral("--quality must be a whole number from 1 to 100, not \"%1\"").arg(parser.value(qualityOption)));
         if (!parser.isSet(applyOption))
             return usageError(QStringLiteral("--quality is the quality of a JPEG picture written by --apply"));
+    }
+    LutImageCodec::PreviewInput previewInput = LutImageCodec::PreviewInput::Display;
+    if (parser.isSet(previewInputOption)) {
+        const QString encoding = parser.value(previewInputOption).trimmed().toLower();
+        if (encoding == QLatin1String("log"))
+            previewInput = LutImageCodec::PreviewInput::Log;
+        else if (encoding == QLatin1String("linear"))
+            previewInput = LutImageCodec::PreviewInput::Linear;
+        else if (encoding != QLatin1String("display"))
+            return usageError(QStringLiteral("--preview-input must be \"display\", \"log\" or \"linear\", not \"%1\"")
+                                  .arg(parser.value(previewInputOption)));
+        if (!parser.isSet(previewOption))
+            return usageError(QStringLiteral("--preview-input is the encoding of --preview's test picture"));
     }
     int jobs = LutParallel::threads();
     if (parser.isSet(jobsOption)) {
@@ -863,7 +888,7 @@ int runCommand(const QStringList &arguments)
                                            applying ? QStringLiteral("apply") : QStringLiteral("preview")));
         }
         return applying ? applyToPicture(parser.value(applyOption), positional, settings, quality)
-                        : writePreview(parser.value(previewOption), positional, settings);
+                        : writePreview(parser.value(previewOption), positional, settings, previewInput);
     }
     if (parser.isSet(infoOption)) {
         if (positional.isEmpty())

@@ -1,10 +1,12 @@
 #include "cli/ConvertCommand.h"
 #include "lut/LutFileNames.h"
+#include "lut/LutImageCodec.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
 #include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,7 +30,12 @@ int main(int argc, char *argv[])
     // "Broken pipe", which the writer reports, instead of ending the
     // program without a word.
     std::signal(SIGPIPE, SIG_IGN);
-    QCoreApplication app(argc, argv);
+    // --preview draws captions, which takes fonts: its program is a
+    // QGuiApplication (without a display); every other use needs Qt Core only.
+    bool drawsText = false;
+    for (int i = 1; i < argc; ++i)
+        drawsText = drawsText || std::strcmp(argv[i], "--preview") == 0 || std::strncmp(argv[i], "--preview=", 10) == 0;
+    const std::unique_ptr<QCoreApplication> app = LutImageCodec::application(argc, argv, drawsText);
     // The readers' diagnostics ("file:-----" ...) would drown the one-line
     // messages on stderr, which say all there is to say; QT_LOGGING_RULES can
     // still turn them back on. The toolkit's warnings stay visible.

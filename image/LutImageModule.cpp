@@ -16,6 +16,8 @@
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
+#include <QGuiApplication>
+
 
 namespace {
 
@@ -78,8 +80,22 @@ int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString
     return result.status == ImageApply::Status::Done ? 0 : result.status == ImageApply::Status::InputFailed ? 1 : 2;
 }
 
+// Qt's notes while it starts (no XDG_RUNTIME_DIR, say) are not ours to
+// print: the command line says one line per failure.
+void quietly(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+QCoreApplication *guiApplication(int &argc, char **argv)
+{
+    // Never a window: the offscreen platform, whatever the environment says.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QtMessageHandler previous = qInstallMessageHandler(quietly);
+    auto *app = new QGuiApplication(argc, argv);
+    qInstallMessageHandler(previous);
+    return app;
+}
+
 const LutImageCodec::ModuleApi api = {CHROMADUCT_MODULE_IDENTITY, read, write, cubeSizeOf, heldSize,
-                                      applyToPicture, LutPreview::write};
+                                      applyToPicture, LutPreview::write, guiApplication};
 
 } // namespace
 

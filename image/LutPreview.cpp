@@ -7,6 +7,10 @@
 #include "lut/Write_LUTFile.h"
 
 #include <QColor>
+#include <QCoreApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -24,6 +28,8 @@ namespace {
 constexpr int kPictureWidth = 640;
 constexpr int kPictureHeight = 360;
 constexpr int kMargin = 16;
+constexpr int kCaptionHeight = 30;
+constexpr int kCaptionPixels = 18;
 constexpr int kCurveSamples = 512;
 
 struct Rgb
@@ -158,13 +164,22 @@ void drawCurves(QPainter &painter, const QRectF &rect, const std::vector<double>
 
 } // namespace
 
-QImage testPicture(int width, int height)
+QImage testPicture(int width, int height, LutImageCodec::PreviewInput input)
 {
+    const auto encode = [input](double d) {
+        if (input == LutImageCodec::PreviewInput::Display)
+            return d;
+        const double linear = std::pow(std::max(d, 0.0), 2.4);
+        if (input == LutImageCodec::PreviewInput::Linear)
+            return linear;
+        return linear > 0 ? std::clamp((std::log2(linear) + 9.72) / 17.52, 0.0, 1.0) : 0.0;
+    };
     QImage image(width, height, QImage::Format_RGBX64);
     for (int y = 0; y < height; ++y) {
         auto *line = reinterpret_cast<QRgba64 *>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
-            const Rgb c = testColour(x, y, width, height);
+            Rgb c = testColour(x, y, width, height);
+            c = {encode(c.r), encode(c.g), encode(c.b)};
             line[x] = QRgba64::fromRgba64(quint16(lutCode(c.r, 65535)), quint16(lutCode(c.g, 65535)),
                                           quint16(lutCode(c.b, 65535)), 65535);
         }
@@ -172,17 +187,20 @@ QImage testPicture(int width, int height)
     return image;
 }
 
-bool write(const Read_LUTFile &lut, const QString &outPath, QString *reason)
+bool write(const Read_LUTFile &lut, const QString &outPath, const LutImageCodec::PreviewSettings &settings, QString *reason)
 {
     const int curveSide = kPictureHeight;
-    QImage sheet(4 * kMargin + 2 * kPictureWidth + curveSide, 2 * kMargin + kPictureHeight, QImage::Format_RGB32);
+    // Text needs fonts, which a program has when it is a QGuiApplication.
+    const bool captions = qobject_cast<QGuiApplication *>(QCoreApplication::instance()) != nullptr;
+    const int top = kMargin + (captions ? kCaptionHeight : 0);
+    QImage sheet(4 * kMargin + 2 * kPictureWidth + curveSide, top + kMargin + kPictureHeight, QImage::Format_RGB32);
     sheet.fill(QColor(40, 40, 40));
 
-    const QImage picture = testPicture(kPictureWidth, kPictureHeight);
+    const QImage picture = testPicture(kPictureWidth, kPictureHeight, settings.input);
     const int afterLeft = 2 * kMargin + kPictureWidth;
     for (int y = 0; y < kPictureHeight; ++y) {
         const auto *in = reinterpret_cast<const QRgba64 *>(picture.constScanLine(y));
-        auto *line = reinterpret_cast<QRgb *>(sheet.scanLine(kMargin + y));
+        auto *line = reinterpret_cast<QRgb *>(sheet.scanLine(top + y));
         for (int x = 0; x < kPictureWidth; ++x) {
             double rgb[3] = {in[x].red() / 65535.0, in[x].green() / 65535.0, in[x].blue() / 65535.0};
             line[kMargin + x] = toRgb8(rgb);
@@ -196,7 +214,23 @@ bool write(const Read_LUTFile &lut, const QString &outPath, QString *reason)
     {
         QPainter painter(&sheet);
         painter.setRenderHint(QPainter::Antialiasing);
-        drawCurves(painter, QRectF(afterLeft + kPictureWidth + kMargin, kMargin, curveSide, curveSide), curves);
+        const QRectF curveRect(afterLeft + kPictureWidth + kMargin, top, curveSide, curveSide);
+        drawCurves(painter, curveRect, curves);
+        if (captions) {
+            QFont font = painter.font();
+            font.setPixelSize(kCaptionPixels);
+            painter.setFont(font);
+            painter.setPen(QColor(210, 210, 210));
+            const auto caption = [&](int left, int width, const QString &text) {
+                const QRectF box(left, kMargin, width, kCaptionHeight - 6);
+                painter.drawText(box, Qt::AlignLeft | Qt::AlignBottom,
+                                 painter.fontMetrics().elidedText(text, Qt::ElideMiddle, width));
+            };
+            const char *const encodings[] = {"", " (log)", " (linear)"};
+            caption(kMargin, kPictureWidth, QStringLiteral("before") + QLatin1String(encodings[int(settings.input)]));
+            caption(afterLeft, kPictureWidth, QStringLiteral("after"));
+            caption(int(curveRect.left()), curveSide, settings.title);
+        }
     }
 
     LutTextOutput out(outPath);

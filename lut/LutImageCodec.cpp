@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLibrary>
 
 #include <cstring>
@@ -36,10 +37,13 @@ Module load()
 {
     Module found;
     QStringList directories;
-    if (QCoreApplication::instance()) {
-        const QString here = QCoreApplication::applicationDirPath();
+    // The program's folder; before the application object is made (see
+    // application()), from the system's link to the running executable.
+    const QString here = QCoreApplication::instance()
+                             ? QCoreApplication::applicationDirPath()
+                             : QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
+    if (!here.isEmpty())
         directories << here << here + QLatin1String("/../lib/chromaduct");
-    }
     directories << QStringLiteral(CHROMADUCT_MODULE_BUILD_DIR);
     for (const QString &directory : qAsConst(directories)) {
         QLibrary library(directory + QLatin1String("/chromaduct_images"));
@@ -148,10 +152,19 @@ int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString
     return api ? api->applyToPicture(lut, inPath, outPath, output, LutParallel::threads(), reason, notes) : 1;
 }
 
-bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reason)
+bool writePreview(const Read_LUTFile &lut, const QString &outPath, const PreviewSettings &settings, QString *reason)
 {
     const ModuleApi *api = images(reason);
-    return api && api->writePreview(lut, outPath, reason);
+    return api && api->writePreview(lut, outPath, settings, reason);
+}
+
+std::unique_ptr<QCoreApplication> application(int &argc, char **argv, bool drawsText)
+{
+    QString error;
+    const ModuleApi *api = drawsText ? images(&error) : nullptr;
+    if (api)
+        return std::unique_ptr<QCoreApplication>(api->guiApplication(argc, argv));
+    return std::make_unique<QCoreApplication>(argc, argv);
 }
 
 } // namespace LutImageCodec

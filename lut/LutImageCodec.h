@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class QCoreApplication;
 class Read_LUTFile;
 class Write_LUTFile;
 
@@ -64,8 +67,26 @@ struct PictureOutput
 // once the picture is written.
 int applyToPicture(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, const PictureOutput &output,
                    QString *reason, QStringList *notes);
+// The encoding of --preview's test picture: as display code values, as
+// log (the scene-linear values a display decodes them to, in a pure log2
+// encoding), or as those scene-linear values themselves.
+enum class PreviewInput { Display, Log, Linear };
+
+struct PreviewSettings
+{
+    QString title; // said above the pictures (the LUT's file name); none when empty
+    PreviewInput input = PreviewInput::Display;
+};
+
 // --preview: the contact sheet of lut as a PNG (LutPreview::write).
-bool writePreview(const Read_LUTFile &lut, const QString &outPath, QString *reason);
+bool writePreview(const Read_LUTFile &lut, const QString &outPath, const PreviewSettings &settings, QString *reason);
+
+// The application object of a program that may draw text into pictures
+// (drawsText: the preview's captions): a QGuiApplication on the offscreen
+// platform, made by the image module, which has Qt Gui, when the module
+// can be had; a QCoreApplication otherwise. Made before anything else of
+// Qt is used.
+std::unique_ptr<QCoreApplication> application(int &argc, char **argv, bool drawsText);
 
 // What the module gives: the functions above but rasterFormat.
 struct ModuleApi
@@ -81,7 +102,9 @@ struct ModuleApi
     int (*heldSize)(LutFormatId formatId, int n);
     int (*applyToPicture)(const Read_LUTFile &lut, const QString &inPath, const QString &outPath,
                           const PictureOutput &output, int threads, QString *reason, QStringList *notes);
-    bool (*writePreview)(const Read_LUTFile &lut, const QString &outPath, QString *reason);
+    bool (*writePreview)(const Read_LUTFile &lut, const QString &outPath, const PreviewSettings &settings,
+                         QString *reason);
+    QCoreApplication *(*guiApplication)(int &argc, char **argv);
 };
 
 // The first two members of a ModuleApi as the code that expands it is

@@ -332,29 +332,50 @@ private slots:
         }
     }
 
-    // The sheet: the test picture on the left, through the LUT in the middle, the grey axis on the right.
+    // The sheet: captions over the test picture on the left ("before", in the encoding asked for), through the
+    // LUT in the middle ("after") and the grey axis on the right (the LUT's name).
     void previewShowsBeforeAndAfter()
     {
         const QString invert = invertCube();
-        QStringList luts{invert};
-        if (haveCorpus())
-            luts << corpus("ACES_Proxy_10_to_ACES.cube");
-        for (const QString &lut : luts) {
-            const TestSupport::ProcessResult r = runConvert({"--preview", lut, path("sheet.png")});
+        if (haveCorpus()) {
+            const TestSupport::ProcessResult r = runConvert({"--preview", corpus("ACES_Proxy_10_to_ACES.cube"), path("sheet.png")});
             QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
         }
-        QVERIFY(runConvert({"--preview", invert, path("sheet.png")}).exitCode == 0);
-        const QImage sheet(path("sheet.png")), test = LutPreview::testPicture(640, 360);
-        QCOMPARE(sheet.size(), QSize(16 * 4 + 640 * 2 + 360, 360 + 32));
-        int off = 0;
-        for (int y = 0; y < 360; y += 7)
-            for (int x = 0; x < 640; x += 5) {
-                const QRgb before = sheet.pixel(16 + x, 16 + y), after = sheet.pixel(672 + x, 16 + y);
-                const QRgba64 t = test.pixelColor(x, y).rgba64();
-                off += std::abs(qRed(before) - t.red() / 257) > 1 || std::abs(qRed(after) - (255 - qRed(before))) > 1
-                    || std::abs(qBlue(after) - (255 - qBlue(before))) > 1;
-            }
-        QCOMPARE(off, 0);
+        const struct { const char *name; LutImageCodec::PreviewInput input; } encodings[] = {
+            {"display", LutImageCodec::PreviewInput::Display}, {"log", LutImageCodec::PreviewInput::Log},
+            {"linear", LutImageCodec::PreviewInput::Linear}};
+        QImage first;
+        for (const auto &e : encodings) {
+            const TestSupport::ProcessResult r = runConvert({"--preview", invert, "--preview-input", e.name, path("sheet.png")});
+            QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
+            const QImage sheet(path("sheet.png")), test = LutPreview::testPicture(640, 360, e.input);
+            const int top = 16 + 30;
+            QCOMPARE(sheet.size(), QSize(16 * 4 + 640 * 2 + 360, top + 360 + 16));
+            int off = 0;
+            for (int y = 0; y < 360; y += 7)
+                for (int x = 0; x < 640; x += 5) {
+                    const QRgb before = sheet.pixel(16 + x, top + y), after = sheet.pixel(672 + x, top + y);
+                    const QRgba64 t = test.pixelColor(x, y).rgba64();
+                    off += std::abs(qRed(before) - t.red() / 257) > 1 || std::abs(qRed(after) - (255 - qRed(before))) > 1
+                        || std::abs(qBlue(after) - (255 - qBlue(before))) > 1;
+                }
+            QCOMPARE(off, 0);
+            // Text in each caption cell, and the "before" caption says the encoding (display says none).
+            const auto inked = [&](int left, int width) {
+                int n = 0;
+                for (int y = 16; y < top; ++y)
+                    for (int x = left; x < left + width; ++x)
+                        n += qRed(sheet.pixel(x, y)) > 120;
+                return n;
+            };
+            QVERIFY(inked(16, 640) > 50 && inked(672, 640) > 50 && inked(1328, 360) > 50);
+            if (first.isNull())
+                first = sheet.copy(16, 16, 640, 30);
+            else
+                QVERIFY(sheet.copy(16, 16, 640, 30) != first);
+        }
+        QCOMPARE(runConvert({"--preview-input", "log", invert, path("o.cube")}).exitCode, 64);
+        QCOMPARE(runConvert({"--preview", invert, "--preview-input", "rec709", path("sheet.png")}).exitCode, 64);
     }
 };
 
