@@ -123,9 +123,13 @@ const char kHelp[] =
     "      --apply LUT        apply what LUT means (read as a conversion reads it: 3D\n"
     "                         tables tetrahedral, 1D linear, in floating point) to\n"
     "                         the picture IN (PNG, TIFF, JPEG or BMP; 8 or 16 bits\n"
-    "                         per channel; alpha kept) and write OUT, its type from\n"
-    "                         its extension (.png, .tif, .tiff, .jpg, .jpeg, .bmp),\n"
-    "                         in IN's depth or --scale 255 (8 bits) or 65535 (16)\n"
+    "                         per channel; a DPX of RGB(A) 8, 10, 12 or 16 bits;\n"
+    "                         alpha kept) and write OUT, its type from its\n"
+    "                         extension (.png, .tif, .tiff, .jpg, .jpeg, .bmp,\n"
+    "                         .dpx), in IN's depth or --scale 255 (8 bits), 1023\n"
+    "                         (10, a DPX) or 65535 (16). A DPX is written with\n"
+    "                         10-bit codes filled by method A (16 for a deeper\n"
+    "                         picture), keeping a DPX input's header fields\n"
     "      --quality Q        the quality of a JPEG OUT of --apply, 1 to 100;\n"
     "                         default 95 (chroma always at full resolution, 4:4:4)\n"
     "      --preview LUT      write OUT.png: a test picture before and after LUT,\n"
@@ -619,10 +623,11 @@ int applyToPicture(const QString &lutPath, const QStringList &files, const LutCo
         return usageError(QStringLiteral("--apply needs a picture IN and an OUT to write, got %1 file arguments")
                               .arg(files.size()));
     LutImageCodec::PictureOutput output;
-    if (settings.scale == 255 || settings.scale == 65535)
-        output.bits = settings.scale == 255 ? 8 : 16;
+    if (settings.scale == 255 || settings.scale == 1023 || settings.scale == 65535)
+        output.bits = settings.scale == 255 ? 8 : settings.scale == 1023 ? 10 : 16;
     else if (settings.scale != 0)
-        return usageError(QStringLiteral("--scale with --apply is 255 (8 bits) or 65535 (16 bits), not %1").arg(settings.scale));
+        return usageError(QStringLiteral("--scale with --apply is 255 (8 bits), 1023 (10, a DPX) or 65535 (16 bits), not %1")
+                              .arg(settings.scale));
     if (quality != 0) {
         const QString suffix = QFileInfo(files[1]).suffix().toLower();
         if (suffix != QLatin1String("jpg") && suffix != QLatin1String("jpeg"))

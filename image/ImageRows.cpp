@@ -1,5 +1,6 @@
 #include "image/ImageRows.h"
 
+#include "image/LutDpx.h"
 #include "image/LutImageInput.h"
 #include "image/LutJpeg.h"
 #include "image/LutPng.h"
@@ -59,6 +60,21 @@ public:
 
 private:
     JpegWriter m_jpeg;
+};
+
+class DpxRows final : public RowWriter
+{
+public:
+    bool open(QIODevice *device, int width, int height, int bits, bool alpha, const QByteArray &header, const QString &path)
+    {
+        return m_dpx.open(device, width, height, bits, alpha, header, path);
+    }
+    bool writeRow(const quint16 *codes) override { return m_dpx.writeRow(codes); }
+    bool finish() override { return m_dpx.finish(); }
+    QString errorString() const override { return m_dpx.errorString(); }
+
+private:
+    DpxWriter m_dpx;
 };
 
 // A 24-bit BMP as every reader takes it: bottom-up, so each row is written
@@ -167,6 +183,16 @@ std::unique_ptr<RowWriter> open(const QByteArray &type, QIODevice *device, int w
     if (opened)
         return writer;
     *error = writer->errorString();
+    return nullptr;
+}
+
+std::unique_ptr<RowWriter> openDpx(QIODevice *device, int width, int height, int bits, bool alpha,
+                                   const QByteArray &keptHeader, const QString &path, QString *error)
+{
+    auto dpx = std::make_unique<DpxRows>();
+    if (dpx->open(device, width, height, bits, alpha, keptHeader, path))
+        return dpx;
+    *error = dpx->errorString();
     return nullptr;
 }
 

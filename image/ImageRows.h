@@ -38,6 +38,12 @@ bool holdsSixteenBits(const QByteArray &type);
 std::unique_ptr<RowWriter> open(const QByteArray &type, QIODevice *device, int width, int height, int bits, bool alpha,
                                 int pngLevel, int jpegQuality, QString *error);
 
+// A DPX writer (10 or 16 bits, with alpha or not) on device, keeping the
+// fields of keptHeader (a DpxReader's header; empty: none), its file name
+// field that of path.
+std::unique_ptr<RowWriter> openDpx(QIODevice *device, int width, int height, int bits, bool alpha,
+                                   const QByteArray &keptHeader, const QString &path, QString *error);
+
 // Writes image whole through the writer of type: 16 bits per channel for
 // the toolkit's 16-bit formats where the type holds them, else 8, with alpha
 // when the image has it, a JPEG at LutImageCodec::kJpegQuality. False with the reason in

@@ -296,6 +296,91 @@ private slots:
         }
     }
 
+    // 10-bit DPX (ImageMagick's, big-endian, method A) through a LUT into DPX: within a code of 1023 of
+    // ocioconvert's (a little-endian file), as read here, and as ImageMagick reads ours; the header's time code and
+    // frame rate kept; the same pixels from a little-endian method B file, RGBA with its alpha, 16 bits; damaged
+    // headers refused in one line.
+    void applyDpx()
+    {
+        const QString lut = TestSupport::writeFile(path("grade.cube"), "LUT_3D_SIZE 2\n0.1 0 0\n0.9 0.1 0\n0 0.8 0.1\n0.7 0.8 0\n"
+                                                                   "0 0.1 0.9\n1 0 0.7\n0.1 1 1\n0.9 0.9 0.8\n");
+        const QString identity = TestSupport::writeFile(path("identity.cube"), "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n");
+        // A DPX as read here, in a 16-bit PNG.
+        const auto read = [&](const QString &file) {
+            return runConvert({"--apply", identity, file, path("read.png"), "--scale", "65535"}).exitCode == 0 ? QImage(path("read.png"))
+                                                                                                               : QImage();
+        };
+        QVERIFY(TestSupport::runProcess("convert", {"-size", "96x64", "gradient:#103060-#f0c080", "-depth", "10", "-define",
+                                                    "dpx:television.time.code=01:02:03:04", "-define", "dpx:film.frame_rate=24",
+                                                    path("in.dpx")}).exitCode == 0);
+        const TestSupport::ProcessResult ours = runConvert({"--apply", lut, path("in.dpx"), path("ours.dpx")});
+        QVERIFY2(ours.exitCode == 0 && ours.err.isEmpty(), ours.err.constData());
+        QVERIFY(TestSupport::runProcess("ocioconvert", {"--lut", lut, path("in.dpx"), path("peer.dpx")}).exitCode == 0);
+        const QImage mine = read(path("ours.dpx"));
+        const int byPeer = largestDifference(mine, read(path("peer.dpx")));
+        QVERIFY2(byPeer >= 0 && byPeer <= 65, qPrintable(QString("%1 of 65535 from ocioconvert").arg(byPeer)));
+        // ImageMagick takes DPX codes for linear light: read as they are.
+        QVERIFY(TestSupport::runProcess("convert", {path("ours.dpx"), "-set", "colorspace", "sRGB", "-depth", "16", "PNG48:" + path("magick.png")}).exitCode == 0);
+        QCOMPARE(largestDifference(mine, QImage(path("magick.png"))), 0);
+        QCOMPARE(QFileInfo(path("ours.dpx")).size(), qint64(2048 + 96 * 64 * 4));
+        const QByteArray kept = TestSupport::runProcess("identify", {"-format", "%[dpx:television.time.code] %[dpx:film.frame_rate]",
+                                                                    path("ours.dpx")}).out;
+        QCOMPARE(kept, QByteArray("01:02:03:04 24"));
+
+        // The same pixels little-endian with method B (the padding bits on top), written here from ours.dpx.
+        QByteArray big = TestSupport::readFile(path("ours.dpx")), little(big.size(), '\0');
+        const auto word = [](const QByteArray &b, int at, int n) {
+            quint32 v = 0;
+            for (int i = 0; i < n; ++i)
+                v = v << 8 | uchar(b[at + i]);
+            return v;
+        };
+        const auto putLittle = [&](int at, int n, quint32 v) {
+            for (int i = 0; i < n; ++i, v >>= 8)
+                little[at + i] = char(v & 0xff);
+        };
+        little.replace(0, 2048, big.left(2048));
+        putLittle(0, 4, 0x53445058);
+        for (const int at : {4, 772, 776, 780 + 28})
+            putLittle(at, 4, word(big, at, 4));
+        putLittle(770, 2, 1);
+        putLittle(780 + 24, 2, 2);
+        putLittle(780 + 26, 2, 0);
+        putLittle(780 + 32, 4, 0);
+        for (int at = 2048; at < big.size(); at += 4)
+            putLittle(at, 4, word(big, at, 4) >> 2);
+        TestSupport::writeFile(path("little.dpx"), little);
+        QVERIFY(runConvert({"--apply", identity, path("little.dpx"), path("again.dpx")}).exitCode == 0);
+        QCOMPARE(TestSupport::readFile(path("again.dpx")).mid(2048), big.mid(2048));
+
+        // RGBA keeps its alpha; 16 bits stay 16 bits, within a code of ocioconvert.
+        QVERIFY(TestSupport::runProcess("convert", {"-size", "32x16", "gradient:#103060-#f0c080", "-alpha", "set", "-channel", "A",
+                                                    "-evaluate", "set", "50%", "+channel", "-depth", "10", path("alpha.dpx")}).exitCode == 0);
+        QVERIFY(runConvert({"--apply", lut, path("alpha.dpx"), path("alpha-out.dpx")}).exitCode == 0);
+        const QImage alpha = read(path("alpha-out.dpx"));
+        QVERIFY(alpha.hasAlphaChannel() && std::abs(alpha.pixelColor(3, 3).rgba64().alpha() - 32768) <= 64);
+        QVERIFY(TestSupport::runProcess("convert", {"-size", "96x64", "gradient:#103060-#f0c080", "-depth", "16", path("in16.dpx")}).exitCode == 0);
+        QVERIFY(runConvert({"--apply", lut, path("in16.dpx"), path("ours16.dpx")}).exitCode == 0);
+        QVERIFY(TestSupport::runProcess("ocioconvert", {"--lut", lut, path("in16.dpx"), path("peer16.dpx")}).exitCode == 0);
+        const int sixteen = largestDifference(read(path("ours16.dpx")), read(path("peer16.dpx")));
+        QVERIFY2(sixteen >= 0 && sixteen <= 1, qPrintable(QString::number(sixteen)));
+
+        QByteArray lumaOnly = big;
+        lumaOnly[780 + 20] = char(6);
+        const struct { QByteArray bytes; const char *reason; } bad[] = {
+            {big.left(1000), "cannot read the DPX header: the file ends after 1000 bytes"},
+            {big.left(big.size() - 4), "the file ends before the image does"},
+            {lumaOnly, "a DPX image element of descriptor 6 is not read"},
+        };
+        for (const auto &b : bad) {
+            const QString file = TestSupport::writeFile(path("bad.dpx"), b.bytes);
+            const TestSupport::ProcessResult r = runConvert({"--apply", lut, file, path("o.dpx")});
+            QVERIFY2(r.exitCode == 1 && r.err.startsWith("chromaduct-convert: " + file.toUtf8() + ": " + b.reason)
+                         && r.err.count('\n') == 1 && !QFile::exists(path("o.dpx")),
+                     r.err.constData());
+        }
+    }
+
     // Bad pictures and outputs: one line naming the file, its status, no output left behind.
     void applyFailsCleanly()
     {
