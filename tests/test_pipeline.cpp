@@ -1,10 +1,11 @@
 // The command line's pipeline: --quiet, the ASC CDL grade options, --then, --then-inverse,
 // --inverse and the legal ranges, against OpenColorIO's ociobakelut where it does the same, and the inverse of a table
-// composed with the table itself.
+// composed with the table itself; --compare of two files.
 
 #include "TestSupport.h"
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -45,6 +46,54 @@ double largestDifference(const std::vector<float> &a, const std::vector<float> &
     return worst;
 }
 
+// What --compare reports of one channel, or what it should: largest, mean, 99th percentile, and the r g b of the largest.
+struct ChannelStats
+{
+    double values[6] = {};
+};
+
+// The statistics of |a - b| per channel over the lattice points of a 33-point cube (red fastest) that a lattice of
+// 32 / step + 1 points per axis holds, worked out from the two tables' values.
+std::vector<ChannelStats> expectedStats(const std::vector<float> &a, const std::vector<float> &b, int step)
+{
+    std::vector<ChannelStats> stats(3);
+    for (int c = 0; c < 3; ++c) {
+        std::vector<double> d;
+        double largest = -1.0, sum = 0.0;
+        for (int bi = 0; bi < 33; bi += step)
+            for (int gi = 0; gi < 33; gi += step)
+                for (int ri = 0; ri < 33; ri += step) {
+                    const size_t i = size_t((bi * 33 + gi) * 33 + ri);
+                    d.push_back(std::fabs(double(a[3 * i + c]) - double(b[3 * i + c])));
+                    sum += d.back();
+                    if (d.back() > largest) {
+                        largest = d.back();
+                        stats[c].values[3] = ri / 32.0, stats[c].values[4] = gi / 32.0, stats[c].values[5] = bi / 32.0;
+                    }
+                }
+        stats[c].values[0] = largest;
+        stats[c].values[1] = sum / double(d.size());
+        std::sort(d.begin(), d.end());
+        stats[c].values[2] = d[size_t(std::ceil(0.99 * double(d.size()))) - 1];
+    }
+    return stats;
+}
+
+// The R, G and B lines of --compare's report.
+std::vector<ChannelStats> reportedStats(const QByteArray &out)
+{
+    std::vector<ChannelStats> stats;
+    for (const QByteArray &line : out.split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() != 7 || words[0].size() != 1 || !QByteArray("RGB").contains(words[0]))
+            continue;
+        stats.emplace_back();
+        for (int k = 0; k < 6; ++k)
+            stats.back().values[k] = words[k + 1].toDouble();
+    }
+    return stats;
+}
+
 } // namespace
 
 class TestPipeline : public QObject
@@ -52,12 +101,14 @@ class TestPipeline : public QObject
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_cube, m_curve;
+    QHash<QString, QString> m_files; // further names files() replaces
+    double m_gradedLargest = 0.0;    // the largest difference between the cube and its grade
     QString path(const QString &name) const { return m_dir.filePath(name); }
     // A and B in a list of arguments stand for the cube and the curve.
     QStringList files(QStringList arguments) const
     {
         for (QString &a : arguments)
-            a = a == "A" ? m_cube : a == "B" ? m_curve : a;
+            a = a == "A" ? m_cube : a == "B" ? m_curve : m_files.value(a, a);
         return arguments;
     }
 
@@ -159,6 +210,79 @@ private slots:
         for (const auto &refusal : refusals) {
             const TestSupport::ProcessResult r = TestSupport::runConvert(files(refusal.arguments));
             QVERIFY2(r.exitCode == refusal.exitCode && r.err.count('\n') == 1 && r.err.contains(refusal.says), r.err.constData());
+        }
+    }
+
+    // --compare: the cube against itself in another format, against a grade of itself (with and without that grade
+    // applied to A, on the default and a coarser lattice), against ociobakelut's bake of the cube then the curve and of
+    // the curve alone; the tolerance either side of the largest difference; files it cannot read; usage errors.
+    void compare_data()
+    {
+        const QString graded = path("graded.cube"), spi3d = path("a.spi3d"), chain = path("chain-peer.cube"),
+                      curve = path("curve-peer.cube"), garbage = TestSupport::writeFile(path("garbage.cube"), "hello\n");
+        const QStringList grade{"--slope", "1.1,1,0.9", "--power", "1,1.3,1"};
+        if (m_files.isEmpty()) {
+            QCOMPARE(TestSupport::runConvert(QStringList{m_cube} << grade << graded).exitCode, 0);
+            QCOMPARE(TestSupport::runConvert({m_cube, spi3d}).exitCode, 0);
+            QCOMPARE(TestSupport::runProcess("ociobakelut", {"--lut", m_cube, "--lut", m_curve, "--format", "iridas_cube",
+                                                             "--cubesize", "33", chain}).exitCode, 0);
+            QVERIFY(TestSupport::ociobake(m_curve, "iridas_cube", 33, curve));
+            m_files = {{"G", graded}, {"S", spi3d}, {"P", chain}, {"P1", curve}, {"X", garbage}};
+            const std::vector<ChannelStats> stats = expectedStats(TestSupport::parseCubeText(m_cube).values,
+                                                                  TestSupport::parseCubeText(graded).values, 1);
+            for (const ChannelStats &channel : stats)
+                m_gradedLargest = std::max(m_gradedLargest, channel.values[0]);
+            m_files.insert("T+", QString::number(m_gradedLargest * (1 + 1e-6), 'g', 17));
+            m_files.insert("T-", QString::number(m_gradedLargest * (1 - 1e-6), 'g', 17));
+        }
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("step"); // check the statistics against the grade's on every step-th point; 0: not
+        QTest::addColumn<QString>("says"); // the start of the last line on stdout, or what stderr's one line holds
+        QTest::newRow("other format") << QStringList{"--compare", "A", "S"} << 0 << 0 << "agree";
+        QTest::newRow("graded") << QStringList{"--compare", "A", "G"} << 1 << 1 << "differ";
+        QTest::newRow("graded, 17 points") << QStringList{"--compare", "A", "G", "--size", "17"} << 1 << 2 << "differ";
+        QTest::newRow("grade on A") << (QStringList{"--compare", "A", "G"} << grade) << 0 << 0 << "agree";
+        QTest::newRow("peer chain") << QStringList{"--compare", "A", "P", "--then", "B"} << 0 << 0 << "agree";
+        QTest::newRow("peer 1D") << QStringList{"--compare", "P1", "B"} << 0 << 0 << "agree";
+        QTest::newRow("tolerance above") << QStringList{"--compare", "A", "G", "--tolerance", "T+"} << 0 << 0 << "agree";
+        QTest::newRow("tolerance below") << QStringList{"--compare", "A", "G", "--tolerance", "T-"} << 1 << 0 << "differ";
+        QTest::newRow("missing") << QStringList{"--compare", "A", "missing.cube"} << 2 << 0 << "missing.cube: ";
+        QTest::newRow("not a LUT") << QStringList{"--compare", "X", "A"} << 2 << 0 << "garbage.cube: ";
+        QTest::newRow("an output") << QStringList{"--compare", "A", "G", "out.cube"} << 64 << 0 << "two files";
+        QTest::newRow("--out-dir") << QStringList{"--compare", "A", "G", "--out-dir", "out"} << 64 << 0 << "--out-dir cannot";
+        QTest::newRow("--apply") << QStringList{"--compare", "--apply", "A", "G", "x.png"} << 64 << 0 << "--apply cannot";
+        QTest::newRow("bad tolerance") << QStringList{"--compare", "A", "G", "--tolerance", "-1"} << 64 << 0 << "--tolerance must";
+    }
+    void compare()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(int, step);
+        QFETCH(QString, says);
+        const TestSupport::ProcessResult r = TestSupport::runConvert(files(arguments));
+        QVERIFY2(r.exitCode == exitCode, (r.out + r.err).constData());
+        if (exitCode >= 2) {
+            QVERIFY2(r.out.isEmpty() && r.err.count('\n') == 1 && r.err.contains(says.toUtf8()), r.err.constData());
+            return;
+        }
+        QVERIFY2(r.err.isEmpty() && r.out.trimmed().split('\n').last().startsWith(says.toUtf8()), r.out.constData());
+        const std::vector<ChannelStats> reported = reportedStats(r.out);
+        QCOMPARE(reported.size(), size_t(3));
+        const double largest = std::max({reported[0].values[0], reported[1].values[0], reported[2].values[0]});
+        const int t = files(arguments).indexOf("--tolerance");
+        const double tolerance = t < 0 ? 1e-5 : files(arguments).value(t + 1).toDouble();
+        QVERIFY2((largest <= tolerance) == (exitCode == 0), r.out.constData());
+        if (step == 0)
+            return;
+        const std::vector<ChannelStats> expected
+            = expectedStats(TestSupport::parseCubeText(m_cube).values, TestSupport::parseCubeText(m_files["G"]).values, step);
+        for (int c = 0; c < 3; ++c) {
+            for (int k = 0; k < 6; ++k)
+                QVERIFY2(std::fabs(reported[size_t(c)].values[k] - expected[size_t(c)].values[k]) <= 1e-6,
+                         qPrintable(QStringLiteral("channel %1, column %2: %3, not %4\n%5")
+                                        .arg(c).arg(k).arg(reported[size_t(c)].values[k]).arg(expected[size_t(c)].values[k])
+                                        .arg(QString::fromUtf8(r.out))));
         }
     }
 };
