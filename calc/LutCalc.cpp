@@ -3,8 +3,12 @@
 #include "lut/LutParallel.h"
 #include "lut/Read_LUTFile.h"
 
+#include "lut/LutTable.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -235,6 +239,107 @@ bool LutCalc::bake1D(const Read_LUTFile *source, Read_LUTFile *destination)
                 destination->table1D[i][c] = float(rgb[c]);
         }
     });
+    return true;
+}
+
+bool LutCalc::compare(const Read_LUTFile *a, const Read_LUTFile *b, int size, Difference *difference,
+                      QString *reason, int *side)
+{
+    *side = -1;
+    if (size < 2 || size > kMaxCubeSize) {
+        *reason = QStringLiteral("the lattice takes 2 to %1 points per axis, not %2").arg(kMaxCubeSize).arg(size);
+        return false;
+    }
+    const qint64 m = size;
+    const qint64 points = m * m * m;
+    const Read_LUTFile *sources[2] = {a, b};
+    for (int s = 0; s < 2; ++s) {
+        const Read_LUTFile *source = sources[s];
+        *side = s;
+        if (!hasTable3D(source) && !hasTable1D(source) && !source->meaning.evaluate
+            && !source->meaning.hasShaper()) {
+            *reason = QStringLiteral("holds no table to compare");
+            return false;
+        }
+        *reason = evaluationLimit(source, points);
+        if (!reason->isEmpty())
+            return false;
+    }
+    *side = -1;
+
+    // Every difference, channel by channel, for the percentile; the largest
+    // and the sum per plane of the first index, so that the reduction below
+    // goes in lattice order whatever the threads.
+    std::vector<float> channels[3];
+    for (std::vector<float> &channel : channels)
+        channel.resize(size_t(points));
+    struct Plane
+    {
+        double largest[3] = {-1.0, -1.0, -1.0};
+        qint64 where[3] = {0, 0, 0};
+        double sum[3] = {0.0, 0.0, 0.0};
+    };
+    std::vector<Plane> planes(static_cast<size_t>(m));
+    const auto absolute = [](double x, double y) {
+        if (std::isnan(x) && std::isnan(y))
+            return 0.0;
+        if (x == y)
+            return 0.0; // the same infinity too
+        const double d = std::fabs(x - y);
+        return std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
+    };
+    LutParallel::forRanges(m, 1, [&](qint64 first, qint64 end) {
+        for (qint64 i = first; i < end; ++i) {
+            Plane &plane = planes[size_t(i)];
+            for (qint64 j = 0; j < m; ++j) {
+                for (qint64 k = 0; k < m; ++k) {
+                    const double point[3] = {double(i) / double(m - 1), double(j) / double(m - 1),
+                                             double(k) / double(m - 1)};
+                    double x[3] = {point[0], point[1], point[2]};
+                    double y[3] = {point[0], point[1], point[2]};
+                    evaluate(a, x);
+                    evaluate(b, y);
+                    // Lattice order: r (the first index) fastest.
+                    const qint64 index = (k * m + j) * m + i;
+                    for (int c = 0; c < 3; ++c) {
+                        const double d = absolute(x[c], y[c]);
+                        channels[c][size_t(index)] = float(d);
+                        plane.sum[c] += d;
+                        if (d > plane.largest[c] || (d == plane.largest[c] && index < plane.where[c])) {
+                            plane.largest[c] = d;
+                            plane.where[c] = index;
+                        }
+                    }
+                }
+            }
+        }
+    });
+
+    Difference result;
+    result.size = size;
+    for (int c = 0; c < 3; ++c) {
+        double largest = -1.0, sum = 0.0;
+        qint64 where = 0;
+        for (const Plane &plane : planes) {
+            sum += plane.sum[c];
+            if (plane.largest[c] > largest || (plane.largest[c] == largest && plane.where[c] < where)) {
+                largest = plane.largest[c];
+                where = plane.where[c];
+            }
+        }
+        result.largest[c] = largest;
+        result.mean[c] = sum / double(points);
+        result.at[c][0] = double(where % m) / double(m - 1);
+        result.at[c][1] = double(where / m % m) / double(m - 1);
+        result.at[c][2] = double(where / (m * m)) / double(m - 1);
+        // Nearest rank: the ceil(0.99 n)-th smallest.
+        std::vector<float> &values = channels[c];
+        const qint64 rank = (points * 99 + 99) / 100 - 1;
+        std::nth_element(values.begin(), values.begin() + rank, values.end());
+        result.percentile99[c] = values[size_t(rank)];
+        std::vector<float>().swap(values);
+    }
+    *difference = result;
     return true;
 }
 

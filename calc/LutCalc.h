@@ -69,6 +69,30 @@ public:
     // transform mixes channels or source has no 1D table, or as bakeCube.
     static bool bake1D(const Read_LUTFile *source, Read_LUTFile *destination);
 
+    // How two transforms differ on a lattice, per channel (R, G, B): the
+    // largest, the mean and the 99th percentile (nearest rank: the smallest
+    // difference that at least 99% of the points do not exceed) of the
+    // absolute difference, and the lattice point (input r, g, b) of the
+    // first largest in lattice order (r fastest). Where both give NaN they
+    // agree; where one does, or they differ by infinity, the difference is
+    // infinite.
+    struct Difference
+    {
+        int size = 0; // points per axis
+        double largest[3] = {0.0, 0.0, 0.0};
+        double mean[3] = {0.0, 0.0, 0.0};
+        double percentile99[3] = {0.0, 0.0, 0.0};
+        double at[3][3] = {}; // at[channel]: r, g, b of its largest
+    };
+    // Evaluates a's and b's transforms (as evaluate does) at (i, j, k) /
+    // (size - 1) over 0..1 on each axis, on the threads of LutParallel, and
+    // fills difference. False with reason when either holds no transform or
+    // evaluationLimit refuses one (side then 0 for a, 1 for b), or size is
+    // below 2 or above kMaxCubeSize (side -1). Holds a float a channel and
+    // lattice point while it works: 200 MB at 256 points per axis.
+    static bool compare(const Read_LUTFile *a, const Read_LUTFile *b, int size, Difference *difference,
+                        QString *reason, int *side);
+
     // Trilinear interpolation of table (n points per axis, n >= 1) at a
     // position in grid units per axis, for files that ask for it instead of
     // the tetrahedral interpolation used everywhere else. Positions beyond

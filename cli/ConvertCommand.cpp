@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -41,6 +42,7 @@ const char kHelp[] =
     "  chromaduct-convert --formats\n"
     "  chromaduct-convert [options] --apply LUT IN OUT\n"
     "  chromaduct-convert [options] --preview LUT OUT.png\n"
+    "  chromaduct-convert [options] --compare A B\n"
     "\n"
     "Converts colour look-up table files between the formats of the catalogue.\n"
     "INPUT \"-\" reads standard input (its format from --from or its content),\n"
@@ -113,6 +115,19 @@ const char kHelp[] =
     "                         \"full\" (the default): 0..1 as it is\n"
     "      --out-range RANGE  \"legal\": the output gives legal-range values, 0..1\n"
     "                         scaled to 64..940 of 1023 after the last step\n"
+    "      --compare          compare the files A and B: evaluate what each means on\n"
+    "                         a lattice of --size points per axis (default 33, a\n"
+    "                         1D pair too) and print per channel the largest, mean\n"
+    "                         and 99th-percentile absolute difference and the\n"
+    "                         point (input r g b) of the largest. A is read as\n"
+    "                         INPUT is, with the steps and ranges above; B as a\n"
+    "                         --then FILE. Exit status 0 when they agree within\n"
+    "                         the tolerance, 1 when not, 2 when a file cannot be\n"
+    "                         read or compared. Nothing is written: an output,\n"
+    "                         --out-dir, --apply, --preview, --info, --to, --scale,\n"
+    "                         --out-order, --3d and --plain are usage errors\n"
+    "      --tolerance T      the largest difference --compare accepts (default\n"
+    "                         1e-5)\n"
     "  -j, --jobs N           use at most N threads (default: one per processor);\n"
     "                         with --out-dir, N inputs are converted at a time, with\n"
     "                         the outputs, messages (in input order) and exit status\n"
@@ -181,12 +196,28 @@ const char kHelp[] =
     "      --sat 0.9 --then display.cube delivery.3dl\n"
     "  chromaduct-convert --preview delivery.3dl --preview-input log delivery.png\n"
     "\n"
+    "An example of --compare, a cube against its grade (--slope 1.1,1,0.9\n"
+    "--power 1,1.3,1):\n"
+    "  $ chromaduct-convert --compare look.cube look-graded.cube\n"
+    "  compared on 33x33x33 points\n"
+    "  channel  largest        mean           99%            at r g b\n"
+    "  R        0.09000003     0.0461276      0.08170784     1 1 1\n"
+    "  G        0.09624282     0.07638097     0.09623769     0.40625 0.5 0\n"
+    "  B        0.08999997     0.05115189     0.08670068     0 1 1\n"
+    "  differ: largest 0.09624282 > tolerance 1e-05\n"
+    "\n"
     "Exit status: 0 success; 1 an input could not be read; 2 an output could not\n"
     "be written, the format has no writer or cannot hold the table, or the input\n"
     "lacks the table the output needs; 64 a usage error. With --out-dir every input\n"
-    "is tried and the status is that of the first failure.\n";
+    "is tried and the status is that of the first failure. With --compare: 0 the\n"
+    "files agree, 1 they differ, 2 a file could not be read or compared, 64 a\n"
+    "usage error.\n";
 
 const char kStandardStream[] = "-";
+
+// --compare's lattice (points per axis) and tolerance unless told.
+constexpr int kCompareSize = 33;
+constexpr double kCompareTolerance = 1e-5;
 
 // The reason the first write to standard output failed (errno), 0 while none has.
 int outputErrno = 0;
@@ -681,6 +712,79 @@ int writePreview(const QString &lutPath, const QStringList &files, const LutConv
     return kExitSuccess;
 }
 
+// The statistics' numbers, seven significant digits; a column of width.
+QString number(double value, int width = 0)
+{
+    return QStringLiteral("%1").arg(QString::number(value, 'g', 7), -width);
+}
+
+// --compare A B: A read as INPUT is (its format, order, pipeline), B as a
+// --then FILE is, both for what they mean; evaluated on size points per axis.
+int compareFiles(const QStringList &files, const LutConversion::Request &settings, int size, double tolerance)
+{
+    if (files.size() != 2)
+        return usageError(QStringLiteral("--compare needs two files A and B, got %1 file arguments").arg(files.size()));
+    if (files[0] == QLatin1String(kStandardStream) && files[1] == QLatin1String(kStandardStream))
+        return usageError(QStringLiteral("--compare can read standard input for one file only"));
+    LutConversion::Request first = settings;
+    first.bake = true;
+    LutConversion::Request second;
+    second.cccid = settings.cccid;
+    const LutConversion::Request *requests[2] = {&first, &second};
+    Read_LUTFile luts[2];
+    QString names[2];
+    for (int f = 0; f < 2; ++f) {
+        QTemporaryFile spool;
+        LutConversion::Request request;
+        if (!requestFor(files[f], *requests[f], &spool, &request))
+            return kExitNotCompared;
+        names[f] = request.inputName;
+        const LutConversion::Result result = LutConversion::readTransform(request, &luts[f]);
+        if (result.status != LutConversion::Status::Done) {
+            printError(result.file, result.reason);
+            return kExitNotCompared;
+        }
+    }
+    LutCalc::Difference difference;
+    QString reason;
+    int side = -1;
+    try {
+        if (!LutCalc::compare(&luts[0], &luts[1], size, &difference, &reason, &side)) {
+            printError(side < 0 ? QString() : names[side], reason);
+            return kExitNotCompared;
+        }
+    } catch (const std::bad_alloc &) {
+        printError(names[0], QStringLiteral("out of memory to compare with %1 on %2 points per axis").arg(names[1]).arg(size));
+        return kExitNotCompared;
+    } catch (const std::exception &e) {
+        printError(names[0], QString::fromLocal8Bit(e.what()));
+        return kExitNotCompared;
+    }
+
+    QString text = QStringLiteral("compared on %1x%1x%1 points\n").arg(size);
+    text += QStringLiteral("channel  largest        mean           99%            at r g b\n");
+    double largest = 0.0;
+    for (int c = 0; c < 3; ++c) {
+        text += QStringLiteral("%1        %2 %3 %4 %5 %6 %7\n")
+                    .arg(QLatin1Char("RGB"[c]))
+                    .arg(number(difference.largest[c], 14), number(difference.mean[c], 14),
+                         number(difference.percentile99[c], 14), number(difference.at[c][0]),
+                         number(difference.at[c][1]), number(difference.at[c][2]));
+        largest = std::max(largest, difference.largest[c]);
+    }
+    const bool agree = largest <= tolerance;
+    text += QStringLiteral("%1: largest %2 %3 tolerance %4\n")
+                .arg(agree ? QStringLiteral("agree") : QStringLiteral("differ"), number(largest),
+                     agree ? QStringLiteral("<=") : QStringLiteral(">"), number(tolerance));
+    printOut(text);
+    // A report that did not reach standard output is no answer (run() says why).
+    if (std::fflush(stdout) != 0 && outputErrno == 0)
+        outputErrno = errno ? errno : EIO;
+    if (outputErrno != 0)
+        return kExitNotCompared;
+    return agree ? kExitSuccess : kExitDiffer;
+}
+
 void printFormats()
 {
     QString text;
@@ -770,13 +874,15 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption satOption(QStringLiteral("sat"), QString(), QStringLiteral("S"));
     const QCommandLineOption inRangeOption(QStringLiteral("in-range"), QString(), QStringLiteral("RANGE"));
     const QCommandLineOption outRangeOption(QStringLiteral("out-range"), QString(), QStringLiteral("RANGE"));
+    const QCommandLineOption compareOption(QStringLiteral("compare"));
+    const QCommandLineOption toleranceOption(QStringLiteral("tolerance"), QString(), QStringLiteral("T"));
     const QCommandLineOption quietOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
     const QCommandLineOption formatsOption(QStringLiteral("formats"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, qualityOption, previewInputOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, inRangeOption, outRangeOption, quietOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, qualityOption, previewInputOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, inRangeOption, outRangeOption, compareOption, toleranceOption, quietOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -867,7 +973,7 @@ int runCommand(const QStringList &arguments)
     const QString stepsProblem = pipelineSteps(
         arguments, parser, {&thenOption, &thenInverseOption, &slopeOption, &offsetOption, &powerOption, &satOption},
         {&fromOption, &toOption, &outDirOption, &sizeOption, &inOrderOption, &outOrderOption, &scaleOption, &jobsOption,
-         &cccidOption, &applyOption, &previewOption, &inRangeOption, &outRangeOption},
+         &cccidOption, &applyOption, &previewOption, &inRangeOption, &outRangeOption, &toleranceOption},
         &settings.steps);
     if (!stepsProblem.isEmpty())
         return usageError(stepsProblem);
@@ -881,6 +987,31 @@ int runCommand(const QStringList &arguments)
     }
 
     const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(toleranceOption) && !parser.isSet(compareOption))
+        return usageError(QStringLiteral("--tolerance is for --compare"));
+    if (parser.isSet(compareOption)) {
+        // Two files read and evaluated, nothing written: what shapes or
+        // names an output has no place here.
+        for (const QCommandLineOption *option : {&outDirOption, &applyOption, &previewOption, &infoOption, &toOption,
+                                                 &scaleOption, &outOrderOption, &force3DOption, &plainOption}) {
+            if (parser.isSet(*option))
+                return usageError(QStringLiteral("--%1 cannot be used with --compare").arg(option->names().last()));
+        }
+        int size = kCompareSize;
+        if (parser.isSet(sizeOption) && (!parseInteger(parser.value(sizeOption), &size) || size < 2 || size > kMaxCubeSize))
+            return usageError(QStringLiteral("--size must be a whole number from 2 to %1, not \"%2\"")
+                                  .arg(kMaxCubeSize)
+                                  .arg(parser.value(sizeOption)));
+        double tolerance = kCompareTolerance;
+        if (parser.isSet(toleranceOption)) {
+            bool ok = false;
+            tolerance = parser.value(toleranceOption).trimmed().toDouble(&ok);
+            if (!ok || !(tolerance >= 0.0) || std::isinf(tolerance))
+                return usageError(QStringLiteral("--tolerance must be a number of 0 or more, not \"%1\"")
+                                      .arg(parser.value(toleranceOption)));
+        }
+        return compareFiles(positional, settings, size, tolerance);
+    }
     if (parser.isSet(applyOption) || parser.isSet(previewOption)) {
         // A picture's road: the options that shape a LUT file do not apply.
         const bool applying = parser.isSet(applyOption);

@@ -464,25 +464,37 @@ struct Stage
     QString file;
 };
 
-Result convertUnguarded(const Request &request, QSet<QString> *written, Stage *stage)
+bool isPipeline(const Request &request)
 {
-    const bool pipeline = request.inverse || !request.steps.empty() || request.inputLegal || request.outputLegal;
-    auto input = std::make_shared<Read_LUTFile>();
-    Request readRequest = request;
+    return request.inverse || !request.steps.empty() || request.inputLegal || request.outputLegal;
+}
+
+// readTransform without its guard: what throws reaches the caller.
+Result readTransformUnguarded(const Request &request, Read_LUTFile *transform)
+{
+    if (!isPipeline(request))
+        return read(request, transform);
     // A pipeline composes what each file means.
-    readRequest.bake = readRequest.bake || pipeline;
+    Request readRequest = request;
+    readRequest.bake = true;
+    auto input = std::make_shared<Read_LUTFile>();
     Result result = read(readRequest, input.get());
     if (result.status != Status::Done)
         return result;
-    Read_LUTFile composed;
-    if (pipeline) {
-        const LutFormat *readAs = result.readAs;
-        result = compose(readRequest, input, &composed);
-        result.readAs = readAs;
-        if (result.status != Status::Done)
-            return result;
-    }
-    const Read_LUTFile &lut = pipeline ? composed : *input;
+    const LutFormat *readAs = result.readAs;
+    result = compose(readRequest, input, transform);
+    result.readAs = readAs;
+    return result;
+}
+
+Result convertUnguarded(const Request &request, QSet<QString> *written, Stage *stage)
+{
+    Request readRequest = request;
+    readRequest.bake = readRequest.bake || isPipeline(request);
+    Read_LUTFile lut;
+    Result result = readTransformUnguarded(readRequest, &lut);
+    if (result.status != Status::Done)
+        return result;
 
     stage->status = Status::WriteFailed;
     Prepared prepared;
@@ -574,6 +586,18 @@ bool readHeader(const Request &request, Read_LUTFile *lut)
     options.tableOrderRGB = request.inOrder.tableRGB;
     options.bake = request.bake;
     return lut->readLut(options, true);
+}
+
+Result readTransform(const Request &request, Read_LUTFile *transform)
+{
+    const QString file = request.inputName.isEmpty() ? request.input : request.inputName;
+    try {
+        return readTransformUnguarded(request, transform);
+    } catch (const std::bad_alloc &) {
+        return failure(Status::ReadFailed, file, QStringLiteral("out of memory"));
+    } catch (const std::exception &e) {
+        return failure(Status::ReadFailed, file, QString::fromLocal8Bit(e.what()));
+    }
 }
 
 Result convert(const Request &request, QSet<QString> *written)

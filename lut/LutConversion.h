@@ -116,6 +116,12 @@ const LutFormat *inputFormat(const Request &request);
 
 // Reads the input into lut as the conversion reads it.
 Result read(const Request &request, Read_LUTFile *lut);
+// Reads the input's transform into transform as a conversion does before
+// it prepares the output: the input alone (read as request.bake says), or,
+// for a pipeline, the input read for what it means (or its inverse) composed
+// with every step, as one evaluate. Failures of memory or threads come back
+// as a ReadFailed result.
+Result readTransform(const Request &request, Read_LUTFile *transform);
 // Reads what the header of the input says (sizes, domains) into lut, in the
 // format the conversion would read it in; false with lut's errorString set.
 bool readHeader(const Request &request, Read_LUTFile *lut);

@@ -1,10 +1,12 @@
 // The command line's pipeline: --quiet, the ASC CDL grade options, --then, --then-inverse,
 // --inverse and the legal ranges, against OpenColorIO's ociobakelut where it does the same, and the inverse of a table
-// composed with the table itself.
+// composed with the table itself; --compare of two files.
 
 #include "TestSupport.h"
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -45,6 +47,46 @@ double largestDifference(const std::vector<float> &a, const std::vector<float> &
     return worst;
 }
 
+// Per channel: the largest, mean and 99th-percentile (nearest rank) |a - b|, and the r g b of the first largest, over
+// the points of a 33-point cube (red fastest) that a lattice of 32 / step + 1 points per axis holds.
+using Stats = std::array<double, 6>;
+std::vector<Stats> expectedStats(const std::vector<float> &a, const std::vector<float> &b, int step)
+{
+    std::vector<Stats> stats(3, Stats{-1.0});
+    for (size_t c = 0; c < 3; ++c) {
+        std::vector<double> d;
+        double sum = 0.0;
+        for (int bi = 0; bi < 33; bi += step)
+            for (int gi = 0; gi < 33; gi += step)
+                for (int ri = 0; ri < 33; ri += step) {
+                    const size_t i = size_t((bi * 33 + gi) * 33 + ri);
+                    d.push_back(std::fabs(double(a[3 * i + c]) - double(b[3 * i + c])));
+                    sum += d.back();
+                    if (d.back() > stats[c][0])
+                        stats[c] = {d.back(), 0.0, 0.0, ri / 32.0, gi / 32.0, bi / 32.0};
+                }
+        stats[c][1] = sum / double(d.size());
+        std::sort(d.begin(), d.end());
+        stats[c][2] = d[size_t(std::ceil(0.99 * double(d.size()))) - 1];
+    }
+    return stats;
+}
+
+// The R, G and B lines of --compare's report.
+std::vector<Stats> reportedStats(const QByteArray &out)
+{
+    std::vector<Stats> stats;
+    for (const QByteArray &line : out.split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() == 7 && words[0].size() == 1 && QByteArray("RGB").contains(words[0])) {
+            stats.emplace_back();
+            for (size_t k = 0; k < 6; ++k)
+                stats.back()[k] = words[int(k) + 1].toDouble();
+        }
+    }
+    return stats;
+}
+
 } // namespace
 
 class TestPipeline : public QObject
@@ -52,12 +94,13 @@ class TestPipeline : public QObject
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_cube, m_curve;
+    QHash<QString, QString> m_files; // further names files() replaces
     QString path(const QString &name) const { return m_dir.filePath(name); }
     // A and B in a list of arguments stand for the cube and the curve.
     QStringList files(QStringList arguments) const
     {
         for (QString &a : arguments)
-            a = a == "A" ? m_cube : a == "B" ? m_curve : a;
+            a = a == "A" ? m_cube : a == "B" ? m_curve : m_files.value(a, a);
         return arguments;
     }
 
@@ -160,6 +203,71 @@ private slots:
             const TestSupport::ProcessResult r = TestSupport::runConvert(files(refusal.arguments));
             QVERIFY2(r.exitCode == refusal.exitCode && r.err.count('\n') == 1 && r.err.contains(refusal.says), r.err.constData());
         }
+    }
+
+    // --compare: the cube against itself in another format, against a grade of itself (with and without that grade
+    // applied to A, on the default and a coarser lattice), against ociobakelut's bake of the cube then the curve and of
+    // the curve alone; the tolerance either side of the largest difference; files it cannot read; usage errors.
+    void compare_data()
+    {
+        const QString graded = path("graded.cube"), spi3d = path("a.spi3d"), chain = path("chain-peer.cube"),
+                      curve = path("curve-peer.cube"), garbage = TestSupport::writeFile(path("garbage.cube"), "hello\n");
+        const QStringList grade{"--slope", "1.1,1,0.9", "--power", "1,1.3,1"};
+        if (m_files.isEmpty()) {
+            QCOMPARE(TestSupport::runConvert(QStringList{m_cube} << grade << graded).exitCode, 0);
+            QCOMPARE(TestSupport::runConvert({m_cube, spi3d}).exitCode, 0);
+            QCOMPARE(TestSupport::runProcess("ociobakelut", {"--lut", m_cube, "--lut", m_curve, "--format", "iridas_cube",
+                                                             "--cubesize", "33", chain}).exitCode, 0);
+            QVERIFY(TestSupport::ociobake(m_curve, "iridas_cube", 33, curve));
+            m_files = {{"G", graded}, {"S", spi3d}, {"P", chain}, {"P1", curve}, {"X", garbage}};
+            double largest = 0.0;
+            for (const Stats &channel : expectedStats(TestSupport::parseCubeText(m_cube).values, TestSupport::parseCubeText(graded).values, 1))
+                largest = std::max(largest, channel[0]);
+            m_files.insert("T+", QString::number(largest * (1 + 1e-6), 'g', 17));
+            m_files.insert("T-", QString::number(largest * (1 - 1e-6), 'g', 17));
+        }
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("step"); // check the statistics against the grade's on every step-th point; 0: not
+        QTest::addColumn<QString>("says"); // the start of the last line on stdout, or what stderr's one line holds
+        QTest::newRow("other format") << QStringList{"--compare", "A", "S"} << 0 << 0 << "agree";
+        QTest::newRow("graded") << QStringList{"--compare", "A", "G"} << 1 << 1 << "differ";
+        QTest::newRow("graded, 17 points") << QStringList{"--compare", "A", "G", "--size", "17"} << 1 << 2 << "differ";
+        QTest::newRow("grade on A") << (QStringList{"--compare", "A", "G"} << grade) << 0 << 0 << "agree";
+        QTest::newRow("peer chain") << QStringList{"--compare", "A", "P", "--then", "B"} << 0 << 0 << "agree";
+        QTest::newRow("peer 1D") << QStringList{"--compare", "P1", "B"} << 0 << 0 << "agree";
+        QTest::newRow("tolerance above") << QStringList{"--compare", "A", "G", "--tolerance", "T+"} << 0 << 0 << "agree";
+        QTest::newRow("tolerance below") << QStringList{"--compare", "A", "G", "--tolerance", "T-"} << 1 << 0 << "differ";
+        QTest::newRow("missing") << QStringList{"--compare", "A", "missing.cube"} << 2 << 0 << "missing.cube: ";
+        QTest::newRow("not a LUT") << QStringList{"--compare", "X", "A"} << 2 << 0 << "garbage.cube: ";
+        QTest::newRow("an output") << QStringList{"--compare", "A", "G", "out.cube"} << 64 << 0 << "two files";
+        QTest::newRow("--out-dir") << QStringList{"--compare", "A", "G", "--out-dir", "out"} << 64 << 0 << "--out-dir cannot";
+        QTest::newRow("bad tolerance") << QStringList{"--compare", "A", "G", "--tolerance", "-1"} << 64 << 0 << "--tolerance must";
+    }
+    void compare()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(int, step);
+        QFETCH(QString, says);
+        const TestSupport::ProcessResult r = TestSupport::runConvert(files(arguments));
+        QVERIFY2(r.exitCode == exitCode, (r.out + r.err).constData());
+        if (exitCode >= 2) {
+            QVERIFY2(r.out.isEmpty() && r.err.count('\n') == 1 && r.err.contains(says.toUtf8()), r.err.constData());
+            return;
+        }
+        QVERIFY2(r.err.isEmpty() && r.out.trimmed().split('\n').last().startsWith(says.toUtf8()), r.out.constData());
+        const std::vector<Stats> reported = reportedStats(r.out);
+        QCOMPARE(reported.size(), size_t(3));
+        const int t = arguments.indexOf("--tolerance");
+        const double tolerance = t < 0 ? 1e-5 : files(arguments).value(t + 1).toDouble();
+        QVERIFY2((std::max({reported[0][0], reported[1][0], reported[2][0]}) <= tolerance) == (exitCode == 0), r.out.constData());
+        const std::vector<Stats> expected = step == 0 ? reported
+            : expectedStats(TestSupport::parseCubeText(m_cube).values, TestSupport::parseCubeText(m_files["G"]).values, step);
+        for (size_t c = 0; c < 3; ++c)
+            for (size_t k = 0; k < 6; ++k)
+                QVERIFY2(std::fabs(reported[c][k] - expected[c][k]) <= 1e-6,
+                         qPrintable(QStringLiteral("channel %1, column %2: not %3\n%4").arg(c).arg(k).arg(expected[c][k]).arg(QString(r.out))));
     }
 };
 
