@@ -1,10 +1,15 @@
 // The command line's pipeline: --quiet, the ASC CDL grade options, --then, --then-inverse,
-// --inverse and the legal ranges, against OpenColorIO's ociobakelut where it does the same, and the inverse of a table
-// composed with the table itself.
+// --inverse, the legal ranges and the input span with its shaper, against OpenColorIO's ociobakelut and
+// ociochecklut where they do the same, and the inverse of a table composed with the table itself.
 
 #include "TestSupport.h"
+#include "calc/LutCalc.h"
+#include "lut/LutFileOptions.h"
+#include "lut/LutFormats.h"
+#include "lut/Read_LUTFile.h"
 #include <QTemporaryDir>
 #include <QtTest>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -42,6 +47,76 @@ double largestDifference(const std::vector<float> &a, const std::vector<float> &
     double worst = 0.0;
     for (size_t i = 0; i < a.size(); ++i)
         worst = std::max(worst, std::fabs(double(a[i]) - double(b[i])));
+    return worst;
+}
+
+// Scene-linear to a display-like code: a channel-mixing Matrix, log2 and a Range that maps
+// 0.001..16 (-9.97..4 stops) onto 0..1.
+const char kHdrList[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<ProcessList id="hdr" compCLFversion="3">
+    <Matrix inBitDepth="32f" outBitDepth="32f">
+        <Array dim="3 3">
+            0.9 0.08 0.02
+            0.05 0.9 0.05
+            0.01 0.09 0.9
+        </Array>
+    </Matrix>
+    <Log inBitDepth="32f" outBitDepth="32f" style="log2"/>
+    <Range inBitDepth="32f" outBitDepth="32f">
+        <minInValue>-9.965784</minInValue>
+        <maxInValue>4</maxInValue>
+        <minOutValue>0</minOutValue>
+        <maxOutValue>1</maxOutValue>
+    </Range>
+</ProcessList>
+)";
+
+// Colours from 0.02 to 15, spread logarithmically: ten greys and six with the channels apart.
+std::vector<std::array<double, 3>> hdrPoints()
+{
+    std::vector<double> v;
+    for (int i = 0; i < 10; ++i)
+        v.push_back(0.02 * std::pow(15.0 / 0.02, i / 9.0));
+    std::vector<std::array<double, 3>> points;
+    for (double x : v)
+        points.push_back({x, x, x});
+    for (int i = 0; i < 6; ++i)
+        points.push_back({v[size_t(i)], v[size_t(i + 4) % 10], v[size_t(i + 7) % 10]});
+    return points;
+}
+
+// What ociochecklut makes of one colour through file (NaN when it fails).
+std::array<double, 3> peerAt(const QString &file, const std::array<double, 3> &rgb)
+{
+    QStringList arguments{file};
+    for (double c : rgb)
+        arguments << QString::number(c, 'g', 9);
+    const QList<QByteArray> words = TestSupport::runProcess("ociochecklut", arguments).out.simplified().split(' ');
+    std::array<double, 3> out = {NAN, NAN, NAN};
+    bool ok[3] = {false, false, false};
+    for (int c = 0; c < 3 && words.size() >= 3; ++c)
+        out[size_t(c)] = words[words.size() - 3 + c].toDouble(&ok[c]);
+    return ok[0] && ok[1] && ok[2] ? out : std::array<double, 3>{NAN, NAN, NAN};
+}
+
+// The largest difference over the points between file, as ociochecklut evaluates it and (with
+// ours) as this program reads it back, and the reference colours.
+double largestError(const QString &file, const std::vector<std::array<double, 3>> &reference, bool ours)
+{
+    Read_LUTFile lut;
+    LutFileOptions options{file, LutFormats::forInput(file)->id};
+    options.bake = true;
+    if (ours && !lut.readLut(options, false))
+        return INFINITY;
+    const std::vector<std::array<double, 3>> points = hdrPoints();
+    double worst = 0.0;
+    for (size_t p = 0; p < points.size(); ++p) {
+        std::array<double, 3> got = ours ? points[p] : peerAt(file, points[p]);
+        if (ours)
+            LutCalc::evaluate(&lut, got.data());
+        for (int c = 0; c < 3; ++c)
+            worst = std::max(worst, std::isnan(got[size_t(c)]) ? INFINITY : std::fabs(got[size_t(c)] - reference[p][size_t(c)]));
+    }
     return worst;
 }
 
@@ -136,6 +211,57 @@ private slots:
         QVERIFY2(worst <= 1e-4, qPrintable(QStringLiteral("largest difference %1").arg(worst)));
     }
 
+    // An HDR transform baked for inputs 0.001..16 behind a log2 shaper in every format that holds
+    // one, read back by the peer and here; a cube without the shaper (the span as its domain)
+    // for the gain. Formats that hold neither the span nor the shaper are refused.
+    void inputRangeAndShaper_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<double>("tolerance"); // 0: refused
+        const QStringList log2{"--input-range", "0.001,16", "--shaper", "log2"};
+        QTest::newRow("cube") << "cube" << "hdr.cube" << log2 << 3e-3;
+        QTest::newRow("csp") << "csp" << "hdr.csp" << log2 << 3e-3;
+        QTest::newRow("clf") << "clf" << "hdr.clf" << log2 << 3e-3;
+        QTest::newRow("houdini") << "houdini" << "hdr.lut" << log2 << 3e-3;
+        QTest::newRow("cube without shaper") << "cube" << "span.cube" << QStringList{"--input-range", "0.001,16"} << 1.0;
+        QTest::newRow("spi3d refused") << "spi3d" << "hdr.spi3d" << QStringList{"--input-range", "0.001,16"} << 0.0;
+        QTest::newRow("3dl refused") << "3dl" << "hdr.3dl" << log2 << 0.0;
+        QTest::newRow("spi1d refused") << "spi1d" << "hdr.spi1d" << log2 << 0.0;
+    }
+    void inputRangeAndShaper()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, name);
+        QFETCH(QStringList, options);
+        QFETCH(double, tolerance);
+        const QString list = TestSupport::writeFile(path("hdr-list.clf"), kHdrList);
+        static std::vector<std::array<double, 3>> reference;
+        if (reference.empty()) {
+            for (const std::array<double, 3> &point : hdrPoints())
+                reference.push_back(peerAt(list, point));
+        }
+        // This program's own reading of the list is the transform too.
+        QVERIFY2(largestError(list, reference, true) <= 1e-5, "the process list reads as the peer reads it");
+        const QString out = path(name);
+        const TestSupport::ProcessResult r = TestSupport::runConvert(QStringList{list, out, "--to", format} + options);
+        if (tolerance == 0.0) {
+            QVERIFY2(r.exitCode == 2 && r.err.count('\n') == 1 && r.err.contains(name.toUtf8() + ": the " + format.toUtf8() + " format holds no"),
+                     r.err.constData());
+            QVERIFY(!QFile::exists(out));
+            return;
+        }
+        QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
+        const double peer = largestError(out, reference, false), ours = largestError(out, reference, true);
+        qInfo("%s: largest error at 0.02..15 %.3g read by the peer, %.3g read here", qPrintable(name), peer, ours);
+        QVERIFY2(peer <= tolerance && ours <= tolerance, qPrintable(QStringLiteral("%1, %2").arg(peer).arg(ours)));
+        // The shaper's gain: without it a 33-point cube spreads its lattice evenly over 0.001..16
+        // and misses the dark half by a hundred times more.
+        if (name == "span.cube")
+            QVERIFY2(peer > 100 * 3e-3, qPrintable(QStringLiteral("%1").arg(peer)));
+    }
+
     // --quiet drops the notes (here: a cube resampled to the 64 points a tiled image holds), not
     // the errors; a bad pipeline is a usage error or names the file it could not read.
     void quietAndRefusals()
@@ -155,6 +281,10 @@ private slots:
             {{"A", "--power", "0,1,1", "x.cube"}, 64, "power"},
             {{"A", "--inverse", "--plain", "x.cube"}, 64, "--plain cannot be used"},
             {{"A", "--in-range", "video", "x.cube"}, 64, "--in-range must be"},
+            {{"A", "--input-range", "0,16", "--shaper", "log2", "x.cube"}, 64, "--shaper log2 needs an --input-range MIN above 0"},
+            {{"A", "--input-range", "1,0.5", "x.cube"}, 64, "MAX must be above MIN"},
+            {{"A", "--shaper", "linear", "x.cube"}, 64, "--shaper needs --input-range"},
+            {{"A", "--input-range", "0,16", "--plain", "x.cube"}, 64, "--plain cannot be used with --input-range"},
         };
         for (const auto &refusal : refusals) {
             const TestSupport::ProcessResult r = TestSupport::runConvert(files(refusal.arguments));
