@@ -319,8 +319,11 @@ bool Write_LUTFile::writeCube(QString fileName, Read_LUTFile *lut)
         return writeTable1DFile(fileName, lut, LutFormatId::Cube, [&](LutTextStream &stream) {
             stream.setRealNumberNotation(QTextStream::FixedNotation);
             stream.setRealNumberPrecision(6);
-            stream << "TITLE " << '\n' << "LUT_1D_SIZE " << lut->size1D << '\n';
             const LutMeaning &m = lut->meaning;
+            // Readers of LUT_1D_INPUT_RANGE know no TITLE line.
+            if (m.inputSpan1DIsUnit())
+                stream << "TITLE " << '\n';
+            stream << "LUT_1D_SIZE " << lut->size1D << '\n';
             if (!m.inputSpan1DIsUnit()) {
                 stream << "LUT_1D_INPUT_RANGE " << m.inputMin1D[0] << ' ' << m.inputMax1D[0] << '\n';
             }

@@ -50,17 +50,20 @@ double largestDifference(const std::vector<float> &a, const std::vector<float> &
     return worst;
 }
 
-// Scene-linear to a display-like code: a channel-mixing Matrix, log2 and a Range that maps
-// 0.001..16 (-9.97..4 stops) onto 0..1.
-const char kHdrList[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<ProcessList id="hdr" compCLFversion="3">
+// Scene-linear to a display-like code: a channel-mixing Matrix (left out for a 1D transform),
+// log2 and a Range that maps 0.001..16 (-9.97..4 stops) onto 0..1.
+QByteArray hdrList(bool mixes)
+{
+    const QByteArray matrix = R"(
     <Matrix inBitDepth="32f" outBitDepth="32f">
         <Array dim="3 3">
             0.9 0.08 0.02
             0.05 0.9 0.05
             0.01 0.09 0.9
         </Array>
-    </Matrix>
+    </Matrix>)";
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<ProcessList id="hdr" compCLFversion="3">)" + (mixes ? matrix : QByteArray()) + R"(
     <Log inBitDepth="32f" outBitDepth="32f" style="log2"/>
     <Range inBitDepth="32f" outBitDepth="32f">
         <minInValue>-9.965784</minInValue>
@@ -70,6 +73,7 @@ const char kHdrList[] = R"(<?xml version="1.0" encoding="UTF-8"?>
     </Range>
 </ProcessList>
 )";
+}
 
 // Colours from 0.02 to 15, spread logarithmically: ten greys and six with the channels apart.
 std::vector<std::array<double, 3>> hdrPoints()
@@ -220,15 +224,19 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<double>("tolerance"); // 0: refused
-        const QStringList log2{"--input-range", "0.001,16", "--shaper", "log2"};
-        QTest::newRow("cube") << "cube" << "hdr.cube" << log2 << 3e-3;
-        QTest::newRow("csp") << "csp" << "hdr.csp" << log2 << 3e-3;
-        QTest::newRow("clf") << "clf" << "hdr.clf" << log2 << 3e-3;
-        QTest::newRow("houdini") << "houdini" << "hdr.lut" << log2 << 3e-3;
-        QTest::newRow("cube without shaper") << "cube" << "span.cube" << QStringList{"--input-range", "0.001,16"} << 1.0;
-        QTest::newRow("spi3d refused") << "spi3d" << "hdr.spi3d" << QStringList{"--input-range", "0.001,16"} << 0.0;
-        QTest::newRow("3dl refused") << "3dl" << "hdr.3dl" << log2 << 0.0;
-        QTest::newRow("spi1d refused") << "spi1d" << "hdr.spi1d" << log2 << 0.0;
+        QTest::addColumn<bool>("mixes");       // the list with its Matrix, else a 1D transform
+        const QStringList log2{"--input-range", "0.001,16", "--shaper", "log2"}, span{"--input-range", "0.001,16"};
+        QTest::newRow("cube") << "cube" << "hdr.cube" << log2 << 3e-3 << true;
+        QTest::newRow("csp") << "csp" << "hdr.csp" << log2 << 3e-3 << true;
+        QTest::newRow("clf") << "clf" << "hdr.clf" << log2 << 3e-3 << true;
+        QTest::newRow("houdini") << "houdini" << "hdr.lut" << log2 << 3e-3 << true;
+        QTest::newRow("cube without shaper") << "cube" << "span.cube" << span << 1.0 << true;
+        // A 1D table of 4096 entries spans the range as its domain.
+        QTest::newRow("spi1d span") << "spi1d" << "span.spi1d" << span << 3e-3 << false;
+        QTest::newRow("clf 1D span") << "clf" << "span1d.clf" << span << 3e-3 << false;
+        QTest::newRow("spi3d refused") << "spi3d" << "hdr.spi3d" << span << 0.0 << true;
+        QTest::newRow("3dl refused") << "3dl" << "hdr.3dl" << log2 << 0.0 << true;
+        QTest::newRow("spi1d shaper refused") << "spi1d" << "hdr.spi1d" << log2 << 0.0 << false;
     }
     void inputRangeAndShaper()
     {
@@ -236,8 +244,10 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QStringList, options);
         QFETCH(double, tolerance);
-        const QString list = TestSupport::writeFile(path("hdr-list.clf"), kHdrList);
-        static std::vector<std::array<double, 3>> reference;
+        QFETCH(bool, mixes);
+        const QString list = TestSupport::writeFile(path(mixes ? "hdr-list.clf" : "hdr-list-1d.clf"), hdrList(mixes));
+        static std::vector<std::array<double, 3>> references[2];
+        std::vector<std::array<double, 3>> &reference = references[mixes];
         if (reference.empty()) {
             for (const std::array<double, 3> &point : hdrPoints())
                 reference.push_back(peerAt(list, point));
