@@ -54,72 +54,55 @@ double largestDifference(const std::vector<float> &a, const std::vector<float> &
 // log2 and a Range that maps 0.001..16 (-9.97..4 stops) onto 0..1.
 QByteArray hdrList(bool mixes)
 {
-    const QByteArray matrix = R"(
-    <Matrix inBitDepth="32f" outBitDepth="32f">
-        <Array dim="3 3">
-            0.9 0.08 0.02
-            0.05 0.9 0.05
-            0.01 0.09 0.9
-        </Array>
-    </Matrix>)";
-    return R"(<?xml version="1.0" encoding="UTF-8"?>
-<ProcessList id="hdr" compCLFversion="3">)" + (mixes ? matrix : QByteArray()) + R"(
-    <Log inBitDepth="32f" outBitDepth="32f" style="log2"/>
-    <Range inBitDepth="32f" outBitDepth="32f">
-        <minInValue>-9.965784</minInValue>
-        <maxInValue>4</maxInValue>
-        <minOutValue>0</minOutValue>
-        <maxOutValue>1</maxOutValue>
-    </Range>
-</ProcessList>
-)";
+    const QByteArray node = "    <%1 inBitDepth=\"32f\" outBitDepth=\"32f\"%2</%1>\n";
+    const QByteArray matrix = "><Array dim=\"3 3\">0.9 0.08 0.02  0.05 0.9 0.05  0.01 0.09 0.9</Array>";
+    const QByteArray range = "><minInValue>-9.965784</minInValue><maxInValue>4</maxInValue><minOutValue>0</minOutValue>"
+                             "<maxOutValue>1</maxOutValue>";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"hdr\" compCLFversion=\"3\">\n"
+        + (mixes ? QString(node).arg("Matrix", matrix).toUtf8() : QByteArray()) + QString(node).arg("Log", " style=\"log2\">").toUtf8()
+        + QString(node).arg("Range", range).toUtf8() + "</ProcessList>\n";
 }
 
+using Rgb = std::array<double, 3>;
+
 // Colours from 0.02 to 15, spread logarithmically: ten greys and six with the channels apart.
-std::vector<std::array<double, 3>> hdrPoints()
+std::vector<Rgb> hdrPoints()
 {
-    std::vector<double> v;
-    for (int i = 0; i < 10; ++i)
-        v.push_back(0.02 * std::pow(15.0 / 0.02, i / 9.0));
-    std::vector<std::array<double, 3>> points;
-    for (double x : v)
-        points.push_back({x, x, x});
-    for (int i = 0; i < 6; ++i)
-        points.push_back({v[size_t(i)], v[size_t(i + 4) % 10], v[size_t(i + 7) % 10]});
+    std::vector<Rgb> points;
+    const auto v = [](int i) { return 0.02 * std::pow(15.0 / 0.02, i % 10 / 9.0); };
+    for (int i = 0; i < 16; ++i)
+        points.push_back(i < 10 ? Rgb{v(i), v(i), v(i)} : Rgb{v(i), v(i + 4), v(i + 7)});
     return points;
 }
 
-// What ociochecklut makes of one colour through file (NaN when it fails).
-std::array<double, 3> peerAt(const QString &file, const std::array<double, 3> &rgb)
+// What ociochecklut makes of one colour through file (NaN when it says nothing).
+Rgb peerAt(const QString &file, const Rgb &rgb)
 {
     QStringList arguments{file};
     for (double c : rgb)
         arguments << QString::number(c, 'g', 9);
     const QList<QByteArray> words = TestSupport::runProcess("ociochecklut", arguments).out.simplified().split(' ');
-    std::array<double, 3> out = {NAN, NAN, NAN};
-    bool ok[3] = {false, false, false};
-    for (int c = 0; c < 3 && words.size() >= 3; ++c)
-        out[size_t(c)] = words[words.size() - 3 + c].toDouble(&ok[c]);
-    return ok[0] && ok[1] && ok[2] ? out : std::array<double, 3>{NAN, NAN, NAN};
+    const int n = words.size();
+    return n < 3 ? Rgb{NAN, NAN, NAN} : Rgb{words[n - 3].toDouble(), words[n - 2].toDouble(), words[n - 1].toDouble()};
 }
 
-// The largest difference over the points between file, as ociochecklut evaluates it and (with
-// ours) as this program reads it back, and the reference colours.
-double largestError(const QString &file, const std::vector<std::array<double, 3>> &reference, bool ours)
+// The largest difference at the points between file, as ociochecklut or (ours) this program
+// reads it, and the reference colours.
+double largestError(const QString &file, const std::vector<Rgb> &reference, bool ours)
 {
     Read_LUTFile lut;
     LutFileOptions options{file, LutFormats::forInput(file)->id};
     options.bake = true;
     if (ours && !lut.readLut(options, false))
         return INFINITY;
-    const std::vector<std::array<double, 3>> points = hdrPoints();
+    const std::vector<Rgb> points = hdrPoints();
     double worst = 0.0;
     for (size_t p = 0; p < points.size(); ++p) {
-        std::array<double, 3> got = ours ? points[p] : peerAt(file, points[p]);
+        Rgb got = ours ? points[p] : peerAt(file, points[p]);
         if (ours)
             LutCalc::evaluate(&lut, got.data());
-        for (int c = 0; c < 3; ++c)
-            worst = std::max(worst, std::isnan(got[size_t(c)]) ? INFINITY : std::fabs(got[size_t(c)] - reference[p][size_t(c)]));
+        for (size_t c = 0; c < 3; ++c)
+            worst = std::isnan(got[c]) ? INFINITY : std::max(worst, std::fabs(got[c] - reference[p][c]));
     }
     return worst;
 }
@@ -246,14 +229,12 @@ private slots:
         QFETCH(double, tolerance);
         QFETCH(bool, mixes);
         const QString list = TestSupport::writeFile(path(mixes ? "hdr-list.clf" : "hdr-list-1d.clf"), hdrList(mixes));
-        static std::vector<std::array<double, 3>> references[2];
-        std::vector<std::array<double, 3>> &reference = references[mixes];
-        if (reference.empty()) {
-            for (const std::array<double, 3> &point : hdrPoints())
-                reference.push_back(peerAt(list, point));
-        }
-        // This program's own reading of the list is the transform too.
-        QVERIFY2(largestError(list, reference, true) <= 1e-5, "the process list reads as the peer reads it");
+        static std::vector<Rgb> references[2];
+        std::vector<Rgb> &reference = references[mixes];
+        for (const Rgb &point : reference.empty() ? hdrPoints() : std::vector<Rgb>())
+            reference.push_back(peerAt(list, point));
+        // This program reads the list itself as the peer does.
+        QVERIFY(largestError(list, reference, true) <= 1e-5);
         const QString out = path(name);
         const TestSupport::ProcessResult r = TestSupport::runConvert(QStringList{list, out, "--to", format} + options);
         if (tolerance == 0.0) {
@@ -292,9 +273,7 @@ private slots:
             {{"A", "--inverse", "--plain", "x.cube"}, 64, "--plain cannot be used"},
             {{"A", "--in-range", "video", "x.cube"}, 64, "--in-range must be"},
             {{"A", "--input-range", "0,16", "--shaper", "log2", "x.cube"}, 64, "--shaper log2 needs an --input-range MIN above 0"},
-            {{"A", "--input-range", "1,0.5", "x.cube"}, 64, "MAX must be above MIN"},
             {{"A", "--shaper", "linear", "x.cube"}, 64, "--shaper needs --input-range"},
-            {{"A", "--input-range", "0,16", "--plain", "x.cube"}, 64, "--plain cannot be used with --input-range"},
         };
         for (const auto &refusal : refusals) {
             const TestSupport::ProcessResult r = TestSupport::runConvert(files(refusal.arguments));
