@@ -115,6 +115,18 @@ const char kHelp[] =
     "                         \"full\" (the default): 0..1 as it is\n"
     "      --out-range RANGE  \"legal\": the output gives legal-range values, 0..1\n"
     "                         scaled to 64..940 of 1023 after the last step\n"
+    "      --input-range MIN,MAX  the output takes inputs MIN..MAX instead of 0..1\n"
+    "                         (scene-linear or log data): a format with a domain\n"
+    "                         takes the range as its own (cube, csp, clf, ctf,\n"
+    "                         houdini, spi1d); others are refused\n"
+    "      --shaper CURVE     \"linear\" or \"log2\": a 1D shaper in front of the 3D\n"
+    "                         table maps MIN..MAX onto its 0..1, log2 evenly in\n"
+    "                         stops (MIN must be above 0); written by cube\n"
+    "                         (LUT_1D_SIZE with LUT_1D_INPUT_RANGE), csp (pre-LUT),\n"
+    "                         clf and ctf (Range, LUT1D, LUT3D) and houdini (3D+1D)\n"
+    "      --shaper-size N    the shaper's entries, 2 to 65536; default: 4096. E.g.:\n"
+    "                         chromaduct-convert --input-range 0.001,16\n"
+    "                           --shaper log2 scene.clf hdr.cube\n"
     "      --compare          compare the files A and B: evaluate what each means on\n"
     "                         a lattice of --size points per axis (default 33, a\n"
     "                         1D pair too) and print per channel the largest, mean\n"
@@ -377,6 +389,52 @@ QString pipelineSteps(const QStringList &arguments, const QCommandLineParser &pa
         const int expected = option->valueName().isEmpty() ? (parser.isSet(*option) ? 1 : 0) : parser.values(*option).size();
         if (!option->valueName().isEmpty() && used.value(option) != expected)
             return QStringLiteral("cannot tell the order of the --%1 options").arg(option->names().last());
+    }
+    return QString();
+}
+
+// --input-range, --shaper and --shaper-size into settings; "" or why not.
+QString inputSpan(const QCommandLineParser &parser, const QCommandLineOption &rangeOption,
+                  const QCommandLineOption &shaperOption, const QCommandLineOption &sizeOption,
+                  LutConversion::Request *settings)
+{
+    using Shaper = LutConversion::Request::Shaper;
+    if (parser.isSet(rangeOption)) {
+        const QString text = parser.value(rangeOption);
+        const QStringList parts = text.split(QLatin1Char(','));
+        bool ok[2] = {false, false};
+        const double lo = parts.size() == 2 ? parts[0].trimmed().toDouble(&ok[0]) : 0.0;
+        const double hi = parts.size() == 2 ? parts[1].trimmed().toDouble(&ok[1]) : 0.0;
+        if (!ok[0] || !ok[1] || !std::isfinite(lo) || !std::isfinite(hi) || !std::isfinite(hi - lo))
+            return QStringLiteral("--input-range takes two numbers MIN,MAX, not \"%1\"").arg(text);
+        if (!(hi > lo))
+            return QStringLiteral("--input-range %1: MAX must be above MIN").arg(text);
+        settings->inputRange = true;
+        settings->inputMin = lo;
+        settings->inputMax = hi;
+    }
+    if (parser.isSet(shaperOption)) {
+        const QString curve = parser.value(shaperOption).trimmed().toLower();
+        if (curve != QLatin1String("linear") && curve != QLatin1String("log2"))
+            return QStringLiteral("--shaper must be \"linear\" or \"log2\", not \"%1\"").arg(parser.value(shaperOption));
+        if (!settings->inputRange)
+            return QStringLiteral("--shaper needs --input-range MIN,MAX: the span it maps onto the table");
+        settings->shaper = curve == QLatin1String("log2") ? Shaper::Log2 : Shaper::Linear;
+        // log2 of 0 or less has no value: such a span needs an offset the
+        // user chooses, so it is refused rather than guessed.
+        if (settings->shaper == Shaper::Log2 && !(settings->inputMin > 0.0))
+            return QStringLiteral("--shaper log2 needs an --input-range MIN above 0, not %1 (log2 has no value at 0 "
+                                  "or below; use --shaper linear, or a MIN such as 0.001)")
+                .arg(settings->inputMin);
+    }
+    if (parser.isSet(sizeOption)) {
+        if (settings->shaper == Shaper::None)
+            return QStringLiteral("--shaper-size needs --shaper");
+        if (!parseInteger(parser.value(sizeOption), &settings->shaperSize) || settings->shaperSize < 2
+            || settings->shaperSize > LutConversion::kMaxShaperSize)
+            return QStringLiteral("--shaper-size must be a whole number from 2 to %1, not \"%2\"")
+                .arg(LutConversion::kMaxShaperSize)
+                .arg(parser.value(sizeOption));
     }
     return QString();
 }
@@ -876,13 +934,16 @@ int runCommand(const QStringList &arguments)
     const QCommandLineOption outRangeOption(QStringLiteral("out-range"), QString(), QStringLiteral("RANGE"));
     const QCommandLineOption compareOption(QStringLiteral("compare"));
     const QCommandLineOption toleranceOption(QStringLiteral("tolerance"), QString(), QStringLiteral("T"));
+    const QCommandLineOption inputRangeOption(QStringLiteral("input-range"), QString(), QStringLiteral("MIN,MAX"));
+    const QCommandLineOption shaperOption(QStringLiteral("shaper"), QString(), QStringLiteral("CURVE"));
+    const QCommandLineOption shaperSizeOption(QStringLiteral("shaper-size"), QString(), QStringLiteral("N"));
     const QCommandLineOption quietOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
     const QCommandLineOption infoOption(QStringList{QStringLiteral("i"), QStringLiteral("info")});
     const QCommandLineOption formatsOption(QStringLiteral("formats"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     parser.addOptions({fromOption, toOption, outDirOption, sizeOption, inOrderOption, outOrderOption, scaleOption,
-                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, qualityOption, previewInputOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, inRangeOption, outRangeOption, compareOption, toleranceOption, quietOption, infoOption, formatsOption, helpOption,
+                       jobsOption, bakeOption, plainOption, force3DOption, cccidOption, applyOption, previewOption, qualityOption, previewInputOption, thenOption, thenInverseOption, inverseOption, slopeOption, offsetOption, powerOption, satOption, inRangeOption, outRangeOption, inputRangeOption, shaperOption, shaperSizeOption, compareOption, toleranceOption, quietOption, infoOption, formatsOption, helpOption,
                        versionOption});
 
     if (!parser.parse(arguments))
@@ -970,10 +1031,21 @@ int runCommand(const QStringList &arguments)
                                   .arg(option->names().last(), parser.value(*option)));
         (option == &inRangeOption ? settings.inputLegal : settings.outputLegal) = range == QLatin1String("legal");
     }
+    const QString spanProblem = inputSpan(parser, inputRangeOption, shaperOption, shaperSizeOption, &settings);
+    if (!spanProblem.isEmpty())
+        return usageError(spanProblem);
+    if (settings.inputRange) {
+        // The span shapes a LUT file written from what the input means.
+        for (const QCommandLineOption *option : {&plainOption, &applyOption, &previewOption, &infoOption}) {
+            if (parser.isSet(*option))
+                return usageError(QStringLiteral("--%1 cannot be used with --input-range").arg(option->names().last()));
+        }
+    }
     const QString stepsProblem = pipelineSteps(
         arguments, parser, {&thenOption, &thenInverseOption, &slopeOption, &offsetOption, &powerOption, &satOption},
         {&fromOption, &toOption, &outDirOption, &sizeOption, &inOrderOption, &outOrderOption, &scaleOption, &jobsOption,
-         &cccidOption, &applyOption, &previewOption, &inRangeOption, &outRangeOption, &toleranceOption},
+         &cccidOption, &applyOption, &previewOption, &qualityOption, &previewInputOption, &inRangeOption, &outRangeOption,
+         &inputRangeOption, &shaperOption, &shaperSizeOption, &toleranceOption},
         &settings.steps);
     if (!stepsProblem.isEmpty())
         return usageError(stepsProblem);

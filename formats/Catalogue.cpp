@@ -296,6 +296,7 @@ constexpr LutFormat kRows[] = {
         .reads(&R::readHoudini, kRgbBgr)
         .recogniser(&R::recognisesHoudini)
         .writes(&W::writeHoudini, kRgbBgr)
+        .shaper()
         .domain(),
     LutFormat(Id::Vf, "vf", ".vf Nuke", ".vf")
         .reads(&R::readVf, kRgbRgb)

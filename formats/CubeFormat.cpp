@@ -319,8 +319,11 @@ bool Write_LUTFile::writeCube(QString fileName, Read_LUTFile *lut)
         return writeTable1DFile(fileName, lut, LutFormatId::Cube, [&](LutTextStream &stream) {
             stream.setRealNumberNotation(QTextStream::FixedNotation);
             stream.setRealNumberPrecision(6);
-            stream << "TITLE " << '\n' << "LUT_1D_SIZE " << lut->size1D << '\n';
             const LutMeaning &m = lut->meaning;
+            // Readers of LUT_1D_INPUT_RANGE know no TITLE line.
+            if (m.inputSpan1DIsUnit())
+                stream << "TITLE " << '\n';
+            stream << "LUT_1D_SIZE " << lut->size1D << '\n';
             if (!m.inputSpan1DIsUnit()) {
                 stream << "LUT_1D_INPUT_RANGE " << m.inputMin1D[0] << ' ' << m.inputMax1D[0] << '\n';
             }
@@ -331,10 +334,53 @@ bool Write_LUTFile::writeCube(QString fileName, Read_LUTFile *lut)
             }
         });
     }
+    // A table that holds what its file means (a bake) keeps what stands in
+    // front of its cube: the 1D table that feeds it, over its input range
+    // (LUT_1D_SIZE and its entries before LUT_3D_SIZE), and the cube's own
+    // input range (DOMAIN_MIN/MAX, or LUT_3D_INPUT_RANGE behind a 1D table,
+    // which is where readers look for it then).
+    const LutMeaning &m = lut->meaning;
+    const bool front = lut->bakeRead;
+    const bool table1D = front && m.table1DFeeds3D && lut->size1D >= 1 && lut->table1D.size() == lut->size1D;
+    const bool span3D = front && !m.inputSpan3DIsUnit();
+    const auto oneSpan = [](const double lo[3], const double hi[3]) {
+        return lo[0] == lo[1] && lo[1] == lo[2] && hi[0] == hi[1] && hi[1] == hi[2];
+    };
+    if (table1D && (!oneSpan(m.inputMin1D, m.inputMax1D) || (span3D && !oneSpan(m.inputMin3D, m.inputMax3D))))
+        return fail(QStringLiteral("the cube format holds one input range for all three channels of a table behind a 1D table"));
     // The cube writer always uses the orders it was given.
     return writeCubeFile(
         fileName, lut, LutFormatId::Cube,
-        [lut](LutTextStream &stream) { stream << "TITLE " << '\n' << "LUT_3D_SIZE " << lut->size3D << '\n'; },
+        [&](LutTextStream &stream) {
+            // Nine significant digits keep the range the table was baked over.
+            stream.setRealNumberNotation(QTextStream::SmartNotation);
+            stream.setRealNumberPrecision(9);
+            // Readers of files with both tables know no TITLE line.
+            if (!table1D)
+                stream << "TITLE " << '\n';
+            if (table1D) {
+                stream << "LUT_1D_SIZE " << lut->size1D << '\n';
+                if (!m.inputSpan1DIsUnit())
+                    stream << "LUT_1D_INPUT_RANGE " << m.inputMin1D[0] << ' ' << m.inputMax1D[0] << '\n';
+                if (span3D)
+                    stream << "LUT_3D_INPUT_RANGE " << m.inputMin3D[0] << ' ' << m.inputMax3D[0] << '\n';
+            } else if (span3D) {
+                stream << "DOMAIN_MIN " << m.inputMin3D[0] << ' ' << m.inputMin3D[1] << ' ' << m.inputMin3D[2] << '\n'
+                       << "DOMAIN_MAX " << m.inputMax3D[0] << ' ' << m.inputMax3D[1] << ' ' << m.inputMax3D[2] << '\n';
+            }
+            stream << "LUT_3D_SIZE " << lut->size3D << '\n';
+            // The entries: six decimals.
+            stream.setRealNumberNotation(QTextStream::FixedNotation);
+            stream.setRealNumberPrecision(6);
+            if (table1D) {
+                const LineOrder1D lineOrder(this);
+                const QString separator = QStringLiteral(" ");
+                for (int i = 0; i < lut->size1D; ++i) {
+                    writeLut1DEntry(lut->table1D, stream, i, 1, separator);
+                    stream << '\n';
+                }
+            }
+        },
         QStringLiteral(" "), outputScale);
 }
 

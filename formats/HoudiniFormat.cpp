@@ -20,6 +20,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -229,21 +230,69 @@ bool Read_LUTFile::readHoudini(QString fileName, bool headerOnly)
 bool Write_LUTFile::writeHoudini(QString fileName, Read_LUTFile *lut)
 {
     const bool cube = lut->size3D >= 1;
-    const auto header = [&](LutTextStream &stream, int version, const char *type, int length) {
+    const LutMeaning &m = lut->meaning;
+    // A table that holds what its file means (a bake) keeps its input span
+    // and a 1D table that feeds its cube. Readers take the From of a 3D file
+    // as 0..1, so a cube's span goes into a 3D+1D file, whose pre-LUT maps
+    // the From range onto the cube's 0..1: the 1D table in front, or a
+    // straight line of two entries.
+    const bool table1D = cube && lut->bakeRead && m.table1DFeeds3D && lut->size1D >= 1
+        && lut->table1D.size() == lut->size1D;
+    const bool withPre = cube && (table1D || (lut->bakeRead && !m.inputSpan3DIsUnit()));
+    const bool spanOf1D = !cube || table1D;
+    double lo[3] = {0.0, 0.0, 0.0}, hi[3] = {1.0, 1.0, 1.0};
+    if (lut->bakeRead && (spanOf1D || withPre)) {
+        std::copy(spanOf1D ? m.inputMin1D : m.inputMin3D, (spanOf1D ? m.inputMin1D : m.inputMin3D) + 3, lo);
+        std::copy(spanOf1D ? m.inputMax1D : m.inputMax3D, (spanOf1D ? m.inputMax1D : m.inputMax3D) + 3, hi);
+    }
+    if (!(lo[0] == lo[1] && lo[1] == lo[2] && hi[0] == hi[1] && hi[1] == hi[2]))
+        return fail(QStringLiteral("the houdini format holds one From range for all three channels"));
+    if (table1D && !m.inputSpan3DIsUnit())
+        return fail(QStringLiteral("the cube of a houdini 3D+1D file takes the inputs 0..1"));
+    if (table1D) {
+        for (int i = 0; i < lut->size1D; ++i) {
+            if (lut->table1D[i][0] != lut->table1D[i][1] || lut->table1D[i][1] != lut->table1D[i][2])
+                return fail(QStringLiteral("the pre-LUT of a houdini 3D+1D file is one curve for all three channels"));
+        }
+    }
+    const auto header = [&](LutTextStream &stream, int version, const char *type, const QString &length) {
+        // Nine significant digits keep the span the table was baked over.
+        const bool unit = lo[0] == 0.0 && hi[0] == 1.0;
         stream << "Version\t\t" << version << '\n'
                << "Format\t\tany\n"
                << "Type\t\t" << type << '\n'
-               << "From\t\t0.000000 1.000000\n"
+               << "From\t\t"
+               << (unit ? QStringLiteral("0.000000 1.000000")
+                        : QString::number(lo[0], 'g', 9) + QLatin1Char(' ') + QString::number(hi[0], 'g', 9))
+               << '\n'
                << "To\t\t0.000000 1.000000\n"
                << "Black\t\t0.000000\n"
                << "White\t\t1.000000\n"
                << "Length\t\t" << length << '\n'
                << "LUT:\n";
+        // The values: six decimals.
+        stream.setRealNumberNotation(QTextStream::FixedNotation);
+        stream.setRealNumberPrecision(6);
     };
     if (cube) {
         const int n = lut->size3D;
+        const int preLength = table1D ? lut->size1D : 2;
         return writeTable3DFile(fileName, lut, LutFormatId::Houdini, [&](LutTextStream &stream) {
-            header(stream, 2, "3D", n);
+            if (withPre) {
+                header(stream, 3, "3D+1D", QStringLiteral("%1 %2").arg(n).arg(preLength));
+                stream << "Pre {\n";
+                for (int i = 0; i < preLength; ++i) {
+                    stream << '\t';
+                    if (table1D)
+                        writeLut1DValue(lut->table1D, stream, i, 1, QString());
+                    else
+                        stream << double(i);
+                    stream << '\n';
+                }
+                stream << "}\n";
+            } else {
+                header(stream, 2, "3D", QString::number(n));
+            }
             stream << "3D {\n";
             const QString separator = QStringLiteral(" ");
             for (int i = 0; i < n; ++i) {
@@ -259,9 +308,7 @@ bool Write_LUTFile::writeHoudini(QString fileName, Read_LUTFile *lut)
         });
     }
     return writeTable1DFile(fileName, lut, LutFormatId::Houdini, [&](LutTextStream &stream) {
-        header(stream, 1, "C", lut->size1D);
-        stream.setRealNumberNotation(QTextStream::FixedNotation);
-        stream.setRealNumberPrecision(6);
+        header(stream, 1, "C", QString::number(lut->size1D));
         // The blocks name their channels: under the format's own order they
         // are the table's channels as they are.
         // One "RGB" block when the channels share a curve (the only 1D

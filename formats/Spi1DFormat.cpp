@@ -160,9 +160,17 @@ bool Write_LUTFile::writeSpi1D(QString fileName, Read_LUTFile *lut)
     // The values are outputs over the input range 0..1, as reals: "From" is
     // an input range to every reader of the format, so it cannot carry a
     // code scale (the dispatch refuses one).
+    // A table that holds what its file means (a bake) keeps its input span.
+    const LutMeaning &m = lut->meaning;
+    const bool span = lut->bakeRead && !m.inputSpan1DIsUnit();
+    if (span && !(m.inputMin1D[0] == m.inputMin1D[1] && m.inputMin1D[1] == m.inputMin1D[2] && m.inputMax1D[0] == m.inputMax1D[1]
+                   && m.inputMax1D[1] == m.inputMax1D[2]))
+        return fail(QStringLiteral("the spi1d format holds one From range for all three channels"));
+    const QString from = span ? QString::number(m.inputMin1D[0], 'g', 9) + QLatin1Char(' ') + QString::number(m.inputMax1D[0], 'g', 9)
+                              : QStringLiteral("0.0 1");
     return writeTable1DFile(fileName, lut, LutFormatId::Spi1D, [&](LutTextStream &stream) {
         stream << "Version 1" << '\n'
-               << "From 0.0 1" << '\n'
+               << "From " << from << '\n'
                << "Length " << lut->size1D << '\n'
                << "Components 3" << '\n'
                << "{" << '\n';

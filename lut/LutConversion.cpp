@@ -13,6 +13,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <new>
@@ -63,6 +64,76 @@ struct Prepared
     int scale = 0;
 };
 
+// An input span's curve onto the lattice's 0..1 (linear, or log2 for a
+// log2 shaper) and its inverse. Inputs below the span take 0, above it 1.
+double spanPosition(Request::Shaper shaper, double lo, double hi, double x)
+{
+    double t = shaper == Request::Shaper::Log2 ? std::log2(x / lo) / std::log2(hi / lo) : (x - lo) / (hi - lo);
+    if (!(t > 0.0)) // below the span, or NaN (log2 of an input at or below 0)
+        t = 0.0;
+    return std::min(t, 1.0);
+}
+
+double spanInput(Request::Shaper shaper, double lo, double hi, double t)
+{
+    return shaper == Request::Shaper::Log2 ? lo * std::pow(hi / lo, t) : lo + (hi - lo) * t;
+}
+
+// Why format cannot take the input span (and shaper) of request on a table
+// of the given dimension; empty when it can.
+QString spanProblem(const Request &request, const LutFormat &format, int dimension)
+{
+    const QString name = QLatin1String(format.name);
+    if (request.shaper != Request::Shaper::None && dimension != 3)
+        return QStringLiteral("the %1 format holds no 3D table for a shaper to stand in front of").arg(name);
+    if (!format.holdsDomain)
+        return QStringLiteral("the %1 format holds no input range, which --input-range needs").arg(name);
+    if (request.shaper == Request::Shaper::Log2 && !format.holdsShaper)
+        return QStringLiteral("the %1 format holds no shaper in front of its table, which --shaper log2 needs").arg(name);
+    return QString();
+}
+
+// Bakes lut over the input span of request into out (its table allocated at
+// the output's size): the lattice point t stands for the input that the
+// span's curve maps onto t. With shaperTable, out gains that curve as a 1D
+// table of request.shaperSize entries over the span in front of its 3D
+// table; otherwise the span becomes the table's own.
+bool bakeOverSpan(const Request &request, const Read_LUTFile &lut, bool for3D, bool shaperTable, Read_LUTFile *out)
+{
+    const double lo = request.inputMin, hi = request.inputMax;
+    // Without a 1D table in front, the table spans the inputs linearly.
+    const Request::Shaper shaper = shaperTable ? request.shaper : Request::Shaper::Linear;
+    Read_LUTFile spanned;
+    spanned.meaning.evaluate = [&lut, shaper, lo, hi](double rgb[3]) {
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = spanInput(shaper, lo, hi, rgb[c]);
+        LutCalc::evaluate(&lut, rgb);
+    };
+    spanned.meaning.evaluateSize3D = LutCalc::hasTransform3D(&lut) ? 1 : 0;
+    spanned.meaning.evaluateCost = lut.meaning.evaluate ? lut.meaning.evaluateCost : 0;
+    spanned.bakeRead = true;
+    if (for3D ? !LutCalc::bakeCube(&spanned, out) : !LutCalc::bake1D(&spanned, out))
+        return false;
+    // The tables hold what the file means: writers write the span with them.
+    out->bakeRead = true;
+    LutMeaning &meaning = out->meaning;
+    if (shaperTable) {
+        const int n = request.shaperSize;
+        if (!out->setSize1D(n, false))
+            return false;
+        for (int i = 0; i < n; ++i) {
+            const float t = float(spanPosition(shaper, lo, hi, lo + (hi - lo) * i / (n - 1)));
+            std::fill(out->table1D[i], out->table1D[i] + 3, t);
+        }
+        meaning.table1DFeeds3D = true;
+    }
+    double *min = for3D && !shaperTable ? meaning.inputMin3D : meaning.inputMin1D;
+    double *max = for3D && !shaperTable ? meaning.inputMax3D : meaning.inputMax1D;
+    std::fill(min, min + 3, lo);
+    std::fill(max, max + 3, hi);
+    return true;
+}
+
 // Chooses the output and brings lut to the output's lattice. A failure is
 // about the input (it lacks what the output needs, or cannot be brought to
 // its lattice) or the output (its format cannot hold the table, or another
@@ -110,21 +181,31 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
     int scale = request.scale;
     // A format of either dimension writes a cube for a transform that mixes
     // the channels, else the 1D table.
-    const int dimension = outFormat->dimension             ? outFormat->dimension
-        : request.force3D || LutCalc::hasTransform3D(&lut) ? 3
-                                                            : 1;
+    // A shaper stands in front of a 3D table.
+    const bool shaped = request.inputRange && request.shaper != Request::Shaper::None;
+    const int dimension = outFormat->dimension                       ? outFormat->dimension
+        : request.force3D || shaped || LutCalc::hasTransform3D(&lut) ? 3
+                                                                      : 1;
+    if (request.inputRange) {
+        const QString problem = spanProblem(request, *outFormat, dimension);
+        if (!problem.isEmpty())
+            return failure(Status::WriteFailed, outName, problem);
+    }
+    // The shaper a format holds is written as a 1D table in front of its
+    // 3D table; a linear shaper in a format without one is its domain.
+    const bool shaperTable = shaped && outFormat->holdsShaper;
     // A writer handed the container read writes its shaper and spans (the
     // csp and Truelight writers) where its tables are the file's and keep
     // their size: the file written then means what the input means, unbaked.
     const int ownSize = dimension == 3 ? (has3D ? lut.size3D : 0) : (has1D ? lut.size1D : 0);
-    const bool frontKeepable = outFormat->writesShaper && ownSize > 0 && (request.size <= 0 || request.size == ownSize)
+    const bool frontKeepable = !request.inputRange && outFormat->writesShaper && ownSize > 0 && (request.size <= 0 || request.size == ownSize)
         && outFormat->entriesFor(ownSize, dimension == 3) == ownSize && Write_LUTFile::frontWritable(lut, dimension == 3);
     // A file whose steps no table holds is always baked. A file whose tables
     // are its whole transform is resampled (or written as it is): the very
     // values its evaluation would give, at a fraction of the cost.
     const bool needsEvaluation = bool(lut.meaning.evaluate) || (dimension == 3 && !has3D)
         || (dimension == 1 && LutCalc::hasTransform3D(&lut)) || !lut.plainReadingLosses(dimension, frontKeepable).isEmpty();
-    const bool bake = lut.meaning.evaluate || (request.bake && needsEvaluation);
+    const bool bake = lut.meaning.evaluate || (request.bake && (needsEvaluation || request.inputRange));
     if (request.require3DTable && !has3D)
         return failure(Status::WriteFailed, inName,
                        QStringLiteral("holds no 3D table, which the %1 output needs").arg(QLatin1String(outFormat->name)));
@@ -152,12 +233,14 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
                                 .arg(outSize)
                                 .arg(QLatin1String(outFormat->name));
         if (bake) {
-            if (!resampled.setSize3D(outSize, false) || !LutCalc::bakeCube(&lut, &resampled))
+            if (!resampled.setSize3D(outSize, false)
+                || !(request.inputRange ? bakeOverSpan(request, lut, true, shaperTable, &resampled)
+                                        : LutCalc::bakeCube(&lut, &resampled)))
                 return failure(Status::WriteFailed, inName,
                                QStringLiteral("cannot bake on a lattice of size %1: %2").arg(outSize).arg(resampled.errorString));
             source = &resampled;
             // A matrix stays one, for the writers of matrix formats.
-            resampled.meaning.hasMatrix = lut.meaning.hasMatrix;
+            resampled.meaning.hasMatrix = lut.meaning.hasMatrix && !request.inputRange;
             resampled.meaning.matrix = lut.meaning.matrix;
         } else if (outSize != lut.size3D) {
             if (!resampled.setSize3D(outSize, false) || !LutCalc::resampleCube(&lut, &resampled))
@@ -189,11 +272,13 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
                                .arg(wanted)
                                .arg(length > 0 ? QStringLiteral(" (it holds %1)").arg(length) : QString()));
         if (bake) {
-            if (!resampled.setSize1D(length, false) || !LutCalc::bake1D(&lut, &resampled))
+            if (!resampled.setSize1D(length, false)
+                || !(request.inputRange ? bakeOverSpan(request, lut, false, false, &resampled)
+                                        : LutCalc::bake1D(&lut, &resampled)))
                 return failure(Status::WriteFailed, inName,
                                QStringLiteral("cannot bake %1 entries: %2").arg(length).arg(resampled.errorString));
             source = &resampled;
-            resampled.meaning.hasMatrix = lut.meaning.hasMatrix;
+            resampled.meaning.hasMatrix = lut.meaning.hasMatrix && !request.inputRange;
             resampled.meaning.matrix = lut.meaning.matrix;
         } else if (length != lut.size1D) {
             if (!resampled.setSize1D(length, false) || !LutCalc::resample1D(&lut, &resampled))
@@ -239,7 +324,7 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
     }
     // A baked table stands for the same transform: a grade the file is
     // stays known to the writers (the .cc writer writes it).
-    if (bake && source == &resampled)
+    if (bake && source == &resampled && !request.inputRange)
         resampled.meaning.cdl = lut.meaning.cdl;
     out->table = source;
     out->size3D = outSize;
@@ -490,7 +575,8 @@ Result readTransformUnguarded(const Request &request, Read_LUTFile *transform)
 Result convertUnguarded(const Request &request, QSet<QString> *written, Stage *stage)
 {
     Request readRequest = request;
-    readRequest.bake = readRequest.bake || isPipeline(request);
+    // A pipeline composes what each file means, and an input span bakes it.
+    readRequest.bake = readRequest.bake || isPipeline(request) || request.inputRange;
     Read_LUTFile lut;
     Result result = readTransformUnguarded(readRequest, &lut);
     if (result.status != Status::Done)

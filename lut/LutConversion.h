@@ -53,6 +53,12 @@ struct Step
     LutCdl grade; // Grade
 };
 
+// The entries of a shaper in front of a 3D table when not told otherwise:
+// enough that a log2 shaper over 14 stops, interpolated linearly, stays
+// within 5e-4 of the curve from 0.02 up.
+constexpr int kDefaultShaperSize = 4096;
+constexpr int kMaxShaperSize = 65536;
+
 struct Request
 {
     QString input;                   // the file to read
@@ -81,6 +87,19 @@ struct Request
     // conversion a pipeline.
     bool inputLegal = false;
     bool outputLegal = false;
+    // An input span: the LUT written takes inputs inputMin..inputMax (on
+    // every channel) instead of 0..1. With a shaper, a 1D table in front of
+    // the 3D table maps the span onto the lattice's 0..1, linearly or
+    // logarithmically (log2 needs inputMin above 0); without one, the span
+    // is the table's domain. An output format that holds neither the span
+    // nor the shaper asked for is refused. Either makes the conversion
+    // bake what the input means.
+    enum class Shaper { None, Linear, Log2 };
+    bool inputRange = false;
+    double inputMin = 0.0;
+    double inputMax = 1.0;
+    Shaper shaper = Shaper::None;
+    int shaperSize = kDefaultShaperSize;
 
     QString output;                // the file to write ("-": standard output)
     QString outputDir;             // no output: a file in this folder named after the input

@@ -218,7 +218,8 @@ private slots:
         const ProcessResult help = runConvert({"--help"});
         QCOMPARE(help.exitCode, 0);
         for (const char *option :
-             {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--jobs", "--info", "--formats", "--compare", "--tolerance"})
+             {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--jobs", "--info", "--formats",
+              "--compare", "--tolerance", "--input-range", "--shaper", "--shaper-size", "--quality", "--preview-input"})
             QVERIFY2(help.out.contains(option), option);
         QVERIFY(help.out.contains("take --scale, and what they write without it: tiled-image (65535), strip-image (65535), "
                                   "3dl (4095), pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535), vlt (4095), flame (4095)."));

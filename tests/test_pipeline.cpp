@@ -1,8 +1,13 @@
 // The command line's pipeline: --quiet, the ASC CDL grade options, --then, --then-inverse,
-// --inverse and the legal ranges, against OpenColorIO's ociobakelut where it does the same, and the inverse of a table
-// composed with the table itself; --compare of two files.
+// --inverse, the legal ranges and the input span with its shaper, against OpenColorIO's ociobakelut and
+// ociochecklut where they do the same, and the inverse of a table composed with the table itself; --compare of two
+// files.
 
 #include "TestSupport.h"
+#include "calc/LutCalc.h"
+#include "lut/LutFileOptions.h"
+#include "lut/LutFormats.h"
+#include "lut/Read_LUTFile.h"
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
@@ -85,6 +90,63 @@ std::vector<Stats> reportedStats(const QByteArray &out)
         }
     }
     return stats;
+}
+
+// Scene-linear to a display-like code: a channel-mixing Matrix (left out for a 1D transform),
+// log2 and a Range that maps 0.001..16 (-9.97..4 stops) onto 0..1.
+QByteArray hdrList(bool mixes)
+{
+    const QByteArray node = "    <%1 inBitDepth=\"32f\" outBitDepth=\"32f\"%2</%1>\n";
+    const QByteArray matrix = "><Array dim=\"3 3\">0.9 0.08 0.02  0.05 0.9 0.05  0.01 0.09 0.9</Array>";
+    const QByteArray range = "><minInValue>-9.965784</minInValue><maxInValue>4</maxInValue><minOutValue>0</minOutValue>"
+                             "<maxOutValue>1</maxOutValue>";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"hdr\" compCLFversion=\"3\">\n"
+        + (mixes ? QString(node).arg("Matrix", matrix).toUtf8() : QByteArray()) + QString(node).arg("Log", " style=\"log2\">").toUtf8()
+        + QString(node).arg("Range", range).toUtf8() + "</ProcessList>\n";
+}
+
+using Rgb = std::array<double, 3>;
+
+// Colours from 0.02 to 15, spread logarithmically: ten greys and six with the channels apart.
+std::vector<Rgb> hdrPoints()
+{
+    std::vector<Rgb> points;
+    const auto v = [](int i) { return 0.02 * std::pow(15.0 / 0.02, i % 10 / 9.0); };
+    for (int i = 0; i < 16; ++i)
+        points.push_back(i < 10 ? Rgb{v(i), v(i), v(i)} : Rgb{v(i), v(i + 4), v(i + 7)});
+    return points;
+}
+
+// What ociochecklut makes of one colour through file (NaN when it says nothing).
+Rgb peerAt(const QString &file, const Rgb &rgb)
+{
+    QStringList arguments{file};
+    for (double c : rgb)
+        arguments << QString::number(c, 'g', 9);
+    const QList<QByteArray> words = TestSupport::runProcess("ociochecklut", arguments).out.simplified().split(' ');
+    const int n = words.size();
+    return n < 3 ? Rgb{NAN, NAN, NAN} : Rgb{words[n - 3].toDouble(), words[n - 2].toDouble(), words[n - 1].toDouble()};
+}
+
+// The largest difference at the points between file, as ociochecklut or (ours) this program
+// reads it, and the reference colours.
+double largestError(const QString &file, const std::vector<Rgb> &reference, bool ours)
+{
+    Read_LUTFile lut;
+    LutFileOptions options{file, LutFormats::forInput(file)->id};
+    options.bake = true;
+    if (ours && !lut.readLut(options, false))
+        return INFINITY;
+    const std::vector<Rgb> points = hdrPoints();
+    double worst = 0.0;
+    for (size_t p = 0; p < points.size(); ++p) {
+        Rgb got = ours ? points[p] : peerAt(file, points[p]);
+        if (ours)
+            LutCalc::evaluate(&lut, got.data());
+        for (size_t c = 0; c < 3; ++c)
+            worst = std::isnan(got[c]) ? INFINITY : std::max(worst, std::fabs(got[c] - reference[p][c]));
+    }
+    return worst;
 }
 
 } // namespace
@@ -179,6 +241,61 @@ private slots:
         QVERIFY2(worst <= 1e-4, qPrintable(QStringLiteral("largest difference %1").arg(worst)));
     }
 
+    // An HDR transform baked for inputs 0.001..16 behind a log2 shaper in every format that holds
+    // one, read back by the peer and here; a cube without the shaper (the span as its domain)
+    // for the gain. Formats that hold neither the span nor the shaper are refused.
+    void inputRangeAndShaper_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<double>("tolerance"); // 0: refused
+        QTest::addColumn<bool>("mixes");       // the list with its Matrix, else a 1D transform
+        const QStringList log2{"--input-range", "0.001,16", "--shaper", "log2"}, span{"--input-range", "0.001,16"};
+        QTest::newRow("cube") << "cube" << "hdr.cube" << log2 << 3e-3 << true;
+        QTest::newRow("csp") << "csp" << "hdr.csp" << log2 << 3e-3 << true;
+        QTest::newRow("clf") << "clf" << "hdr.clf" << log2 << 3e-3 << true;
+        QTest::newRow("houdini") << "houdini" << "hdr.lut" << log2 << 3e-3 << true;
+        QTest::newRow("cube without shaper") << "cube" << "span.cube" << span << 1.0 << true;
+        // A 1D table of 4096 entries spans the range as its domain.
+        QTest::newRow("spi1d span") << "spi1d" << "span.spi1d" << span << 3e-3 << false;
+        QTest::newRow("clf 1D span") << "clf" << "span1d.clf" << span << 3e-3 << false;
+        QTest::newRow("spi3d refused") << "spi3d" << "hdr.spi3d" << span << 0.0 << true;
+        QTest::newRow("3dl refused") << "3dl" << "hdr.3dl" << log2 << 0.0 << true;
+        QTest::newRow("spi1d shaper refused") << "spi1d" << "hdr.spi1d" << log2 << 0.0 << false;
+    }
+    void inputRangeAndShaper()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, name);
+        QFETCH(QStringList, options);
+        QFETCH(double, tolerance);
+        QFETCH(bool, mixes);
+        const QString list = TestSupport::writeFile(path(mixes ? "hdr-list.clf" : "hdr-list-1d.clf"), hdrList(mixes));
+        static std::vector<Rgb> references[2];
+        std::vector<Rgb> &reference = references[mixes];
+        for (const Rgb &point : reference.empty() ? hdrPoints() : std::vector<Rgb>())
+            reference.push_back(peerAt(list, point));
+        // This program reads the list itself as the peer does.
+        QVERIFY(largestError(list, reference, true) <= 1e-5);
+        const QString out = path(name);
+        const TestSupport::ProcessResult r = TestSupport::runConvert(QStringList{list, out, "--to", format} + options);
+        if (tolerance == 0.0) {
+            QVERIFY2(r.exitCode == 2 && r.err.count('\n') == 1 && r.err.contains(name.toUtf8() + ": the " + format.toUtf8() + " format holds no"),
+                     r.err.constData());
+            QVERIFY(!QFile::exists(out));
+            return;
+        }
+        QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), r.err.constData());
+        const double peer = largestError(out, reference, false), ours = largestError(out, reference, true);
+        qInfo("%s: largest error at 0.02..15 %.3g read by the peer, %.3g read here", qPrintable(name), peer, ours);
+        QVERIFY2(peer <= tolerance && ours <= tolerance, qPrintable(QStringLiteral("%1, %2").arg(peer).arg(ours)));
+        // The shaper's gain: without it a 33-point cube spreads its lattice evenly over 0.001..16
+        // and misses the dark half by a hundred times more.
+        if (name == "span.cube")
+            QVERIFY2(peer > 100 * 3e-3, qPrintable(QStringLiteral("%1").arg(peer)));
+    }
+
     // --quiet drops the notes (here: a cube resampled to the 64 points a tiled image holds), not
     // the errors; a bad pipeline is a usage error or names the file it could not read.
     void quietAndRefusals()
@@ -198,6 +315,8 @@ private slots:
             {{"A", "--power", "0,1,1", "x.cube"}, 64, "power"},
             {{"A", "--inverse", "--plain", "x.cube"}, 64, "--plain cannot be used"},
             {{"A", "--in-range", "video", "x.cube"}, 64, "--in-range must be"},
+            {{"A", "--input-range", "0,16", "--shaper", "log2", "x.cube"}, 64, "--shaper log2 needs an --input-range MIN above 0"},
+            {{"A", "--shaper", "linear", "x.cube"}, 64, "--shaper needs --input-range"},
         };
         for (const auto &refusal : refusals) {
             const TestSupport::ProcessResult r = TestSupport::runConvert(files(refusal.arguments));

@@ -19,7 +19,8 @@
 //
 // The writer puts a 3D table into a list with one LUT3D and a 1D table into
 // one LUT1D, reals with nine significant digits, which read back as the very
-// floats they came from.
+// floats they came from; a baked table's input span goes into a Range in
+// front, and a 1D table that feeds the cube into a LUT1D before the LUT3D.
 
 #include "formats/clf/ClfNodes.h"
 #include "formats/clf/ClfParser.h"
@@ -194,6 +195,22 @@ bool writeProcessList(Write_LUTFile *writer, const QString &fileName, const Read
     const QString description = source.isEmpty() ? QStringLiteral("Written by chromaduct")
                                                  : QStringLiteral("Converted from %1").arg(source.toHtmlEscaped());
 
+    // A table that holds what its file means (a bake) keeps its input span
+    // as a Range in front of it, which maps the span onto 0..1, and a 1D
+    // table that feeds the cube as a LUT1D in front of the LUT3D. The
+    // reader takes such a list back into the same tables.
+    const LutMeaning &m = lut->meaning;
+    const bool table1D = is3D && lut->bakeRead && m.table1DFeeds3D && lut->size1D >= 1
+        && lut->table1D.size() == lut->size1D;
+    const bool spanOf1D = table1D || !is3D;
+    const double *lo = spanOf1D ? m.inputMin1D : m.inputMin3D;
+    const double *hi = spanOf1D ? m.inputMax1D : m.inputMax3D;
+    const bool range = lut->bakeRead && (spanOf1D ? !m.inputSpan1DIsUnit() : !m.inputSpan3DIsUnit());
+    if (range && !(lo[0] == lo[1] && lo[1] == lo[2] && hi[0] == hi[1] && hi[1] == hi[2]))
+        return writer->fail(QStringLiteral("a Range holds one input range for all three channels"));
+    if (table1D && !m.inputSpan3DIsUnit())
+        return writer->fail(QStringLiteral("a LUT3D behind a LUT1D takes the inputs 0..1"));
+
     auto write = [&](LutTextStream &stream) {
         stream << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                << "<ProcessList id=\"" << digest.result().toHex() << "\" "
@@ -202,6 +219,25 @@ bool writeProcessList(Write_LUTFile *writer, const QString &fileName, const Read
         stream.setRealNumberNotation(QTextStream::SmartNotation);
         stream.setRealNumberPrecision(9);
         const QString separator = QStringLiteral(" ");
+        if (range) {
+            stream << "    <Range inBitDepth=\"32f\" outBitDepth=\"32f\">\n"
+                   << "        <minInValue>" << lo[0] << "</minInValue>\n"
+                   << "        <maxInValue>" << hi[0] << "</maxInValue>\n"
+                   << "        <minOutValue>0</minOutValue>\n"
+                   << "        <maxOutValue>1</maxOutValue>\n"
+                   << "    </Range>\n";
+        }
+        const auto writeLut1D = [&]() {
+            stream << "    <LUT1D inBitDepth=\"32f\" outBitDepth=\"32f\">\n"
+                   << "        <Array dim=\"" << lut->size1D << " 3\">\n";
+            for (int e = 0; e < lut->size1D; ++e) {
+                writer->writeLut1DEntry(lut->table1D, stream, e, 1, separator);
+                stream << '\n';
+            }
+            stream << "        </Array>\n    </LUT1D>\n";
+        };
+        if (table1D)
+            writeLut1D();
         if (is3D) {
             const int n = lut->size3D;
             stream << "    <LUT3D inBitDepth=\"32f\" outBitDepth=\"32f\" interpolation=\"tetrahedral\">\n"
@@ -217,13 +253,7 @@ bool writeProcessList(Write_LUTFile *writer, const QString &fileName, const Read
             }
             stream << "        </Array>\n    </LUT3D>\n";
         } else {
-            stream << "    <LUT1D inBitDepth=\"32f\" outBitDepth=\"32f\">\n"
-                   << "        <Array dim=\"" << lut->size1D << " 3\">\n";
-            for (int e = 0; e < lut->size1D; ++e) {
-                writer->writeLut1DEntry(lut->table1D, stream, e, 1, separator);
-                stream << '\n';
-            }
-            stream << "        </Array>\n    </LUT1D>\n";
+            writeLut1D();
         }
         stream << "</ProcessList>\n";
     };
