@@ -1,6 +1,7 @@
 #include "FuzzTarget.h"
 
 #include "calc/LutCalc.h"
+#include "lut/LutFileOptions.h"
 #include "lut/LutFormats.h"
 #include "lut/LutImageCodec.h"
 #include "lut/Read_LUTFile.h"
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -23,6 +25,7 @@ namespace {
 
 
 const LutFormat *g_format = nullptr;
+bool g_picture = false; // every input a picture for --apply
 bool g_fuzzing = false; // in the libFuzzer target, not the replay
 FuzzTarget::Outcome g_outcome;
 std::unique_ptr<QTemporaryDir> g_scratch;
@@ -172,11 +175,60 @@ double declaredPixels(const uint8_t *data, size_t size)
     return declared.isValid() ? double(declared.width()) * double(declared.height()) : 0;
 }
 
+// A picture through --apply: a LUT with a shaper and a cube that mixes the
+// channels, into a picture of the type the hash picks; a success leaves a
+// picture, a failure gives its reason.
+void runPicture(const uint8_t *data, size_t size)
+{
+    g_outcome = FuzzTarget::Outcome();
+    g_outcome.reader = FuzzTarget::kPictureReader;
+    static const std::unique_ptr<Read_LUTFile> lut = [] {
+        auto read = std::make_unique<Read_LUTFile>();
+        const QString path = g_scratch->filePath(QStringLiteral("picture-lut.cube"));
+        QFile file(path);
+        const QByteArray text = "LUT_1D_SIZE 3\nLUT_3D_SIZE 2\n0 0 0\n0.7 0.7 0.7\n1 1 1\n"
+                                "0.1 0 0\n0.9 0.1 0\n0 0.8 0.1\n0.7 0.8 0\n0 0.1 0.9\n1 0 0.7\n0.1 1 1\n0.9 0.9 0.8\n";
+        LutFileOptions options{path, LutFormatId::Cube};
+        options.bake = true;
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || (file.close(), !read->readLut(options, false))) {
+            std::fprintf(stderr, "chromaduct-fuzz: cannot make the picture LUT\n");
+            std::abort();
+        }
+        return read;
+    }();
+    const QString input = g_scratch->filePath(QStringLiteral("picture-input"));
+    if (!writeInput(input, data, size)) {
+        std::fprintf(stderr, "chromaduct-fuzz: cannot write %s\n", qPrintable(input));
+        std::abort();
+    }
+    const quint32 h = hashOf(data, size);
+    static const char *const types[] = {"png", "tif", "jpg", "bmp", "dpx"};
+    const QString output = g_scratch->filePath(QStringLiteral("picture-output.") + QLatin1String(types[h % 5]));
+    LutImageCodec::PictureOutput picture;
+    picture.bits = (h >> 4) % 4 == 0 ? 8 : 0;
+    QString reason;
+    QStringList notes;
+    const int status = LutImageCodec::applyToPicture(*lut, input, output, picture, &reason, &notes);
+    g_outcome.read = status == 0;
+    g_outcome.reason = reason;
+    if (status != 0 && reason.isEmpty()) {
+        std::fprintf(stderr, "chromaduct-fuzz: picture reader: failed without a reason\n");
+        std::abort();
+    }
+    if (status == 0 && QFileInfo(output).size() == 0) {
+        std::fprintf(stderr, "chromaduct-fuzz: picture reader: succeeded without a picture\n");
+        std::abort();
+    }
+    QFile::remove(input);
+    QFile::remove(output);
+}
+
 void runOne(const LutFormat *format, const uint8_t *data, size_t size)
 {
     const bool image = isImage(format);
     g_outcome = FuzzTarget::Outcome();
     g_outcome.format = format;
+    g_outcome.reader = format->name;
     const QString input = scratchFile("input", format);
     if (!writeInput(input, data, size)) {
         std::fprintf(stderr, "chromaduct-fuzz: cannot write %s\n", qPrintable(input));
@@ -228,7 +280,9 @@ void initialise(int *argc, char ***argv)
         std::exit(2);
     }
 
-    if (const char *name = std::getenv("CHROMADUCT_FUZZ_FORMAT")) {
+    if (const char *name = std::getenv("CHROMADUCT_FUZZ_FORMAT"); name && std::strcmp(name, kPictureReader) == 0) {
+        g_picture = true;
+    } else if (name) {
         const LutFormat *format = LutFormats::byName(QString::fromLocal8Bit(name));
         if (!format || !format->canRead()) {
             std::fprintf(stderr, "chromaduct-fuzz: CHROMADUCT_FUZZ_FORMAT=%s names no readable format\n", name);
@@ -241,6 +295,13 @@ void initialise(int *argc, char ***argv)
 void setFormat(const LutFormat *format)
 {
     g_format = format;
+    g_picture = false;
+}
+
+void setPicture()
+{
+    g_format = nullptr;
+    g_picture = true;
 }
 
 const Outcome &lastOutcome()
@@ -264,6 +325,16 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    // A picture as the readers' bounds take it: a 64 KiB PNG, BMP or TIFF may
+    // declare millions of pixels, each a LUT evaluation; the fuzzer takes
+    // pictures of up to 256 x 256 pixels one run in 64 larger, as it does
+    // LUT images below.
+    if (g_picture) {
+        if (g_fuzzing && declaredPixels(data, size) > 256 * 256 && hashOf(data, size) % 64 != 0)
+            return 0;
+        runPicture(data, size);
+        return 0;
+    }
     const LutFormat *format = g_format;
     if (!format) {
         if (size == 0)

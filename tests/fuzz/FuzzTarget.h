@@ -9,7 +9,10 @@
 // The reader is chosen by the CHROMADUCT_FUZZ_FORMAT environment variable
 // (a catalogue name or identifier) or by setFormat(); when neither names
 // one, the first byte of the input picks it (modulo the format count) and
-// the rest is the file.
+// the rest is the file. The name "picture" (kPictureReader, or
+// setPicture()) takes every input as a picture for --apply instead: read by
+// the picture readers (PNG, JPEG, TIFF, BMP, DPX, ...), through a LUT, into
+// a picture of a type the input's hash picks.
 
 #include <QString>
 
@@ -26,15 +29,19 @@ namespace FuzzTarget {
 // names no readable format.
 void initialise(int *argc, char ***argv);
 
+constexpr const char *kPictureReader = "picture";
+
 // Every later input goes to this reader (null: the environment's choice,
-// or the first byte).
+// or the first byte), or is a picture for --apply.
 void setFormat(const LutFormat *format);
+void setPicture();
 
 // How the last input went: the reader it went to, and the failure reason
 // (empty when it read).
 struct Outcome
 {
-    const LutFormat *format = nullptr;
+    const LutFormat *format = nullptr; // null for a picture
+    const char *reader = "";           // the format's name, or kPictureReader
     bool read = false;
     QString reason;
 };

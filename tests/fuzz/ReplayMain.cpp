@@ -80,10 +80,17 @@ QStringList filesOf(const QStringList &paths)
     return files;
 }
 
-// Runs every file through the entry point. Returns the number of files
-// that did not read though they must (readable seeds), or -1 when a file
-// cannot be opened.
-int replay(const QStringList &files, const LutFormat *given, bool quiet)
+// Whether a file goes to the picture reader: asked for, or named
+// "picture-..." with no reader given.
+bool isPicture(const QString &path, const LutFormat *given, bool picture)
+{
+    return picture || (!given && QFileInfo(path).fileName().startsWith(QLatin1String(FuzzTarget::kPictureReader) + QLatin1Char('-')));
+}
+
+// Runs every file through the entry point (through the picture reader when
+// picture is set). Returns the number of files that did not read though
+// they must (readable seeds), or -1 when a file cannot be opened.
+int replay(const QStringList &files, const LutFormat *given, bool picture, bool quiet)
 {
     std::signal(SIGPROF, onTimeout);
     itimerval limit = {};
@@ -95,8 +102,10 @@ int replay(const QStringList &files, const LutFormat *given, bool quiet)
             return -1;
         }
         const QByteArray data = file.readAll();
-        const LutFormat *format = formatFor(path, given);
-        FuzzTarget::setFormat(format);
+        if (isPicture(path, given, picture))
+            FuzzTarget::setPicture();
+        else
+            FuzzTarget::setFormat(formatFor(path, given));
         qstrncpy(g_current, QFile::encodeName(path).constData(), sizeof g_current);
         limit.it_value.tv_sec = kSecondsPerInput;
         ::setitimer(ITIMER_PROF, &limit, nullptr);
@@ -108,7 +117,7 @@ int replay(const QStringList &files, const LutFormat *given, bool quiet)
         if (mustRead && !outcome.read)
             ++refused;
         if (!quiet || (mustRead && !outcome.read))
-            std::printf("%-11s %s: %s\n", format->name, qPrintable(path),
+            std::printf("%-11s %s: %s\n", outcome.reader, qPrintable(path),
                         outcome.read ? "read" : qPrintable(QStringLiteral("refused: ") + outcome.reason));
     }
     return refused;
@@ -127,6 +136,7 @@ void listReaders()
         if (format->canRead() && !shared)
             std::printf("%s\n", format->name);
     }
+    std::printf("%s\n", FuzzTarget::kPictureReader);
 }
 
 // Writes the seeds into a scratch folder and replays them: the readable
@@ -143,11 +153,15 @@ int checkSeeds()
     for (int id = 0; id < LutFormats::kCount; ++id) {
         const LutFormat *format = LutFormats::byId(id);
         const QString folder = dir.filePath(QLatin1String(format->name));
-        const int r = replay(filesOf({folder}), format, true);
+        const int r = replay(filesOf({folder}), format, false, true);
         if (r < 0)
             return 1;
         refused += r;
     }
+    const int pictures = replay(filesOf({dir.filePath(QLatin1String(FuzzTarget::kPictureReader))}), nullptr, true, true);
+    if (pictures < 0)
+        return 1;
+    refused += pictures;
     std::printf("%d seeds replayed, %d readable ones refused\n", written, refused);
     return refused == 0 ? 0 : 1;
 }
@@ -188,9 +202,11 @@ int main(int argc, char *argv[])
     }
 
     const LutFormat *given = nullptr;
+    bool picture = false;
     if (args.value(0) == QLatin1String("--format")) {
-        given = LutFormats::byName(args.value(1));
-        if (!given || !given->canRead()) {
+        picture = args.value(1) == QLatin1String(FuzzTarget::kPictureReader);
+        given = picture ? nullptr : LutFormats::byName(args.value(1));
+        if (!picture && (!given || !given->canRead())) {
             usage();
             return 64;
         }
@@ -205,7 +221,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "chromaduct-fuzz-replay: no files to replay\n");
         return 1;
     }
-    const int refused = replay(files, given, false);
+    const int refused = replay(files, given, picture, false);
     if (refused < 0)
         return 1;
     std::printf("%d inputs replayed within %ld s each\n", int(files.size()), kSecondsPerInput);

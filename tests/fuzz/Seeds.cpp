@@ -1,5 +1,8 @@
 #include "Seeds.h"
 
+#include "FuzzTarget.h"
+#include "image/LutDpx.h"
+
 #include "lut/LutFormats.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
@@ -102,6 +105,16 @@ public:
             return false;
         ++m_count;
         return true;
+    }
+
+    // Writes bytes as dir/picture/<name>, a seed of the picture reader.
+    void addPicture(const QString &name, const QByteArray &bytes)
+    {
+        const QString folder = m_dir + QLatin1Char('/') + QLatin1String(FuzzTarget::kPictureReader);
+        QFile file(folder + QLatin1Char('/') + name);
+        if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            m_failed = true;
+        ++m_count;
     }
 
     int result() const { return m_failed ? -1 : m_count; }
@@ -565,6 +578,59 @@ void addImageSeeds(SeedWriter &seeds)
     seeds.add(kHald, QStringLiteral("crafted-grey-8x8.png"), encoded(grey, "PNG"));
 }
 
+// Pictures for --apply: a gradient with a half-transparent corner in each
+// type the readers take (8 and 16 bits; DPX of 10 bits both ways, RGBA and
+// 16 bits), and DPX headers that lie about the size or the layout.
+void addPictureSeeds(SeedWriter &seeds)
+{
+    QImage image(24, 16, QImage::Format_RGBA64);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 24; ++x)
+            image.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 2800), quint16(y * 4300), quint16((x + y) * 1600),
+                                                         x < 4 && y < 4 ? 32768 : 65535));
+    seeds.addPicture(QStringLiteral("valid-gradient-16.png"), encoded(image, "PNG"));
+    seeds.addPicture(QStringLiteral("valid-gradient-8.png"), encoded(image.convertToFormat(QImage::Format_RGBA8888), "PNG"));
+    seeds.addPicture(QStringLiteral("valid-gradient-16.tif"), encoded(image, "TIFF"));
+    seeds.addPicture(QStringLiteral("valid-gradient.jpg"), encoded(image.convertToFormat(QImage::Format_RGB32), "JPEG"));
+    seeds.addPicture(QStringLiteral("valid-gradient.bmp"), encoded(image.convertToFormat(QImage::Format_RGB32), "BMP"));
+    const auto dpx = [&](int bits, bool alpha) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        DpxWriter writer;
+        std::vector<quint16> row(24 * 4);
+        const int top = (1 << bits) - 1;
+        bool ok = writer.open(&buffer, 24, 16, bits, alpha, QByteArray(), QStringLiteral("seed.dpx"));
+        for (int y = 0; y < 16 && ok; ++y) {
+            for (int x = 0; x < 24; ++x) {
+                const QRgba64 c = image.pixelColor(x, y).rgba64();
+                const quint16 v[4] = {c.red(), c.green(), c.blue(), c.alpha()};
+                for (int k = 0; k < 4; ++k)
+                    row[size_t(4 * x + k)] = quint16((v[k] * top + 32767) / 65535);
+            }
+            ok = writer.writeRow(row.data());
+        }
+        return ok ? bytes : QByteArray();
+    };
+    const QByteArray dpx10 = dpx(10, false);
+    seeds.addPicture(QStringLiteral("valid-gradient-10.dpx"), dpx10);
+    seeds.addPicture(QStringLiteral("valid-gradient-10-rgba.dpx"), dpx(10, true));
+    seeds.addPicture(QStringLiteral("valid-gradient-16.dpx"), dpx(16, false));
+    const auto patched = [&](int offset, int bytes, quint32 value) {
+        QByteArray b = dpx10;
+        for (int i = bytes - 1; i >= 0; --i, value >>= 8)
+            b[offset + i] = char(value & 0xff);
+        return b;
+    };
+    seeds.addPicture(QStringLiteral("crafted-huge.dpx"), patched(772, 4, 0x7fffffff));
+    seeds.addPicture(QStringLiteral("crafted-zero.dpx"), patched(776, 4, 0));
+    seeds.addPicture(QStringLiteral("crafted-padding.dpx"), patched(780 + 32, 4, 0x40000000));
+    seeds.addPicture(QStringLiteral("crafted-method-b.dpx"), patched(780 + 24, 2, 2));
+    seeds.addPicture(QStringLiteral("crafted-12-bit.dpx"), patched(780 + 23, 1, 12));
+    seeds.addPicture(QStringLiteral("crafted-offset.dpx"), patched(780 + 28, 4, 0xfffffff0));
+    seeds.addPicture(QStringLiteral("crafted-cut.dpx"), dpx10.left(dpx10.size() / 2));
+}
+
 } // namespace
 
 namespace FuzzSeeds {
@@ -579,6 +645,7 @@ int write(const QString &dir)
     addIccSeeds(seeds);
     addTransformSeeds(seeds);
     addImageSeeds(seeds);
+    addPictureSeeds(seeds);
     return seeds.result();
 }
 
