@@ -154,13 +154,8 @@ bool readProcessList(Read_LUTFile *lut, const QString &fileName, bool headerOnly
     // A single Matrix is a matrix transform (its bit depths scale its
     // coefficients, which keeps it one).
     if (nodes.size() == 1) {
-        if (const Matrix *matrix = std::get_if<Matrix>(&nodes[0].op)) {
-            LutMatrix m;
-            for (int r = 0; r < 3; ++r) {
-                std::copy(matrix->m[r], matrix->m[r] + 3, m.m[r]);
-                m.offset[r] = matrix->m[r][3];
-            }
-            lut->meaning.setMatrix(m);
+        if (const LutMatrix *matrix = std::get_if<LutMatrix>(&nodes[0].op)) {
+            lut->meaning.setMatrix(*matrix);
             return true;
         }
     }

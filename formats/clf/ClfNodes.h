@@ -89,15 +89,6 @@ struct Range
     bool mixesChannels() const { return false; }
 };
 
-// A Matrix: three rows of three coefficients and an offset.
-struct Matrix
-{
-    double m[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
-
-    void apply(double rgb[3]) const;
-    bool mixesChannels() const;
-};
-
 enum class CdlStyle { Fwd, Rev, FwdNoClamp, RevNoClamp };
 
 // An ASC_CDL: slope, offset and power per channel, then saturation (the
@@ -288,7 +279,8 @@ struct GradingTone
     float scPivot = 0.4f, scContrast = 1.0f;
 };
 
-using Operation = std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D,
+// A Matrix node is the container's affine transform, LutMatrix.
+using Operation = std::variant<Lut1D, Lut3D, Range, LutMatrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D,
                                ExposureContrast, FixedFunction, GradingPrimary, GradingRgbCurve, GradingTone>;
 
 // One node of the list: its operation, where the file gives it, and the

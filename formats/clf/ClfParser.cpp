@@ -240,7 +240,7 @@ private:
     // InverseLUT3D.
     bool makeInverse(Node &node, LutRead &lut, bool hueAdjust);
     bool parseRange(Node &node, Range &range);
-    bool parseMatrix(Node &node, Matrix &matrix);
+    bool parseMatrix(Node &node, LutMatrix &matrix);
     bool parseCdl(Node &node, Cdl &cdl);
     bool parseLog(Node &node, Log &log);
     bool parseExponent(Node &node, Exponent &exponent, bool gammaNames);
@@ -582,7 +582,7 @@ bool ProcessListParser::parseNode(NodeKind kind)
         ok = parseGradingTone(node.op.emplace<GradingTone>());
         break;
     case NodeKind::Matrix:
-        ok = parseMatrix(node, node.op.emplace<Matrix>());
+        ok = parseMatrix(node, node.op.emplace<LutMatrix>());
         break;
     case NodeKind::Cdl:
         ok = parseCdl(node, node.op.emplace<Cdl>());
@@ -891,7 +891,7 @@ bool ProcessListParser::parseRange(Node &node, Range &range)
     return true;
 }
 
-bool ProcessListParser::parseMatrix(Node &node, Matrix &matrix)
+bool ProcessListParser::parseMatrix(Node &node, LutMatrix &matrix)
 {
     bool haveArray = false;
     const bool read = readChildren([&] {
@@ -924,7 +924,7 @@ bool ProcessListParser::parseMatrix(Node &node, Matrix &matrix)
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 3; ++c)
                 matrix.m[r][c] = values[r * columns + c] * node.inScale / node.outScale;
-            matrix.m[r][3] = offsets ? values[r * columns + columns - 1] / node.outScale : 0.0;
+            matrix.offset[r] = offsets ? values[r * columns + columns - 1] / node.outScale : 0.0;
         }
         return true;
     });
