@@ -2,7 +2,8 @@
 // Format that extends it (identifier 18, ".ctf"): an XML ProcessList whose
 // process nodes (LUT1D, LUT3D, Range, Matrix, ASC_CDL, Log, Exponent, and in
 // the transform format also the inverse tables, ExposureContrast,
-// FixedFunction, the grading nodes and References to other lists) are
+// FixedFunction, the grading nodes and References to other lists, or to
+// their inverses) are
 // applied to a colour one after the other.
 //
 // This file is the glue between the list and the LUT container. ClfParser

@@ -105,7 +105,9 @@ struct Cdl
     bool mixesChannels() const { return saturation != 1.0; }
 };
 
-enum class LogStyle { Log10, Log2, AntiLog10, AntiLog2, LinToLog, LogToLin, CameraLinToLog, CameraLogToLin };
+// Each style is followed by its inverse (the parser inverts a style by
+// flipping the lowest bit).
+enum class LogStyle { Log10, AntiLog10, Log2, AntiLog2, LinToLog, LogToLin, CameraLinToLog, CameraLogToLin };
 
 // The parameters of one channel of a Log node, with the derived values of
 // the camera styles' linear segment.
@@ -165,6 +167,7 @@ struct ExposureContrast
     bool mixesChannels() const { return false; }
 };
 
+// Each style is followed by its inverse, as in LogStyle.
 enum class FixedStyle {
     RedMod03Fwd, RedMod03Rev, RedMod10Fwd, RedMod10Rev, Glow03Fwd, Glow03Rev, Glow10Fwd, Glow10Rev,
     DarkToDim10, DimToDark10, GamutComp13Fwd, GamutComp13Rev, Rec2100SurroundFwd, Rec2100SurroundRev,

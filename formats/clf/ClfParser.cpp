@@ -187,8 +187,11 @@ class ProcessListParser
 public:
     // chain: the files that refer to this one, outermost first, this one
     // last (canonical paths); filesRead counts the files of the whole read.
-    ProcessListParser(QFile *file, bool clfFile, QStringList chain, int *filesRead)
-        : m_file(file), m_clfFile(clfFile), m_chain(std::move(chain)), m_filesRead(filesRead)
+    // inverted: every node is read as its inverse (the list is read through
+    // an odd number of inverted References); the order stays the file's,
+    // the Reference reverses it.
+    ProcessListParser(QFile *file, bool clfFile, QStringList chain, int *filesRead, bool inverted = false)
+        : m_file(file), m_clfFile(clfFile), m_chain(std::move(chain)), m_filesRead(filesRead), m_inverted(inverted)
     {
     }
 
@@ -234,6 +237,8 @@ private:
     bool parseNode(NodeKind kind);
     bool parseBitDepth(const QXmlStreamAttributes &attributes, const char *name, double *scale);
     bool parseLut(Node &node, bool is3D, bool inverse);
+    // inverse: the node is an inverse table (its Array holds the outputs
+    // of the table it inverts).
     bool parseLutArray(const Node &node, LutRead &lut, bool inverse);
     bool parseIndexMap(const Node &node, LutCurve &curve);
     // Makes node the inverse of the table read: an InverseLUT1D or
@@ -260,6 +265,7 @@ private:
     bool m_clfFile;
     QStringList m_chain;
     int *m_filesRead;
+    bool m_inverted;
     QXmlStreamReader m_xml;
     // The list's version as the transform format numbers them, major * 100
     // + minor: a CLF list (compCLFversion) of version 2.0 or before reads as
@@ -661,7 +667,11 @@ bool ProcessListParser::parseLut(Node &node, bool is3D, bool inverse)
         return false;
     if (!lut.hasArray)
         return failAt(node.line, QStringLiteral("no <Array>"));
-    if (inverse)
+    if (lut.hasIndexMap && m_inverted)
+        return failAt(node.line, QStringLiteral("a LUT1D with an <IndexMap> cannot be inverted"));
+    // Read inverted, a table becomes the inverse table and the inverse table
+    // the table.
+    if (inverse != m_inverted)
         return makeInverse(node, lut, hueAdjust);
     if (is3D) {
         Lut3D &lut3D = node.op.emplace<Lut3D>();
@@ -745,8 +755,9 @@ bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut, bool inver
         return fail(QStringLiteral("Array size %1 is outside 2..%2").arg(d[0]).arg(limit));
     const int size = int(d[0]);
     const int components = int(d[is3D ? 3 : 1]);
-    if (inverse && is3D && size > kMaxInverseCubeSize)
-        return fail(QStringLiteral("an InverseLUT3D of %1 points per axis is above the %2 inverted")
+    if (inverse != m_inverted && is3D && size > kMaxInverseCubeSize)
+        return fail(QStringLiteral("%1 of %2 points per axis is above the %3 inverted")
+                        .arg(QLatin1String(inverse ? "an InverseLUT3D" : "a LUT3D read inverted"))
                         .arg(size)
                         .arg(kMaxInverseCubeSize));
     if (lut.halfDomain && size != 65536)
@@ -888,6 +899,14 @@ bool ProcessListParser::parseRange(Node &node, Range &range)
         // normalised values are compared within a millionth.
         return failAt(node.line, QStringLiteral("a Range with one pair of values needs the same value in and out"));
     }
+    if (m_inverted) {
+        // The inverse maps the output limits back onto the input ones (a
+        // clamp at one limit stays that clamp).
+        if (range.hasMin && range.hasMax && !(range.maxOut > range.minOut))
+            return failAt(node.line, QStringLiteral("a Range onto a single value cannot be inverted"));
+        std::swap(range.minIn, range.minOut);
+        std::swap(range.maxIn, range.maxOut);
+    }
     return true;
 }
 
@@ -926,7 +945,15 @@ bool ProcessListParser::parseMatrix(Node &node, LutMatrix &matrix)
                 matrix.m[r][c] = values[r * columns + c] * node.inScale / node.outScale;
             matrix.offset[r] = offsets ? values[r * columns + columns - 1] / node.outScale : 0.0;
         }
-        return true;
+        if (!m_inverted)
+            return true;
+        // With alpha 0 in, the colour block inverts on its own unless the
+        // colour rows take alpha (which the inverse then feeds back).
+        for (int r = 0; rows == 4 && r < 3; ++r) {
+            if (values[r * columns + 3] != 0.0)
+                return fail(QStringLiteral("a Matrix whose colour rows take alpha cannot be inverted"));
+        }
+        return matrix.invert(&matrix) || fail(QStringLiteral("a singular Matrix cannot be inverted"));
     });
     return read && (haveArray || failAt(node.line, QStringLiteral("a Matrix without an <Array>")));
 }
@@ -948,6 +975,10 @@ bool ProcessListParser::parseCdl(Node &node, Cdl &cdl)
     if (!style)
         return false;
     cdl.style = style->style;
+    if (m_inverted) {
+        static const CdlStyle kInverse[] = {CdlStyle::Rev, CdlStyle::Fwd, CdlStyle::RevNoClamp, CdlStyle::FwdNoClamp};
+        cdl.style = kInverse[int(cdl.style)];
+    }
     // A SOPNode holds Slope, Offset and Power, three numbers each, and a
     // SatNode one Saturation; either node may be missing.
     const struct
@@ -1119,6 +1150,10 @@ bool ProcessListParser::parseLog(Node &node, Log &log)
         return failAt(node.line, QStringLiteral("the camera Log styles need LogParams for every channel"));
     if ((film || (before2 && filmStyles)) && !(filmSet[0] && filmSet[1] && filmSet[2]))
         return failAt(node.line, QStringLiteral("film-style LogParams needed for every channel"));
+    if (m_inverted) {
+        // Each style and its inverse are neighbours in LogStyle.
+        log.style = LogStyle(int(log.style) ^ 1);
+    }
     return true;
 }
 
@@ -1143,7 +1178,7 @@ bool ProcessListParser::parseExponent(Node &node, Exponent &exponent, bool gamma
     if (!style)
         return false;
     exponent.style = style->style;
-    exponent.reverse = style->reverse;
+    exponent.reverse = style->reverse != m_inverted;
     const bool moncurve =
         exponent.style == ExponentStyle::Moncurve || exponent.style == ExponentStyle::MoncurveMirror;
     // The mirror and pass-through styles came with 2.0 (and CLF 3).
@@ -1209,7 +1244,7 @@ bool ProcessListParser::parseExposureContrast(Node &node, ExposureContrast &ec)
     if (!style)
         return false;
     ec.style = style->style;
-    ec.reverse = style->reverse;
+    ec.reverse = style->reverse != m_inverted;
     bool haveParams = false;
     // ECParams holds the values; DynamicParameter elements mark some of them
     // as an application's to change, and the values stated are taken.
@@ -1298,6 +1333,10 @@ bool ProcessListParser::parseFixedFunction(Node &node, FixedFunction &function, 
                                      .arg(name, QLatin1String(style->text))
                                      .arg(style->params)
                                      .arg(count));
+    if (m_inverted) {
+        // Each style and its inverse are neighbours in FixedStyle.
+        function.style = FixedStyle(int(function.style) ^ 1);
+    }
     const double *p = function.params;
     if (style->params == 1 && !(p[0] >= 0.01 && p[0] <= 100.0))
         return failAt(node.line, QStringLiteral("the surround's gamma %1 is outside 0.01..100").arg(p[0]));
@@ -1421,7 +1460,7 @@ bool ProcessListParser::parseGradingPrimary(GradingPrimary &primary)
 
     GradingPrimary &p = primary;
     p.style = style->style;
-    p.reverse = style->reverse;
+    p.reverse = style->reverse != m_inverted;
     p.pivotBlack = pivotBlack;
     p.pivotWhite = pivotWhite;
     p.saturation = saturation;
@@ -1558,7 +1597,7 @@ bool ProcessListParser::parseGradingRgbCurve(GradingRgbCurve &rgbCurve)
     }
     if (knots > kMaxKnots)
         return failAt(line, QStringLiteral("a GradingRGBCurve whose curves need %1 knots, more than %2").arg(knots).arg(kMaxKnots));
-    rgbCurve.reverse = style->reverse;
+    rgbCurve.reverse = style->reverse != m_inverted;
     // Curves that all leave the values alone skip the log encoding too.
     rgbCurve.linToLog = style->style == GradingStyle::Linear && bypass.isNull() && !identity;
     return true;
@@ -1581,7 +1620,7 @@ bool ProcessListParser::parseGradingTone(GradingTone &tone)
         return false;
     const qint64 line = m_xml.lineNumber();
     tone.style = style->style;
-    tone.reverse = style->reverse;
+    tone.reverse = style->reverse != m_inverted;
     // The zones' elements, the names of their start and width attributes,
     // and each style's defaults for them.
     static const struct
@@ -1665,9 +1704,12 @@ bool ProcessListParser::parseReference(const Node &node)
     const QString path = attributes.value(QLatin1String("path")).toString();
     if (path.isEmpty())
         return fail(QStringLiteral("a Reference needs a path"));
-    const QStringRef inverted = attributes.value(QLatin1String("inverted"));
-    if (!inverted.isEmpty() && inverted.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
-        return fail(QStringLiteral("a Reference inverted=\"%1\" is not evaluated").arg(inverted));
+    // inverted="true" applies the list's inverse: each node inverted, in
+    // the opposite order.
+    const QStringRef invertedText = attributes.value(QLatin1String("inverted"));
+    const bool inverted = invertedText.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+    if (!invertedText.isEmpty() && !inverted && invertedText.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
+        return fail(QStringLiteral("a Reference inverted=\"%1\" is not \"true\" or \"false\"").arg(invertedText));
     // path is relative to basePath, and basePath (or path, when there is
     // none) to the folder of the file that holds the Reference.
     const QDir here = QFileInfo(m_file->fileName()).absoluteDir();
@@ -1690,11 +1732,13 @@ bool ProcessListParser::parseReference(const Node &node)
         return failAt(node.line, QStringLiteral("the Reference path=\"%1\" cannot be opened: %2 (%3)")
                                      .arg(path, file.errorString(), chainText(QFileInfo(canonical).fileName())));
     ProcessListParser inner(&file, canonical.endsWith(QLatin1String(".clf"), Qt::CaseInsensitive),
-                            QStringList(m_chain) << canonical, m_filesRead);
+                            QStringList(m_chain) << canonical, m_filesRead, m_inverted != inverted);
     if (!inner.parse())
         // Each level adds its file and line: "line 3: in mid.ctf, line 4: in
         // inner.ctf, line 9: reason".
         return failAt(node.line, QStringLiteral("in %1, %2").arg(QFileInfo(canonical).fileName(), inner.error));
+    if (inverted)
+        std::reverse(inner.nodes.begin(), inner.nodes.end());
     for (Node &n : inner.nodes)
         nodes.push_back(std::move(n));
     return true;
