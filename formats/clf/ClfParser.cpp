@@ -2,6 +2,7 @@
 
 #include "formats/clf/ClfHalf.h"
 #include "lut/LutScan.h"
+#include "lut/LutXmlReader.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,7 +23,6 @@ namespace {
 // end of a token is refused (a 256-point cube with ten characters a value
 // stays below it).
 constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
-constexpr qint64 kReadBlock = 1 << 20;
 
 enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction, Reference, GradingPrimary, GradingRgbCurve, GradingTone };
 
@@ -182,7 +182,7 @@ struct LutRead
 // a time so that one endless token cannot take the memory (see
 // kMaxTokenBytes); a document type declaration is refused outright, which
 // keeps entity expansion out.
-class ProcessListParser
+class ProcessListParser : LutXmlReader
 {
 public:
     // chain: the files that refer to this one, outermost first, this one
@@ -191,32 +191,21 @@ public:
     // an odd number of inverted References); the order stays the file's,
     // the Reference reverses it.
     ProcessListParser(QFile *file, bool clfFile, QStringList chain, int *filesRead, bool inverted = false)
-        : m_file(file), m_clfFile(clfFile), m_chain(std::move(chain)), m_filesRead(filesRead), m_inverted(inverted)
+        : LutXmlReader(file, kMaxTokenBytes,
+                       QStringLiteral("a document type declaration is not accepted in a process list")),
+          m_file(file), m_clfFile(clfFile), m_chain(std::move(chain)), m_filesRead(filesRead), m_inverted(inverted)
     {
     }
 
     bool parse();
     std::vector<Node> nodes;
-    QString error;
+    using LutXmlReader::error;
 
 private:
-    // The next token, feeding the reader as it needs; Invalid (with error
-    // set) on a failure.
-    QXmlStreamReader::TokenType next();
-    // Record "line N: reason" (the first failure only) and return false.
-    bool fail(const QString &reason) { return failAt(m_xml.lineNumber(), reason); }
-    bool failAt(qint64 line, const QString &reason);
-    // Calls child() at each child element of the current element, up to its
-    // end; child reads the element whole (or skips it) and returns false to
-    // stop.
-    template <typename Child>
-    bool readChildren(Child &&child);
-    // Reads past the end of the current element and everything in it.
-    bool skipElement();
     // Reads the text of the current element up to its end (a child element
     // is an error) and hands each blank-separated token to take.
     template <typename Take>
-    bool readText(Take &&take);
+    bool readTokens(Take &&take);
     // The numbers of the current element's text: exactly count of them.
     bool readNumbers(double *numbers, int count, const QString &what);
     bool attributeNumber(const QXmlStreamAttributes &attributes, const char *name, double *value,
@@ -266,7 +255,6 @@ private:
     QStringList m_chain;
     int *m_filesRead;
     bool m_inverted;
-    QXmlStreamReader m_xml;
     // The list's version as the transform format numbers them, major * 100
     // + minor: a CLF list (compCLFversion) of version 2.0 or before reads as
     // 1.7, a later one as 2.0; a CTF list without a version is 1.2.
@@ -274,104 +262,21 @@ private:
     bool m_clf = false;      // the list gives compCLFversion
     QString m_versionText;   // as the file gives it, for messages
     QString m_lastOutDepth; // the outBitDepth of the node before
-    qint64 m_fedSinceToken = 0;
-    bool m_failed = false;
 };
 
-bool ProcessListParser::failAt(qint64 line, const QString &reason)
-{
-    if (!m_failed)
-        error = QStringLiteral("line %1: %2").arg(line).arg(reason);
-    m_failed = true;
-    return false;
-}
-
-QXmlStreamReader::TokenType ProcessListParser::next()
-{
-    for (;;) {
-        const QXmlStreamReader::TokenType token = m_xml.readNext();
-        if (token != QXmlStreamReader::Invalid || m_xml.error() != QXmlStreamReader::PrematureEndOfDocumentError
-            || m_file->atEnd()) {
-            m_fedSinceToken = 0;
-            if (token == QXmlStreamReader::Invalid)
-                fail(m_xml.errorString());
-            else if (token == QXmlStreamReader::DTD)
-                fail(QStringLiteral("a document type declaration is not accepted in a process list"));
-            return m_failed ? QXmlStreamReader::Invalid : token;
-        }
-        if (m_fedSinceToken > kMaxTokenBytes) {
-            fail(QStringLiteral("more than %1 MiB of text without a tag").arg(kMaxTokenBytes >> 20));
-            return QXmlStreamReader::Invalid;
-        }
-        const QByteArray block = m_file->read(kReadBlock);
-        if (block.isEmpty()) {
-            fail(QStringLiteral("read error: %1").arg(m_file->errorString()));
-            return QXmlStreamReader::Invalid;
-        }
-        m_fedSinceToken += block.size();
-        m_xml.addData(block);
-    }
-}
-
-template <typename Child>
-bool ProcessListParser::readChildren(Child &&child)
-{
-    for (;;) {
-        switch (next()) {
-        case QXmlStreamReader::Invalid:
-            return false;
-        case QXmlStreamReader::EndElement:
-            return true;
-        case QXmlStreamReader::StartElement:
-            if (!child())
-                return false;
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-bool ProcessListParser::skipElement()
-{
-    // Counted rather than recursive: nesting depth is the file's to choose.
-    for (qint64 depth = 1; depth > 0;) {
-        const QXmlStreamReader::TokenType token = next();
-        if (token == QXmlStreamReader::Invalid)
-            return false;
-        depth += token == QXmlStreamReader::StartElement ? 1 : token == QXmlStreamReader::EndElement ? -1 : 0;
-    }
-    return true;
-}
-
 template <typename Take>
-bool ProcessListParser::readText(Take &&take)
+bool ProcessListParser::readTokens(Take &&take)
 {
-    const QString element = elementName();
     TokenSplitter splitter;
-    for (;;) {
-        switch (next()) {
-        case QXmlStreamReader::Invalid:
-            return false;
-        case QXmlStreamReader::Characters:
-            if (!splitter.feed(m_xml.text(), m_xml.lineNumber(), take))
-                return false;
-            break;
-        case QXmlStreamReader::EndElement:
-            return splitter.flush(take);
-        case QXmlStreamReader::StartElement:
-            return fail(QStringLiteral("<%1> inside <%2>").arg(elementName(), element));
-        default:
-            break;
-        }
-    }
+    return readText([&](const QStringRef &text) { return splitter.feed(text, m_xml.lineNumber(), take); })
+           && splitter.flush(take);
 }
 
 bool ProcessListParser::readNumbers(double *numbers, int count, const QString &what)
 {
     int n = 0;
     const qint64 line = m_xml.lineNumber();
-    const bool ok = readText([&](const char *token, int length, qint64 tokenLine) {
+    const bool ok = readTokens([&](const char *token, int length, qint64 tokenLine) {
         double v = 0.0;
         if (!tokenToNumber(token, length, &v) || !std::isfinite(v))
             return failAt(tokenLine, QStringLiteral("%1: \"%2\" is not a finite number")
@@ -781,7 +686,7 @@ bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut, bool inver
     // the units of its input depth.
     const double outScale = inverse ? node.inScale : node.outScale;
     qint64 count = 0;
-    const bool read = readText([&](const char *token, int length, qint64 tokenLine) {
+    const bool read = readTokens([&](const char *token, int length, qint64 tokenLine) {
         double v = 0.0;
         const QLatin1String text(token, length);
         // Only the entries of a half-domain table that stand for infinities
@@ -823,7 +728,7 @@ bool ProcessListParser::parseIndexMap(const Node &node, LutCurve &curve)
     double dim = 0.0;
     if (!textToNumber(dimText, &dim) || !(dim >= 1.0 && dim <= double(kMax1DSize)) || dim != std::floor(dim))
         return fail(QStringLiteral("IndexMap dim=\"%1\" is not its number of entries").arg(dimText));
-    const bool read = readText([&](const char *token, int length, qint64 line) {
+    const bool read = readTokens([&](const char *token, int length, qint64 line) {
         const char *at = static_cast<const char *>(std::memchr(token, '@', size_t(length)));
         double input = 0.0, index = 0.0;
         if (!at || !tokenToNumber(token, int(at - token), &input)
@@ -1534,7 +1439,7 @@ bool ProcessListParser::parseGradingRgbCurve(GradingRgbCurve &rgbCurve)
         p = {{near, (near + far) / 2, far}, {near, (near + far) / 2, far}, {0.0f, 0.0f, 0.0f}};
     auto readFloats = [this](std::vector<float> &values, const QString &what) {
         values.clear();
-        return readText([&](const char *token, int length, qint64 tokenLine) {
+        return readTokens([&](const char *token, int length, qint64 tokenLine) {
             double v = 0.0;
             if (!tokenToNumber(token, length, &v) || !std::isfinite(v) || std::fabs(v) > FLT_MAX)
                 return failAt(tokenLine, QStringLiteral("%1: \"%2\" is not a finite number")
