@@ -20,12 +20,12 @@
 #include "lut/LutCdl.h"
 #include "lut/LutScan.h"
 #include "lut/LutTextOutput.h"
+#include "lut/LutXmlReader.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QXmlStreamReader>
 
 #include <charconv>
 #include <memory>
@@ -48,105 +48,33 @@ struct Correction
 
 // Reads every ColorCorrection of a CDL document, at any depth below its
 // root, in file order.
-class CdlParser
+class CdlParser : LutXmlReader
 {
 public:
-    explicit CdlParser(const QByteArray &text) : m_xml(text) {}
+    explicit CdlParser(const QByteArray &text)
+        : LutXmlReader(text, QStringLiteral("a document type declaration is not accepted in a CDL file"))
+    {
+    }
 
     bool parse();
     std::vector<Correction> corrections;
-    QString error;
+    using LutXmlReader::error;
 
 private:
-    // The next token; Invalid, with error set, on a failure.
-    QXmlStreamReader::TokenType next();
-    bool fail(const QString &reason) { return failAt(m_xml.lineNumber(), reason); }
-    bool failAt(qint64 line, const QString &reason);
-    bool skipElement();
-    // Calls child() at each child element of the current element, up to its
-    // end; child reads the element whole (or skips it).
-    template <typename Child>
-    bool readChildren(Child &&child);
     // The text of the current element up to its end.
-    bool readText(QString *text);
+    bool readText(QString *text)
+    {
+        return LutXmlReader::readText([text](const QStringRef &piece) {
+            *text += piece;
+            return true;
+        });
+    }
     // Exactly count numbers in the current element's text.
     bool readNumbers(double *numbers, int count);
     bool parseCorrection();
     bool parseSop(LutCdl &cdl);
     bool parseSat(LutCdl &cdl);
-
-    QXmlStreamReader m_xml;
-    bool m_failed = false;
 };
-
-bool CdlParser::failAt(qint64 line, const QString &reason)
-{
-    if (!m_failed)
-        error = QStringLiteral("line %1: %2").arg(line).arg(reason);
-    m_failed = true;
-    return false;
-}
-
-QXmlStreamReader::TokenType CdlParser::next()
-{
-    const QXmlStreamReader::TokenType token = m_xml.readNext();
-    if (token == QXmlStreamReader::Invalid)
-        fail(m_xml.errorString());
-    else if (token == QXmlStreamReader::DTD)
-        fail(QStringLiteral("a document type declaration is not accepted in a CDL file"));
-    return m_failed ? QXmlStreamReader::Invalid : token;
-}
-
-bool CdlParser::skipElement()
-{
-    // Counted rather than recursive: nesting depth is the file's to choose.
-    for (qint64 depth = 1; depth > 0;) {
-        const QXmlStreamReader::TokenType token = next();
-        if (token == QXmlStreamReader::Invalid)
-            return false;
-        depth += token == QXmlStreamReader::StartElement ? 1 : token == QXmlStreamReader::EndElement ? -1 : 0;
-    }
-    return true;
-}
-
-template <typename Child>
-bool CdlParser::readChildren(Child &&child)
-{
-    for (;;) {
-        switch (next()) {
-        case QXmlStreamReader::Invalid:
-            return false;
-        case QXmlStreamReader::EndElement:
-            return true;
-        case QXmlStreamReader::StartElement:
-            if (!child())
-                return false;
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-bool CdlParser::readText(QString *text)
-{
-    const QString element = m_xml.name().toString();
-    for (;;) {
-        switch (next()) {
-        case QXmlStreamReader::Invalid:
-            return false;
-        case QXmlStreamReader::Characters:
-            *text += m_xml.text();
-            break;
-        case QXmlStreamReader::EndElement:
-            return true;
-        case QXmlStreamReader::StartElement:
-            return fail(QStringLiteral("<%1> inside <%2>").arg(m_xml.name().toString(), element));
-        default:
-            break;
-        }
-    }
-}
 
 bool CdlParser::readNumbers(double *numbers, int count)
 {

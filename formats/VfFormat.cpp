@@ -128,17 +128,16 @@ bool Read_LUTFile::readVf(QString fileName, bool headerOnly)
         if (!grid->setSize3D(n, false))
             return fail(grid->errorString);
         std::copy(table3D.data(), table3D.data() + 3 * total, grid->table3D.data());
-        double matrix[3][4];
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 4; ++c)
-                matrix[r][c] = m[4 * r + c] * (c < 3 ? n : 1);
+        LutMatrix matrix;
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c)
+                matrix.m[r][c] = m[4 * r + c] * n;
+            matrix.offset[r] = m[4 * r + 3];
+        }
         meaning.evaluateSize3D = n;
         meaning.evaluate = [grid, matrix](double rgb[3]) {
-            double t[3];
-            for (int r = 0; r < 3; ++r)
-                t[r] = matrix[r][0] * rgb[0] + matrix[r][1] * rgb[1] + matrix[r][2] * rgb[2] + matrix[r][3];
-            LutCalc::evaluate(grid.get(), t);
-            std::copy(t, t + 3, rgb);
+            matrix.apply(rgb);
+            LutCalc::evaluate(grid.get(), rgb);
         };
     }
     return true;

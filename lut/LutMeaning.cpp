@@ -103,6 +103,34 @@ bool LutMatrix::mixesChannels() const
     return false;
 }
 
+bool LutMatrix::invert(LutMatrix *inverse) const
+{
+    // The adjugate over the determinant, then the offset taken back through
+    // it: in = m^-1 x (out - offset).
+    LutMatrix result;
+    double (&a)[3][3] = result.m;
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+            a[r][c] = m[r1][c1] * m[r2][c2] - m[r1][c2] * m[r2][c1];
+        }
+    }
+    const double det = m[0][0] * a[0][0] + m[0][1] * a[1][0] + m[0][2] * a[2][0];
+    if (!(det != 0.0) || !std::isfinite(det))
+        return false;
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c)
+            a[r][c] /= det;
+        result.offset[r] = -(a[r][0] * offset[0] + a[r][1] * offset[1] + a[r][2] * offset[2]);
+    }
+    for (int r = 0; r < 3; ++r) {
+        if (!std::isfinite(a[r][0] + a[r][1] + a[r][2] + result.offset[r]))
+            return false;
+    }
+    *inverse = result;
+    return true;
+}
+
 void LutMeaning::setMatrix(const LutMatrix &m)
 {
     hasMatrix = true;

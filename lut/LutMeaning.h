@@ -64,6 +64,9 @@ struct LutMatrix
     void apply(double rgb[3]) const;
     // True when a channel's output depends on another channel's input.
     bool mixesChannels() const;
+    // Sets inverse to the transform that undoes this one; false when the
+    // matrix is singular (or so near it that the inverse is not finite).
+    bool invert(LutMatrix *inverse) const;
 };
 
 struct LutMeaning

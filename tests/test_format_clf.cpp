@@ -520,8 +520,8 @@ private slots:
             {"alias", processList("<Reference " + f32 + " alias=\"look\"/>\n", ctf2),
              "line 3: a Reference by alias=\"look\" needs a configuration (refs.ctf -> alias look)"},
             {"no path", processList("<Reference " + f32 + "/>\n", ctf2), "line 3: a Reference needs a path"},
-            {"inverted", processList("<Reference " + f32 + " path=\"mid.ctf\" inverted=\"true\"/>\n", ctf2),
-             "inverted=\"true\" is not evaluated"},
+            {"inverted, not a flag", processList("<Reference " + f32 + " path=\"mid.ctf\" inverted=\"yes\"/>\n", ctf2),
+             "line 3: a Reference inverted=\"yes\" is not \"true\" or \"false\""},
             {"bad node inside", processList("<Log " + f32 + " style=\"log2\"/>\n" + ref + "bad-inner.ctf\"/>\n", ctf2),
              "line 4: in bad-inner.ctf, line 3: cannot evaluate a <Warp> node"},
             {"in CLF", processList(ref + "mid.ctf\"/>\n"), "line 3: a <Reference> node belongs to the transform format"},
@@ -531,8 +531,86 @@ private slots:
             QVERIFY2(!readList(bad, file("refs.ctf", c.text)) && bad.errorString.contains(c.reason),
                      qPrintable(QString(c.name) + ": " + bad.errorString));
         }
+        // Through an inverted Reference, the nodes without an inverse are refused by name.
+        const struct { QByteArray node; const char *reason; } noInverse[] = {
+            {"<LUT1D " + f32 + "><IndexMap dim=\"2\">0@0 1@2</IndexMap><Array dim=\"3 1\">0 0.5 1</Array></LUT1D>",
+             "a LUT1D with an <IndexMap> cannot be inverted"},
+            {"<Matrix " + f32 + "><Array dim=\"3 3\">1 2 0 2 4 0 0 0 1</Array></Matrix>", "a singular Matrix cannot be inverted"},
+            {"<Matrix " + f32 + "><Array dim=\"4 4\">1 0 0 0.5 0 1 0 0 0 0 1 0 0 0 0 1</Array></Matrix>",
+             "a Matrix whose colour rows take alpha cannot be inverted"},
+            {"<Range " + f32 + "><minInValue>0</minInValue><maxInValue>1</maxInValue><minOutValue>0.5</minOutValue>"
+             "<maxOutValue>0.5</maxOutValue></Range>", "a Range onto a single value cannot be inverted"},
+            {"<ASC_CDL " + f32 + "><SOPNode><Slope>0 1 1</Slope><Offset>0 0 0</Offset><Power>1 1 1</Power></SOPNode></ASC_CDL>",
+             "an ASC_CDL needs powers above 0 (and slopes other than 0 to reverse)"},
+        };
+        for (const auto &n : noInverse) {
+            file("sub/no-inverse.ctf", processList(n.node + "\n", "version=\"1.7\""));
+            Read_LUTFile bad;
+            QVERIFY2(!readList(bad, file("refs.ctf", processList(ref + "sub/no-inverse.ctf\" inverted=\"true\"/>\n", ctf2)))
+                         && bad.errorString.contains(QString("line 3: in no-inverse.ctf, line 3: ") + n.reason),
+                     qPrintable(bad.errorString));
+        }
     }
 
+    // A Reference inverted="true": the named list's nodes each inverted, in the opposite order, against the peer's
+    // bake (which inverts the tables exactly), and the nodes without an inverse refused naming them.
+    void invertedReferencesEvaluateAsPeer_data()
+    {
+        QTest::addColumn<QByteArray>("inner");     // the list referred to
+        QTest::addColumn<QByteArray>("reference"); // around the Reference in the outer list
+        QTest::addColumn<double>("tolerance");
+        const QByteArray ctf2 = "version=\"2\"";
+        const QByteArray matrix = "<Matrix " + f32 + "><Array dim=\"3 4\">0.8 0.1 0.05 0.02 0.05 0.9 0.02 -0.01 0.1 0 0.7 "
+                                  "0.05</Array></Matrix>\n";
+        QTest::newRow("Matrix, Log, Exponent, Ranges, LUT1D in 10i, CDL") << processList(
+            matrix + "<Log " + f32 + " style=\"cameraLinToLog\"><LogParams base=\"2\" logSideSlope=\"0.2\" logSideOffset=\"0.6\" "
+            "linSideSlope=\"1.1\" linSideOffset=\"0.01\" linSideBreak=\"0.05\"/></Log>\n<Exponent " + f32 + " style=\"moncurveFwd\">"
+            "<ExponentParams exponent=\"2.4\" offset=\"0.055\"/></Exponent>\n<Range " + f32 + "><minInValue>0.05</minInValue>"
+            "<maxInValue>0.9</maxInValue><minOutValue>0.1</minOutValue><maxOutValue>0.95</maxOutValue></Range>\n<Log " + f32
+            + " style=\"antiLog2\"/>\n<Log " + f32 + " style=\"log10\"/>\n<Range inBitDepth=\"32f\" outBitDepth=\"10i\"><minInValue>"
+            "0.1</minInValue><minOutValue>102.3</minOutValue></Range>\n<LUT1D inBitDepth=\"10i\" outBitDepth=\"32f\"><Array "
+            "dim=\"5 3\">0 0.02 0.01 0.3 0.25 0.2 0.55 0.5 0.6 0.8 0.7 0.8 0.95 1 0.9</Array></LUT1D>\n<ASC_CDL " + f32
+            + " style=\"FwdNoClamp\"><SOPNode><Slope>1.2 0.9 1.1</Slope><Offset>-0.05 0.02 0.1</Offset><Power>1.3 0.8 1.0"
+            "</Power></SOPNode><SatNode><Saturation>1.2</Saturation></SatNode></ASC_CDL>\n", ctf2) << QByteArray() << 1e-5;
+        QTest::newRow("LUT3D, behind a forward Matrix") << processList(
+            "<LUT3D " + f32 + ">" + invertibleCubeArray(9) + "</LUT3D>\n", ctf2) << matrix << 1e-4;
+        QTest::newRow("LUT1D over the half floats, behind a forward Matrix") << processList(
+            "<LUT1D " + f32 + " halfDomain=\"true\">" + halfDomainArray() + "</LUT1D>\n", ctf2) << matrix << 1e-5;
+        QTest::newRow("InverseLUT3D and InverseLUT1D back to tables") << processList(
+            "<InverseLUT1D " + f32 + "><Array dim=\"4 3\">0.01 0.05 0 0.21 0.33 0.41 0.67 0.59 0.53 1 0.93 0.97</Array>"
+            "</InverseLUT1D>\n<InverseLUT3D " + f32 + ">" + invertibleCubeArray(5) + "</InverseLUT3D>\n", ctf2) << QByteArray() << 1e-5;
+        QTest::newRow("CDL, ExposureContrast, FixedFunction, grading nodes, a nested inverted Reference") << processList(
+            "<ASC_CDL " + f32 + " style=\"Fwd\"><SOPNode><Slope>1.1 0.9 1</Slope><Offset>0.01 0 -0.02</Offset><Power>1.1 1 0.9"
+            "</Power></SOPNode></ASC_CDL>\n<ExposureContrast " + f32 + " style=\"video\"><ECParams exposure=\"0.2\" contrast=\"1.1\" pivot=\"0.3\"/>"
+            "</ExposureContrast>\n<FixedFunction " + f32 + " style=\"Rec2100SurroundFwd\" params=\"0.9\"/>\n<GradingPrimary " + f32 + " style=\"video\">"
+            "<Lift rgb=\"0.01 0.02 -0.01\" master=\"0\"/><Gain rgb=\"1.1 0.9 1\" master=\"1\"/><Saturation master=\"1.1\"/>"
+            "</GradingPrimary>\n<GradingRGBCurve " + f32 + " style=\"log\"><Red><ControlPoints>0 0 0.3 0.4 0.7 0.6 1 1"
+            "</ControlPoints></Red></GradingRGBCurve>\n<GradingTone " + f32 + " style=\"logRev\"><Midtones rgb=\"1.1 0.9 1\" "
+            "master=\"1\" center=\"0.4\" width=\"0.6\"/></GradingTone>\n<Reference " + f32 + " path=\"nested.ctf\" "
+            "inverted=\"true\"/>\n", ctf2) << QByteArray() << 1e-5;
+    }
+    void invertedReferencesEvaluateAsPeer()
+    {
+        if (!m_peer)
+            QSKIP("ociobakelut (opencolorio-tools) is not installed");
+        QFETCH(QByteArray, inner);
+        QFETCH(QByteArray, reference);
+        QFETCH(double, tolerance);
+        const QByteArray ctf2 = "version=\"2\"";
+        // The nested list: a Matrix then a Log, which its inverted Reference makes the Log's inverse first.
+        file("nested.ctf", processList("<Matrix " + f32 + "><Array dim=\"3 4\">1.5 0 0 0.1 0 1.2 0.1 0.05 0 0 1.4 0.2</Array>"
+                                       "</Matrix>\n<Log " + f32 + " style=\"log2\"/>\n", ctf2));
+        file("inner.ctf", inner);
+        const QString outer = file("inverted.ctf", processList(reference + "<Reference " + f32 + " path=\"inner.ctf\" "
+                                                               "inverted=\"true\"/>\n" + reference, ctf2));
+        Read_LUTFile lut;
+        QVERIFY2(readList(lut, outer), qPrintable(lut.errorString));
+        const QString here = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        const QString f = compareWithPeer(lut, outer, 17, path("inverted.cube"), tolerance);
+        QDir::setCurrent(here);
+        QVERIFY2(f.isEmpty(), qPrintable(f));
+    }
     // Bad input: a clean failure that names the line, never a crash or an allocation the file does not hold.
     void badInputFails()
     {

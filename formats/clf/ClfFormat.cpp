@@ -2,7 +2,8 @@
 // Format that extends it (identifier 18, ".ctf"): an XML ProcessList whose
 // process nodes (LUT1D, LUT3D, Range, Matrix, ASC_CDL, Log, Exponent, and in
 // the transform format also the inverse tables, ExposureContrast,
-// FixedFunction, the grading nodes and References to other lists) are
+// FixedFunction, the grading nodes and References to other lists, or to
+// their inverses) are
 // applied to a colour one after the other.
 //
 // This file is the glue between the list and the LUT container. ClfParser
@@ -155,13 +156,8 @@ bool readProcessList(Read_LUTFile *lut, const QString &fileName, bool headerOnly
     // A single Matrix is a matrix transform (its bit depths scale its
     // coefficients, which keeps it one).
     if (nodes.size() == 1) {
-        if (const Matrix *matrix = std::get_if<Matrix>(&nodes[0].op)) {
-            LutMatrix m;
-            for (int r = 0; r < 3; ++r) {
-                std::copy(matrix->m[r], matrix->m[r] + 3, m.m[r]);
-                m.offset[r] = matrix->m[r][3];
-            }
-            lut->meaning.setMatrix(m);
+        if (const LutMatrix *matrix = std::get_if<LutMatrix>(&nodes[0].op)) {
+            lut->meaning.setMatrix(*matrix);
             return true;
         }
     }

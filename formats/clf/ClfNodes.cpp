@@ -103,25 +103,6 @@ void Range::apply(double rgb[3]) const
     }
 }
 
-void Matrix::apply(double rgb[3]) const
-{
-    double out[3];
-    for (int r = 0; r < 3; ++r)
-        out[r] = m[r][0] * rgb[0] + m[r][1] * rgb[1] + m[r][2] * rgb[2] + m[r][3];
-    std::copy(out, out + 3, rgb);
-}
-
-bool Matrix::mixesChannels() const
-{
-    for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 3; ++c) {
-            if (r != c && m[r][c] != 0.0)
-                return true;
-        }
-    }
-    return false;
-}
-
 void Cdl::apply(double rgb[3]) const
 {
     const bool clamp = style == CdlStyle::Fwd || style == CdlStyle::Rev;

@@ -89,15 +89,6 @@ struct Range
     bool mixesChannels() const { return false; }
 };
 
-// A Matrix: three rows of three coefficients and an offset.
-struct Matrix
-{
-    double m[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
-
-    void apply(double rgb[3]) const;
-    bool mixesChannels() const;
-};
-
 enum class CdlStyle { Fwd, Rev, FwdNoClamp, RevNoClamp };
 
 // An ASC_CDL: slope, offset and power per channel, then saturation (the
@@ -114,7 +105,9 @@ struct Cdl
     bool mixesChannels() const { return saturation != 1.0; }
 };
 
-enum class LogStyle { Log10, Log2, AntiLog10, AntiLog2, LinToLog, LogToLin, CameraLinToLog, CameraLogToLin };
+// Each style is followed by its inverse (the parser inverts a style by
+// flipping the lowest bit).
+enum class LogStyle { Log10, AntiLog10, Log2, AntiLog2, LinToLog, LogToLin, CameraLinToLog, CameraLogToLin };
 
 // The parameters of one channel of a Log node, with the derived values of
 // the camera styles' linear segment.
@@ -174,6 +167,7 @@ struct ExposureContrast
     bool mixesChannels() const { return false; }
 };
 
+// Each style is followed by its inverse, as in LogStyle.
 enum class FixedStyle {
     RedMod03Fwd, RedMod03Rev, RedMod10Fwd, RedMod10Rev, Glow03Fwd, Glow03Rev, Glow10Fwd, Glow10Rev,
     DarkToDim10, DimToDark10, GamutComp13Fwd, GamutComp13Rev, Rec2100SurroundFwd, Rec2100SurroundRev,
@@ -288,7 +282,8 @@ struct GradingTone
     float scPivot = 0.4f, scContrast = 1.0f;
 };
 
-using Operation = std::variant<Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D,
+// A Matrix node is the container's affine transform, LutMatrix.
+using Operation = std::variant<Lut1D, Lut3D, Range, LutMatrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D,
                                ExposureContrast, FixedFunction, GradingPrimary, GradingRgbCurve, GradingTone>;
 
 // One node of the list: its operation, where the file gives it, and the

@@ -2,6 +2,7 @@
 
 #include "formats/clf/ClfHalf.h"
 #include "lut/LutScan.h"
+#include "lut/LutXmlReader.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,7 +23,6 @@ namespace {
 // end of a token is refused (a 256-point cube with ten characters a value
 // stays below it).
 constexpr qint64 kMaxTokenBytes = qint64(512) << 20;
-constexpr qint64 kReadBlock = 1 << 20;
 
 enum class NodeKind { Lut1D, Lut3D, Range, Matrix, Cdl, Log, Exponent, InverseLut1D, InverseLut3D, ExposureContrast, FixedFunction, Reference, GradingPrimary, GradingRgbCurve, GradingTone };
 
@@ -182,38 +182,30 @@ struct LutRead
 // a time so that one endless token cannot take the memory (see
 // kMaxTokenBytes); a document type declaration is refused outright, which
 // keeps entity expansion out.
-class ProcessListParser
+class ProcessListParser : LutXmlReader
 {
 public:
     // chain: the files that refer to this one, outermost first, this one
     // last (canonical paths); filesRead counts the files of the whole read.
-    ProcessListParser(QFile *file, bool clfFile, QStringList chain, int *filesRead)
-        : m_file(file), m_clfFile(clfFile), m_chain(std::move(chain)), m_filesRead(filesRead)
+    // inverted: every node is read as its inverse (the list is read through
+    // an odd number of inverted References); the order stays the file's,
+    // the Reference reverses it.
+    ProcessListParser(QFile *file, bool clfFile, QStringList chain, int *filesRead, bool inverted = false)
+        : LutXmlReader(file, kMaxTokenBytes,
+                       QStringLiteral("a document type declaration is not accepted in a process list")),
+          m_file(file), m_clfFile(clfFile), m_chain(std::move(chain)), m_filesRead(filesRead), m_inverted(inverted)
     {
     }
 
     bool parse();
     std::vector<Node> nodes;
-    QString error;
+    using LutXmlReader::error;
 
 private:
-    // The next token, feeding the reader as it needs; Invalid (with error
-    // set) on a failure.
-    QXmlStreamReader::TokenType next();
-    // Record "line N: reason" (the first failure only) and return false.
-    bool fail(const QString &reason) { return failAt(m_xml.lineNumber(), reason); }
-    bool failAt(qint64 line, const QString &reason);
-    // Calls child() at each child element of the current element, up to its
-    // end; child reads the element whole (or skips it) and returns false to
-    // stop.
-    template <typename Child>
-    bool readChildren(Child &&child);
-    // Reads past the end of the current element and everything in it.
-    bool skipElement();
     // Reads the text of the current element up to its end (a child element
     // is an error) and hands each blank-separated token to take.
     template <typename Take>
-    bool readText(Take &&take);
+    bool readTokens(Take &&take);
     // The numbers of the current element's text: exactly count of them.
     bool readNumbers(double *numbers, int count, const QString &what);
     bool attributeNumber(const QXmlStreamAttributes &attributes, const char *name, double *value,
@@ -234,13 +226,15 @@ private:
     bool parseNode(NodeKind kind);
     bool parseBitDepth(const QXmlStreamAttributes &attributes, const char *name, double *scale);
     bool parseLut(Node &node, bool is3D, bool inverse);
+    // inverse: the node is an inverse table (its Array holds the outputs
+    // of the table it inverts).
     bool parseLutArray(const Node &node, LutRead &lut, bool inverse);
     bool parseIndexMap(const Node &node, LutCurve &curve);
     // Makes node the inverse of the table read: an InverseLUT1D or
     // InverseLUT3D.
     bool makeInverse(Node &node, LutRead &lut, bool hueAdjust);
     bool parseRange(Node &node, Range &range);
-    bool parseMatrix(Node &node, Matrix &matrix);
+    bool parseMatrix(Node &node, LutMatrix &matrix);
     bool parseCdl(Node &node, Cdl &cdl);
     bool parseLog(Node &node, Log &log);
     bool parseExponent(Node &node, Exponent &exponent, bool gammaNames);
@@ -260,7 +254,7 @@ private:
     bool m_clfFile;
     QStringList m_chain;
     int *m_filesRead;
-    QXmlStreamReader m_xml;
+    bool m_inverted;
     // The list's version as the transform format numbers them, major * 100
     // + minor: a CLF list (compCLFversion) of version 2.0 or before reads as
     // 1.7, a later one as 2.0; a CTF list without a version is 1.2.
@@ -268,104 +262,21 @@ private:
     bool m_clf = false;      // the list gives compCLFversion
     QString m_versionText;   // as the file gives it, for messages
     QString m_lastOutDepth; // the outBitDepth of the node before
-    qint64 m_fedSinceToken = 0;
-    bool m_failed = false;
 };
 
-bool ProcessListParser::failAt(qint64 line, const QString &reason)
-{
-    if (!m_failed)
-        error = QStringLiteral("line %1: %2").arg(line).arg(reason);
-    m_failed = true;
-    return false;
-}
-
-QXmlStreamReader::TokenType ProcessListParser::next()
-{
-    for (;;) {
-        const QXmlStreamReader::TokenType token = m_xml.readNext();
-        if (token != QXmlStreamReader::Invalid || m_xml.error() != QXmlStreamReader::PrematureEndOfDocumentError
-            || m_file->atEnd()) {
-            m_fedSinceToken = 0;
-            if (token == QXmlStreamReader::Invalid)
-                fail(m_xml.errorString());
-            else if (token == QXmlStreamReader::DTD)
-                fail(QStringLiteral("a document type declaration is not accepted in a process list"));
-            return m_failed ? QXmlStreamReader::Invalid : token;
-        }
-        if (m_fedSinceToken > kMaxTokenBytes) {
-            fail(QStringLiteral("more than %1 MiB of text without a tag").arg(kMaxTokenBytes >> 20));
-            return QXmlStreamReader::Invalid;
-        }
-        const QByteArray block = m_file->read(kReadBlock);
-        if (block.isEmpty()) {
-            fail(QStringLiteral("read error: %1").arg(m_file->errorString()));
-            return QXmlStreamReader::Invalid;
-        }
-        m_fedSinceToken += block.size();
-        m_xml.addData(block);
-    }
-}
-
-template <typename Child>
-bool ProcessListParser::readChildren(Child &&child)
-{
-    for (;;) {
-        switch (next()) {
-        case QXmlStreamReader::Invalid:
-            return false;
-        case QXmlStreamReader::EndElement:
-            return true;
-        case QXmlStreamReader::StartElement:
-            if (!child())
-                return false;
-            break;
-        default:
-            break;
-        }
-    }
-}
-
-bool ProcessListParser::skipElement()
-{
-    // Counted rather than recursive: nesting depth is the file's to choose.
-    for (qint64 depth = 1; depth > 0;) {
-        const QXmlStreamReader::TokenType token = next();
-        if (token == QXmlStreamReader::Invalid)
-            return false;
-        depth += token == QXmlStreamReader::StartElement ? 1 : token == QXmlStreamReader::EndElement ? -1 : 0;
-    }
-    return true;
-}
-
 template <typename Take>
-bool ProcessListParser::readText(Take &&take)
+bool ProcessListParser::readTokens(Take &&take)
 {
-    const QString element = elementName();
     TokenSplitter splitter;
-    for (;;) {
-        switch (next()) {
-        case QXmlStreamReader::Invalid:
-            return false;
-        case QXmlStreamReader::Characters:
-            if (!splitter.feed(m_xml.text(), m_xml.lineNumber(), take))
-                return false;
-            break;
-        case QXmlStreamReader::EndElement:
-            return splitter.flush(take);
-        case QXmlStreamReader::StartElement:
-            return fail(QStringLiteral("<%1> inside <%2>").arg(elementName(), element));
-        default:
-            break;
-        }
-    }
+    return readText([&](const QStringRef &text) { return splitter.feed(text, m_xml.lineNumber(), take); })
+           && splitter.flush(take);
 }
 
 bool ProcessListParser::readNumbers(double *numbers, int count, const QString &what)
 {
     int n = 0;
     const qint64 line = m_xml.lineNumber();
-    const bool ok = readText([&](const char *token, int length, qint64 tokenLine) {
+    const bool ok = readTokens([&](const char *token, int length, qint64 tokenLine) {
         double v = 0.0;
         if (!tokenToNumber(token, length, &v) || !std::isfinite(v))
             return failAt(tokenLine, QStringLiteral("%1: \"%2\" is not a finite number")
@@ -582,7 +493,7 @@ bool ProcessListParser::parseNode(NodeKind kind)
         ok = parseGradingTone(node.op.emplace<GradingTone>());
         break;
     case NodeKind::Matrix:
-        ok = parseMatrix(node, node.op.emplace<Matrix>());
+        ok = parseMatrix(node, node.op.emplace<LutMatrix>());
         break;
     case NodeKind::Cdl:
         ok = parseCdl(node, node.op.emplace<Cdl>());
@@ -661,7 +572,11 @@ bool ProcessListParser::parseLut(Node &node, bool is3D, bool inverse)
         return false;
     if (!lut.hasArray)
         return failAt(node.line, QStringLiteral("no <Array>"));
-    if (inverse)
+    if (lut.hasIndexMap && m_inverted)
+        return failAt(node.line, QStringLiteral("a LUT1D with an <IndexMap> cannot be inverted"));
+    // Read inverted, a table becomes the inverse table and the inverse table
+    // the table.
+    if (inverse != m_inverted)
         return makeInverse(node, lut, hueAdjust);
     if (is3D) {
         Lut3D &lut3D = node.op.emplace<Lut3D>();
@@ -745,8 +660,9 @@ bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut, bool inver
         return fail(QStringLiteral("Array size %1 is outside 2..%2").arg(d[0]).arg(limit));
     const int size = int(d[0]);
     const int components = int(d[is3D ? 3 : 1]);
-    if (inverse && is3D && size > kMaxInverseCubeSize)
-        return fail(QStringLiteral("an InverseLUT3D of %1 points per axis is above the %2 inverted")
+    if (inverse != m_inverted && is3D && size > kMaxInverseCubeSize)
+        return fail(QStringLiteral("%1 of %2 points per axis is above the %3 inverted")
+                        .arg(QLatin1String(inverse ? "an InverseLUT3D" : "a LUT3D read inverted"))
                         .arg(size)
                         .arg(kMaxInverseCubeSize));
     if (lut.halfDomain && size != 65536)
@@ -770,7 +686,7 @@ bool ProcessListParser::parseLutArray(const Node &node, LutRead &lut, bool inver
     // the units of its input depth.
     const double outScale = inverse ? node.inScale : node.outScale;
     qint64 count = 0;
-    const bool read = readText([&](const char *token, int length, qint64 tokenLine) {
+    const bool read = readTokens([&](const char *token, int length, qint64 tokenLine) {
         double v = 0.0;
         const QLatin1String text(token, length);
         // Only the entries of a half-domain table that stand for infinities
@@ -812,7 +728,7 @@ bool ProcessListParser::parseIndexMap(const Node &node, LutCurve &curve)
     double dim = 0.0;
     if (!textToNumber(dimText, &dim) || !(dim >= 1.0 && dim <= double(kMax1DSize)) || dim != std::floor(dim))
         return fail(QStringLiteral("IndexMap dim=\"%1\" is not its number of entries").arg(dimText));
-    const bool read = readText([&](const char *token, int length, qint64 line) {
+    const bool read = readTokens([&](const char *token, int length, qint64 line) {
         const char *at = static_cast<const char *>(std::memchr(token, '@', size_t(length)));
         double input = 0.0, index = 0.0;
         if (!at || !tokenToNumber(token, int(at - token), &input)
@@ -888,10 +804,18 @@ bool ProcessListParser::parseRange(Node &node, Range &range)
         // normalised values are compared within a millionth.
         return failAt(node.line, QStringLiteral("a Range with one pair of values needs the same value in and out"));
     }
+    if (m_inverted) {
+        // The inverse maps the output limits back onto the input ones (a
+        // clamp at one limit stays that clamp).
+        if (range.hasMin && range.hasMax && !(range.maxOut > range.minOut))
+            return failAt(node.line, QStringLiteral("a Range onto a single value cannot be inverted"));
+        std::swap(range.minIn, range.minOut);
+        std::swap(range.maxIn, range.maxOut);
+    }
     return true;
 }
 
-bool ProcessListParser::parseMatrix(Node &node, Matrix &matrix)
+bool ProcessListParser::parseMatrix(Node &node, LutMatrix &matrix)
 {
     bool haveArray = false;
     const bool read = readChildren([&] {
@@ -924,9 +848,17 @@ bool ProcessListParser::parseMatrix(Node &node, Matrix &matrix)
         for (int r = 0; r < 3; ++r) {
             for (int c = 0; c < 3; ++c)
                 matrix.m[r][c] = values[r * columns + c] * node.inScale / node.outScale;
-            matrix.m[r][3] = offsets ? values[r * columns + columns - 1] / node.outScale : 0.0;
+            matrix.offset[r] = offsets ? values[r * columns + columns - 1] / node.outScale : 0.0;
         }
-        return true;
+        if (!m_inverted)
+            return true;
+        // With alpha 0 in, the colour block inverts on its own unless the
+        // colour rows take alpha (which the inverse then feeds back).
+        for (int r = 0; rows == 4 && r < 3; ++r) {
+            if (values[r * columns + 3] != 0.0)
+                return fail(QStringLiteral("a Matrix whose colour rows take alpha cannot be inverted"));
+        }
+        return matrix.invert(&matrix) || fail(QStringLiteral("a singular Matrix cannot be inverted"));
     });
     return read && (haveArray || failAt(node.line, QStringLiteral("a Matrix without an <Array>")));
 }
@@ -948,6 +880,10 @@ bool ProcessListParser::parseCdl(Node &node, Cdl &cdl)
     if (!style)
         return false;
     cdl.style = style->style;
+    if (m_inverted) {
+        static const CdlStyle kInverse[] = {CdlStyle::Rev, CdlStyle::Fwd, CdlStyle::RevNoClamp, CdlStyle::FwdNoClamp};
+        cdl.style = kInverse[int(cdl.style)];
+    }
     // A SOPNode holds Slope, Offset and Power, three numbers each, and a
     // SatNode one Saturation; either node may be missing.
     const struct
@@ -1119,6 +1055,10 @@ bool ProcessListParser::parseLog(Node &node, Log &log)
         return failAt(node.line, QStringLiteral("the camera Log styles need LogParams for every channel"));
     if ((film || (before2 && filmStyles)) && !(filmSet[0] && filmSet[1] && filmSet[2]))
         return failAt(node.line, QStringLiteral("film-style LogParams needed for every channel"));
+    if (m_inverted) {
+        // Each style and its inverse are neighbours in LogStyle.
+        log.style = LogStyle(int(log.style) ^ 1);
+    }
     return true;
 }
 
@@ -1143,7 +1083,7 @@ bool ProcessListParser::parseExponent(Node &node, Exponent &exponent, bool gamma
     if (!style)
         return false;
     exponent.style = style->style;
-    exponent.reverse = style->reverse;
+    exponent.reverse = style->reverse != m_inverted;
     const bool moncurve =
         exponent.style == ExponentStyle::Moncurve || exponent.style == ExponentStyle::MoncurveMirror;
     // The mirror and pass-through styles came with 2.0 (and CLF 3).
@@ -1209,7 +1149,7 @@ bool ProcessListParser::parseExposureContrast(Node &node, ExposureContrast &ec)
     if (!style)
         return false;
     ec.style = style->style;
-    ec.reverse = style->reverse;
+    ec.reverse = style->reverse != m_inverted;
     bool haveParams = false;
     // ECParams holds the values; DynamicParameter elements mark some of them
     // as an application's to change, and the values stated are taken.
@@ -1298,6 +1238,10 @@ bool ProcessListParser::parseFixedFunction(Node &node, FixedFunction &function, 
                                      .arg(name, QLatin1String(style->text))
                                      .arg(style->params)
                                      .arg(count));
+    if (m_inverted) {
+        // Each style and its inverse are neighbours in FixedStyle.
+        function.style = FixedStyle(int(function.style) ^ 1);
+    }
     const double *p = function.params;
     if (style->params == 1 && !(p[0] >= 0.01 && p[0] <= 100.0))
         return failAt(node.line, QStringLiteral("the surround's gamma %1 is outside 0.01..100").arg(p[0]));
@@ -1421,7 +1365,7 @@ bool ProcessListParser::parseGradingPrimary(GradingPrimary &primary)
 
     GradingPrimary &p = primary;
     p.style = style->style;
-    p.reverse = style->reverse;
+    p.reverse = style->reverse != m_inverted;
     p.pivotBlack = pivotBlack;
     p.pivotWhite = pivotWhite;
     p.saturation = saturation;
@@ -1495,7 +1439,7 @@ bool ProcessListParser::parseGradingRgbCurve(GradingRgbCurve &rgbCurve)
         p = {{near, (near + far) / 2, far}, {near, (near + far) / 2, far}, {0.0f, 0.0f, 0.0f}};
     auto readFloats = [this](std::vector<float> &values, const QString &what) {
         values.clear();
-        return readText([&](const char *token, int length, qint64 tokenLine) {
+        return readTokens([&](const char *token, int length, qint64 tokenLine) {
             double v = 0.0;
             if (!tokenToNumber(token, length, &v) || !std::isfinite(v) || std::fabs(v) > FLT_MAX)
                 return failAt(tokenLine, QStringLiteral("%1: \"%2\" is not a finite number")
@@ -1558,7 +1502,7 @@ bool ProcessListParser::parseGradingRgbCurve(GradingRgbCurve &rgbCurve)
     }
     if (knots > kMaxKnots)
         return failAt(line, QStringLiteral("a GradingRGBCurve whose curves need %1 knots, more than %2").arg(knots).arg(kMaxKnots));
-    rgbCurve.reverse = style->reverse;
+    rgbCurve.reverse = style->reverse != m_inverted;
     // Curves that all leave the values alone skip the log encoding too.
     rgbCurve.linToLog = style->style == GradingStyle::Linear && bypass.isNull() && !identity;
     return true;
@@ -1581,7 +1525,7 @@ bool ProcessListParser::parseGradingTone(GradingTone &tone)
         return false;
     const qint64 line = m_xml.lineNumber();
     tone.style = style->style;
-    tone.reverse = style->reverse;
+    tone.reverse = style->reverse != m_inverted;
     // The zones' elements, the names of their start and width attributes,
     // and each style's defaults for them.
     static const struct
@@ -1665,9 +1609,12 @@ bool ProcessListParser::parseReference(const Node &node)
     const QString path = attributes.value(QLatin1String("path")).toString();
     if (path.isEmpty())
         return fail(QStringLiteral("a Reference needs a path"));
-    const QStringRef inverted = attributes.value(QLatin1String("inverted"));
-    if (!inverted.isEmpty() && inverted.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
-        return fail(QStringLiteral("a Reference inverted=\"%1\" is not evaluated").arg(inverted));
+    // inverted="true" applies the list's inverse: each node inverted, in
+    // the opposite order.
+    const QStringRef invertedText = attributes.value(QLatin1String("inverted"));
+    const bool inverted = invertedText.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+    if (!invertedText.isEmpty() && !inverted && invertedText.compare(QLatin1String("false"), Qt::CaseInsensitive) != 0)
+        return fail(QStringLiteral("a Reference inverted=\"%1\" is not \"true\" or \"false\"").arg(invertedText));
     // path is relative to basePath, and basePath (or path, when there is
     // none) to the folder of the file that holds the Reference.
     const QDir here = QFileInfo(m_file->fileName()).absoluteDir();
@@ -1690,11 +1637,13 @@ bool ProcessListParser::parseReference(const Node &node)
         return failAt(node.line, QStringLiteral("the Reference path=\"%1\" cannot be opened: %2 (%3)")
                                      .arg(path, file.errorString(), chainText(QFileInfo(canonical).fileName())));
     ProcessListParser inner(&file, canonical.endsWith(QLatin1String(".clf"), Qt::CaseInsensitive),
-                            QStringList(m_chain) << canonical, m_filesRead);
+                            QStringList(m_chain) << canonical, m_filesRead, m_inverted != inverted);
     if (!inner.parse())
         // Each level adds its file and line: "line 3: in mid.ctf, line 4: in
         // inner.ctf, line 9: reason".
         return failAt(node.line, QStringLiteral("in %1, %2").arg(QFileInfo(canonical).fileName(), inner.error));
+    if (inverted)
+        std::reverse(inner.nodes.begin(), inner.nodes.end());
     for (Node &n : inner.nodes)
         nodes.push_back(std::move(n));
     return true;
