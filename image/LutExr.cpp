@@ -27,9 +27,13 @@
 namespace {
 
 const char *const kChannelNames[4] = {"R", "G", "B", "A"};
-// Rows decoded or encoded at a time: a multiple of every compression's block
-// of scan lines (1, 16, 32 or 256), so no block is decoded twice.
-constexpr int kBlockRows = 256;
+// Rows decoded or encoded at a time: 256, a multiple of every compression's
+// block of scan lines (1, 16, 32 or 256), so no block is decoded twice;
+// fewer for a row of more than 16384 pixels, so that a block stays 64 MB.
+int blockRows(int width)
+{
+    return std::max(1, std::min(256, (1 << 22) / std::max(1, width)));
+}
 
 // The library's header checks bound what a crafted header makes it
 // allocate (line offset tables, tile buffers) before a pixel is read.
@@ -108,7 +112,7 @@ struct ExrReader::State
     int width = 0, height = 0;
     bool alpha = false;
     int bits[4] = {32, 32, 32, 32};
-    std::vector<float> block; // kBlockRows rows of width * 4 values
+    std::vector<float> block; // blockRows(width) rows of width * 4 values
     int blockStart = 0, blockHeld = 0, row = 0;
     QString error;
 };
@@ -183,7 +187,7 @@ bool ExrReader::readRow(float *values)
     State &s = *d;
     if (s.row >= s.blockStart + s.blockHeld) {
         s.blockStart = s.row;
-        s.blockHeld = std::min(kBlockRows, s.height - s.row);
+        s.blockHeld = std::min(blockRows(s.width), s.height - s.row);
         s.block.resize(size_t(s.width) * size_t(s.blockHeld) * 4);
         try {
             // The block's first pixel is the data window's column min.x on row min.y + blockStart.
@@ -298,7 +302,7 @@ bool ExrWriter::open(QIODevice *device, int width, int height, const int bits[4]
     } catch (const std::exception &e) {
         return s.failed("cannot start the EXR image", e);
     }
-    s.block.resize(size_t(width) * size_t(std::min(kBlockRows, height)) * 4);
+    s.block.resize(size_t(width) * size_t(std::min(blockRows(width), height)) * 4);
     if (std::find(s.half, s.half + s.channels, true) != s.half + s.channels)
         s.halves.resize(s.block.size());
     return true;
@@ -309,7 +313,7 @@ bool ExrWriter::writeRow(const float *values)
     State &s = *d;
     std::copy_n(values, size_t(s.width) * 4, s.block.data() + size_t(s.held) * size_t(s.width) * 4);
     ++s.held;
-    return (s.held < kBlockRows && s.written + s.held < s.height) || s.flush();
+    return (s.held < blockRows(s.width) && s.written + s.held < s.height) || s.flush();
 }
 
 bool ExrWriter::finish()
