@@ -155,6 +155,7 @@ public:
         width = m_exr.width();
         height = m_exr.height();
         alpha = m_exr.hasAlpha();
+        associatedAlpha = alpha; // an EXR's colours are premultiplied
         floating = true;
         for (int c = 0; c < 4; ++c)
             valueBits[c] = m_exr.bits(c);

@@ -504,9 +504,41 @@ private slots:
                 qInfo("%s: largest relative difference from ocioconvert %.3g, %d values beyond 0..1", what.constData(), worst, beyond);
             }
         }
-        // ImageMagick reads our float TIFF at its size and depth.
-        QVERIFY(runConvert({"--apply", luts[0], path("f32-strips.tif"), path("ours.tif")}).exitCode == 0);
+        // Values into codes: a float EXR into a PNG is the float output's nearest 16-bit codes, with a note; codes
+        // into an EXR are half values.
+        const TestSupport::ProcessResult png = runConvert({"--apply", luts[1], path("float-tiled.exr"), path("codes.png")});
+        QVERIFY2(png.exitCode == 0 && png.err.contains("note: written with 16-bit codes"), png.err.constData());
+        QVERIFY(runConvert({"--apply", luts[1], path("float-tiled.exr"), path("values.exr")}).exitCode == 0);
+        const Values values = readValues(path("values.exr"));
+        const QImage codes = QImage(path("codes.png")).convertToFormat(QImage::Format_RGBA64);
+        QVERIFY(codes.size() == QSize(values.width, values.height));
+        for (int i = 0; i < values.width * values.height; ++i) {
+            const QRgba64 p = reinterpret_cast<const QRgba64 *>(codes.constScanLine(i / values.width))[i % values.width];
+            const float *v = values.rgba.data() + 4 * i;
+            QVERIFY(p.red() == lutCode(v[0], 65535) && p.green() == lutCode(v[1], 65535) && p.blue() == lutCode(v[2], 65535));
+        }
+        QVERIFY(runConvert({"--apply", luts[1], path("codes.png"), path("from-codes.exr")}).exitCode == 0);
+        QCOMPARE(readValues(path("from-codes.exr")).bits, 16);
+
+        // ImageMagick reads our float TIFF at its size and depth, and its values within 0..1 within a 16-bit code
+        // (it clamps the rest).
+        QVERIFY(runConvert({"--apply", luts[0], path("f32-rgb-planar.tif"), path("ours.tif")}).exitCode == 0);
         QCOMPARE(TestSupport::runProcess("identify", {"-format", "%w %h %z", path("ours.tif")}).out, QByteArray("67 41 32"));
+        const Values ours = readValues(path("ours.tif"));
+        const QList<QByteArray> lines = TestSupport::runProcess("convert", {path("ours.tif"), "-depth", "16", "txt:-"}).out.split('\n');
+        int compared = 0;
+        for (const QByteArray &line : lines) {
+            int x, y, r, g, b;
+            if (std::sscanf(line.constData(), "%d,%d: (%d,%d,%d", &x, &y, &r, &g, &b) != 5)
+                continue;
+            const int magick[3] = {r, g, b};
+            for (int c = 0; c < 3; ++c) {
+                const float v = ours.rgba[(size_t(y) * ours.width + x) * 4 + c];
+                QVERIFY2(std::abs(magick[c] - int(lutCode(v, 65535))) <= 1, line.constData());
+                compared += v > 0 && v < 1;
+            }
+        }
+        QVERIFY(compared > 1000);
 
         const QByteArray exr = TestSupport::readFile(path("half.exr")), tiff = TestSupport::readFile(path("f32-strips.tif"));
         const struct { QString file; const char *reason; } bad[] = {
