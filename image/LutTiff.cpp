@@ -444,8 +444,8 @@ FloatTiffReader::Opened FloatTiffReader::open(const QString &path)
                           .arg(s.blockRows)
                           .arg(qint64(std::max(blockBytes, tileBytes)) >> 20)
                           .arg(LutImageCodec::kMaxDecodedBytes >> 20));
-    if (rawSize <= 0) {
-        s.fail(QStringLiteral("cannot read the image header"));
+    if (rawSize <= 0 || double(rawSize) > double(LutImageCodec::kMaxDecodedBytes)) {
+        s.fail(QStringLiteral("cannot read the image header: a strip or tile size libtiff cannot take"));
         return Failed;
     }
     s.raw.resize(size_t(std::max<double>(double(rawSize), tileBytes)));

@@ -545,6 +545,8 @@ private slots:
             {TestSupport::writeFile(path("cut.exr"), exr.left(exr.size() * 2 / 3)), "cannot decode the EXR image"},
             {TestSupport::writeFile(path("damaged.exr"), exr.left(8) + QByteArray(300, '\x7f')), "cannot read the image header"},
             {TestSupport::writeFile(path("cut.tif"), tiff.left(tiff.size() / 2)), "cannot read the image header"},
+            {TestSupport::writeFile(path("damaged.tif"), tiff.left(200) + QByteArray(tiff.size() / 2, '\xff') + tiff.mid(200 + tiff.size() / 2)),
+             "cannot decode the TIFF image: "},
         };
         for (const auto &c : bad) {
             const TestSupport::ProcessResult r = runConvert({"--apply", luts[0], c.file, path("o.exr")});
