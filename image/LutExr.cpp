@@ -17,8 +17,12 @@
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfPartType.h>
+#include <openexr.h>
+
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <mutex>
@@ -30,7 +34,7 @@ const char *const kChannelNames[4] = {"R", "G", "B", "A"};
 // Rows decoded or encoded at a time: 256, a multiple of every compression's
 // block of scan lines (1, 16, 32 or 256), so no block is decoded twice;
 // fewer for a row of more than 16384 pixels, so that a block stays 64 MB.
-int blockRows(int width)
+int blockRowsFor(int width)
 {
     return std::max(1, std::min(256, (1 << 22) / std::max(1, width)));
 }
@@ -113,9 +117,178 @@ struct ExrReader::State
     int width = 0, height = 0;
     bool alpha = false;
     int bits[4] = {32, 32, 32, 32};
-    std::vector<float> block; // blockRows(width) rows of width * 4 values
+    std::vector<float> block;  // rows of width * 4 values
+    std::vector<float> planes; // the same rows, red, green, blue and alpha each a plane
+    int blockRows = 0;        // rows decoded at a time: whole chunks
     int blockStart = 0, blockHeld = 0, row = 0;
     QString error;
+    // The pixels are decoded by the library's core, which checks every
+    // chunk's size as it decompresses it (the line-buffer reader of
+    // OpenEXR 3.1 fills a chunk that inflates short from memory it never
+    // wrote).
+    exr_context_t core = nullptr;
+    exr_decode_pipeline_t decoder = EXR_DECODE_PIPELINE_INITIALIZER;
+    bool decoding = false;
+    bool tiled = false;
+    int chunkWidth = 0, chunkRows = 0; // a tile, or a chunk of scan lines (the width by its rows)
+    QString coreMessage;
+
+    ~State()
+    {
+        if (decoding)
+            exr_decoding_destroy(core, &decoder);
+        if (core)
+            exr_finish(&core);
+    }
+
+    static int64_t readCore(exr_const_context_t context, void *user, void *buffer, uint64_t size, uint64_t offset,
+                            exr_stream_error_func_ptr_t)
+    {
+        (void)context;
+        const int fd = int(static_cast<State *>(user)->file.handle());
+        return int64_t(::pread(fd, buffer, size_t(size), off_t(offset)));
+    }
+    static int64_t sizeCore(exr_const_context_t, void *user) { return int64_t(static_cast<State *>(user)->file.size()); }
+    static void keepCoreMessage(exr_const_context_t context, exr_result_t, const char *message)
+    {
+        void *user = nullptr;
+        if (exr_get_user_data(context, &user) == EXR_ERR_SUCCESS && user)
+            static_cast<State *>(user)->coreMessage = QString::fromLocal8Bit(message).simplified();
+    }
+
+    bool coreFailed(exr_result_t result)
+    {
+        error = QStringLiteral("cannot decode the EXR image: %1")
+                    .arg(coreMessage.isEmpty() ? QString::fromLatin1(exr_get_default_error_message(result)) : coreMessage);
+        return false;
+    }
+
+    bool startCore(const QByteArray &name)
+    {
+        exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
+        init.user_data = this;
+        init.read_fn = readCore;
+        init.size_fn = sizeCore;
+        init.error_handler_fn = keepCoreMessage;
+        exr_result_t result = exr_start_read(&core, name.constData(), &init);
+        if (result != EXR_ERR_SUCCESS)
+            return coreFailed(result);
+        exr_storage_t storage = EXR_STORAGE_SCANLINE;
+        if ((result = exr_get_storage(core, 0, &storage)) != EXR_ERR_SUCCESS)
+            return coreFailed(result);
+        tiled = storage == EXR_STORAGE_TILED;
+        if (tiled) {
+            uint32_t x = 0, y = 0;
+            exr_tile_level_mode_t level;
+            exr_tile_round_mode_t round;
+            if ((result = exr_get_tile_descriptor(core, 0, &x, &y, &level, &round)) != EXR_ERR_SUCCESS)
+                return coreFailed(result);
+            chunkWidth = int(std::min<uint32_t>(x, uint32_t(width)));
+            chunkRows = int(std::min<uint32_t>(y, uint32_t(height)));
+        } else if (storage == EXR_STORAGE_SCANLINE) {
+            int32_t lines = 0;
+            if ((result = exr_get_scanlines_per_chunk(core, 0, &lines)) != EXR_ERR_SUCCESS)
+                return coreFailed(result);
+            chunkWidth = width;
+            chunkRows = std::min(std::max(lines, 1), height);
+        } else {
+            error = QStringLiteral("cannot read the image header: deep data, not a picture");
+            return false;
+        }
+        if (chunkWidth <= 0 || chunkRows <= 0) {
+            error = QStringLiteral("cannot read the image header: tiles of %1 x %2 pixels").arg(chunkWidth).arg(chunkRows);
+            return false;
+        }
+        // Whole chunks at a time, about the rows blockRows(width) gives.
+        blockRows = std::max(1, blockRowsFor(width) / chunkRows) * chunkRows;
+        if (double(blockRows) * width * 4 * sizeof(float) > double(LutImageCodec::kMaxDecodedBytes)) {
+            error = QStringLiteral("cannot read the image header: its chunks of %1 rows of %2 pixels take more than %3 MB "
+                                   "decoded")
+                        .arg(chunkRows)
+                        .arg(width)
+                        .arg(LutImageCodec::kMaxDecodedBytes >> 20);
+            return false;
+        }
+        return true;
+    }
+
+    // Decodes one chunk into the block, whose first row is blockStart.
+    bool decodeChunk(const exr_chunk_info_t &chunk, int x0, int y0)
+    {
+        exr_result_t result = decoding ? exr_decoding_update(core, 0, &chunk, &decoder)
+                                       : exr_decoding_initialize(core, 0, &chunk, &decoder);
+        if (result != EXR_ERR_SUCCESS)
+            return coreFailed(result);
+        decoding = true;
+        if (chunk.width != std::min(chunkWidth, width - x0) || chunk.height != std::min(chunkRows, height - y0)) {
+            error = QStringLiteral("cannot decode the EXR image: a chunk of %1 x %2 pixels where %3 x %4 belong")
+                        .arg(chunk.width)
+                        .arg(chunk.height)
+                        .arg(std::min(chunkWidth, width - x0))
+                        .arg(std::min(chunkRows, height - y0));
+            return false;
+        }
+        for (int16_t i = 0; i < decoder.channel_count; ++i) {
+            exr_coding_channel_info_t &channel = decoder.channels[i];
+            int c = -1;
+            for (int k = 0; k < 4; ++k) {
+                if (std::strcmp(channel.channel_name, kChannelNames[k]) == 0)
+                    c = k;
+            }
+            if (c < 0 || (c == 3 && !alpha)) {
+                channel.decode_to_ptr = nullptr;
+                continue;
+            }
+            // One plane per channel: the core's interleaving fast path of
+            // OpenEXR 3.1 puts four half channels in file order (A, B, G, R).
+            channel.decode_to_ptr = reinterpret_cast<uint8_t *>(
+                planes.data() + (size_t(c) * size_t(blockHeld) + size_t(y0 - blockStart)) * size_t(width) + size_t(x0));
+            channel.user_pixel_stride = int32_t(sizeof(float));
+            channel.user_line_stride = int32_t(size_t(width) * sizeof(float));
+            channel.user_data_type = EXR_PIXEL_FLOAT;
+            channel.user_bytes_per_element = int16_t(sizeof(float));
+        }
+        if ((result = exr_decoding_choose_default_routines(core, 0, &decoder)) != EXR_ERR_SUCCESS
+            || (result = exr_decoding_run(core, 0, &decoder)) != EXR_ERR_SUCCESS)
+            return coreFailed(result);
+        return true;
+    }
+
+    // Decodes the chunks of rows blockStart .. blockStart + blockHeld - 1.
+    bool decodeBlock()
+    {
+        planes.assign(size_t(width) * size_t(blockHeld) * 4, 1.0f);
+        if (!decodeChunks())
+            return false;
+        const size_t pixels = size_t(width) * size_t(blockHeld);
+        for (size_t i = 0; i < pixels; ++i)
+            for (size_t c = 0; c < 4; ++c)
+                block[4 * i + c] = planes[c * pixels + i];
+        return true;
+    }
+
+    bool decodeChunks()
+    {
+        exr_chunk_info_t chunk;
+        exr_result_t result;
+        for (int y = blockStart; y < blockStart + blockHeld; y += chunkRows) {
+            if (!tiled) {
+                if ((result = exr_read_scanline_chunk_info(core, 0, window.min.y + y, &chunk)) != EXR_ERR_SUCCESS)
+                    return coreFailed(result);
+                if (!decodeChunk(chunk, 0, y))
+                    return false;
+                continue;
+            }
+            for (int x = 0; x < width; x += chunkWidth) {
+                if ((result = exr_read_tile_chunk_info(core, 0, x / chunkWidth, y / chunkRows, 0, 0, &chunk))
+                    != EXR_ERR_SUCCESS)
+                    return coreFailed(result);
+                if (!decodeChunk(chunk, x, y))
+                    return false;
+            }
+        }
+        return true;
+    }
 };
 
 ExrReader::ExrReader() : d(std::make_unique<State>()) {}
@@ -174,7 +347,7 @@ bool ExrReader::open(const QString &path)
         s.error = QStringLiteral("cannot read the image header: %1").arg(oneLine(e.what()));
         return false;
     }
-    return true;
+    return s.startCore(QFile::encodeName(QFileInfo(path).fileName()));
 }
 
 int ExrReader::width() const { return d->width; }
@@ -188,24 +361,11 @@ bool ExrReader::readRow(float *values)
     State &s = *d;
     if (s.row >= s.blockStart + s.blockHeld) {
         s.blockStart = s.row;
-        s.blockHeld = std::min(blockRows(s.width), s.height - s.row);
+        s.blockHeld = std::min(s.blockRows, s.height - s.row);
+        // Alpha stays 1 where the picture has none.
         s.block.resize(size_t(s.width) * size_t(s.blockHeld) * 4);
-        try {
-            // The block's first pixel is the data window's column min.x on row min.y + blockStart.
-            const Imath::Box2i rows(Imath::V2i(s.window.min.x, s.window.min.y + s.blockStart),
-                                    Imath::V2i(s.window.max.x, s.window.min.y + s.blockStart + s.blockHeld - 1));
-            const size_t xStride = 4 * sizeof(float), yStride = xStride * size_t(s.width);
-            Imf::FrameBuffer frame;
-            for (int c = 0; c < 4; ++c) {
-                frame.insert(kChannelNames[c], Imf::Slice::Make(Imf::FLOAT, s.block.data() + c, rows, xStride, yStride,
-                                                                1, 1, c == 3 ? 1.0 : 0.0));
-            }
-            s.exr->setFrameBuffer(frame);
-            s.exr->readPixels(rows.min.y, rows.max.y);
-        } catch (const std::exception &e) {
-            s.error = QStringLiteral("cannot decode the EXR image: %1").arg(oneLine(e.what()));
+        if (!s.decodeBlock())
             return false;
-        }
     }
     std::copy_n(s.block.data() + size_t(s.row - s.blockStart) * size_t(s.width) * 4, size_t(s.width) * 4, values);
     ++s.row;
@@ -303,7 +463,7 @@ bool ExrWriter::open(QIODevice *device, int width, int height, const int bits[4]
     } catch (const std::exception &e) {
         return s.failed("cannot start the EXR image", e);
     }
-    s.block.resize(size_t(width) * size_t(std::min(blockRows(width), height)) * 4);
+    s.block.resize(size_t(width) * size_t(std::min(blockRowsFor(width), height)) * 4);
     if (std::find(s.half, s.half + s.channels, true) != s.half + s.channels)
         s.halves.resize(s.block.size());
     return true;
@@ -314,7 +474,7 @@ bool ExrWriter::writeRow(const float *values)
     State &s = *d;
     std::copy_n(values, size_t(s.width) * 4, s.block.data() + size_t(s.held) * size_t(s.width) * 4);
     ++s.held;
-    return (s.held < blockRows(s.width) && s.written + s.held < s.height) || s.flush();
+    return (s.held < blockRowsFor(s.width) && s.written + s.held < s.height) || s.flush();
 }
 
 bool ExrWriter::finish()

@@ -10,8 +10,10 @@ class QIODevice;
 // time: the red, green, blue and (when there is one) alpha channels of the
 // first part, half or float, scan lines or tiles, any compression the
 // library decodes. Values are handed over as floats as the file holds them
-// (beyond 0..1, infinities and NaNs too). Every exception of the library
-// becomes a one-line reason.
+// (beyond 0..1, infinities and NaNs too). The header is read by the
+// library's C++ interface (which the writer copies), the pixels decoded by
+// its core, which checks every chunk's size. Every exception or error code
+// of the library becomes a one-line reason.
 class ExrReader
 {
 public:
