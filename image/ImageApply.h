@@ -13,8 +13,9 @@ class Read_LUTFile;
 //
 // The picture is processed in bands of scan lines. Every output type is
 // encoded row by row (ImageRows), and a non-interlaced PNG or a JPEG is
-// decoded so, so such a picture costs a few bands of memory however large
-// it is; TIFF, BMP and interlaced PNG pictures are decoded whole (at most
+// decoded so, and a float TIFF or an EXR a strip, a row of tiles or a block
+// of rows at a time, so such a picture costs a few bands of memory however
+// large it is; integer TIFF, BMP and interlaced PNG pictures are decoded whole (at most
 // LutImageCodec::kMaxDecodedBytes). A picture above the size bounds of
 // LutImageCodec, or whose transform would take more evaluation steps than
 // LutCalc allows, is refused before a pixel is decoded or a byte written.
@@ -24,7 +25,7 @@ namespace ImageApply {
 
 struct Options
 {
-    int outputBits = 0; // 8 or 16; 0: the input picture's depth
+    int outputBits = 0; // 8 or 16 (codes, also for float input); 0: the input picture's depth or sample type
     int threads = 0;    // 0: one per processor
     int jpegQuality = LutImageCodec::kJpegQuality; // of a JPEG output, 1 to 100
 };
@@ -39,11 +40,13 @@ struct Result
 };
 
 // Applies the whole transform lut means (read for baking; LutCalc::evaluate)
-// to the colour of every pixel of the picture inPath: codes to 0..1,
-// through the transform in double precision, back to the nearest code of
-// the output depth (values beyond 0..1 take the ends). Alpha is copied.
-// The output's type comes from outPath's extension: .png, .tif/.tiff,
-// .jpg/.jpeg or .bmp (the last two hold 8 bits).
+// to the colour of every pixel of the picture inPath: codes to 0..1 (the
+// values of a float TIFF or an EXR as they are), through the transform in
+// double precision, back to the nearest code of the output depth (values
+// beyond 0..1 take the ends) or, for a float TIFF or EXR output, the values
+// unclamped in the input's sample type (half for a picture of codes).
+// Alpha is copied. The output's type comes from outPath's extension: .png,
+// .tif/.tiff, .exr, .jpg/.jpeg or .bmp (the last two hold 8 bits).
 Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outPath, const Options &options);
 
 // The image types apply writes, as the extensions that name them.

@@ -1,6 +1,7 @@
 #include "image/ImageRows.h"
 
 #include "image/LutDpx.h"
+#include "image/LutExr.h"
 #include "image/LutImageInput.h"
 #include "image/LutJpeg.h"
 #include "image/LutPng.h"
@@ -146,13 +147,71 @@ private:
     QString m_error;
 };
 
+class FloatTiffRows final : public FloatRowWriter
+{
+public:
+    bool open(QIODevice *device, int width, int height, int bits, bool alpha, bool associated)
+    {
+        return m_tiff.openFloat(device, width, height, bits, alpha, associated);
+    }
+    bool writeRow(const float *values) override { return m_tiff.writeRow(values); }
+    bool finish() override { return m_tiff.finish(); }
+    QString errorString() const override { return m_tiff.errorString(); }
+
+private:
+    TiffWriter m_tiff;
+};
+
+class ExrRows final : public FloatRowWriter
+{
+public:
+    bool open(QIODevice *device, int width, int height, const int bits[4], bool alpha, const ExrReader *like)
+    {
+        return m_exr.open(device, width, height, bits, alpha, like);
+    }
+    bool writeRow(const float *values) override { return m_exr.writeRow(values); }
+    bool finish() override { return m_exr.finish(); }
+    QString errorString() const override { return m_exr.errorString(); }
+
+private:
+    ExrWriter m_exr;
+};
+
 } // namespace
 
 namespace ImageRows {
 
+bool holdsFloats(const QByteArray &type)
+{
+    return type == "tiff" || type == "exr";
+}
+
+std::unique_ptr<FloatRowWriter> openFloat(const QByteArray &type, QIODevice *device, int width, int height,
+                                          const int bits[4], bool alpha, bool associatedAlpha, const ExrReader *like,
+                                          QString *error)
+{
+    if (type == "tiff") {
+        auto tiff = std::make_unique<FloatTiffRows>();
+        const int widest = std::max({bits[0], bits[1], bits[2]});
+        if (tiff->open(device, width, height, widest, alpha, associatedAlpha))
+            return tiff;
+        *error = tiff->errorString();
+        return nullptr;
+    }
+    if (type == "exr") {
+        auto exr = std::make_unique<ExrRows>();
+        if (exr->open(device, width, height, bits, alpha, like))
+            return exr;
+        *error = exr->errorString();
+        return nullptr;
+    }
+    *error = QStringLiteral("a %1 file holds no floating-point values").arg(QString::fromLatin1(type).toUpper());
+    return nullptr;
+}
+
 bool holdsSixteenBits(const QByteArray &type)
 {
-    return type == "png" || type == "tiff";
+    return type == "png" || type == "tiff" || type == "dpx";
 }
 
 std::unique_ptr<RowWriter> open(const QByteArray &type, QIODevice *device, int width, int height, int bits, bool alpha,

@@ -24,6 +24,20 @@ public:
     virtual QString errorString() const = 0;
 };
 
+// Pictures of floating-point values written a scan line at a time: every
+// row is handed over as width * 4 values (red, green, blue, alpha), kept as
+// they are (beyond 0..1 too).
+class FloatRowWriter
+{
+public:
+    virtual ~FloatRowWriter() = default;
+    virtual bool writeRow(const float *values) = 0;
+    virtual bool finish() = 0;
+    virtual QString errorString() const = 0;
+};
+
+class ExrReader;
+
 namespace ImageRows {
 
 // Whether type ("png", "tiff", "jpeg", "bmp") holds 16 bits per channel.
@@ -43,6 +57,18 @@ std::unique_ptr<RowWriter> open(const QByteArray &type, QIODevice *device, int w
 // field that of path.
 std::unique_ptr<RowWriter> openDpx(QIODevice *device, int width, int height, int bits, bool alpha,
                                    const QByteArray &keptHeader, const QString &path, QString *error);
+
+// Whether type holds floating-point values ("tiff", "exr").
+bool holdsFloats(const QByteArray &type);
+
+// A writer of floating-point values of type on device (one that can seek):
+// bits gives 16 (half) or 32 for red, green, blue and alpha (a TIFF takes
+// the widest of the colours for all). associatedAlpha marks a TIFF's alpha
+// as premultiplied; an EXR written for an EXR picture (like) keeps its
+// header (ExrWriter). Null with the reason in *error.
+std::unique_ptr<FloatRowWriter> openFloat(const QByteArray &type, QIODevice *device, int width, int height,
+                                          const int bits[4], bool alpha, bool associatedAlpha, const ExrReader *like,
+                                          QString *error);
 
 // Writes image whole through the writer of type: 16 bits per channel for
 // the toolkit's 16-bit formats where the type holds them, else 8, with alpha

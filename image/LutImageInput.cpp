@@ -137,7 +137,7 @@ bool Raster::open(const QString &path, Kind kind, QString *error)
     m_type = LutImageCodec::rasterFormatOf(m_file.peek(8));
     if (m_type.isEmpty() || (kind == LutImages && m_type == "jpeg")) {
         *error = kind == LutImages ? QStringLiteral("not a PNG, BMP or TIFF image")
-                                   : QStringLiteral("not a PNG, TIFF, JPEG or BMP image");
+                                   : QStringLiteral("not a PNG, TIFF, OpenEXR, JPEG or BMP image");
         return false;
     }
     // With the format given and detection off, neither the content nor the

@@ -1,8 +1,16 @@
 #include "image/LutTiff.h"
 
+#include "lut/LutFileNames.h"
+#include "lut/LutImageCodec.h"
+
+#include <QFile>
 #include <QIODevice>
 
+#include <Imath/half.h>
 #include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include <cstdarg>
 #include <cstdio>
@@ -55,8 +63,10 @@ struct TiffWriter::State
     int bits = 8;
     int channels = 3;
     int row = 0;
-    std::vector<quint16> wide;
+    bool floating = false;
+    std::vector<quint16> wide; // 16-bit codes, or half values
     std::vector<quint8> narrow;
+    std::vector<float> floats;
 
     ~State()
     {
@@ -114,6 +124,16 @@ TiffWriter::~TiffWriter() = default;
 
 bool TiffWriter::open(QIODevice *device, int width, int height, int bits, bool alpha)
 {
+    return start(device, width, height, bits, alpha, false, false);
+}
+
+bool TiffWriter::openFloat(QIODevice *device, int width, int height, int bits, bool alpha, bool associatedAlpha)
+{
+    return start(device, width, height, bits, alpha, true, associatedAlpha);
+}
+
+bool TiffWriter::start(QIODevice *device, int width, int height, int bits, bool alpha, bool floating, bool associated)
+{
     LutTiff::quiet();
     LutTiff::clearError();
     State &s = *d;
@@ -121,6 +141,7 @@ bool TiffWriter::open(QIODevice *device, int width, int height, int bits, bool a
     s.width = width;
     s.bits = bits;
     s.channels = alpha ? 4 : 3;
+    s.floating = floating;
     if (device->isSequential()) {
         s.deviceFailed = true;
         return s.failed("");
@@ -134,17 +155,21 @@ bool TiffWriter::open(QIODevice *device, int width, int height, int bits, bool a
     TIFFSetField(s.tiff, TIFFTAG_IMAGEWIDTH, uint32_t(width));
     TIFFSetField(s.tiff, TIFFTAG_IMAGELENGTH, uint32_t(height));
     TIFFSetField(s.tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(bits));
+    if (floating)
+        TIFFSetField(s.tiff, TIFFTAG_SAMPLEFORMAT, uint16_t(SAMPLEFORMAT_IEEEFP));
     TIFFSetField(s.tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(s.channels));
     TIFFSetField(s.tiff, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB));
     TIFFSetField(s.tiff, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
     TIFFSetField(s.tiff, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_NONE));
     TIFFSetField(s.tiff, TIFFTAG_ORIENTATION, uint16_t(ORIENTATION_TOPLEFT));
     if (alpha) {
-        const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        const uint16_t extra = associated ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
         TIFFSetField(s.tiff, TIFFTAG_EXTRASAMPLES, uint16_t(1), &extra);
     }
     TIFFSetField(s.tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(s.tiff, 0));
-    if (bits == 16)
+    if (floating && bits == 32)
+        s.floats.resize(size_t(width) * size_t(s.channels));
+    else if (bits == 16)
         s.wide.resize(size_t(width) * size_t(s.channels));
     else
         s.narrow.resize(size_t(width) * size_t(s.channels));
@@ -173,6 +198,28 @@ bool TiffWriter::writeRow(const quint16 *codes)
     return true;
 }
 
+bool TiffWriter::writeRow(const float *values)
+{
+    State &s = *d;
+    const size_t channels = size_t(s.channels);
+    void *row;
+    if (s.bits == 32) {
+        for (size_t x = 0; x < size_t(s.width); ++x)
+            for (size_t c = 0; c < channels; ++c)
+                s.floats[x * channels + c] = values[4 * x + c];
+        row = s.floats.data();
+    } else {
+        for (size_t x = 0; x < size_t(s.width); ++x)
+            for (size_t c = 0; c < channels; ++c)
+                s.wide[x * channels + c] = Imath::half(values[4 * x + c]).bits();
+        row = s.wide.data();
+    }
+    if (TIFFWriteScanline(s.tiff, row, uint32_t(s.row), 0) < 0)
+        return s.failed("cannot encode the TIFF image");
+    ++s.row;
+    return true;
+}
+
 bool TiffWriter::finish()
 {
     State &s = *d;
@@ -185,6 +232,250 @@ bool TiffWriter::finish()
 }
 
 QString TiffWriter::errorString() const
+{
+    return d->error;
+}
+
+struct FloatTiffReader::State
+{
+    QFile file;
+    TIFF *tiff = nullptr;
+    QString error;
+    int width = 0, height = 0, bits = 32;
+    int samples = 3;     // samples a pixel has in the file
+    int colours = 3;     // 3 for RGB, 1 for grey
+    bool alpha = false, associated = false;
+    bool planar = false; // one plane per sample
+    bool tiled = false;
+    int blockWidth = 0, blockRows = 0; // a tile, or a strip (the width by its rows)
+    std::vector<uchar> raw;            // one strip or tile as libtiff decodes it
+    std::vector<float> block;          // blockRows rows of width * 4 values
+    int blockStart = 0, blockHeld = 0; // the first row the block holds and how many
+    int row = 0;
+
+    ~State()
+    {
+        if (tiff)
+            TIFFClose(tiff);
+    }
+
+    static QFile &of(thandle_t handle) { return static_cast<State *>(handle)->file; }
+    static tmsize_t readProc(thandle_t handle, void *data, tmsize_t size)
+    {
+        return tmsize_t(of(handle).read(static_cast<char *>(data), qint64(size)));
+    }
+    static tmsize_t writeProc(thandle_t, void *, tmsize_t) { return -1; }
+    static toff_t seekProc(thandle_t handle, toff_t offset, int whence)
+    {
+        QFile &f = of(handle);
+        qint64 target = qint64(offset);
+        if (whence == SEEK_CUR)
+            target += f.pos();
+        else if (whence == SEEK_END)
+            target += f.size();
+        return target >= 0 && f.seek(target) ? toff_t(target) : toff_t(-1);
+    }
+    static int closeProc(thandle_t) { return 0; }
+    static toff_t sizeProc(thandle_t handle) { return toff_t(of(handle).size()); }
+    static int mapProc(thandle_t, void **, toff_t *) { return 0; }
+    static void unmapProc(thandle_t, void *, toff_t) {}
+
+    bool fail(const QString &what)
+    {
+        const QString detail = LutTiff::lastError();
+        error = detail.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, detail);
+        return false;
+    }
+
+    float sampleAt(const uchar *p) const
+    {
+        if (bits == 32) {
+            float v;
+            std::memcpy(&v, p, sizeof v);
+            return v;
+        }
+        quint16 h;
+        std::memcpy(&h, p, sizeof h);
+        Imath::half value;
+        value.setBits(h);
+        return float(value);
+    }
+
+    // Where sample s of the file goes among red, green, blue, alpha (-1: dropped).
+    int channelOf(int s) const
+    {
+        if (s < colours)
+            return s;
+        return s == colours && alpha ? 3 : -1;
+    }
+
+    // Decodes the strip, or the row of tiles, that holds row y.
+    bool decodeBlock(int y)
+    {
+        blockStart = y / blockRows * blockRows;
+        blockHeld = std::min(blockRows, height - blockStart);
+        const int planes = planar ? samples : 1;
+        const int perPixel = planar ? 1 : samples;
+        const size_t bytes = size_t(bits / 8);
+        for (int plane = 0; plane < planes; ++plane) {
+            for (int x0 = 0; x0 < width; x0 += blockWidth) {
+                LutTiff::clearError();
+                tmsize_t got;
+                if (tiled) {
+                    got = TIFFReadTile(tiff, raw.data(), uint32_t(x0), uint32_t(blockStart), 0, uint16_t(plane));
+                } else {
+                    const uint32_t strip = TIFFComputeStrip(tiff, uint32_t(blockStart), uint16_t(plane));
+                    got = TIFFReadEncodedStrip(tiff, strip, raw.data(), tmsize_t(raw.size()));
+                }
+                const size_t needed = size_t(tiled ? blockRows : blockHeld) * size_t(blockWidth) * size_t(perPixel) * bytes;
+                if (got < 0 || size_t(got) < needed)
+                    return fail(QStringLiteral("cannot decode the TIFF image"));
+                const int columns = std::min(blockWidth, width - x0);
+                for (int r = 0; r < blockHeld; ++r) {
+                    float *out = block.data() + (size_t(r) * size_t(width) + size_t(x0)) * 4;
+                    const uchar *in = raw.data() + size_t(r) * size_t(blockWidth) * size_t(perPixel) * bytes;
+                    for (int x = 0; x < columns; ++x) {
+                        for (int k = 0; k < perPixel; ++k) {
+                            const int c = channelOf(planar ? plane : k);
+                            if (c >= 0)
+                                out[4 * x + c] = sampleAt(in + (size_t(x) * size_t(perPixel) + size_t(k)) * bytes);
+                        }
+                        if (colours == 1)
+                            out[4 * x + 1] = out[4 * x + 2] = out[4 * x];
+                    }
+                }
+            }
+        }
+        return true;
+    }
+};
+
+FloatTiffReader::FloatTiffReader() : d(std::make_unique<State>()) {}
+FloatTiffReader::~FloatTiffReader() = default;
+
+FloatTiffReader::Opened FloatTiffReader::open(const QString &path)
+{
+    LutTiff::quiet();
+    LutTiff::clearError();
+    State &s = *d;
+    QString reason;
+    if (!LutFileNames::openForReading(s.file, path, &reason)) {
+        s.error = QStringLiteral("cannot open: %1").arg(reason);
+        return Failed;
+    }
+    s.tiff = TIFFClientOpen("input", "rm", &s, State::readProc, State::writeProc, State::seekProc, State::closeProc,
+                            State::sizeProc, State::mapProc, State::unmapProc);
+    if (!s.tiff) {
+        s.fail(QStringLiteral("cannot read the image header"));
+        return Failed;
+    }
+    uint16_t format = SAMPLEFORMAT_UINT, bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(s.tiff, TIFFTAG_SAMPLEFORMAT, &format);
+    if (format != SAMPLEFORMAT_IEEEFP)
+        return NotFloat;
+    uint32_t width = 0, height = 0;
+    TIFFGetField(s.tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(s.tiff, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(s.tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(s.tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(s.tiff, TIFFTAG_PLANARCONFIG, &planar);
+    if (!TIFFGetField(s.tiff, TIFFTAG_PHOTOMETRIC, &photometric))
+        photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    const auto refuse = [&s](const QString &why) {
+        s.error = QStringLiteral("cannot read the image header: %1").arg(why);
+        return Failed;
+    };
+    if (bits != 16 && bits != 32)
+        return refuse(QStringLiteral("%1-bit floating-point samples; 16- and 32-bit ones are read").arg(bits));
+    if (photometric == PHOTOMETRIC_RGB && samples >= 3)
+        s.colours = 3;
+    else if (photometric == PHOTOMETRIC_MINISBLACK && samples >= 1)
+        s.colours = 1;
+    else
+        return refuse(QStringLiteral("floating-point samples are read as RGB or grey (minimum black), not photometric "
+                                     "interpretation %1 with %2 samples a pixel")
+                          .arg(photometric)
+                          .arg(samples));
+    if (width == 0 || height == 0)
+        return refuse(QStringLiteral("the picture has no pixels"));
+    if (width > uint32_t(LutImageCodec::kMaxPictureWidth) || height > uint32_t(1 << 30))
+        return refuse(QStringLiteral("%1 x %2 pixels: wider than %3 pixels, the widest row --apply takes")
+                          .arg(width)
+                          .arg(height)
+                          .arg(LutImageCodec::kMaxPictureWidth));
+    uint16_t extraCount = 0;
+    uint16_t *extra = nullptr;
+    if (samples > s.colours && TIFFGetField(s.tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0) {
+        s.alpha = extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA;
+        s.associated = extra[0] == EXTRASAMPLE_ASSOCALPHA;
+    } else if (samples == s.colours + 1) {
+        s.alpha = true; // an extra sample not declared: taken as alpha, as readers commonly do
+    }
+    s.width = int(width);
+    s.height = int(height);
+    s.bits = bits;
+    s.samples = samples;
+    s.planar = planar == PLANARCONFIG_SEPARATE && samples > 1;
+    s.tiled = TIFFIsTiled(s.tiff);
+    tmsize_t rawSize;
+    if (s.tiled) {
+        uint32_t tileWidth = 0, tileLength = 0;
+        TIFFGetField(s.tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(s.tiff, TIFFTAG_TILELENGTH, &tileLength);
+        if (tileWidth == 0 || tileLength == 0 || tileWidth > (1u << 20) || tileLength > (1u << 20))
+            return refuse(QStringLiteral("tiles of %1 x %2 pixels").arg(tileWidth).arg(tileLength));
+        s.blockWidth = int(tileWidth);
+        s.blockRows = int(tileLength);
+        rawSize = TIFFTileSize(s.tiff);
+    } else {
+        uint32_t rows = 0;
+        TIFFGetFieldDefaulted(s.tiff, TIFFTAG_ROWSPERSTRIP, &rows);
+        s.blockWidth = s.width;
+        s.blockRows = int(std::min<uint32_t>(std::max<uint32_t>(rows, 1), height));
+        rawSize = TIFFStripSize(s.tiff);
+    }
+    // Both buffers are bounded before anything is allocated: the decoded
+    // block as floats and libtiff's strip or tile.
+    const double blockBytes = double(s.width) * s.blockRows * 4 * sizeof(float);
+    const double tileBytes = double(s.blockWidth) * s.blockRows * (s.planar ? 1 : samples) * (bits / 8);
+    if (blockBytes > double(LutImageCodec::kMaxDecodedBytes) || tileBytes > double(LutImageCodec::kMaxDecodedBytes))
+        return refuse(QStringLiteral("its %1 of %2 rows take %3 MB decoded, above the limit of %4 MB")
+                          .arg(s.tiled ? QStringLiteral("tiles") : QStringLiteral("strips"))
+                          .arg(s.blockRows)
+                          .arg(qint64(std::max(blockBytes, tileBytes)) >> 20)
+                          .arg(LutImageCodec::kMaxDecodedBytes >> 20));
+    if (rawSize <= 0 || double(rawSize) > double(LutImageCodec::kMaxDecodedBytes)) {
+        s.fail(QStringLiteral("cannot read the image header: a strip or tile size libtiff cannot take"));
+        return Failed;
+    }
+    s.raw.resize(size_t(std::max<double>(double(rawSize), tileBytes)));
+    return Float;
+}
+
+int FloatTiffReader::width() const { return d->width; }
+int FloatTiffReader::height() const { return d->height; }
+int FloatTiffReader::bits() const { return d->bits; }
+bool FloatTiffReader::hasAlpha() const { return d->alpha; }
+bool FloatTiffReader::associatedAlpha() const { return d->associated; }
+
+bool FloatTiffReader::readRow(float *values)
+{
+    State &s = *d;
+    if (s.row >= s.height)
+        return s.fail(QStringLiteral("cannot decode the TIFF image: no rows left"));
+    if (s.row >= s.blockStart + s.blockHeld) {
+        if (s.block.empty())
+            s.block.assign(size_t(s.width) * size_t(s.blockRows) * 4, 1.0f);
+        if (!s.decodeBlock(s.row))
+            return false;
+    }
+    std::memcpy(values, s.block.data() + size_t(s.row - s.blockStart) * size_t(s.width) * 4,
+                size_t(s.width) * 4 * sizeof(float));
+    ++s.row;
+    return true;
+}
+
+QString FloatTiffReader::errorString() const
 {
     return d->error;
 }

@@ -6,9 +6,10 @@
 
 class QIODevice;
 
-// TIFF through libtiff: the library's messages, and files written a scan
-// line at a time. TIFF files are decoded by the toolkit's plugin, which
-// calls the same libtiff: once quiet() has run, nothing libtiff says
+// TIFF through libtiff: the library's messages, files written a scan line
+// at a time and pictures of floating-point samples read a strip or a row of
+// tiles at a time. Integer TIFF files are decoded by the toolkit's plugin,
+// which calls the same libtiff: once quiet() has run, nothing libtiff says
 // reaches stderr, and its last error on the thread is the reason a decode
 // failed.
 namespace LutTiff {
@@ -23,10 +24,11 @@ void clearError();
 
 } // namespace LutTiff
 
-// An RGB (or with alpha RGBA, unassociated) TIFF of 8 or 16 bits per
-// channel, uncompressed, written row by row on a device that can seek (the
-// directory is written last and the header points at it). BigTIFF when the
-// pixels would pass 4 GB.
+// An RGB (or with alpha RGBA, unassociated unless asked) TIFF of 8 or 16
+// bits per channel, or of 16- or 32-bit floating-point samples,
+// uncompressed, written row by row on a device that can seek (the directory
+// is written last and the header points at it). BigTIFF when the pixels
+// would pass 4 GB.
 class TiffWriter
 {
 public:
@@ -36,11 +38,52 @@ public:
     TiffWriter &operator=(const TiffWriter &) = delete;
 
     bool open(QIODevice *device, int width, int height, int bits, bool alpha);
+    // A TIFF of floating-point samples: bits 16 (half) or 32, the values
+    // as they come (beyond 0..1 too). associatedAlpha marks the alpha as
+    // premultiplied, as the input picture's was.
+    bool openFloat(QIODevice *device, int width, int height, int bits, bool alpha, bool associatedAlpha);
     // The next row from width * 4 codes (red, green, blue, alpha; alpha
     // ignored without it).
     bool writeRow(const quint16 *codes);
+    // The next row of a floating-point TIFF from width * 4 values.
+    bool writeRow(const float *values);
     // Writes the directory; everything is in the device afterwards.
     bool finish();
+    QString errorString() const;
+
+private:
+    bool start(QIODevice *device, int width, int height, int bits, bool alpha, bool floating, bool associated);
+
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+// An RGB or grey TIFF of 16-bit (half) or 32-bit floating-point samples,
+// with or without alpha, its samples contiguous or in planes, in strips or
+// tiles, any compression libtiff decodes. Rows are handed out in order; a
+// strip or a row of tiles is decoded at a time (at most
+// LutImageCodec::kMaxDecodedBytes as floats).
+class FloatTiffReader
+{
+public:
+    FloatTiffReader();
+    ~FloatTiffReader();
+    FloatTiffReader(const FloatTiffReader &) = delete;
+    FloatTiffReader &operator=(const FloatTiffReader &) = delete;
+
+    enum Opened { Float, NotFloat, Failed };
+    // Reads the header of the TIFF at path: Float when its samples are
+    // floating point and this reader takes them, NotFloat when they are
+    // integers (the toolkit's decoder reads those), Failed with the reason.
+    Opened open(const QString &path);
+    int width() const;
+    int height() const;
+    int bits() const; // 16 or 32
+    bool hasAlpha() const;
+    bool associatedAlpha() const;
+    // The next row as width * 4 values (red, green, blue, alpha; alpha 1
+    // without it; grey in all three colours).
+    bool readRow(float *values);
     QString errorString() const;
 
 private:

@@ -4,6 +4,8 @@
 
 #include "TestSupport.h"
 #include "image/ImageApply.h"
+#include "image/LutExr.h"
+#include "image/LutTiff.h"
 #include "image/LutPreview.h"
 #include "lut/LutFormats.h"
 #include "lut/LutImageCodec.h"
@@ -14,7 +16,16 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <Imath/half.h>
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfOutputFile.h>
+#include <ImfTileDescription.h>
+#include <ImfTiledOutputFile.h>
+#include <tiffio.h>
 #include <cmath>
+#include <functional>
 
 extern "C" const LutImageCodec::ModuleApi *chromaduct_image_module();
 
@@ -44,6 +55,133 @@ int largestDifference(const QImage &a, const QImage &b)
             largest = std::max({largest, std::abs(p.red() - q.red()), std::abs(p.green() - q.green()), std::abs(p.blue() - q.blue())});
         }
     return largest;
+}
+
+// A float picture: width * height pixels of red, green, blue, alpha values.
+struct Values
+{
+    int width = 0, height = 0, bits = 0;
+    bool alpha = false;
+    std::vector<float> rgba;
+};
+
+// A gradient reaching from -0.7 to 2.8 in red and beyond 0..1 in green and blue; alpha from 0 to 1.
+Values gradient(int width, int height)
+{
+    Values v{width, height, 32, true, {}};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            v.rgba.insert(v.rgba.end(), {float(-0.7 + 3.5 * x / (width - 1)), float(1.8 * y / (height - 1) - 0.2),
+                                         float(2.2 * ((x + y) % 17) / 16 - 0.1), float((x * y) % 10 / 9.0)});
+    return v;
+}
+
+// Writes v through libtiff as 16- or 32-bit floating-point samples, deflated, RGB or RGBA (premultiplied), in strips of 5 rows
+// or tiles of 16 x 16, contiguous or in planes.
+bool writeFloatTiff(const QString &path, const Values &v, int bits, bool alpha, bool tiled, bool planar)
+{
+    TIFF *t = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!t)
+        return false;
+    const int samples = alpha ? 4 : 3;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(v.width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(v.height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(bits));
+    TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, uint16_t(SAMPLEFORMAT_IEEEFP));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(samples));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB));
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG));
+    TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_ADOBE_DEFLATE));
+    if (alpha) {
+        // Associated, as in an EXR: OpenImageIO would premultiply unassociated colours on reading.
+        const uint16_t extra = EXTRASAMPLE_ASSOCALPHA;
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), &extra);
+    }
+    const int blockW = tiled ? 16 : v.width, blockH = tiled ? 16 : 5;
+    if (tiled) {
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, uint32_t(blockW));
+        TIFFSetField(t, TIFFTAG_TILELENGTH, uint32_t(blockH));
+    } else {
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(blockH));
+    }
+    const int planes = planar ? samples : 1, perPixel = planar ? 1 : samples;
+    std::vector<uchar> block(size_t(blockW) * blockH * perPixel * 4);
+    bool ok = true;
+    for (int p = 0; p < planes; ++p)
+        for (int y0 = 0; y0 < v.height; y0 += blockH)
+            for (int x0 = 0; x0 < v.width; x0 += blockW) {
+                std::fill(block.begin(), block.end(), 0);
+                for (int r = 0; r < blockH && y0 + r < v.height; ++r)
+                    for (int x = 0; x < blockW && x0 + x < v.width; ++x)
+                        for (int k = 0; k < perPixel; ++k) {
+                            const float f = v.rgba[(size_t(y0 + r) * v.width + x0 + x) * 4 + (planar ? p : k)];
+                            const size_t at = (size_t(r) * blockW + x) * perPixel + k;
+                            if (bits == 32)
+                                std::memcpy(block.data() + 4 * at, &f, 4);
+                            else
+                                reinterpret_cast<quint16 *>(block.data())[at] = Imath::half(f).bits();
+                        }
+                const tmsize_t size = tmsize_t(blockW) * std::min(blockH, tiled ? blockH : v.height - y0) * perPixel * bits / 8;
+                ok = ok && (tiled ? TIFFWriteTile(t, block.data(), x0, y0, 0, uint16_t(p)) >= 0
+                                  : TIFFWriteEncodedStrip(t, TIFFComputeStrip(t, y0, uint16_t(p)), block.data(), size) >= 0);
+            }
+    TIFFClose(t);
+    return ok;
+}
+
+// Writes v as an OpenEXR file of half or float channels, scan lines (PIZ) or 16 x 16 tiles (ZIP).
+bool writeExr(const QString &path, const Values &v, bool half, bool alpha, bool tiled)
+{
+    try {
+        Imf::Header header(v.width, v.height);
+        header.compression() = tiled ? Imf::ZIP_COMPRESSION : Imf::PIZ_COMPRESSION;
+        const char *names[] = {"R", "G", "B", "A"};
+        const std::vector<Imath::half> halves(v.rgba.begin(), v.rgba.end());
+        Imf::FrameBuffer frame;
+        for (int c = 0; c < (alpha ? 4 : 3); ++c) {
+            header.channels().insert(names[c], Imf::Channel(half ? Imf::HALF : Imf::FLOAT));
+            const size_t size = half ? 2 : 4;
+            frame.insert(names[c], Imf::Slice(half ? Imf::HALF : Imf::FLOAT, half ? (char *)(halves.data() + c) : (char *)(v.rgba.data() + c),
+                                              4 * size, 4 * size * size_t(v.width)));
+        }
+        if (tiled) {
+            header.setTileDescription(Imf::TileDescription(16, 16));
+            Imf::TiledOutputFile file(QFile::encodeName(path).constData(), header);
+            file.setFrameBuffer(frame);
+            file.writeTiles(0, file.numXTiles() - 1, 0, file.numYTiles() - 1);
+        } else {
+            Imf::OutputFile file(QFile::encodeName(path).constData(), header);
+            file.setFrameBuffer(frame);
+            file.writePixels(v.height);
+        }
+    } catch (const std::exception &e) {
+        qWarning("%s", e.what());
+        return false;
+    }
+    return true;
+}
+
+// A float TIFF or an EXR read back through the program's readers (bits of red; width 0 when unreadable).
+Values readValues(const QString &path)
+{
+    Values v;
+    std::function<bool(float *)> row;
+    ExrReader exr;
+    FloatTiffReader tiff;
+    if (path.endsWith(".exr") && exr.open(path)) {
+        v = Values{exr.width(), exr.height(), exr.bits(0), exr.hasAlpha(), {}};
+        row = [&exr](float *r) { return exr.readRow(r); };
+    } else if (!path.endsWith(".exr") && tiff.open(path) == FloatTiffReader::Float) {
+        v = Values{tiff.width(), tiff.height(), tiff.bits(), tiff.hasAlpha(), {}};
+        row = [&tiff](float *r) { return tiff.readRow(r); };
+    } else {
+        return Values();
+    }
+    v.rgba.resize(size_t(v.width) * v.height * 4);
+    for (int y = 0; y < v.height; ++y)
+        if (!row(v.rgba.data() + size_t(y) * v.width * 4))
+            return Values();
+    return v;
 }
 
 bool haveMagick() { return TestSupport::runProcess("convert", {"-version"}).out.contains("ImageMagick"); }
@@ -391,7 +529,7 @@ private slots:
         const struct { QStringList arguments; int status; int named; const char *reason; } cases[] = {
             {{"--apply", lut, TestSupport::writeFile(path("cut.png"), png.left(png.size() / 2)), path("o.png")}, 1, 2, "cannot decode the PNG image"},
             {{"--apply", lut, huge, path("o.png")}, 1, 2, "100000 x 100000 pixels: more than 1073741824 pixels, the most --apply takes"},
-            {{"--apply", lut, TestSupport::writeFile(path("text.png"), "LUT_3D_SIZE 2\n"), path("o.png")}, 1, 2, "not a PNG, TIFF, JPEG or BMP image"},
+            {{"--apply", lut, TestSupport::writeFile(path("text.png"), "LUT_3D_SIZE 2\n"), path("o.png")}, 1, 2, "not a PNG, TIFF, OpenEXR, JPEG or BMP image"},
             {{"--apply", path("missing.cube"), in, path("o.png")}, 1, 1, "cannot open"},
             {{"--apply", lut, in, path("o.webp")}, 2, 3, "the picture's type comes from its extension"},
             {{"--apply", lut, in, path("no/dir/o.png")}, 2, 3, "cannot open for writing"},
@@ -414,6 +552,122 @@ private slots:
             QVERIFY2(r.exitCode == c.status && r.err.count('\n') == 1, what.constData());
             QVERIFY2(c.named < 0 || r.err.startsWith("chromaduct-convert: " + c.arguments[c.named].toUtf8() + ": " + c.reason), what.constData());
             QVERIFY2(!QFile::exists(path("o.png")) && !QFile::exists(path("o.bmp")), what.constData());
+        }
+    }
+
+    // Float TIFF (16 and 32 bits, strips and tiles, contiguous and planar) and EXR (half and float, scan lines and
+    // tiles) through a cube with an input range and a CLF matrix: ocioconvert --lut's values within 1e-5 relative
+    // (one half step for half output), values beyond 0..1 kept, the input's sample type and alpha kept. Cut and
+    // damaged files are refused with one line.
+    void floatPicturesMatchOcio()
+    {
+        // An affine, non-separable map on a 5-point cube over -0.5..2.5 (tetrahedral and trilinear agree on it).
+        const double m[3][4] = {{0.9, 0.2, -0.1, 0.02}, {0.05, 1.1, -0.15, -0.03}, {-0.2, 0.1, 1.3, 0.05}};
+        QByteArray cube = "LUT_3D_SIZE 5\nLUT_3D_INPUT_RANGE -0.5 2.5\n", matrix;
+        for (int i = 0; i < 125; ++i) {
+            const double rgb[3] = {-0.5 + 0.75 * (i % 5), -0.5 + 0.75 * (i / 5 % 5), -0.5 + 0.75 * (i / 25)};
+            for (int c = 0; c < 3; ++c)
+                cube += QByteArray::number(m[c][0] * rgb[0] + m[c][1] * rgb[1] + m[c][2] * rgb[2] + m[c][3], 'g', 9) + (c < 2 ? " " : "\n");
+        }
+        for (const auto &row : m)
+            matrix += QByteArray::number(row[0]) + " " + QByteArray::number(row[1]) + " " + QByteArray::number(row[2]) + " " + QByteArray::number(row[3]) + "\n";
+        const QStringList luts{TestSupport::writeFile(path("affine.cube"), cube),
+                               TestSupport::writeFile(path("matrix.clf"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ProcessList id=\"m\" compCLFversion=\"3\">\n"
+                                                      "<Matrix inBitDepth=\"32f\" outBitDepth=\"32f\"><Array dim=\"3 4\">\n" + matrix + "</Array></Matrix>\n</ProcessList>\n")};
+        const Values source = gradient(67, 41);
+        const struct { const char *name; int bits; bool alpha, tiled, planar; } inputs[] = {
+            {"f32-strips.tif", 32, true, false, false}, {"f16-tiles-planar.tif", 16, true, true, true},
+            {"f32-rgb-planar.tif", 32, false, false, true}, {"half.exr", 16, true, false, false},
+            {"float-tiled.exr", 32, false, true, false},
+        };
+        for (const auto &input : inputs) {
+            const QString in = path(input.name), ext = QFileInfo(in).suffix();
+            QVERIFY(ext == "exr" ? writeExr(in, source, input.bits == 16, input.alpha, input.tiled)
+                                 : writeFloatTiff(in, source, input.bits, input.alpha, input.tiled, input.planar));
+            const Values read = readValues(in);
+            QVERIFY2(read.width == 67 && read.height == 41 && read.bits == input.bits && read.alpha == input.alpha, input.name);
+            for (size_t i = 0; i < read.rgba.size(); ++i) {
+                const float expected = i % 4 == 3 && !input.alpha ? 1.0f : input.bits == 16 ? float(Imath::half(source.rgba[i])) : source.rgba[i];
+                QVERIFY2(read.rgba[i] == expected, qPrintable(QString("%1 %2: %3 %4").arg(input.name).arg(i).arg(read.rgba[i]).arg(expected)));
+            }
+            for (const QString &lut : luts) {
+                const QString ours = path("ours." + ext), ocio = path("ocio." + ext);
+                const QByteArray what = QByteArray(input.name) + " " + lut.toUtf8();
+                const TestSupport::ProcessResult r = runConvert({"--apply", lut, in, ours});
+                QVERIFY2(r.exitCode == 0 && r.err.isEmpty(), what + r.err);
+                QVERIFY2(TestSupport::runProcess("ocioconvert", {"--lut", lut, in, ocio}).exitCode == 0, what);
+                const Values a = readValues(ours), b = readValues(ocio);
+                QVERIFY2(a.width == 67 && a.height == 41 && a.bits == input.bits && a.alpha == input.alpha, what);
+                QVERIFY2(b.width == 67 && b.height == 41, what);
+                const double tolerance = input.bits == 16 ? 1.0 / 1024 : 1e-5;
+                double worst = 0;
+                int beyond = 0;
+                for (size_t i = 0; i < a.rgba.size(); ++i) {
+                    if (i % 4 == 3) {
+                        QVERIFY2(a.rgba[i] == read.rgba[i], what);
+                        continue;
+                    }
+                    worst = std::max(worst, std::abs(a.rgba[i] - b.rgba[i]) / std::max(1.0, std::abs(double(b.rgba[i]))));
+                    beyond += a.rgba[i] < 0 || a.rgba[i] > 1;
+                }
+                QVERIFY2(worst <= tolerance && beyond > 100, what + " worst " + QByteArray::number(worst) + " beyond " + QByteArray::number(beyond));
+                qInfo("%s: largest relative difference from ocioconvert %.3g, %d values beyond 0..1", what.constData(), worst, beyond);
+            }
+        }
+        // Values into codes: a float EXR into a PNG is the float output's nearest 16-bit codes, with a note; codes
+        // into an EXR are half values.
+        const TestSupport::ProcessResult png = runConvert({"--apply", luts[1], path("float-tiled.exr"), path("codes.png")});
+        QVERIFY2(png.exitCode == 0 && png.err.contains("note: written with 16-bit codes"), png.err.constData());
+        QVERIFY(runConvert({"--apply", luts[1], path("float-tiled.exr"), path("values.exr")}).exitCode == 0);
+        const Values values = readValues(path("values.exr"));
+        const QImage codes = QImage(path("codes.png")).convertToFormat(QImage::Format_RGBA64);
+        QVERIFY(codes.size() == QSize(values.width, values.height));
+        for (int i = 0; i < values.width * values.height; ++i) {
+            const QRgba64 p = reinterpret_cast<const QRgba64 *>(codes.constScanLine(i / values.width))[i % values.width];
+            const float *v = values.rgba.data() + 4 * i;
+            QVERIFY(p.red() == lutCode(v[0], 65535) && p.green() == lutCode(v[1], 65535) && p.blue() == lutCode(v[2], 65535));
+        }
+        QVERIFY(runConvert({"--apply", luts[1], path("codes.png"), path("from-codes.exr")}).exitCode == 0);
+        QCOMPARE(readValues(path("from-codes.exr")).bits, 16);
+
+        // ImageMagick reads our float TIFF at its size and depth, and its values within 0..1 within a 16-bit code
+        // (it clamps the rest).
+        QVERIFY(runConvert({"--apply", luts[0], path("f32-rgb-planar.tif"), path("ours.tif")}).exitCode == 0);
+        QCOMPARE(TestSupport::runProcess("identify", {"-format", "%w %h %z", path("ours.tif")}).out, QByteArray("67 41 32"));
+        const Values ours = readValues(path("ours.tif"));
+        const QList<QByteArray> lines = TestSupport::runProcess("convert", {path("ours.tif"), "-depth", "16", "txt:-"}).out.split('\n');
+        int compared = 0;
+        for (const QByteArray &line : lines) {
+            int x, y, r, g, b;
+            if (std::sscanf(line.constData(), "%d,%d: (%d,%d,%d", &x, &y, &r, &g, &b) != 5)
+                continue;
+            const int magick[3] = {r, g, b};
+            for (int c = 0; c < 3; ++c) {
+                const float v = ours.rgba[(size_t(y) * ours.width + x) * 4 + c];
+                QVERIFY2(std::abs(magick[c] - int(lutCode(v, 65535))) <= 1, line.constData());
+                compared += v > 0 && v < 1;
+            }
+        }
+        QVERIFY(compared > 1000);
+
+        const QByteArray exr = TestSupport::readFile(path("half.exr")), tiff = TestSupport::readFile(path("f32-strips.tif"));
+        // The data window widened from 67 to 200 columns: every chunk inflates short.
+        QByteArray widened = exr;
+        const int window = widened.indexOf(QByteArray("dataWindow\0box2i\0", 17)) + 17 + 4;
+        widened[window + 8] = char(199);
+        const struct { QString file; const char *reason; } bad[] = {
+            {TestSupport::writeFile(path("cut.exr"), exr.left(exr.size() * 2 / 3)), "cannot decode the EXR image"},
+            {TestSupport::writeFile(path("damaged.exr"), exr.left(8) + QByteArray(300, '\x7f')), "cannot read the image header"},
+            {TestSupport::writeFile(path("widened.exr"), widened), "cannot decode the EXR image"},
+            {TestSupport::writeFile(path("cut.tif"), tiff.left(tiff.size() / 2)), "cannot read the image header"},
+            {TestSupport::writeFile(path("damaged.tif"), tiff.left(200) + QByteArray(tiff.size() / 2, '\xff') + tiff.mid(200 + tiff.size() / 2)),
+             "cannot decode the TIFF image: "},
+        };
+        for (const auto &c : bad) {
+            const TestSupport::ProcessResult r = runConvert({"--apply", luts[0], c.file, path("o.exr")});
+            const QByteArray what = c.file.toUtf8() + " -> " + r.err;
+            QVERIFY2(r.exitCode == 1 && r.err.count('\n') == 1 && r.err.startsWith("chromaduct-convert: " + c.file.toUtf8() + ": " + c.reason), what);
+            QVERIFY(!QFile::exists(path("o.exr")));
         }
     }
 

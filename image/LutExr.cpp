@@ -1,0 +1,496 @@
+#include "image/LutExr.h"
+
+#include "lut/LutFileNames.h"
+#include "lut/LutImageCodec.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+
+#include <Iex.h>
+#include <Imath/half.h>
+#include <ImathBox.h>
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfIO.h>
+#include <ImfInputFile.h>
+#include <ImfOutputFile.h>
+#include <ImfPartType.h>
+#include <openexr.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+const char *const kChannelNames[4] = {"R", "G", "B", "A"};
+// Rows decoded or encoded at a time: 256, a multiple of every compression's
+// block of scan lines (1, 16, 32 or 256), so no block is decoded twice;
+// fewer for a row of more than 16384 pixels, so that a block stays 64 MB.
+int blockRowsFor(int width)
+{
+    return std::max(1, std::min(256, (1 << 22) / std::max(1, width)));
+}
+
+// The library's header checks bound what a crafted header makes it
+// allocate (line offset tables, tile buffers) before a pixel is read.
+void limitHeaders()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Imf::Header::setMaxImageSize(LutImageCodec::kMaxPictureWidth, LutImageCodec::kMaxPictureWidth);
+        Imf::Header::setMaxTileSize(1 << 14, 1 << 14);
+    });
+}
+
+// The library's message as one line.
+QString oneLine(const char *what)
+{
+    QString text = QString::fromLocal8Bit(what).simplified();
+    return text.isEmpty() ? QStringLiteral("the OpenEXR library failed") : text;
+}
+
+class FileIn final : public Imf::IStream
+{
+public:
+    FileIn(QFile &file, const QByteArray &name) : Imf::IStream(name.constData()), m_file(file) {}
+    bool read(char c[], int n) override
+    {
+        if (m_file.read(c, n) != n)
+            throw Iex::InputExc("the file ends before the image does");
+        return !m_file.atEnd();
+    }
+    uint64_t tellg() override { return uint64_t(m_file.pos()); }
+    void seekg(uint64_t pos) override
+    {
+        // A position from a damaged offset table can be anything.
+        if (pos > uint64_t(m_file.size()) || !m_file.seek(qint64(pos)))
+            throw Iex::InputExc("cannot seek in the file");
+    }
+
+private:
+    QFile &m_file;
+};
+
+class DeviceOut final : public Imf::OStream
+{
+public:
+    DeviceOut(QIODevice *device) : Imf::OStream("output"), m_device(device) {}
+    void write(const char c[], int n) override
+    {
+        if (failed || m_device->write(c, n) != n) {
+            failed = true;
+            throw Iex::IoExc("write failed");
+        }
+    }
+    uint64_t tellp() override { return uint64_t(m_device->pos()); }
+    void seekp(uint64_t pos) override
+    {
+        if (failed || !m_device->seek(qint64(pos))) {
+            failed = true;
+            throw Iex::IoExc("write failed");
+        }
+    }
+    bool failed = false;
+
+private:
+    QIODevice *m_device;
+};
+
+} // namespace
+
+// --- Reading -------------------------------------------------------------------
+
+struct ExrReader::State
+{
+    QFile file;
+    std::unique_ptr<FileIn> stream;
+    std::unique_ptr<Imf::InputFile> exr;
+    Imath::Box2i window;
+    int width = 0, height = 0;
+    bool alpha = false;
+    int bits[4] = {32, 32, 32, 32};
+    std::vector<float> block;  // rows of width * 4 values
+    std::vector<float> planes; // the same rows, red, green, blue and alpha each a plane
+    int blockRows = 0;        // rows decoded at a time: whole chunks
+    int blockStart = 0, blockHeld = 0, row = 0;
+    QString error;
+    // The pixels are decoded by the library's core, which checks every
+    // chunk's size as it decompresses it (the line-buffer reader of
+    // OpenEXR 3.1 fills a chunk that inflates short from memory it never
+    // wrote).
+    exr_context_t core = nullptr;
+    exr_decode_pipeline_t decoder = EXR_DECODE_PIPELINE_INITIALIZER;
+    bool decoding = false;
+    bool tiled = false;
+    int chunkWidth = 0, chunkRows = 0; // a tile, or a chunk of scan lines (the width by its rows)
+    QString coreMessage;
+
+    ~State()
+    {
+        if (decoding)
+            exr_decoding_destroy(core, &decoder);
+        if (core)
+            exr_finish(&core);
+    }
+
+    static int64_t readCore(exr_const_context_t context, void *user, void *buffer, uint64_t size, uint64_t offset,
+                            exr_stream_error_func_ptr_t)
+    {
+        (void)context;
+        const int fd = int(static_cast<State *>(user)->file.handle());
+        return int64_t(::pread(fd, buffer, size_t(size), off_t(offset)));
+    }
+    static int64_t sizeCore(exr_const_context_t, void *user) { return int64_t(static_cast<State *>(user)->file.size()); }
+    static void keepCoreMessage(exr_const_context_t context, exr_result_t, const char *message)
+    {
+        void *user = nullptr;
+        if (exr_get_user_data(context, &user) == EXR_ERR_SUCCESS && user)
+            static_cast<State *>(user)->coreMessage = QString::fromLocal8Bit(message).simplified();
+    }
+
+    bool coreFailed(exr_result_t result)
+    {
+        error = QStringLiteral("cannot decode the EXR image: %1")
+                    .arg(coreMessage.isEmpty() ? QString::fromLatin1(exr_get_default_error_message(result)) : coreMessage);
+        return false;
+    }
+
+    bool startCore(const QByteArray &name)
+    {
+        exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
+        init.user_data = this;
+        init.read_fn = readCore;
+        init.size_fn = sizeCore;
+        init.error_handler_fn = keepCoreMessage;
+        exr_result_t result = exr_start_read(&core, name.constData(), &init);
+        if (result != EXR_ERR_SUCCESS)
+            return coreFailed(result);
+        exr_storage_t storage = EXR_STORAGE_SCANLINE;
+        if ((result = exr_get_storage(core, 0, &storage)) != EXR_ERR_SUCCESS)
+            return coreFailed(result);
+        tiled = storage == EXR_STORAGE_TILED;
+        if (tiled) {
+            uint32_t x = 0, y = 0;
+            exr_tile_level_mode_t level;
+            exr_tile_round_mode_t round;
+            if ((result = exr_get_tile_descriptor(core, 0, &x, &y, &level, &round)) != EXR_ERR_SUCCESS)
+                return coreFailed(result);
+            chunkWidth = int(std::min<uint32_t>(x, uint32_t(width)));
+            chunkRows = int(std::min<uint32_t>(y, uint32_t(height)));
+        } else if (storage == EXR_STORAGE_SCANLINE) {
+            int32_t lines = 0;
+            if ((result = exr_get_scanlines_per_chunk(core, 0, &lines)) != EXR_ERR_SUCCESS)
+                return coreFailed(result);
+            chunkWidth = width;
+            chunkRows = std::min(std::max(lines, 1), height);
+        } else {
+            error = QStringLiteral("cannot read the image header: deep data, not a picture");
+            return false;
+        }
+        if (chunkWidth <= 0 || chunkRows <= 0) {
+            error = QStringLiteral("cannot read the image header: tiles of %1 x %2 pixels").arg(chunkWidth).arg(chunkRows);
+            return false;
+        }
+        // Whole chunks at a time, about the rows blockRows(width) gives.
+        blockRows = std::max(1, blockRowsFor(width) / chunkRows) * chunkRows;
+        if (double(blockRows) * width * 4 * sizeof(float) > double(LutImageCodec::kMaxDecodedBytes)) {
+            error = QStringLiteral("cannot read the image header: its chunks of %1 rows of %2 pixels take more than %3 MB "
+                                   "decoded")
+                        .arg(chunkRows)
+                        .arg(width)
+                        .arg(LutImageCodec::kMaxDecodedBytes >> 20);
+            return false;
+        }
+        return true;
+    }
+
+    // Decodes one chunk into the block, whose first row is blockStart.
+    bool decodeChunk(const exr_chunk_info_t &chunk, int x0, int y0)
+    {
+        exr_result_t result = decoding ? exr_decoding_update(core, 0, &chunk, &decoder)
+                                       : exr_decoding_initialize(core, 0, &chunk, &decoder);
+        if (result != EXR_ERR_SUCCESS)
+            return coreFailed(result);
+        decoding = true;
+        if (chunk.width != std::min(chunkWidth, width - x0) || chunk.height != std::min(chunkRows, height - y0)) {
+            error = QStringLiteral("cannot decode the EXR image: a chunk of %1 x %2 pixels where %3 x %4 belong")
+                        .arg(chunk.width)
+                        .arg(chunk.height)
+                        .arg(std::min(chunkWidth, width - x0))
+                        .arg(std::min(chunkRows, height - y0));
+            return false;
+        }
+        for (int16_t i = 0; i < decoder.channel_count; ++i) {
+            exr_coding_channel_info_t &channel = decoder.channels[i];
+            int c = -1;
+            for (int k = 0; k < 4; ++k) {
+                if (std::strcmp(channel.channel_name, kChannelNames[k]) == 0)
+                    c = k;
+            }
+            if (c < 0 || (c == 3 && !alpha)) {
+                channel.decode_to_ptr = nullptr;
+                continue;
+            }
+            // One plane per channel: the core's interleaving fast path of
+            // OpenEXR 3.1 puts four half channels in file order (A, B, G, R).
+            channel.decode_to_ptr = reinterpret_cast<uint8_t *>(
+                planes.data() + (size_t(c) * size_t(blockHeld) + size_t(y0 - blockStart)) * size_t(width) + size_t(x0));
+            channel.user_pixel_stride = int32_t(sizeof(float));
+            channel.user_line_stride = int32_t(size_t(width) * sizeof(float));
+            channel.user_data_type = EXR_PIXEL_FLOAT;
+            channel.user_bytes_per_element = int16_t(sizeof(float));
+        }
+        if ((result = exr_decoding_choose_default_routines(core, 0, &decoder)) != EXR_ERR_SUCCESS
+            || (result = exr_decoding_run(core, 0, &decoder)) != EXR_ERR_SUCCESS)
+            return coreFailed(result);
+        return true;
+    }
+
+    // Decodes the chunks of rows blockStart .. blockStart + blockHeld - 1.
+    bool decodeBlock()
+    {
+        planes.assign(size_t(width) * size_t(blockHeld) * 4, 1.0f);
+        if (!decodeChunks())
+            return false;
+        const size_t pixels = size_t(width) * size_t(blockHeld);
+        for (size_t i = 0; i < pixels; ++i)
+            for (size_t c = 0; c < 4; ++c)
+                block[4 * i + c] = planes[c * pixels + i];
+        return true;
+    }
+
+    bool decodeChunks()
+    {
+        exr_chunk_info_t chunk;
+        exr_result_t result;
+        for (int y = blockStart; y < blockStart + blockHeld; y += chunkRows) {
+            if (!tiled) {
+                if ((result = exr_read_scanline_chunk_info(core, 0, window.min.y + y, &chunk)) != EXR_ERR_SUCCESS)
+                    return coreFailed(result);
+                if (!decodeChunk(chunk, 0, y))
+                    return false;
+                continue;
+            }
+            for (int x = 0; x < width; x += chunkWidth) {
+                if ((result = exr_read_tile_chunk_info(core, 0, x / chunkWidth, y / chunkRows, 0, 0, &chunk))
+                    != EXR_ERR_SUCCESS)
+                    return coreFailed(result);
+                if (!decodeChunk(chunk, x, y))
+                    return false;
+            }
+        }
+        return true;
+    }
+};
+
+ExrReader::ExrReader() : d(std::make_unique<State>()) {}
+ExrReader::~ExrReader() = default;
+
+bool ExrReader::isExr(const QByteArray &head)
+{
+    return head.startsWith(QByteArray("\x76\x2f\x31\x01", 4));
+}
+
+bool ExrReader::open(const QString &path)
+{
+    limitHeaders();
+    State &s = *d;
+    QString reason;
+    if (!LutFileNames::openForReading(s.file, path, &reason)) {
+        s.error = QStringLiteral("cannot open: %1").arg(reason);
+        return false;
+    }
+    try {
+        s.stream = std::make_unique<FileIn>(s.file, QFile::encodeName(QFileInfo(path).fileName()));
+        s.exr = std::make_unique<Imf::InputFile>(*s.stream);
+        const Imf::Header &header = s.exr->header();
+        s.window = header.dataWindow();
+        const qint64 width = qint64(s.window.max.x) - s.window.min.x + 1;
+        const qint64 height = qint64(s.window.max.y) - s.window.min.y + 1;
+        if (width <= 0 || height <= 0 || width > LutImageCodec::kMaxPictureWidth || height > LutImageCodec::kMaxPictureWidth) {
+            s.error = QStringLiteral("cannot read the image header: a data window of %1 x %2 pixels").arg(width).arg(height);
+            return false;
+        }
+        s.width = int(width);
+        s.height = int(height);
+        const Imf::ChannelList &channels = header.channels();
+        for (int c = 0; c < 4; ++c) {
+            const Imf::Channel *channel = channels.findChannel(kChannelNames[c]);
+            if (!channel) {
+                if (c == 3)
+                    break;
+                QStringList names;
+                for (auto i = channels.begin(); i != channels.end(); ++i)
+                    names << QString::fromUtf8(i.name());
+                s.error = QStringLiteral("cannot read the image header: no R, G and B channels (it has %1)")
+                              .arg(names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", ")));
+                return false;
+            }
+            if (channel->xSampling != 1 || channel->ySampling != 1) {
+                s.error = QStringLiteral("cannot read the image header: channel %1 is subsampled").arg(kChannelNames[c]);
+                return false;
+            }
+            s.bits[c] = channel->type == Imf::HALF ? 16 : 32;
+            s.alpha = c == 3;
+        }
+        if (!s.alpha)
+            s.bits[3] = s.bits[0];
+    } catch (const std::exception &e) {
+        s.error = QStringLiteral("cannot read the image header: %1").arg(oneLine(e.what()));
+        return false;
+    }
+    return s.startCore(QFile::encodeName(QFileInfo(path).fileName()));
+}
+
+int ExrReader::width() const { return d->width; }
+int ExrReader::height() const { return d->height; }
+bool ExrReader::hasAlpha() const { return d->alpha; }
+int ExrReader::bits(int channel) const { return d->bits[channel]; }
+QString ExrReader::errorString() const { return d->error; }
+
+bool ExrReader::readRow(float *values)
+{
+    State &s = *d;
+    if (s.row >= s.blockStart + s.blockHeld) {
+        s.blockStart = s.row;
+        s.blockHeld = std::min(s.blockRows, s.height - s.row);
+        // Alpha stays 1 where the picture has none.
+        s.block.resize(size_t(s.width) * size_t(s.blockHeld) * 4);
+        if (!s.decodeBlock())
+            return false;
+    }
+    std::copy_n(s.block.data() + size_t(s.row - s.blockStart) * size_t(s.width) * 4, size_t(s.width) * 4, values);
+    ++s.row;
+    return true;
+}
+
+// --- Writing -------------------------------------------------------------------
+
+struct ExrWriter::State
+{
+    QIODevice *device = nullptr;
+    std::unique_ptr<DeviceOut> stream;
+    std::unique_ptr<Imf::OutputFile> exr;
+    Imath::Box2i window;
+    int width = 0, height = 0;
+    int channels = 3;
+    bool half[4] = {false, false, false, false};
+    std::vector<float> block;
+    std::vector<Imath::half> halves; // the block as half values, for half channels
+    int held = 0, written = 0;
+    QString error;
+
+    bool failed(const char *what, const std::exception &e)
+    {
+        if (stream && stream->failed)
+            error = QStringLiteral("write failed: %1")
+                        .arg(device->isSequential() ? QStringLiteral("an EXR file is written to a file that can seek, not a stream")
+                                                    : device->errorString());
+        else
+            error = QStringLiteral("%1: %2").arg(QLatin1String(what), oneLine(e.what()));
+        return false;
+    }
+
+    // Hands the rows held to the library.
+    bool flush()
+    {
+        if (held == 0)
+            return true;
+        try {
+            const Imath::Box2i rows(Imath::V2i(window.min.x, window.min.y + written),
+                                    Imath::V2i(window.max.x, window.min.y + written + held - 1));
+            // The library converts only what it reads: half channels are
+            // handed over as half values.
+            const size_t values = size_t(held) * size_t(width) * 4;
+            if (!halves.empty()) {
+                for (size_t i = 0; i < values; ++i)
+                    halves[i] = Imath::half(block[i]);
+            }
+            Imf::FrameBuffer frame;
+            for (int c = 0; c < channels; ++c) {
+                const size_t size = half[c] ? sizeof(Imath::half) : sizeof(float);
+                const void *first = half[c] ? static_cast<const void *>(halves.data() + c) : block.data() + c;
+                frame.insert(kChannelNames[c], Imf::Slice::Make(half[c] ? Imf::HALF : Imf::FLOAT, first, rows, 4 * size,
+                                                                4 * size * size_t(width)));
+            }
+            exr->setFrameBuffer(frame);
+            exr->writePixels(held);
+        } catch (const std::exception &e) {
+            return failed("cannot encode the EXR image", e);
+        }
+        written += held;
+        held = 0;
+        return true;
+    }
+};
+
+ExrWriter::ExrWriter() : d(std::make_unique<State>()) {}
+ExrWriter::~ExrWriter() = default;
+
+bool ExrWriter::open(QIODevice *device, int width, int height, const int bits[4], bool alpha, const ExrReader *like)
+{
+    State &s = *d;
+    s.device = device;
+    s.width = width;
+    s.height = height;
+    s.channels = alpha ? 4 : 3;
+    try {
+        Imf::Header header(width, height);
+        if (like) {
+            header = like->d->exr->header();
+            // Written as one part of scan lines, top to bottom.
+            for (const char *name : {"tiles", "type", "name", "chunkCount", "version"})
+                header.erase(name);
+            if (header.lineOrder() != Imf::INCREASING_Y)
+                header.lineOrder() = Imf::INCREASING_Y;
+        }
+        header.channels() = Imf::ChannelList();
+        for (int c = 0; c < s.channels; ++c) {
+            s.half[c] = bits[c] == 16;
+            header.channels().insert(kChannelNames[c], Imf::Channel(s.half[c] ? Imf::HALF : Imf::FLOAT));
+        }
+        s.window = header.dataWindow();
+        s.stream = std::make_unique<DeviceOut>(device);
+        s.exr = std::make_unique<Imf::OutputFile>(*s.stream, header);
+    } catch (const std::exception &e) {
+        return s.failed("cannot start the EXR image", e);
+    }
+    s.block.resize(size_t(width) * size_t(std::min(blockRowsFor(width), height)) * 4);
+    if (std::find(s.half, s.half + s.channels, true) != s.half + s.channels)
+        s.halves.resize(s.block.size());
+    return true;
+}
+
+bool ExrWriter::writeRow(const float *values)
+{
+    State &s = *d;
+    std::copy_n(values, size_t(s.width) * 4, s.block.data() + size_t(s.held) * size_t(s.width) * 4);
+    ++s.held;
+    return (s.held < blockRowsFor(s.width) && s.written + s.held < s.height) || s.flush();
+}
+
+bool ExrWriter::finish()
+{
+    State &s = *d;
+    if (!s.flush())
+        return false;
+    // The line offsets are written when the file object is destroyed; the
+    // library keeps quiet about a failure there, the stream does not.
+    s.exr.reset();
+    if (s.stream->failed)
+        return s.failed("", std::runtime_error(""));
+    return true;
+}
+
+QString ExrWriter::errorString() const
+{
+    return d->error;
+}
