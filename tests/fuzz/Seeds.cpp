@@ -606,7 +606,7 @@ void addPictureSeeds(SeedWriter &seeds)
                 const QRgba64 c = image.pixelColor(x, y).rgba64();
                 const quint16 v[4] = {c.red(), c.green(), c.blue(), c.alpha()};
                 for (int k = 0; k < 4; ++k)
-                    row[size_t(4 * x + k)] = quint16((v[k] * top + 32767) / 65535);
+                    row[size_t(4 * x + k)] = quint16((qint64(v[k]) * top + 32767) / 65535);
             }
             ok = writer.writeRow(row.data());
         }
