@@ -202,10 +202,10 @@ void runPicture(const uint8_t *data, size_t size)
         std::abort();
     }
     const quint32 h = hashOf(data, size);
-    static const char *const types[] = {"png", "tif", "jpg", "bmp", "dpx"};
-    const QString output = g_scratch->filePath(QStringLiteral("picture-output.") + QLatin1String(types[h % 5]));
+    static const char *const types[] = {"png", "tif", "jpg", "bmp", "dpx", "exr"};
+    const QString output = g_scratch->filePath(QStringLiteral("picture-output.") + QLatin1String(types[h % 6]));
     LutImageCodec::PictureOutput picture;
-    picture.bits = (h >> 4) % 4 == 0 ? 8 : 0;
+    picture.bits = (h >> 4) % 4 == 0 && h % 6 != 5 ? 8 : 0; // an EXR takes no depth
     QString reason;
     QStringList notes;
     const int status = LutImageCodec::applyToPicture(*lut, input, output, picture, &reason, &notes);

@@ -1,6 +1,7 @@
 #include "Seeds.h"
 
 #include "FuzzTarget.h"
+#include "image/ImageRows.h"
 #include "image/LutDpx.h"
 
 #include "lut/LutFormats.h"
@@ -17,6 +18,7 @@
 
 #include <lcms2.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -629,6 +631,33 @@ void addPictureSeeds(SeedWriter &seeds)
     seeds.addPicture(QStringLiteral("crafted-12-bit.dpx"), patched(780 + 23, 1, 12));
     seeds.addPicture(QStringLiteral("crafted-offset.dpx"), patched(780 + 28, 4, 0xfffffff0));
     seeds.addPicture(QStringLiteral("crafted-cut.dpx"), dpx10.left(dpx10.size() / 2));
+
+    // Values beyond 0..1: a half and a float EXR, half and float TIFFs.
+    const auto floating = [&](const QByteArray &type, int bits, bool alpha) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadWrite);
+        QString error;
+        const int sizes[4] = {bits, bits, bits, bits};
+        const std::unique_ptr<FloatRowWriter> writer =
+            ImageRows::openFloat(type, &buffer, 24, 16, sizes, alpha, alpha, nullptr, &error);
+        bool ok = writer != nullptr;
+        std::vector<float> row(24 * 4);
+        for (int y = 0; y < 16 && ok; ++y) {
+            for (int x = 0; x < 24; ++x) {
+                const float v[4] = {-0.5f + x * 0.15f, y * 0.3f, (x - y) * 0.1f, x < 4 ? 0.5f : 1.0f};
+                std::copy(v, v + 4, row.begin() + 4 * x);
+            }
+            ok = writer->writeRow(row.data());
+        }
+        return ok && writer->finish() ? bytes : QByteArray();
+    };
+    const QByteArray exr = floating("exr", 16, true);
+    seeds.addPicture(QStringLiteral("valid-values-half.exr"), exr);
+    seeds.addPicture(QStringLiteral("valid-values-float.exr"), floating("exr", 32, false));
+    seeds.addPicture(QStringLiteral("valid-values-half.tif"), floating("tiff", 16, false));
+    seeds.addPicture(QStringLiteral("valid-values-float.tif"), floating("tiff", 32, true));
+    seeds.addPicture(QStringLiteral("crafted-cut.exr"), exr.left(exr.size() * 2 / 3));
 }
 
 } // namespace
