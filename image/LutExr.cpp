@@ -50,6 +50,55 @@ void limitHeaders()
     });
 }
 
+// Why the attributes of an EXR's headers cannot be what they say (empty
+// when they can): the library allocates the size an attribute declares
+// before it reads a byte of it, so a few bytes could ask it for gigabytes.
+// Each attribute is a name, a type name and a size the file must hold;
+// the headers of a multi-part file follow one another, an empty one
+// ending them. The file is read from its start and left there.
+QString headerProblem(QFile &file)
+{
+    const qint64 size = file.size();
+    const auto text = [&file](QByteArray *out) {
+        char c = 0;
+        out->clear();
+        while (out->size() <= 255 && file.getChar(&c) && c != '\0')
+            out->append(c);
+        return c == '\0' && out->size() <= 255;
+    };
+    if (!file.seek(0))
+        return QStringLiteral("cannot read the image header: %1").arg(file.errorString());
+    const QByteArray head = file.read(8);
+    if (head.size() < 8)
+        return QStringLiteral("cannot read the image header: the file ends after %1 bytes").arg(head.size());
+    const bool multipart = uchar(head[5]) & 0x10;
+    QByteArray name, type;
+    for (int part = 0;; ++part) {
+        int attributes = 0;
+        for (;; ++attributes) {
+            if (!text(&name))
+                return QStringLiteral("cannot read the image header: an attribute name is cut short or too long");
+            if (name.isEmpty())
+                break;
+            char bytes[4];
+            if (!text(&type) || file.read(bytes, 4) != 4)
+                return QStringLiteral("cannot read the image header: attribute \"%1\" is cut short").arg(QString::fromLatin1(name));
+            const qint32 declared = qint32(quint32(uchar(bytes[0])) | quint32(uchar(bytes[1])) << 8
+                                           | quint32(uchar(bytes[2])) << 16 | quint32(uchar(bytes[3])) << 24);
+            if (declared < 0 || file.pos() + declared > size)
+                return QStringLiteral("cannot read the image header: attribute \"%1\" declares %2 bytes, more than the file holds")
+                    .arg(QString::fromLatin1(name))
+                    .arg(declared);
+            if (!file.seek(file.pos() + declared))
+                return QStringLiteral("cannot read the image header: %1").arg(file.errorString());
+        }
+        if (!multipart || attributes == 0)
+            break;
+    }
+    file.seek(0);
+    return QString();
+}
+
 // The library's message as one line.
 QString oneLine(const char *what)
 {
@@ -308,6 +357,9 @@ bool ExrReader::open(const QString &path)
         s.error = QStringLiteral("cannot open: %1").arg(reason);
         return false;
     }
+    s.error = headerProblem(s.file);
+    if (!s.error.isEmpty())
+        return false;
     try {
         s.stream = std::make_unique<FileIn>(s.file, QFile::encodeName(QFileInfo(path).fileName()));
         s.exr = std::make_unique<Imf::InputFile>(*s.stream);
