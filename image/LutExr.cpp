@@ -212,6 +212,25 @@ struct ExrReader::State
         return false;
     }
 
+    // The header as the core reads it, then let go.
+    bool checkHeader(const QByteArray &name)
+    {
+        exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
+        init.user_data = this;
+        init.read_fn = readCore;
+        init.size_fn = sizeCore;
+        init.error_handler_fn = keepCoreMessage;
+        exr_context_t header = nullptr;
+        const exr_result_t result = exr_start_read(&header, name.constData(), &init);
+        if (header)
+            exr_finish(&header);
+        if (result == EXR_ERR_SUCCESS)
+            return true;
+        coreFailed(result);
+        error.replace(QStringLiteral("cannot decode the EXR image: "), QStringLiteral("cannot read the image header: "));
+        return false;
+    }
+
     bool startCore(const QByteArray &name)
     {
         exr_context_initializer_t init = EXR_DEFAULT_CONTEXT_INITIALIZER;
@@ -359,6 +378,12 @@ bool ExrReader::open(const QString &path)
     }
     s.error = headerProblem(s.file);
     if (!s.error.isEmpty())
+        return false;
+    // The core reads the header first: it checks each attribute against the
+    // size it declares, where the library's own reader may read a channel
+    // list past its size and take what follows for further attributes (of
+    // any size it is told).
+    if (!s.checkHeader(QFile::encodeName(QFileInfo(path).fileName())))
         return false;
     try {
         s.stream = std::make_unique<FileIn>(s.file, QFile::encodeName(QFileInfo(path).fileName()));
