@@ -31,9 +31,11 @@
 #include <QLoggingCategory>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QRgba64>
 #include <QThread>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -218,7 +220,8 @@ struct Job
     QString name;
     QStringList ours;
     QStringList peer;         // empty: no peer job
-    double ratioTarget = 0.0; // ociobakelut / ours at least this; 0: none
+    QString peerProgram;      // empty: ociobakelut
+    double ratioTarget = 0.0; // the peer's time / ours at least this; 0: none
     double rssTargetMB = 0.0; // our peak memory below this; 0: none
     std::vector<double> oursMs, peerMs, peakMB;
     bool failed = false;
@@ -352,6 +355,34 @@ int main(int argc, char *argv[])
         job(QStringLiteral("4096x4096 tiled image -> 33"),
          {path("tiled4096.png"), path("o8.cube"), QStringLiteral("--size"), QStringLiteral("33")}, {}, 0.0, 350.0),
     };
+    // --apply on 3840 x 2160 pictures beside ocioconvert --lut: a 16-bit
+    // TIFF of a gradient and the same picture as a half-float EXR (made by
+    // --apply of an identity cube).
+    const QString ocioconvert = QStandardPaths::findExecutable(QStringLiteral("ocioconvert"));
+    {
+        QImage picture(3840, 2160, QImage::Format_RGBX64);
+        for (int y = 0; y < picture.height(); ++y) {
+            auto *line = reinterpret_cast<QRgba64 *>(picture.scanLine(y));
+            for (int x = 0; x < picture.width(); ++x)
+                line[x] = QRgba64::fromRgba64(quint16(x * 17), quint16(y * 30), quint16((x + y) * 11), 65535);
+        }
+        picture.save(path("picture16.tif"));
+        QFile identity(path("identity.cube"));
+        if (identity.open(QIODevice::WriteOnly))
+            identity.write("LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n");
+        identity.close();
+        runProgram(convert, {QStringLiteral("--apply"), path("identity.cube"), path("picture16.tif"), path("picture-half.exr")});
+    }
+    for (const auto &[name, input, output] : {std::array<const char *, 3>{"--apply 3840x2160 16-bit TIFF", "picture16.tif", "a1.tif"},
+                                              std::array<const char *, 3>{"--apply 3840x2160 half EXR", "picture-half.exr", "a2.exr"}}) {
+        Job picture = job(QLatin1String(name), {QStringLiteral("--apply"), path("in33.cube"), path(input), path(output)},
+                          ocioconvert.isEmpty() ? QStringList()
+                                                : QStringList{QStringLiteral("--lut"), path("in33.cube"), path(input),
+                                                              dir.filePath(QStringLiteral("peer-") + QLatin1String(output))},
+                          3.0, 0.0);
+        picture.peerProgram = ocioconvert;
+        jobs.push_back(picture);
+    }
     std::vector<double> startup;
     for (int round = 0; round < rounds; ++round) {
         for (Job &job : jobs) {
@@ -360,7 +391,7 @@ int main(int argc, char *argv[])
             job.oursMs.push_back(ours.ms);
             job.peakMB.push_back(ours.peakMB);
             if (!job.peer.isEmpty()) {
-                const Run theirs = runProgram(ocio, job.peer);
+                const Run theirs = runProgram(job.peerProgram.isEmpty() ? ocio : job.peerProgram, job.peer);
                 job.failed = job.failed || !theirs.ok;
                 job.peerMs.push_back(theirs.ms);
             }
@@ -372,8 +403,8 @@ int main(int argc, char *argv[])
         }
     }
 
-    std::printf("Whole process, median of %d interleaved rounds (peer: ociobakelut%s):\n", rounds,
-                ocio.isEmpty() ? ", not found on PATH" : "");
+    std::printf("Whole process, median of %d interleaved rounds (peer: ociobakelut%s; for --apply, ocioconvert%s):\n",
+                rounds, ocio.isEmpty() ? ", not found on PATH" : "", ocioconvert.isEmpty() ? ", not found on PATH" : "");
     std::printf("  %-30s %9s %9s %8s %8s %9s %8s  %s\n", "job", "ours", "peer", "ratio", "target", "peak RSS",
                 "target", "");
     QJsonArray jobArray;

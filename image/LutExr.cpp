@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QtEndian>
 
 #include <Iex.h>
 #include <Imath/half.h>
@@ -50,6 +51,39 @@ void limitHeaders()
     });
 }
 
+// The bytes a value of a fixed-size attribute type takes; 0 for the types
+// whose values say their own size or take the size declared.
+int fixedSize(const QByteArray &type)
+{
+    static const std::pair<const char *, int> sizes[] = {
+        {"box2i", 16},   {"box2f", 16},         {"chromaticities", 32}, {"compression", 1}, {"double", 8},
+        {"envmap", 1},   {"float", 4},          {"int", 4},             {"keycode", 28},    {"lineOrder", 1},
+        {"m33f", 36},    {"m33d", 72},          {"m44f", 64},           {"m44d", 128},      {"rational", 8},
+        {"tiledesc", 9}, {"timecode", 8},       {"v2i", 8},             {"v2f", 8},         {"v2d", 16},
+        {"v3i", 12},     {"v3f", 12},           {"v3d", 24},            {"deepImageState", 1}};
+    for (const auto &[name, bytes] : sizes) {
+        if (type == name)
+            return bytes;
+    }
+    return 0;
+}
+
+// The bytes a channel list takes: each channel a name, a NUL and 16 bytes,
+// then a NUL; -1 when value does not hold a whole list.
+qint64 channelListSize(const QByteArray &value)
+{
+    qint64 at = 0;
+    while (at < value.size()) {
+        const qint64 end = value.indexOf('\0', int(at));
+        if (end < 0)
+            return -1;
+        if (end == at)
+            return at + 1;
+        at = end + 1 + 16;
+    }
+    return -1;
+}
+
 // Why the attributes of an EXR's headers cannot be what they say (empty
 // when they can): the library allocates the size an attribute declares
 // before it reads a byte of it, so a few bytes could ask it for gigabytes.
@@ -89,7 +123,25 @@ QString headerProblem(QFile &file)
                 return QStringLiteral("cannot read the image header: attribute \"%1\" declares %2 bytes, more than the file holds")
                     .arg(QString::fromLatin1(name))
                     .arg(declared);
-            if (!file.seek(file.pos() + declared))
+            // The library reads a value of a known type by its type, not by
+            // the size declared: the two must agree, or what follows would
+            // be read from the wrong place.
+            const qint64 start = file.pos();
+            const QByteArray value = declared <= 1 << 16 ? file.read(declared) : QByteArray();
+            const int natural = fixedSize(type);
+            qint64 held = natural;
+            if (type == "chlist")
+                held = channelListSize(value);
+            else if (type == "preview" && value.size() >= 8)
+                held = 8 + 4 * qint64(qFromLittleEndian<quint32>(value.constData())) * qFromLittleEndian<quint32>(value.constData() + 4);
+            else if (type == "preview")
+                held = -1;
+            if ((natural > 0 || type == "chlist" || type == "preview") && held != declared)
+                return QStringLiteral("cannot read the image header: attribute \"%1\" of type %2 declares %3 bytes, its value takes %4")
+                    .arg(QString::fromLatin1(name), QString::fromLatin1(type))
+                    .arg(declared)
+                    .arg(held < 0 ? QStringLiteral("more") : QString::number(held));
+            if (!file.seek(start + declared))
                 return QStringLiteral("cannot read the image header: %1").arg(file.errorString());
         }
         if (!multipart || attributes == 0)
