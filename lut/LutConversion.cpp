@@ -468,6 +468,18 @@ bool partOf(const std::shared_ptr<Read_LUTFile> &lut, bool inverse, Part *part, 
     return inverse3D(lut, part, reason);
 }
 
+// Whether the output of request holds 8-bit codes: --scale 255, or a
+// format whose codes are 8-bit by default (or by a length of 256).
+bool writesEightBitCodes(const Request &request)
+{
+    if (request.scale != 0)
+        return request.scale == 255;
+    const LutFormat *to = request.to ? request.to : request.output.isEmpty() ? nullptr : LutFormats::forOutput(request.output);
+    if (!to)
+        return false;
+    return to->defaultScale == 255 || (to->defaultScale == kScaleByLength && request.size == 256);
+}
+
 // Makes composed the whole pipeline of request: the input (lut, or its
 // inverse), then every step in order, as one evaluate on the lattice sizes
 // the input suggests. A failure names the file it is about.
@@ -477,12 +489,15 @@ Result compose(const Request &request, const std::shared_ptr<Read_LUTFile> &lut,
     std::vector<Part> parts;
     QString reason;
     Part part;
-    // Legal range: codes 64..940 of 1023 stand for 0..1.
-    constexpr double kLegalLow = 64.0 / 1023.0, kLegalSpan = 876.0 / 1023.0;
+    // Legal range: codes 64..940 of 1023 stand for 0..1, or 16..235 of 255
+    // in a file of 8-bit codes.
+    const bool eightBit = writesEightBitCodes(request);
+    const double legalLow = eightBit ? 16.0 / 255.0 : 64.0 / 1023.0;
+    const double legalSpan = eightBit ? 219.0 / 255.0 : 876.0 / 1023.0;
     if (request.inputLegal) {
-        part.apply = [](double rgb[3]) {
+        part.apply = [legalLow, legalSpan](double rgb[3]) {
             for (int c = 0; c < 3; ++c)
-                rgb[c] = (rgb[c] - kLegalLow) / kLegalSpan;
+                rgb[c] = (rgb[c] - legalLow) / legalSpan;
         };
         parts.push_back(part);
     }
@@ -510,9 +525,9 @@ Result compose(const Request &request, const std::shared_ptr<Read_LUTFile> &lut,
         parts.push_back(part);
     }
     if (request.outputLegal) {
-        part.apply = [](double rgb[3]) {
+        part.apply = [legalLow, legalSpan](double rgb[3]) {
             for (int c = 0; c < 3; ++c)
-                rgb[c] = kLegalLow + kLegalSpan * rgb[c];
+                rgb[c] = legalLow + legalSpan * rgb[c];
         };
         part.mixes = false;
         part.cost = 1;

@@ -214,6 +214,34 @@ private slots:
         QVERIFY2(worst <= tolerance, qPrintable(QStringLiteral("largest difference %1").arg(worst)));
     }
 
+    // Legal range in files of codes: 64..940 of 1023, and 16..235 of 255 where the file holds 8-bit codes.
+    void legalRangeInCodes()
+    {
+        const QString identity = TestSupport::writeFile(path("identity.spi1d"), "Version 1\nFrom 0.0 1.0\nLength 2\nComponents 1\n{\n0\n1\n}\n");
+        const struct { QStringList arguments; int at[2]; int codes[2]; } cases[] = {
+            {{"--out-range", "legal", "--to", "lut1d"}, {0, 255}, {16, 235}},
+            {{"--out-range", "legal", "--to", "discreet1d", "--size", "1024"}, {0, 1023}, {64, 940}},
+            {{"--in-range", "legal", "--to", "lut1d"}, {16, 235}, {0, 255}},
+        };
+        for (const auto &c : cases) {
+            const QString out = path("legal.lut");
+            const TestSupport::ProcessResult r = TestSupport::runConvert(QStringList{identity} << c.arguments << out);
+            QVERIFY2(r.exitCode == 0, r.err.constData());
+            // The codes of the red channel: an indexed line's second number, a Discreet line's only one.
+            std::vector<int> codes;
+            for (const QByteArray &line : TestSupport::readFile(out).split('\n')) {
+                const QList<QByteArray> words = line.simplified().split(' ');
+                bool number = false;
+                const int first = words.value(0).toInt(&number);
+                if (number && (words.size() == 1 || words.size() == 4))
+                    codes.push_back(words.size() == 1 ? first : words[1].toInt());
+            }
+            for (int k = 0; k < 2; ++k)
+                QVERIFY2(size_t(c.at[k]) < codes.size() && codes[size_t(c.at[k])] == c.codes[k],
+                         qPrintable(c.arguments.join(' ') + QString(": %1").arg(codes.size())));
+        }
+    }
+
     // A table then its own inverse, and a curve's inverse then the curve, are the identity at
     // the lattice points (1D output for the curves, 3D for the table).
     void inverseOfItself_data()
