@@ -574,10 +574,17 @@ bool ExrWriter::open(QIODevice *device, int width, int height, const int bits[4]
     try {
         Imf::Header header(width, height);
         if (like) {
-            header = like->d->exr->header();
-            // Written as one part of scan lines, top to bottom.
-            for (const char *name : {"tiles", "type", "name", "chunkCount", "version"})
-                header.erase(name);
+            // The input's attributes but those of its layout: written as one
+            // part of scan lines, top to bottom. (Copied one by one rather
+            // than erased from a copy: OpenEXR 3.1's Header::erase leaks
+            // the attribute it takes out.)
+            const Imf::Header &source = like->d->exr->header();
+            for (auto i = source.begin(); i != source.end(); ++i) {
+                const char *name = i.name();
+                if (std::strcmp(name, "tiles") != 0 && std::strcmp(name, "type") != 0 && std::strcmp(name, "name") != 0
+                    && std::strcmp(name, "chunkCount") != 0 && std::strcmp(name, "version") != 0)
+                    header.insert(name, i.attribute());
+            }
             if (header.lineOrder() != Imf::INCREASING_Y)
                 header.lineOrder() = Imf::INCREASING_Y;
         }
