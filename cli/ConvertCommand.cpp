@@ -161,7 +161,9 @@ const char kHelp[] =
     "                         EXR OUT, --scale turns them into codes (not for .exr).\n"
     "                         A DPX is written with 10-bit codes filled by method A\n"
     "                         (16 for a deeper picture), keeping a DPX input's\n"
-    "                         header fields\n"
+    "                         header fields. --inverse, the steps and the legal\n"
+    "                         ranges apply as in a conversion, evaluated at each\n"
+    "                         pixel (and so for --preview)\n"
     "      --quality Q        the quality of a JPEG OUT of --apply, 1 to 100;\n"
     "                         default 95 (chroma always at full resolution, 4:4:4)\n"
     "      --preview LUT      write OUT.png: a test picture before and after LUT,\n"
@@ -700,8 +702,17 @@ int printInfo(const QStringList &inputs, const LutConversion::Request &settings)
 bool readLutToApply(const QString &lutPath, LutConversion::Request settings, Read_LUTFile *lut)
 {
     settings.bake = true;
-    if (!readInput(lutPath, settings, lut))
+    // The LUT and the steps after it (--then, the grades, the ranges), as one
+    // transform evaluated at every pixel.
+    QTemporaryFile spool;
+    LutConversion::Request request;
+    if (!requestFor(lutPath, settings, &spool, &request))
         return false;
+    const LutConversion::Result result = LutConversion::readTransform(request, lut);
+    if (result.status != LutConversion::Status::Done) {
+        printError(result.file, result.reason);
+        return false;
+    }
     const bool has3D = lut->size3D >= 1 && lut->table3D.size() == lut->size3D;
     const bool has1D = lut->size1D >= 1 && lut->table1D.size() == lut->size1D;
     if (has3D || has1D || lut->meaning.evaluate)
@@ -1057,7 +1068,7 @@ int runCommand(const QStringList &arguments)
         return usageError(stepsProblem);
     if (settings.inverse || !settings.steps.empty() || settings.inputLegal || settings.outputLegal) {
         // The steps compose what the files mean, into a LUT file written.
-        for (const QCommandLineOption *option : {&plainOption, &applyOption, &previewOption, &infoOption}) {
+        for (const QCommandLineOption *option : {&plainOption, &infoOption}) {
             if (parser.isSet(*option))
                 return usageError(QStringLiteral("--%1 cannot be used with --inverse, --then, --then-inverse, the grade options or a legal range")
                                       .arg(option->names().last()));

@@ -359,6 +359,16 @@ private slots:
             QVERIFY(qAlpha(q) == qAlpha(p) && qRed(q) == 255 - qRed(p) && qGreen(q) == 255 - qGreen(p) && qBlue(q) == 255 - qBlue(p));
         }
 
+        // The steps after the LUT apply too: a cube that does nothing, then the inverting one, is the inverting
+        // one; a grade after it is the grade.
+        const QString nothing = TestSupport::writeFile(path("nothing.cube"), "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n");
+        QVERIFY(runConvert({"--apply", nothing, "--then", invert, path("rgba.png"), path("chained.png")}).exitCode == 0);
+        QCOMPARE(TestSupport::readFile(path("chained.png")), TestSupport::readFile(path("inverted.png")));
+        QVERIFY(runConvert({"--apply", nothing, "--slope", "0.5,0.25,1", path("rgba.png"), path("graded.png")}).exitCode == 0);
+        QVERIFY(runConvert({"--apply", dim, path("rgba.png"), path("dimmed.png")}).exitCode == 0);
+        const int graded = largestDifference(QImage(path("graded.png")), QImage(path("dimmed.png")));
+        QVERIFY2(graded >= 0 && graded <= 257, qPrintable(QString::number(graded))); // a code of 255: the table rounds
+
         // A palette with a transparent entry: colours expanded, alpha from the palette.
         QVERIFY(TestSupport::runProcess("convert", {path("rgba.png"), "-colors", "32", "PNG8:" + path("palette.png")}).exitCode == 0);
         QVERIFY(runConvert({"--apply", invert, path("palette.png"), path("inverted.png")}).exitCode == 0);
