@@ -40,13 +40,19 @@ bool LutTextInput::fill() const
 {
     if (m_eof || !m_file.isOpen())
         return false;
-    if (m_buffer.size() < kMaxLineLength + 2 * kBlockSize)
-        m_buffer.resize(kMaxLineLength + 2 * kBlockSize);
     // Keep the unread rest of the buffer at its start, then append a block.
     if (m_begin > 0) {
         std::memmove(m_buffer.data(), m_buffer.constData() + m_begin, size_t(m_end - m_begin));
         m_end -= m_begin;
         m_begin = 0;
+    }
+    // The buffer starts at one block, takes a second for the unread rest of
+    // a line and doubles only while a longer line is read, up to the longest
+    // line and a block: few files touch more than two blocks, and fresh
+    // pages are costly to fault in.
+    if (m_buffer.size() < m_end + kBlockSize) {
+        const int most = kMaxLineLength + 2 * kBlockSize;
+        m_buffer.resize(qMin(most, qMax(m_end + kBlockSize, 2 * m_buffer.size())));
     }
     const qint64 room = qMin<qint64>(kBlockSize, m_buffer.size() - m_end);
     const qint64 n = m_file.read(m_buffer.data() + m_end, room);
