@@ -52,16 +52,16 @@ const char kHelp[] =
     "\n"
     "Options:\n"
     "  -f, --from FORMAT      input format: identifier 0-%8 or name; default: chosen\n"
-    "                         from INPUT's extension (and contents where formats share\n"
-    "                         one); for any other extension, from its contents (the\n"
-    "                         first format that recognises them, else cube)\n"
+    "                         from INPUT's extension (and contents where formats\n"
+    "                         share one); for any other extension, from its contents\n"
+    "                         (the first format that recognises them, else cube)\n"
     "  -t, --to FORMAT        output format; default: chosen from OUTPUT's extension\n"
     "                         (an unknown one is a usage error; cube for standard\n"
     "                         output; with --out-dir: cube, or spi1d for an input\n"
     "                         that holds a 1D table only)\n"
-    "      --out-dir DIR      convert each INPUT on its own into DIR (made if missing),\n"
-    "                         named after the input with the output format's\n"
-    "                         first extension\n"
+    "      --out-dir DIR      convert each INPUT on its own into DIR (made if\n"
+    "                         missing), named after the input with the output\n"
+    "                         format's first extension\n"
     "  -s, --size N           output size: for a cube the points per axis, 2 to 256;\n"
     "                         for a 1D table the entries, resampled linearly;\n"
     "                         default: the input's own size. LUT images hold set\n"
@@ -89,8 +89,9 @@ const char kHelp[] =
     "      --3d               a format of either dimension (cube, clf, ctf) holds the\n"
     "                         transform as a 3D table even when it is 1D (by default\n"
     "                         a 1D transform stays a 1D table)\n"
-    "      --cccid ID         the ColorCorrection of a .ccc, .cdl or .cc input to take:\n"
-    "                         its id, else its position from 0; default: the first.\n"
+    "      --cccid ID         the ColorCorrection of a .ccc, .cdl or .cc input to\n"
+    "                         take: its id, else its position from 0; default: the\n"
+    "                         first.\n"
     "                         An ASC CDL grade is baked on the output's lattice\n"
     "                         (default 33 points per axis; 4096 entries for a 1D\n"
     "                         output of a grade without saturation)\n"
@@ -146,8 +147,9 @@ const char kHelp[] =
     "                         the outputs, messages (in input order) and exit status\n"
     "                         of converting them one after the other\n"
     "      --scale N          output scale: 1 writes normalised reals, 2 or more\n"
-    "                         integer codes (255, 1023, 4095, ...); only formats whose\n"
-    "                         files hold codes take a scale above 1 (see below)\n"
+    "                         integer codes (255, 1023, 4095, ...); only formats\n"
+    "                         whose files hold codes take a scale above 1 (see\n"
+    "                         below)\n"
     "      --apply LUT        apply what LUT means (read as a conversion reads it: 3D\n"
     "                         tables tetrahedral, 1D linear, in floating point) to\n"
     "                         the picture IN (PNG, TIFF, JPEG or BMP of 8 or 16 bits\n"
@@ -177,10 +179,10 @@ const char kHelp[] =
     "                         log then encoded as (log2(x) + 9.72) / 17.52\n"
     "  -q, --quiet            print no notes on stderr (errors are still printed)\n"
     "  -i, --info             print what each INPUT holds, then exit\n"
-    "      --formats          print the catalogue, one format per line, tab-separated:\n"
-    "                         identifier, name, label, dimension (3D, 1D, or 3D/1D:\n"
-    "                         either, by what the LUT holds), can read (yes/no), can\n"
-    "                         write (yes/no), default scale (\"reals\":\n"
+    "      --formats          print the catalogue, one format per line, tab-separated\n"
+    "                         fields: identifier, name, label, dimension (3D, 1D, or\n"
+    "                         3D/1D: either, by what the LUT holds), can read\n"
+    "                         (yes/no), can write (yes/no), default scale (\"reals\":\n"
     "                         takes no --scale; a number or \"by length\": codes)\n"
     "  -h, --help             print this help\n"
     "  -V, --version          print the version\n"
@@ -195,12 +197,7 @@ const char kHelp[] =
     "csp and Truelight files keep the input's shaper (csp pre-LUT, Truelight input\n"
     "LUT, a cube's 1D table in front of its cube) and csp its input ranges.\n"
     "\n"
-    "Formats that take --scale, and what they write without it: %1. \"By length\"\n"
-    "is the depth the entry count implies: 255 for 256 entries, 1023 for 1024,\n"
-    "4095 for 4096. A Discreet 1D lut of codes holds 256, 1024, 4096 or 65536\n"
-    "entries and an indexed 1D lut 256: other tables are resampled to the next\n"
-    "such length, with a note on stderr. LUT images hold 8-bit (--scale 255) or\n"
-    "16-bit codes (PNG or TIFF; a BMP holds 8 bits). Every other format holds reals.\n"
+    "%1\n"
     "\n"
     "Limits: --apply takes pictures of up to %2 pixels (32768 x 32768),\n"
     "rows of up to %3 pixels. It reads and writes a row at a time, but decodes a\n"
@@ -877,22 +874,29 @@ void printFormats()
     printOut(text);
 }
 
-// "Formats: cube, ... (identifiers 0 to N in that order).", wrapped at 80 columns.
-QString formatNames()
+// text's words wrapped at 80 columns.
+QString wrapped(const QString &text)
 {
-    QStringList words{QStringLiteral("Formats:")};
-    for (int id = 0; id < LutFormats::kCount; ++id)
-        words << QLatin1String(LutFormats::byId(id)->name) + (id + 1 < LutFormats::kCount ? QStringLiteral(",") : QString());
-    words << QStringLiteral("(identifiers 0 to %1 in that order).").arg(LutFormats::kCount - 1).split(QLatin1Char(' '));
-    QString text, line;
-    for (const QString &word : words) {
+    QString out, line;
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         if (!line.isEmpty() && line.size() + 1 + word.size() > 80) {
-            text += line + QLatin1Char('\n');
+            out += line + QLatin1Char('\n');
             line.clear();
         }
         line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
     }
-    return text + line;
+    return out + line;
+}
+
+// "Formats: cube, ... (identifiers 0 to N in that order).", wrapped.
+QString formatNames()
+{
+    QStringList names;
+    for (int id = 0; id < LutFormats::kCount; ++id)
+        names << QLatin1String(LutFormats::byId(id)->name);
+    return wrapped(QStringLiteral("Formats: %1 (identifiers 0 to %2 in that order).")
+                       .arg(names.join(QStringLiteral(", ")))
+                       .arg(LutFormats::kCount - 1));
 }
 
 QString helpText()
@@ -903,8 +907,16 @@ QString helpText()
         if (format->canWrite() && format->takesScale())
             scaled << QStringLiteral("%1 (%2)").arg(QLatin1String(format->name), scaleText(format));
     }
+    const QString scales = wrapped(
+        QStringLiteral("Formats that take --scale, and what they write without it: %1. \"By length\" is the depth "
+                       "the entry count implies: 255 for 256 entries, 1023 for 1024, 4095 for 4096. A Discreet 1D "
+                       "lut of codes holds 256, 1024, 4096 or 65536 entries and an indexed 1D lut 256: other tables "
+                       "are resampled to the next such length, with a note on stderr. LUT images hold 8-bit "
+                       "(--scale 255) or 16-bit codes (PNG or TIFF; a BMP holds 8 bits). Every other format holds "
+                       "reals.")
+            .arg(scaled.join(QStringLiteral(", "))));
     return QString::fromLatin1(kHelp)
-        .arg(scaled.join(QStringLiteral(", ")))
+        .arg(scales)
         .arg(LutImageCodec::kMaxPicturePixels)
         .arg(LutImageCodec::kMaxPictureWidth)
         .arg(LutImageCodec::kMaxDecodedBytes >> 20)

@@ -221,8 +221,11 @@ private slots:
              {"--from", "--to", "--out-dir", "--size", "--in-order", "--out-order", "--scale", "--jobs", "--info", "--formats",
               "--compare", "--tolerance", "--input-range", "--shaper", "--shaper-size", "--quality", "--preview-input"})
             QVERIFY2(help.out.contains(option), option);
-        QVERIFY(help.out.contains("take --scale, and what they write without it: tiled-image (65535), strip-image (65535), "
-                                  "3dl (4095), pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535), vlt (4095), flame (4095)."));
+        for (const QByteArray &line : help.out.split('\n'))
+            QVERIFY2(line.size() <= 80, line.constData());
+        QVERIFY(help.out.simplified().contains(
+            "take --scale, and what they write without it: tiled-image (65535), strip-image (65535), "
+            "3dl (4095), pandora (4095), discreet1d (by length), lut1d (255), csvlog (by length), hald (65535), vlt (4095), flame (4095)."));
 
         // The domain lines: 3D minimum kept, maxima reset to 1 (deliberately, as the reader does);
         // then what the plain reading leaves out: the shaper, the input ranges, clamped values.
