@@ -261,6 +261,11 @@ void addTransformSeeds(SeedWriter &seeds)
     QByteArray pre = "Version\t\t3\nFormat\t\tany\nType\t\t3D+1D\nFrom\t\t0.0 2.0\nTo\t\t0 1\nBlack\t\t0\nWhite\t\t1\n"
                      "Length\t\t3 4\nLUT:\nPre {\n\t0\n\t0.5\n\t0.75\n\t1\n}\n3D {\n" + cubeLines(3, false, 1, false) + "}\n";
     seeds.add(LutFormatId::Houdini, QStringLiteral("valid-pre.lut"), pre);
+    // A vlt holds 17 points a side: with 12-bit codes it is past 64 KiB, so
+    // the valid seed takes codes up to 99 and the cut one 12-bit codes.
+    const QByteArray vltHead = "# panasonic vlt file version 1.0\n# source vlt file \"seed\"\nLUT_3D_SIZE 17\n\n";
+    seeds.add(LutFormatId::Vlt, QStringLiteral("valid-small-codes.vlt"), vltHead + cubeLines(17, false, 99, true));
+    seeds.add(LutFormatId::Vlt, QStringLiteral("short-codes.vlt"), (vltHead + cubeLines(17, false, 4095, true)).left(60000));
 }
 
 // Process lists whose nodes no table holds (they are evaluated node by
