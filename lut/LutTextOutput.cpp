@@ -1,6 +1,7 @@
 #include "lut/LutTextOutput.h"
 
 #include "lut/LutFileNames.h"
+#include "lut/LutMemory.h"
 
 #include <QRandomGenerator>
 
@@ -53,7 +54,7 @@ LutTextStream::LutTextStream(QIODevice *device)
 LutTextStream::~LutTextStream()
 {
     flush();
-    std::free(m_data);
+    LutMemory::release(m_data, m_capacity);
 }
 
 char *LutTextStream::makeRoom(int n)
@@ -71,7 +72,7 @@ char *LutTextStream::makeRoom(int n)
             grown = size_t(kBlockSize);
         if (grown < 256)
             grown = 256;
-        char *data = static_cast<char *>(std::realloc(m_data, grown));
+        char *data = static_cast<char *>(LutMemory::reallocate(m_data, m_capacity, grown));
         if (!data)
             throw std::bad_alloc();
         m_data = data;

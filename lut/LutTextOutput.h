@@ -89,7 +89,7 @@ private:
     char *makeRoom(int n);
 
     QIODevice *m_device;
-    char *m_data = nullptr; // the buffer, from malloc
+    char *m_data = nullptr; // the buffer, from LutMemory
     size_t m_capacity = 0;
     size_t m_used = 0;
     bool m_failed = false;
