@@ -383,7 +383,7 @@ int main(int argc, char *argv[])
         picture.peerProgram = ocioconvert;
         jobs.push_back(picture);
     }
-    std::vector<double> startup;
+    std::vector<double> startup, emptyStartup;
     for (int round = 0; round < rounds; ++round) {
         for (Job &job : jobs) {
             const Run ours = runProgram(convert, job.ours);
@@ -400,6 +400,9 @@ int main(int argc, char *argv[])
             const Run run = runProgram(convert, {QStringLiteral("--formats")});
             if (run.ok)
                 startup.push_back(run.ms);
+            const Run empty = runProgram(QStringLiteral(CHROMADUCT_BENCH_EMPTY_PATH), {});
+            if (empty.ok)
+                emptyStartup.push_back(empty.ms);
         }
     }
 
@@ -449,6 +452,14 @@ int main(int argc, char *argv[])
     std::printf("  %-30s %9s %27s %8s  %s\n", "start-up (--formats)", qPrintable(figure(startupMs, " ms", 2)), "",
                 "<= 2.5 ms", qPrintable(verdict(startupMs > 0 && startupMs <= 2.5)));
     json.insert(QStringLiteral("startupMs"), startupMs);
+    // The same libraries loaded by a program that does nothing.
+    const double emptyMs = median(emptyStartup);
+    const double startupRatio = startupMs > 0 && emptyMs > 0 ? startupMs / emptyMs : -1.0;
+    std::printf("  %-30s %9s %27s %8s  %s\n", "empty program linked to Qt Core", qPrintable(figure(emptyMs, " ms", 2)),
+                qPrintable(QStringLiteral("ours / it: %1").arg(figure(startupRatio, "x", 2))), "<= 1.2x",
+                qPrintable(verdict(startupRatio > 0 && startupRatio <= 1.2)));
+    json.insert(QStringLiteral("emptyQtProgramMs"), emptyMs);
+    json.insert(QStringLiteral("startupOverEmpty"), startupRatio);
 
     // The batch: 64 inputs (links to the 65-point cube) to 33 points.
     if (!parser.isSet(noBatchOption)) {

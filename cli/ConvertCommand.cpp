@@ -8,6 +8,7 @@
 #include "lut/LutImageCodec.h"
 #include "lut/LutParallel.h"
 #include "lut/LutTable.h"
+#include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 
@@ -1202,7 +1203,16 @@ int runCommand(const QStringList &arguments)
 int run(const QStringList &arguments)
 {
     outputErrno = 0;
-    const int status = runCommand(arguments);
+    // Every output of the run goes to disk in one round at the end, before
+    // the status is known: a run that ends with 0 has all of them on disk.
+    LutSyncRound syncRound;
+    int status = runCommand(arguments);
+    QString unsynced, syncReason;
+    if (!syncRound.finish(&unsynced, &syncReason)) {
+        printError(unsynced, QStringLiteral("write failed: %1").arg(syncReason));
+        if (status == kExitSuccess)
+            status = kExitWriteFailed;
+    }
     // What went to standard output through stdio (--info, --formats,
     // --help) is checked like any other output.
     if (std::fflush(stdout) != 0 && outputErrno == 0)

@@ -1,6 +1,7 @@
 #include "cli/ConvertCommand.h"
 #include "lut/LutFileNames.h"
 #include "lut/LutImageCodec.h"
+#include "lut/LutMemory.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -30,6 +31,8 @@ int main(int argc, char *argv[])
     // "Broken pipe", which the writer reports, instead of ending the
     // program without a word.
     std::signal(SIGPIPE, SIG_IGN);
+    // The memory one input of a batch frees stays for the next one.
+    LutMemory::keepHeap();
     // --preview draws captions, which takes fonts: its program is a
     // QGuiApplication (without a display); every other use needs Qt Core only.
     bool drawsText = false;

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QLibrary>
 
+#include <clocale>
 #include <cstring>
 
 #if defined(__GNUC__)
@@ -164,7 +165,8 @@ std::unique_ptr<QCoreApplication> application(int &argc, char **argv, bool draws
     const ModuleApi *api = drawsText ? images(&error) : nullptr;
     if (api)
         return std::unique_ptr<QCoreApplication>(api->guiApplication(argc, argv));
-    return std::make_unique<QCoreApplication>(argc, argv);
+    std::setlocale(LC_ALL, "");
+    return nullptr;
 }
 
 } // namespace LutImageCodec

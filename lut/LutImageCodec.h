@@ -84,8 +84,11 @@ bool writePreview(const Read_LUTFile &lut, const QString &outPath, const Preview
 // The application object of a program that may draw text into pictures
 // (drawsText: the preview's captions): a QGuiApplication on the offscreen
 // platform, made by the image module, which has Qt Gui, when the module
-// can be had; a QCoreApplication otherwise. Made before anything else of
-// Qt is used.
+// can be had. Null otherwise: reading, converting and writing need no
+// application object (making one costs milliseconds at start-up), and the
+// locale is taken from the environment here as the object would take it,
+// so that text and file names are encoded alike. Called before anything
+// else of Qt is used.
 std::unique_ptr<QCoreApplication> application(int &argc, char **argv, bool drawsText);
 
 // What the module gives: the functions above but rasterFormat.

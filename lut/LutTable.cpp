@@ -1,15 +1,26 @@
 #include "lut/LutTable.h"
 
-#include <cstdlib>
+#include "lut/LutMemory.h"
+
 #include <utility>
 
 namespace {
 
-// calloc hands out zeroed pages lazily, so a large table costs nothing until
-// it is written, and the zero-filling the tables promise comes for free.
+// Fresh memory comes zeroed from the system, so a large table costs nothing
+// until it is written; reused memory is cleared.
 float *allocateZeroed(std::size_t floats)
 {
-    return static_cast<float *>(std::calloc(floats, sizeof(float)));
+    return static_cast<float *>(LutMemory::allocateZeroed(floats * sizeof(float)));
+}
+
+void release(float *data, std::size_t floats)
+{
+    LutMemory::release(data, floats * sizeof(float));
+}
+
+std::size_t floats3D(int n)
+{
+    return std::size_t(n) * std::size_t(n) * std::size_t(n) * 3;
 }
 
 } // namespace
@@ -34,8 +45,7 @@ bool LutTable3D::allocate(int n)
     reset();
     if (n < 1 || n > kMaxCubeSize)
         return false;
-    const std::size_t count = std::size_t(n) * std::size_t(n) * std::size_t(n) * 3;
-    m_data = allocateZeroed(count);
+    m_data = allocateZeroed(floats3D(n));
     if (!m_data)
         return false;
     m_size = n;
@@ -44,7 +54,7 @@ bool LutTable3D::allocate(int n)
 
 void LutTable3D::reset()
 {
-    std::free(m_data);
+    release(m_data, floats3D(m_size));
     m_data = nullptr;
     m_size = 0;
 }
@@ -78,7 +88,7 @@ bool LutTable1D::allocate(int n)
 
 void LutTable1D::reset()
 {
-    std::free(m_data);
+    release(m_data, std::size_t(m_size) * 3);
     m_data = nullptr;
     m_size = 0;
 }

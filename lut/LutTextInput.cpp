@@ -1,21 +1,30 @@
 #include "lut/LutLog.h"
 #include "lut/LutTextInput.h"
 #include "lut/LutFileNames.h"
+#include "lut/LutMemory.h"
 
 #include <QDebug>
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace {
 
 constexpr int kBlockSize = 1 << 16;
+// The buffer: room for the longest line kept and a block on either side.
+constexpr int kBufferSize = LutTextInput::kMaxLineLength + 2 * kBlockSize;
 
 } // namespace
 
 LutTextInput::LutTextInput(const QString &path)
 {
     open(path);
+}
+
+LutTextInput::~LutTextInput()
+{
+    LutMemory::release(m_buffer, size_t(kBufferSize));
 }
 
 bool LutTextInput::open(const QString &path)
@@ -40,22 +49,20 @@ bool LutTextInput::fill() const
 {
     if (m_eof || !m_file.isOpen())
         return false;
-    // Keep the unread rest of the buffer at its start, then append a block.
-    if (m_begin > 0) {
-        std::memmove(m_buffer.data(), m_buffer.constData() + m_begin, size_t(m_end - m_begin));
+    if (!m_buffer) {
+        m_buffer = static_cast<char *>(LutMemory::allocate(size_t(kBufferSize)));
+        if (!m_buffer)
+            throw std::bad_alloc();
+    }
+    // When less than a block is left behind what was read, the unread rest
+    // moves to the start of the buffer; then all the room behind it is filled.
+    if (m_begin > 0 && kBufferSize - m_end < kBlockSize) {
+        std::memmove(m_buffer, m_buffer + m_begin, size_t(m_end - m_begin));
         m_end -= m_begin;
         m_begin = 0;
     }
-    // The buffer starts at one block, takes a second for the unread rest of
-    // a line and doubles only while a longer line is read, up to the longest
-    // line and a block: few files touch more than two blocks, and fresh
-    // pages are costly to fault in.
-    if (m_buffer.size() < m_end + kBlockSize) {
-        const int most = kMaxLineLength + 2 * kBlockSize;
-        m_buffer.resize(qMin(most, qMax(m_end + kBlockSize, 2 * m_buffer.size())));
-    }
-    const qint64 room = qMin<qint64>(kBlockSize, m_buffer.size() - m_end);
-    const qint64 n = m_file.read(m_buffer.data() + m_end, room);
+    const qint64 room = kBufferSize - m_end;
+    const qint64 n = m_file.read(m_buffer + m_end, room);
     if (n <= 0) {
         m_eof = true;
         return false;
@@ -77,7 +84,7 @@ bool LutTextInput::nextLine(const char **data, int *size)
     int length = 0;
     bool complete = false;
     for (;;) {
-        const char *start = m_buffer.constData() + m_begin;
+        const char *start = m_buffer + m_begin;
         const int available = m_end - m_begin;
         const void *newline = std::memchr(start, '\n', size_t(qMin(available, kMaxLineLength + 1)));
         if (newline) {
@@ -91,7 +98,7 @@ bool LutTextInput::nextLine(const char **data, int *size)
             break;
         }
     }
-    const char *start = m_buffer.constData() + m_begin;
+    const char *start = m_buffer + m_begin;
     int shown = length;
     if (complete && shown > 0 && start[shown - 1] == '\r')
         --shown;
@@ -109,9 +116,9 @@ bool LutTextInput::nextLine(const char **data, int *size)
     // including its end (reading on moves the buffer).
     m_cut = QByteArray(start + skip, shown - skip);
     for (;;) {
-        const void *newline = std::memchr(m_buffer.constData() + m_begin, '\n', size_t(m_end - m_begin));
+        const void *newline = std::memchr(m_buffer + m_begin, '\n', size_t(m_end - m_begin));
         if (newline) {
-            m_begin = int(static_cast<const char *>(newline) - m_buffer.constData()) + 1;
+            m_begin = int(static_cast<const char *>(newline) - m_buffer) + 1;
             break;
         }
         m_begin = m_end;
@@ -159,7 +166,7 @@ bool LutTextInput::peekLines(int maxBytes, const char **data, int *size)
     maxBytes = qBound(1, maxBytes, kMaxLineLength);
     while (m_end - m_begin < maxBytes && fill()) {
     }
-    const char *start = m_buffer.constData() + m_begin;
+    const char *start = m_buffer + m_begin;
     const int available = m_end - m_begin;
     int length = qMin(available, maxBytes);
     if (m_eof && available <= maxBytes) {

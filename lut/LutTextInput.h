@@ -1,5 +1,6 @@
 #pragma once
 
+#include "lut/LutMemory.h"
 #include "lut/LutParallel.h"
 
 #include <QFile>
@@ -23,6 +24,9 @@ public:
 
     LutTextInput() = default;
     explicit LutTextInput(const QString &path);
+    ~LutTextInput();
+    LutTextInput(const LutTextInput &) = delete;
+    LutTextInput &operator=(const LutTextInput &) = delete;
 
     // Opens the file for reading and logs "file:-----" with its name.
     bool open(const QString &path);
@@ -84,7 +88,7 @@ private:
     mutable QFile m_file;
     QString m_path;
     QString m_error; // set where the file has no reason of its own
-    mutable QByteArray m_buffer;
+    mutable char *m_buffer = nullptr; // kMaxLineLength and two blocks, from LutMemory
     mutable int m_begin = 0; // first unread byte of the buffer
     mutable int m_end = 0;   // one past the last byte read into the buffer
     mutable bool m_eof = false;
@@ -149,7 +153,8 @@ bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, 
     };
     QByteArray copy;
     copy.reserve(256);
-    std::vector<std::vector<Line>> parts;
+    using Lines = std::vector<Line, LutMemory::Allocator<Line>>;
+    std::vector<Lines> parts;
     for (;;) {
         const char *block = nullptr;
         int size = 0;
@@ -194,8 +199,12 @@ bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, 
         LutParallel::forRanges(count, 1, [&](qint64 first, qint64 end) {
             QByteArray line = QByteArray::fromRawData(block, 0);
             for (qint64 t = first; t < end; ++t) {
-                std::vector<Line> &lines = parts[size_t(t)];
+                Lines &lines = parts[size_t(t)];
                 lines.clear();
+                // Room for the lines at once (a line of numbers takes more
+                // than 8 bytes): growing step by step would touch fresh
+                // memory at every step.
+                lines.reserve(size_t(starts[size_t(t) + 1] - starts[size_t(t)]) / 8 + 1);
                 LutTextLines::forEach(block, starts[size_t(t)], starts[size_t(t) + 1], line, false,
                                       [&](const QByteArray &text, int next) {
                                           lines.push_back(Line{next, Parsed()});
@@ -207,7 +216,7 @@ bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, 
         int consumed = size;
         qint64 lines = 0;
         bool stopped = false;
-        for (const std::vector<Line> &part : parts) {
+        for (const Lines &part : parts) {
             for (const Line &line : part) {
                 ++lines;
                 if (!take(line.parsed)) {

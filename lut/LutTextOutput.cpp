@@ -1,6 +1,7 @@
 #include "lut/LutTextOutput.h"
 
 #include "lut/LutFileNames.h"
+#include "lut/LutMemory.h"
 
 #include <QRandomGenerator>
 
@@ -9,7 +10,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,6 +37,54 @@ inline int latin1ToUtf8(char *out, unsigned char c)
     return 2;
 }
 
+// The sync round in progress: for each file system written to, a
+// descriptor of the folder of the first output there (opened before that
+// output is written, so that a failure writing it back is reported to
+// syncfs on it) and that output's name.
+struct RoundTarget
+{
+    dev_t device;
+    int folder;
+    QString file;
+};
+
+struct Round
+{
+    std::mutex mutex;
+    bool active = false;
+    std::vector<RoundTarget> targets;
+};
+
+Round &round()
+{
+    static Round state;
+    return state;
+}
+
+// Takes the file system of target (a file about to be written) into the
+// round, if one is in progress; false when there is none.
+bool joinRound(const QByteArray &target, const QString &name)
+{
+    Round &r = round();
+    const std::lock_guard<std::mutex> lock(r.mutex);
+    if (!r.active)
+        return false;
+    const int slash = target.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    struct stat info;
+    if (::stat(folder.constData(), &info) != 0)
+        return false;
+    for (const RoundTarget &known : r.targets) {
+        if (known.device == info.st_dev)
+            return true;
+    }
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    r.targets.push_back(RoundTarget{info.st_dev, fd, name});
+    return true;
+}
+
 bool isAscii(const char *text, qint64 size)
 {
     for (qint64 i = 0; i < size; ++i) {
@@ -53,7 +104,7 @@ LutTextStream::LutTextStream(QIODevice *device)
 LutTextStream::~LutTextStream()
 {
     flush();
-    std::free(m_data);
+    LutMemory::release(m_data, m_capacity);
 }
 
 char *LutTextStream::makeRoom(int n)
@@ -71,7 +122,7 @@ char *LutTextStream::makeRoom(int n)
             grown = size_t(kBlockSize);
         if (grown < 256)
             grown = 256;
-        char *data = static_cast<char *>(std::realloc(m_data, grown));
+        char *data = static_cast<char *>(LutMemory::reallocate(m_data, m_capacity, grown));
         if (!data)
             throw std::bad_alloc();
         m_data = data;
@@ -382,6 +433,7 @@ bool LutTextOutput::open()
         m_error = qt_error_string(errno);
         return false;
     }
+    m_deferSync = !m_temporary.isEmpty() && joinRound(target, m_path);
     m_target = target;
     m_device = std::make_unique<LutOutputDevice>(fd, true);
     m_stream = std::make_unique<LutTextStream>(m_device.get());
@@ -395,7 +447,7 @@ bool LutTextOutput::commit()
     m_stream->flush();
     m_stream.reset();
     LutOutputDevice &device = *m_device;
-    const bool written = device.sync() && device.closeDescriptor();
+    const bool written = (m_deferSync || device.sync()) && device.closeDescriptor();
     if (!written || (!m_temporary.isEmpty() && ::rename(m_temporary.constData(), m_target.constData()) != 0)) {
         if (written)
             device.fail(errno);
@@ -412,4 +464,41 @@ QString LutTextOutput::errorString() const
     if (!m_error.isEmpty() || !m_device)
         return m_error;
     return m_device->errorString();
+}
+
+LutSyncRound::LutSyncRound()
+{
+    Round &r = round();
+    const std::lock_guard<std::mutex> lock(r.mutex);
+    r.active = true;
+}
+
+LutSyncRound::~LutSyncRound()
+{
+    if (!m_finished) {
+        QString file, reason;
+        finish(&file, &reason);
+    }
+}
+
+bool LutSyncRound::finish(QString *file, QString *reason)
+{
+    m_finished = true;
+    Round &r = round();
+    std::vector<RoundTarget> targets;
+    {
+        const std::lock_guard<std::mutex> lock(r.mutex);
+        r.active = false;
+        targets.swap(r.targets);
+    }
+    bool ok = true;
+    for (const RoundTarget &target : targets) {
+        if (::syncfs(target.folder) != 0 && ok) {
+            ok = false;
+            *file = target.file;
+            *reason = qt_error_string(errno);
+        }
+        ::close(target.folder);
+    }
+    return ok;
 }

@@ -89,7 +89,7 @@ private:
     char *makeRoom(int n);
 
     QIODevice *m_device;
-    char *m_data = nullptr; // the buffer, from malloc
+    char *m_data = nullptr; // the buffer, from LutMemory
     size_t m_capacity = 0;
     size_t m_used = 0;
     bool m_failed = false;
@@ -147,8 +147,36 @@ private:
     QString m_error;
     QByteArray m_target;    // the file a commit replaces (a link's target)
     QByteArray m_temporary; // the file written until then; empty when written in place
+    bool m_deferSync = false; // a LutSyncRound writes the file to disk
     std::unique_ptr<LutOutputDevice> m_device;
     std::unique_ptr<LutTextStream> m_stream;
+};
+
+// While one lives, the files LutTextOutput commits are put in place
+// (renamed over their targets) without waiting for the disk, and finish()
+// then writes them all to disk in one round: one syncfs per file system
+// written to, which covers the files' data and the renames, instead of an
+// fsync per file. Each file still replaces its target whole: the rename
+// comes after the file is written and closed, so a reader, or a run cut
+// short, sees the old file or the new one. Outputs written in place (a
+// device, standard output) are synced when committed, as without a round.
+// Rounds do not nest; commits may come from any thread.
+class LutSyncRound
+{
+public:
+    LutSyncRound();
+    // Finishes the round if finish() was not called, dropping its result.
+    ~LutSyncRound();
+    LutSyncRound(const LutSyncRound &) = delete;
+    LutSyncRound &operator=(const LutSyncRound &) = delete;
+
+    // Writes what the round committed to disk. False when a file system
+    // reports a failure: file is then an output committed on it, reason the
+    // system's words.
+    bool finish(QString *file, QString *reason);
+
+private:
+    bool m_finished = false;
 };
 
 // Formats v as printf formats a double: FixedNotation as "%.<precision>f",

@@ -292,6 +292,25 @@ private slots:
                      + ": already written from another input of this run; " + again.toUtf8() + " is not written over it\n", r.err);
         QVERIFY(TestSupport::parseCubeText(QDir(outDir).filePath("batch-a.cube")).size == 2);
         QVERIFY(readFile(QDir(outDir).filePath("batch-1d.spi1d")).startsWith("Version 1\nFrom 0.0 1\nLength 2\n"));
+        // Later inputs that fail, in the reading (a table cut short) and in
+        // the writing (the output's name is a folder), after inputs written:
+        // the folder holds the complete outputs and nothing else, no
+        // temporary file either.
+        const QString lateDir = path("batch-late");
+        QDir().mkpath(QDir(lateDir).filePath("batch-folder.cube"));
+        QByteArray cut = cubeFile(9);
+        cut.chop(cut.size() / 2);
+        r = runConvert({"--out-dir", lateDir, a, c, file("batch-cut.cube", cut), file("batch-folder.cube", cubeFile(2))});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.err.count('\n'), 2);
+        QCOMPARE(QDir(lateDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList({"batch-a.cube", "batch-folder.cube", "batch.c.cube"}));
+        QVERIFY(QFileInfo(QDir(lateDir).filePath("batch-folder.cube")).isDir());
+        for (const QString &input : {a, c}) {
+            QCOMPARE(runConvert({input, path("single.cube")}).exitCode, 0);
+            QCOMPARE(readFile(QDir(lateDir).filePath(QFileInfo(input).completeBaseName() + ".cube")),
+                     readFile(path("single.cube")));
+        }
     }
 
     // The image code (and with it Qt Gui) is loaded for images only: not to start, nor for text files.
