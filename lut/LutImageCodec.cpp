@@ -83,7 +83,7 @@ const ModuleApi *images(QString *error)
 
 bool acceptsModule(const ModuleApi &api, QString *why)
 {
-    const ModuleApi mine = {CHROMADUCT_MODULE_IDENTITY, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    const ModuleApi mine = {CHROMADUCT_MODULE_IDENTITY, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     if (std::strcmp(api.buildId, mine.buildId) != 0) {
         *why = QStringLiteral("its build id is %1, this program's %2")
                    .arg(QLatin1String(api.buildId), QLatin1String(mine.buildId));

@@ -9,9 +9,25 @@
 #include <malloc.h>
 #include <sys/mman.h>
 
+// Under AddressSanitizer every block comes from malloc, where the sanitizer
+// sees an access beyond it; in mapped spans it would not.
+#if defined(__SANITIZE_ADDRESS__)
+#define LUT_MEMORY_FROM_MALLOC 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUT_MEMORY_FROM_MALLOC 1
+#endif
+#endif
+
 namespace LutMemory {
 
 namespace {
+
+#ifdef LUT_MEMORY_FROM_MALLOC
+constexpr std::size_t kMapped = std::size_t(-1);
+#else
+constexpr std::size_t kMapped = kLargeBlock;
+#endif
 
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
 // What the kept blocks may hold together, and the largest block kept: a
@@ -118,19 +134,19 @@ void *large(std::size_t bytes, bool zeroed)
 
 void *allocate(std::size_t bytes)
 {
-    return bytes >= kLargeBlock ? large(bytes, false) : std::malloc(bytes ? bytes : 1);
+    return bytes >= kMapped ? large(bytes, false) : std::malloc(bytes ? bytes : 1);
 }
 
 void *allocateZeroed(std::size_t bytes)
 {
-    return bytes >= kLargeBlock ? large(bytes, true) : std::calloc(bytes ? bytes : 1, 1);
+    return bytes >= kMapped ? large(bytes, true) : std::calloc(bytes ? bytes : 1, 1);
 }
 
 void release(void *block, std::size_t bytes)
 {
     if (!block)
         return;
-    if (bytes < kLargeBlock) {
+    if (bytes < kMapped) {
         std::free(block);
         return;
     }
@@ -151,9 +167,9 @@ void *reallocate(void *block, std::size_t oldBytes, std::size_t newBytes)
 {
     if (!block)
         return allocate(newBytes);
-    if (oldBytes < kLargeBlock && newBytes < kLargeBlock)
+    if (oldBytes < kMapped && newBytes < kMapped)
         return std::realloc(block, newBytes ? newBytes : 1);
-    if (oldBytes >= kLargeBlock && newBytes >= kLargeBlock && spanOf(oldBytes) == spanOf(newBytes))
+    if (oldBytes >= kMapped && newBytes >= kMapped && spanOf(oldBytes) == spanOf(newBytes))
         return block;
     void *moved = allocate(newBytes);
     if (!moved)

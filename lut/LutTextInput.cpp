@@ -24,7 +24,7 @@ LutTextInput::LutTextInput(const QString &path)
 
 LutTextInput::~LutTextInput()
 {
-    LutMemory::release(m_buffer, size_t(kBufferSize));
+    LutMemory::release(m_buffer, size_t(m_capacity));
 }
 
 bool LutTextInput::open(const QString &path)
@@ -50,18 +50,31 @@ bool LutTextInput::fill() const
     if (m_eof || !m_file.isOpen())
         return false;
     if (!m_buffer) {
-        m_buffer = static_cast<char *>(LutMemory::allocate(size_t(kBufferSize)));
+        // A file shorter than the buffer takes a buffer of its own length
+        // (and a byte, to see its end): most LUT files are a few KB.
+        const qint64 size = m_file.isSequential() ? 0 : m_file.size();
+        m_capacity = size > 0 && size < kBufferSize ? int(size) + 1 : kBufferSize;
+        m_buffer = static_cast<char *>(LutMemory::allocate(size_t(m_capacity)));
         if (!m_buffer)
             throw std::bad_alloc();
     }
     // When less than a block is left behind what was read, the unread rest
     // moves to the start of the buffer; then all the room behind it is filled.
-    if (m_begin > 0 && kBufferSize - m_end < kBlockSize) {
+    if (m_begin > 0 && m_capacity - m_end < kBlockSize) {
         std::memmove(m_buffer, m_buffer + m_begin, size_t(m_end - m_begin));
         m_end -= m_begin;
         m_begin = 0;
     }
-    const qint64 room = kBufferSize - m_end;
+    // A file that grew since it was opened, or the next file read with
+    // this input, takes the whole buffer.
+    if (m_end == m_capacity && m_capacity < kBufferSize) {
+        char *grown = static_cast<char *>(LutMemory::reallocate(m_buffer, size_t(m_capacity), size_t(kBufferSize)));
+        if (!grown)
+            throw std::bad_alloc();
+        m_buffer = grown;
+        m_capacity = kBufferSize;
+    }
+    const qint64 room = m_capacity - m_end;
     const qint64 n = m_file.read(m_buffer + m_end, room);
     if (n <= 0) {
         m_eof = true;

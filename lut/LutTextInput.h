@@ -88,7 +88,8 @@ private:
     mutable QFile m_file;
     QString m_path;
     QString m_error; // set where the file has no reason of its own
-    mutable char *m_buffer = nullptr; // kMaxLineLength and two blocks, from LutMemory
+    mutable char *m_buffer = nullptr; // from LutMemory: kMaxLineLength and two blocks, or a short file's length
+    mutable int m_capacity = 0;
     mutable int m_begin = 0; // first unread byte of the buffer
     mutable int m_end = 0;   // one past the last byte read into the buffer
     mutable bool m_eof = false;
