@@ -28,23 +28,27 @@ inline AxisPosition axisPosition(double x, int size)
 {
     if (x > double(size - 1))
         x = double(size - 1);
-    // floor() of a NaN has no integer value.
+    // A NaN has no plane.
     if (!(x >= 0.0))
         return {0, 0, 0.0};
+    // x is not negative here, so truncation is its floor; the plane above is
+    // the next one unless x lies on a plane (its ceiling). No libm calls.
     const int lower = int(std::floor(x));
     return {lower, int(std::ceil(x)), x - double(lower)};
 }
 
-// Tetrahedral interpolation in the cell the three axis positions give.
-inline void interpolate(const float *grid, const int sizes[3], const AxisPosition &a, const AxisPosition &b,
-                        const AxisPosition &c, float result[3])
+using AxisCell = LutCalc::AxisCell;
+
+inline AxisCell axisCell(const AxisPosition &p, int stride)
 {
-    // Entry (i, j, k) of the grid, three floats.
-    const auto table = [grid, sizes](int i, int j, int k) {
-        return grid + 3 * ((std::ptrdiff_t(i) * sizes[1] + j) * sizes[2] + k);
-    };
-    const float *p000 = table(a.lower, b.lower, c.lower);
-    const float *p111 = table(a.upper, b.upper, c.upper);
+    return {p.lower * stride, p.upper * stride, p.f};
+}
+
+// Tetrahedral interpolation of a grid in the cell the three axes give.
+inline void interpolate(const float *grid, const AxisCell &a, const AxisCell &b, const AxisCell &c, float result[3])
+{
+    const float *p000 = grid + (a.lower + b.lower + c.lower);
+    const float *p111 = grid + (a.upper + b.upper + c.upper);
     const double f0 = a.f, f1 = b.f, f2 = c.f;
 
     // Pick the tetrahedron, its two middle corners and the four weights.
@@ -53,35 +57,53 @@ inline void interpolate(const float *grid, const int sizes[3], const AxisPositio
     double w0, wA, wB, w1;
     if (f0 > f1) {
         if (f1 > f2) { // f0 > f1 > f2
-            pA = table(a.upper, b.lower, c.lower);
-            pB = table(a.upper, b.upper, c.lower);
+            pA = grid + (a.upper + b.lower + c.lower);
+            pB = grid + (a.upper + b.upper + c.lower);
             w0 = 1 - f0; wA = f0 - f1; wB = f1 - f2; w1 = f2;
         } else if (f0 > f2) { // f0 > f2 >= f1
-            pA = table(a.upper, b.lower, c.lower);
-            pB = table(a.upper, b.lower, c.upper);
+            pA = grid + (a.upper + b.lower + c.lower);
+            pB = grid + (a.upper + b.lower + c.upper);
             w0 = 1 - f0; wA = f0 - f2; wB = f2 - f1; w1 = f1;
         } else { // f2 >= f0 > f1
-            pA = table(a.lower, b.lower, c.upper);
-            pB = table(a.upper, b.lower, c.upper);
+            pA = grid + (a.lower + b.lower + c.upper);
+            pB = grid + (a.upper + b.lower + c.upper);
             w0 = 1 - f2; wA = f2 - f0; wB = f0 - f1; w1 = f1;
         }
     } else {
         if (f2 > f1) { // f2 > f1 >= f0
-            pA = table(a.lower, b.lower, c.upper);
-            pB = table(a.lower, b.upper, c.upper);
+            pA = grid + (a.lower + b.lower + c.upper);
+            pB = grid + (a.lower + b.upper + c.upper);
             w0 = 1 - f2; wA = f2 - f1; wB = f1 - f0; w1 = f0;
         } else if (f2 > f0) { // f1 >= f2 > f0
-            pA = table(a.lower, b.upper, c.lower);
-            pB = table(a.lower, b.upper, c.upper);
+            pA = grid + (a.lower + b.upper + c.lower);
+            pB = grid + (a.lower + b.upper + c.upper);
             w0 = 1 - f1; wA = f1 - f2; wB = f2 - f0; w1 = f0;
         } else { // f1 >= f0 >= f2
-            pA = table(a.lower, b.upper, c.lower);
-            pB = table(a.upper, b.upper, c.lower);
+            pA = grid + (a.lower + b.upper + c.lower);
+            pB = grid + (a.upper + b.upper + c.lower);
             w0 = 1 - f1; wA = f1 - f0; wB = f0 - f2; w1 = f2;
         }
     }
     for (int ch = 0; ch < 3; ++ch)
         result[ch] = float(w0 * p000[ch] + wA * pA[ch] + wB * pB[ch] + w1 * p111[ch]);
+}
+
+// interpolate, never inlined: inlined where the result is read back as
+// doubles, GCC 12's vectoriser drops the rounding of the first two channels
+// to float, and the result would differ from sampleGrid's.
+[[gnu::noinline]] void interpolateInto(const float *grid, const AxisCell &a, const AxisCell &b, const AxisCell &c,
+                                       float result[3])
+{
+    interpolate(grid, a, b, c, result);
+}
+
+// The strides of a grid of sizes[0] x sizes[1] x sizes[2] entries of three
+// floats, third index fastest, per axis.
+inline void gridStrides(const int sizes[3], int strides[3])
+{
+    strides[2] = 3;
+    strides[1] = 3 * sizes[2];
+    strides[0] = 3 * sizes[2] * sizes[1];
 }
 
 // The grid position of a point component on axis c of source's cube, in
@@ -96,8 +118,11 @@ inline double gridPosition(const Read_LUTFile *source, int n, int c, float point
 
 void LutCalc::sampleGrid(const float *grid, const int sizes[3], const double position[3], float result[3])
 {
-    interpolate(grid, sizes, axisPosition(position[0], sizes[0]), axisPosition(position[1], sizes[1]),
-                axisPosition(position[2], sizes[2]), result);
+    int strides[3];
+    gridStrides(sizes, strides);
+    interpolate(grid, axisCell(axisPosition(position[0], sizes[0]), strides[0]),
+                axisCell(axisPosition(position[1], sizes[1]), strides[1]),
+                axisCell(axisPosition(position[2], sizes[2]), strides[2]), result);
 }
 
 namespace {
@@ -148,6 +173,31 @@ bool LutCalc::hasTransform3D(const Read_LUTFile *source)
     return hasTable3D(source) || (meaning.evaluate && meaning.evaluateSize3D > 0);
 }
 
+namespace {
+
+// What evaluate does to channel c of a colour on its own, in front of the
+// 3D table: its shaper curve, then its 1D table where that stands in front
+// of the 3D table or alone.
+inline double channelSteps(const Read_LUTFile *source, bool has3D, int c, double x)
+{
+    const LutMeaning &meaning = source->meaning;
+    x = meaning.shaper[c].evaluate(x);
+    if (hasTable1D(source) && (!has3D || meaning.table1DFeeds3D))
+        x = sampleSpan1D(source->table1D, source->size1D, c, x, meaning.inputMin1D[c], meaning.inputMax1D[c]);
+    return x;
+}
+
+// Where channel c's value x falls on its axis of source's 3D table (n
+// points a side, first index red).
+inline AxisCell cubeAxis(const Read_LUTFile *source, int n, int c, double x)
+{
+    const LutMeaning &meaning = source->meaning;
+    const double position = (x - meaning.inputMin3D[c]) / (meaning.inputMax3D[c] - meaning.inputMin3D[c]) * (n - 1);
+    return axisCell(axisPosition(position, n), c == 0 ? 3 * n * n : c == 1 ? 3 * n : 3);
+}
+
+} // namespace
+
 void LutCalc::evaluate(const Read_LUTFile *source, double rgb[3])
 {
     const LutMeaning &meaning = source->meaning;
@@ -155,13 +205,9 @@ void LutCalc::evaluate(const Read_LUTFile *source, double rgb[3])
         meaning.evaluate(rgb);
         return;
     }
-    for (int c = 0; c < 3; ++c)
-        rgb[c] = meaning.shaper[c].evaluate(rgb[c]);
     const bool has3D = hasTable3D(source);
-    if (hasTable1D(source) && (!has3D || meaning.table1DFeeds3D)) {
-        for (int c = 0; c < 3; ++c)
-            rgb[c] = sampleSpan1D(source->table1D, source->size1D, c, rgb[c], meaning.inputMin1D[c], meaning.inputMax1D[c]);
-    }
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = channelSteps(source, has3D, c, rgb[c]);
     if (has3D) {
         const int n = source->size3D;
         double position[3];
@@ -172,6 +218,47 @@ void LutCalc::evaluate(const Read_LUTFile *source, double rgb[3])
         for (int c = 0; c < 3; ++c)
             rgb[c] = result[c];
     }
+}
+
+bool LutCalc::ChannelTables::prepare(const Read_LUTFile *source, int count, const std::function<double(int)> &value)
+{
+    m_count = 0;
+    m_grid = nullptr;
+    if (source->meaning.evaluate || count <= 0)
+        return false;
+    const bool has3D = hasTable3D(source);
+    const int n = source->size3D;
+    for (std::vector<AxisCell> &entries : m_entries)
+        entries.assign(size_t(count), AxisCell{0, 0, 0.0});
+    LutParallel::forRanges(count, 1 << 12, [&](qint64 first, qint64 end) {
+        for (int i = int(first); i < int(end); ++i) {
+            const double x = value(i);
+            for (int c = 0; c < 3; ++c) {
+                const double y = channelSteps(source, has3D, c, x);
+                m_entries[c][size_t(i)] = has3D ? cubeAxis(source, n, c, y) : AxisCell{0, 0, y};
+            }
+        }
+    });
+    m_grid = has3D ? source->table3D.data() : nullptr;
+    m_count = count;
+    return true;
+}
+
+void LutCalc::ChannelTables::evaluate(const quint16 index[3], double rgb[3]) const
+{
+    const AxisCell &r = m_entries[0][index[0]];
+    const AxisCell &g = m_entries[1][index[1]];
+    const AxisCell &b = m_entries[2][index[2]];
+    if (!m_grid) {
+        rgb[0] = r.f;
+        rgb[1] = g.f;
+        rgb[2] = b.f;
+        return;
+    }
+    float result[3];
+    interpolateInto(m_grid, r, g, b, result);
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = result[c];
 }
 
 QString LutCalc::evaluationLimit(const Read_LUTFile *source, qint64 colours)
@@ -351,7 +438,7 @@ void LutCalc::sampleTrilinear(const LutTable3D &table, const double position[3],
     double f[3];
     for (int c = 0; c < 3; ++c) {
         const double x = position[c] > double(n - 1) ? double(n - 1) : position[c];
-        lower[c] = x >= 0.0 ? int(std::floor(x)) : 0; // a NaN takes the first plane
+        lower[c] = x >= 0.0 ? int(x) : 0; // a NaN takes the first plane; truncation is the floor here
         upper[c] = lower[c] + 1 < n ? lower[c] + 1 : lower[c];
         f[c] = x >= 0.0 ? x - lower[c] : 0.0;
     }
@@ -382,12 +469,14 @@ bool LutCalc::resampleCube(const Read_LUTFile *source, Read_LUTFile *destination
     const int n = source->size3D < table.size() ? source->size3D : table.size();
     // The lattice points are (i, j, k) / (m - 1): each axis takes the same m
     // positions, worked out once here as sampleCube works them out.
-    std::vector<AxisPosition> axes(3 * size_t(m));
+    const int sizes[3] = {n, n, n};
+    int strides[3];
+    gridStrides(sizes, strides);
+    std::vector<AxisCell> axes(3 * size_t(m));
     for (int c = 0; c < 3; ++c) {
         for (int t = 0; t < m; ++t)
-            axes[size_t(c) * m + t] = axisPosition(gridPosition(source, n, c, float(t) / float(m - 1)), n);
+            axes[size_t(c) * m + t] = axisCell(axisPosition(gridPosition(source, n, c, float(t) / float(m - 1)), n), strides[c]);
     }
-    const int sizes[3] = {n, n, n};
     // Planes of the first index on as many threads as there are cores; every
     // entry depends only on its own lattice point.
     LutParallel::forRanges(m, 8, [&](qint64 first, qint64 end) {
@@ -395,7 +484,7 @@ bool LutCalc::resampleCube(const Read_LUTFile *source, Read_LUTFile *destination
             for (int j = 0; j < m; ++j) {
                 float *row = destination->table3D[i][j][0];
                 for (int k = 0; k < m; ++k)
-                    interpolate(table.data(), sizes, axes[size_t(i)], axes[size_t(m) + j], axes[2 * size_t(m) + k],
+                    interpolate(table.data(), axes[size_t(i)], axes[size_t(m) + j], axes[2 * size_t(m) + k],
                                 row + 3 * k);
             }
         }
@@ -412,7 +501,7 @@ double LutCalc::sample1D(const float *entries, int n, int channel, double t)
         position = 0.0;
     if (position > double(n - 1))
         position = double(n - 1);
-    int i = int(std::floor(position));
+    int i = int(position); // not negative: truncation is the floor
     if (i > n - 2)
         i = n - 2;
     const double f = position - double(i);

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+#include <vector>
+
 class LutTable3D;
 class Read_LUTFile;
 
@@ -45,6 +48,43 @@ public:
     // clamped but inputs beyond a curve's or table's span, which take its
     // end values. Expects a container read for baking.
     static void evaluate(const Read_LUTFile *source, double rgb[3]);
+
+    // One axis of a cell of a grid of three floats an entry: the offsets (in
+    // floats) of the lattice planes below and above a position, and the
+    // fraction between them. A grid holds at most kMaxCubeSize^3 entries, so
+    // the offsets fit.
+    struct AxisCell
+    {
+        qint32 lower;
+        qint32 upper;
+        double f;
+    };
+
+    // A transform prepared for colours whose channels each take one of a
+    // fixed set of values (a picture's codes, the 65536 halves). Before its
+    // 3D table, evaluate works on each channel on its own (shaper, 1D table,
+    // the position on the table's axis): that is worked out once per value
+    // here, so that a colour then takes the tetrahedral step alone. The
+    // results are evaluate's, bit for bit. Refers to the source's table,
+    // which must outlive it.
+    class ChannelTables
+    {
+    public:
+        // Prepares source's transform for the values value(0) .. value(count
+        // - 1) of every channel, on the threads of LutParallel. False,
+        // leaving nothing prepared, for a transform that supplies its own
+        // evaluation (it may mix the channels at any step).
+        bool prepare(const Read_LUTFile *source, int count, const std::function<double(int)> &value);
+        bool isPrepared() const { return m_count > 0; }
+        // evaluate(source, rgb) of the colour whose red, green and blue are
+        // value(index[0]), value(index[1]), value(index[2]).
+        void evaluate(const quint16 index[3], double rgb[3]) const;
+
+    private:
+        std::vector<AxisCell> m_entries[3]; // per channel and value; without a 3D table, f is the result
+        const float *m_grid = nullptr;      // the 3D table, null without one
+        int m_count = 0;
+    };
     // True when source's transform mixes channels (a 3D table or an
     // evaluation of its own), so a 1D table cannot hold it.
     static bool hasTransform3D(const Read_LUTFile *source);

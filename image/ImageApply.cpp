@@ -20,7 +20,10 @@
 #include <QImage>
 #include <QRgba64>
 
+#include <Imath/half.h>
+
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -295,30 +298,70 @@ Result failure(Status status, const QString &reason)
 }
 
 // Applies lut to `pixels` pixels of in (codes up to inMax) into out (codes up
-// to outMax). Alpha is carried over to the output depth.
-void transformPixels(const Read_LUTFile &lut, const quint16 *in, quint16 *out, qint64 pixels, int inMax, int outMax)
+// to outMax), through tables when they are prepared for the codes 0 ..
+// inMax. Alpha is carried over to the output depth.
+void transformPixels(const Read_LUTFile &lut, const LutCalc::ChannelTables &tables, const quint16 *in, quint16 *out,
+                     qint64 pixels, int inMax, int outMax)
 {
     const double toUnit = 1.0 / inMax;
+    const bool tabled = tables.isPrepared();
     for (qint64 i = 0; i < pixels; ++i) {
         const quint16 *p = in + kChannels * i;
         quint16 *q = out + kChannels * i;
         double rgb[3] = {p[0] * toUnit, p[1] * toUnit, p[2] * toUnit};
-        LutCalc::evaluate(&lut, rgb);
+        if (tabled)
+            tables.evaluate(p, rgb);
+        else
+            LutCalc::evaluate(&lut, rgb);
         for (int c = 0; c < 3; ++c)
             q[c] = quint16(lutCode(rgb[c], outMax));
         q[3] = inMax == outMax ? p[3] : quint16((p[3] * outMax + inMax / 2) / inMax);
     }
 }
 
-// Applies lut to `pixels` pixels of values: in double precision, nothing
-// clamped (what the transform gives beyond 0..1 is kept). Alpha is copied.
-void transformValues(const Read_LUTFile &lut, const float *in, float *out, qint64 pixels)
+// The bits of the half that holds v exactly, -1 when no half does (v is
+// then not a half channel's value).
+int exactHalf(float v)
 {
+    quint32 bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const quint32 sign = (bits >> 16) & 0x8000u;
+    const quint32 magnitude = bits & 0x7fffffffu;
+    if (magnitude >= 0x38800000u && magnitude < 0x47800000u) // the normal halves
+        return (magnitude & 0x1fffu) ? -1 : int(sign | ((magnitude - 0x38000000u) >> 13));
+    if (magnitude == 0)
+        return int(sign);
+    // Subnormal halves, infinities and NaNs go the long way.
+    return -1;
+}
+
+// The value of every half, by its bits.
+double halfValue(int bits)
+{
+    Imath::half h;
+    h.setBits(quint16(bits));
+    return double(float(h));
+}
+
+// Applies lut to `pixels` pixels of values: in double precision, nothing
+// clamped (what the transform gives beyond 0..1 is kept), through tables
+// when they are prepared for the 65536 halves and the colour's values are
+// halves. Alpha is copied.
+void transformValues(const Read_LUTFile &lut, const LutCalc::ChannelTables &tables, const float *in, float *out,
+                     qint64 pixels)
+{
+    const bool tabled = tables.isPrepared();
     for (qint64 i = 0; i < pixels; ++i) {
         const float *p = in + kChannels * i;
         float *q = out + kChannels * i;
         double rgb[3] = {p[0], p[1], p[2]};
-        LutCalc::evaluate(&lut, rgb);
+        const int r = tabled ? exactHalf(p[0]) : -1, g = tabled ? exactHalf(p[1]) : -1, b = tabled ? exactHalf(p[2]) : -1;
+        if (r >= 0 && g >= 0 && b >= 0) {
+            const quint16 index[3] = {quint16(r), quint16(g), quint16(b)};
+            tables.evaluate(index, rgb);
+        } else {
+            LutCalc::evaluate(&lut, rgb);
+        }
         for (int c = 0; c < 3; ++c)
             q[c] = float(rgb[c]);
         q[3] = p[3];
@@ -548,6 +591,17 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
     const int width = reader->width, height = reader->height;
     const auto readError = [&reader]() { return reader->errorString(); };
     const auto readValues = [&reader](float *row) { return reader->readValues(row); };
+    // A picture of more pixels than its channels have values (codes, or
+    // the 65536 halves) works each value out once: LutCalc::ChannelTables.
+    LutCalc::ChannelTables tables;
+    const qint64 pixels = qint64(width) * height;
+    if (!reader->floating && !valuesOut && pixels > (qint64(1) << reader->bits)) {
+        const double toUnit = 1.0 / ((1 << reader->bits) - 1);
+        tables.prepare(&lut, 1 << reader->bits, [toUnit](int code) { return code * toUnit; });
+    } else if (reader->floating && reader->valueBits[0] == 16 && reader->valueBits[1] == 16 && reader->valueBits[2] == 16
+               && pixels > 65536) {
+        tables.prepare(&lut, 65536, halfValue);
+    }
     Result written;
     if (valuesOut) {
         // A picture of codes becomes half values.
@@ -561,7 +615,7 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
             width, height, readValues,
             [&](const float *in, float *values, qint64 pixels) {
                 transformBand(pixels, threads, [&](qint64 first, qint64 count) {
-                    transformValues(lut, in + kChannels * first, values + kChannels * first, count);
+                    transformValues(lut, tables, in + kChannels * first, values + kChannels * first, count);
                 });
             },
             [&writer](const float *row) { return writer->writeRow(row); }, readError,
@@ -586,7 +640,7 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
                 [&](const float *in, quint16 *codes, qint64 pixels) {
                     transformBand(pixels, threads, [&](qint64 first, qint64 count) {
                         std::vector<float> values(size_t(count) * kChannels);
-                        transformValues(lut, in + kChannels * first, values.data(), count);
+                        transformValues(lut, tables, in + kChannels * first, values.data(), count);
                         for (size_t i = 0; i < values.size(); ++i)
                             codes[size_t(kChannels * first) + i] = quint16(lutCode(values[i], outMax));
                     });
@@ -598,7 +652,7 @@ Result apply(const Read_LUTFile &lut, const QString &inPath, const QString &outP
                 width, height, [&reader](quint16 *row) { return reader->readRow(row); },
                 [&](const quint16 *in, quint16 *codes, qint64 pixels) {
                     transformBand(pixels, threads, [&](qint64 first, qint64 count) {
-                        transformPixels(lut, in + kChannels * first, codes + kChannels * first, count, inMax, outMax);
+                        transformPixels(lut, tables, in + kChannels * first, codes + kChannels * first, count, inMax, outMax);
                     });
                 },
                 writeRow, readError, writeError);
