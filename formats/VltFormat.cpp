@@ -20,6 +20,23 @@ bool isVersionLine(const QByteArray &line)
     return line.toLower().startsWith("# panasonic vlt file");
 }
 
+// Reads a data line of exactly three decimal integers. The scanner stops at
+// the first character that is not part of a number, so anything other than
+// digits, blanks and a sign at the start of a field ("14x", "1-2") is refused
+// here rather than read as a shorter number.
+bool scanCodes(const QByteArray &line, int v[3])
+{
+    char previous = ' ';
+    for (const char c : line) {
+        const bool blank = c == ' ' || c == '\t';
+        const bool sign = (c == '-' || c == '+') && (previous == ' ' || previous == '\t');
+        if (!blank && !sign && (c < '0' || c > '9'))
+            return false;
+        previous = c;
+    }
+    return LutScan::fieldCount(line) == 3 && LutScan::scan(line, "%d %d %d", &v[0], &v[1], &v[2]) == 3;
+}
+
 } // namespace
 
 bool Read_LUTFile::readVlt(QString fileName, bool headerOnly)
@@ -58,12 +75,8 @@ bool Read_LUTFile::readVlt(QString fileName, bool headerOnly)
         const QByteArray line = in.readRawLine().trimmed();
         if (line.isEmpty())
             continue;
-        const QList<QByteArray> words = line.simplified().split(' ');
         int v[3] = {0, 0, 0};
-        bool ok = words.size() == 3;
-        for (int c = 0; ok && c < 3; ++c)
-            v[c] = words[c].toInt(&ok);
-        if (!ok)
+        if (!scanCodes(line, v))
             return fail(QStringLiteral("line %1: a data line holds three integer codes").arg(in.lineNumber()));
         if (e == total)
             return fail(QStringLiteral("line %1: more data lines than the %2 lattice points").arg(in.lineNumber()).arg(total));

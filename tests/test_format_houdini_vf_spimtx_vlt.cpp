@@ -137,6 +137,8 @@ private slots:
         QTest::newRow("spimtx word") << "b.spimtx" << QByteArray("1 0 0 0\n0 1 x 0\n") << "line 2: \"x\"";
         QTest::newRow("vlt size") << "a.vlt" << QByteArray("# panasonic vlt file version 1.0\n# source vlt file \"\"\nLUT_3D_SIZE 33\n") << "line 3: a vlt cube has 17";
         QTest::newRow("vlt real") << "b.vlt" << QByteArray("# panasonic vlt file version 1.0\nLUT_3D_SIZE 17\n\n0 0 0.5\n") << "line 4: a data line holds three integer";
+        QTest::newRow("vlt junk") << "c.vlt" << QByteArray("# panasonic vlt file version 1.0\nLUT_3D_SIZE 17\n\n0 0 0\n0 1-2 3\n") << "line 5: a data line holds three integer";
+        QTest::newRow("vlt tail") << "d.vlt" << QByteArray("# panasonic vlt file version 1.0\nLUT_3D_SIZE 17\n\n0 0 5x\n") << "line 4: a data line holds three integer";
     }
     void refusals()
     {
