@@ -6,8 +6,10 @@
 // 65 points (ms). Whole process: each job run by chromaduct-convert and by
 // ociobakelut in turn, round after round, with the median time of each, the
 // ratio (ociobakelut / ours), the target and the peak resident memory of
-// ours; the process start (--formats); a batch of 64 65-point cubes to 33
-// points with -j 1, with the default and as a shell loop of ociobakelut.
+// ours; the cube jobs done by chromaduct-bench-floor, the floor, and our
+// time over its; the process start (--formats); a batch of 64 65-point
+// cubes to 33 points with -j 1, with the default and as a shell loop of
+// ociobakelut.
 //
 // Usage: chromaduct-bench [--rounds N] [--batch-rounds N] [--no-batch]
 //                         [--json FILE] [--convert PROGRAM] [ROUNDS]
@@ -223,7 +225,8 @@ struct Job
     QString peerProgram;      // empty: ociobakelut
     double ratioTarget = 0.0; // the peer's time / ours at least this; 0: none
     double rssTargetMB = 0.0; // our peak memory below this; 0: none
-    std::vector<double> oursMs, peerMs, peakMB;
+    QStringList floor;        // chromaduct-bench-floor's arguments for the same job; empty: none
+    std::vector<double> oursMs, peerMs, peakMB, floorMs;
     bool failed = false;
 };
 
@@ -331,17 +334,20 @@ int main(int argc, char *argv[])
         made.rssTargetMB = rssMB;
         return made;
     };
+    const auto floorJob = [&path](const char *input, int size, const char *output) {
+        return QStringList{path(input), path(output), QString::number(size)};
+    };
     std::vector<Job> jobs = {
         job(QStringLiteral("65 -> 33 cube"), {path("in65.cube"), path("o1.cube"), QStringLiteral("--size"), QStringLiteral("33")},
          peer("in65.cube", "iridas_cube", 33, "p1.cube"), 12.0, 40.0),
         job(QStringLiteral("65 -> 65 cube"), {path("in65.cube"), path("o2.cube")}, peer("in65.cube", "iridas_cube", 65, "p2.cube"),
          12.0, 0.0),
         job(QStringLiteral("33 -> 65 cube"), {path("in33.cube"), path("o3.cube"), QStringLiteral("--size"), QStringLiteral("65")},
-         peer("in33.cube", "iridas_cube", 65, "p3.cube"), 12.0, 0.0),
+         peer("in33.cube", "iridas_cube", 65, "p3.cube"), 10.0, 0.0),
         job(QStringLiteral("33-point 3dl -> cube"), {path("in33.3dl"), path("o4.cube")},
-         peer("in33.3dl", "iridas_cube", 33, "p4.cube"), 12.0, 0.0),
+         peer("in33.3dl", "iridas_cube", 33, "p4.cube"), 6.0, 0.0),
         job(QStringLiteral("32-point spi3d -> cube"), {path("in32.spi3d"), path("o5.cube")},
-         peer("in32.spi3d", "iridas_cube", 32, "p5.cube"), 5.0, 0.0),
+         peer("in32.spi3d", "iridas_cube", 32, "p5.cube"), 3.0, 0.0),
         job(QStringLiteral("4101 spi1d -> Discreet 1D"),
          {QStringLiteral("--to"), QStringLiteral("discreet1d"), path("in4101.spi1d"), path("o6.lut")},
          peer("in4101.spi1d", "resolve_cube", 0, "p6.cube"), 1.5, 0.0),
@@ -355,6 +361,9 @@ int main(int argc, char *argv[])
         job(QStringLiteral("4096x4096 tiled image -> 33"),
          {path("tiled4096.png"), path("o8.cube"), QStringLiteral("--size"), QStringLiteral("33")}, {}, 0.0, 350.0),
     };
+    jobs[0].floor = floorJob("in65.cube", 33, "f1.cube");
+    jobs[1].floor = floorJob("in65.cube", 65, "f2.cube");
+    jobs[2].floor = floorJob("in33.cube", 65, "f3.cube");
     // --apply on 3840 x 2160 pictures beside ocioconvert --lut: a 16-bit
     // TIFF of a gradient and the same picture as a half-float EXR (made by
     // --apply of an identity cube).
@@ -395,6 +404,11 @@ int main(int argc, char *argv[])
                 job.failed = job.failed || !theirs.ok;
                 job.peerMs.push_back(theirs.ms);
             }
+            if (!job.floor.isEmpty()) {
+                const Run floor = runProgram(QStringLiteral(CHROMADUCT_BENCH_FLOOR_PATH), job.floor);
+                job.failed = job.failed || !floor.ok;
+                job.floorMs.push_back(floor.ms);
+            }
         }
         for (int i = 0; i < 5; ++i) {
             const Run run = runProgram(convert, {QStringLiteral("--formats")});
@@ -410,7 +424,7 @@ int main(int argc, char *argv[])
                 rounds, ocio.isEmpty() ? ", not found on PATH" : "", ocioconvert.isEmpty() ? ", not found on PATH" : "");
     std::printf("  %-30s %9s %9s %8s %8s %9s %8s  %s\n", "job", "ours", "peer", "ratio", "target", "peak RSS",
                 "target", "");
-    QJsonArray jobArray;
+    QJsonArray jobArray, floorArray;
     double plainMs = -1.0, meaningMs = -1.0; // --plain, and the default reading of what the file means
     bool anyFailed = false;
     for (const Job &job : jobs) {
@@ -445,6 +459,26 @@ int main(int argc, char *argv[])
         jobArray.append(entry);
     }
     json.insert(QStringLiteral("jobs"), jobArray);
+    // The floor: the same cube jobs done by a program that does only them.
+    double floor6533Ms = -1.0;
+    for (const Job &job : jobs) {
+        if (job.floor.isEmpty())
+            continue;
+        const double ours = job.failed ? -1.0 : median(job.oursMs);
+        const double floor = job.failed ? -1.0 : median(job.floorMs);
+        const double ratio = ours > 0 && floor > 0 ? ours / floor : -1.0;
+        if (job.name == QLatin1String("65 -> 33 cube"))
+            floor6533Ms = floor;
+        std::printf("  %-30s %9s %27s %8s  %s\n", qPrintable(QStringLiteral("floor: ") + job.name),
+                    qPrintable(figure(floor, " ms")), qPrintable(QStringLiteral("ours / it: %1").arg(figure(ratio, "x", 2))),
+                    "<= 1.5x", qPrintable(verdict(ratio > 0 && ratio <= 1.5)));
+        QJsonObject entry;
+        entry.insert(QStringLiteral("job"), job.name);
+        entry.insert(QStringLiteral("floorMs"), floor);
+        entry.insert(QStringLiteral("oursOverFloor"), ratio);
+        floorArray.append(entry);
+    }
+    json.insert(QStringLiteral("floor"), floorArray);
     if (plainMs > 0 && meaningMs > 0)
         std::printf("  ratio default / --plain: %.2fx (target: 1.5x or less)\n", meaningMs / plainMs);
     json.insert(QStringLiteral("defaultOverPlain"), plainMs > 0 && meaningMs > 0 ? meaningMs / plainMs : -1.0);
@@ -512,6 +546,9 @@ int main(int argc, char *argv[])
                     qPrintable(ocio.isEmpty() ? QStringLiteral("-") : figure(shellMs, " ms", 0)));
         std::printf("  default / -j 1: %.2fx faster (target: 1.7x or more) %s\n", speedup,
                     qPrintable(verdict(speedup >= 1.7)));
+        const double perCubeOverFloor = serialMs > 0 && floor6533Ms > 0 ? serialMs / 64.0 / floor6533Ms : -1.0;
+        std::printf("  -j 1 per cube / the floor's 65 -> 33 job: %.2fx (target: 1.5x or less) %s\n", perCubeOverFloor,
+                    qPrintable(verdict(perCubeOverFloor > 0 && perCubeOverFloor <= 1.5)));
         if (shellMs > 0 && parallelMs > 0)
             std::printf("  ratio shell loop / default: %.1fx\n", shellMs / parallelMs);
         QJsonObject batchJson;
@@ -521,6 +558,7 @@ int main(int argc, char *argv[])
         batchJson.insert(QStringLiteral("peerLoopMs"), shellMs);
         batchJson.insert(QStringLiteral("speedup"), speedup);
         batchJson.insert(QStringLiteral("speedupTarget"), 1.7);
+        batchJson.insert(QStringLiteral("serialPerCubeOverFloor"), perCubeOverFloor);
         json.insert(QStringLiteral("batch"), batchJson);
     }
 

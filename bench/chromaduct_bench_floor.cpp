@@ -1,0 +1,188 @@
+// chromaduct-bench-floor: the benchmark's cube job done as directly as this
+// machine allows, without Qt and without any of chromaduct-convert's
+// generality, so that the benchmark can say how far the real program is
+// from the floor. It reads a 3D cube file (LUT_3D_SIZE, 0..1 domain, red
+// fastest) through a read-only mapping, parses the entries straight into a
+// table in file order, resamples it by tetrahedral interpolation to SIZE
+// points, formats six decimals into one buffer and writes it with one
+// write() to a temporary file, fdatasync and rename: the same output a
+// careful converter has to make. Large buffers are 2 MiB-aligned and marked
+// for huge pages, since first touches of 4 KiB pages are what such a job
+// mostly pays for on a virtual machine.
+//
+// Usage: chromaduct-bench-floor IN.cube OUT.cube SIZE
+// Exits 0 on success, 1 with a line on standard error otherwise.
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kHuge = size_t(2) << 20;
+
+// A buffer of at least bytes, huge-page backed when it is large.
+void *hugeBuffer(size_t bytes)
+{
+    const size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+    void *p = std::aligned_alloc(kHuge, rounded);
+    if (p != nullptr && rounded >= kHuge)
+        madvise(p, rounded, MADV_HUGEPAGE);
+    return p;
+}
+
+int refuse(const char *what)
+{
+    std::fprintf(stderr, "chromaduct-bench-floor: %s\n", what);
+    return 1;
+}
+
+bool startsWith(const char *p, const char *end, const char *word)
+{
+    const size_t n = std::strlen(word);
+    return size_t(end - p) >= n && std::memcmp(p, word, n) == 0;
+}
+
+const char *skipBlanks(const char *p, const char *end)
+{
+    while (p < end && (*p == ' ' || *p == '\t' || *p == '\r'))
+        ++p;
+    return p;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc != 4)
+        return refuse("usage: chromaduct-bench-floor IN.cube OUT.cube SIZE");
+    const int outN = std::atoi(argv[3]);
+    if (outN < 2 || outN > 256)
+        return refuse("SIZE is 2..256");
+
+    const int fd = open(argv[1], O_RDONLY);
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0 || info.st_size == 0)
+        return refuse("cannot open the input");
+    const size_t length = size_t(info.st_size);
+    const char *text = static_cast<const char *>(mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0));
+    if (text == MAP_FAILED)
+        return refuse("cannot map the input");
+    madvise(const_cast<char *>(text), length, MADV_SEQUENTIAL);
+    close(fd);
+    const char *p = text, *end = text + length;
+
+    // The header: comments, TITLE and DOMAIN lines are passed over; the size
+    // line is the one that counts.
+    int n = 0;
+    while (p < end && n == 0) {
+        const char *line = skipBlanks(p, end);
+        const char *eol = static_cast<const char *>(std::memchr(line, '\n', size_t(end - line)));
+        if (eol == nullptr)
+            eol = end;
+        if (startsWith(line, eol, "LUT_3D_SIZE"))
+            std::from_chars(skipBlanks(line + 11, eol), eol, n);
+        else if (line < eol && ((*line >= '0' && *line <= '9') || *line == '-' || *line == '.'))
+            return refuse("entries before LUT_3D_SIZE");
+        p = eol + 1;
+    }
+    if (n < 2 || n > 256)
+        return refuse("no LUT_3D_SIZE line of 2..256");
+
+    const size_t entries = size_t(n) * n * n;
+    float *table = static_cast<float *>(hugeBuffer(entries * 3 * sizeof(float)));
+    if (table == nullptr)
+        return refuse("out of memory");
+    size_t count = 0;
+    while (p < end && count < entries * 3) {
+        while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n'))
+            ++p;
+        if (p == end)
+            break;
+        if (*p == '#' || (*p >= 'A' && *p <= 'Z')) { // a comment or a DOMAIN line
+            const char *eol = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+            p = eol == nullptr ? end : eol + 1;
+            continue;
+        }
+        const auto [next, error] = std::from_chars(p, end, table[count]);
+        if (error != std::errc())
+            return refuse("a number expected");
+        p = next;
+        ++count;
+    }
+    if (count != entries * 3)
+        return refuse("the file ends before the last entry");
+
+    // Tetrahedral interpolation at each output lattice point, red fastest.
+    // Every output line is at most three fields of "-ddd.dddddd" and blanks.
+    const size_t outEntries = size_t(outN) * outN * outN;
+    const size_t capacity = 64 + outEntries * 3 * 24;
+    char *out = static_cast<char *>(hugeBuffer(capacity));
+    if (out == nullptr)
+        return refuse("out of memory");
+    char *o = out;
+    o += std::snprintf(o, 64, "LUT_3D_SIZE %d\n", outN);
+    const double step = double(n - 1) / double(outN - 1);
+    const size_t strideG = size_t(n) * 3, strideB = size_t(n) * n * 3;
+    int base[256];
+    float frac[256];
+    for (int i = 0; i < outN; ++i) {
+        const double x = i * step;
+        const int b = std::min(int(x), n - 2);
+        base[i] = b;
+        frac[i] = float(x - b);
+    }
+    for (int bi = 0; bi < outN; ++bi) {
+        for (int gi = 0; gi < outN; ++gi) {
+            for (int ri = 0; ri < outN; ++ri) {
+                const float fr = frac[ri], fg = frac[gi], fb = frac[bi];
+                const float *c000 = table + size_t(base[ri]) * 3 + size_t(base[gi]) * strideG + size_t(base[bi]) * strideB;
+                const float *c100 = c000 + 3, *c010 = c000 + strideG, *c001 = c000 + strideB;
+                const float *c110 = c010 + 3, *c101 = c001 + 3, *c011 = c001 + strideG, *c111 = c011 + 3;
+                for (int c = 0; c < 3; ++c) {
+                    float v;
+                    if (fr > fg) {
+                        if (fg > fb)
+                            v = c000[c] + fr * (c100[c] - c000[c]) + fg * (c110[c] - c100[c]) + fb * (c111[c] - c110[c]);
+                        else if (fr > fb)
+                            v = c000[c] + fr * (c100[c] - c000[c]) + fb * (c101[c] - c100[c]) + fg * (c111[c] - c101[c]);
+                        else
+                            v = c000[c] + fb * (c001[c] - c000[c]) + fr * (c101[c] - c001[c]) + fg * (c111[c] - c101[c]);
+                    } else {
+                        if (fb > fg)
+                            v = c000[c] + fb * (c001[c] - c000[c]) + fg * (c011[c] - c001[c]) + fr * (c111[c] - c011[c]);
+                        else if (fb > fr)
+                            v = c000[c] + fg * (c010[c] - c000[c]) + fb * (c011[c] - c010[c]) + fr * (c111[c] - c011[c]);
+                        else
+                            v = c000[c] + fg * (c010[c] - c000[c]) + fr * (c110[c] - c010[c]) + fb * (c111[c] - c110[c]);
+                    }
+                    o = std::to_chars(o, out + capacity, v, std::chars_format::fixed, 6).ptr;
+                    *o++ = c < 2 ? ' ' : '\n';
+                }
+            }
+        }
+    }
+
+    const std::string temporary = std::string(argv[2]) + ".floor-tmp";
+    const int outFd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (outFd < 0)
+        return refuse("cannot create the output");
+    const size_t bytes = size_t(o - out);
+    for (size_t done = 0; done < bytes;) {
+        const ssize_t written = write(outFd, out + done, bytes - done);
+        if (written <= 0)
+            return refuse("cannot write the output");
+        done += size_t(written);
+    }
+    if (fdatasync(outFd) != 0 || close(outFd) != 0 || rename(temporary.c_str(), argv[2]) != 0)
+        return refuse("cannot finish the output");
+    return 0;
+}
