@@ -4,7 +4,8 @@
 // from the floor. It reads a 3D cube file (LUT_3D_SIZE, 0..1 domain, red
 // fastest) through a read-only mapping, parses the entries straight into a
 // table in file order, resamples it by tetrahedral interpolation to SIZE
-// points, formats six decimals into one buffer and writes it with one
+// points, formats six decimals into one buffer (fixed-point parse and
+// formatting of plain decimals) and writes it with one
 // write() to a temporary file, fdatasync and rename: the same output a
 // careful converter has to make. Large buffers are 2 MiB-aligned and marked
 // for huge pages, since first touches of 4 KiB pages are what such a job
@@ -49,6 +50,61 @@ bool startsWith(const char *p, const char *end, const char *word)
 {
     const size_t n = std::strlen(word);
     return size_t(end - p) >= n && std::memcmp(p, word, n) == 0;
+}
+
+// A plain decimal ("-0.123456") as a fixed-point integer over a power of
+// ten; anything else (an exponent, "nan") through from_chars.
+const char *parseNumber(const char *p, const char *end, float *value)
+{
+    static const double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const char *start = p;
+    const bool negative = p < end && *p == '-';
+    if (negative)
+        ++p;
+    unsigned long long digits = 0;
+    int count = 0, decimals = 0;
+    while (p < end && *p >= '0' && *p <= '9' && count < 15) {
+        digits = digits * 10 + unsigned(*p++ - '0');
+        ++count;
+    }
+    if (p < end && *p == '.') {
+        ++p;
+        while (p < end && *p >= '0' && *p <= '9' && count < 15) {
+            digits = digits * 10 + unsigned(*p++ - '0');
+            ++count;
+            ++decimals;
+        }
+    }
+    if (count == 0 || (p < end && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n')) {
+        const auto [next, error] = std::from_chars(start, end, *value);
+        return error == std::errc() ? next : nullptr;
+    }
+    const double v = double(digits) / kPowers[decimals];
+    *value = float(negative ? -v : v);
+    return p;
+}
+
+// Six decimals, rounded half away from zero, as "%.6f" prints them for
+// values of this kind.
+char *writeNumber(char *o, float value)
+{
+    const double scaled = double(value) * 1e6;
+    const bool negative = scaled < 0;
+    unsigned long long q = (unsigned long long)((negative ? -scaled : scaled) + 0.5);
+    if (negative && q != 0)
+        *o++ = '-';
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + q % 10);
+        q /= 10;
+    } while (q != 0 || n < 7);
+    while (n > 6)
+        *o++ = digits[--n];
+    *o++ = '.';
+    while (n > 0)
+        *o++ = digits[--n];
+    return o;
 }
 
 const char *skipBlanks(const char *p, const char *end)
@@ -112,10 +168,9 @@ int main(int argc, char *argv[])
             p = eol == nullptr ? end : eol + 1;
             continue;
         }
-        const auto [next, error] = std::from_chars(p, end, table[count]);
-        if (error != std::errc())
+        p = parseNumber(p, end, &table[count]);
+        if (p == nullptr)
             return refuse("a number expected");
-        p = next;
         ++count;
     }
     if (count != entries * 3)
@@ -164,7 +219,7 @@ int main(int argc, char *argv[])
                         else
                             v = c000[c] + fg * (c010[c] - c000[c]) + fr * (c110[c] - c010[c]) + fb * (c111[c] - c110[c]);
                     }
-                    o = std::to_chars(o, out + capacity, v, std::chars_format::fixed, 6).ptr;
+                    o = writeNumber(o, v);
                     *o++ = c < 2 ? ' ' : '\n';
                 }
             }
