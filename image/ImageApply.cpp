@@ -149,26 +149,31 @@ private:
 
 // --- Pictures of floating-point values ---------------------------------------------
 
-class FloatTiffRowReader final : public RowReader
+// A TIFF of floating-point samples, or of integer ones in a layout the
+// strip reader takes (the rest goes to the toolkit).
+class TiffRowReader final : public RowReader
 {
 public:
-    FloatTiffReader::Opened open(const QString &path)
+    TiffReader::Opened open(const QString &path)
     {
-        const FloatTiffReader::Opened opened = m_tiff.open(path);
+        const TiffReader::Opened opened = m_tiff.open(path);
         width = m_tiff.width();
         height = m_tiff.height();
         alpha = m_tiff.hasAlpha();
         associatedAlpha = m_tiff.associatedAlpha();
-        floating = true;
-        std::fill_n(valueBits, 4, m_tiff.bits());
+        floating = opened == TiffReader::Float;
+        if (floating)
+            std::fill_n(valueBits, 4, m_tiff.bits());
+        else
+            bits = m_tiff.bits();
         return opened;
     }
-    bool readRow(quint16 *) override { return false; }
-    bool readValues(float *row) override { return m_tiff.readRow(row); }
+    bool readRow(quint16 *row) override { return !floating && m_tiff.readRow(row); }
+    bool readValues(float *row) override { return floating ? m_tiff.readRow(row) : RowReader::readValues(row); }
     QString errorString() const override { return m_tiff.errorString(); }
 
 private:
-    FloatTiffReader m_tiff;
+    TiffReader m_tiff;
 };
 
 class ExrRowReader final : public RowReader
@@ -472,12 +477,12 @@ std::unique_ptr<RowReader> openInput(const QString &path, QString *reason)
     }
     const QByteArray type = LutImageCodec::rasterFormat(path);
     if (type == "tiff") {
-        // Floating-point samples through libtiff; integers through the toolkit.
-        auto tiff = std::make_unique<FloatTiffRowReader>();
-        const FloatTiffReader::Opened opened = tiff->open(path);
-        if (opened == FloatTiffReader::Float)
+        // Strips through libtiff; the layouts it leaves through the toolkit.
+        auto tiff = std::make_unique<TiffRowReader>();
+        const TiffReader::Opened opened = tiff->open(path);
+        if (opened == TiffReader::Float || opened == TiffReader::Integer)
             return tiff;
-        if (opened == FloatTiffReader::Failed) {
+        if (opened == TiffReader::Failed) {
             *reason = tiff->errorString();
             return nullptr;
         }

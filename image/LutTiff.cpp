@@ -236,12 +236,13 @@ QString TiffWriter::errorString() const
     return d->error;
 }
 
-struct FloatTiffReader::State
+struct TiffReader::State
 {
     QFile file;
     TIFF *tiff = nullptr;
     QString error;
     int width = 0, height = 0, bits = 32;
+    bool floating = true; // floating-point samples, else 8- or 16-bit integers
     int samples = 3;     // samples a pixel has in the file
     int colours = 3;     // 3 for RGB, 1 for grey
     bool alpha = false, associated = false;
@@ -249,7 +250,8 @@ struct FloatTiffReader::State
     bool tiled = false;
     int blockWidth = 0, blockRows = 0; // a tile, or a strip (the width by its rows)
     std::vector<uchar> raw;            // one strip or tile as libtiff decodes it
-    std::vector<float> block;          // blockRows rows of width * 4 values
+    std::vector<float> block;          // blockRows rows of width * 4 values (floating point)
+    std::vector<quint16> codes;        // the same as codes (integers)
     int blockStart = 0, blockHeld = 0; // the first row the block holds and how many
     int row = 0;
 
@@ -258,6 +260,11 @@ struct FloatTiffReader::State
         if (tiff)
             TIFFClose(tiff);
     }
+
+    Opened openInteger(uint16_t format, uint32_t width, uint32_t height, uint16_t bits, uint16_t samples,
+                       uint16_t planar);
+    // The strips or tiles and the buffers they take; false with the reason.
+    bool layout();
 
     static QFile &of(thandle_t handle) { return static_cast<State *>(handle)->file; }
     static tmsize_t readProc(thandle_t handle, void *data, tmsize_t size)
@@ -301,6 +308,15 @@ struct FloatTiffReader::State
         return float(value);
     }
 
+    quint16 codeAt(const uchar *p) const
+    {
+        if (bits == 8)
+            return *p;
+        quint16 code;
+        std::memcpy(&code, p, sizeof code);
+        return code;
+    }
+
     // Where sample s of the file goes among red, green, blue, alpha (-1: dropped).
     int channelOf(int s) const
     {
@@ -330,30 +346,43 @@ struct FloatTiffReader::State
                 const size_t needed = size_t(tiled ? blockRows : blockHeld) * size_t(blockWidth) * size_t(perPixel) * bytes;
                 if (got < 0 || size_t(got) < needed)
                     return fail(QStringLiteral("cannot decode the TIFF image"));
-                const int columns = std::min(blockWidth, width - x0);
-                for (int r = 0; r < blockHeld; ++r) {
-                    float *out = block.data() + (size_t(r) * size_t(width) + size_t(x0)) * 4;
-                    const uchar *in = raw.data() + size_t(r) * size_t(blockWidth) * size_t(perPixel) * bytes;
-                    for (int x = 0; x < columns; ++x) {
-                        for (int k = 0; k < perPixel; ++k) {
-                            const int c = channelOf(planar ? plane : k);
-                            if (c >= 0)
-                                out[4 * x + c] = sampleAt(in + (size_t(x) * size_t(perPixel) + size_t(k)) * bytes);
-                        }
-                        if (colours == 1)
-                            out[4 * x + 1] = out[4 * x + 2] = out[4 * x];
-                    }
-                }
+                if (floating)
+                    spread(block.data(), x0, plane, [this](const uchar *p) { return sampleAt(p); });
+                else
+                    spread(codes.data(), x0, plane, [this](const uchar *p) { return codeAt(p); });
             }
         }
         return true;
     }
+
+    // Spreads the strip or tile in raw, at column x0 (of plane, when the
+    // samples are in planes), over the block's rows of four channels.
+    template <typename T, typename Sample>
+    void spread(T *first, int x0, int plane, const Sample &sample) const
+    {
+        const int perPixel = planar ? 1 : samples;
+        const size_t bytes = size_t(bits / 8);
+        const int columns = std::min(blockWidth, width - x0);
+        for (int r = 0; r < blockHeld; ++r) {
+            T *out = first + (size_t(r) * size_t(width) + size_t(x0)) * 4;
+            const uchar *in = raw.data() + size_t(r) * size_t(blockWidth) * size_t(perPixel) * bytes;
+            for (int x = 0; x < columns; ++x) {
+                for (int k = 0; k < perPixel; ++k) {
+                    const int c = channelOf(planar ? plane : k);
+                    if (c >= 0)
+                        out[4 * x + c] = sample(in + (size_t(x) * size_t(perPixel) + size_t(k)) * bytes);
+                }
+                if (colours == 1)
+                    out[4 * x + 1] = out[4 * x + 2] = out[4 * x];
+            }
+        }
+    }
 };
 
-FloatTiffReader::FloatTiffReader() : d(std::make_unique<State>()) {}
-FloatTiffReader::~FloatTiffReader() = default;
+TiffReader::TiffReader() : d(std::make_unique<State>()) {}
+TiffReader::~TiffReader() = default;
 
-FloatTiffReader::Opened FloatTiffReader::open(const QString &path)
+TiffReader::Opened TiffReader::open(const QString &path)
 {
     LutTiff::quiet();
     LutTiff::clearError();
@@ -371,14 +400,14 @@ FloatTiffReader::Opened FloatTiffReader::open(const QString &path)
     }
     uint16_t format = SAMPLEFORMAT_UINT, bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG;
     TIFFGetFieldDefaulted(s.tiff, TIFFTAG_SAMPLEFORMAT, &format);
-    if (format != SAMPLEFORMAT_IEEEFP)
-        return NotFloat;
     uint32_t width = 0, height = 0;
     TIFFGetField(s.tiff, TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(s.tiff, TIFFTAG_IMAGELENGTH, &height);
     TIFFGetFieldDefaulted(s.tiff, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(s.tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetFieldDefaulted(s.tiff, TIFFTAG_PLANARCONFIG, &planar);
+    if (format != SAMPLEFORMAT_IEEEFP)
+        return s.openInteger(format, width, height, bits, samples, planar);
     if (!TIFFGetField(s.tiff, TIFFTAG_PHOTOMETRIC, &photometric))
         photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
     const auto refuse = [&s](const QString &why) {
@@ -416,6 +445,55 @@ FloatTiffReader::Opened FloatTiffReader::open(const QString &path)
     s.bits = bits;
     s.samples = samples;
     s.planar = planar == PLANARCONFIG_SEPARATE && samples > 1;
+    return s.layout() ? Float : Failed;
+}
+
+TiffReader::Opened TiffReader::State::openInteger(uint16_t format, uint32_t width, uint32_t height, uint16_t bits,
+                                                  uint16_t samples, uint16_t planar)
+{
+    // The layouts taken here are those the toolkit hands over as they are;
+    // any other (and one too large for the block) is left to it, as are
+    // premultiplied alpha and an extra sample that is not declared alpha.
+    uint16_t photometric = 0, orientation = ORIENTATION_TOPLEFT, compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    uint16_t extraCount = 0;
+    uint16_t *extra = nullptr;
+    const bool unassociated = TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount == 1
+        && extra[0] == EXTRASAMPLE_UNASSALPHA;
+    if (format != SAMPLEFORMAT_UINT || (bits != 8 && bits != 16) || orientation != ORIENTATION_TOPLEFT
+        || compression == COMPRESSION_OJPEG || !TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric)
+        || width == 0 || height == 0 || width > uint32_t(LutImageCodec::kMaxPictureWidth) || height > uint32_t(1 << 30))
+        return Toolkit;
+    if (photometric == PHOTOMETRIC_RGB && (samples == 3 || (samples == 4 && unassociated)))
+        colours = 3;
+    else if (photometric == PHOTOMETRIC_MINISBLACK && samples == 1)
+        colours = 1;
+    else
+        return Toolkit;
+    floating = false;
+    alpha = samples == 4;
+    this->width = int(width);
+    this->height = int(height);
+    this->bits = bits;
+    this->samples = samples;
+    this->planar = planar == PLANARCONFIG_SEPARATE && samples > 1;
+    const QString before = error;
+    if (layout())
+        return Integer;
+    error = before;
+    return Toolkit;
+}
+
+bool TiffReader::State::layout()
+{
+    State &s = *this;
+    const auto refuse = [&s](const QString &why) {
+        s.error = QStringLiteral("cannot read the image header: %1").arg(why);
+        return false;
+    };
+    const int samples = s.samples, bits = s.bits;
+    const uint32_t height = uint32_t(s.height);
     s.tiled = TIFFIsTiled(s.tiff);
     tmsize_t rawSize;
     if (s.tiled) {
@@ -435,8 +513,8 @@ FloatTiffReader::Opened FloatTiffReader::open(const QString &path)
         rawSize = TIFFStripSize(s.tiff);
     }
     // Both buffers are bounded before anything is allocated: the decoded
-    // block as floats and libtiff's strip or tile.
-    const double blockBytes = double(s.width) * s.blockRows * 4 * sizeof(float);
+    // block and libtiff's strip or tile.
+    const double blockBytes = double(s.width) * s.blockRows * 4 * (s.floating ? sizeof(float) : sizeof(quint16));
     const double tileBytes = double(s.blockWidth) * s.blockRows * (s.planar ? 1 : samples) * (bits / 8);
     if (blockBytes > double(LutImageCodec::kMaxDecodedBytes) || tileBytes > double(LutImageCodec::kMaxDecodedBytes))
         return refuse(QStringLiteral("its %1 of %2 rows take %3 MB decoded, above the limit of %4 MB")
@@ -444,24 +522,22 @@ FloatTiffReader::Opened FloatTiffReader::open(const QString &path)
                           .arg(s.blockRows)
                           .arg(qint64(std::max(blockBytes, tileBytes)) >> 20)
                           .arg(LutImageCodec::kMaxDecodedBytes >> 20));
-    if (rawSize <= 0 || double(rawSize) > double(LutImageCodec::kMaxDecodedBytes)) {
-        s.fail(QStringLiteral("cannot read the image header: a strip or tile size libtiff cannot take"));
-        return Failed;
-    }
+    if (rawSize <= 0 || double(rawSize) > double(LutImageCodec::kMaxDecodedBytes))
+        return s.fail(QStringLiteral("cannot read the image header: a strip or tile size libtiff cannot take"));
     s.raw.resize(size_t(std::max<double>(double(rawSize), tileBytes)));
-    return Float;
+    return true;
 }
 
-int FloatTiffReader::width() const { return d->width; }
-int FloatTiffReader::height() const { return d->height; }
-int FloatTiffReader::bits() const { return d->bits; }
-bool FloatTiffReader::hasAlpha() const { return d->alpha; }
-bool FloatTiffReader::associatedAlpha() const { return d->associated; }
+int TiffReader::width() const { return d->width; }
+int TiffReader::height() const { return d->height; }
+int TiffReader::bits() const { return d->bits; }
+bool TiffReader::hasAlpha() const { return d->alpha; }
+bool TiffReader::associatedAlpha() const { return d->associated; }
 
-bool FloatTiffReader::readRow(float *values)
+bool TiffReader::readRow(float *values)
 {
     State &s = *d;
-    if (s.row >= s.height)
+    if (s.row >= s.height || !s.floating)
         return s.fail(QStringLiteral("cannot decode the TIFF image: no rows left"));
     if (s.row >= s.blockStart + s.blockHeld) {
         if (s.block.empty())
@@ -475,7 +551,24 @@ bool FloatTiffReader::readRow(float *values)
     return true;
 }
 
-QString FloatTiffReader::errorString() const
+bool TiffReader::readRow(quint16 *codes)
+{
+    State &s = *d;
+    if (s.row >= s.height || s.floating)
+        return s.fail(QStringLiteral("cannot decode the TIFF image: no rows left"));
+    if (s.row >= s.blockStart + s.blockHeld) {
+        if (s.codes.empty())
+            s.codes.assign(size_t(s.width) * size_t(s.blockRows) * 4, quint16((1 << s.bits) - 1));
+        if (!s.decodeBlock(s.row))
+            return false;
+    }
+    std::memcpy(codes, s.codes.data() + size_t(s.row - s.blockStart) * size_t(s.width) * 4,
+                size_t(s.width) * 4 * sizeof(quint16));
+    ++s.row;
+    return true;
+}
+
+QString TiffReader::errorString() const
 {
     return d->error;
 }

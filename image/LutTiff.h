@@ -1,17 +1,19 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 #include <memory>
 
 class QIODevice;
 
 // TIFF through libtiff: the library's messages, files written a scan line
-// at a time and pictures of floating-point samples read a strip or a row of
-// tiles at a time. Integer TIFF files are decoded by the toolkit's plugin,
-// which calls the same libtiff: once quiet() has run, nothing libtiff says
-// reaches stderr, and its last error on the thread is the reason a decode
-// failed.
+// at a time and pictures read a strip or a row of tiles at a time. The
+// integer TIFF files the strip reader leaves alone (palettes, YCbCr, CMYK,
+// premultiplied alpha, other orientations...) are decoded by the toolkit's
+// plugin, which calls the same libtiff: once quiet() has run, nothing
+// libtiff says reaches stderr, and its last error on the thread is the
+// reason a decode failed.
 namespace LutTiff {
 
 // Keeps libtiff's errors (see lastError) and drops its warnings, for the
@@ -58,32 +60,36 @@ private:
     std::unique_ptr<State> d;
 };
 
-// An RGB or grey TIFF of 16-bit (half) or 32-bit floating-point samples,
-// with or without alpha, its samples contiguous or in planes, in strips or
-// tiles, any compression libtiff decodes. Rows are handed out in order; a
-// strip or a row of tiles is decoded at a time (at most
-// LutImageCodec::kMaxDecodedBytes as floats).
-class FloatTiffReader
+// A TIFF read a strip or a row of tiles at a time (at most
+// LutImageCodec::kMaxDecodedBytes decoded), its samples contiguous or in
+// planes, any compression libtiff decodes: RGB or grey of 16-bit (half) or
+// 32-bit floating-point samples, with or without alpha; and RGB (with or
+// without unassociated alpha) or grey of 8- or 16-bit integer samples, top
+// row first. Rows are handed out in order.
+class TiffReader
 {
 public:
-    FloatTiffReader();
-    ~FloatTiffReader();
-    FloatTiffReader(const FloatTiffReader &) = delete;
-    FloatTiffReader &operator=(const FloatTiffReader &) = delete;
+    TiffReader();
+    ~TiffReader();
+    TiffReader(const TiffReader &) = delete;
+    TiffReader &operator=(const TiffReader &) = delete;
 
-    enum Opened { Float, NotFloat, Failed };
-    // Reads the header of the TIFF at path: Float when its samples are
-    // floating point and this reader takes them, NotFloat when they are
-    // integers (the toolkit's decoder reads those), Failed with the reason.
+    enum Opened { Float, Integer, Toolkit, Failed };
+    // Reads the header of the TIFF at path: Float or Integer when this
+    // reader takes its samples, Toolkit for an integer layout it leaves to
+    // the toolkit's decoder, Failed with the reason.
     Opened open(const QString &path);
     int width() const;
     int height() const;
-    int bits() const; // 16 or 32
+    int bits() const; // 16 or 32 floating point; 8 or 16 integer
     bool hasAlpha() const;
     bool associatedAlpha() const;
-    // The next row as width * 4 values (red, green, blue, alpha; alpha 1
-    // without it; grey in all three colours).
+    // The next row of a floating-point TIFF as width * 4 values (red,
+    // green, blue, alpha; alpha 1 without it; grey in all three colours).
     bool readRow(float *values);
+    // The next row of an integer TIFF as width * 4 codes of its depth, the
+    // same way (alpha the largest code without it).
+    bool readRow(quint16 *codes);
     QString errorString() const;
 
 private:
