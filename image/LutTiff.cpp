@@ -287,9 +287,13 @@ struct TiffReader::State
     static int mapProc(thandle_t, void **, toff_t *) { return 0; }
     static void unmapProc(thandle_t, void *, toff_t) {}
 
-    bool fail(const QString &what)
+    // The reason with libtiff's detail; place names the strip where libtiff
+    // says "at scanline 4294967295" (a strip read knows no scan line).
+    bool fail(const QString &what, const QString &place = QString())
     {
-        const QString detail = LutTiff::lastError();
+        QString detail = LutTiff::lastError();
+        if (!place.isEmpty())
+            detail.replace(QLatin1String("at scanline 4294967295"), place);
         error = detail.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, detail);
         return false;
     }
@@ -337,15 +341,17 @@ struct TiffReader::State
             for (int x0 = 0; x0 < width; x0 += blockWidth) {
                 LutTiff::clearError();
                 tmsize_t got;
+                uint32_t strip = 0;
                 if (tiled) {
                     got = TIFFReadTile(tiff, raw.data(), uint32_t(x0), uint32_t(blockStart), 0, uint16_t(plane));
                 } else {
-                    const uint32_t strip = TIFFComputeStrip(tiff, uint32_t(blockStart), uint16_t(plane));
+                    strip = TIFFComputeStrip(tiff, uint32_t(blockStart), uint16_t(plane));
                     got = TIFFReadEncodedStrip(tiff, strip, raw.data(), tmsize_t(raw.size()));
                 }
                 const size_t needed = size_t(tiled ? blockRows : blockHeld) * size_t(blockWidth) * size_t(perPixel) * bytes;
                 if (got < 0 || size_t(got) < needed)
-                    return fail(QStringLiteral("cannot decode the TIFF image"));
+                    return fail(QStringLiteral("cannot decode the TIFF image"),
+                                tiled ? QString() : QStringLiteral("on strip %1").arg(strip));
                 if (floating)
                     spread(block.data(), x0, plane, [this](const uchar *p) { return sampleAt(p); });
                 else

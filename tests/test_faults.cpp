@@ -21,6 +21,7 @@
 #include <QtTest>
 
 #include <unistd.h>
+#include <vector>
 
 using TestSupport::ProcessResult;
 using TestSupport::readFile;
@@ -116,14 +117,17 @@ QByteArray rle8(int rows)
 
 // An uncompressed RGB TIFF whose directory comes first and whose one strip
 // of width x height pixels holds `kept` bytes.
-QByteArray tiff(quint32 width, quint32 height, int kept)
+QByteArray tiff(quint32 width, quint32 height, int kept, bool bottomUp = false)
 {
     const quint32 stripBytes = width * height * 3;
-    const struct { quint16 tag, type; quint32 value; } entries[] = {
+    struct Entry { quint16 tag, type; quint32 value; };
+    std::vector<Entry> entries = {
         {256, 4, width}, {257, 4, height}, {258, 3, 8}, {259, 3, 1}, {262, 3, 2},
         {273, 4, 0}, {277, 3, 3}, {278, 4, height}, {279, 4, stripBytes}};
-    const quint32 dataOffset = 8 + 2 + 12 * 9 + 4;
-    QByteArray out = QByteArray("II*\0", 4) + littleEndian(quint32(8)) + littleEndian(quint16(9));
+    if (bottomUp) // rows bottom-up: a layout the toolkit decodes whole
+        entries.insert(entries.begin() + 6, Entry{274, 3, 4});
+    const quint32 dataOffset = quint32(8 + 2 + 12 * entries.size() + 4);
+    QByteArray out = QByteArray("II*\0", 4) + littleEndian(quint32(8)) + littleEndian(quint16(entries.size()));
     for (const auto &e : entries) {
         out += littleEndian(e.tag) + littleEndian(e.type) + littleEndian(quint32(1));
         const quint32 value = e.tag == 273 ? dataOffset : e.value;
@@ -349,7 +353,7 @@ private slots:
             {"wide.tif", tiff(2000000, 1, 0), "2000000 x 1 pixels: wider than 1048576 pixels"},
             {"wide.bmp", bmp(20000, 20000, 24, 0, QByteArray(), QByteArray(1000, '\0')),
              "20000 x 20000 pixels: more than the 268435456 pixels (16384 x 16384) a BMP may have"},
-            {"whole.tif", tiff(20000, 20000, 1000),
+            {"whole.tif", tiff(20000, 20000, 1000, true),
              "20000 x 20000 pixels take 1525 MB decoded whole, above the limit of 1024 MB"},
         };
         for (const auto &c : cases) {
