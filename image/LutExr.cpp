@@ -219,7 +219,11 @@ struct ExrReader::State
     bool alpha = false;
     int bits[4] = {32, 32, 32, 32};
     std::vector<float> block;  // rows of width * 4 values
-    std::vector<float> planes; // the same rows, red, green, blue and alpha each a plane
+    // The same rows, red, green, blue and alpha each a plane, then a plane
+    // the channels not read are decoded into: the core's unpacking of four
+    // half channels at once writes through a channel's pointer even when it
+    // is null.
+    std::vector<float> planes;
     int blockRows = 0;        // rows decoded at a time: whole chunks
     int blockStart = 0, blockHeld = 0, row = 0;
     QString error;
@@ -355,10 +359,8 @@ struct ExrReader::State
                 if (std::strcmp(channel.channel_name, kChannelNames[k]) == 0)
                     c = k;
             }
-            if (c < 0 || (c == 3 && !alpha)) {
-                channel.decode_to_ptr = nullptr;
-                continue;
-            }
+            if (c < 0 || (c == 3 && !alpha))
+                c = 4;
             // One plane per channel: the core's interleaving fast path of
             // OpenEXR 3.1 puts four half channels in file order (A, B, G, R).
             channel.decode_to_ptr = reinterpret_cast<uint8_t *>(
@@ -377,7 +379,7 @@ struct ExrReader::State
     // Decodes the chunks of rows blockStart .. blockStart + blockHeld - 1.
     bool decodeBlock()
     {
-        planes.assign(size_t(width) * size_t(blockHeld) * 4, 1.0f);
+        planes.assign(size_t(width) * size_t(blockHeld) * 5, 1.0f);
         if (!decodeChunks())
             return false;
         const size_t pixels = size_t(width) * size_t(blockHeld);

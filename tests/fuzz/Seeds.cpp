@@ -598,6 +598,8 @@ void addPictureSeeds(SeedWriter &seeds)
     seeds.addPicture(QStringLiteral("valid-gradient-16.png"), encoded(image, "PNG"));
     seeds.addPicture(QStringLiteral("valid-gradient-8.png"), encoded(image.convertToFormat(QImage::Format_RGBA8888), "PNG"));
     seeds.addPicture(QStringLiteral("valid-gradient-16.tif"), encoded(image, "TIFF"));
+    seeds.addPicture(QStringLiteral("valid-gradient-8.tif"), encoded(image.convertToFormat(QImage::Format_RGBA8888), "TIFF"));
+    seeds.addPicture(QStringLiteral("valid-grey-8.tif"), encoded(image.convertToFormat(QImage::Format_Grayscale8), "TIFF"));
     seeds.addPicture(QStringLiteral("valid-gradient.jpg"), encoded(image.convertToFormat(QImage::Format_RGB32), "JPEG"));
     seeds.addPicture(QStringLiteral("valid-gradient.bmp"), encoded(image.convertToFormat(QImage::Format_RGB32), "BMP"));
     const auto dpx = [&](int bits, bool alpha) {
