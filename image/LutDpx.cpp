@@ -145,12 +145,14 @@ bool DpxReader::open(const QString &path)
         padding = 0;
     const qint64 bytes = rowBytes(qint64(m_width) * m_channels, m_bits);
     m_stride = bytes + padding;
-    const qint64 needed = qint64(offset) + m_stride * (m_height - 1) + bytes;
-    if (needed > m_file.size())
+    // In floating point: a padding of up to 4 GB a row times the rows
+    // overflows 64 bits.
+    const double needed = double(offset) + double(m_stride) * double(m_height - 1) + double(bytes);
+    if (needed > double(m_file.size()))
         return fail(QStringLiteral("the file ends before the image does: %1 x %2 pixels take %3 bytes, the file has %4")
                         .arg(m_width)
                         .arg(m_height)
-                        .arg(needed)
+                        .arg(needed, 0, 'f', 0)
                         .arg(m_file.size()));
     if (!m_file.seek(offset))
         return fail(QStringLiteral("cannot read the image data: %1").arg(m_file.errorString()));
