@@ -473,12 +473,12 @@ TiffReader::Opened TiffReader::State::openInteger(uint16_t format, uint32_t widt
         return Toolkit;
     if (photometric == PHOTOMETRIC_RGB && (samples == 3 || (samples == 4 && unassociated)))
         colours = 3;
-    else if (photometric == PHOTOMETRIC_MINISBLACK && samples == 1)
+    else if (photometric == PHOTOMETRIC_MINISBLACK && (samples == 1 || (samples == 2 && unassociated)))
         colours = 1;
     else
         return Toolkit;
     floating = false;
-    alpha = samples == 4;
+    alpha = samples == colours + 1;
     this->width = int(width);
     this->height = int(height);
     this->bits = bits;

@@ -63,8 +63,8 @@ private:
 // A TIFF read a strip or a row of tiles at a time (at most
 // LutImageCodec::kMaxDecodedBytes decoded), its samples contiguous or in
 // planes, any compression libtiff decodes: RGB or grey of 16-bit (half) or
-// 32-bit floating-point samples, with or without alpha; and RGB (with or
-// without unassociated alpha) or grey of 8- or 16-bit integer samples, top
+// 32-bit floating-point samples, with or without alpha; and RGB or grey,
+// with or without unassociated alpha, of 8- or 16-bit integer samples, top
 // row first. Rows are handed out in order.
 class TiffReader
 {

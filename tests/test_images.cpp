@@ -411,6 +411,16 @@ private slots:
             const QImage expected = QImage(path("dim.png")).mirrored(false, other.endsWith("bottom-up.tif"));
             QVERIFY2(largestDifference(expected, QImage(path("dim-other.png"))) == 0, qPrintable(other));
         }
+        // 16-bit grey with alpha: depth and alpha kept, the grey as without alpha.
+        QVERIFY(TestSupport::runProcess("convert", {in16, "-colorspace", "gray", "-depth", "16", path("grey16.tif")}).exitCode == 0);
+        QVERIFY(TestSupport::runProcess("convert", {path("grey16.tif"), "-alpha", "set", "-channel", "A", "-evaluate", "set",
+                                                    "60%", "+channel", path("grey-alpha.tif")}).exitCode == 0);
+        QVERIFY(runConvert({"--apply", dim, path("grey16.tif"), path("grey16-out.png")}).exitCode == 0);
+        QVERIFY(runConvert({"--apply", dim, path("grey-alpha.tif"), path("grey-alpha-out.png")}).exitCode == 0);
+        const QImage greyAlpha(path("grey-alpha-out.png"));
+        QCOMPARE(greyAlpha.format(), QImage::Format_RGBA64);
+        QCOMPARE(largestDifference(greyAlpha, QImage(path("grey16-out.png"))), 0);
+        QVERIFY(std::abs(greyAlpha.pixelColor(3, 3).rgba64().alpha() - 0.6 * 65535) <= 1); // 60%, as ImageMagick rounds it
         const QImage source(in16), dimmed(path("dim.png"));
         QCOMPARE(dimmed.format(), QImage::Format_RGBX64); // 16 bits in, 16 out, no alpha added
         const QRgba64 s = source.pixelColor(5, 40).rgba64(), d = dimmed.pixelColor(5, 40).rgba64();
