@@ -266,6 +266,25 @@ struct TiffReader::State
     // The strips or tiles and the buffers they take; false with the reason.
     bool layout();
 
+    // Hands out the next row from block (floating-point values or codes,
+    // as the picture holds; alpha fill without it), decoding the next strip
+    // or row of tiles when the block is used up.
+    template <typename T>
+    bool nextRow(std::vector<T> &rows, T fill, T *out, bool wantFloating)
+    {
+        if (row >= height || floating != wantFloating)
+            return fail(QStringLiteral("cannot decode the TIFF image: no rows left"));
+        if (row >= blockStart + blockHeld) {
+            if (rows.empty())
+                rows.assign(size_t(width) * size_t(blockRows) * 4, fill);
+            if (!decodeBlock(row))
+                return false;
+        }
+        std::memcpy(out, rows.data() + size_t(row - blockStart) * size_t(width) * 4, size_t(width) * 4 * sizeof(T));
+        ++row;
+        return true;
+    }
+
     static QFile &of(thandle_t handle) { return static_cast<State *>(handle)->file; }
     static tmsize_t readProc(thandle_t handle, void *data, tmsize_t size)
     {
@@ -542,36 +561,12 @@ bool TiffReader::associatedAlpha() const { return d->associated; }
 
 bool TiffReader::readRow(float *values)
 {
-    State &s = *d;
-    if (s.row >= s.height || !s.floating)
-        return s.fail(QStringLiteral("cannot decode the TIFF image: no rows left"));
-    if (s.row >= s.blockStart + s.blockHeld) {
-        if (s.block.empty())
-            s.block.assign(size_t(s.width) * size_t(s.blockRows) * 4, 1.0f);
-        if (!s.decodeBlock(s.row))
-            return false;
-    }
-    std::memcpy(values, s.block.data() + size_t(s.row - s.blockStart) * size_t(s.width) * 4,
-                size_t(s.width) * 4 * sizeof(float));
-    ++s.row;
-    return true;
+    return d->nextRow(d->block, 1.0f, values, true);
 }
 
 bool TiffReader::readRow(quint16 *codes)
 {
-    State &s = *d;
-    if (s.row >= s.height || s.floating)
-        return s.fail(QStringLiteral("cannot decode the TIFF image: no rows left"));
-    if (s.row >= s.blockStart + s.blockHeld) {
-        if (s.codes.empty())
-            s.codes.assign(size_t(s.width) * size_t(s.blockRows) * 4, quint16((1 << s.bits) - 1));
-        if (!s.decodeBlock(s.row))
-            return false;
-    }
-    std::memcpy(codes, s.codes.data() + size_t(s.row - s.blockStart) * size_t(s.width) * 4,
-                size_t(s.width) * 4 * sizeof(quint16));
-    ++s.row;
-    return true;
+    return d->nextRow(d->codes, quint16((1 << d->bits) - 1), codes, false);
 }
 
 QString TiffReader::errorString() const
