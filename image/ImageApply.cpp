@@ -23,9 +23,11 @@
 #include <Imath/half.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace ImageApply {
@@ -389,45 +391,110 @@ void transformBand(qint64 pixels, int threads, const Transform &transform)
 // The picture a band at a time: readRow(row) fills each row of the band,
 // transform(in, out, pixels) turns it into the output's samples and
 // writeRow(row) hands a row of them to the writer. Encoding (deflate, for
-// PNG) takes about as long as the rest: a band is written on a thread of
-// its own while the next one is decoded and transformed into the other
-// output buffer. Done, or the status and reason of what failed.
+// PNG and EXR) takes about as long as the rest, so bands are written on a
+// thread of their own while the next ones are decoded and transformed.
+// Up to kQueuedBands transformed bands wait for the writer: one band slow
+// to write (a compressed chunk ending in it) does not hold up the reading,
+// nor one slow to read (a chunk decoded) the writing. Done, or the status
+// and reason of what failed.
 template <typename In, typename Out, typename ReadRow, typename Transform, typename WriteRow>
 Result runBands(int width, int height, const ReadRow &readRow, const Transform &transform, const WriteRow &writeRow,
                 const std::function<QString()> &readError, const std::function<QString()> &writeError)
 {
+    constexpr int kQueuedBands = 3;
     const int bandRows = int(std::max<qint64>(1, std::min<qint64>(height, kBandPixels / std::max(1, width))));
     const size_t bandValues = size_t(bandRows) * size_t(width) * kChannels;
     const qint64 rowValues = qint64(width) * kChannels;
     std::vector<In> in(bandValues);
-    std::vector<Out> transformed[2] = {std::vector<Out>(bandValues), std::vector<Out>(bandValues)};
-    LutParallel::Background writing;
-    const auto written = [&writing]() { return writing.wait(); };
-    Result result;
-    int current = 0;
+    std::vector<Out> bands[kQueuedBands];
+    for (std::vector<Out> &band : bands)
+        band.resize(bandValues);
+    // The bands transformed and not yet written, in turn from the writer's
+    // next one; closed once no more will come.
+    struct Queue
+    {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int queued = 0;
+        int rows[kQueuedBands] = {};
+        bool closed = false;
+        bool writeFailed = false;
+    } queue;
+    LutParallel::Background writing([&]() {
+        // A write that throws (out of memory) still tells the reader, who
+        // may be waiting for a band to be free.
+        const auto fail = [&queue]() {
+            const std::lock_guard<std::mutex> lock(queue.mutex);
+            queue.writeFailed = true;
+            queue.changed.notify_all();
+        };
+        try {
+            for (int next = 0;; next = (next + 1) % kQueuedBands) {
+                int rows = 0;
+                {
+                    std::unique_lock<std::mutex> lock(queue.mutex);
+                    queue.changed.wait(lock, [&queue]() { return queue.queued > 0 || queue.closed; });
+                    if (queue.queued == 0)
+                        return true;
+                    rows = queue.rows[next];
+                }
+                for (int r = 0; r < rows; ++r) {
+                    if (!writeRow(bands[next].data() + r * rowValues)) {
+                        fail();
+                        return false;
+                    }
+                }
+                const std::lock_guard<std::mutex> lock(queue.mutex);
+                --queue.queued;
+                queue.changed.notify_all();
+            }
+        } catch (...) {
+            fail();
+            throw;
+        }
+    });
+    // On every way out, the writer is told no more bands come (and writes
+    // those queued) before it is waited for.
+    const auto close = [&queue]() {
+        const std::lock_guard<std::mutex> lock(queue.mutex);
+        queue.closed = true;
+        queue.changed.notify_all();
+    };
+    struct Closing
+    {
+        const decltype(close) &onExit;
+        ~Closing() { onExit(); }
+    } closing{close};
+
+    int slot = 0;
     for (int y = 0; y < height; y += bandRows) {
         const int rows = std::min(bandRows, height - y);
         for (int r = 0; r < rows; ++r) {
             if (!readRow(in.data() + r * rowValues)) {
-                written();
+                close();
+                writing.wait();
                 return failure(Status::InputFailed, readError());
             }
         }
-        transform(in.data(), transformed[current].data(), qint64(rows) * width);
-        if (!written())
-            return failure(Status::OutputFailed, writeError());
-        writing = LutParallel::Background([&writeRow, rows, rowValues, band = transformed[current].data()]() {
-            for (int r = 0; r < rows; ++r) {
-                if (!writeRow(band + r * rowValues))
-                    return false;
-            }
-            return true;
-        });
-        current = 1 - current;
+        {
+            std::unique_lock<std::mutex> lock(queue.mutex);
+            queue.changed.wait(lock, [&queue]() { return queue.queued < kQueuedBands || queue.writeFailed; });
+            if (queue.writeFailed)
+                break;
+        }
+        transform(in.data(), bands[slot].data(), qint64(rows) * width);
+        {
+            const std::lock_guard<std::mutex> lock(queue.mutex);
+            queue.rows[slot] = rows;
+            ++queue.queued;
+            queue.changed.notify_all();
+        }
+        slot = (slot + 1) % kQueuedBands;
     }
-    if (!written())
+    close();
+    if (!writing.wait())
         return failure(Status::OutputFailed, writeError());
-    return result;
+    return Result();
 }
 
 // The output types by extension and the image type that writes them.

@@ -32,12 +32,14 @@
 namespace {
 
 const char *const kChannelNames[4] = {"R", "G", "B", "A"};
-// Rows decoded or encoded at a time: 256, a multiple of every compression's
-// block of scan lines (1, 16, 32 or 256), so no block is decoded twice;
-// fewer for a row of more than 16384 pixels, so that a block stays 64 MB.
+// Rows decoded or encoded at a time: 32, fewer for a row of more than 128K
+// pixels, so that a block stays a few tens of MB. Blocks of a chunk or two
+// (16 or 32 rows for most compressions) keep the decoding and encoding in
+// step with the caller's bands of rows, rather than in bursts of a few
+// hundred rows the caller waits for.
 int blockRowsFor(int width)
 {
-    return std::max(1, std::min(256, (1 << 22) / std::max(1, width)));
+    return std::max(1, std::min(32, (1 << 22) / std::max(1, width)));
 }
 
 // The library's header checks bound what a crafted header makes it
@@ -218,11 +220,12 @@ struct ExrReader::State
     int width = 0, height = 0;
     bool alpha = false;
     int bits[4] = {32, 32, 32, 32};
-    std::vector<float> block;  // rows of width * 4 values
-    // The same rows, red, green, blue and alpha each a plane, then a plane
-    // the channels not read are decoded into: the core's unpacking of four
-    // half channels at once writes through a channel's pointer even when it
-    // is null.
+    // The rows decoded, red, green, blue and alpha each a plane of
+    // blockRows rows, then a plane the channels not read are decoded into:
+    // the core's unpacking of four half channels at once writes through a
+    // channel's pointer even when it is null. Every chunk fills its pixels
+    // of the planes of its channels; the alpha plane of a picture without
+    // alpha stays 1.
     std::vector<float> planes;
     int blockRows = 0;        // rows decoded at a time: whole chunks
     int blockStart = 0, blockHeld = 0, row = 0;
@@ -364,7 +367,7 @@ struct ExrReader::State
             // One plane per channel: the core's interleaving fast path of
             // OpenEXR 3.1 puts four half channels in file order (A, B, G, R).
             channel.decode_to_ptr = reinterpret_cast<uint8_t *>(
-                planes.data() + (size_t(c) * size_t(blockHeld) + size_t(y0 - blockStart)) * size_t(width) + size_t(x0));
+                planes.data() + (size_t(c) * size_t(blockRows) + size_t(y0 - blockStart)) * size_t(width) + size_t(x0));
             channel.user_pixel_stride = int32_t(sizeof(float));
             channel.user_line_stride = int32_t(size_t(width) * sizeof(float));
             channel.user_data_type = EXR_PIXEL_FLOAT;
@@ -379,14 +382,9 @@ struct ExrReader::State
     // Decodes the chunks of rows blockStart .. blockStart + blockHeld - 1.
     bool decodeBlock()
     {
-        planes.assign(size_t(width) * size_t(blockHeld) * 5, 1.0f);
-        if (!decodeChunks())
-            return false;
-        const size_t pixels = size_t(width) * size_t(blockHeld);
-        for (size_t i = 0; i < pixels; ++i)
-            for (size_t c = 0; c < 4; ++c)
-                block[4 * i + c] = planes[c * pixels + i];
-        return true;
+        if (planes.empty())
+            planes.assign(size_t(width) * size_t(blockRows) * 5, 1.0f);
+        return decodeChunks();
     }
 
     bool decodeChunks()
@@ -441,7 +439,7 @@ bool ExrReader::open(const QString &path)
         return false;
     try {
         s.stream = std::make_unique<FileIn>(s.file, QFile::encodeName(QFileInfo(path).fileName()));
-        s.exr = std::make_unique<Imf::InputFile>(*s.stream);
+        s.exr = std::make_unique<Imf::InputFile>(*s.stream, 0);
         const Imf::Header &header = s.exr->header();
         s.window = header.dataWindow();
         const qint64 width = qint64(s.window.max.x) - s.window.min.x + 1;
@@ -493,12 +491,15 @@ bool ExrReader::readRow(float *values)
     if (s.row >= s.blockStart + s.blockHeld) {
         s.blockStart = s.row;
         s.blockHeld = std::min(s.blockRows, s.height - s.row);
-        // Alpha stays 1 where the picture has none.
-        s.block.resize(size_t(s.width) * size_t(s.blockHeld) * 4);
         if (!s.decodeBlock())
             return false;
     }
-    std::copy_n(s.block.data() + size_t(s.row - s.blockStart) * size_t(s.width) * 4, size_t(s.width) * 4, values);
+    const size_t plane = size_t(s.width) * size_t(s.blockRows);
+    const float *red = s.planes.data() + size_t(s.row - s.blockStart) * size_t(s.width);
+    for (size_t x = 0, width = size_t(s.width); x < width; ++x) {
+        for (size_t c = 0; c < 4; ++c)
+            values[4 * x + c] = red[c * plane + x];
+    }
     ++s.row;
     return true;
 }
@@ -514,9 +515,17 @@ struct ExrWriter::State
     int width = 0, height = 0;
     int channels = 3;
     bool half[4] = {false, false, false, false};
+    // The rows held, as float values for float channels and as half values
+    // for half channels (made as the rows come).
     std::vector<float> block;
-    std::vector<Imath::half> halves; // the block as half values, for half channels
+    std::vector<Imath::half> halves;
     int held = 0, written = 0;
+    // Rows handed to the library at a time. The library compresses a chunk
+    // as soon as its rows are in (a chunk of 16 or 32 rows, for most
+    // compressions), so that the rows a caller hands over are compressed as
+    // they come, not all at once every few hundred rows while the caller
+    // waits.
+    int flushRows = 1;
     QString error;
 
     bool failed(const char *what, const std::exception &e)
@@ -538,13 +547,6 @@ struct ExrWriter::State
         try {
             const Imath::Box2i rows(Imath::V2i(window.min.x, window.min.y + written),
                                     Imath::V2i(window.max.x, window.min.y + written + held - 1));
-            // The library converts only what it reads: half channels are
-            // handed over as half values.
-            const size_t values = size_t(held) * size_t(width) * 4;
-            if (!halves.empty()) {
-                for (size_t i = 0; i < values; ++i)
-                    halves[i] = Imath::half(block[i]);
-            }
             Imf::FrameBuffer frame;
             for (int c = 0; c < channels; ++c) {
                 const size_t size = half[c] ? sizeof(Imath::half) : sizeof(float);
@@ -597,22 +599,34 @@ bool ExrWriter::open(QIODevice *device, int width, int height, const int bits[4]
         }
         s.window = header.dataWindow();
         s.stream = std::make_unique<DeviceOut>(device);
-        s.exr = std::make_unique<Imf::OutputFile>(*s.stream, header);
+        s.exr = std::make_unique<Imf::OutputFile>(*s.stream, header, 0);
     } catch (const std::exception &e) {
         return s.failed("cannot start the EXR image", e);
     }
-    s.block.resize(size_t(width) * size_t(std::min(blockRowsFor(width), height)) * 4);
+    s.flushRows = std::min(blockRowsFor(width), height);
+    // The library converts only what it reads: half channels are handed
+    // over as half values.
+    const size_t values = size_t(width) * size_t(s.flushRows) * 4;
     if (std::find(s.half, s.half + s.channels, true) != s.half + s.channels)
-        s.halves.resize(s.block.size());
+        s.halves.resize(values);
+    if (std::find(s.half, s.half + s.channels, false) != s.half + s.channels)
+        s.block.resize(values);
     return true;
 }
 
 bool ExrWriter::writeRow(const float *values)
 {
     State &s = *d;
-    std::copy_n(values, size_t(s.width) * 4, s.block.data() + size_t(s.held) * size_t(s.width) * 4);
+    const size_t count = size_t(s.width) * 4, at = size_t(s.held) * count;
+    if (!s.block.empty())
+        std::copy_n(values, count, s.block.data() + at);
+    if (!s.halves.empty()) {
+        Imath::half *halves = s.halves.data() + at;
+        for (size_t i = 0; i < count; ++i)
+            halves[i] = Imath::half(values[i]);
+    }
     ++s.held;
-    return (s.held < blockRowsFor(s.width) && s.written + s.held < s.height) || s.flush();
+    return (s.held < s.flushRows && s.written + s.held < s.height) || s.flush();
 }
 
 bool ExrWriter::finish()
