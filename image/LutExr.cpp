@@ -386,6 +386,7 @@ struct ExrReader::State
     exr_context_t core = nullptr;
     exr_decode_pipeline_t decoder = EXR_DECODE_PIPELINE_INITIALIZER;
     bool decoding = false;
+    bool libraryDecodes = false; // through exr, not the core
     bool tiled = false;
     int chunkWidth = 0, chunkRows = 0; // a tile, or a chunk of scan lines (the width by its rows)
     QString coreMessage;
@@ -452,6 +453,12 @@ struct ExrReader::State
         exr_storage_t storage = EXR_STORAGE_SCANLINE;
         if ((result = exr_get_storage(core, 0, &storage)) != EXR_ERR_SUCCESS)
             return coreFailed(result);
+        // OpenEXR 3.1's core cannot decompress DWAA and DWAB (lossy, and
+        // common for plates and renders); its reader can.
+        exr_compression_t compression = EXR_COMPRESSION_NONE;
+        if ((result = exr_get_compression(core, 0, &compression)) != EXR_ERR_SUCCESS)
+            return coreFailed(result);
+        libraryDecodes = compression == EXR_COMPRESSION_DWAA || compression == EXR_COMPRESSION_DWAB;
         tiled = storage == EXR_STORAGE_TILED;
         if (tiled) {
             uint32_t x = 0, y = 0;
@@ -533,7 +540,28 @@ struct ExrReader::State
     {
         if (planes.empty())
             planes.assign(size_t(width) * size_t(blockRows) * 5, 1.0f);
-        return decodeChunks();
+        return libraryDecodes ? decodeRows() : decodeChunks();
+    }
+
+    // The same rows through the library's reader, for the compressions its
+    // core does not decode.
+    bool decodeRows()
+    {
+        try {
+            const int first = window.min.y + blockStart, last = first + blockHeld - 1;
+            const Imath::Box2i rows(Imath::V2i(window.min.x, first), Imath::V2i(window.max.x, last));
+            const size_t plane = size_t(width) * size_t(blockRows);
+            Imf::FrameBuffer frame;
+            for (int c = 0; c < (alpha ? 4 : 3); ++c)
+                frame.insert(kChannelNames[c], Imf::Slice::Make(Imf::FLOAT, planes.data() + size_t(c) * plane, rows,
+                                                                sizeof(float), sizeof(float) * size_t(width)));
+            exr->setFrameBuffer(frame);
+            exr->readPixels(first, last);
+        } catch (const std::exception &e) {
+            error = QStringLiteral("cannot decode the EXR image: %1").arg(oneLine(e.what()));
+            return false;
+        }
+        return true;
     }
 
     bool decodeChunks()
