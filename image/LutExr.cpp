@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -175,13 +176,27 @@ __attribute__((target("avx,f16c"))) size_t toHalvesEightAtATime(const float *in,
     }
     return i;
 }
+
+// AVX and F16C, and the system saving the 256-bit registers.
+bool convertsHalves()
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d))
+        return false;
+    const unsigned xsave = 1u << 27, avx = 1u << 28, f16c = 1u << 29;
+    if ((c & (xsave | avx | f16c)) != (xsave | avx | f16c))
+        return false;
+    unsigned low = 0, high = 0;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (low & 6u) == 6u;
+}
 #endif
 
 void toHalves(const float *in, Imath::half *out, size_t count)
 {
     size_t i = 0;
 #if defined(__x86_64__) || defined(__i386__)
-    static const bool f16c = __builtin_cpu_supports("avx") && __builtin_cpu_supports("f16c");
+    static const bool f16c = convertsHalves();
     if (f16c)
         i = toHalvesEightAtATime(in, out, count);
 #endif

@@ -16,6 +16,14 @@
 #include <QImage>
 #include <QtEndian>
 
+#include <Imath/half.h>
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfOutputFile.h>
+#include <ImfStdIO.h>
+#include <ImfTileDescription.h>
+#include <ImfTiledOutputFile.h>
 #include <lcms2.h>
 
 #include <algorithm>
@@ -23,6 +31,7 @@
 #include <cstring>
 #include <functional>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -665,6 +674,41 @@ void addPictureSeeds(SeedWriter &seeds)
     seeds.addPicture(QStringLiteral("valid-values-half.tif"), floating("tiff", 16, false));
     seeds.addPicture(QStringLiteral("valid-values-float.tif"), floating("tiff", 32, true));
     seeds.addPicture(QStringLiteral("crafted-cut.exr"), exr.left(exr.size() * 2 / 3));
+
+    // DWAA in scan lines and DWAB in 8 x 8 tiles: the compressions read
+    // through the library's reader rather than its core.
+    const auto dwa = [](Imf::Compression compression, bool tiled) {
+        try {
+            Imf::Header header(24, 16);
+            header.compression() = compression;
+            std::vector<Imath::half> pixels(24 * 16 * 4);
+            for (size_t i = 0; i < pixels.size(); ++i)
+                pixels[i] = Imath::half(float(i % 97) * 0.03f - 0.4f);
+            Imf::FrameBuffer frame;
+            const char *const names[] = {"R", "G", "B", "A"};
+            for (int c = 0; c < 4; ++c) {
+                header.channels().insert(names[c], Imf::Channel(Imf::HALF));
+                frame.insert(names[c], Imf::Slice(Imf::HALF, reinterpret_cast<char *>(pixels.data() + c), 8, 8 * 24));
+            }
+            Imf::StdOSStream out;
+            if (tiled) {
+                header.setTileDescription(Imf::TileDescription(8, 8));
+                Imf::TiledOutputFile file(out, header);
+                file.setFrameBuffer(frame);
+                file.writeTiles(0, file.numXTiles() - 1, 0, file.numYTiles() - 1);
+            } else {
+                Imf::OutputFile file(out, header);
+                file.setFrameBuffer(frame);
+                file.writePixels(16);
+            }
+            const std::string bytes = out.str();
+            return QByteArray(bytes.data(), int(bytes.size()));
+        } catch (const std::exception &) {
+            return QByteArray();
+        }
+    };
+    seeds.addPicture(QStringLiteral("valid-dwaa.exr"), dwa(Imf::DWAA_COMPRESSION, false));
+    seeds.addPicture(QStringLiteral("valid-dwab-tiled.exr"), dwa(Imf::DWAB_COMPRESSION, true));
 }
 
 } // namespace
