@@ -12,8 +12,9 @@ class QIODevice;
 // library decodes. Values are handed over as floats as the file holds them
 // (beyond 0..1, infinities and NaNs too). The header is read by the
 // library's C++ interface (which the writer copies), the pixels decoded by
-// its core, which checks every chunk's size. Every exception or error code
-// of the library becomes a one-line reason.
+// its core, which checks every chunk's size, or by the C++ interface for
+// DWAA and DWAB, which OpenEXR 3.1's core cannot decompress. Every
+// exception or error code of the library becomes a one-line reason.
 class ExrReader
 {
 public:
