@@ -2,6 +2,7 @@
 
 #include "lut/LutFileNames.h"
 #include "lut/LutImageCodec.h"
+#include "lut/LutMemory.h"
 #include "lut/LutParallel.h"
 
 #include <QFile>
@@ -390,7 +391,7 @@ struct ExrReader::State
     // channel's pointer even when it is null. Every chunk fills its pixels
     // of the planes of its channels; the alpha plane of a picture without
     // alpha stays 1.
-    std::vector<float> planes;
+    std::vector<float, LutMemory::Allocator<float>> planes;
     int blockRows = 0;        // rows decoded at a time: whole chunks
     int blockStart = 0, blockHeld = 0, row = 0;
     QString error;
@@ -709,8 +710,8 @@ struct ExrWriter::State
     bool half[4] = {false, false, false, false};
     // The rows held, as float values for float channels and as half values
     // for half channels (made as the rows come).
-    std::vector<float> block;
-    std::vector<Imath::half> halves;
+    std::vector<float, LutMemory::Allocator<float>> block;
+    std::vector<Imath::half, LutMemory::Allocator<Imath::half>> halves;
     int held = 0, written = 0;
     // Rows handed to the library at a time. The library compresses a chunk
     // as soon as its rows are in (a chunk of 16 or 32 rows, for most
