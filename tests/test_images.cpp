@@ -132,6 +132,31 @@ bool writeFloatTiff(const QString &path, const Values &v, int bits, bool alpha, 
     return ok;
 }
 
+// Writes an 8-bit picture as YCbCr in JPEG, 2 x 2 subsampled (libtiff converts the RGB rows).
+bool writeYCbCrTiff(const QString &path, const QImage &picture)
+{
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
+    TIFF *t = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!t)
+        return false;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(rgb.width()));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(rgb.height()));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+    TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_JPEG));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
+    TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(2), uint16_t(2));
+    TIFFSetField(t, TIFFTAG_JPEGQUALITY, 95);
+    TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(16));
+    bool ok = true;
+    for (int y = 0; y < rgb.height() && ok; ++y)
+        ok = TIFFWriteScanline(t, const_cast<uchar *>(rgb.constScanLine(y)), uint32_t(y), 0) >= 0;
+    TIFFClose(t);
+    return ok;
+}
+
 // Writes v as an OpenEXR file of half or float channels, scan lines (PIZ unless told) or 16 x 16 tiles (ZIP
 // unless told).
 bool writeExr(const QString &path, const Values &v, bool half, bool alpha, bool tiled,
@@ -417,6 +442,27 @@ private slots:
             QVERIFY(runConvert({"--apply", dim, other, path("dim-other.png")}).exitCode == 0);
             const QImage expected = QImage(path("dim.png")).mirrored(false, other.endsWith("bottom-up.tif"));
             QVERIFY2(largestDifference(expected, QImage(path("dim-other.png"))) == 0, qPrintable(other));
+        }
+        // The TIFF layouts left to the toolkit (a palette, CMYK, YCbCr in JPEG, associated alpha at 8 and 16 bits)
+        // and JPEG-compressed RGB read as ImageMagick reads them into sRGB, within 1%.
+        QVERIFY(writeYCbCrTiff(path("ycbcr.tif"), QImage(in16)));
+        const std::vector<std::pair<const char *, QStringList>> toolkit = {
+            {"palette.tif", {"-depth", "8", "-type", "palette"}},
+            {"cmyk.tif", {"-depth", "8", "-colorspace", "CMYK"}},
+            {"ycbcr.tif", {}},
+            {"jpeg-rgb.tif", {"-depth", "8", "-compress", "jpeg", "-quality", "95"}},
+            {"associated8.tif", {"-depth", "8", "-alpha", "set", "-channel", "A", "-evaluate", "set", "60%", "+channel",
+                                 "-define", "tiff:alpha=associated"}},
+            {"associated16.tif", {"-depth", "16", "-alpha", "set", "-channel", "A", "-evaluate", "set", "40%", "+channel",
+                                  "-define", "tiff:alpha=associated"}}};
+        for (const auto &[name, arguments] : toolkit) {
+            QVERIFY(arguments.isEmpty()
+                    || TestSupport::runProcess("convert", QStringList{in16} + arguments + QStringList{path(name)}).exitCode == 0);
+            QVERIFY(TestSupport::runProcess("convert", {path(name), "-colorspace", "sRGB", "-depth", "16", "PNG64:" + path("magick.png")}).exitCode == 0);
+            QVERIFY2(runConvert({"--apply", nothing, path(name), path("toolkit.png")}).exitCode == 0, name);
+            const int difference = largestDifference(QImage(path("toolkit.png")), QImage(path("magick.png")));
+            qInfo("%s: largest difference from ImageMagick %d of 65535", name, difference);
+            QVERIFY2(difference >= 0 && difference <= 655, qPrintable(QString("%1: %2").arg(name).arg(difference)));
         }
         // 16-bit grey with alpha: depth and alpha kept, the grey as without alpha.
         QVERIFY(TestSupport::runProcess("convert", {in16, "-colorspace", "gray", "-depth", "16", path("grey16.tif")}).exitCode == 0);
