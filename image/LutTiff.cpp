@@ -549,6 +549,23 @@ bool TiffReader::State::layout()
                           .arg(LutImageCodec::kMaxDecodedBytes >> 20));
     if (rawSize <= 0 || double(rawSize) > double(LutImageCodec::kMaxDecodedBytes))
         return s.fail(QStringLiteral("cannot read the image header: a strip or tile size libtiff cannot take"));
+    // Every strip or tile lies in the file, past the header. For a damaged
+    // file libtiff makes up what is missing (an offset it lacks becomes 0, a
+    // size that looks too small an estimate) and would hand out the header
+    // or other strips' bytes as pixels, a picture from nothing.
+    const uint64_t fileSize = uint64_t(std::max<qint64>(s.file.size(), 0));
+    const uint32_t striles = s.tiled ? TIFFNumberOfTiles(s.tiff) : TIFFNumberOfStrips(s.tiff);
+    for (uint32_t i = 0; i < striles; ++i) {
+        const uint64_t offset = TIFFGetStrileOffset(s.tiff, i), size = TIFFGetStrileByteCount(s.tiff, i);
+        if (offset < 8 || size == 0 || offset > fileSize || size > fileSize - offset)
+            return refuse(QStringLiteral("%1 %2 of %3 lies outside the file (%4 bytes at %5 of %6)")
+                              .arg(s.tiled ? QStringLiteral("tile") : QStringLiteral("strip"))
+                              .arg(i + 1)
+                              .arg(striles)
+                              .arg(size)
+                              .arg(offset)
+                              .arg(fileSize));
+    }
     s.raw.resize(size_t(std::max<double>(double(rawSize), tileBytes)));
     return true;
 }
