@@ -184,7 +184,7 @@ double declaredPixels(const uint8_t *data, size_t size)
 double declaredPicturePixels(const QString &path, const uint8_t *data, size_t size)
 {
     const QByteArray head = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(std::min<size_t>(size, 8)));
-    if (head.startsWith("II*") || head.startsWith("MM")) {
+    if (LutImageCodec::rasterFormatOf(head) == "tiff") {
         TiffReader tiff;
         const TiffReader::Opened opened = tiff.open(path);
         if (opened == TiffReader::Float || opened == TiffReader::Integer)
