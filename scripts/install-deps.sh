@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qtbase5-dev qtbase5-dev-tools libqt5svg5
-  libpng-dev libtiff-dev libjpeg-dev libopenexr-dev liblcms2-dev qt5-image-formats-plugins
+  libpng-dev libtiff-dev libjpeg-dev libopenexr-dev libdeflate-dev liblcms2-dev qt5-image-formats-plugins
   opencolorio-tools imagemagick
   fonts-wqy-microhei
   locales

@@ -656,11 +656,15 @@ private slots:
     // damaged files are refused with one line.
     void floatPicturesMatchOcio()
     {
-        // DWAA and DWAB (lossy; OpenEXR 3.1's core cannot decompress them) read as the library's own reader reads
-        // them, in scan lines and in tiles, and --apply keeps the compression.
+        // ZIP and ZIPS (inflated by libdeflate, not the core) and DWAA and DWAB (lossy; OpenEXR 3.1's core cannot
+        // decompress them) read as the library's own reader reads them, in scan lines and in tiles, and --apply keeps
+        // the compression.
         const QString identity = TestSupport::writeFile(path("identity.cube"), "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n"
                                                                                "0 0 1\n1 0 1\n0 1 1\n1 1 1\n");
-        for (const auto &[name, compression, tiled] : {std::tuple{"dwaa.exr", Imf::DWAA_COMPRESSION, false},
+        for (const auto &[name, compression, tiled] : {std::tuple{"zip.exr", Imf::ZIP_COMPRESSION, false},
+                                                       std::tuple{"zips.exr", Imf::ZIPS_COMPRESSION, false},
+                                                       std::tuple{"zip-tiled.exr", Imf::ZIP_COMPRESSION, true},
+                                                       std::tuple{"dwaa.exr", Imf::DWAA_COMPRESSION, false},
                                                        std::tuple{"dwab-tiled.exr", Imf::DWAB_COMPRESSION, true}}) {
             const Values source = gradient(67, 41);
             const QString in = path(name), out = path(QStringLiteral("applied-") + name);
@@ -771,6 +775,9 @@ private slots:
         QVERIFY(compared > 1000);
 
         const QByteArray exr = TestSupport::readFile(path("half.exr")), tiff = TestSupport::readFile(path("f32-strips.tif"));
+        // The last chunks' deflate streams overwritten.
+        QByteArray zip = TestSupport::readFile(path("zips.exr"));
+        zip.replace(zip.size() - 48, 40, QByteArray(40, '\x55'));
         // The data window widened from 67 to 200 columns: every chunk inflates short.
         QByteArray widened = exr;
         const int window = widened.indexOf(QByteArray("dataWindow\0box2i\0", 17)) + 17 + 4;
@@ -779,6 +786,7 @@ private slots:
             {TestSupport::writeFile(path("cut.exr"), exr.left(exr.size() * 2 / 3)), "cannot decode the EXR image"},
             {TestSupport::writeFile(path("damaged.exr"), exr.left(8) + QByteArray(300, '\x7f')), "cannot read the image header"},
             {TestSupport::writeFile(path("widened.exr"), widened), "cannot decode the EXR image"},
+            {TestSupport::writeFile(path("damaged-zip.exr"), zip), "cannot decode the EXR image"},
             {TestSupport::writeFile(path("cut.tif"), tiff.left(tiff.size() / 2)), "cannot read the image header"},
             {TestSupport::writeFile(path("damaged.tif"), tiff.left(200) + QByteArray(tiff.size() / 2, '\xff') + tiff.mid(200 + tiff.size() / 2)),
              "cannot decode the TIFF image: "},
