@@ -675,9 +675,10 @@ void addPictureSeeds(SeedWriter &seeds)
     seeds.addPicture(QStringLiteral("valid-values-float.tif"), floating("tiff", 32, true));
     seeds.addPicture(QStringLiteral("crafted-cut.exr"), exr.left(exr.size() * 2 / 3));
 
-    // DWAA in scan lines and DWAB in 8 x 8 tiles: the compressions read
-    // through the library's reader rather than its core.
-    const auto dwa = [](Imf::Compression compression, bool tiled) {
+    // DWAA in scan lines and DWAB in 8 x 8 tiles, the compressions read
+    // through the library's reader rather than its core; ZIPS in scan lines
+    // and ZIP in tiles, inflated by libdeflate.
+    const auto library = [](Imf::Compression compression, bool tiled) {
         try {
             Imf::Header header(24, 16);
             header.compression() = compression;
@@ -707,8 +708,10 @@ void addPictureSeeds(SeedWriter &seeds)
             return QByteArray();
         }
     };
-    seeds.addPicture(QStringLiteral("valid-dwaa.exr"), dwa(Imf::DWAA_COMPRESSION, false));
-    seeds.addPicture(QStringLiteral("valid-dwab-tiled.exr"), dwa(Imf::DWAB_COMPRESSION, true));
+    seeds.addPicture(QStringLiteral("valid-dwaa.exr"), library(Imf::DWAA_COMPRESSION, false));
+    seeds.addPicture(QStringLiteral("valid-dwab-tiled.exr"), library(Imf::DWAB_COMPRESSION, true));
+    seeds.addPicture(QStringLiteral("valid-zips.exr"), library(Imf::ZIPS_COMPRESSION, false));
+    seeds.addPicture(QStringLiteral("valid-zip-tiled.exr"), library(Imf::ZIP_COMPRESSION, true));
 }
 
 } // namespace
