@@ -32,6 +32,7 @@
 #endif
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -56,8 +57,9 @@ int blockRowsFor(int width)
 // several at once when the file is made for more than one thread) run on
 // threads started through LutParallel like every other: while a writer
 // hands rows over, its tasks run on at most its threads at once, each
-// thread taking the next task until none is left. A task added on another
-// thread runs at once, on that thread.
+// thread taking the next task, and waiting for more between the writer's
+// calls (rather than a thread started for every few line buffers) until the
+// writer ends. A task added on another thread runs at once, on that thread.
 class ExrTasks
 {
 public:
@@ -71,6 +73,10 @@ public:
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_tasks.push_back(task);
+            if (m_idle > 0) {
+                m_wake.notify_one();
+                return;
+            }
             if (m_running >= m_threads)
                 return;
             ++m_running;
@@ -80,12 +86,19 @@ public:
             return true;
         });
     }
-    // Waits for the threads, which end once no task is left.
+    // Runs the tasks left, then ends the threads.
     void join()
     {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_closing = true;
+        }
+        m_wake.notify_all();
         for (LutParallel::Background &worker : m_workers)
             worker.wait();
         m_workers.clear();
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_closing = false;
     }
     static void run(IlmThread::Task *task)
     {
@@ -100,17 +113,14 @@ public:
             group->finishOneTask();
     }
 
-    // The tasks added on this thread while one lives go to tasks.
+    // The tasks added on this thread while one lives go to tasks. The
+    // library waits for the tasks of a call before it returns; the threads
+    // then wait for the next call's, until join.
     class Scope
     {
     public:
         explicit Scope(ExrTasks *tasks) : m_previous(current) { current = tasks; }
-        ~Scope()
-        {
-            if (current)
-                current->join();
-            current = m_previous;
-        }
+        ~Scope() { current = m_previous; }
         Scope(const Scope &) = delete;
         Scope &operator=(const Scope &) = delete;
 
@@ -122,25 +132,32 @@ public:
 private:
     void work()
     {
+        std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
-            IlmThread::Task *task = nullptr;
-            {
-                const std::lock_guard<std::mutex> lock(m_mutex);
-                if (m_tasks.empty()) {
-                    --m_running;
-                    return;
-                }
-                task = m_tasks.front();
+            if (!m_tasks.empty()) {
+                IlmThread::Task *task = m_tasks.front();
                 m_tasks.pop_front();
+                lock.unlock();
+                run(task);
+                lock.lock();
+            } else if (m_closing) {
+                --m_running;
+                return;
+            } else {
+                ++m_idle;
+                m_wake.wait(lock);
+                --m_idle;
             }
-            run(task);
         }
     }
 
     const int m_threads;
     std::mutex m_mutex;
+    std::condition_variable m_wake;
     std::deque<IlmThread::Task *> m_tasks;
     int m_running = 0;
+    int m_idle = 0;
+    bool m_closing = false;
     std::vector<LutParallel::Background> m_workers;
 };
 thread_local ExrTasks *ExrTasks::current = nullptr;
