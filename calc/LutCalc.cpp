@@ -228,7 +228,7 @@ bool LutCalc::ChannelTables::prepare(const Read_LUTFile *source, int count, cons
         return false;
     const bool has3D = hasTable3D(source);
     const int n = source->size3D;
-    for (std::vector<AxisCell> &entries : m_entries)
+    for (auto &entries : m_entries)
         entries.assign(size_t(count), AxisCell{0, 0, 0.0});
     LutParallel::forRanges(count, 1 << 12, [&](qint64 first, qint64 end) {
         for (int i = int(first); i < int(end); ++i) {
