@@ -4,9 +4,9 @@
 // busy machine running tests in parallel does not fail it; the largest LUT
 // images take 1.4 s, half of it the kernel's page faults, which grow on a
 // loaded virtual machine; 300 s in a build with the sanitizers, where the
-// 4096 x 4096 Hald PNG seed, a 256-point cube, takes more than a minute on
-// these virtual machines: nearly all of it ASan's shadow loads, one 4 KiB
-// shadow page after another), so every input
+// 4096 x 4096 Hald PNG seed, a 256-point cube, has taken more than a minute
+// on some of these virtual machines, nearly all of it ASan's shadow loads,
+// one 4 KiB shadow page after another, and under 2 s on others), so every input
 // that ever broke a reader (tests/fuzz/regressions/) runs in the test suite,
 // under the sanitizers too. It also writes the fuzzer's seeds.
 
@@ -31,21 +31,19 @@
 namespace {
 
 #ifdef CHROMADUCT_SANITIZED
-#define CHROMADUCT_REPLAY_SECONDS "300"
+#define CHROMADUCT_REPLAY_SECONDS 300
 #else
-#define CHROMADUCT_REPLAY_SECONDS "4"
+#define CHROMADUCT_REPLAY_SECONDS 4
 #endif
-constexpr long secondsOf(const char *text, long value = 0)
-{
-    return *text ? secondsOf(text + 1, value * 10 + (*text - '0')) : value;
-}
-constexpr long kSecondsPerInput = secondsOf(CHROMADUCT_REPLAY_SECONDS);
+#define CHROMADUCT_TEXT(x) CHROMADUCT_TEXT_OF(x)
+#define CHROMADUCT_TEXT_OF(x) #x
+constexpr long kSecondsPerInput = CHROMADUCT_REPLAY_SECONDS;
 char g_current[4096] = "";
 
 void onTimeout(int)
 {
     static const char prefix[] = "chromaduct-fuzz-replay: ";
-    static const char suffix[] = ": took more than " CHROMADUCT_REPLAY_SECONDS " s of processor time\n";
+    static const char suffix[] = ": took more than " CHROMADUCT_TEXT(CHROMADUCT_REPLAY_SECONDS) " s of processor time\n";
     (void)!::write(STDERR_FILENO, prefix, sizeof prefix - 1);
     (void)!::write(STDERR_FILENO, g_current, std::strlen(g_current));
     (void)!::write(STDERR_FILENO, suffix, sizeof suffix - 1);
