@@ -9,6 +9,7 @@
 #include "image/LutPreview.h"
 #include "lut/LutFormats.h"
 #include "lut/LutImageCodec.h"
+#include "lut/LutParallel.h"
 #include "lut/Read_LUTFile.h"
 #include "lut/Write_LUTFile.h"
 #include <QImage>
@@ -22,11 +23,14 @@
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 #include <ImfRgbaFile.h>
+#include <ImfStringAttribute.h>
 #include <ImfOutputFile.h>
 #include <ImfTileDescription.h>
 #include <ImfTiledOutputFile.h>
 #include <tiffio.h>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <functional>
 #include <tuple>
 
@@ -647,6 +651,94 @@ private slots:
             QVERIFY2(r.exitCode == c.status && r.err.count('\n') == 1, what.constData());
             QVERIFY2(c.named < 0 || r.err.startsWith("chromaduct-convert: " + c.arguments[c.named].toUtf8() + ": " + c.reason), what.constData());
             QVERIFY2(!QFile::exists(path("o.png")) && !QFile::exists(path("o.bmp")), what.constData());
+        }
+    }
+
+    // ZIP and ZIPS chunks, deflated here rather than by the library, read back through the library as the values
+    // handed over: half, float and mixed channels, with and without alpha, NaN and infinities, a last chunk of a
+    // few rows, a chunk of noise that does not deflate (stored as it is). The header of the EXR written like comes
+    // along: data and display windows, an attribute of its own, the compression. One thread or three, the same bytes.
+    void zipChunksReadBackExactly()
+    {
+        const char *names[4] = {"R", "G", "B", "A"};
+        const auto library = [&names](const QString &file, Imf::Header &header) {
+            Imf::InputFile in(QFile::encodeName(file).constData());
+            header = in.header();
+            const Imath::Box2i w = header.dataWindow();
+            const size_t width = size_t(w.max.x - w.min.x + 1), height = size_t(w.max.y - w.min.y + 1);
+            std::vector<float> v(width * height * 4, -7.0f);
+            Imf::FrameBuffer frame;
+            for (int c = 0; c < 4; ++c)
+                if (header.channels().findChannel(names[c]))
+                    frame.insert(names[c], Imf::Slice(Imf::FLOAT, reinterpret_cast<char *>(v.data() + c) - (w.min.y * width + w.min.x) * 16,
+                                                      16, 16 * width));
+            in.setFrameBuffer(frame);
+            in.readPixels(w.min.y, w.max.y);
+            return v;
+        };
+        Values source = gradient(67, 41);
+        quint32 seed = 1;
+        for (size_t i = 67 * 16 * 4; i < 67 * 32 * 4; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            source.rgba[i] = float(seed >> 8) / float(1 << 24);
+        }
+        source.rgba[0] = std::numeric_limits<float>::quiet_NaN();
+        source.rgba[5] = std::numeric_limits<float>::infinity();
+        source.rgba[10] = -std::numeric_limits<float>::infinity();
+        source.rgba[15] = 1e6f; // beyond half's range: an infinity in a half channel
+        const struct { Imf::Compression compression; int bits[4]; bool alpha; } cases[] = {
+            {Imf::ZIP_COMPRESSION, {16, 16, 16, 16}, true}, {Imf::ZIPS_COMPRESSION, {16, 16, 16, 16}, true},
+            {Imf::ZIP_COMPRESSION, {32, 32, 32, 32}, false}, {Imf::ZIPS_COMPRESSION, {16, 32, 16, 32}, true},
+            {Imf::ZIP_COMPRESSION, {16, 16, 16, 16}, false},
+        };
+        for (const auto &c : cases) {
+            const QByteArray what = QByteArray::number(int(c.compression)) + " " + QByteArray::number(c.bits[1]) + (c.alpha ? " RGBA" : " RGB");
+            const QString in = path("zip-like.exr");
+            Imf::Header header(Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(99, 59)), Imath::Box2i(Imath::V2i(10, 5), Imath::V2i(76, 45)));
+            header.compression() = c.compression;
+            header.insert("owner", Imf::StringAttribute("plate 12"));
+            std::vector<Imath::half> halves(source.rgba.begin(), source.rgba.end());
+            Imf::FrameBuffer frame;
+            for (int ch = 0; ch < (c.alpha ? 4 : 3); ++ch) {
+                const bool half = c.bits[ch] == 16;
+                header.channels().insert(names[ch], Imf::Channel(half ? Imf::HALF : Imf::FLOAT));
+                char *base = half ? reinterpret_cast<char *>(halves.data() + ch) : reinterpret_cast<char *>(source.rgba.data() + ch);
+                const size_t size = half ? 2 : 4;
+                frame.insert(names[ch], Imf::Slice(half ? Imf::HALF : Imf::FLOAT, base - (5 * 67 + 10) * 4 * size, 4 * size, 4 * size * 67));
+            }
+            {
+                Imf::OutputFile file(QFile::encodeName(in).constData(), header);
+                file.setFrameBuffer(frame);
+                file.writePixels(41);
+            }
+            Imf::Header expectedHeader;
+            const std::vector<float> expected = library(in, expectedHeader);
+            QByteArray bytes[2];
+            for (const int threads : {1, 3}) {
+                LutParallel::setThreads(threads);
+                ExrReader reader;
+                QVERIFY2(reader.open(in), what);
+                ExrWriter writer;
+                QFile out(path("zip-out.exr"));
+                QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                QVERIFY2(writer.open(&out, 67, 41, c.bits, c.alpha, &reader), qPrintable(writer.errorString()));
+                std::vector<float> row(67 * 4);
+                for (int y = 0; y < 41; ++y)
+                    QVERIFY(reader.readRow(row.data()) && writer.writeRow(row.data()));
+                QVERIFY2(writer.finish(), qPrintable(writer.errorString()));
+                out.close();
+                LutParallel::setThreads(0);
+                bytes[threads == 1 ? 0 : 1] = TestSupport::readFile(out.fileName());
+                Imf::Header written;
+                const std::vector<float> values = library(out.fileName(), written);
+                QVERIFY2(std::memcmp(values.data(), expected.data(), expected.size() * sizeof(float)) == 0, what);
+                QVERIFY2(written.compression() == c.compression && written.dataWindow() == expectedHeader.dataWindow()
+                             && written.displayWindow() == expectedHeader.displayWindow(),
+                         what);
+                const auto *owner = written.findTypedAttribute<Imf::StringAttribute>("owner");
+                QVERIFY2(owner && owner->value() == "plate 12", what);
+            }
+            QVERIFY2(bytes[0] == bytes[1], what);
         }
     }
 
