@@ -10,6 +10,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <type_traits>
 #include <cstring>
 
 #include <cstdarg>
@@ -181,7 +182,10 @@ bool TiffWriter::writeRow(const quint16 *codes)
     State &s = *d;
     const size_t channels = size_t(s.channels);
     void *row;
-    if (s.bits == 16) {
+    if (s.bits == 16 && channels == 4) {
+        std::memcpy(s.wide.data(), codes, size_t(s.width) * 4 * sizeof(quint16));
+        row = s.wide.data();
+    } else if (s.bits == 16) {
         for (size_t x = 0; x < size_t(s.width); ++x)
             for (size_t c = 0; c < channels; ++c)
                 s.wide[x * channels + c] = codes[4 * x + c];
@@ -388,6 +392,13 @@ struct TiffReader::State
         const int perPixel = planar ? 1 : samples;
         const size_t bytes = size_t(bits / 8);
         const int columns = std::min(blockWidth, width - x0);
+        // 16-bit RGBA, the layout of the block: row by row as it is.
+        if (std::is_same<T, quint16>::value && !planar && bits == 16 && samples == 4 && colours == 3 && alpha) {
+            for (int r = 0; r < blockHeld; ++r)
+                std::memcpy(first + (size_t(r) * size_t(width) + size_t(x0)) * 4,
+                            raw.data() + size_t(r) * size_t(blockWidth) * 4 * bytes, size_t(columns) * 4 * bytes);
+            return;
+        }
         for (int r = 0; r < blockHeld; ++r) {
             T *out = first + (size_t(r) * size_t(width) + size_t(x0)) * 4;
             const uchar *in = raw.data() + size_t(r) * size_t(blockWidth) * size_t(perPixel) * bytes;

@@ -192,7 +192,9 @@ inline long long lutCode(double value, int scale)
     const double product = double(scale) * value;
     if (product >= double(scale))
         return scale;
+    // Truncation is the floor here (product + 0.5 is positive), without a
+    // call into the maths library for every sample of a picture.
     if (product > 0.0)
-        return (long long)std::floor(product + 0.5);
+        return (long long)(product + 0.5);
     return 0;
 }
