@@ -40,7 +40,7 @@ constexpr int kChannels = 4;
 // The pixels of one band: enough to keep every thread busy, small enough
 // that a band of a very wide picture stays a few MB and the bands held at
 // once (the one read, those queued for the writer) are few fresh pages to
-// fault in: a 16-bit band is one 2 MiB page.
+// fault in: a band of float values is one 2 MiB page.
 constexpr qint64 kBandPixels = 1 << 17;
 using LutImageCodec::kMaxDecodedBytes;
 using LutImageCodec::kMaxPicturePixels;
