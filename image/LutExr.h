@@ -48,7 +48,9 @@ private:
 // blue and optionally alpha, each half or float. Written like an EXR
 // picture (like != null), it keeps its header: data and display windows,
 // compression and the other attributes (a tiled picture is written as scan
-// lines, top to bottom); otherwise ZIP compression.
+// lines, top to bottom); otherwise ZIP compression. ZIP and ZIPS chunks are
+// deflated here by libdeflate behind the library's header; the library
+// writes the other compressions.
 class ExrWriter
 {
 public:
