@@ -41,6 +41,7 @@
 #include <functional>
 #include <stdexcept>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -107,13 +108,21 @@ public:
         };
         const int helpers = std::max(0, std::min(m_threads, count) - 1);
         shared.helping = helpers;
-        for (int h = 1; h <= helpers; ++h) {
-            add([&shared, &drain, h]() {
-                drain(h);
-                const std::lock_guard<std::mutex> lock(shared.mutex);
-                if (--shared.helping == 0)
-                    shared.done.notify_all();
-            });
+        int added = 0;
+        try {
+            for (int h = 1; h <= helpers; ++h, ++added) {
+                add([&shared, &drain, h]() {
+                    drain(h);
+                    const std::lock_guard<std::mutex> lock(shared.mutex);
+                    if (--shared.helping == 0)
+                        shared.done.notify_all();
+                });
+            }
+        } catch (const std::bad_alloc &) {
+            // No memory for another task: the calling thread does the rest,
+            // and waits for the helpers already added before the stack goes.
+            const std::lock_guard<std::mutex> lock(shared.mutex);
+            shared.helping -= helpers - added;
         }
         drain(0);
         std::unique_lock<std::mutex> lock(shared.mutex);
@@ -179,13 +188,18 @@ private:
                 return;
             ++m_running;
         }
-        // A worker whose thread cannot be started runs here and now, and
-        // returns once the queue is empty instead of waiting for more.
+        // A worker whose thread cannot be started (or kept) runs here and
+        // now, and returns once the queue is empty instead of waiting for
+        // more: a task queued always runs.
         const std::thread::id adding = std::this_thread::get_id();
-        m_workers.emplace_back([this, adding]() {
-            work(std::this_thread::get_id() == adding);
-            return true;
-        });
+        try {
+            m_workers.emplace_back([this, adding]() {
+                work(std::this_thread::get_id() == adding);
+                return true;
+            });
+        } catch (const std::bad_alloc &) {
+            work(true);
+        }
     }
 
     void work(bool onCaller)
