@@ -94,6 +94,7 @@ bool DpxReader::fail(const QString &reason)
 
 bool DpxReader::open(const QString &path)
 {
+    m_rowsRead = 0;
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot open: %1").arg(m_file.errorString()));
@@ -156,18 +157,21 @@ bool DpxReader::open(const QString &path)
                         .arg(m_file.size()));
     if (!m_file.seek(offset))
         return fail(QStringLiteral("cannot read the image data: %1").arg(m_file.errorString()));
-    m_row.resize(size_t(m_stride));
+    // The row's samples only: a row's padding (up to 4 GB, even for a
+    // picture of one row) is passed over, never read into memory.
+    m_row.resize(size_t(bytes));
     return true;
 }
 
 bool DpxReader::readRow(quint16 *codes)
 {
     const qint64 bytes = rowBytes(qint64(m_width) * m_channels, m_bits);
-    // The padding after a row is skipped with the next one's read; the
-    // last row has none to read.
-    const qint64 want = m_file.pos() + m_stride <= m_file.size() ? m_stride : bytes;
-    if (m_file.read(reinterpret_cast<char *>(m_row.data()), want) != want)
+    // The padding before a row (after the one before it) is passed over.
+    if (m_rowsRead > 0 && m_stride > bytes && !m_file.seek(m_file.pos() + (m_stride - bytes)))
+        return fail(QStringLiteral("cannot read the image data: %1").arg(m_file.errorString()));
+    if (m_file.read(reinterpret_cast<char *>(m_row.data()), bytes) != bytes)
         return fail(QStringLiteral("cannot read the image data: the file ends before the image does"));
+    ++m_rowsRead;
     const uchar *p = m_row.data();
     const auto word32 = [&](qint64 i) {
         const uchar *w = p + 4 * i;

@@ -43,6 +43,7 @@ private:
     QByteArray m_header;
     std::vector<uchar> m_row;
     qint64 m_stride = 0; // bytes from one row to the next (with its padding)
+    int m_rowsRead = 0;
     int m_width = 0;
     int m_height = 0;
     int m_bits = 0;

@@ -4,6 +4,7 @@
 
 #include "TestSupport.h"
 #include "image/ImageApply.h"
+#include "image/LutDpx.h"
 #include "image/LutExr.h"
 #include "image/LutTiff.h"
 #include "image/LutPreview.h"
@@ -28,6 +29,7 @@
 #include <ImfTileDescription.h>
 #include <ImfTiledOutputFile.h>
 #include <tiffio.h>
+#include <sys/resource.h>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -589,6 +591,31 @@ private slots:
         TestSupport::writeFile(path("little.dpx"), little);
         QVERIFY(runConvert({"--apply", identity, path("little.dpx"), path("again.dpx")}).exitCode == 0);
         QCOMPARE(TestSupport::readFile(path("again.dpx")).mid(2048), big.mid(2048));
+
+        // Line padding is passed over: the rows of ours.dpx 8 bytes apart read as they were, and a row followed by
+        // almost 4 GB of padding (one row, so no more file is needed) reads without that much memory.
+        const auto putBig = [](QByteArray &b, int at, int n, quint32 v) {
+            for (int i = n - 1; i >= 0; --i, v >>= 8)
+                b[at + i] = char(v & 0xff);
+        };
+        QByteArray padded = big.left(2048);
+        putBig(padded, 780 + 32, 4, 8);
+        for (int at = 2048; at < big.size(); at += 96 * 4)
+            padded += big.mid(at, 96 * 4) + QByteArray(8, '\xab');
+        TestSupport::writeFile(path("padded.dpx"), padded);
+        QVERIFY(runConvert({"--apply", identity, path("padded.dpx"), path("unpadded.dpx")}).exitCode == 0);
+        QCOMPARE(TestSupport::readFile(path("unpadded.dpx")).mid(2048), big.mid(2048));
+        QByteArray oneRow = big.left(2048 + 96 * 4);
+        putBig(oneRow, 776, 4, 1);
+        putBig(oneRow, 780 + 32, 4, 0xfffffff0u);
+        TestSupport::writeFile(path("one-row.dpx"), oneRow);
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        DpxReader reader;
+        std::vector<quint16> codes(96 * 4);
+        QVERIFY2(reader.open(path("one-row.dpx")) && reader.readRow(codes.data()), qPrintable(reader.errorString()));
+        getrusage(RUSAGE_SELF, &after);
+        QVERIFY2(after.ru_maxrss - before.ru_maxrss < 256 * 1024, qPrintable(QString::number(after.ru_maxrss - before.ru_maxrss)));
 
         // RGBA keeps its alpha; 16 bits stay 16 bits, within a code of ocioconvert.
         QVERIFY(TestSupport::runProcess("convert", {"-size", "32x16", "gradient:#103060-#f0c080", "-alpha", "set", "-channel", "A",
