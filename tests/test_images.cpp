@@ -397,6 +397,27 @@ private slots:
             QVERIFY(qAlpha(q) == qAlpha(p) && qRed(q) == 255 - qRed(p) && qGreen(q) == 255 - qGreen(p) && qBlue(q) == 255 - qBlue(p));
         }
 
+        // A 16-bit RGBA TIFF of 1600 x 1000 (its rows copied as they are both ways; its 12.8 MB written out while
+        // still being written): every code inverted exactly, alpha kept.
+        QImage big16(1600, 1000, QImage::Format_RGBA64);
+        for (int y = 0; y < big16.height(); ++y) {
+            auto *line = reinterpret_cast<QRgba64 *>(big16.scanLine(y));
+            for (int x = 0; x < big16.width(); ++x)
+                line[x] = QRgba64::fromRgba64(quint16(x * 41 + y), quint16(y * 65), quint16((x ^ y) * 7), quint16(x * y));
+        }
+        QVERIFY(big16.save(path("wide16.tif")));
+        QVERIFY(runConvert({"--apply", invert, path("wide16.tif"), path("wide-out.tif")}).exitCode == 0);
+        const QImage big16Out = QImage(path("wide-out.tif")).convertToFormat(QImage::Format_RGBA64);
+        QVERIFY(big16Out.size() == big16.size());
+        for (int y = 0; y < big16.height(); ++y) {
+            const auto *a = reinterpret_cast<const QRgba64 *>(big16.constScanLine(y));
+            const auto *b = reinterpret_cast<const QRgba64 *>(big16Out.constScanLine(y));
+            for (int x = 0; x < big16.width(); ++x)
+                QVERIFY2(b[x].red() == 65535 - a[x].red() && b[x].green() == 65535 - a[x].green()
+                             && b[x].blue() == 65535 - a[x].blue() && b[x].alpha() == a[x].alpha(),
+                         qPrintable(QString("%1,%2").arg(x).arg(y)));
+        }
+
         // The steps after the LUT apply too: a cube that does nothing, then the inverting one, is the inverting
         // one; a grade after it is the grade.
         const QString nothing = TestSupport::writeFile(path("nothing.cube"), "LUT_3D_SIZE 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n0 0 1\n1 0 1\n0 1 1\n1 1 1\n");
