@@ -82,9 +82,13 @@ bool readBmpHeader(int fd, qint64 fileSize, BmpHeader *h)
     if (fileSize < qint64(sizeof header) || !readAt(fd, 0, header, sizeof header))
         return false;
     h->dataOffset = qFromLittleEndian<quint32>(header + 10);
-    if (qFromLittleEndian<quint32>(header + 14) == 12) {
-        h->width = qFromLittleEndian<quint16>(header + 18);
-        h->height = qFromLittleEndian<quint16>(header + 20);
+    // Read as the toolkit's decoder reads it: a header of a size it does not
+    // know (40, 64, 108 and 124 bytes it does) is taken for the old 12-byte
+    // one, of signed 16-bit sizes and no compression.
+    const quint32 size = qFromLittleEndian<quint32>(header + 14);
+    if (size != 40 && size != 64 && size != 108 && size != 124) {
+        h->width = qFromLittleEndian<qint16>(header + 18);
+        h->height = qFromLittleEndian<qint16>(header + 20);
         h->bits = qFromLittleEndian<quint16>(header + 24);
     } else {
         h->width = qFromLittleEndian<qint32>(header + 18);

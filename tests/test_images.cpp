@@ -671,11 +671,17 @@ private slots:
     {
         const QString lut = invertCube(), in = picture("good.png", 20, 10);
         const QByteArray png = TestSupport::readFile(in);
+        // A BMP header of a size the toolkit does not know, which it reads as the old 12-byte header (of 100 x 100
+        // pixels here), and no pixels.
+        QByteArray oldHeader = QByteArray("BM") + QByteArray(8, '\0') + QByteArray("\x22\0\0\0\x14\0\0\0\x64\0\x64\0\x01\0\x18\0", 16);
+        oldHeader += QByteArray(34 - oldHeader.size(), '\0');
         // A header that claims 100,000 x 100,000 pixels, with the data of four rows.
         const QString huge = CHROMADUCT_SOURCE_DIR "/tests/fuzz/regressions/hald-header-100000x100000.png";
         const struct { QStringList arguments; int status; int named; const char *reason; } cases[] = {
             {{"--apply", lut, TestSupport::writeFile(path("cut.png"), png.left(png.size() / 2)), path("o.png")}, 1, 2, "cannot decode the PNG image"},
             {{"--apply", lut, huge, path("o.png")}, 1, 2, "100000 x 100000 pixels: more than 1073741824 pixels, the most --apply takes"},
+            {{"--apply", lut, TestSupport::writeFile(path("old-header.bmp"), oldHeader), path("o.png")}, 1, 2,
+             "cannot load the image: the file ends before the image does: it holds 0 of its 100 rows"},
             {{"--apply", lut, TestSupport::writeFile(path("text.png"), "LUT_3D_SIZE 2\n"), path("o.png")}, 1, 2, "not a PNG, TIFF, OpenEXR, JPEG or BMP image"},
             {{"--apply", path("missing.cube"), in, path("o.png")}, 1, 1, "cannot open"},
             {{"--apply", lut, in, path("o.webp")}, 2, 3, "the picture's type comes from its extension"},
