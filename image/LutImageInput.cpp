@@ -6,6 +6,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <vector>
 
 #include <unistd.h>
@@ -78,15 +79,21 @@ struct BmpHeader
 
 bool readBmpHeader(int fd, qint64 fileSize, BmpHeader *h)
 {
+    // The file header and the sizes, depth and compression of the info
+    // header: 26 bytes for the old 12-byte info header, 34 for the others.
     uchar header[34] = {};
-    if (fileSize < qint64(sizeof header) || !readAt(fd, 0, header, sizeof header))
+    const size_t held = size_t(std::min<qint64>(fileSize, qint64(sizeof header)));
+    if (held < 26 || !readAt(fd, 0, header, held))
         return false;
     h->dataOffset = qFromLittleEndian<quint32>(header + 10);
     // Read as the toolkit's decoder reads it: a header of a size it does not
     // know (40, 64, 108 and 124 bytes it does) is taken for the old 12-byte
     // one, of signed 16-bit sizes and no compression.
     const quint32 size = qFromLittleEndian<quint32>(header + 14);
-    if (size != 40 && size != 64 && size != 108 && size != 124) {
+    const bool known = size == 40 || size == 64 || size == 108 || size == 124;
+    if (known && held < sizeof header)
+        return false;
+    if (!known) {
         h->width = qFromLittleEndian<qint16>(header + 18);
         h->height = qFromLittleEndian<qint16>(header + 20);
         h->bits = qFromLittleEndian<quint16>(header + 24);
