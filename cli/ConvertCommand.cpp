@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -505,16 +506,19 @@ bool spoolStandardInput(QTemporaryFile *spool, QString *reason)
 }
 
 // The request of one input: the run's settings with the input's file, its
-// standard input copied to spool for "-". Prints the failure and returns
-// false when standard input cannot be read.
-bool requestFor(const QString &input, const LutConversion::Request &settings, QTemporaryFile *spool,
-                LutConversion::Request *request)
+// standard input copied to a spool file for "-" (made only then: making one
+// looks up the temporary folder). Prints the failure and returns false when
+// standard input cannot be read.
+bool requestFor(const QString &input, const LutConversion::Request &settings,
+                std::unique_ptr<QTemporaryFile> *spoolFile, LutConversion::Request *request)
 {
     *request = settings;
     request->input = input;
     request->inputName = LutConversion::inputName(input);
     if (input == QLatin1String(kStandardStream)) {
         QString reason;
+        spoolFile->reset(new QTemporaryFile);
+        QTemporaryFile *spool = spoolFile->get();
         if (!spoolStandardInput(spool, &reason)) {
             printError(request->inputName, QStringLiteral("cannot be read: %1").arg(reason));
             return false;
@@ -532,7 +536,7 @@ bool requestFor(const QString &input, const LutConversion::Request &settings, QT
 bool readInput(const QString &input, const LutConversion::Request &settings, Read_LUTFile *lut,
                const LutFormat **used = nullptr)
 {
-    QTemporaryFile spool;
+    std::unique_ptr<QTemporaryFile> spool;
     LutConversion::Request request;
     if (!requestFor(input, settings, &spool, &request))
         return false;
@@ -551,7 +555,7 @@ bool readInput(const QString &input, const LutConversion::Request &settings, Rea
 int convertOne(const QString &input, const QString &output, const LutConversion::Request &settings,
                QSet<QString> *written)
 {
-    QTemporaryFile spool;
+    std::unique_ptr<QTemporaryFile> spool;
     LutConversion::Request request;
     if (!requestFor(input, settings, &spool, &request))
         return kExitReadFailed;
@@ -702,7 +706,7 @@ bool readLutToApply(const QString &lutPath, LutConversion::Request settings, Rea
     settings.bake = true;
     // The LUT and the steps after it (--then, the grades, the ranges), as one
     // transform evaluated at every pixel.
-    QTemporaryFile spool;
+    std::unique_ptr<QTemporaryFile> spool;
     LutConversion::Request request;
     if (!requestFor(lutPath, settings, &spool, &request))
         return false;
@@ -807,7 +811,7 @@ int compareFiles(const QStringList &files, const LutConversion::Request &setting
     Read_LUTFile luts[2];
     QString names[2];
     for (int f = 0; f < 2; ++f) {
-        QTemporaryFile spool;
+        std::unique_ptr<QTemporaryFile> spool;
         LutConversion::Request request;
         if (!requestFor(files[f], *requests[f], &spool, &request))
             return kExitNotCompared;

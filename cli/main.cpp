@@ -1,6 +1,7 @@
 #include "cli/ConvertCommand.h"
 #include "lut/LutFileNames.h"
 #include "lut/LutImageCodec.h"
+#include "lut/LutLog.h"
 #include "lut/LutMemory.h"
 
 #include <QCoreApplication>
@@ -40,9 +41,15 @@ int main(int argc, char *argv[])
         drawsText = drawsText || std::strcmp(argv[i], "--preview") == 0 || std::strncmp(argv[i], "--preview=", 10) == 0;
     const std::unique_ptr<QCoreApplication> app = LutImageCodec::application(argc, argv, drawsText);
     // The readers' diagnostics ("file:-----" ...) would drown the one-line
-    // messages on stderr, which say all there is to say; QT_LOGGING_RULES can
-    // still turn them back on. The toolkit's warnings stay visible.
-    QLoggingCategory::setFilterRules(QStringLiteral("chromaduct.*=false"));
+    // messages on stderr, which say all there is to say; QT_LOGGING_RULES or
+    // QT_LOGGING_CONF can still turn them back on (the environment's rules
+    // come after the program's). Without either nothing can, and they are
+    // silenced without reading the rules at all. The toolkit's warnings stay
+    // visible.
+    if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES") && qEnvironmentVariableIsEmpty("QT_LOGGING_CONF"))
+        LutLog::silence();
+    else
+        QLoggingCategory::setFilterRules(QStringLiteral("chromaduct.*=false"));
     // The arguments as the system gave them: a file name that is not UTF-8
     // keeps its bytes (QCoreApplication::arguments() would replace them).
     return ConvertCommand::run(LutFileNames::arguments(argc, argv));

@@ -153,12 +153,12 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
         if (std::memchr(line.constData(), '\0', size_t(line.size())))
             return fail(QStringLiteral("line %1: binary data, not cube text").arg(in.lineNumber()));
         if (line.startsWith('#') || line.startsWith('x')) {
-            qCDebug(lcLutRead) << "skipped:" << line;
+            lutReadDebug() << "skipped:" << line;
             continue;
         }
         switch (keywordOf(line, &arguments)) {
         case Keyword::Title:
-            qCDebug(lcLutRead) << "TITLE:" << line;
+            lutReadDebug() << "TITLE:" << line;
             break;
         case Keyword::Size3D:
             if (!sizeLine("LUT_3D_SIZE", true))
@@ -214,7 +214,7 @@ bool Read_LUTFile::readCube(QString fileName, bool headerOnly)
             break;
         case Keyword::None:
             if (!startsLikeANumber(line)) {
-                qCDebug(lcLutRead) << "skipped:" << line;
+                lutReadDebug() << "skipped:" << line;
                 break;
             }
             // Without a size line, every data line counts towards the size,

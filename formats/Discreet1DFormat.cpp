@@ -127,7 +127,7 @@ bool Read_LUTFile::readDiscreet1D(QString fileName, bool headerOnly)
         if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1Char('#'))) {
-            qCDebug(lcLutRead) << "#:" << line;
+            lutReadDebug() << "#:" << line;
             continue;
         }
         if (line.startsWith(QLatin1String("LUT:"))) {

@@ -96,7 +96,7 @@ bool Read_LUTFile::readHoudini(QString fileName, bool headerOnly)
             if (lengthCount < 1)
                 return fail(QStringLiteral("line %1: Length needs a number").arg(n));
         } else if (keyword == "Format" || keyword == "To" || keyword == "Black" || keyword == "White") {
-            qCDebug(lcLutRead) << "#:" << line;
+            lutReadDebug() << "#:" << line;
         } else {
             return fail(QStringLiteral("line %1: \"%2\" is no header keyword").arg(n).arg(QString::fromLatin1(keyword.left(40))));
         }

@@ -47,14 +47,14 @@ bool Read_LUTFile::readPandora(QString fileName, bool headerOnly)
         if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1Char('#'))) {
-            qCDebug(lcLutRead) << "#:" << line;
+            lutReadDebug() << "#:" << line;
         } else if (line.startsWith(QLatin1String("channel"))) {
             if (strippedKeywordLine(line, QStringLiteral("channel")) != QLatin1String("3d"))
                 return fail(QStringLiteral("line %1: only \"channel 3d\" files are 3D LUTs").arg(in.lineNumber()));
         } else if (line.startsWith(QLatin1String("format"))) {
-            qCDebug(lcLutRead) << "format:" << line;
+            lutReadDebug() << "format:" << line;
         } else if (line.startsWith(QLatin1String("values"))) {
-            qCDebug(lcLutRead) << "values:" << line;
+            lutReadDebug() << "values:" << line;
             break;
         } else if (line.startsWith(QLatin1String("in"))) {
             long long points = 0;
@@ -83,7 +83,7 @@ bool Read_LUTFile::readPandora(QString fileName, bool headerOnly)
                 domainMax3D[k] = maximum;
             }
         } else {
-            qCDebug(lcLutRead) << "unkown:" << line;
+            lutReadDebug() << "unkown:" << line;
         }
     }
 

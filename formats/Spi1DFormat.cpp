@@ -52,7 +52,7 @@ bool Read_LUTFile::readSpi1D(QString fileName, bool headerOnly)
         if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1String("Version"))) {
-            qCDebug(lcLutRead) << "#:" << line;
+            lutReadDebug() << "#:" << line;
         } else if (line.startsWith(QLatin1String("From"))) {
             if (LutScan::scan(afterKeyword(line, QStringLiteral("From")), "%lf %lf", &lo, &hi) < 2)
                 return fail(QStringLiteral("line %1: From needs two numbers").arg(in.lineNumber()));

@@ -34,7 +34,7 @@ bool Read_LUTFile::readSpi3D(QString fileName, bool headerOnly)
             return fail(QStringLiteral("no \"SPILUT\" line"));
         const QByteArray line = in.readRawLine().trimmed();
         if (line.startsWith("SPILUT")) {
-            qCDebug(lcLutRead) << "#:" << line;
+            lutReadDebug() << "#:" << line;
             break;
         }
     }
@@ -106,11 +106,11 @@ bool Read_LUTFile::readSpi3D(QString fileName, bool headerOnly)
             if (data.converted == 0)
                 return true;
             if (data.converted < 6) {
-                qCDebug(lcLutRead) << "spi3d: incomplete data line" << lineNumber << "skipped";
+                lutReadDebug() << "spi3d: incomplete data line" << lineNumber << "skipped";
                 return true;
             }
             if (unsigned(data.i) >= unsigned(size) || unsigned(data.j) >= unsigned(size) || unsigned(data.k) >= unsigned(size)) {
-                qCDebug(lcLutRead) << "spi3d: line" << lineNumber << "indices outside the cube, skipped";
+                lutReadDebug() << "spi3d: line" << lineNumber << "indices outside the cube, skipped";
                 return true;
             }
             storeEntry3D(data.i, data.j, data.k, data.r, data.g, data.b, domainMin3D, domainMax3D);

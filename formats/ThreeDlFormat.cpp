@@ -118,7 +118,7 @@ bool Read_LUTFile::read3dl(QString fileName, bool headerOnly)
         const bool settled = size3D >= 1 && !(domainMax3D[0] < 1.1f) && !afterMesh;
         switch (classify(line, &fields, !settled)) {
         case LineKind::Comment:
-            qCDebug(lcLutRead) << "#:" << line;
+            lutReadDebug() << "#:" << line;
             break;
         case LineKind::Mesh: {
             // "Mesh i o": a cube of 2^i + 1 points, output values of o bits.

@@ -85,7 +85,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
         if (line.isEmpty())
             continue;
         if (!line.startsWith(QLatin1Char('#'))) {
-            qCDebug(lcLutRead) << "unkown" << line;
+            lutReadDebug() << "unkown" << line;
             continue;
         }
         // The keyword is the second field, so "#" must stand alone before it.
@@ -96,7 +96,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
 
         if (keyword == QLatin1String("iDims") || keyword == QLatin1String("oDims")) {
             if (fields.size() >= 3 && fields.at(2) != QLatin1String("3")) {
-                qCDebug(lcLutRead) << "unsupported dimensions:" << line;
+                lutReadDebug() << "unsupported dimensions:" << line;
                 stop = true;
             }
         } else if (keyword == QLatin1String("width")) {
@@ -107,7 +107,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
             rest.remove(QStringLiteral("width"));
             int w[3] = {0, 0, 0};
             if (LutScan::scan(rest, "%d %d %d", &w[0], &w[1], &w[2]) == 0 || w[0] != w[1] || w[1] != w[2]) {
-                qCDebug(lcLutRead) << "unusable width line:" << line;
+                lutReadDebug() << "unusable width line:" << line;
                 stop = true;
                 continue;
             }
@@ -124,7 +124,7 @@ bool Read_LUTFile::readTruelightCube(QString fileName, bool /*headerOnly: always
             rest.remove(QStringLiteral("lutLength"));
             int length = 0;
             if (LutScan::scan(rest, "%d", &length) == 0) {
-                qCDebug(lcLutRead) << "unusable lutLength line:" << line;
+                lutReadDebug() << "unusable lutLength line:" << line;
                 stop = true;
                 continue;
             }

@@ -79,7 +79,7 @@ bool Read_LUTFile::readVf(QString fileName, bool headerOnly)
             data = true;
             break;
         } else {
-            qCDebug(lcLutRead) << "vf: line" << number << "read past";
+            lutReadDebug() << "vf: line" << number << "read past";
         }
     }
     if (n == 0)

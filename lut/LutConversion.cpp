@@ -162,7 +162,7 @@ Result prepare(const Request &request, const Read_LUTFile &lut, const QSet<QStri
         return failure(Status::WriteFailed, outName,
                        QStringLiteral("the %1 format has no writer").arg(QLatin1String(outFormat->name)));
     // Two inputs of one run that map to one name: the first one's file stays.
-    if (written && output != QLatin1String(kStandardStream) && written->contains(QFileInfo(output).absoluteFilePath()))
+    if (written && output != QLatin1String(kStandardStream) && written->contains(LutFileNames::absolutePath(output)))
         return failure(Status::WriteFailed, outName,
                        QStringLiteral("already written from another input of this run; %1 is not written over it")
                            .arg(inName));
@@ -632,7 +632,7 @@ Result convertUnguarded(const Request &request, QSet<QString> *written, Stage *s
         return failed;
     }
     if (written)
-        written->insert(QFileInfo(output).absoluteFilePath());
+        written->insert(LutFileNames::absolutePath(output));
     return result;
 }
 

@@ -1,8 +1,10 @@
 #include "lut/LutFileNames.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -181,6 +183,21 @@ bool makePath(const QString &path, QString *error)
         return false;
     }
     return true;
+}
+
+QString absolutePath(const QString &path)
+{
+    if (path.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(path);
+    // The working folder as the system names it, however long.
+    QByteArray folder(256, '\0');
+    while (!::getcwd(folder.data(), size_t(folder.size()))) {
+        if (errno != ERANGE || folder.size() >= (1 << 20))
+            return QDir::cleanPath(path);
+        folder.resize(folder.size() * 2);
+    }
+    folder.truncate(int(std::strlen(folder.constData())));
+    return QDir::cleanPath(fromBytes(folder) + QLatin1Char('/') + path);
 }
 
 QByteArray identity(const QString &path)

@@ -41,6 +41,10 @@ bool isDirectory(const QString &path);
 // Makes the folder and every missing folder above it; false with the
 // system's reason.
 bool makePath(const QString &path, QString *error);
+// path made absolute (against the working folder) and cleaned of "." and
+// ".." parts, as QFileInfo::absoluteFilePath() makes it, with the working
+// folder's name kept in its own bytes. No link is followed.
+QString absolutePath(const QString &path);
 // What the file at path is, as the system tells files apart (its device and
 // inode): two names of one file give the same identity. Empty when path
 // names no file.

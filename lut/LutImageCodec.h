@@ -86,9 +86,9 @@ bool writePreview(const Read_LUTFile &lut, const QString &outPath, const Preview
 // platform, made by the image module, which has Qt Gui, when the module
 // can be had. Null otherwise: reading, converting and writing need no
 // application object (making one costs milliseconds at start-up), and the
-// locale is taken from the environment here as the object would take it,
-// so that text and file names are encoded alike. Called before anything
-// else of Qt is used.
+// locale's character set and message language are taken from the
+// environment here as the object would take them, so that text and file
+// names are encoded alike. Called before anything else of Qt is used.
 std::unique_ptr<QCoreApplication> application(int &argc, char **argv, bool drawsText);
 
 // What the module gives: the functions above but rasterFormat.

@@ -31,7 +31,7 @@ bool LutTextInput::open(const QString &path)
 {
     close();
     m_path = path;
-    qCDebug(lcLutRead) << "file:-----" << path;
+    lutReadDebug() << "file:-----" << path;
     m_error.clear();
     // By the name's own bytes; a folder is refused with the system's reason.
     return LutFileNames::openForReading(m_file, path, &m_error);

@@ -73,7 +73,7 @@ bool Read_LUTFile::readLut(LutFileOptions &options, bool headerOnly)
     } else {
         defaultOrder = true;
     }
-    qCDebug(lcLutRead).noquote() << (options.defaultOrder ? "true" : "false") << (dataOrderRGB ? "true" : "false")
+    lutReadDebug().noquote() << (options.defaultOrder ? "true" : "false") << (dataOrderRGB ? "true" : "false")
                        << (tableOrderRGB ? "true" : "false");
     errorString.clear();
     bakeRead = options.bake;

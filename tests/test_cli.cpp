@@ -363,6 +363,28 @@ private slots:
         }
     }
 
+    // Names relative to the working folder: two inputs whose outputs are one
+    // file under different spellings are caught. The readers' diagnostics
+    // stay off unless the environment's logging rules turn them on.
+    void relativeNamesAndDiagnostics()
+    {
+        QDir().mkpath(path("rel/sub"));
+        file("rel/a.cube", cubeFile(2));
+        file("rel/sub/a.cube", cubeFile(3));
+        const auto run = [this](const QStringList &env, const QStringList &arguments) {
+            return TestSupport::runProcess("env", QStringList{"-C", path("rel")} + env
+                                                      + QStringList{TestSupport::convertPath()} + arguments);
+        };
+        ProcessResult r = run({}, {"--out-dir", "out", "a.cube", "sub/a.cube"});
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(r.err, QByteArray("chromaduct-convert: out/a.cube: already written from another input of this run; "
+                                   "sub/a.cube is not written over it\n"));
+        r = run({}, {"a.cube", "./sub/../b.cube", "-s", "3"});
+        QVERIFY(r.exitCode == 0 && r.err.isEmpty() && QFileInfo::exists(path("rel/b.cube")));
+        r = run({"QT_LOGGING_RULES=chromaduct.read=true"}, {"a.cube", "c.cube"});
+        QVERIFY2(r.exitCode == 0 && r.err.contains("file:----- \"a.cube\""), r.err);
+    }
+
     // Numbers are read and written with a point under any locale; a BOM and
     // CRLF line ends change nothing.
     void localeBomAndCrLf()
