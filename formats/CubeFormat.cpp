@@ -85,15 +85,17 @@ int entryValues(const QByteArray &line, float *w, bool mesh, int meshScale)
     if (!startsLikeANumber(line))
         return 0;
     int converted;
+    int fields;
     if (!mesh) {
-        converted = LutScan::scan(line, "%f %f %f", &w[0], &w[1], &w[2]);
+        converted = LutScan::floatFields(line.constData(), line.size(), w, 3, &fields);
     } else {
         int iv[3] = {0, 0, 0};
         converted = LutScan::scan(line, "%d %d %d", &iv[0], &iv[1], &iv[2]);
         for (int c = 0; c < converted; ++c)
             w[c] = float(iv[c]) / float(meshScale);
+        fields = LutScan::fieldCount(line);
     }
-    return converted == 3 && LutScan::fieldCount(line) == 3 ? 3 : -1;
+    return converted == 3 && fields == 3 ? 3 : -1;
 }
 
 bool domainIsValid(const float lo[3], const float hi[3])

@@ -495,17 +495,18 @@ int scan(const char *text, int length, const char *pattern, std::initializer_lis
     return converted;
 }
 
-int fieldCount(const QByteArray &line)
+namespace {
+
+// The fields that start in [p, end): a field starts at each non-blank that
+// follows a blank, or p itself when blankBefore says what precedes it is
+// one. Eight characters at a time: a flag (0x80) per blank byte, compared
+// with the flags of the bytes before.
+int fieldStarts(const char *p, const char *end, bool startsAfterBlank)
 {
-    // A field starts at each non-blank that follows a blank or the start of
-    // the line. Eight characters at a time: a flag (0x80) per blank byte,
-    // compared with the flags of the bytes before.
     constexpr quint64 kHigh = 0x8080808080808080ULL;
     constexpr quint64 kLow = ~kHigh;
-    const char *p = line.constData();
-    const char *end = p + line.size();
     int count = 0;
-    quint64 blankBefore = 0x80; // the start counts as a blank
+    quint64 blankBefore = startsAfterBlank ? 0x80 : 0;
     for (; end - p >= 8; p += 8) {
         const quint64 word = qFromLittleEndian<quint64>(p);
         const quint64 low = word & kLow;
@@ -526,6 +527,33 @@ int fieldCount(const QByteArray &line)
         previousBlank = blank;
     }
     return count;
+}
+
+} // namespace
+
+int fieldCount(const QByteArray &line)
+{
+    return fieldStarts(line.constData(), line.constData() + line.size(), true);
+}
+
+int floatFields(const char *text, int length, float *values, int count, int *fields)
+{
+    const char *p = text;
+    const char *end = text + (length > 0 ? length : 0);
+    int converted = 0;
+    // Whether each number after the first came after blanks: then each began
+    // a field of its own, and what follows the last one tells the rest.
+    bool apart = true;
+    for (; converted < count; ++converted) {
+        const char *before = p;
+        while (p < end && isBlank(*p))
+            ++p;
+        apart = apart && (converted == 0 || p != before);
+        if (!parseRealFast(p, text, end, values[converted]))
+            break;
+    }
+    *fields = converted == count && apart ? count + fieldStarts(p, end, false) : fieldStarts(text, end, true);
+    return converted;
 }
 
 int scanString(const QString &text, const char *pattern, std::initializer_list<Target> targets)

@@ -56,6 +56,11 @@ int scan(const QString &text, const char *pattern, T *...targets)
 // The number of fields of a line split at runs of white space.
 int fieldCount(const QByteArray &line);
 
+// A data line of count real numbers in one pass: returns what
+// scan(text, "%f %f ...") with count conversions returns, with the values
+// as it stores them, and sets *fields to the line's fieldCount.
+int floatFields(const char *text, int length, float *values, int count, int *fields);
+
 } // namespace LutScan
 
 // Decodes the first eight characters of text as four two-digit hexadecimal

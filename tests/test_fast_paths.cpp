@@ -153,6 +153,20 @@ void TestFastPaths::scannerMatchesTheGeneralConversion()
         QCOMPARE(LutScan::scan(line, "%lf %lf %lf", &fd[0], &fd[1], &fd[2]),
                  LutScan::scan(line, " %lf %lf %lf", &gd[0], &gd[1], &gd[2]));
         QVERIFY2(std::memcmp(fd, gd, sizeof fd) == 0, line.constData());
+        // A data line in one pass: what the pattern and the field count say,
+        // also where tokens touch ("1-2") or blanks end the line.
+        QByteArray touching = line;
+        if (random.bounded(2))
+            touching = randomToken(random) + randomToken(random) + ' ' + line;
+        for (const QByteArray &text : {line, touching, line.trimmed()}) {
+            float sf[3] = {4, 5, 6}, pf[3] = {4, 5, 6};
+            int fields = -1;
+            QCOMPARE(LutScan::floatFields(text.constData(), text.size(), sf, 3, &fields),
+                     LutScan::scan(text, "%f %f %f", &pf[0], &pf[1], &pf[2]));
+            QVERIFY2(fields == LutScan::fieldCount(text), text.constData());
+            for (int c = 0; c < 3; ++c)
+                QVERIFY2(sameBits(sf[c], pf[c]), text.constData());
+        }
     }
 }
 
