@@ -140,9 +140,9 @@ struct LineValues
 
 } // namespace
 
+template <typename Store>
 Read_LUTFile::EntriesRead Read_LUTFile::readEntryLines(LutTextInput &in, qint64 total, float v[3],
-                                                       const EntryValues &values, bool parallel,
-                                                       const std::function<void(qint64, const float *)> &store,
+                                                       const EntryValues &values, bool parallel, Store store,
                                                        qint64 *stored)
 {
     qint64 &entries = *stored;
@@ -165,7 +165,7 @@ Read_LUTFile::EntriesRead Read_LUTFile::readEntryLines(LutTextInput &in, qint64 
                 return true;
             for (int c = 0; c < parsed.count && c < 3; ++c)
                 v[c] = parsed.values[c];
-            store(entries, v);
+            store(v);
             return ++entries < total;
         });
     if (malformed)
@@ -186,11 +186,19 @@ Read_LUTFile::EntriesRead readTable3D(Read_LUTFile &lut, LutTextInput &in, float
     const int n = lut.size3D;
     const qint64 total = n > 0 ? qint64(n) * n * n : 0;
     qint64 stored = 0;
+    // The indices of the next entry, the last one fastest.
+    int a = 0, b = 0, c = 0;
     const Read_LUTFile::EntriesRead result = lut.readEntryLines(
         in, total, v, values, parallel,
-        [&](qint64 e, const float *w) {
-            lut.storeEntry3D(int(e / (qint64(n) * n)), int(e / n % n), int(e % n), w[0], w[1], w[2], lut.domainMin3D,
-                             lut.domainMax3D);
+        [&](const float *w) {
+            lut.storeEntry3D(a, b, c, w[0], w[1], w[2], lut.domainMin3D, lut.domainMax3D);
+            if (++c == n) {
+                c = 0;
+                if (++b == n) {
+                    b = 0;
+                    ++a;
+                }
+            }
         },
         &stored);
     if (result == Read_LUTFile::EntriesRead::Truncated)
@@ -208,7 +216,7 @@ Read_LUTFile::EntriesRead readTable1D(Read_LUTFile &lut, LutTextInput &in, float
     qint64 stored = 0;
     const Read_LUTFile::EntriesRead result = lut.readEntryLines(
         in, qMax(n, 0), v, values, parallel,
-        [&](qint64 e, const float *w) { lut.storeEntry1D(int(e), w[0], w[1], w[2], lut.domainMin1D, lut.domainMax1D); },
+        [&, i = 0](const float *w) mutable { lut.storeEntry1D(i++, w[0], w[1], w[2], lut.domainMin1D, lut.domainMax1D); },
         &stored);
     if (result == Read_LUTFile::EntriesRead::Truncated)
         lut.fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(stored).arg(n));
