@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -32,6 +34,131 @@ void runCaught(const std::function<void(int)> &body, int worker, std::mutex &mut
     }
 }
 
+// The work of one run() call: how many of its workers have not ended.
+class Latch
+{
+public:
+    explicit Latch(int count) : m_remaining(count) {}
+
+    void arrive()
+    {
+        // Notified under the lock: the waiter cannot return, and end the
+        // latch, before this call is done with it.
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (--m_remaining == 0)
+            m_ended.notify_all();
+    }
+
+    void wait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ended.wait(lock, [this] { return m_remaining == 0; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    int m_remaining;
+};
+
+// The threads run() hands its workers to, kept from one call to the next:
+// starting a thread costs tens of microseconds here, and a conversion
+// splits its work a dozen times. A call takes threads that are idle and
+// starts new ones when there are too few, so no worker ever waits for
+// another call's work to end. Threads stay until the process ends.
+class Crew
+{
+public:
+    // Runs work on a kept thread, then calls latch->arrive(); false (work
+    // not run) when no thread can be had.
+    bool start(std::function<void()> work, Latch *latch)
+    {
+        Member *member = nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_idle.empty()) {
+                member = m_idle.back();
+                m_idle.pop_back();
+            }
+        }
+        if (!member) {
+            try {
+                auto fresh = std::make_unique<Member>();
+                {
+                    // Room for every member to be idle at once: going back
+                    // to idle never allocates.
+                    const std::lock_guard<std::mutex> lock(m_mutex);
+                    m_idle.reserve(size_t(m_members) + 1);
+                    ++m_members;
+                }
+                try {
+                    std::thread(&Crew::serve, this, fresh.get()).detach();
+                } catch (...) {
+                    const std::lock_guard<std::mutex> lock(m_mutex);
+                    --m_members;
+                    throw;
+                }
+                member = fresh.release();
+            } catch (const std::system_error &) {
+                return false;
+            } catch (const std::bad_alloc &) {
+                return false;
+            }
+        }
+        {
+            const std::lock_guard<std::mutex> lock(member->mutex);
+            member->work = std::move(work);
+            member->latch = latch;
+        }
+        member->given.notify_one();
+        return true;
+    }
+
+private:
+    struct Member
+    {
+        std::mutex mutex;
+        std::condition_variable given;
+        std::function<void()> work;
+        Latch *latch = nullptr;
+    };
+
+    void serve(Member *self)
+    {
+        for (;;) {
+            std::function<void()> work;
+            Latch *latch;
+            {
+                std::unique_lock<std::mutex> lock(self->mutex);
+                self->given.wait(lock, [self] { return bool(self->work); });
+                work = std::move(self->work);
+                self->work = nullptr;
+                latch = self->latch;
+            }
+            work(); // runCaught: never throws
+            work = nullptr;
+            // Idle again before the caller learns the work is done, so that
+            // its next call finds this thread.
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                m_idle.push_back(self);
+            }
+            latch->arrive();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::vector<Member *> m_idle;
+    int m_members = 0;
+};
+
+// Never destroyed: its threads wait on it until the process ends.
+Crew &crew()
+{
+    static Crew *const kept = new Crew;
+    return *kept;
+}
+
 } // namespace
 
 int threads()
@@ -39,7 +166,11 @@ int threads()
     if (serialThread)
         return 1;
     const int count = threadCount.load();
-    return count > 0 ? count : std::max(1, QThread::idealThreadCount());
+    if (count > 0)
+        return count;
+    // The processors, asked once: the system reads them from a file.
+    static const int processors = std::max(1, QThread::idealThreadCount());
+    return processors;
 }
 
 void setThreads(int count)
@@ -69,23 +200,25 @@ void run(int workers, const std::function<void(int worker)> &body)
     }
     std::mutex mutex;
     std::exception_ptr first;
-    // Room for every thread first: only starting one can fail below.
-    std::vector<std::thread> pool;
+    Latch latch(workers - 1);
+    // Room first: only handing a worker to a thread can fail below.
     std::vector<int> unstarted;
-    pool.reserve(size_t(workers - 1));
     unstarted.reserve(size_t(workers - 1));
     for (int w = 1; w < workers; ++w) {
+        bool started = false;
         try {
-            pool.emplace_back([&body, &mutex, &first, w] { runCaught(body, w, mutex, first); });
-        } catch (const std::system_error &) {
-            unstarted.push_back(w);
+            started = crew().start([&body, &mutex, &first, w] { runCaught(body, w, mutex, first); }, &latch);
+        } catch (const std::bad_alloc &) {
         }
+        if (!started)
+            unstarted.push_back(w);
     }
     runCaught(body, 0, mutex, first);
-    for (const int w : unstarted)
+    for (const int w : unstarted) {
         runCaught(body, w, mutex, first);
-    for (std::thread &thread : pool)
-        thread.join();
+        latch.arrive();
+    }
+    latch.wait();
     if (first)
         std::rethrow_exception(first);
 }

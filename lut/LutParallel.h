@@ -19,8 +19,9 @@ class LutTextStream;
 // (std::bad_alloc from a buffer, say) is rethrown on the calling thread
 // once every worker has ended, so the caller can report it instead of the
 // process ending in std::terminate. A thread that cannot be started does
-// not fail the work: its share runs on the calling thread. Every thread is
-// joined before these functions return, on every path.
+// not fail the work: its share runs on the calling thread. Every worker
+// has ended before these functions return, on every path; the threads of
+// run() are kept for the next call, the others joined.
 namespace LutParallel {
 
 // The threads one piece of work uses: one per processor unless set with
