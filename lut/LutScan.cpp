@@ -498,8 +498,8 @@ int scan(const char *text, int length, const char *pattern, std::initializer_lis
 namespace {
 
 // The fields that start in [p, end): a field starts at each non-blank that
-// follows a blank, or p itself when blankBefore says what precedes it is
-// one. Eight characters at a time: a flag (0x80) per blank byte, compared
+// follows a blank, and at p itself when startsAfterBlank says what precedes
+// p is one (or nothing). Eight characters at a time: a flag (0x80) per blank byte, compared
 // with the flags of the bytes before.
 int fieldStarts(const char *p, const char *end, bool startsAfterBlank)
 {

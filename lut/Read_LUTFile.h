@@ -213,12 +213,11 @@ public:
     };
 
     // The loop behind the entry readers: takes lines from in until total
-    // entries have been stored, in file order. A parallel parser runs over blocks of lines on several
-    // threads; otherwise each line is parsed in turn, as a copy that ends
-    // in a NUL, and parsing stops at the last entry. Entries stored are
+    // entries have been stored, calling store(const float *values) for each
+    // entry in file order. A parallel parser runs over blocks of lines on
+    // several threads; otherwise each line is parsed in turn, as a copy that
+    // ends in a NUL, and parsing stops at the last entry. Entries stored are
     // counted in stored.
-    // store is called as void store(const float *values) with the entries
-    // in turn.
     template <typename Store>
     EntriesRead readEntryLines(LutTextInput &in, qint64 total, float working[3], const EntryValues &values,
                                bool parallel, Store store, qint64 *stored);
