@@ -57,6 +57,15 @@ QByteArray randomToken(QRandomGenerator &random)
     QByteArray token;
     if (random.bounded(4) == 0)
         token += '-';
+    if (random.bounded(4) == 0) {
+        // The six-decimal shape most data lines have, or one character off it.
+        token += QByteArray::number(random.bounded(10)) + '.';
+        for (int i = 0; i < 6; ++i)
+            token += char('0' + random.bounded(10));
+        if (random.bounded(4) == 0)
+            token[random.bounded(token.size())] = "0.9e,-+x"[random.bounded(8)];
+        return token;
+    }
     for (int i = random.bounded(9); i > 0; --i)
         token += char('0' + random.bounded(10));
     if (random.bounded(5) != 0) {
