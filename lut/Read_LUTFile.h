@@ -244,16 +244,19 @@ namespace LutStore {
 
 // Clamps x to [lo, hi] (a NaN passes unchanged) and divides by the width;
 // counts the values the clamp changes. A bake read keeps them. The minimum
-// is not subtracted: only a range that starts at 0 maps onto 0..1.
+// is not subtracted: only a range that starts at 0 maps onto 0..1. A width
+// of 1, the usual one, divides nothing (x / 1 is x exactly), which spares
+// three divisions an entry.
 inline float normalise(float x, float lo, float hi, bool keep, long long &clamped)
 {
+    const float width = hi - lo;
     if (x < lo || x > hi) {
-        if (keep)
-            return x / (hi - lo);
-        ++clamped;
-        x = x < lo ? lo : hi;
+        if (!keep) {
+            ++clamped;
+            x = x < lo ? lo : hi;
+        }
     }
-    return x / (hi - lo);
+    return width == 1.0f ? x : x / width;
 }
 
 } // namespace LutStore
