@@ -200,7 +200,10 @@ bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, 
         LutParallel::forRanges(count, 1, [&](qint64 first, qint64 end) {
             QByteArray line = QByteArray::fromRawData(block, 0);
             for (qint64 t = first; t < end; ++t) {
-                Lines &lines = parts[size_t(t)];
+                // The part's lines grow in a vector of this thread's own: the
+                // vectors side by side in parts share cache lines, and every
+                // line added on one thread would take them from the others.
+                Lines lines = std::move(parts[size_t(t)]);
                 lines.clear();
                 // Room for the lines at once (a line of numbers takes more
                 // than 8 bytes): growing step by step would touch fresh
@@ -212,6 +215,7 @@ bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, 
                                           parse(text, lines.back().parsed);
                                           return true;
                                       });
+                parts[size_t(t)] = std::move(lines);
             }
         });
         int consumed = size;
