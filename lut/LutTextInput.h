@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QString>
 
+#include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 // Line-by-line reading of a LUT text file, shared by every text reader.
@@ -68,6 +70,11 @@ public:
     // take stopped, false at the end of the file.
     template <typename Parsed, typename BlockBytes, typename Parse, typename Take>
     bool readLines(bool parallel, BlockBytes blockBytes, Parse parse, Take take);
+    // The same, where the lines of a block parsed on several threads may
+    // also be taken on several threads, part by part, when split allows it
+    // (see LutTextLines::Split); take gets the blocks it does not allow.
+    template <typename Parsed, typename BlockBytes, typename Parse, typename Take, typename Split>
+    bool readLines(bool parallel, BlockBytes blockBytes, Parse parse, Take take, Split &split);
 
     // 1-based number of the line last returned by readLine/readRawLine.
     qint64 lineNumber() const { return m_lineNumber; }
@@ -142,16 +149,53 @@ void forEach(const char *block, int from, int to, QByteArray &line, bool copy, T
 // Blocks smaller than this are parsed on one thread.
 constexpr int kParallelBlock = 1 << 16;
 
+// A line parsed ahead, with where the line after it starts in its block.
+template <typename Parsed>
+struct ParsedLine
+{
+    int next;
+    Parsed parsed;
+};
+
+// What a split took of one part of a block.
+struct PartTaken
+{
+    qint64 lines = 0;     // lines taken, the one that stopped included
+    qint64 items = 0;     // items they gave
+    bool stopped = false; // the part held the last item wanted
+    qint64 last = -1;     // the last of its lines that gave an item; -1: none
+};
+
+// A take that can run on the parts of a block side by side, for lines that
+// each give a known number of items (the entries of a table, say), each
+// stored where its number says. readLines asks it, for every line as it is
+// parsed, how many items the line gives (-1: the line must go through take,
+// in order with the others, and so must its block), and when no line of a
+// block says -1, gives each part its lines with the number of the part's
+// first item, counted from the block's first, on a thread of its own:
+//   int items(const Parsed &) const;
+//   PartTaken takePart(qint64 firstItem, const ParsedLine<Parsed> *lines, qint64 count);
+//   void taken(qint64 items, const Parsed *last); // after the block, on the calling thread
+// takePart takes every line unless one holds the last item wanted; parts
+// after that one may be given their lines too, and must take nothing.
+struct NoSplit
+{
+};
+
 } // namespace LutTextLines
 
 template <typename Parsed, typename BlockBytes, typename Parse, typename Take>
 bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, Take take)
 {
-    struct Line
-    {
-        int next; // where the line after it starts in the block
-        Parsed parsed;
-    };
+    LutTextLines::NoSplit none;
+    return readLines<Parsed>(parallel, blockBytes, parse, take, none);
+}
+
+template <typename Parsed, typename BlockBytes, typename Parse, typename Take, typename Split>
+bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, Take take, Split &split)
+{
+    constexpr bool kSplit = !std::is_same<Split, LutTextLines::NoSplit>::value;
+    using Line = LutTextLines::ParsedLine<Parsed>;
     QByteArray copy;
     copy.reserve(256);
     using Lines = std::vector<Line, LutMemory::Allocator<Line>>;
@@ -197,6 +241,9 @@ bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, 
             starts[size_t(t)] = p;
         }
         parts.resize(size_t(count));
+        // Per part: the items its lines give, and whether one must be taken in order.
+        std::vector<qint64> partItems(size_t(count), 0);
+        std::vector<char> partInOrder(size_t(count), 0);
         LutParallel::forRanges(count, 1, [&](qint64 first, qint64 end) {
             QByteArray line = QByteArray::fromRawData(block, 0);
             for (qint64 t = first; t < end; ++t) {
@@ -209,15 +256,62 @@ bool LutTextInput::readLines(bool parallel, BlockBytes blockBytes, Parse parse, 
                 // than 8 bytes): growing step by step would touch fresh
                 // memory at every step.
                 lines.reserve(size_t(starts[size_t(t) + 1] - starts[size_t(t)]) / 8 + 1);
+                qint64 items = 0;
+                bool inOrder = false;
                 LutTextLines::forEach(block, starts[size_t(t)], starts[size_t(t) + 1], line, false,
                                       [&](const QByteArray &text, int next) {
                                           lines.push_back(Line{next, Parsed()});
                                           parse(text, lines.back().parsed);
+                                          if constexpr (kSplit) {
+                                              const int n = split.items(lines.back().parsed);
+                                              inOrder = inOrder || n < 0;
+                                              items += n;
+                                          }
                                           return true;
                                       });
                 parts[size_t(t)] = std::move(lines);
+                partItems[size_t(t)] = items;
+                partInOrder[size_t(t)] = inOrder;
             }
         });
+        if constexpr (kSplit) {
+            if (count > 1 && std::find(partInOrder.begin(), partInOrder.end(), 1) == partInOrder.end()) {
+                // Each part is taken on a thread of its own, its items numbered
+                // after those of the parts before it; the first part that
+                // holds the last item wanted ends the block there.
+                std::vector<qint64> firstItems(size_t(count), 0);
+                for (int t = 1; t < count; ++t)
+                    firstItems[size_t(t)] = firstItems[size_t(t) - 1] + partItems[size_t(t) - 1];
+                std::vector<LutTextLines::PartTaken> results(static_cast<size_t>(count));
+                LutParallel::forRanges(count, 1, [&](qint64 first, qint64 end) {
+                    for (qint64 t = first; t < end; ++t)
+                        results[size_t(t)] = split.takePart(firstItems[size_t(t)], parts[size_t(t)].data(),
+                                                            qint64(parts[size_t(t)].size()));
+                });
+                int consumed = size;
+                qint64 lines = 0;
+                qint64 items = 0;
+                const Parsed *last = nullptr;
+                bool stopped = false;
+                for (int t = 0; t < count && !stopped; ++t) {
+                    const LutTextLines::PartTaken &taken = results[size_t(t)];
+                    const Lines &part = parts[size_t(t)];
+                    lines += taken.lines;
+                    items += taken.items;
+                    if (taken.last >= 0)
+                        last = &part[size_t(taken.last)].parsed;
+                    if (taken.stopped) {
+                        consumed = taken.lines > 0 ? part[size_t(taken.lines) - 1].next : starts[size_t(t)];
+                        stopped = true;
+                    }
+                }
+                split.taken(items, last);
+                consumeLines(consumed, lines);
+                if (stopped)
+                    return true;
+                continue;
+            }
+        }
         int consumed = size;
         qint64 lines = 0;
         bool stopped = false;

@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QLocale>
 
+#include <atomic>
 #include <cmath>
 
 Read_LUTFile::Read_LUTFile(QObject *parent)
@@ -140,9 +141,9 @@ struct LineValues
 
 } // namespace
 
-template <typename Store>
+template <typename At>
 Read_LUTFile::EntriesRead Read_LUTFile::readEntryLines(LutTextInput &in, qint64 total, float v[3],
-                                                       const EntryValues &values, bool parallel, Store store,
+                                                       const EntryValues &values, bool parallel, At at,
                                                        qint64 *stored)
 {
     qint64 &entries = *stored;
@@ -150,24 +151,82 @@ Read_LUTFile::EntriesRead Read_LUTFile::readEntryLines(LutTextInput &in, qint64 
     if (total <= 0)
         return EntriesRead::Complete;
     bool malformed = false;
-    const bool complete = in.readLines<LineValues>(
-        parallel,
+    auto store = at(0);
+    qint64 storeAt = 0; // the entry store stores next
+    // A block whose lines are all whole entries, or no entries, is stored
+    // part by part on several threads: a part's entries start where the
+    // entries of the parts before it end. A line with some of the values
+    // (the others come from the line before) or a malformed one takes its
+    // block through the in-order take below.
+    struct Split
+    {
+        At &at;
+        qint64 &entries;
+        qint64 total;
+        float *v;
+        std::atomic<long long> clamped{0};
+
+        int items(const LineValues &parsed) const { return parsed.count == 3 ? 1 : parsed.count == 0 ? 0 : -1; }
+        LutTextLines::PartTaken takePart(qint64 firstItem, const LutTextLines::ParsedLine<LineValues> *lines,
+                                         qint64 count)
+        {
+            LutTextLines::PartTaken taken;
+            qint64 index = entries + firstItem;
+            if (index >= total) {
+                taken.stopped = true;
+                return taken;
+            }
+            auto part = at(index);
+            long long partClamped = 0;
+            for (qint64 k = 0; k < count; ++k) {
+                const LineValues &parsed = lines[k].parsed;
+                if (parsed.count == 0)
+                    continue;
+                part(parsed.values, partClamped);
+                ++taken.items;
+                taken.last = k;
+                if (++index == total) {
+                    taken.lines = k + 1;
+                    taken.stopped = true;
+                    clamped += partClamped;
+                    return taken;
+                }
+            }
+            taken.lines = count;
+            clamped += partClamped;
+            return taken;
+        }
+        void taken(qint64 items, const LineValues *last)
+        {
+            entries += items;
+            if (last)
+                std::copy(last->values, last->values + 3, v);
+        }
+    } split{at, entries, total, v};
+    const auto blockBytes = [&] {
         // A block of about the rest of the table (a line of three values
         // takes some 30 bytes), so that little is parsed beyond it.
-        [&] { return int(qBound<qint64>(1 << 14, (total - entries) * 48, LutTextInput::kMaxLineLength)); },
-        [&](const QByteArray &line, LineValues &parsed) { parsed.count = values(line, parsed.values); },
-        [&](const LineValues &parsed) {
-            if (parsed.count < 0) {
-                malformed = true;
-                return false;
-            }
-            if (parsed.count == 0)
-                return true;
-            for (int c = 0; c < parsed.count && c < 3; ++c)
-                v[c] = parsed.values[c];
-            store(v);
-            return ++entries < total;
-        });
+        return int(qBound<qint64>(1 << 14, (total - entries) * 48, LutTextInput::kMaxLineLength));
+    };
+    const auto parse = [&](const QByteArray &line, LineValues &parsed) { parsed.count = values(line, parsed.values); };
+    const auto take = [&](const LineValues &parsed) {
+        if (parsed.count < 0) {
+            malformed = true;
+            return false;
+        }
+        if (parsed.count == 0)
+            return true;
+        for (int c = 0; c < parsed.count && c < 3; ++c)
+            v[c] = parsed.values[c];
+        // After a block stored in parts, the store moves on to where they ended.
+        if (storeAt != entries)
+            store = at(entries);
+        store(v, meaning.clampedValues);
+        storeAt = ++entries;
+        return entries < total;
+    };
+    const bool complete = in.readLines<LineValues>(parallel, blockBytes, parse, take, split);
+    meaning.clampedValues += split.clamped;
     if (malformed)
         return EntriesRead::Malformed;
     if (complete)
@@ -186,12 +245,15 @@ Read_LUTFile::EntriesRead readTable3D(Read_LUTFile &lut, LutTextInput &in, float
     const int n = lut.size3D;
     const qint64 total = n > 0 ? qint64(n) * n * n : 0;
     qint64 stored = 0;
-    // The indices of the next entry, the last one fastest.
-    int a = 0, b = 0, c = 0;
-    const Read_LUTFile::EntriesRead result = lut.readEntryLines(
-        in, total, v, values, parallel,
-        [&](const float *w) {
-            lut.storeEntry3D(a, b, c, w[0], w[1], w[2], lut.domainMin3D, lut.domainMax3D);
+    // The store from one entry on keeps the indices of the next, the last
+    // one fastest, instead of dividing the entry's number at each entry.
+    struct Store
+    {
+        Read_LUTFile *lut;
+        int n, a, b, c;
+        void operator()(const float *w, long long &clamped)
+        {
+            lut->storeEntry3D(a, b, c, w[0], w[1], w[2], lut->domainMin3D, lut->domainMax3D, clamped);
             if (++c == n) {
                 c = 0;
                 if (++b == n) {
@@ -199,8 +261,13 @@ Read_LUTFile::EntriesRead readTable3D(Read_LUTFile &lut, LutTextInput &in, float
                     ++a;
                 }
             }
-        },
-        &stored);
+        }
+    };
+    const auto at = [&lut, n](qint64 index) {
+        const qint64 plane = qint64(n) * n;
+        return Store{&lut, n, int(index / plane), int(index % plane / n), int(index % n)};
+    };
+    const Read_LUTFile::EntriesRead result = lut.readEntryLines(in, total, v, values, parallel, at, &stored);
     if (result == Read_LUTFile::EntriesRead::Truncated)
         lut.fail(QStringLiteral("the file ends after %1 of %2 cube entries").arg(stored).arg(total));
     if (result == Read_LUTFile::EntriesRead::Malformed)
@@ -214,10 +281,17 @@ Read_LUTFile::EntriesRead readTable1D(Read_LUTFile &lut, LutTextInput &in, float
     const Read_LUTFile::LineOrder1D lineOrder(&lut);
     const int n = lut.size1D;
     qint64 stored = 0;
-    const Read_LUTFile::EntriesRead result = lut.readEntryLines(
-        in, qMax(n, 0), v, values, parallel,
-        [&, i = 0](const float *w) mutable { lut.storeEntry1D(i++, w[0], w[1], w[2], lut.domainMin1D, lut.domainMax1D); },
-        &stored);
+    struct Store
+    {
+        Read_LUTFile *lut;
+        int i;
+        void operator()(const float *w, long long &clamped)
+        {
+            lut->storeEntry1D(i++, w[0], w[1], w[2], lut->domainMin1D, lut->domainMax1D, clamped);
+        }
+    };
+    const auto at = [&lut](qint64 index) { return Store{&lut, int(index)}; };
+    const Read_LUTFile::EntriesRead result = lut.readEntryLines(in, qMax(n, 0), v, values, parallel, at, &stored);
     if (result == Read_LUTFile::EntriesRead::Truncated)
         lut.fail(QStringLiteral("the file ends after %1 of %2 1D entries").arg(stored).arg(n));
     if (result == Read_LUTFile::EntriesRead::Malformed)

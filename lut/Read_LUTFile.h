@@ -84,11 +84,23 @@ public:
     // channels as given when dataOrderRGB is set, else reversed.
     // An index outside the allocated table is ignored.
     void storeEntry3D(int a, int b, int c, float x0, float x1, float x2,
-                      const float rangeMin[3], const float rangeMax[3]);
+                      const float rangeMin[3], const float rangeMax[3])
+    {
+        storeEntry3D(a, b, c, x0, x1, x2, rangeMin, rangeMax, meaning.clampedValues);
+    }
     // The same for table1D[i]; the channels are reversed exactly when the
     // two order flags differ.
     void storeEntry1D(int i, float x0, float x1, float x2,
-                      const float rangeMin[3], const float rangeMax[3]);
+                      const float rangeMin[3], const float rangeMax[3])
+    {
+        storeEntry1D(i, x0, x1, x2, rangeMin, rangeMax, meaning.clampedValues);
+    }
+    // The same, counting the clamped values in clamped: for stores on
+    // several threads, each with a count of its own.
+    void storeEntry3D(int a, int b, int c, float x0, float x1, float x2,
+                      const float rangeMin[3], const float rangeMax[3], long long &clamped);
+    void storeEntry1D(int i, float x0, float x1, float x2,
+                      const float rangeMin[3], const float rangeMax[3], long long &clamped);
 
     // Selects and runs the reader of options.format.
     bool readLut(LutFileOptions &options, bool headerOnly);
@@ -213,14 +225,18 @@ public:
     };
 
     // The loop behind the entry readers: takes lines from in until total
-    // entries have been stored, calling store(const float *values) for each
-    // entry in file order. A parallel parser runs over blocks of lines on
-    // several threads; otherwise each line is parsed in turn, as a copy that
+    // entries have been stored. at(index) gives a store for the entries
+    // from that one on, in file order: a callable store(const float
+    // *values, long long &clamped) that stores one and moves to the next,
+    // counting the values it clamps. A parallel parser runs over blocks of
+    // lines on several threads, and a block of whole entries is stored on
+    // several threads too (each thread its part, from the entry the part
+    // starts with); otherwise each line is parsed in turn, as a copy that
     // ends in a NUL, and parsing stops at the last entry. Entries stored are
     // counted in stored.
-    template <typename Store>
+    template <typename At>
     EntriesRead readEntryLines(LutTextInput &in, qint64 total, float working[3], const EntryValues &values,
-                               bool parallel, Store store, qint64 *stored);
+                               bool parallel, At at, qint64 *stored);
 
     // The csp reader's path for a 3D table whose axes differ in size.
     bool readRectangularCsp(LutTextInput &in, const int sizes[3]);
@@ -262,11 +278,10 @@ inline float normalise(float x, float lo, float hi, bool keep, long long &clampe
 } // namespace LutStore
 
 inline void Read_LUTFile::storeEntry3D(int a, int b, int c, float x0, float x1, float x2,
-                                       const float rangeMin[3], const float rangeMax[3])
+                                       const float rangeMin[3], const float rangeMax[3], long long &clamped)
 {
     if (!table3D.contains(a, b, c))
         return;
-    long long &clamped = meaning.clampedValues;
     const float y0 = LutStore::normalise(x0, rangeMin[0], rangeMax[0], bakeRead, clamped);
     const float y1 = LutStore::normalise(x1, rangeMin[1], rangeMax[1], bakeRead, clamped);
     const float y2 = LutStore::normalise(x2, rangeMin[2], rangeMax[2], bakeRead, clamped);
@@ -277,11 +292,10 @@ inline void Read_LUTFile::storeEntry3D(int a, int b, int c, float x0, float x1, 
 }
 
 inline void Read_LUTFile::storeEntry1D(int i, float x0, float x1, float x2,
-                                       const float rangeMin[3], const float rangeMax[3])
+                                       const float rangeMin[3], const float rangeMax[3], long long &clamped)
 {
     if (!table1D.contains(i))
         return;
-    long long &clamped = meaning.clampedValues;
     const float y0 = LutStore::normalise(x0, rangeMin[0], rangeMax[0], bakeRead, clamped);
     const float y1 = LutStore::normalise(x1, rangeMin[1], rangeMax[1], bakeRead, clamped);
     const float y2 = LutStore::normalise(x2, rangeMin[2], rangeMax[2], bakeRead, clamped);

@@ -370,9 +370,31 @@ void TestFastPaths::threadedReadsMatchOneThread()
             spi3d += QByteArray::number(random.bounded(33)) + ' ' + QByteArray::number(random.bounded(32)) + ' '
                 + QByteArray::number(random.bounded(32)) + ' ' + randomToken(random) + " 0.5 0.25\n";
     }
-    const struct { const char *name; int format; QByteArray text; } files[] = {
-        {"whole.cube", 0, cube}, {"short.cube", 0, cube.left(cube.size() * 2 / 3)}, {"file.3dl", 3, threeDl},
-        {"file.spi3d", 13, spi3d}};
+    // Tables of whole entries, which are stored part by part on several
+    // threads: comments and blank lines between entries, values the domain
+    // clamps, lines after the table, a table that ends short (by its last
+    // entry alone, and by more), a malformed line deep in the file, a 1D table.
+    QByteArray clean = "LUT_3D_SIZE 40\n";
+    QByteArray clean1D = "LUT_1D_SIZE 65536\n";
+    for (int e = 0; e < 65536; ++e) {
+        QByteArray line;
+        for (int c = 0; c < 3; ++c)
+            line += QByteArray::number(random.generateDouble() * 1.01, 'f', 6) + (c < 2 ? " " : "\n");
+        if (random.bounded(500) == 0)
+            line += random.bounded(2) ? "# between\n" : "\n";
+        clean1D += line;
+        if (e < 64000)
+            clean += line;
+    }
+    const int lastEntry = clean.lastIndexOf('\n', clean.size() - 2) + 1;
+    QByteArray badLine = clean;
+    badLine.insert(clean.indexOf('\n', clean.size() * 3 / 4) + 1, "0.5 0.5\n");
+    const struct { const char *name; int format; QByteArray text; const char *start; } files[] = {
+        {"whole.cube", 0, cube, ""}, {"short.cube", 0, cube.left(cube.size() * 2 / 3), ""}, {"file.3dl", 3, threeDl, ""},
+        {"file.spi3d", 13, spi3d, ""}, {"clean.cube", 0, clean + clean.mid(20, 60000), "1"},
+        {"last-missing.cube", 0, clean.left(lastEntry), "1"},
+        {"cut.cube", 0, clean.left(clean.indexOf('\n', clean.size() / 2) + 1), "0the file ends after"},
+        {"bad-line.cube", 0, badLine, "0line "}, {"clean-1d.cube", 0, clean1D, "1"}};
     for (const auto &file : files) {
         const QString path = TestSupport::writeFile(dir.filePath(QLatin1String(file.name)), file.text);
         const auto read = [&] {
@@ -383,10 +405,14 @@ void TestFastPaths::threadedReadsMatchOneThread()
             const bool ok = lut.readLut(options, false);
             QByteArray table(reinterpret_cast<const char *>(lut.table3D.data()),
                              lut.table3D.isNull() ? 0 : int(sizeof(float)) * 3 * lut.size3D * lut.size3D * lut.size3D);
-            return QByteArray::number(ok) + lut.errorString.toUtf8() + table;
+            table.append(reinterpret_cast<const char *>(lut.table1D.data()),
+                         lut.table1D.isNull() ? 0 : int(sizeof(float)) * 3 * lut.size1D);
+            return QByteArray::number(ok) + lut.errorString.toUtf8() + QByteArray::number(lut.meaning.clampedValues)
+                + table;
         };
         const QByteArray one = withThreads(1, read);
         QVERIFY2(one.size() > 1000 || one.contains("ends after"), file.name);
+        QVERIFY2(one.startsWith(file.start), file.name);
         for (const int threads : {2, 5})
             QVERIFY2(withThreads(threads, read) == one, file.name);
     }
