@@ -72,7 +72,8 @@ public:
     bool readLines(bool parallel, BlockBytes blockBytes, Parse parse, Take take);
     // The same, where the lines of a block parsed on several threads may
     // also be taken on several threads, part by part, when split allows it
-    // (see LutTextLines::Split); take gets the blocks it does not allow.
+    // (what a split does is told above LutTextLines::NoSplit); take gets
+    // the blocks it does not allow.
     template <typename Parsed, typename BlockBytes, typename Parse, typename Take, typename Split>
     bool readLines(bool parallel, BlockBytes blockBytes, Parse parse, Take take, Split &split);
 
@@ -178,6 +179,7 @@ struct PartTaken
 //   void taken(qint64 items, const Parsed *last); // after the block, on the calling thread
 // takePart takes every line unless one holds the last item wanted; parts
 // after that one may be given their lines too, and must take nothing.
+// NoSplit allows no block: every line goes through take.
 struct NoSplit
 {
 };
