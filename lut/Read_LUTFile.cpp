@@ -178,21 +178,15 @@ Read_LUTFile::EntriesRead Read_LUTFile::readEntryLines(LutTextInput &in, qint64 
             }
             auto part = at(index);
             long long partClamped = 0;
-            for (qint64 k = 0; k < count; ++k) {
-                const LineValues &parsed = lines[k].parsed;
+            for (; taken.lines < count && !taken.stopped; ++taken.lines) {
+                const LineValues &parsed = lines[taken.lines].parsed;
                 if (parsed.count == 0)
                     continue;
                 part(parsed.values, partClamped);
                 ++taken.items;
-                taken.last = k;
-                if (++index == total) {
-                    taken.lines = k + 1;
-                    taken.stopped = true;
-                    clamped += partClamped;
-                    return taken;
-                }
+                taken.last = taken.lines;
+                taken.stopped = ++index == total;
             }
-            taken.lines = count;
             clamped += partClamped;
             return taken;
         }

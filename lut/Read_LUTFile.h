@@ -266,11 +266,9 @@ namespace LutStore {
 inline float normalise(float x, float lo, float hi, bool keep, long long &clamped)
 {
     const float width = hi - lo;
-    if (x < lo || x > hi) {
-        if (!keep) {
-            ++clamped;
-            x = x < lo ? lo : hi;
-        }
+    if (!keep && (x < lo || x > hi)) {
+        ++clamped;
+        x = x < lo ? lo : hi;
     }
     return width == 1.0f ? x : x / width;
 }
