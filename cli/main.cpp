@@ -13,6 +13,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+// A sanitizer's leak check runs among the exit handlers.
+#if defined(__SANITIZE_ADDRESS__)
+#define CHROMADUCT_RUN_EXIT_HANDLERS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define CHROMADUCT_RUN_EXIT_HANDLERS 1
+#endif
+#endif
+
 int main(int argc, char *argv[])
 {
     // A standard stream that is closed (">&-") is held by /dev/null opened
@@ -52,5 +61,16 @@ int main(int argc, char *argv[])
         QLoggingCategory::setFilterRules(QStringLiteral("chromaduct.*=false"));
     // The arguments as the system gave them: a file name that is not UTF-8
     // keeps its bytes (QCoreApplication::arguments() would replace them).
-    return ConvertCommand::run(LutFileNames::arguments(argc, argv));
+    const int status = ConvertCommand::run(LutFileNames::arguments(argc, argv));
+#ifndef CHROMADUCT_RUN_EXIT_HANDLERS
+    // Every output is in place and on disk, and standard output has been
+    // flushed and checked. What is left is freeing memory and the libraries'
+    // exit handlers (Qt Core's and those of the libraries it loads), which
+    // touch pages of them not used before: 1.5 ms a run on a virtual machine
+    // where a fresh page costs 12 us. The system frees it all at once.
+    std::fflush(nullptr);
+    ::_exit(status);
+#else
+    return status;
+#endif
 }

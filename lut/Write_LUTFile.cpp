@@ -1,6 +1,7 @@
 #include "lut/Write_LUTFile.h"
 
 #include "lut/LutFormats.h"
+#include "lut/LutMemory.h"
 #include "lut/LutParallel.h"
 #include "lut/LutTextOutput.h"
 #include "lut/Read_LUTFile.h"
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -235,7 +237,12 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
             // The block's entries are gathered in line order first, reading
             // the table front to back.
             const qint64 planeEntries = qint64(n) * n;
-            std::vector<float> gathered;
+            // The block's text and its gathered entries are large blocks
+            // (LutMemory): a few huge pages, reused from one block to the
+            // next, where growing them from the heap would fault in every
+            // fresh page.
+            out.reserve(int(qMin<qint64>((endPlane - firstPlane) * planeEntries * (form.room() + 1), INT_MAX / 2)));
+            std::vector<float, LutMemory::Allocator<float>> gathered;
             if (!form.tableOrderRGB) {
                 const int planes = endPlane - firstPlane;
                 gathered.resize(size_t(planes * planeEntries * 3));
