@@ -9,9 +9,13 @@
 #include <cstring>
 #include <new>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int kBlockSize = 1 << 16;
+// Reads of this many bytes or more are split between two threads.
+constexpr qint64 kParallelRead = qint64(1) << 18;
 // The buffer: room for the longest line kept and a block on either side.
 constexpr int kBufferSize = LutTextInput::kMaxLineLength + 2 * kBlockSize;
 
@@ -75,13 +79,52 @@ bool LutTextInput::fill() const
         m_capacity = kBufferSize;
     }
     const qint64 room = m_capacity - m_end;
-    const qint64 n = m_file.read(m_buffer + m_end, room);
+    const qint64 n = readInto(m_buffer + m_end, room);
     if (n <= 0) {
         m_eof = true;
         return false;
     }
     m_end += int(n);
     return true;
+}
+
+qint64 LutTextInput::readInto(char *data, qint64 room) const
+{
+    // A large read of a file is copied by two threads, each reading its
+    // half from the file's offset: the copy from the system's cache is most
+    // of a read's time, and one thread would leave the other processor idle.
+    // Only as far as the file's length (what a grown file gained comes
+    // with the next read). Near the end, or where the length says nothing
+    // (a file of the system's that reads as more than its length of 0), one
+    // read as usual.
+    const qint64 at = m_file.pos();
+    const qint64 left = m_file.isSequential() ? 0 : m_file.size() - at;
+    if (left < kParallelRead || room < kParallelRead || LutParallel::threads() < 2)
+        return m_file.read(data, room);
+    room = qMin(room, left);
+    const int fd = m_file.handle();
+    const qint64 half = room / 2;
+    qint64 got[2] = {0, 0};
+    LutParallel::forRanges(2, 1, [&](qint64 first, qint64 end) {
+        for (qint64 part = first; part < end; ++part) {
+            const qint64 from = part == 0 ? 0 : half;
+            const qint64 wanted = part == 0 ? half : room - half;
+            qint64 &done = got[part];
+            while (done < wanted) {
+                const ssize_t r = ::pread(fd, data + from + done, size_t(wanted - done), off_t(at + from + done));
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r <= 0)
+                    break;
+                done += r;
+            }
+        }
+    });
+    // Anything short (the file shrank, a read failed) is read again the
+    // usual way, which reports what went wrong.
+    if (got[0] < half || got[1] < room - half)
+        return m_file.read(data, room);
+    return m_file.seek(at + room) ? room : -1;
 }
 
 bool LutTextInput::atEnd() const

@@ -87,6 +87,8 @@ private:
     // Reads more of the file behind what is left in the buffer; false at
     // the end of the file.
     bool fill() const;
+    // Reads up to room bytes of the file into data, as QFile::read.
+    qint64 readInto(char *data, qint64 room) const;
     // The next line, without its line end, as bytes that stay valid until
     // the next read; false at the end of the file.
     bool nextLine(const char **data, int *size);
