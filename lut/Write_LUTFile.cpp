@@ -240,8 +240,10 @@ bool Write_LUTFile::writeCubeFile(const QString &fileName, const Read_LUTFile *l
             // The block's text and its gathered entries are large blocks
             // (LutMemory): a few huge pages, reused from one block to the
             // next, where growing them from the heap would fault in every
-            // fresh page.
-            out.reserve(int(qMin<qint64>((endPlane - firstPlane) * planeEntries * (form.room() + 1), INT_MAX / 2)));
+            // fresh page. The text's room is for lines of the usual length
+            // (a few digits before the point); longer ones grow it.
+            const qint64 usualLine = 3 * (form.precision + 4 + form.separator.size()) + 1;
+            out.reserve(int(qMin<qint64>((endPlane - firstPlane) * planeEntries * usualLine, INT_MAX / 2)));
             std::vector<float, LutMemory::Allocator<float>> gathered;
             if (!form.tableOrderRGB) {
                 const int planes = endPlane - firstPlane;
