@@ -24,6 +24,8 @@ namespace {
 // per block costs nothing next to the formatting, small enough to stay in
 // the cache and to keep the memory of a conversion low.
 constexpr int kBlockSize = 1 << 18;
+// A device's buffer until more is gathered: a header's worth.
+constexpr int kFirstRoom = 1 << 12;
 
 // Writes c, a Latin-1 character, as UTF-8; returns the bytes written.
 inline int latin1ToUtf8(char *out, unsigned char c)
@@ -109,8 +111,11 @@ LutTextStream::~LutTextStream()
 
 char *LutTextStream::makeRoom(int n)
 {
-    // With a device the buffer stays one block: what is gathered goes out
-    // first. Without one it grows.
+    // With a device the buffer is one block at most: what is gathered goes
+    // out first. It starts as a page, where a writer that hands its table
+    // over in blocks of its own (write()) gathers its header and footer;
+    // past that it takes the whole block at once, a huge page (LutMemory)
+    // instead of the many small pages growing step by step would fault in.
     if (m_device && m_used > 0 && m_used + size_t(n) > size_t(kBlockSize))
         flush();
     const size_t needed = m_used + size_t(n);
@@ -118,10 +123,10 @@ char *LutTextStream::makeRoom(int n)
         size_t grown = m_capacity * 2;
         if (grown < needed)
             grown = needed;
-        if (grown < size_t(kBlockSize) && m_device)
-            grown = size_t(kBlockSize);
         if (grown < 256)
             grown = 256;
+        if (m_device && grown < size_t(kBlockSize))
+            grown = m_capacity == 0 && grown <= size_t(kFirstRoom) ? size_t(kFirstRoom) : size_t(kBlockSize);
         char *data = static_cast<char *>(LutMemory::reallocate(m_data, m_capacity, grown));
         if (!data)
             throw std::bad_alloc();
