@@ -350,9 +350,12 @@ private:
     // kWriteBehind bytes, the system is asked to start writing what the file
     // holds so far (without waiting), so that the sync that ends the file
     // (or its round) finds little left to write, rather than all of a
-    // picture's tens of MB at once. A hint: a file system that does not
-    // take it is synced as before.
-    static constexpr qint64 kWriteBehind = qint64(8) << 20;
+    // picture's tens of MB at once. It also spares the rename that puts the
+    // file in place the work of starting it (ext4 starts writing a file that
+    // replaces another when it is renamed): 65-point cube, commit 4.4-5.6 ->
+    // 3.0-3.5 ms. A hint: a file system that does not take it is synced as
+    // before.
+    static constexpr qint64 kWriteBehind = qint64(512) << 10;
     void writeBehind(qint64 bytes)
     {
         m_unstarted += bytes;
