@@ -29,6 +29,8 @@
 #include <mutex>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace ConvertCommand {
 
 namespace {
@@ -472,14 +474,20 @@ QString scaleText(const LutFormat *format)
 // value is about 600 MB), so a stream that never ends stops here.
 constexpr qint64 kMaxStandardInput = qint64(1) << 30;
 
-// Standard input, copied to a temporary file so that every reader can read
-// it (and read it again) like any other file. False with a reason when it
-// cannot be read or holds more than kMaxStandardInput bytes.
-bool spoolStandardInput(QTemporaryFile *spool, QString *reason)
+// Standard input, or a named pipe (a process substitution, "<(...)", is
+// one), copied to a temporary file so that every reader can read it (and
+// read it again) like any other file: detecting the format reads its head,
+// which a pipe gives only once. False with a reason when it cannot be read
+// or holds more than kMaxStandardInput bytes.
+bool spoolStream(const QString &input, QTemporaryFile *spool, QString *reason)
 {
     QFile in;
-    if (!in.open(0, QIODevice::ReadOnly, QFileDevice::DontCloseHandle) || !spool->open()) {
-        *reason = in.isOpen() ? spool->errorString() : in.errorString();
+    const bool opened = input == QLatin1String(kStandardStream)
+                            ? in.open(0, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
+                            : LutFileNames::openForReading(in, input, reason);
+    if (!opened || !spool->open()) {
+        if (opened || input == QLatin1String(kStandardStream))
+            *reason = opened ? spool->errorString() : in.errorString();
         return false;
     }
     qint64 total = 0;
@@ -505,29 +513,42 @@ bool spoolStandardInput(QTemporaryFile *spool, QString *reason)
     return true;
 }
 
-// The request of one input: the run's settings with the input's file, its
-// standard input copied to a spool file for "-" (made only then: making one
-// looks up the temporary folder). Prints the failure and returns false when
-// standard input cannot be read.
+// Whether path names a pipe or a socket, which can be read only once.
+bool isPipe(const QString &path)
+{
+    struct stat info;
+    return ::stat(LutFileNames::toBytes(path).constData(), &info) == 0
+           && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+}
+
+// The request of one input: the run's settings with the input's file;
+// standard input ("-") and a named pipe are copied to a spool file first
+// (made only then: making one looks up the temporary folder). Standard
+// input's format is told by its content; a pipe's spool ends in the pipe's
+// own name, so that its extension tells as a file's would. Prints the
+// failure and returns false when the input cannot be read.
 bool requestFor(const QString &input, const LutConversion::Request &settings,
                 std::unique_ptr<QTemporaryFile> *spoolFile, LutConversion::Request *request)
 {
     *request = settings;
     request->input = input;
     request->inputName = LutConversion::inputName(input);
-    if (input == QLatin1String(kStandardStream)) {
-        QString reason;
-        spoolFile->reset(new QTemporaryFile);
-        QTemporaryFile *spool = spoolFile->get();
-        if (!spoolStandardInput(spool, &reason)) {
-            printError(request->inputName, QStringLiteral("cannot be read: %1").arg(reason));
-            return false;
-        }
-        request->input = spool->fileName();
-        request->fromContent = true;
-    } else {
+    const bool standardInput = input == QLatin1String(kStandardStream);
+    if (!standardInput)
         request->sourcePath = input;
+    if (!standardInput && !isPipe(input))
+        return true;
+    QString reason;
+    spoolFile->reset(standardInput ? new QTemporaryFile
+                                   : new QTemporaryFile(QDir::temp().filePath(
+                                         QStringLiteral("chromaduct-XXXXXX-") + QFileInfo(input).fileName())));
+    QTemporaryFile *spool = spoolFile->get();
+    if (!spoolStream(input, spool, &reason)) {
+        printError(request->inputName, QStringLiteral("cannot be read: %1").arg(reason));
+        return false;
     }
+    request->input = spool->fileName();
+    request->fromContent = standardInput;
     return true;
 }
 

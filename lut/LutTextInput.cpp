@@ -254,5 +254,11 @@ bool LutTextInput::rewind()
     m_begin = m_end = 0;
     m_eof = false;
     m_lineNumber = 0;
+    // A device (/dev/null, a terminal) cannot seek; asking it would only
+    // have the toolkit print a warning of its own.
+    if (m_file.isSequential()) {
+        m_error = QStringLiteral("it is a device, which gives its bytes only once");
+        return false;
+    }
     return m_file.seek(0);
 }

@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <cmath>
 #include <cstring>
+#include <sys/stat.h>
 #include <functional>
 
 namespace {
@@ -282,7 +283,8 @@ private slots:
     }
 
     // "-" reads standard input, its format told by its content, and writes standard output, which holds the LUT alone;
-    // csv log values with no power of two above them, which once hung the reader, fail in time.
+    // a named pipe reads as the file it carries, its format told by its name; a device that cannot be read twice fails
+    // in one line; csv log values with no power of two above them, which once hung the reader, fail in time.
     void standardStreamsAndHugeCodes()
     {
         for (const Source &s : kSources) {
@@ -290,9 +292,21 @@ private slots:
             QVERIFY(TestSupport::runConvert({TestSupport::writeFile(file, sourceText(s)), path("direct"), "--to", to}).exitCode == 0);
             const TestSupport::ProcessResult piped = TestSupport::runConvert({"-", "-", "--to", to}, sourceText(s));
             QVERIFY2(piped.exitCode == 0 && piped.out == TestSupport::readFile(path("direct")), piped.err.constData());
+            const QString pipe = path("pipe." + QFileInfo(file).suffix());
+            QFile::remove(pipe);
+            QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+            QProcess writer;
+            writer.start("sh", {"-c", "cat \"$0\" > \"$1\"", file, pipe});
+            const TestSupport::ProcessResult named = TestSupport::runConvert({pipe, "-", "--to", to}, {}, 20000);
+            if (!writer.waitForFinished(5000))
+                writer.kill();
+            QVERIFY2(named.exitCode == 0 && named.out == TestSupport::readFile(path("direct")), named.err.constData());
         }
         const TestSupport::ProcessResult junk = TestSupport::runConvert({"-", "-"}, "LUT_3D_SIZE 2\n0 0 0\n");
         QVERIFY(junk.exitCode == 1 && junk.out.isEmpty() && junk.err.startsWith("chromaduct-convert: standard input: "));
+        const TestSupport::ProcessResult device = TestSupport::runConvert({"--from", "cube", "/dev/null", path("null.cube")});
+        QVERIFY2(device.exitCode == 1 && device.err.count('\n') == 1 && device.err.startsWith("chromaduct-convert: /dev/null: "),
+                 device.err.constData());
         for (const char *last : {"1e30", "inf", "5000000000000000000", "-inf", "nan"}) {
             const TestSupport::ProcessResult r = TestSupport::runConvert(
                 {TestSupport::writeFile(path("huge.csv"), "0,\t0\n1,\t" + QByteArray(last) + "\n"), path("huge.spi1d")}, {}, 10000);
