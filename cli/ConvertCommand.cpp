@@ -482,12 +482,16 @@ constexpr qint64 kMaxStandardInput = qint64(1) << 30;
 bool spoolStream(const QString &input, QTemporaryFile *spool, QString *reason)
 {
     QFile in;
-    const bool opened = input == QLatin1String(kStandardStream)
-                            ? in.open(0, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
-                            : LutFileNames::openForReading(in, input, reason);
-    if (!opened || !spool->open()) {
-        if (opened || input == QLatin1String(kStandardStream))
-            *reason = opened ? spool->errorString() : in.errorString();
+    if (input == QLatin1String(kStandardStream)) {
+        if (!in.open(0, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+            *reason = in.errorString();
+            return false;
+        }
+    } else if (!LutFileNames::openForReading(in, input, reason)) {
+        return false;
+    }
+    if (!spool->open()) {
+        *reason = spool->errorString();
         return false;
     }
     qint64 total = 0;

@@ -13,15 +13,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-// A sanitizer's leak check runs among the exit handlers.
-#if defined(__SANITIZE_ADDRESS__)
-#define CHROMADUCT_RUN_EXIT_HANDLERS 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CHROMADUCT_RUN_EXIT_HANDLERS 1
-#endif
-#endif
-
 int main(int argc, char *argv[])
 {
     // A standard stream that is closed (">&-") is held by /dev/null opened
@@ -62,7 +53,7 @@ int main(int argc, char *argv[])
     // The arguments as the system gave them: a file name that is not UTF-8
     // keeps its bytes (QCoreApplication::arguments() would replace them).
     const int status = ConvertCommand::run(LutFileNames::arguments(argc, argv));
-#ifndef CHROMADUCT_RUN_EXIT_HANDLERS
+#ifndef LUT_ADDRESS_SANITIZER
     // Every output is in place and on disk, and standard output has been
     // flushed and checked. What is left is freeing memory and the libraries'
     // exit handlers (Qt Core's and those of the libraries it loads), which

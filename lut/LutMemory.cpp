@@ -9,21 +9,13 @@
 #include <malloc.h>
 #include <sys/mman.h>
 
-// Under AddressSanitizer every block comes from malloc, where the sanitizer
-// sees an access beyond it; in mapped spans it would not.
-#if defined(__SANITIZE_ADDRESS__)
-#define LUT_MEMORY_FROM_MALLOC 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LUT_MEMORY_FROM_MALLOC 1
-#endif
-#endif
-
 namespace LutMemory {
 
 namespace {
 
-#ifdef LUT_MEMORY_FROM_MALLOC
+// Under AddressSanitizer every block comes from malloc, where the sanitizer
+// sees an access beyond it; in mapped spans it would not.
+#ifdef LUT_ADDRESS_SANITIZER
 constexpr std::size_t kMapped = std::size_t(-1);
 #else
 constexpr std::size_t kMapped = kLargeBlock;

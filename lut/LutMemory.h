@@ -3,6 +3,17 @@
 #include <cstddef>
 #include <new>
 
+// Defined in a build with AddressSanitizer, which sees an access beyond a
+// block only in memory from malloc, and runs its leak check among the exit
+// handlers.
+#if defined(__SANITIZE_ADDRESS__)
+#define LUT_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUT_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 // The memory of the large blocks a conversion works in: the tables, the
 // read buffer, the output's text blocks and the parsed lines.
 //
